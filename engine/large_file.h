@@ -1,0 +1,80 @@
+// The lowest layer for file contents: descriptors with 64-bit positions, so
+// patches and the files they carry may exceed 4 GB.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zrFile {
+
+// Owns one descriptor (0 = none open) and closes it when destroyed. Neither
+// copied nor shared; used by one operation on the job's thread.
+class File {
+ public:
+  File() = default;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  virtual ~File();
+
+  // Opens the path or raises CZRErr (fileReader location).
+  virtual void open(const std::u16string& path) = 0;
+
+  // The count read, 0 at end of file, -1 on error. Never raises.
+  int64_t read(void* buffer, int64_t n);
+  // The count written (short or -1 on failure; the caller judges), except
+  // that a write refused because the file would grow too large (EFBIG)
+  // raises the type-1 "larger then 4GB" error.
+  int64_t write(const void* buffer, int64_t n);
+  int64_t tell();
+  // Absolute position; the result is not checked.
+  void seek(int64_t position);
+  // The file's length, the position left unchanged; -1 when it cannot be had.
+  int64_t size();
+  // True once the position has reached the end of the file.
+  bool eof();
+  // Forces written data to the device.
+  bool sync();
+  void close();
+
+ protected:
+  int descriptor_ = 0;
+  bool open_ = false;
+};
+
+// Opens for reading; raises "Unable to ioen file:" + path.
+class Reader : public File {
+ public:
+  explicit Reader(std::u16string path);
+  void open(const std::u16string& path) override;
+};
+
+// Opens for writing, creating the file, never truncating (callers remove an
+// existing file first); raises "Unable to open file:" + path.
+class Writer : public File {
+ public:
+  explicit Writer(std::u16string path);
+  void open(const std::u16string& path) override;
+};
+
+}  // namespace zrFile
+
+// Reads a whole file front to back in the caller's chunks; used for hashing.
+class StreamReader {
+ public:
+  StreamReader() = default;
+  StreamReader(const StreamReader&) = delete;
+  StreamReader& operator=(const StreamReader&) = delete;
+  ~StreamReader();
+
+  void clear();
+  // Raises "Unable to open file:" + path (fileReader location).
+  void open(const std::u16string& path);
+  // The count read; 0 at end of file or on error.
+  uint64_t read(void* buffer, uint64_t n);
+  // Size of the open file from the file system, -1 when unknown.
+  int64_t size();
+  void close();
+
+ private:
+  int descriptor_ = -1;
+};

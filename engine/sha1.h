@@ -1,0 +1,21 @@
+// SHA-1 as published in FIPS 180-1; file ids and fingerprints are its digests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct Sha1Context {
+  uint32_t state[5];
+  uint32_t countLow;   // message length in bits, low word
+  uint32_t countHigh;  // and high word, so totals beyond 4 GiB count right
+  uint8_t buffer[64];  // bytes not yet processed
+};
+
+using Sha1Digest = uint8_t[20];
+
+void Sha1Init(Sha1Context& context);
+void Sha1Update(Sha1Context& context, const void* bytes, uint32_t count);
+// Pads, writes the digest and clears the context; Init before reusing it.
+void Sha1Final(Sha1Digest digest, Sha1Context& context);
+// 40 lower-case hexadecimal characters.
+std::u16string DigestToHex(const Sha1Digest digest);

@@ -1,0 +1,96 @@
+// File-system primitives for the engine: descriptors with 64-bit positions,
+// the 32-bit attribute word, directory listing, removal and creation.
+// Every path is engine text; ToNativePath (encoding.h) makes it native.
+// Failures return -1 / false and leave errno set; nothing here throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---- The attribute word ----------------------------------------------------
+// The zip external-attribute convention: the high 16 bits hold st_mode, bit
+// 0x10 marks a directory, 0x20 anything else, 0x01 an entry whose owner may
+// not write it.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrNormal = 0x20;
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+// Stands in for GetFileAttributesW: follows symbolic links (stat); returns
+// kInvalidAttributes when the entry does not exist or cannot be queried.
+uint32_t GetAttributeWord(const std::u16string& path);
+
+// Stands in for SetFileAttributesW: changes permission bits only, never the
+// entry's type. A non-zero high half sets the mode to its 07777 bits; a zero
+// high half only looks at 0x01 (set: drop every write bit; clear: add the
+// owner's write bit).
+bool SetAttributeWord(const std::u16string& path, uint32_t word);
+
+// ---- Descriptors -----------------------------------------------------------
+// Opens a regular file for reading. Opens non-blocking and refuses anything
+// fstat does not call a regular file (errno EISDIR or ENXIO), so a FIFO or a
+// device can never hang a scan.
+int OpenForReading(const std::u16string& path);
+
+// Opens for writing, creating the file (mode 0666 less the umask) when it is
+// missing. Never truncates: callers remove an existing file first.
+int OpenForWriting(const std::u16string& path);
+
+// Read up to n bytes; retries on EINTR. Returns the count, 0 at end of file,
+// -1 on error.
+int64_t ReadDescriptor(int fd, void* buffer, uint64_t n);
+
+// Writes n bytes, looping over partial writes and retrying on EINTR. Returns
+// n on success; otherwise the count written before the error, or -1 when
+// nothing could be written, and errno tells why (EFBIG: the file system will
+// not let the file grow this large).
+int64_t WriteDescriptor(int fd, const void* buffer, uint64_t n);
+
+// lseek to an absolute position; returns the new position or -1.
+int64_t SeekDescriptor(int fd, int64_t position);
+// lseek to the end; returns the position there (the size) or -1.
+int64_t SeekDescriptorToEnd(int fd);
+// The current position, or -1.
+int64_t TellDescriptor(int fd);
+// Size from fstat, or -1.
+int64_t DescriptorSize(int fd);
+// Flushes the file's data to the device (fsync).
+bool SyncDescriptor(int fd);
+// Closes once; never retried, even on EINTR.
+void CloseDescriptor(int fd);
+
+// ---- Entries ---------------------------------------------------------------
+// Identity of a file-system node (device and inode), for the link-cycle guard.
+struct NodeId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const NodeId&) const = default;
+};
+
+// stat() identity of a path; false when it cannot be read.
+bool GetNodeId(const std::u16string& path, NodeId& id);
+
+struct DirEntry {
+  std::u16string name;      // NameFromNative of the native name
+  bool isDirectory = false; // after following a symbolic link
+  NodeId id;                // valid when isDirectory
+};
+
+// Stands in for FindFirstFileW/FindNextFileW: every entry of a directory in
+// readdir order, "." and ".." skipped. Returns false (and no entries) when the
+// directory cannot be opened.
+bool ListDirectory(const std::u16string& path, std::vector<DirEntry>& entries);
+
+// Stands in for DeleteFileW.
+bool RemoveFile(const std::u16string& path);
+// Stands in for RemoveDirectoryW: only an empty directory goes.
+bool RemoveEmptyDirectory(const std::u16string& path);
+// Stands in for CreateDirectoryW: fails when anything exists at the path.
+bool MakeDirectory(const std::u16string& path);
+// Atomically replaces `to` with `from` (rename).
+bool RenameReplacing(const std::u16string& from, const std::u16string& to);
+
+}  // namespace platform

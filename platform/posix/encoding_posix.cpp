@@ -1,0 +1,161 @@
+// UTF-16 <-> bytes: the lossless native-name mapping and plain UTF-8.
+#include "platform/encoding.h"
+
+namespace platform {
+namespace {
+
+// Decodes one UTF-8 sequence at s[i]. Returns its length and the code point,
+// or 0 when the bytes there are not a valid, shortest-form sequence.
+size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  size_t len;
+  char32_t min;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2, cp = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3, cp = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4, cp = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(cp));
+  }
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Walks UTF-16 text code point by code point; a lone surrogate comes out as
+// itself (the caller decides what it becomes).
+template <typename Fn>
+void ForEachCodePoint(std::u16string_view text, Fn fn) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t u = text[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    fn(u);
+  }
+}
+
+bool IsSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+
+}  // namespace
+
+std::u16string NameFromNative(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c == '\\') {
+      out.push_back(kNameBackslash);
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    const size_t len = DecodeUtf8(bytes, i, cp);
+    if (len == 0) {
+      out.push_back(static_cast<char16_t>(kRawByteBase + c));
+      ++i;
+    } else {
+      AppendUtf16(out, cp);
+      i += len;
+    }
+  }
+  return out;
+}
+
+std::string NameToNative(std::u16string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  ForEachCodePoint(name, [&](char32_t u) {
+    if (u >= kRawByteBase + 0x80 && u <= kRawByteBase + 0xFF) {
+      out.push_back(static_cast<char>(u - kRawByteBase));
+    } else if (u == kNameBackslash) {
+      out.push_back('\\');
+    } else if (IsSurrogate(u)) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, u);
+    }
+  });
+  return out;
+}
+
+std::string ToNativePath(std::u16string_view path) {
+  std::string out;
+  out.reserve(path.size() + 8);
+  size_t start = 0;
+  while (true) {
+    const size_t sep = path.find(u'\\', start);
+    out += NameToNative(path.substr(start, sep == std::u16string_view::npos ? sep : sep - start));
+    if (sep == std::u16string_view::npos) break;
+    out.push_back('/');
+    start = sep + 1;
+  }
+  return out;
+}
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&](char32_t u) { AppendUtf8(out, IsSurrogate(u) ? 0xFFFD : u); });
+  return out;
+}
+
+std::u16string FromUtf8(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp;
+    const size_t len = DecodeUtf8(bytes, i, cp);
+    if (len == 0) {
+      out.push_back(0xFFFD);
+      ++i;
+    } else {
+      AppendUtf16(out, cp);
+      i += len;
+    }
+  }
+  return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+// Host and user names and the clock, as the engine's info entries need them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Stands in for GetComputerNameW; false when the name cannot be had.
+bool GetHostName(std::u16string& name);
+// Stands in for GetUserNameW: the name of the user running the program.
+bool GetUserName(std::u16string& name);
+
+// Seconds since the epoch, 64-bit.
+int64_t CurrentTime();
+
+struct LocalTimeParts {
+  int year = 1970;    // e.g. 2026
+  int month = 0;      // 0-11
+  int dayOfMonth = 1; // 1-31
+  int weekday = 4;    // 0 = Sunday
+  int hour = 0, minute = 0, second = 0;
+};
+// The local (time-zone adjusted) calendar time of t.
+LocalTimeParts ToLocalTime(int64_t t);
+
+}  // namespace platform
