@@ -63,17 +63,16 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
   std::vector<uint8_t> bytes;
   // The word is written as a signed 32-bit number: a word with the top bit
   // set (every POSIX regular file) contributes a '-'.
-  for (const std::u16string& path : snapshot.directories) {
+  const auto feed = [&](const std::u16string& path, const std::u16string* id) {
     text.assign(path).append(DecimalText(static_cast<int32_t>(AttributesOf(snapshot, path))));
+    if (id != nullptr) text.append(*id);
     UpdateWithText(context, text, bytes);
     progress.Step();
-  }
+  };
+  for (const std::u16string& path : snapshot.directories) feed(path, nullptr);
   for (const std::u16string& path : snapshot.files) {
-    text.assign(path).append(DecimalText(static_cast<int32_t>(AttributesOf(snapshot, path))));
     const auto id = snapshot.fileIds.find(path);
-    if (id != snapshot.fileIds.end()) text.append(id->second);
-    UpdateWithText(context, text, bytes);
-    progress.Step();
+    feed(path, id == snapshot.fileIds.end() ? nullptr : &id->second);
   }
   Sha1Digest digest;
   Sha1Final(digest, context);

@@ -127,23 +127,3 @@ TEST(MatchStep, ConsumesTheFrontOfTheNameOrEmptiesIt) {
     EXPECT_EQ(name, c.rest) << Narrow(c.name);
   }
 }
-
-TEST(CompilePattern, SplitsLiteralsAtWildcardsAndEndsWithEnd) {
-  using E = PatternElement;
-  EXPECT_EQ(CompilePattern(u""), (std::vector<E>{{E::End, u""}}));
-  EXPECT_EQ(CompilePattern(u"a*b?c"),
-            (std::vector<E>{{E::Literal, u"a"}, {E::AnyRun, u""}, {E::Literal, u"b"},
-                            {E::AnyChar, u""}, {E::Literal, u"c"}, {E::End, u""}}));
-  EXPECT_EQ(CompilePattern(u"**"), (std::vector<E>{{E::AnyRun, u""}, {E::AnyRun, u""}, {E::End, u""}}));
-}
-
-TEST(SplitAt, CutsAtTheFirstOccurrence) {
-  const SplitResult found = SplitAt(u"a;b;c", u";");
-  EXPECT_TRUE(found.found);
-  EXPECT_EQ(found.head, u"a");
-  EXPECT_EQ(found.tail, u"b;c");
-  const SplitResult missing = SplitAt(u"abc", u";");
-  EXPECT_FALSE(missing.found);
-  EXPECT_EQ(missing.head, u"abc");
-  EXPECT_EQ(missing.tail, u"");
-}
