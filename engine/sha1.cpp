@@ -1,7 +1,11 @@
-// SHA-1 (FIPS 180-1), portable C++.
+// SHA-1 (FIPS 180-1): the portable block function, the choice between it and
+// the accelerated one, and the byte-stream interface over both.
 #include "engine/sha1.h"
 
+#include <atomic>
 #include <cstring>
+
+#include "engine/sha1_blocks.h"
 
 namespace {
 
@@ -79,7 +83,51 @@ void Transform(uint32_t state[5], const uint8_t block[64]) {
 #undef SHA1_R4
 #undef SHA1_FIVE
 
+Sha1BlockFunction Pick(Sha1Implementation which) {
+  return which == Sha1Implementation::kShaInstructions ? Sha1BlocksShaNi : Sha1BlocksPortable;
+}
+
+void ResolveBlocks(uint32_t state[5], const uint8_t* data, size_t blocks);
+
+// Starts at a resolver, constant-initialised, so that a digest taken before
+// any other start-up code ran still finds a block function; the first call
+// replaces it with the best one this processor runs.
+std::atomic<Sha1BlockFunction> gBlocks{ResolveBlocks};
+
+Sha1Implementation Best() {
+  return Sha1CpuHasShaInstructions() ? Sha1Implementation::kShaInstructions
+                                     : Sha1Implementation::kPortable;
+}
+
+void ResolveBlocks(uint32_t state[5], const uint8_t* data, size_t blocks) {
+  const Sha1BlockFunction best = Pick(Best());
+  Sha1BlockFunction expected = ResolveBlocks;
+  gBlocks.compare_exchange_strong(expected, best, std::memory_order_relaxed);
+  best(state, data, blocks);
+}
+
 }  // namespace
+
+void Sha1BlocksPortable(uint32_t state[5], const uint8_t* data, size_t blocks) {
+  for (; blocks != 0; --blocks, data += 64) Transform(state, data);
+}
+
+bool Sha1Available(Sha1Implementation which) {
+  return which == Sha1Implementation::kPortable || Sha1CpuHasShaInstructions();
+}
+
+bool Sha1SetImplementation(Sha1Implementation which) {
+  if (!Sha1Available(which)) return false;
+  gBlocks.store(Pick(which), std::memory_order_relaxed);
+  return true;
+}
+
+Sha1Implementation Sha1CurrentImplementation() {
+  const Sha1BlockFunction blocks = gBlocks.load(std::memory_order_relaxed);
+  if (blocks == ResolveBlocks) return Best();
+  return blocks == Sha1BlocksPortable ? Sha1Implementation::kPortable
+                                      : Sha1Implementation::kShaInstructions;
+}
 
 void Sha1Init(Sha1Context& context) {
   context.state[0] = 0x67452301;
@@ -103,12 +151,12 @@ void Sha1Update(Sha1Context& context, const void* bytes, uint32_t count) {
     data += take;
     count -= take;
     if (used < 64) return;
-    Transform(context.state, context.buffer);
+    gBlocks.load(std::memory_order_relaxed)(context.state, context.buffer, 1);
   }
-  while (count >= 64) {
-    Transform(context.state, data);
-    data += 64;
-    count -= 64;
+  if (count >= 64) {
+    gBlocks.load(std::memory_order_relaxed)(context.state, data, count / 64);
+    data += count & ~63u;
+    count &= 63;
   }
   std::memcpy(context.buffer, data, count);
 }

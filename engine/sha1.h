@@ -19,3 +19,14 @@ void Sha1Update(Sha1Context& context, const void* bytes, uint32_t count);
 void Sha1Final(Sha1Digest digest, Sha1Context& context);
 // 40 lower-case hexadecimal characters.
 std::u16string DigestToHex(const Sha1Digest digest);
+
+// The block function behind Sha1Update. The first digest picks the SHA
+// instructions when the processor has them, else the portable code; both
+// give identical digests. Tests and benchmarks force one of them.
+enum class Sha1Implementation { kPortable, kShaInstructions };
+// Whether this processor can run the implementation (kPortable always).
+bool Sha1Available(Sha1Implementation which);
+// Switches every later Sha1Update, on every thread; call it while no digest
+// is being computed. Returns false and changes nothing when unavailable.
+bool Sha1SetImplementation(Sha1Implementation which);
+Sha1Implementation Sha1CurrentImplementation();
