@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Fingerprints a generated tree of 20,000 files (about 1 GiB) with
-# `torquelin fingerprint` and hashes the same files with `sha1sum`, side by
-# side under hyperfine, warm cache. Prints both times and their ratio.
+# `torquelin fingerprint` (on every core, and on one hashing thread) and
+# hashes the same files with two `openssl dgst -sha1` processes at a time and
+# with `sha1sum`, side by side under hyperfine, warm cache. Prints the
+# medians and their ratio to the OpenSSL pipeline.
 #
 #   bench/fingerprint_bench.sh [FILES] [TOTAL_MIB]     (defaults 20000 1024)
 #
@@ -14,10 +16,12 @@ total_mib=${2:-1024}
 tree="bench/trees/t${files}-${total_mib}m"
 bin=build/bin/torquelin
 
-command -v hyperfine >/dev/null || {
-  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get install -y -qq hyperfine
-}
+for tool in hyperfine openssl; do
+  command -v $tool >/dev/null || {
+    sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get install -y -qq $tool
+  }
+done
 [ -x "$bin" ] || cmake --build build --target torquelin
 
 if [ ! -f "$tree/.complete" ]; then
@@ -47,12 +51,16 @@ fi
 echo "tree: $tree ($(find "$tree" -type f -name '*.bin' | wc -l) files, $(du -sh "$tree" | cut -f1))"
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
-hyperfine --warmup 1 --runs "${RUNS:-5}" --export-json "$json" \
+list="find $tree -type f -name '*.bin' -print0"
+hyperfine --warmup 1 --runs "${RUNS:-7}" --export-json "$json" \
   -n torquelin "$bin -q fingerprint $tree" \
-  -n sha1sum "find $tree -type f -name '*.bin' -print0 | xargs -0 sha1sum >/dev/null"
+  -n torquelin-1-thread "TORQUELIN_HASH_THREADS=1 $bin -q fingerprint $tree" \
+  -n openssl-P2 "$list | xargs -0 -P2 -n256 openssl dgst -sha1 >/dev/null" \
+  -n sha1sum "$list | xargs -0 sha1sum >/dev/null"
 python3 - "$json" <<'PY'
 import json, sys
-r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
-print("torquelin %.3f s, sha1sum %.3f s, ratio torquelin/sha1sum = %.2f"
-      % (r["torquelin"], r["sha1sum"], r["torquelin"] / r["sha1sum"]))
+r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
+base = r["openssl-P2"]
+for name, median in r.items():
+    print("%-20s median %.3f s  ratio to openssl-P2 %.2f" % (name, median, median / base))
 PY

@@ -1,7 +1,18 @@
-// ComputeFileIds and ComputeFingerprint.
+// ComputeFileIds, with the threads that hash files side by side, and
+// ComputeFingerprint.
 #include "engine/fingerprint.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "engine/fsops.h"
@@ -26,25 +37,202 @@ uint32_t AttributesOf(const CDirSnapshot& snapshot, const std::u16string& path) 
   return it == snapshot.attributes.end() ? 0 : it->second;
 }
 
+// 0: not set by SetFileIdThreadCount.
+std::atomic<unsigned> gThreadCount{0};
+
+// More threads than this gain nothing once reading memory is the limit, and
+// each costs a scratch buffer.
+constexpr unsigned kMaxDefaultThreads = 8;
+
+void DigestFile(CProgressSink& bufferOwner, const std::u16string& fullPath, Sha1Digest digest) {
+  Sha1Context context;
+  Sha1Init(context);
+  DigestFileContent(bufferOwner, fullPath, context);
+  Sha1Final(digest, context);
+}
+
+// Lends a hashing thread its own buffer in the shape DigestFileContent reads
+// through. Reading a file calls nothing else on a sink, so the rest is never
+// used; it does nothing and never throws.
+class BufferLender : public CProgressSink {
+ public:
+  BufferLender(uint8_t* buffer, uint32_t size) : buffer_(buffer), size_(size) {}
+  uint32_t GetBufferSize() override { return size_; }
+  uint8_t* GetBuffer() override { return buffer_; }
+  void SetStatus(const std::u16string&) override {}
+  void SetDetail(const std::u16string&) override {}
+  void ShowMessage(const std::u16string&) override {}
+  void SetRange(uint32_t) override {}
+  void ResetProgress() override {}
+  void Step() override {}
+
+ private:
+  uint8_t* buffer_;
+  uint32_t size_;
+};
+
+// Hashes the snapshot's files on a few threads, each file once, taking them
+// in walk order and running at most kWindow files ahead of the job thread,
+// which collects the digests in that same order. Every thread has one
+// buffer for the whole run; the first borrows the sink's. The destructor
+// stops the threads and waits for them, so an exception leaving the job
+// thread's loop never leaves a thread behind: files being read are read to
+// their end (reading a file is never interrupted), finished digests are
+// dropped, nothing new is started.
+class HashingPool {
+ public:
+  HashingPool(CProgressSink& progress, const CDirSnapshot& snapshot, unsigned threads)
+      : snapshot_(snapshot), slots_(kWindow) {
+    const uint32_t size = progress.GetBufferSize();
+    lenders_.reserve(threads);
+    lenders_.emplace_back(progress.GetBuffer(), size);
+    buffers_.reserve(threads - 1);
+    for (unsigned t = 1; t < threads; ++t) {
+      buffers_.push_back(std::make_unique_for_overwrite<uint8_t[]>(size));
+      lenders_.emplace_back(buffers_.back().get(), size);
+    }
+    threads_.reserve(threads);
+    try {
+      for (BufferLender& lender : lenders_) threads_.emplace_back([this, &lender] { Work(lender); });
+    } catch (const std::system_error&) {
+      // The system refused another thread: the ones running share the work,
+      // and with none the caller hashes on its own thread.
+    }
+  }
+
+  ~HashingPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  HashingPool(const HashingPool&) = delete;
+  HashingPool& operator=(const HashingPool&) = delete;
+
+  bool Running() const { return !threads_.empty(); }
+
+  // The digest of file index, to be asked for in walk order, each once.
+  // Rethrows what reading that file raised.
+  void Take(size_t index, Sha1Digest digest) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& slot = slots_[index % kWindow];
+    if (!slot.done) {
+      waitingFor_ = index;
+      resultReady_.wait(lock, [&] { return slot.done; });
+      waitingFor_ = kNobody;
+    }
+    slot.done = false;
+    taken_ = index + 1;
+    const std::exception_ptr error = std::move(slot.error);
+    slot.error = nullptr;
+    std::memcpy(digest, slot.digest, sizeof slot.digest);
+    // Waking costs a system call per file; only a thread that ran out of
+    // window is asleep and needs it.
+    const bool wake = idle_ > 0;
+    lock.unlock();
+    if (wake) workReady_.notify_one();
+    if (error) std::rethrow_exception(error);
+  }
+
+ private:
+  // Digests and errors waiting to be taken. Memory does not grow with the
+  // tree; a wide window keeps the threads busy past a large file that holds
+  // up the job thread.
+  static constexpr size_t kWindow = 256;
+  static constexpr size_t kNobody = ~size_t{0};
+
+  struct Slot {
+    bool done = false;
+    Sha1Digest digest;
+    std::exception_ptr error;
+  };
+
+  void Work(CProgressSink& lender) {
+    std::u16string fullPath;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+      if (!stop_ && next_ < snapshot_.files.size() && next_ >= taken_ + kWindow) {
+        ++idle_;
+        workReady_.wait(lock, [&] { return stop_ || next_ < taken_ + kWindow; });
+        --idle_;
+      }
+      if (stop_ || next_ >= snapshot_.files.size()) return;
+      const size_t index = next_++;
+      lock.unlock();
+      Sha1Digest digest;
+      std::exception_ptr error;
+      try {
+        fullPath.assign(snapshot_.root).append(snapshot_.files[index]);
+        DigestFile(lender, fullPath, digest);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      Slot& slot = slots_[index % kWindow];
+      std::memcpy(slot.digest, digest, sizeof digest);
+      slot.error = std::move(error);
+      slot.done = true;
+      if (waitingFor_ == index) resultReady_.notify_one();
+    }
+  }
+
+  const CDirSnapshot& snapshot_;
+  std::mutex mutex_;
+  std::condition_variable workReady_;    // a hashing thread may go on
+  std::condition_variable resultReady_;  // the digest the job waits for is in
+  std::vector<Slot> slots_;              // file i in slot i % kWindow
+  size_t next_ = 0;                      // the next file a thread takes
+  size_t taken_ = 0;                     // files the job thread has collected
+  size_t waitingFor_ = kNobody;          // the file the job thread waits for
+  unsigned idle_ = 0;                    // threads waiting for window
+  bool stop_ = false;
+  std::vector<std::unique_ptr<uint8_t[]>> buffers_;
+  std::vector<BufferLender> lenders_;
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
+
+void SetFileIdThreadCount(unsigned count) { gThreadCount.store(count); }
+
+unsigned FileIdThreadCount() {
+  if (const unsigned set = gThreadCount.load(); set != 0) return set;
+  if (const char* text = std::getenv("TORQUELIN_HASH_THREADS")) {
+    const long value = std::strtol(text, nullptr, 10);
+    if (value > 0) return static_cast<unsigned>(std::min<long>(value, 256));
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp(cores, 1u, kMaxDefaultThreads);
+}
 
 void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
   progress.SetStatus(u"Calculating file ids...");
   progress.SetRange(static_cast<uint32_t>(snapshot.files.size()));
   progress.ResetProgress();
+  const size_t count = snapshot.files.size();
+  std::optional<HashingPool> pool;
+  if (const unsigned threads = FileIdThreadCount(); threads > 1 && count > 1) {
+    pool.emplace(progress, snapshot, static_cast<unsigned>(std::min<size_t>(threads, count)));
+    if (!pool->Running()) pool.reset();
+  }
   // Reused for every file so that the loop allocates only what the id map
   // itself needs.
   std::u16string detail;
   std::u16string fullPath;
-  Sha1Context context;
   Sha1Digest digest;
-  for (const std::u16string& path : snapshot.files) {
+  for (size_t i = 0; i < count; ++i) {
+    const std::u16string& path = snapshot.files[i];
     detail.assign(u"Processing: ").append(path);
     progress.SetDetail(detail);
-    fullPath.assign(snapshot.root).append(path);
-    Sha1Init(context);
-    DigestFileContent(progress, fullPath, context);
-    Sha1Final(digest, context);
+    if (pool) {
+      pool->Take(i, digest);
+    } else {
+      fullPath.assign(snapshot.root).append(path);
+      DigestFile(progress, fullPath, digest);
+    }
     snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
     progress.Step();
   }

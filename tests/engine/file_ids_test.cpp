@@ -1,0 +1,194 @@
+// File ids hashed on several threads: the same ids, the same progress calls
+// in the same order, the same first error and the same cancellation points
+// as on one thread, and no thread left running afterwards.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "engine/errors.h"
+#include "engine/fingerprint.h"
+#include "engine/sha1.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sink.h"
+
+namespace {
+
+// The sink is single-threaded: every call must come from the thread that
+// runs the job.
+class OneThreadSink : public RecordingSink {
+ public:
+  using RecordingSink::RecordingSink;
+  uint32_t GetBufferSize() override { return Check(), RecordingSink::GetBufferSize(); }
+  uint8_t* GetBuffer() override { return Check(), RecordingSink::GetBuffer(); }
+  void SetStatus(const std::u16string& t) override { Check(), RecordingSink::SetStatus(t); }
+  void SetDetail(const std::u16string& t) override { Check(), RecordingSink::SetDetail(t); }
+  void SetRange(uint32_t n) override { Check(), RecordingSink::SetRange(n); }
+  void ResetProgress() override { Check(), RecordingSink::ResetProgress(); }
+  void Step() override { Check(), RecordingSink::Step(); }
+  bool foreignCall = false;
+
+ private:
+  void Check() { foreignCall = foreignCall || std::this_thread::get_id() != owner_; }
+  std::thread::id owner_ = std::this_thread::get_id();
+};
+
+// The threads of this process, or -1 where the system does not list them.
+long ThreadsNow() {
+  std::error_code error;
+  long count = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
+       it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
+}
+
+struct Outcome {
+  std::vector<std::u16string> calls;
+  TextMap ids;
+  std::string outcome;  // "ok", "cancel" or the error's message and line
+};
+
+// Sizes from empty to several buffers of the small buffer the runs use, so
+// one file is read in many chunks while its neighbours take one.
+std::string Content(size_t i) {
+  const size_t size = (i * 7919) % (i % 10 == 0 ? 40000 : 3000);
+  std::string bytes(size, '\0');
+  for (size_t b = 0; b < size; ++b) bytes[b] = static_cast<char>((b * 31 + i) & 0xFF);
+  return bytes;
+}
+
+class FileIdsTest : public ::testing::Test {
+ protected:
+  static constexpr size_t kFiles = 300;
+
+  void SetUp() override {
+    files_.clear();
+    for (size_t i = 0; i < kFiles; ++i) {
+      dir_.WriteFile(Name(i), Content(i));
+      std::u16string path;
+      for (char c : "/" + Name(i)) path.push_back(c == '/' ? u'\\' : char16_t(c));
+      files_.push_back(path);
+    }
+  }
+
+  static std::string Name(size_t i) {
+    return "d" + std::to_string(i / 50) + "/f" + std::to_string(i) + ".bin";
+  }
+
+  void TearDown() override { SetFileIdThreadCount(0); }
+
+  Outcome Hash(unsigned threads, uint64_t cancelAfterCalls = 0) {
+    SetFileIdThreadCount(threads);
+    CDirSnapshot snapshot;
+    snapshot.root = dir_.wpath();
+    snapshot.files = files_;
+    OneThreadSink sink(4096);
+    sink.cancelAfterCalls = cancelAfterCalls;
+    Outcome run;
+    const long before = ThreadsNow();
+    try {
+      ComputeFileIds(sink, snapshot);
+      run.outcome = "ok";
+    } catch (const COPCancel&) {
+      run.outcome = "cancel";
+    } catch (const CZRErr& e) {
+      run.outcome = Narrow(e.message) + " " + e.file + ":" + std::to_string(e.line);
+    }
+    EXPECT_EQ(ThreadsNow(), before) << "a hashing thread outlived the call";
+    EXPECT_FALSE(sink.foreignCall) << "the sink was called from a hashing thread";
+    run.calls = std::move(sink.calls);
+    run.ids = std::move(snapshot.fileIds);
+    return run;
+  }
+
+  // Compares a run on several threads with the run on one.
+  void ExpectSameAsOneThread(uint64_t cancelAfterCalls = 0) {
+    const Outcome one = Hash(1, cancelAfterCalls);
+    for (unsigned threads : {2u, 5u}) {
+      const Outcome many = Hash(threads, cancelAfterCalls);
+      EXPECT_EQ(many.outcome, one.outcome) << threads;
+      EXPECT_TRUE(many.calls == one.calls) << threads << " threads: calls differ";
+      EXPECT_EQ(many.ids, one.ids) << threads;
+    }
+  }
+
+  TempDir dir_;
+  PathList files_;
+};
+
+}  // namespace
+
+TEST_F(FileIdsTest, ThreadsGiveTheSameIdsAndCallsAsOne) {
+  const Outcome one = Hash(1);
+  ASSERT_EQ(one.outcome, "ok");
+  ASSERT_EQ(one.ids.size(), kFiles);
+  // The single-threaded ids are the plain digests of the contents.
+  for (size_t i : {0u, 10u, 299u}) {
+    Sha1Context context;
+    Sha1Init(context);
+    const std::string content = Content(i);
+    Sha1Update(context, content.data(), static_cast<uint32_t>(content.size()));
+    Sha1Digest digest;
+    Sha1Final(digest, context);
+    EXPECT_EQ(one.ids.at(files_[i]), DigestToHex(digest)) << i;
+  }
+  ASSERT_EQ(one.calls.size(), 3 + 2 * kFiles);
+  EXPECT_EQ(one.calls[3], u"detail:Processing: " + files_[0]);
+  ExpectSameAsOneThread();
+}
+
+// A missing file and a FIFO, alone or both: the first in walk order is the
+// one reported, even when a hashing thread met a later one first, and no id
+// of a file after it is stored.
+TEST_F(FileIdsTest, TheFirstUnreadableFileInWalkOrderRaisesItsError) {
+  const struct {
+    std::vector<size_t> missing, fifo;
+  } cases[] = {{{150}, {}}, {{}, {150}}, {{200}, {120}}, {{0}, {}}, {{299}, {}}};
+  for (const auto& c : cases) {
+    for (size_t i : c.missing) std::filesystem::remove(dir_.Native(Name(i)));
+    for (size_t i : c.fifo) {
+      std::filesystem::remove(dir_.Native(Name(i)));
+      ASSERT_EQ(mkfifo(dir_.Native(Name(i)).c_str(), 0644), 0);
+    }
+    const Outcome one = Hash(1);
+    const size_t first = std::min(c.missing.empty() ? kFiles : c.missing[0],
+                                  c.fifo.empty() ? kFiles : c.fifo[0]);
+    const std::string expected =
+        "Unable to open file:" + Narrow(dir_.wpath() + files_[first]) + " .\\fileReader:";
+    EXPECT_EQ(one.outcome.substr(0, expected.size()), expected);
+    EXPECT_EQ(one.ids.size(), first);
+    ExpectSameAsOneThread();
+    for (size_t i : c.fifo) std::filesystem::remove(dir_.Native(Name(i)));
+    SetUp();  // put the files back
+  }
+}
+
+// Cancelling at a file's detail line or at its step, early, midway and at the
+// last file: the same calls and ids as on one thread, every thread joined.
+// Repeated, since the hashing threads are at a different point each time.
+TEST_F(FileIdsTest, CancelStopsAtTheSamePointAndJoinsEveryThread) {
+  for (int round = 0; round < 5; ++round) {
+    for (uint64_t after : {size_t{2}, size_t{3}, size_t{150}, size_t{301}, 2 * kFiles + 1}) {
+      SCOPED_TRACE(after);
+      ExpectSameAsOneThread(after);
+      EXPECT_EQ(Hash(3, after).outcome, "cancel");
+    }
+  }
+}
+
+TEST(FileIdThreadCount, FollowsTheSetterThenTheEnvironmentThenTheMachine) {
+  SetFileIdThreadCount(3);
+  EXPECT_EQ(FileIdThreadCount(), 3u);
+  SetFileIdThreadCount(0);
+  setenv("TORQUELIN_HASH_THREADS", "5", 1);
+  EXPECT_EQ(FileIdThreadCount(), 5u);
+  setenv("TORQUELIN_HASH_THREADS", "none", 1);
+  const unsigned cores = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+  EXPECT_EQ(FileIdThreadCount(), cores);
+  unsetenv("TORQUELIN_HASH_THREADS");
+  EXPECT_EQ(FileIdThreadCount(), cores);
+}
