@@ -47,6 +47,8 @@ bool SetAttributeWord(const std::u16string& path, uint32_t word) {
   return ::chmod(native.c_str(), mode) == 0;
 }
 
+constexpr off_t kDefaultReadAhead = 128 * 1024;
+
 int OpenForReading(const std::u16string& path) {
   const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
@@ -59,8 +61,11 @@ int OpenForReading(const std::u16string& path) {
     return -1;
   }
   // Regular files ignore O_NONBLOCK; clear it anyway so reads behave plainly.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // No other status flag was asked for, so there is nothing to read back.
+  ::fcntl(fd, F_SETFL, 0);
+  // Only a file longer than the kernel's usual read-ahead window gains from a
+  // wider one; on the many small files of a tree the call is pure cost.
+  if (st.st_size > kDefaultReadAhead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
 }
 
