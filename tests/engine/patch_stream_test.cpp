@@ -1,0 +1,176 @@
+// The patch record primitives: exact bytes written, exact errors on damage.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <functional>
+#include <vector>
+
+#include "engine/patch_stream.h"
+#include "tests/engine/patch_test_util.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// Runs the writes into a fresh file and returns the file's bytes.
+std::string Written(const std::function<void(zrFile::Writer&)>& writes) {
+  TempDir dir;
+  {
+    zrFile::Writer out(dir.wpath() + u"/p.dov");
+    writes(out);
+  }
+  return ReadBytes(dir.Native("p.dov"));
+}
+
+// Runs a read against a file holding exactly these bytes.
+std::string ReadError(const std::string& bytes, const std::function<void(zrFile::Reader&)>& read) {
+  TempDir dir;
+  WriteBytes(dir.Native("p.dov"), bytes);
+  zrFile::Reader in(dir.wpath() + u"/p.dov");
+  return ErrorOf([&] { read(in); });
+}
+
+}  // namespace
+
+TEST(PatchStream, RecordsAreWrittenByteExact) {
+  struct Case {
+    const char* name;
+    std::function<void(zrFile::Writer&)> write;
+    std::string bytes;
+  } cases[] = {
+      {"string ab", [](auto& o) { WriteString(o, u"ab"); },
+       Bytes({0x10, 0x11, 0x02, 0x00, 0x00, 0x00, 0x61, 0x00, 0x62, 0x00})},
+      {"empty string", [](auto& o) { WriteString(o, u""); },
+       Bytes({0x10, 0x11, 0x00, 0x00, 0x00, 0x00})},
+      {"string stops at NUL", [](auto& o) { WriteString(o, std::u16string(u"a\0b", 3)); },
+       Bytes({0x10, 0x11, 0x01, 0x00, 0x00, 0x00, 0x61, 0x00})},
+      {"non-BMP text as surrogates", [](auto& o) { WriteString(o, u"\U0001F600"); },
+       Bytes({0x10, 0x11, 0x02, 0x00, 0x00, 0x00, 0x3D, 0xD8, 0x00, 0xDE})},
+      {"dword with bit 31", [](auto& o) { WriteDword(o, 0x81A40020); },
+       Bytes({0x11, 0x20, 0x00, 0xA4, 0x81})},
+      {"qword above 4 GiB", [](auto& o) { WriteQword(o, 0x123456789AB); },
+       Bytes({0x14, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01, 0x00, 0x00})},
+      {"negative qword", [](auto& o) { WriteQword(o, -2); },
+       Bytes({0x14, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Hex(Written(c.write)), Hex(c.bytes)) << c.name;
+}
+
+TEST(PatchStream, RecordsReadBackWhatWasWritten) {
+  const std::u16string text = u"\\Grüße\\\U0001F600\xF05C\xEF80:x";
+  TempDir dir;
+  {
+    zrFile::Writer out(dir.wpath() + u"/p.dov");
+    WriteString(out, text);
+    WriteString(out, u"");
+    WriteDword(out, 0xFFFFFFFF);
+    WriteQword(out, INT64_MIN);
+  }
+  zrFile::Reader in(dir.wpath() + u"/p.dov");
+  EXPECT_EQ(ReadString(in), text);
+  EXPECT_EQ(ReadString(in), u"");
+  EXPECT_EQ(ReadDword(in), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadQword(in), INT64_MIN);
+  EXPECT_TRUE(in.eof());
+}
+
+TEST(PatchStream, DamagedRecordsFailWithTheirOwnMessage) {
+  const auto readString = [](zrFile::Reader& in) { ReadString(in); };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::function<void(zrFile::Reader&)> read;
+    const char* message;
+  } cases[] = {
+      {"nothing where a tag belongs", "", readString, "Unable to read a type."},
+      {"dword where a string belongs", Bytes({0x11, 1, 0, 0, 0}), readString, "Type mismatch."},
+      {"dword cut short", Bytes({0x11, 1, 0, 0}), [](auto& in) { ReadDword(in); },
+       "Unable to read dword from a patch."},
+      {"qword cut short", Bytes({0x14, 1, 0, 0, 0, 0, 0, 0}), [](auto& in) { ReadQword(in); },
+       "Unable to read qword from a patch."},
+      {"string length cut short", Bytes({0x10, 0x11, 2, 0}), readString,
+       "Unable to read dword from a patch."},
+      {"string text cut short", Bytes({0x10, 0x11, 2, 0, 0, 0, 0x61, 0, 0x62}), readString,
+       "Unable to read a buffer from a patch."},
+      {"raw read past the end", "abc", [](auto& in) { char b[4]; ReadRaw(in, b, 4); },
+       "Unable to read a buffer from a patch."},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReadError(c.bytes, c.read), c.message) << c.name;
+}
+
+TEST(PatchStream, HeaderIsCheckedForMagicAndCompletion) {
+  const std::string magic = "zeRizeDuvuz 01.01.02";
+  const std::string offset = Bytes({0x14, 0x6A, 0, 0, 0, 0, 0, 0, 0});
+  const auto header = [](zrFile::Reader& in) { ReadPatchHeader(in); };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* message;
+  } cases[] = {
+      {"complete", magic + offset + Bytes({0x11, 1, 0, 0, 0}), "<no error>"},
+      {"wrong magic", "zeRizeDuvuz 01.01.03" + offset + Bytes({0x11, 1, 0, 0, 0}),
+       "Unable to open a patch file, missing magic number."},
+      {"shorter than the magic", magic.substr(0, 19), "Unable to read a buffer from a patch."},
+      {"flag 0", magic + offset + Bytes({0x11, 0, 0, 0, 0}),
+       "This patch file has not been properly written."},
+      {"flag 2", magic + offset + Bytes({0x11, 2, 0, 0, 0}),
+       "This patch file has not been properly written."},
+      {"ends after the magic", magic, "Unable to read a type."},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReadError(c.bytes, header), c.message) << c.name;
+
+  TempDir dir;
+  WriteBytes(dir.Native("p.dov"), magic + offset + Bytes({0x11, 1, 0, 0, 0, 0x10}));
+  zrFile::Reader in(dir.wpath() + u"/p.dov");
+  EXPECT_EQ(ReadPatchHeader(in), 0x6A);
+  EXPECT_EQ(in.tell(), 34);
+}
+
+// A writer whose descriptor is a non-blocking pipe with one page of room:
+// the kernel itself accepts part of a write and refuses the rest, so the
+// primitives see real short counts without any mock.
+class PipeWriter : public zrFile::Writer {
+ public:
+  PipeWriter(const std::u16string& path, int pipeWriteEnd) : zrFile::Writer(path) {
+    ::close(descriptor_);
+    descriptor_ = pipeWriteEnd;
+  }
+};
+
+TEST(PatchStream, ShortWritesFailWithTheirOwnMessage) {
+  struct Case {
+    const char* name;
+    int prefill;  // bytes already in the pipe
+    std::function<void(zrFile::Writer&)> write;
+    const char* message;
+  } cases[] = {
+      {"raw 2 MiB into one page", 0,
+       [](auto& o) { std::vector<char> b(2097152); WriteRaw(o, b.data(), 2097152); },
+       "Unable write buffer to a patch. exp:2097152 actual:4096"},
+      {"raw into a full pipe", 4096, [](auto& o) { WriteRaw(o, "ab", 2); },
+       "Unable write buffer to a patch. exp:2 actual:-1"},
+      {"tag into a full pipe", 4096, [](auto& o) { WriteTag(o, RecordType::String); },
+       "Unable write a type to a patch."},
+      {"dword after its tag", 4095, [](auto& o) { WriteDword(o, 7); },
+       "Unable write DWORD to a patch."},
+      {"qword after its tag", 4095, [](auto& o) { WriteQword(o, 7); },
+       "Unable write DWORD a patch."},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    if (::fcntl(fds[1], F_SETPIPE_SZ, 4096) != 4096) {
+      ::close(fds[0]);
+      ::close(fds[1]);
+      GTEST_SKIP() << "pipes here do not take a 4096-byte size";
+    }
+    std::string fill(c.prefill, 'x');
+    ASSERT_EQ(::write(fds[1], fill.data(), fill.size()), c.prefill);
+    {
+      PipeWriter out(dir.wpath() + u"/p.dov", fds[1]);
+      EXPECT_EQ(ErrorOf([&] { c.write(out); }), c.message) << c.name;
+    }
+    ::close(fds[0]);
+  }
+}
