@@ -56,9 +56,9 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
   changes.OlderTreeID = ReadString(in);
   changes.Info = ReadInfoMap(in);
   changes.IgnoreFilter = ReadString(in);
-  for (PathList* list : {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
-                         &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles,
-                         &changes.NewFiles}) {
+  for (PathList* list :
+       {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
+        &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles, &changes.NewFiles}) {
     ReadStringList(in, *list);
     progress.Step();
   }
@@ -94,17 +94,16 @@ bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress
   if (PathExists(destination)) RemoveItem(false, destination);
   zrFile::Writer out(destination);
 
-  const int64_t done = CopyThroughBuffer(
-      in, length, progress.GetBuffer(), progress.GetBufferSize(),
-      [&](const uint8_t* chunk, int64_t n) {
-        if (out.write(chunk, n) != n) {
-          throw CZRErr(0, u"Unable to write a dest file:" + destination, location::kPatchReader,
-                       __LINE__);
-        }
-      });
+  const int64_t done =
+      CopyThroughBuffer(in, length, progress.GetBuffer(), progress.GetBufferSize(),
+                        [&](const uint8_t* chunk, int64_t n) {
+                          if (out.write(chunk, n) != n) {
+                            throw CZRErr(0, u"Unable to write a dest file:" + destination,
+                                         location::kPatchReader, __LINE__);
+                          }
+                        });
   if (done != length && !tolerateShort) {
-    throw CZRErr(0, u"Unable to fully read a patch file content", location::kPatchReader,
-                 __LINE__);
+    throw CZRErr(0, u"Unable to fully read a patch file content", location::kPatchReader, __LINE__);
   }
   out.close();
   return true;
