@@ -7,12 +7,12 @@
 #include "engine/patch_stream.h"
 #include "platform/safe_path.h"
 
-void ReadStringList(zrFile::Reader& in, PathList& into) {
+void ReadStringList(RecordInput& in, PathList& into) {
   ExpectTag(in, RecordType::StringList);
   for (uint32_t left = ReadDword(in); left > 0; --left) into.push_back(ReadString(in));
 }
 
-AttributeMap ReadAttributeMap(zrFile::Reader& in) {
+AttributeMap ReadAttributeMap(RecordInput& in) {
   ExpectTag(in, RecordType::AttributeMap);
   AttributeMap map;
   for (uint32_t left = ReadDword(in); left > 0; --left) {
@@ -22,7 +22,7 @@ AttributeMap ReadAttributeMap(zrFile::Reader& in) {
   return map;
 }
 
-TextMap ReadInfoMap(zrFile::Reader& in) {
+TextMap ReadInfoMap(RecordInput& in) {
   ExpectTag(in, RecordType::InfoMap);
   TextMap map;
   for (uint32_t left = ReadDword(in); left > 0; --left) {
@@ -32,7 +32,8 @@ TextMap ReadInfoMap(zrFile::Reader& in) {
   return map;
 }
 
-PatchFileIndex ReadFileIndex(zrFile::Reader& in, CProgressSink& /*progress*/) {
+PatchFileIndex ReadFileIndex(zrFile::Reader& reader, CProgressSink& /*progress*/) {
+  BufferedInput in(reader);
   ExpectTag(in, RecordType::FileIndex);
   PatchFileIndex index;
   for (uint32_t left = ReadDword(in); left > 0; --left) {
@@ -47,35 +48,40 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
   if (patchPath.empty()) {
     throw CZRErr(0, u"No patch file specified: ", location::kPatchReader, __LINE__);
   }
-  zrFile::Reader in(patchPath);
-  const int64_t indexOffset = ReadPatchHeader(in);
-  progress.SetStatus(u"Loading patch info.");
-  progress.SetRange(9);
+  zrFile::Reader reader(patchPath);
+  int64_t indexOffset;
+  {
+    BufferedInput in(reader);
+    indexOffset = ReadPatchHeader(in);
+    progress.SetStatus(u"Loading patch info.");
+    progress.SetRange(9);
 
-  changes.NewerTreeID = ReadString(in);
-  changes.OlderTreeID = ReadString(in);
-  changes.Info = ReadInfoMap(in);
-  changes.IgnoreFilter = ReadString(in);
-  for (PathList* list :
-       {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
-        &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles, &changes.NewFiles}) {
-    ReadStringList(in, *list);
+    changes.NewerTreeID = ReadString(in);
+    changes.OlderTreeID = ReadString(in);
+    changes.Info = ReadInfoMap(in);
+    changes.IgnoreFilter = ReadString(in);
+    for (PathList* list :
+         {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
+          &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles, &changes.NewFiles}) {
+      ReadStringList(in, *list);
+      progress.Step();
+    }
+    changes.AttributeChanges = ReadAttributeMap(in);
     progress.Step();
   }
-  changes.AttributeChanges = ReadAttributeMap(in);
-  progress.Step();
 
   // Read only to prove the file complete; Apply reads it again itself.
-  in.seek(indexOffset);
-  ReadFileIndex(in, progress);
+  reader.seek(indexOffset);
+  ReadFileIndex(reader, progress);
   progress.Step();
-  in.close();
+  reader.close();
   return changes;
 }
 
-bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress, int64_t offset,
-                 const std::u16string& targetDirectory) {
-  in.seek(offset);
+bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
+                 int64_t offset, const std::u16string& targetDirectory) {
+  reader.seek(offset);
+  DirectInput in(reader);
   ExpectTag(in, RecordType::FileContent);
   const std::u16string stored = ReadString(in);
   if (!platform::IsSafeRelativePath(stored)) {
@@ -95,7 +101,7 @@ bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress
   zrFile::Writer out(destination);
 
   const int64_t done =
-      CopyThroughBuffer(in, length, progress.GetBuffer(), progress.GetBufferSize(),
+      CopyThroughBuffer(reader, length, progress.GetBuffer(), progress.GetBufferSize(),
                         [&](const uint8_t* chunk, int64_t n) {
                           if (out.write(chunk, n) != n) {
                             throw CZRErr(0, u"Unable to write a dest file:" + destination,

@@ -7,6 +7,7 @@
 
 #include "engine/change_set.h"
 #include "engine/large_file.h"
+#include "engine/patch_stream.h"
 #include "engine/progress.h"
 
 // Relative path (with its leading '\') to the offset of its FileContent
@@ -21,8 +22,9 @@ using PatchFileIndex = std::map<std::u16string, int64_t>;
 // one Step after each of the seven lists, the attribute map and the index.
 ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath);
 
-// Reads the FileIndex record at the reader's position. Reports no progress.
-// A key stored twice keeps the later offset.
+// Reads the FileIndex record at the reader's position and leaves the reader
+// just after it. Reports no progress. A key stored twice keeps the later
+// offset.
 PatchFileIndex ReadFileIndex(zrFile::Reader& in, CProgressSink& progress);
 
 // Restores the file whose FileContent record starts at `offset` to
@@ -40,10 +42,10 @@ PatchFileIndex ReadFileIndex(zrFile::Reader& in, CProgressSink& progress);
 bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress, int64_t offset,
                  const std::u16string& targetDirectory);
 
-// The compound reads, each at the reader's position. A count larger than the
+// The compound reads, each at the input's position. A count larger than the
 // records that follow fails in the first read that runs out of data; nothing
 // is reserved from a count. In the maps a key stored twice keeps the later
 // value.
-void ReadStringList(zrFile::Reader& in, PathList& into);
-AttributeMap ReadAttributeMap(zrFile::Reader& in);
-TextMap ReadInfoMap(zrFile::Reader& in);
+void ReadStringList(RecordInput& in, PathList& into);
+AttributeMap ReadAttributeMap(RecordInput& in);
+TextMap ReadInfoMap(RecordInput& in);

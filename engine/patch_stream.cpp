@@ -38,21 +38,78 @@ void SwapUnitsOnBigEndian(char16_t* units, size_t count) {
 // never reserve more than one step beyond what the file really holds.
 constexpr size_t kStringStepUnits = 32768;
 
+// Block size of the buffered record input and output.
+constexpr size_t kRecordBlock = 65536;
+
 }  // namespace
 
-void WriteTag(zrFile::Writer& out, RecordType tag) {
+BufferedOutput::BufferedOutput(zrFile::Writer& out) : out_(out) { pending_.reserve(kRecordBlock); }
+
+int64_t BufferedOutput::write(const void* buffer, int64_t n) {
+  const size_t size = static_cast<size_t>(n);
+  if (pending_.size() + size > kRecordBlock) Flush();
+  if (size >= kRecordBlock) {
+    WriteRaw(out_, buffer, n);
+  } else {
+    pending_.append(static_cast<const char*>(buffer), size);
+  }
+  return n;
+}
+
+void BufferedOutput::Flush() {
+  if (pending_.empty()) return;
+  WriteRaw(out_, pending_.data(), static_cast<int64_t>(pending_.size()));
+  pending_.clear();
+}
+
+BufferedInput::BufferedInput(zrFile::Reader& in)
+    : in_(in), block_(kRecordBlock, '\0'), consumed_(in.tell()) {}
+
+BufferedInput::~BufferedInput() {
+  if (next_ != end_) in_.seek(consumed_);
+}
+
+int64_t BufferedInput::read(void* buffer, int64_t n) {
+  char* out = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < n) {
+    if (next_ == end_) {
+      // The block is used up, so the Reader stands exactly at consumed_.
+      const int64_t want = n - done;
+      const bool direct = want >= static_cast<int64_t>(kRecordBlock);
+      const int64_t got =
+          direct ? in_.read(out + done, want) : in_.read(block_.data(), kRecordBlock);
+      if (got <= 0) return (got < 0 && done == 0) ? -1 : done;
+      next_ = end_ = 0;
+      if (direct) {
+        done += got;
+        consumed_ += got;
+        continue;
+      }
+      end_ = static_cast<size_t>(got);
+    }
+    const size_t take = std::min(end_ - next_, static_cast<size_t>(n - done));
+    std::memcpy(out + done, block_.data() + next_, take);
+    next_ += take;
+    done += static_cast<int64_t>(take);
+    consumed_ += static_cast<int64_t>(take);
+  }
+  return done;
+}
+
+void WriteTag(RecordOutput& out, RecordType tag) {
   const uint8_t byte = static_cast<uint8_t>(tag);
   if (out.write(&byte, 1) < 1) Fail(u"Unable write a type to a patch.", __LINE__);
 }
 
-void WriteQword(zrFile::Writer& out, int64_t value) {
+void WriteQword(RecordOutput& out, int64_t value) {
   WriteTag(out, RecordType::Qword);
   uint8_t bytes[8];
   PutLittleEndian(bytes, static_cast<uint64_t>(value), 8);
   if (out.write(bytes, 8) < 8) Fail(u"Unable write DWORD a patch.", __LINE__);
 }
 
-void WriteDword(zrFile::Writer& out, uint32_t value) {
+void WriteDword(RecordOutput& out, uint32_t value) {
   WriteTag(out, RecordType::Dword);
   uint8_t bytes[4];
   PutLittleEndian(bytes, value, 4);
@@ -60,6 +117,11 @@ void WriteDword(zrFile::Writer& out, uint32_t value) {
 }
 
 void WriteRaw(zrFile::Writer& out, const void* buffer, int64_t n) {
+  DirectOutput direct(out);
+  WriteRaw(direct, buffer, n);
+}
+
+void WriteRaw(RecordOutput& out, const void* buffer, int64_t n) {
   const int64_t written = out.write(buffer, n);
   if (written != n) {
     throw CZRErr(0,
@@ -69,7 +131,7 @@ void WriteRaw(zrFile::Writer& out, const void* buffer, int64_t n) {
   }
 }
 
-void WriteString(zrFile::Writer& out, std::u16string_view text) {
+void WriteString(RecordOutput& out, std::u16string_view text) {
   text = text.substr(0, text.find(u'\0'));
   WriteTag(out, RecordType::String);
   WriteDword(out, static_cast<uint32_t>(text.size()));
@@ -82,31 +144,31 @@ void WriteString(zrFile::Writer& out, std::u16string_view text) {
   }
 }
 
-void ExpectTag(zrFile::Reader& in, RecordType tag) {
+void ExpectTag(RecordInput& in, RecordType tag) {
   uint8_t byte = 0;
   if (in.read(&byte, 1) != 1) Fail(u"Unable to read a type.", __LINE__);
   if (byte != static_cast<uint8_t>(tag)) Fail(u"Type mismatch.", __LINE__);
 }
 
-int64_t ReadQword(zrFile::Reader& in) {
+int64_t ReadQword(RecordInput& in) {
   ExpectTag(in, RecordType::Qword);
   uint8_t bytes[8];
   if (in.read(bytes, 8) != 8) Fail(u"Unable to read qword from a patch.", __LINE__);
   return static_cast<int64_t>(GetLittleEndian(bytes, 8));
 }
 
-uint32_t ReadDword(zrFile::Reader& in) {
+uint32_t ReadDword(RecordInput& in) {
   ExpectTag(in, RecordType::Dword);
   uint8_t bytes[4];
   if (in.read(bytes, 4) != 4) Fail(u"Unable to read dword from a patch.", __LINE__);
   return static_cast<uint32_t>(GetLittleEndian(bytes, 4));
 }
 
-void ReadRaw(zrFile::Reader& in, void* buffer, int64_t n) {
+void ReadRaw(RecordInput& in, void* buffer, int64_t n) {
   if (in.read(buffer, n) != n) Fail(u"Unable to read a buffer from a patch.", __LINE__);
 }
 
-std::u16string ReadString(zrFile::Reader& in) {
+std::u16string ReadString(RecordInput& in) {
   ExpectTag(in, RecordType::String);
   size_t left = ReadDword(in);
   std::u16string text;
@@ -121,7 +183,7 @@ std::u16string ReadString(zrFile::Reader& in) {
   return text;
 }
 
-void ExpectMagic(zrFile::Reader& in, const char* text, int64_t n) {
+void ExpectMagic(RecordInput& in, const char* text, int64_t n) {
   std::string bytes(static_cast<size_t>(n), '\0');
   ReadRaw(in, bytes.data(), n);
   if (std::memcmp(bytes.data(), text, static_cast<size_t>(n)) != 0) {
@@ -129,13 +191,18 @@ void ExpectMagic(zrFile::Reader& in, const char* text, int64_t n) {
   }
 }
 
-int64_t ReadPatchHeader(zrFile::Reader& in) {
+int64_t ReadPatchHeader(RecordInput& in) {
   ExpectMagic(in, kPatchMagic, kPatchMagicSize);
   const int64_t indexOffset = ReadQword(in);
   if (ReadDword(in) != kPatchComplete) {
     Fail(u"This patch file has not been properly written.", __LINE__);
   }
   return indexOffset;
+}
+
+int64_t ReadPatchHeader(zrFile::Reader& in) {
+  DirectInput direct(in);
+  return ReadPatchHeader(direct);
 }
 
 int64_t CopyThroughBuffer(zrFile::File& source, int64_t length, uint8_t* buffer,

@@ -12,13 +12,13 @@
 
 namespace {
 
-void WriteStringList(zrFile::Writer& out, const PathList& list) {
+void WriteStringList(RecordOutput& out, const PathList& list) {
   WriteTag(out, RecordType::StringList);
   WriteDword(out, static_cast<uint32_t>(list.size()));
   for (const std::u16string& s : list) WriteString(out, s);
 }
 
-void WriteInfoMap(zrFile::Writer& out, const TextMap& map) {
+void WriteInfoMap(RecordOutput& out, const TextMap& map) {
   WriteTag(out, RecordType::InfoMap);
   WriteDword(out, static_cast<uint32_t>(map.size()));
   for (const auto& [key, value] : map) {
@@ -27,7 +27,7 @@ void WriteInfoMap(zrFile::Writer& out, const TextMap& map) {
   }
 }
 
-void WriteAttributeMap(zrFile::Writer& out, const AttributeMap& map) {
+void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
   WriteTag(out, RecordType::AttributeMap);
   WriteDword(out, static_cast<uint32_t>(map.size()));
   for (const auto& [path, word] : map) {
@@ -37,17 +37,21 @@ void WriteAttributeMap(zrFile::Writer& out, const AttributeMap& map) {
 }
 
 // Writes one FileContent record and returns the offset of its tag. The
-// length is the one measured at open: a file that grows meanwhile
-// contributes exactly that many bytes, one that shrinks is an error.
-int64_t WriteFileContent(zrFile::Writer& out, CProgressSink& progress,
+// record's head goes through `records`; the content goes straight from the
+// scratch buffer to the file. The length is the one measured at open: a file
+// that grows meanwhile contributes exactly that many bytes, one that shrinks
+// is an error.
+int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgressSink& progress,
                          const std::u16string& newerRoot, const std::u16string& relativePath) {
+  records.Flush();
   const int64_t start = out.tell();
-  WriteTag(out, RecordType::FileContent);
+  WriteTag(records, RecordType::FileContent);
   const std::u16string sourcePath = JoinPath(newerRoot, relativePath);
   zrFile::Reader source(sourcePath);
   const int64_t length = source.size();
-  WriteString(out, relativePath);
-  WriteQword(out, length);
+  WriteString(records, relativePath);
+  WriteQword(records, length);
+  records.Flush();
   const int64_t done =
       CopyThroughBuffer(source, length, progress.GetBuffer(), progress.GetBufferSize(),
                         [&out](const uint8_t* chunk, int64_t n) { WriteRaw(out, chunk, n); });
@@ -76,47 +80,53 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
 
   RemoveItem(true, patchPath);
   zrFile::Writer out(patchPath);
+  BufferedOutput records(out);
 
-  WriteRaw(out, kPatchMagic, kPatchMagicSize);
-  const int64_t headerFields = out.tell();
-  WriteQword(out, 0);
-  WriteDword(out, 0);
+  WriteRaw(records, kPatchMagic, kPatchMagicSize);
+  WriteQword(records, 0);
+  WriteDword(records, 0);
 
-  WriteString(out, changes.NewerTreeID);
-  WriteString(out, changes.OlderTreeID);
-  WriteInfoMap(out, changes.Info);
-  WriteString(out, changes.IgnoreFilter);
-  WriteStringList(out, changes.ignoredNew);
-  WriteStringList(out, changes.ignoredOld);
-  WriteStringList(out, changes.UnlinkedDirectories);
-  WriteStringList(out, changes.UnlinkedFiles);
-  WriteStringList(out, changes.NewDirs);
-  WriteStringList(out, changes.ChangedFiles);
-  WriteStringList(out, changes.NewFiles);
-  WriteAttributeMap(out, changes.AttributeChanges);
+  WriteString(records, changes.NewerTreeID);
+  WriteString(records, changes.OlderTreeID);
+  WriteInfoMap(records, changes.Info);
+  WriteString(records, changes.IgnoreFilter);
+  WriteStringList(records, changes.ignoredNew);
+  WriteStringList(records, changes.ignoredOld);
+  WriteStringList(records, changes.UnlinkedDirectories);
+  WriteStringList(records, changes.UnlinkedFiles);
+  WriteStringList(records, changes.NewDirs);
+  WriteStringList(records, changes.ChangedFiles);
+  WriteStringList(records, changes.NewFiles);
+  WriteAttributeMap(records, changes.AttributeChanges);
+  // On disk before the first cancellation point, so an interrupted file
+  // shows its flag 0 to every reader rather than being merely short.
+  records.Flush();
 
   progress.SetRange(static_cast<uint32_t>(index.size()));
   progress.ResetProgress();
   for (auto& [path, offset] : index) {
     progress.SetDetail(u"Writing File: " + path);
     progress.Step();
-    offset = WriteFileContent(out, progress, newerRoot, path);
+    offset = WriteFileContent(out, records, progress, newerRoot, path);
   }
 
+  records.Flush();
   const int64_t indexOffset = out.tell();
-  WriteTag(out, RecordType::FileIndex);
-  WriteDword(out, static_cast<uint32_t>(index.size()));
+  WriteTag(records, RecordType::FileIndex);
+  WriteDword(records, static_cast<uint32_t>(index.size()));
   for (const auto& [path, offset] : index) {
-    WriteString(out, path);
-    WriteQword(out, offset);
+    WriteString(records, path);
+    WriteQword(records, offset);
   }
+  records.Flush();
 
   // The flag is what makes readers trust the file, so everything it vouches
   // for must be on the device before it is, and the flag itself after.
   SyncOrFail(out, patchPath);
-  out.seek(headerFields);
-  WriteQword(out, indexOffset);
-  WriteDword(out, kPatchComplete);
+  out.seek(kPatchIndexOffsetPosition);
+  DirectOutput header(out);
+  WriteQword(header, indexOffset);
+  WriteDword(header, kPatchComplete);
   SyncOrFail(out, patchPath);
   out.close();
 }

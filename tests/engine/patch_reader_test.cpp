@@ -26,7 +26,8 @@ std::string StringRecord(const std::u16string& text) {
   TempDir dir;
   {
     zrFile::Writer out(dir.wpath() + u"/s");
-    WriteString(out, text);
+    DirectOutput direct(out);
+    WriteString(direct, text);
   }
   return ReadBytes(dir.Native("s"));
 }
@@ -119,7 +120,8 @@ TEST(PatchReader, AKeyStoredTwiceKeepsTheLaterValue) {
                                  Bytes({0x11, 1, 0, 0, 0}) + key +
                                  Bytes({0x11, 0x21, 0, 0x24, 0x81});
   WriteBytes(dir.Native("m"), info + attributes);
-  zrFile::Reader in(dir.wpath() + u"/m");
+  zrFile::Reader reader(dir.wpath() + u"/m");
+  BufferedInput in(reader);
   EXPECT_EQ(ReadInfoMap(in), (TextMap{{u"\\k", u"second"}}));
   EXPECT_EQ(ReadAttributeMap(in), (AttributeMap{{u"\\k", 0x81240021}}));
 }

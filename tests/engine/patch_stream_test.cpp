@@ -13,11 +13,12 @@
 namespace {
 
 // Runs the writes into a fresh file and returns the file's bytes.
-std::string Written(const std::function<void(zrFile::Writer&)>& writes) {
+std::string Written(const std::function<void(RecordOutput&)>& writes) {
   TempDir dir;
   {
     zrFile::Writer out(dir.wpath() + u"/p.dov");
-    writes(out);
+    DirectOutput direct(out);
+    writes(direct);
   }
   return ReadBytes(dir.Native("p.dov"));
 }
@@ -27,7 +28,7 @@ std::string Written(const std::function<void(zrFile::Writer&)>& writes) {
 TEST(PatchStream, RecordsAreWrittenByteExact) {
   struct Case {
     const char* name;
-    std::function<void(zrFile::Writer&)> write;
+    std::function<void(RecordOutput&)> write;
     std::string bytes;
   } cases[] = {
       {"string ab", [](auto& o) { WriteString(o, u"ab"); },
@@ -67,16 +68,24 @@ TEST(PatchStream, ShortWritesFailWithTheirOwnMessage) {
     const char* message;
   } cases[] = {
       {"raw 2 MiB into one page", 0,
-       [](auto& o) { std::vector<char> b(2097152); WriteRaw(o, b.data(), 2097152); },
+       [](auto& w) { std::vector<char> b(2097152); WriteRaw(w, b.data(), 2097152); },
        "Unable write buffer to a patch. exp:2097152 actual:4096"},
-      {"raw into a full pipe", 4096, [](auto& o) { WriteRaw(o, "ab", 2); },
+      {"raw into a full pipe", 4096, [](auto& w) { WriteRaw(w, "ab", 2); },
        "Unable write buffer to a patch. exp:2 actual:-1"},
-      {"tag into a full pipe", 4096, [](auto& o) { WriteTag(o, RecordType::String); },
+      {"tag into a full pipe", 4096,
+       [](auto& w) { DirectOutput o(w); WriteTag(o, RecordType::String); },
        "Unable write a type to a patch."},
-      {"dword after its tag", 4095, [](auto& o) { WriteDword(o, 7); },
+      {"dword after its tag", 4095, [](auto& w) { DirectOutput o(w); WriteDword(o, 7); },
        "Unable write DWORD to a patch."},
-      {"qword after its tag", 4095, [](auto& o) { WriteQword(o, 7); },
+      {"qword after its tag", 4095, [](auto& w) { DirectOutput o(w); WriteQword(o, 7); },
        "Unable write DWORD a patch."},
+      {"buffered records, flushed", 0,
+       [](auto& w) {
+         BufferedOutput o(w);
+         for (int i = 0; i < 200; ++i) WriteString(o, u"\\some\\path");
+         o.Flush();
+       },
+       "Unable write buffer to a patch. exp:5200 actual:4096"},
   };
   for (const Case& c : cases) {
     TempDir dir;

@@ -105,8 +105,9 @@ TEST(PatchWriter, ContentsGoInCodeUnitOrderWithProgressPerFile) {
   ASSERT_EQ(index.size(), 3u);
   EXPECT_LT(index.at(u"\\B.txt"), index.at(u"\\a.txt"));
   EXPECT_LT(index.at(u"\\a.txt"), index.at(u"\\e"));
-  // The zero-length file is a record with length 0 and nothing after it.
   const std::string bytes = ReadBytes(out.Native("p.dov"));
+  EXPECT_EQ(in.tell(), int64_t(bytes.size())) << "the reader stands right after the index";
+  // The zero-length file is a record with length 0 and nothing after it.
   const std::string empty = Bytes({0x13, 0x10, 0x11, 2, 0, 0, 0, 0x5C, 0, 0x65, 0, 0x14, 0, 0, 0,
                                    0, 0, 0, 0, 0, 0x15});
   EXPECT_EQ(Hex(bytes.substr(index.at(u"\\e"), empty.size())), Hex(empty));
