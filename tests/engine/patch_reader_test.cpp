@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "engine/number_text.h"
 #include "engine/patch_reader.h"
 #include "engine/patch_stream.h"
 #include "engine/patch_writer.h"
@@ -73,6 +74,10 @@ TEST(PatchReader, EveryFieldRoundTripsInOrder) {
   changes.IgnoreFilter = u"*.tmp;~*";
   changes.ignoredNew = {u"\\x.tmp", u"\\~lock"};
   changes.ignoredOld = {u"\\y.tmp"};
+  // Enough records to cross many read-ahead blocks, and one text longer than
+  // a block, which is written and read around the blocks.
+  for (int i = 0; i < 5000; ++i) changes.ignoredOld.push_back(u"\\gone\\" + DecimalText(i));
+  changes.Info[u"long"] = std::u16string(40000, u'\x263A');
 
   TempDir newer, out;
   for (const PathList* list : {&changes.NewFiles, &changes.ChangedFiles}) {
