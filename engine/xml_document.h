@@ -93,8 +93,8 @@ class XmlDocument {
                        XmlElement parent = {});
   // One `itemName` per entry with the key attribute, then the value attribute.
   void WriteNameValueList(const std::u16string& listName, const TextMap& entries,
-                          const std::u16string& keyAttribute,
-                          const std::u16string& valueAttribute, const std::u16string& itemName);
+                          const std::u16string& keyAttribute, const std::u16string& valueAttribute,
+                          const std::u16string& itemName);
   // One fNode per entry: path, then attr as signed decimal.
   void WriteAttributeList(const std::u16string& listName, const AttributeMap& words);
   // Nested fNode elements, one per path component (split at '\', empty

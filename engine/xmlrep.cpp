@@ -1,9 +1,8 @@
 // The XML document layer on pugixml: the document object, element handles,
 // the list, map and tree writers and the readers. The only file of the engine
 // that sees the DOM library.
-#include <pugixml.hpp>
-
 #include <cerrno>
+#include <pugixml.hpp>
 #include <random>
 #include <string_view>
 #include <system_error>
@@ -137,14 +136,42 @@ class PathTreeBuilder {
   std::unordered_map<Key, pugi::xml_node_struct*, KeyHash> children_;
 };
 
-// Collects the serialised document in memory, so the file is written in one
-// piece by code that can replace the target safely.
-class StringWriter : public pugi::xml_writer {
+// Streams the serialised document into a descriptor through a large buffer,
+// so a big document is neither held twice in memory nor written in many
+// small pieces. The first failure is kept and later output dropped.
+class DescriptorWriter : public pugi::xml_writer {
  public:
+  explicit DescriptorWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity); }
+
   void write(const void* data, size_t size) override {
-    bytes.append(static_cast<const char*>(data), size);
+    if (buffer_.size() + size > kCapacity) Flush();
+    if (size >= kCapacity) {
+      Put(data, size);
+    } else {
+      buffer_.append(static_cast<const char*>(data), size);
+    }
   }
-  std::string bytes;
+
+  // Writes what is buffered; returns 0 or the errno of the first failure.
+  int Flush() {
+    Put(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return error_;
+  }
+
+ private:
+  static constexpr size_t kCapacity = 1 << 20;
+
+  void Put(const void* data, size_t size) {
+    if (error_ != 0 || size == 0) return;
+    if (platform::WriteDescriptor(fd_, data, size) != static_cast<int64_t>(size)) {
+      error_ = errno != 0 ? errno : EIO;
+    }
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::string buffer_;
 };
 
 std::u16string DirectoryPart(const std::u16string& path) {
@@ -167,21 +194,27 @@ std::u16string TemporaryNameBeside(const std::u16string& path) {
                    platform::FromUtf8(std::generic_category().message(error)));
 }
 
-// Writes the bytes to a temporary file beside `path`, forces them to the
-// device and renames the file over `path`. On failure the temporary file is
+// Has `write` fill a temporary file beside `path`, forces the file to the
+// device and renames it over `path`. On failure the temporary file is
 // removed and the previous file at `path` stays as it was.
-void ReplaceFileWith(const std::u16string& path, const std::string& bytes) {
+template <typename Write>
+void ReplaceFileWith(const std::u16string& path, Write write) {
   const std::u16string temporary = TemporaryNameBeside(path);
   // OpenForWriting never truncates: a leftover of the same name must go.
   platform::RemoveFile(temporary);
   const int fd = platform::OpenForWriting(temporary);
   if (fd < 0) ThrowSaveFailure(path, errno);
   int error = 0;
-  if (platform::WriteDescriptor(fd, bytes.data(), bytes.size()) !=
-          static_cast<int64_t>(bytes.size()) ||
-      !platform::SyncDescriptor(fd)) {
-    error = errno != 0 ? errno : EIO;
+  try {
+    DescriptorWriter out(fd);
+    write(out);
+    error = out.Flush();
+  } catch (...) {
+    platform::CloseDescriptor(fd);
+    platform::RemoveFile(temporary);
+    throw;
   }
+  if (error == 0 && !platform::SyncDescriptor(fd)) error = errno;
   platform::CloseDescriptor(fd);
   if (error == 0 && xml_testing::failSaveBeforeRename) error = EIO;
   if (error == 0 && !platform::RenameReplacing(temporary, path)) error = errno;
@@ -262,7 +295,8 @@ void XmlDocument::CreateNew() {
   try {
     impl_->Reset();
     mainElement = XmlElement();
-    const pugi::xml_parse_result result = impl_->document.load_string("<xml version=\"1.0\"></xml>");
+    const pugi::xml_parse_result result =
+        impl_->document.load_string("<xml version=\"1.0\"></xml>");
     if (!result) throw XmlFailure(platform::FromUtf8(result.description()));
     impl_->root = impl_->document.document_element();
   } catch (const XmlFailure& failure) {
@@ -301,17 +335,20 @@ XmlElement XmlDocument::CreateElement(const std::u16string& name) {
 XmlElement XmlDocument::documentElement() const { return XmlAccess::Wrap(impl_->root); }
 
 void XmlDocument::Save(const std::u16string& path) {
-  StringWriter out;
-  bool declared = false;
-  for (pugi::xml_node node : impl_->document.children()) {
-    if (node.type() == pugi::node_declaration) declared = true;
-  }
-  if (!declared) out.bytes = "<?xml version=\"1.0\"?>\n";
-  for (pugi::xml_node node : impl_->document.children()) {
-    if (node.type() == pugi::node_element && node != impl_->root) continue;
-    node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
-  }
-  ReplaceFileWith(path, out.bytes);
+  const pugi::xml_node document = impl_->document;
+  const pugi::xml_node root = impl_->root;
+  ReplaceFileWith(path, [&](pugi::xml_writer& out) {
+    bool declared = false;
+    for (pugi::xml_node node : document.children()) {
+      if (node.type() == pugi::node_declaration) declared = true;
+    }
+    constexpr std::string_view kDeclaration = "<?xml version=\"1.0\"?>\n";
+    if (!declared) out.write(kDeclaration.data(), kDeclaration.size());
+    for (pugi::xml_node node : document.children()) {
+      if (node.type() == pugi::node_element && node != root) continue;
+      node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
+    }
+  });
 }
 
 XmlElement XmlDocument::NewList(const std::u16string& listName, XmlElement parent) {

@@ -56,8 +56,7 @@ CDirSnapshot ReadVault(CProgressSink&, const std::u16string& vaultPath) {
         ReadNameValueMap(product.FindChild(u"VaultInfo"), u"infoEntry", u"name", u"value");
     return snapshot;
   } catch (const XmlFailure& failure) {
-    throw CZRErr(0, u"Unable to make an XML object " + failure.description, location::kXmlrep,
-                 267);
+    throw CZRErr(0, u"Unable to make an XML object " + failure.description, location::kXmlrep, 267);
   } catch (...) {
     throw CZRErr(0, u"Unable to read vault file:" + vaultPath, location::kXmlrep, 273);
   }

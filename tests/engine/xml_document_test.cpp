@@ -1,12 +1,13 @@
 // The XML document layer: saved form, value round trips, the decimal reader,
 // path trees built from awkward names, failures and the safe save.
+#include "engine/xml_document.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <type_traits>
 
 #include "engine/errors.h"
-#include "engine/xml_document.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -81,10 +82,17 @@ TEST(XmlDocument, ReadAttributeMapReadsDecimalAsWtoiWrappedTo32Bits) {
     const char16_t* text;
     uint32_t word;
   } cases[] = {
-      {u"abc", 0},          {u"16", 16},          {u"", 0},
-      {u"  +7x", 7},        {u"\t\n-1", 0xFFFFFFFF}, {u"12 3", 12},
-      {u"-2119958496", 0x81A40020}, {u"2175008800", 0x81A40020}, {u"4294967296", 0},
-      {u"- 5", 0},          {u"0x10", 0},
+      {u"abc", 0},
+      {u"16", 16},
+      {u"", 0},
+      {u"  +7x", 7},
+      {u"\t\n-1", 0xFFFFFFFF},
+      {u"12 3", 12},
+      {u"-2119958496", 0x81A40020},
+      {u"2175008800", 0x81A40020},
+      {u"4294967296", 0},
+      {u"- 5", 0},
+      {u"0x10", 0},
   };
   XmlDocument document;
   StartDocument(document);
@@ -122,8 +130,8 @@ TEST(XmlDocument, ReadersKeepTheLastValueOfARepeatedKey) {
 // break the lookup nor match another node.
 TEST(XmlDocument, PathTreeTreatsComponentsAsData) {
   const PathList paths = {
-      u"\\a\\b.txt",  u"\\a\\c.txt",         u"\\a\\b.txt",
-      u"\\q\"\\x",    u"\\q\"\\y",           u"\\it's\\\"] | //*[@path=\"",
+      u"\\a\\b.txt",   u"\\a\\c.txt", u"\\a\\b.txt",
+      u"\\q\"\\x",     u"\\q\"\\y",   u"\\it's\\\"] | //*[@path=\"",
       u"\\\\a\\\\d\\", u"\\sub\\a",
   };
   TempDir dir;

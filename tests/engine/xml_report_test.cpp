@@ -49,7 +49,8 @@ TEST(DiffReport, EmptyChangeSetHasAllTenSectionsAndBothFilters) {
 
 TEST(DiffReport, FilledChangeSetIsWrittenElementByElement) {
   ChangeSet changes;
-  changes.Info = {{u"OlderDirectory", u"/srv/old"}, {u"DateCreated", u"Mon Dec 07 06:40:00 2026\n"}};
+  changes.Info = {{u"OlderDirectory", u"/srv/old"},
+                  {u"DateCreated", u"Mon Dec 07 06:40:00 2026\n"}};
   changes.IgnoreFilter = u"*.tmp; *.bak ;";
   changes.ignoredNew = {u"\\x.tmp"};
   changes.ignoredOld = {u"\\y.bak", u"\\s\\z.tmp"};
@@ -58,8 +59,8 @@ TEST(DiffReport, FilledChangeSetIsWrittenElementByElement) {
   changes.NewFiles = {u"\\a\\b.txt", u"\\a\\c.txt", u"\\a\\b.txt", u"\\say \"hi\" & <go>.txt"};
   changes.NewDirs = {u"\\a"};
   changes.ChangedFiles = {u"\\d\\e\\f.txt"};
-  changes.AttributeChanges = {{u"\\a", 0x10}, {u"\\a\\b.txt", 0x21}, {u"\\z.txt", 0x80},
-                              {u"\\w.txt", 0x81A40020}};
+  changes.AttributeChanges = {
+      {u"\\a", 0x10}, {u"\\a\\b.txt", 0x21}, {u"\\z.txt", 0x80}, {u"\\w.txt", 0x81A40020}};
   const auto errorText = [](const std::u16string& path) {
     CZRErr error(0, u"Unable to open file:" + path, location::kFileio, 12);
     error.lastError = 2;

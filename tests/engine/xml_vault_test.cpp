@@ -62,9 +62,9 @@ TEST(Vault, WritesTheFixedFormAndReportsProgress) {
   const std::u16string path = dir.wpath() + u"/v.zov";
   WriteVault(sink, path, SmallSnapshot());
   EXPECT_EQ(dir.ReadFile("v.zov"), kSmallVault);
-  EXPECT_EQ(sink.calls, (std::vector<std::u16string>{u"status:Creating vault file.",
-                                                      u"status:riDerev file Created. ",
-                                                      u"detail:" + path}));
+  EXPECT_EQ(sink.calls,
+            (std::vector<std::u16string>{u"status:Creating vault file.",
+                                         u"status:riDerev file Created. ", u"detail:" + path}));
 }
 
 TEST(Vault, ReadReturnsTheSnapshotThatWasWritten) {
@@ -80,7 +80,8 @@ TEST(Vault, ReadReturnsTheSnapshotThatWasWritten) {
   uint32_t word = 0x80000000;
   for (const auto& path : snapshot.files) {
     snapshot.attributes[path] = word++;
-    snapshot.fileIds[path] = u"0123456789abcdef0123456789abcdef0123456" + std::u16string(1, u'0' + word % 10);
+    snapshot.fileIds[path] =
+        u"0123456789abcdef0123456789abcdef0123456" + std::u16string(1, u'0' + word % 10);
   }
   snapshot.attributes[u"\\z\\it's"] = 0xFFFFFFFF;
   snapshot.info = {{u"ComputerName", u"host"},
@@ -136,10 +137,11 @@ TEST(Vault, RefusedFilesGiveTheirExactErrors) {
       {"not XML", "this is not XML <<<", true},
       {"truncated", good.substr(0, good.size() / 2), true},
       {"missing file", "", true},
-      {"no FSAttributes", without("    <FSAttributes>\n"
-                                  "      <fNode path=\"\\d\" attr=\"1106051088\" />\n"
-                                  "      <fNode path=\"\\d\\f.txt\" attr=\"-2119958496\" />\n"
-                                  "    </FSAttributes>\n"),
+      {"no FSAttributes",
+       without("    <FSAttributes>\n"
+               "      <fNode path=\"\\d\" attr=\"1106051088\" />\n"
+               "      <fNode path=\"\\d\\f.txt\" attr=\"-2119958496\" />\n"
+               "    </FSAttributes>\n"),
        true},
       {"no filter", replaced(" filter=\"*.o; tmp\"", ""), true},
       {"item without attr", replaced(" attr=\"1106051088\"", ""), true},
