@@ -19,8 +19,8 @@ class XmlFailure {
 };
 
 // A handle to an element of an XmlDocument; it does not own the element and
-// is valid while the document lives. A null handle stands for "no such
-// element": every operation on it raises XmlFailure with an empty description.
+// is valid until the document is destroyed or reloaded (CreateNew, Open). A null handle stands for
+// "no such element": every operation on it raises XmlFailure with an empty description.
 class XmlElement {
  public:
   XmlElement() = default;
@@ -73,7 +73,8 @@ class XmlDocument {
   // Writes the document as indented UTF-8 with an XML declaration. An
   // existing file is replaced atomically: the bytes go to a temporary file
   // beside it, are flushed to the device and renamed over the target, so a
-  // failure leaves the previous file as it was. Raises XmlFailure.
+  // failure leaves the previous file as it was; the new file keeps the old
+  // one's permissions. Raises XmlFailure.
   void Save(const std::u16string& path);
 
   // The document's root element (xml for a new document); null after Open of

@@ -136,6 +136,9 @@ class PathTreeBuilder {
   std::unordered_map<Key, pugi::xml_node_struct*, KeyHash> children_;
 };
 
+// errno after a failed call; never 0, so a failure cannot pass for success.
+int LastError() { return errno != 0 ? errno : EIO; }
+
 // Streams the serialised document into a descriptor through a large buffer,
 // so a big document is neither held twice in memory nor written in many
 // small pieces. The first failure is kept and later output dropped.
@@ -165,7 +168,7 @@ class DescriptorWriter : public pugi::xml_writer {
   void Put(const void* data, size_t size) {
     if (error_ != 0 || size == 0) return;
     if (platform::WriteDescriptor(fd_, data, size) != static_cast<int64_t>(size)) {
-      error_ = errno != 0 ? errno : EIO;
+      error_ = LastError();
     }
   }
 
@@ -203,7 +206,7 @@ void ReplaceFileWith(const std::u16string& path, Write write) {
   // OpenForWriting never truncates: a leftover of the same name must go.
   platform::RemoveFile(temporary);
   const int fd = platform::OpenForWriting(temporary);
-  if (fd < 0) ThrowSaveFailure(path, errno);
+  if (fd < 0) ThrowSaveFailure(path, LastError());
   int error = 0;
   try {
     DescriptorWriter out(fd);
@@ -214,10 +217,16 @@ void ReplaceFileWith(const std::u16string& path, Write write) {
     platform::RemoveFile(temporary);
     throw;
   }
-  if (error == 0 && !platform::SyncDescriptor(fd)) error = errno;
+  if (error == 0 && !platform::SyncDescriptor(fd)) error = LastError();
   platform::CloseDescriptor(fd);
+  // The new file takes the place of the old one, permissions included.
+  const uint32_t previous = platform::GetAttributeWord(path);
+  if (previous != platform::kInvalidAttributes && (previous & platform::kAttrDirectory) == 0 &&
+      (previous >> 16) != 0) {
+    platform::SetAttributeWord(temporary, previous);
+  }
   if (error == 0 && xml_testing::failSaveBeforeRename) error = EIO;
-  if (error == 0 && !platform::RenameReplacing(temporary, path)) error = errno;
+  if (error == 0 && !platform::RenameReplacing(temporary, path)) error = LastError();
   if (error != 0) {
     platform::RemoveFile(temporary);
     ThrowSaveFailure(path, error);

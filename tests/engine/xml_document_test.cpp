@@ -207,13 +207,17 @@ TEST(XmlDocument, OpenLeavesNoDocumentElementForFilesThatDoNotLoad) {
   }
 }
 
-TEST(XmlDocument, SaveReplacesAnExistingFile) {
+TEST(XmlDocument, SaveReplacesAnExistingFileKeepingItsPermissions) {
+  namespace fs = std::filesystem;
   TempDir dir;
   dir.WriteFile("out.xml", std::string(10000, 'x'));
+  fs::permissions(dir.Native("out.xml"), fs::perms::owner_read | fs::perms::owner_write);
   XmlDocument document;
   document.CreateNew();
   document.Save(dir.wpath() + u"/out.xml");
   EXPECT_EQ(dir.ReadFile("out.xml"), "<?xml version=\"1.0\"?>\n<xml version=\"1.0\" />\n");
+  EXPECT_EQ(fs::status(dir.Native("out.xml")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
