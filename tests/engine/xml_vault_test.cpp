@@ -4,7 +4,6 @@
 
 #include "engine/errors.h"
 #include "engine/vault_file.h"
-#include "engine/xml_document.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -162,17 +161,4 @@ TEST(Vault, RefusedFilesGiveTheirExactErrors) {
       EXPECT_EQ(e.line, c.notXml ? 267 : 273) << c.what;
     }
   }
-}
-
-TEST(Vault, FailedSaveKeepsThePreviousVault) {
-  TempDir dir;
-  dir.WriteFile("v.zov", kSmallVault);
-  RecordingSink sink;
-  CDirSnapshot other = SmallSnapshot();
-  other.files.push_back(u"\\new.txt");
-  xml_testing::failSaveBeforeRename = true;
-  EXPECT_THROW(WriteVault(sink, dir.wpath() + u"/v.zov", other), XmlFailure);
-  xml_testing::failSaveBeforeRename = false;
-  EXPECT_EQ(dir.ReadFile("v.zov"), kSmallVault);
-  EXPECT_EQ(sink.statuses, std::vector<std::u16string>{u"Creating vault file."});
 }
