@@ -19,8 +19,9 @@ class XmlFailure {
 };
 
 // A handle to an element of an XmlDocument; it does not own the element and
-// is valid until the document is destroyed or reloaded (CreateNew, Open). A null handle stands for
-// "no such element": every operation on it raises XmlFailure with an empty description.
+// is valid until the document is destroyed or reloaded (CreateNew, Open).
+// A null handle stands for "no such element": every operation on it raises
+// XmlFailure with an empty description.
 class XmlElement {
  public:
   XmlElement() = default;

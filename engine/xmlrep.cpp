@@ -40,14 +40,6 @@ void SetAttributeValue(pugi::xml_node node, const char* name, const std::string&
   }
 }
 
-// Appends a new attribute; for items made here, whose attributes are all new.
-void AddAttribute(pugi::xml_node node, const char* name, const std::string& value) {
-  pugi::xml_attribute attribute = node.append_attribute(name);
-  if (!attribute || !attribute.set_value(value.data(), value.size())) {
-    throw XmlFailure(u"Unable to set an attribute");
-  }
-}
-
 pugi::xml_node AddChild(pugi::xml_node parent, const char* name) {
   pugi::xml_node child = parent.append_child(name);
   if (!child) throw XmlFailure(u"Unable to create an element");
@@ -126,7 +118,7 @@ class PathTreeBuilder {
         children_.try_emplace(Key{parent.internal_object(), std::u16string(component)}, nullptr);
     if (inserted) {
       pugi::xml_node node = AddChild(parent, "fNode");
-      AddAttribute(node, "path", platform::ToUtf8(component));
+      SetAttributeValue(node, "path", platform::ToUtf8(component));
       it->second = node.internal_object();
     }
     return pugi::xml_node(it->second);
@@ -373,7 +365,7 @@ XmlElement XmlDocument::WriteList(const std::u16string& listName, const PathList
   const std::string item = Utf8(itemName);
   const std::string attribute = Utf8(attributeName);
   for (const std::u16string& text : items) {
-    AddAttribute(AddChild(node, item.c_str()), attribute.c_str(), Utf8(text));
+    SetAttributeValue(AddChild(node, item.c_str()), attribute.c_str(), Utf8(text));
   }
   (parent.IsNull() ? mainElement : parent).AppendChild(list);
   return list;
@@ -390,8 +382,8 @@ void XmlDocument::WriteNameValueList(const std::u16string& listName, const TextM
   const std::string value = Utf8(valueAttribute);
   for (const auto& [k, v] : entries) {
     const pugi::xml_node child = AddChild(node, item.c_str());
-    AddAttribute(child, key.c_str(), Utf8(k));
-    AddAttribute(child, value.c_str(), Utf8(v));
+    SetAttributeValue(child, key.c_str(), Utf8(k));
+    SetAttributeValue(child, value.c_str(), Utf8(v));
   }
   mainElement.AppendChild(list);
 }
@@ -401,8 +393,8 @@ void XmlDocument::WriteAttributeList(const std::u16string& listName, const Attri
   const pugi::xml_node node = XmlAccess::Node(list);
   for (const auto& [path, word] : words) {
     const pugi::xml_node child = AddChild(node, "fNode");
-    AddAttribute(child, "path", Utf8(path));
-    AddAttribute(child, "attr", Utf8(DecimalText(static_cast<int32_t>(word))));
+    SetAttributeValue(child, "path", Utf8(path));
+    SetAttributeValue(child, "attr", Utf8(DecimalText(static_cast<int32_t>(word))));
   }
   mainElement.AppendChild(list);
 }
