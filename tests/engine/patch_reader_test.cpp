@@ -253,6 +253,20 @@ TEST(PatchReader, ExtractionIntoAMissingDirectoryNamesTheDestination) {
             "Unable to open file:" + target.path() + "/missing\\\\a.txt");
 }
 
+TEST(PatchReader, ARecordCutBeforeItsLengthLeavesTheDestinationAlone) {
+  TinyPatch patch;
+  std::string bytes = ReadBytes(patch.path);
+  bytes.resize(147 + 19);  // tag and path, no length
+  WriteBytes(patch.path, bytes);
+  TempDir target;
+  target.WriteFile("a.txt", "precious");
+  RecordingSink sink;
+  zrFile::Reader in(patch.wpath);
+  EXPECT_EQ(ErrorOf([&] { ExtractFile(in, true, sink, 147, target.wpath()); }),
+            "Unable to read a type.");
+  EXPECT_EQ(target.ReadFile("a.txt"), "precious");
+}
+
 TEST(PatchReader, ContentCutShortFailsOrStaysShortOnRequest) {
   TinyPatch patch;
   std::string bytes = ReadBytes(patch.path);
