@@ -202,3 +202,95 @@ TEST(Program, FailureExitCodesAndTexts) {
   EXPECT_NE(help.out.find("fingerprint DIR [--filter TEXT]"), std::string::npos);
   EXPECT_EQ(RunProgram("--version").out, "torquelin 1.2.0\n");
 }
+
+TEST(ParseCommandLine, PatchAndVaultCommandsFillTheirJobsParameters) {
+  const Invocation patch = Parse({"create-patch", "/o", "/n", "/p.dov", "--report", "/r.xml"});
+  ASSERT_EQ(patch.action, Invocation::Action::RunJob);
+  EXPECT_EQ(patch.kind, JobKind::CreatePatch);
+  const auto& p = std::get<CreatePatchParams>(patch.params);
+  EXPECT_EQ(p.olderDir + p.newerDir + p.patchPath + p.reportPath + p.filter, u"/o/n/p.dov/r.xml");
+
+  // The command names the vault before the patch; the job takes them the
+  // other way round.
+  const Invocation fromVault =
+      Parse({"create-patch-vault", "/n", "/v.zov", "/p.dov", "--update-vault"});
+  EXPECT_EQ(fromVault.kind, JobKind::CreateVaultPatch);
+  const auto& v = std::get<CreateVaultPatchParams>(fromVault.params);
+  EXPECT_EQ(v.newerDir, u"/n");
+  EXPECT_EQ(v.patchPath, u"/p.dov");
+  EXPECT_EQ(v.vaultPath, u"/v.zov");
+  EXPECT_TRUE(v.updateVault);
+  EXPECT_FALSE(std::get<CreateVaultPatchParams>(Parse({"create-patch-vault"}).params).updateVault);
+
+  const auto& vault =
+      std::get<CreateVaultParams>(Parse({"create-vault", "/d", "/v.zov", "--filter=*.o"}).params);
+  EXPECT_EQ(vault.directory + u"|" + vault.filter + u"|" + vault.vaultPath, u"/d|*.o|/v.zov");
+  const auto& query = std::get<QueryPatchParams>(Parse({"query", "/p.dov"}).params);
+  EXPECT_EQ(query.patchPath, u"/p.dov");
+  EXPECT_EQ(query.reportPath, u"");
+  EXPECT_EQ(Parse({"query", "/p", "/r", "/x"}).error, "too many arguments for 'query'");
+}
+
+TEST(Program, CreatesVaultsPatchesAndReports) {
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "old");
+  older.WriteFile("gone/x.txt", "x");
+  newer.WriteFile("a.txt", "new");
+  newer.WriteFile("fresh/y.txt", "y");
+  const std::string patch = Quote(out.Native("p.dov"));
+  const std::string vault = Quote(out.Native("v.zov"));
+  // The line before the completion line is the job's own last status.
+  const auto lastStatus = [](const std::string& err) {
+    const size_t completed = err.rfind("Completed.  Time:");
+    if (completed == std::string::npos || completed == 0) return std::string("<none>");
+    const size_t start = err.rfind('\n', completed - 2);
+    return err.substr(start == std::string::npos ? 0 : start + 1,
+                      completed - 1 - (start == std::string::npos ? 0 : start + 1));
+  };
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string lastStatus;
+  } cases[] = {
+      {"create-patch " + Quote(older.path()) + " " + Quote(newer.path()) + " " + patch +
+           " --report " + Quote(out.Native("made.xml")),
+       0, "Patch created ok."},
+      {"query " + patch + " " + Quote(out.Native("queried.xml")), 0, "XML Report Created. "},
+      {"create-vault " + Quote(older.path()) + " " + vault, 0, "riDerev file Created. "},
+      {"create-patch-vault " + Quote(newer.path()) + " " + vault + " " + patch + " --update-vault",
+       0, "Patch created ok."},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.err;
+    EXPECT_EQ(lastStatus(r.err), c.lastStatus) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(out.ReadFile("queried.xml"), out.ReadFile("made.xml"));
+  // The vault now records the newer tree: a second patch has nothing to do.
+  const RunResult again = RunProgram("-q create-patch-vault " + Quote(newer.path()) + " " + vault +
+                                     " " + patch + " --report " + Quote(out.Native("again.xml")));
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(out.ReadFile("again.xml").find("<infoEntry name=\"ChangedFiles\" value=\"0\" />"),
+            std::string::npos);
+}
+
+TEST(Program, MissingArgumentsReachTheJobAsEmptyText) {
+  struct Case {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"create-patch", "Newer directory for patch creation does  not exists: \n"},
+      {"create-patch . .", "No patch file specified: \n"},
+      {"create-vault .", "No vault file specified: \n"},
+      {"create-patch-vault . '' p.dov", "No vault file specified: \n"},
+      {"query", "No XML report file specified: \n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(std::string("-q ") + c.args);
+    EXPECT_EQ(r.exitCode, 1) << c.args;
+    EXPECT_EQ(r.err.find(std::string("Message: ") + c.message), r.err.find('\n') + 1)
+        << c.args << "\n"
+        << r.err;
+  }
+}
