@@ -3,7 +3,6 @@
 
 #include <QImage>
 #include <QKeyEvent>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -136,10 +135,7 @@ QPixmap MakeProductLogo() {
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
 
-  QLinearGradient sky(0, 0, 0, kLogoHeight);
-  sky.setColorAt(0.0, QColor(236, 246, 236));
-  sky.setColorAt(1.0, QColor(255, 255, 255));
-  painter.fillRect(image.rect(), sky);
+  painter.fillRect(image.rect(), Qt::white);
 
   // Two trees of boxes, the older left and the newer right, joined by an
   // arrow: the program's one idea.
@@ -184,7 +180,7 @@ QPixmap MakeProductLogo() {
   painter.drawText(QRect(0, 142, kLogoWidth, 20), Qt::AlignHCenter | Qt::AlignVCenter,
                    QStringLiteral("directory trees in step"));
   painter.end();
-  return QPixmap::fromImage(image.convertToFormat(QImage::Format_Indexed8));
+  return QPixmap::fromImage(image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither));
 }
 
 CDlgHelp::CDlgHelp(const CDialogUnits& units, QWidget* parent)

@@ -50,6 +50,19 @@ QLabel* MakeStatusLine(QWidget* parent, const QRect& geometry) {
   return label;
 }
 
+// The seven captions must all be visible at once, as they are in the
+// layout's own font; a wider desktop font shrinks the tab captions a little
+// instead of hiding tabs behind scroll arrows.
+void FitTabsIntoStrip(QTabWidget& tabs) {
+  QTabBar& bar = *tabs.findChild<QTabBar*>();
+  QFont font = bar.font();
+  const int room = tabs.width() - 4;
+  for (qreal size = font.pointSizeF(); size > 6.0 && bar.sizeHint().width() > room; size -= 0.5) {
+    font.setPointSizeF(size - 0.5);
+    bar.setFont(font);
+  }
+}
+
 }  // namespace
 
 CTorquelinDlg::CTorquelinDlg(QWidget* parent)
@@ -121,6 +134,7 @@ void CTorquelinDlg::OnInitDialog() {
       {about_, "About"},
   };
   for (const auto& [page, caption] : tabs) tabs_->addTab(page, QString::fromLatin1(caption));
+  FitTabsIntoStrip(*tabs_);
 
   for (CJobPage* page :
        std::initializer_list<CJobPage*>{crPatch, crVaultPatch, crVault, apply, patchInfo, finger_}) {
