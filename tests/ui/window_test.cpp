@@ -15,6 +15,7 @@
 #include <QTabBar>
 #include <QtTest>
 
+#include "engine/errors.h"
 #include "engine/job_runner.h"
 #include "engine/progress.h"
 #include "ui/about_page.h"
@@ -150,15 +151,21 @@ bool WaitForJob(CTorquelinDlg& dlg, QSignalSpy& finished, int count = 1) {
   return finished.count() >= count && !dlg.IsJobRunning();
 }
 
-// Serves the window's calls until the job has shown its first status.
-bool WaitUntilRunning(CTorquelinDlg& dlg) {
+// Serves the window's calls one short pass at a time until the job's window
+// shows what shown() looks for. The worker waits for the window at every
+// call, so the job cannot move on while the test acts on what it saw.
+bool WaitUntilShown(CTorquelinDlg& dlg, const std::function<bool()>& shown) {
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < 30000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    if (!dlg.StatusLine().text().isEmpty() && dlg.CancelButton().isEnabled()) return true;
+    if (dlg.CancelButton().isEnabled() && shown()) return true;
   }
   return false;
+}
+
+bool WaitUntilRunning(CTorquelinDlg& dlg) {
+  return WaitUntilShown(dlg, [&] { return !dlg.StatusLine().text().isEmpty(); });
 }
 
 bool HasFingerprintJob() { return EntryPointFor(JobKind::Fingerprint) != nullptr; }
@@ -200,6 +207,50 @@ class WindowTest : public QObject {
     QCOMPARE(dlg.ProgressBar().value(), 0);
     QCOMPARE(dlg.TabCtrl().currentIndex(), 0);
     CheckIdle(dlg);
+  }
+
+  // The cancellation points show their change first, then throw.
+  void sinkShowsItsWorkBeforeCancelling() {
+    CTorquelinDlg dlg;
+    dlg.CancelButton().setEnabled(true);
+    dlg.CancelButton().click();
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"status", [&] { dlg.SetStatus(u"Counting all files"); }},
+        {"detail", [&] { dlg.SetDetail(u"Processing: \\a<b>"); }},
+        {"step", [&] { dlg.Step(); }},
+    };
+    dlg.SetRange(10);
+    for (const auto& [name, call] : calls) {
+      bool cancelled = false;
+      try {
+        call();
+      } catch (const COPCancel&) {
+        cancelled = true;
+      }
+      QVERIFY2(cancelled, name);
+    }
+    QCOMPARE(dlg.StatusLine().text(), QString("Counting all files"));
+    QCOMPARE(dlg.DetailLine().text(), QString("Processing: \\a<b>"));  // plain text, not markup
+    QCOMPARE(dlg.DetailLine().textFormat(), Qt::PlainText);
+    QCOMPARE(dlg.ProgressBar().value(), 1);
+    dlg.ClearCancelRequest();
+    dlg.SetStatus(u"goes on");
+  }
+
+  // SetRange keeps the position; a step past the end starts the bar over.
+  void progressBarWrapsPastItsEnd() {
+    CTorquelinDlg dlg;
+    dlg.SetRange(2);
+    dlg.ResetProgress();
+    QList<int> positions;
+    for (int i = 0; i < 4; ++i) {
+      dlg.Step();
+      positions << dlg.ProgressBar().value();
+    }
+    QCOMPARE(positions, (QList<int>{1, 2, 0, 1}));
+    dlg.SetRange(5);
+    QCOMPARE(dlg.ProgressBar().value(), 1);
+    QCOMPARE(dlg.ProgressBar().maximum(), 5);
   }
 
   void tabsInOrderWithTheirJobs() {
@@ -491,14 +542,18 @@ class WindowTest : public QObject {
     Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(tree.path());
     QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
     Action(dlg, JobKind::Fingerprint).click();
-    QVERIFY(WaitUntilRunning(dlg));
+    // Well into digesting the files, so the picture shows a job at work.
+    QVERIFY(WaitUntilShown(dlg, [&] {
+      return dlg.StatusLine().text() == "Calculating file ids..." &&
+             dlg.ProgressBar().value() > dlg.ProgressBar().maximum() / 3;
+    }));
     // While the job runs: tab strip, page and its buttons locked, Cancel open;
     // the result box is not listed and stays usable.
     QVERIFY(!dlg.TabCtrl().tabBar()->isEnabled());
     QVERIFY(NoneListedEnabled(*dlg.PageForJob(5)));
     QVERIFY(dlg.PageForJob(5)->findChild<QLineEdit*>("Fingerprint_result")->isEnabled());
-    dlg.CancelButton().click();
     SaveScreenshot(dlg, "window_during_job");
+    dlg.CancelButton().click();
     QVERIFY(WaitForJob(dlg, finished));
     QCOMPARE(dlg.LastOutcome(), JobOutcome::Cancelled);
     QCOMPARE(dlg.StatusLine().text(), QString("Cancelled"));
