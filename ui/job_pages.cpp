@@ -18,8 +18,10 @@ namespace {
 // The page grid, in dialog units.
 constexpr int kLabelX = 7;
 constexpr int kLabelWidth = 62;  // room for the longest label in any desktop font
-constexpr int kLabelDrop = 6;
-constexpr int kLabelHeight = 8;
+// A label's text line sits 6 units below its row and is 8 high; its box is
+// a little taller and centres the text, so a taller desktop font still fits.
+constexpr int kLabelTop = 3;
+constexpr int kLabelHeight = 11;
 constexpr int kFieldX = 71;
 constexpr int kFieldWidth = 319;
 constexpr int kRowHeight = 14;
@@ -42,7 +44,7 @@ CJobPage::CJobPage(JobKind kind, std::u16string prefix, const CDialogUnits& unit
 
 QComboBox* CJobPage::AddField(int y, const QString& label, const char16_t* suffix) {
   auto* caption = new QLabel(label, this);
-  caption->setGeometry(units_.Rect(kLabelX, y + kLabelDrop - 3, kLabelWidth, kLabelHeight + 3));
+  caption->setGeometry(units_.Rect(kLabelX, y + kLabelTop, kLabelWidth, kLabelHeight));
   caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   auto* field = new QComboBox(this);
   field->setEditable(true);
@@ -301,8 +303,9 @@ CDlgFinger::CDlgFinger(const CDialogUnits& units, QWidget* parent)
   dirBrowse_ = AddBrowse(kRow[0], dir_, Picker::Folder);
   filter_ = AddField(kRow[1], QStringLiteral("File Ignore Filter"), u"filter");
   auto* caption = new QLabel(QStringLiteral("Fingerprint"), this);
+  caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   caption->setGeometry(
-      units_.Rect(kLabelX, kRow[2] + kLabelDrop - 3, kLabelWidth, kLabelHeight + 3));
+      units_.Rect(kLabelX, kRow[2] + kLabelTop, kLabelWidth, kLabelHeight));
   result_ = new QLineEdit(this);
   result_->setReadOnly(true);
   result_->setObjectName(QStringLiteral("Fingerprint_result"));

@@ -53,8 +53,8 @@ QLabel* MakeStatusLine(QWidget* parent, const QRect& geometry) {
 // The seven captions must all be visible at once, as they are in the
 // layout's own font; a wider desktop font shrinks the tab captions a little
 // instead of hiding tabs behind scroll arrows.
-void FitTabsIntoStrip(QTabWidget& tabs) {
-  QTabBar& bar = *tabs.findChild<QTabBar*>();
+void FitTabsIntoStrip(CZRTabCtrl& tabs) {
+  QTabBar& bar = *tabs.tabBar();
   QFont font = bar.font();
   const int room = tabs.width() - 4;
   for (qreal size = font.pointSizeF(); size > 6.0 && bar.sizeHint().width() > room; size -= 0.5) {
