@@ -84,5 +84,9 @@ inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 // host, time the job, call its entry point with the host's parameters, save
 // the settings after success, report an error (message), a cancellation
 // ("Cancelled") or any other failure, show "Completed.  Time:" + elapsed on
-// the detail line and unlock. Never throws.
+// the detail line and unlock. Never throws, provided the host's operations
+// and ShowMessage do not: a COPCancel from the final SetStatus("Cancelled") or
+// the completion line is swallowed, since those reports are not cancellation
+// points. A job whose entry point is nullptr fails as an unknown error. The
+// desktop host forgets its worker once this returns.
 JobOutcome RunJob(CJobHost& host, CProgressSink& sink, JobKind kind);

@@ -51,8 +51,9 @@ int OpenForReading(const std::u16string& path) {
   const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+  const bool known = ::fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    const int err = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
     ::close(fd);
     errno = err;
     return -1;

@@ -1,0 +1,137 @@
+// The command table and the argument parser of the torquelin program.
+#include "cli/commands.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/encoding.h"
+
+std::u16string CommandArgs::Positional(size_t i) const {
+  return i < positionals.size() ? positionals[i] : std::u16string();
+}
+
+std::u16string CommandArgs::Value(const std::string& option) const {
+  const auto it = values.find(option);
+  return it == values.end() ? std::u16string() : it->second;
+}
+
+bool CommandArgs::Flag(const std::string& flag) const { return flags.count(flag) != 0; }
+
+const std::vector<CommandSpec>& Commands() {
+  static const std::vector<CommandSpec> commands = {
+      {"fingerprint", JobKind::Fingerprint, "DIR [--filter TEXT]",
+       "Print the 40-character fingerprint of directory DIR.", {"DIR"}, {"--filter"}, {},
+       [](const CommandArgs& a) -> JobParams {
+         return FingerprintParams{a.Positional(0), a.Value("--filter")};
+       }},
+  };
+  return commands;
+}
+
+namespace {
+
+bool Contains(const std::vector<const char*>& names, const std::string& name) {
+  return std::any_of(names.begin(), names.end(),
+                     [&](const char* n) { return name == n; });
+}
+
+Invocation UsageError(std::string error) {
+  Invocation invocation;
+  invocation.action = Invocation::Action::UsageError;
+  invocation.error = std::move(error);
+  return invocation;
+}
+
+}  // namespace
+
+Invocation ParseCommandLine(int argc, const char* const* argv) {
+  Invocation invocation;
+  bool help = false;
+  bool version = false;
+  bool optionsEnded = false;
+  const CommandSpec* command = nullptr;
+  CommandArgs args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+    if (!isOption) {
+      if (command == nullptr) {
+        const auto& all = Commands();
+        const auto it = std::find_if(all.begin(), all.end(),
+                                     [&](const CommandSpec& c) { return arg == c.name; });
+        if (it == all.end()) return UsageError("unknown command '" + arg + "'");
+        command = &*it;
+      } else if (args.positionals.size() < command->positionals.size()) {
+        args.positionals.push_back(platform::NameFromNative(arg));
+      } else {
+        return UsageError("too many arguments for '" + std::string(command->name) + "'");
+      }
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      invocation.quiet = true;
+    } else if (arg == "-h" || arg == "--help") {
+      help = true;
+    } else if (arg == "--version") {
+      version = true;
+    } else {
+      const size_t eq = arg.find('=');
+      const std::string name = arg.substr(0, eq);
+      if (command != nullptr && Contains(command->valueOptions, name)) {
+        if (eq != std::string::npos) {
+          args.values[name] = platform::NameFromNative(arg.substr(eq + 1));
+        } else if (i + 1 < argc) {
+          args.values[name] = platform::NameFromNative(argv[++i]);
+        } else {
+          return UsageError("option '" + name + "' needs a value");
+        }
+      } else if (command != nullptr && eq == std::string::npos &&
+                 Contains(command->flagOptions, name)) {
+        args.flags.insert(name);
+      } else {
+        return UsageError("unknown option '" + arg + "'");
+      }
+    }
+  }
+  if (help) {
+    invocation.action = Invocation::Action::ShowHelp;
+  } else if (version) {
+    invocation.action = Invocation::Action::ShowVersion;
+  } else if (command == nullptr) {
+    return UsageError("no command given");
+  } else {
+    invocation.action = Invocation::Action::RunJob;
+    invocation.kind = command->kind;
+    invocation.params = command->build(args);
+  }
+  return invocation;
+}
+
+std::string UsageText() {
+  std::string text = "usage: torquelin [-q] COMMAND [ARGS]\n";
+  for (const CommandSpec& c : Commands()) {
+    text += "       torquelin " + std::string(c.name) + " " + c.synopsis + "\n";
+  }
+  text += "       torquelin --help | --version\n";
+  return text;
+}
+
+std::string HelpText() {
+  std::string text =
+      "torquelin keeps copies of a directory tree in step by shipping patch files.\n\n";
+  text += UsageText();
+  text += "\nCommands:\n";
+  for (const CommandSpec& c : Commands()) {
+    text += "  " + std::string(c.name) + " " + c.synopsis + "\n      " + c.summary + "\n";
+  }
+  text +=
+      "\nOptions:\n"
+      "  -q, --quiet   show no progress on stderr (errors are still shown)\n"
+      "  -h, --help    show this text\n"
+      "  --version     show the version\n"
+      "  --            end of options: later arguments are never read as options\n"
+      "\nExit status: 0 success, 1 the job failed, 2 bad usage, 130 cancelled (Ctrl-C).\n";
+  return text;
+}

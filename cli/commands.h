@@ -1,0 +1,60 @@
+// The command table of the torquelin program and the parsing of its
+// arguments into a job and its parameters.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/job_runner.h"
+
+// The arguments of one command after parsing, as engine text.
+class CommandArgs {
+ public:
+  // The i-th positional argument; empty text when it was not given (the job
+  // then reports the missing value in its own words).
+  std::u16string Positional(size_t i) const;
+  // The value of an option such as "--filter", empty text when not given.
+  std::u16string Value(const std::string& option) const;
+  bool Flag(const std::string& flag) const;
+
+  std::vector<std::u16string> positionals;
+  std::map<std::string, std::u16string> values;
+  std::set<std::string> flags;
+};
+
+// One command: its name, what it takes, and how its arguments become the
+// parameters of its job. Adding a job to the program is one entry.
+struct CommandSpec {
+  const char* name;
+  JobKind kind;
+  const char* synopsis;  // arguments as the help shows them
+  const char* summary;   // one line for the help
+  std::vector<const char*> positionals;
+  std::vector<const char*> valueOptions;  // take one argument: --x TEXT or --x=TEXT
+  std::vector<const char*> flagOptions;   // take none
+  JobParams (*build)(const CommandArgs& args);
+};
+
+const std::vector<CommandSpec>& Commands();
+
+// What the command line asks for.
+struct Invocation {
+  enum class Action { RunJob, ShowHelp, ShowVersion, UsageError };
+  Action action = Action::UsageError;
+  bool quiet = false;
+  JobKind kind = JobKind::Fingerprint;
+  JobParams params;
+  std::string error;  // for UsageError: what was wrong, one line
+};
+
+// Parses argv[1..]. "-q"/"--quiet", "-h"/"--help" and "--version" are
+// accepted anywhere; "--" ends the options. Unknown options, a missing
+// option value, too many arguments, an unknown or no command are usage
+// errors. Arguments become engine text through the lossless name mapping.
+Invocation ParseCommandLine(int argc, const char* const* argv);
+
+// The help text (--help) and the short usage text for errors.
+std::string HelpText();
+std::string UsageText();

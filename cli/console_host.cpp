@@ -1,0 +1,137 @@
+// CConsoleHost: progress on stderr and the runner's host operations.
+#include "cli/console_host.h"
+
+#include <algorithm>
+
+#include "engine/errors.h"
+#include "platform/console.h"
+#include "platform/encoding.h"
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+// At most `columns` code points, so a long path does not wrap the line and
+// break the in-place redraw.
+std::string Fit(const std::u16string& text, int columns) {
+  std::string utf8 = platform::ToUtf8(text);
+  int seen = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+    if (++seen > columns) {
+      utf8.resize(i);
+      break;
+    }
+  }
+  return utf8;
+}
+
+std::string Bar(uint32_t position, uint32_t range, int columns) {
+  const int width = std::max(10, std::min(columns, 80) - 20);
+  const uint64_t shown = std::min<uint64_t>(position, range);
+  const int filled = range == 0 ? 0 : static_cast<int>(shown * width / range);
+  std::string bar = "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+  if (range != 0) bar += " " + std::to_string(shown * 100 / range) + "%";
+  return bar;
+}
+
+}  // namespace
+
+CConsoleHost::CConsoleHost(Mode mode, JobParams params, std::FILE* err)
+    : mode_(mode), params_(std::move(params)), err_(err), buffer_(kScratchBufferSize) {}
+
+int ExitCodeFor(JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::Succeeded:
+      return 0;
+    case JobOutcome::Cancelled:
+      return 130;
+    case JobOutcome::Failed:
+      break;
+  }
+  return 1;
+}
+
+uint32_t CConsoleHost::GetBufferSize() { return static_cast<uint32_t>(buffer_.size()); }
+uint8_t* CConsoleHost::GetBuffer() { return buffer_.data(); }
+
+void CConsoleHost::ThrowIfCancelled() {
+  if (cancel_.load()) throw COPCancel();
+}
+
+void CConsoleHost::Write(const std::string& text) {
+  std::fputs(text.c_str(), err_);
+  std::fflush(err_);
+}
+
+void CConsoleHost::SetStatus(const std::u16string& text) {
+  status_ = text;
+  if (mode_ == Mode::Lines) Write(platform::ToUtf8(text) + "\n");
+  if (mode_ == Mode::Terminal) Redraw(false);
+  ThrowIfCancelled();
+}
+
+void CConsoleHost::SetDetail(const std::u16string& text) {
+  detail_ = text;
+  if (mode_ == Mode::Terminal) Redraw(false);
+  ThrowIfCancelled();
+}
+
+void CConsoleHost::ShowMessage(const std::u16string& text) {
+  EraseBlock();
+  std::string utf8 = platform::ToUtf8(text);
+  if (utf8.empty() || utf8.back() != '\n') utf8 += "\n";
+  Write(utf8);
+}
+
+void CConsoleHost::SetRange(uint32_t count) { range_ = count; }
+void CConsoleHost::ResetProgress() { position_ = 0; }
+
+void CConsoleHost::Step() {
+  ++position_;
+  if (mode_ == Mode::Terminal) Redraw(false);
+  ThrowIfCancelled();
+}
+
+void CConsoleHost::ClearCancelRequest() { cancel_.store(false); }
+
+JobParams CConsoleHost::ReadParameters(JobKind) { return params_; }
+
+void CConsoleHost::SetFingerprintField(const std::u16string& text) { result_ = text; }
+
+void CConsoleHost::Redraw(bool force) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && drawn_ && now - lastDraw_ < kRedrawInterval) return;
+  lastDraw_ = now;
+  int columns = platform::StderrColumns();
+  if (columns <= 0) columns = 80;
+  // Status above the bar, detail below it; the cursor rests at the end of
+  // the detail line, two lines below the block's first.
+  std::string out = drawn_ ? "\r\x1b[2A" : "";
+  out += "\x1b[2K" + Fit(status_, columns - 1) + "\n";
+  out += "\x1b[2K" + Bar(position_, range_, columns) + "\n";
+  out += "\x1b[2K" + Fit(detail_, columns - 1);
+  Write(out);
+  drawn_ = true;
+}
+
+void CConsoleHost::EraseBlock() {
+  if (!drawn_) return;
+  Write("\r\x1b[2A\x1b[J");
+  drawn_ = false;
+}
+
+void CConsoleHost::Finish(JobOutcome outcome) {
+  switch (mode_) {
+    case Mode::Terminal:
+      Redraw(true);
+      Write("\n");
+      break;
+    case Mode::Lines:
+      Write(platform::ToUtf8(detail_) + "\n");
+      break;
+    case Mode::Quiet:
+      if (outcome == JobOutcome::Cancelled) Write(platform::ToUtf8(kCancelledText) + "\n");
+      break;
+  }
+}

@@ -1,0 +1,77 @@
+// The command-line program's side of a job: the progress display on stderr
+// and the host operations of the job runner.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/job_runner.h"
+#include "engine/progress.h"
+
+// Runs on the thread that calls RunJob; only the cancel flag is touched from
+// elsewhere (the SIGINT handler), and it is an atomic read afresh at every
+// cancellation point.
+class CConsoleHost : public CProgressSink, public CJobHost {
+ public:
+  enum class Mode {
+    Quiet,     // nothing but messages (and "Cancelled")
+    Lines,     // each status text as a line; no detail lines, no bar
+    Terminal,  // status, bar and detail redrawn in place, at most ~10 times a second
+  };
+
+  // err receives everything the display writes; params are what
+  // ReadParameters hands the job.
+  CConsoleHost(Mode mode, JobParams params, std::FILE* err);
+
+  std::atomic<bool>& CancelFlag() { return cancel_; }
+  // The fingerprint field: empty unless the fingerprint job succeeded.
+  const std::u16string& Result() const { return result_; }
+  // Ends the display after RunJob: the completion line is shown (in place on
+  // a terminal) and, when quiet, a cancellation is still named.
+  void Finish(JobOutcome outcome);
+
+  // CProgressSink
+  uint32_t GetBufferSize() override;
+  uint8_t* GetBuffer() override;
+  void SetStatus(const std::u16string& text) override;
+  void SetDetail(const std::u16string& text) override;
+  void ShowMessage(const std::u16string& text) override;
+  void SetRange(uint32_t count) override;
+  void ResetProgress() override;
+  void Step() override;
+
+  // CJobHost: there is no window to lock; the parameters come from argv.
+  void ClearCancelRequest() override;
+  void SetTabStripEnabled(bool) override {}
+  void SetCancelEnabled(bool) override {}
+  void SetPageLocked(JobKind, bool) override {}
+  JobParams ReadParameters(JobKind kind) override;
+  void SetFingerprintField(const std::u16string& text) override;
+  void SaveSettings(JobKind) override {}
+
+ private:
+  void ThrowIfCancelled();
+  void Redraw(bool force);
+  void EraseBlock();
+  void Write(const std::string& text);
+
+  Mode mode_;
+  JobParams params_;
+  std::FILE* err_;
+  std::vector<uint8_t> buffer_;
+  std::atomic<bool> cancel_{false};
+  std::u16string result_;
+
+  std::u16string status_;
+  std::u16string detail_;
+  uint32_t range_ = 0;
+  uint32_t position_ = 0;
+  bool drawn_ = false;  // the three-line block stands on the terminal
+  std::chrono::steady_clock::time_point lastDraw_;
+};
+
+// 0 success, 1 failed, 130 cancelled.
+int ExitCodeFor(JobOutcome outcome);

@@ -1,0 +1,82 @@
+// RunJob, the one place that wraps every job, and the dispatch table.
+#include "engine/job_runner.h"
+
+#include "engine/calculate_fingerprint.h"
+#include "engine/elapsed_timer.h"
+#include "engine/errors.h"
+
+namespace {
+
+// Index = job number. A job joins the table in the change that builds it.
+constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
+    nullptr,  // CreatePatch
+    nullptr,  // CreateVaultPatch
+    nullptr,  // ApplyPatch
+    nullptr,  // QueryPatch
+    nullptr,  // CreateVault
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<FingerprintParams>(params);
+      return CalculateFingerprint(progress, p.directory, p.filter);
+    },
+};
+
+// A job that this build lacks is an unexpected failure, reported as such.
+class CMissingEntryPoint {};
+
+// The final reports are not cancellation points: a cancel requested after
+// the job's last one must not escape the runner.
+template <typename Fn>
+void ReportIgnoringCancel(Fn fn) {
+  try {
+    fn();
+  } catch (const COPCancel&) {
+  }
+}
+
+}  // namespace
+
+JobEntryPoint EntryPointFor(JobKind kind) {
+  const auto index = static_cast<int32_t>(kind);
+  if (index < 0 || index >= kJobKindCount) return nullptr;
+  return kEntryPoints[index];
+}
+
+JobOutcome RunJob(CJobHost& host, CProgressSink& sink, JobKind kind) {
+  host.ClearCancelRequest();
+  host.SetTabStripEnabled(false);
+  host.SetCancelEnabled(true);
+  host.SetPageLocked(kind, true);
+  CElapsedTimer timer;
+  timer.Clear();
+  timer.Start();
+
+  JobOutcome outcome = JobOutcome::Failed;
+  try {
+    if (kind == JobKind::Fingerprint) host.SetFingerprintField(u"");
+    const JobParams params = host.ReadParameters(kind);
+    const JobEntryPoint entry = EntryPointFor(kind);
+    if (entry == nullptr) throw CMissingEntryPoint();
+    const std::u16string result = entry(sink, params);
+    if (kind == JobKind::Fingerprint) host.SetFingerprintField(result);
+    host.SaveSettings(kind);
+    outcome = JobOutcome::Succeeded;
+  } catch (const std::u16string& text) {
+    sink.ShowMessage(text);
+  } catch (const CZRErr& error) {
+    sink.ShowMessage(error.GetText());
+  } catch (const COPCancel&) {
+    // Cleared first, so that showing the text cannot raise again.
+    host.ClearCancelRequest();
+    outcome = JobOutcome::Cancelled;
+    ReportIgnoringCancel([&] { sink.SetStatus(kCancelledText); });
+  } catch (...) {
+    sink.ShowMessage(kUnknownErrorText);
+  }
+
+  timer.Stop();
+  ReportIgnoringCancel([&] { sink.SetDetail(kCompletedText + timer.Format()); });
+  host.SetCancelEnabled(false);
+  host.SetPageLocked(kind, false);
+  host.SetTabStripEnabled(true);
+  return outcome;
+}

@@ -1,0 +1,204 @@
+// The torquelin program: argument parsing, the console host, and end-to-end
+// runs of the built binary.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/console_host.h"
+#include "engine/errors.h"
+#include "platform/console.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sink.h"
+
+namespace {
+
+Invocation Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "torquelin");
+  return ParseCommandLine(static_cast<int>(args.size()), args.data());
+}
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs the built program with stdout and stderr captured in files (so stderr
+// is not a terminal: status texts come out as lines).
+RunResult RunProgram(const std::string& args) {
+  const char* bin = std::getenv("TORQUELIN_BIN");
+  EXPECT_NE(bin, nullptr) << "TORQUELIN_BIN must name the directory of the program";
+  TempDir capture;
+  const std::string command = std::string(bin ? bin : ".") + "/torquelin " + args + " >" +
+                              capture.Native("out") + " 2>" + capture.Native("err") +
+                              " </dev/null";
+  const int status = std::system(command.c_str());
+  RunResult r;
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(capture.Native("out"));
+  r.err = Slurp(capture.Native("err"));
+  return r;
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+}  // namespace
+
+TEST(ParseCommandLine, MapsArgumentsToTheJob) {
+  const Invocation full = Parse({"fingerprint", "/d", "--filter", "*.obj"});
+  ASSERT_EQ(full.action, Invocation::Action::RunJob);
+  EXPECT_EQ(full.kind, JobKind::Fingerprint);
+  const auto& p = std::get<FingerprintParams>(full.params);
+  EXPECT_EQ(p.directory, u"/d");
+  EXPECT_EQ(p.filter, u"*.obj");
+
+  const auto params = [](const Invocation& i) { return std::get<FingerprintParams>(i.params); };
+  EXPECT_EQ(params(Parse({"-q", "fingerprint", "--filter=a;b", "/d"})).filter, u"a;b");
+  EXPECT_TRUE(Parse({"fingerprint", "/d", "-q"}).quiet);
+  // A missing positional reaches the job as empty text; the job names it.
+  EXPECT_EQ(params(Parse({"fingerprint"})).directory, u"");
+  // After "--" a leading '-' is a name, and an option value may start with '-'.
+  EXPECT_EQ(params(Parse({"fingerprint", "--", "-dir"})).directory, u"-dir");
+  EXPECT_EQ(params(Parse({"fingerprint", "/d", "--filter", "-x"})).filter, u"-x");
+  // Bytes that are not UTF-8 survive.
+  EXPECT_EQ(params(Parse({"fingerprint", "/caf\xE9"})).directory, u"/caf\uEFE9");
+}
+
+TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {
+  struct Case {
+    std::vector<const char*> args;
+    Invocation::Action action;
+    const char* error;
+  } cases[] = {
+      {{}, Invocation::Action::UsageError, "no command given"},
+      {{"-q"}, Invocation::Action::UsageError, "no command given"},
+      {{"frobnicate"}, Invocation::Action::UsageError, "unknown command 'frobnicate'"},
+      {{"fingerprint", "/a", "/b"}, Invocation::Action::UsageError,
+       "too many arguments for 'fingerprint'"},
+      {{"fingerprint", "/a", "--bogus"}, Invocation::Action::UsageError,
+       "unknown option '--bogus'"},
+      {{"fingerprint", "/a", "--filter"}, Invocation::Action::UsageError,
+       "option '--filter' needs a value"},
+      {{"--filter", "x", "fingerprint"}, Invocation::Action::UsageError,
+       "unknown option '--filter'"},
+      {{"--help"}, Invocation::Action::ShowHelp, ""},
+      {{"fingerprint", "-h"}, Invocation::Action::ShowHelp, ""},
+      {{"--version"}, Invocation::Action::ShowVersion, ""},
+  };
+  for (const Case& c : cases) {
+    const Invocation i = Parse(c.args);
+    EXPECT_EQ(i.action, c.action) << c.error;
+    EXPECT_EQ(i.error, c.error);
+  }
+}
+
+TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
+  TempDir dir;
+  dir.WriteFile("a.txt", "a");
+  // The interrupt arrives after the runner has cleared the request, as a
+  // Ctrl-C during the scan would.
+  class InterruptedHost : public CConsoleHost {
+   public:
+    using CConsoleHost::CConsoleHost;
+    JobParams ReadParameters(JobKind kind) override {
+      std::raise(SIGINT);
+      return CConsoleHost::ReadParameters(kind);
+    }
+  };
+  std::FILE* err = std::tmpfile();
+  InterruptedHost host(CConsoleHost::Mode::Lines, FingerprintParams{dir.wpath(), u""}, err);
+  platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
+  const JobOutcome outcome = RunJob(host, host, JobKind::Fingerprint);
+  host.Finish(outcome);
+  std::signal(SIGINT, SIG_DFL);
+  EXPECT_EQ(outcome, JobOutcome::Cancelled);
+  EXPECT_EQ(ExitCodeFor(outcome), 130);
+  EXPECT_EQ(host.Result(), u"");
+  std::rewind(err);
+  char buffer[512] = {};
+  const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
+  std::fclose(err);
+  EXPECT_EQ(std::string(buffer, n).rfind("Counting all files\nCancelled\nCompleted.  Time:", 0), 0u)
+      << buffer;
+}
+
+TEST(CConsoleHost, CancelFlagSetOnAnotherThreadIsSeen) {
+  CConsoleHost host(CConsoleHost::Mode::Quiet, FingerprintParams{}, stderr);
+  EXPECT_NO_THROW(host.Step());
+  std::thread([&] { host.CancelFlag().store(true); }).join();
+  EXPECT_THROW(host.SetDetail(u"x"), COPCancel);
+  EXPECT_THROW(host.Step(), COPCancel);
+  host.ClearCancelRequest();
+  EXPECT_NO_THROW(host.SetStatus(u"x"));
+}
+
+TEST(Program, FingerprintsTreesWhereverTheyLie) {
+  TempDir one, two, empty;
+  for (const TempDir* d : {&one, &two}) {
+    d->WriteFile("a.txt", "alpha");
+    d->WriteFile("sub/b.txt", "beta");
+    chmod(d->Native("a.txt").c_str(), 0644);
+    chmod(d->Native("sub/b.txt").c_str(), 0644);
+    chmod(d->Native("sub").c_str(), 0755);
+  }
+  const RunResult first = RunProgram("fingerprint " + Quote(one.path()));
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  ASSERT_EQ(first.out.size(), 41u) << first.out;
+  // Whole seconds: a run that straddles a second boundary shows 00:00:01.
+  EXPECT_EQ(first.err.rfind("Counting all files\nCollecting files...\nGetting File attributes...\n"
+                            "Calculating file ids...\nCalculating directory fingerprint...\n"
+                            "Fingerprint calculated.\nCompleted.  Time:00:00:0",
+                            0),
+            0u)
+      << first.err;
+  // Fixed content, names and modes give a fixed value.
+  EXPECT_EQ(first.out, "7a7051126fff229080b2bcb9e09d76415b49f2d6\n");
+  EXPECT_EQ(RunProgram("-q fingerprint " + Quote(two.path() + "//")).out, first.out);
+  EXPECT_EQ(RunProgram("fingerprint -q " + Quote(one.path()) + " --filter '*.txt'").out,
+            "d7f905e85ab732fbaf832b718f2a59813b3c2ba8\n");
+
+  const RunResult none = RunProgram("-q fingerprint " + Quote(empty.path()));
+  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.out, "da39a3ee5e6b4b0d3255bfef95601890afd80709\n");
+  EXPECT_EQ(none.err, "");
+}
+
+TEST(Program, FailureExitCodesAndTexts) {
+  TempDir dir;
+  const std::string missing = dir.path() + "/missing";
+  const RunResult r = RunProgram("-q fingerprint " + Quote(missing + "/"));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  const std::string expected = "Error type:1\nMessage: Directory for fingerprinting does  not exists: " +
+                               missing + "\nError Code: 2\nLocation: .\\rezeriravodu line:";
+  EXPECT_EQ(r.err.rfind(expected, 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+
+  const RunResult noDir = RunProgram("-q fingerprint");
+  EXPECT_EQ(noDir.exitCode, 1);
+  EXPECT_NE(noDir.err.find("does  not exists: \n"), std::string::npos) << noDir.err;
+
+  for (const char* bad : {"", "bogus", "fingerprint /a /b", "fingerprint --nope /a"}) {
+    const RunResult usage = RunProgram(bad);
+    EXPECT_EQ(usage.exitCode, 2) << bad;
+    EXPECT_NE(usage.err.find("usage: torquelin"), std::string::npos) << bad;
+  }
+  const RunResult help = RunProgram("--help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("fingerprint DIR [--filter TEXT]"), std::string::npos);
+  EXPECT_EQ(RunProgram("--version").out, "torquelin 1.2.0\n");
+}

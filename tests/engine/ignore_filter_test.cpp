@@ -1,0 +1,129 @@
+// The ignore filter: parsing, the single-pass matcher and its quirks, which
+// users' filters depend on and which must therefore stay as they are.
+#include <gtest/gtest.h>
+
+#include "engine/ignore_filter.h"
+#include "tests/support/test_sink.h"
+
+TEST(CIgnoreFilter, ParsesPatternsWithoutTrimming) {
+  struct Case {
+    const char16_t* text;
+    std::vector<std::u16string> patterns;
+  } cases[] = {
+      {u"", {}},
+      {u";", {u""}},
+      {u"a", {u"a"}},
+      {u"a;", {u"a"}},
+      {u"a;;b", {u"a", u"", u"b"}},
+      {u"*.obj; *.tmp", {u"*.obj", u" *.tmp"}},
+      {u";a", {u"", u"a"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CIgnoreFilter(c.text).Patterns(), c.patterns) << Narrow(c.text);
+  }
+}
+
+TEST(CIgnoreFilter, MatchesLikeTheSinglePassMatcher) {
+  struct Case {
+    const char16_t* filter;
+    const char16_t* path;
+    bool ignored;
+    const char16_t* pattern;  // the pattern reported on a match
+  } cases[] = {
+      {u"", u"\\a.txt", false, u""},
+      {u";", u"\\a.txt", false, u""},
+      {u";;", u"\\a", false, u""},
+      // Whole-name, case-insensitive for A-Z, at any depth.
+      {u"debug", u"\\debug", true, u"debug"},
+      {u"debug", u"\\x\\Debug", true, u"debug"},
+      {u"debug", u"\\a\\b\\DEBUG", true, u"debug"},
+      {u"Debug", u"\\debug", true, u"Debug"},
+      {u"debug", u"\\mydebug", false, u""},
+      {u"debug", u"\\debug2", false, u""},
+      {u"*.obj", u"\\a.obj", true, u"*.obj"},
+      {u"*.obj", u"\\A.OBJ", true, u"*.obj"},
+      // The '*' stops at the first ".obj"; the rest does not reach the end.
+      {u"*.obj", u"\\x.obj.obj", false, u""},
+      {u"*.obj", u"\\.obj", true, u"*.obj"},
+      {u"*.obj", u"\\a.objx", false, u""},
+      // The blank after ';' belongs to the second pattern.
+      {u"*.obj; *.tmp", u"\\b.tmp", false, u""},
+      {u"*.obj; *.tmp", u"\\ b.tmp", true, u" *.tmp"},
+      {u"*.obj;*.tmp", u"\\b.tmp", true, u"*.tmp"},
+      // First matching pattern wins.
+      {u"a*;*", u"\\abc", true, u"a*"},
+      {u"x*;*", u"\\abc", true, u"*"},
+      // '?' before a literal takes one or more characters, else exactly one.
+      {u"?.txt", u"\\a.txt", true, u"?.txt"},
+      {u"?.txt", u"\\ab.txt", true, u"?.txt"},
+      {u"?.txt", u"\\.txt", false, u""},
+      {u"a?", u"\\ab", true, u"a?"},
+      {u"a?", u"\\abc", false, u""},
+      {u"a?", u"\\a", false, u""},
+      {u"??", u"\\ab", true, u"??"},
+      {u"??", u"\\abc", false, u""},
+      // '*' followed by '?' or '*' takes nothing; a final '*' takes the rest.
+      {u"*?", u"\\ab", false, u""},
+      {u"*?", u"\\a", true, u"*?"},
+      {u"**", u"\\anything", true, u"**"},
+      {u"a*", u"\\abc", true, u"a*"},
+      {u"*", u"\\abc", true, u"*"},
+      {u"*", u"\\x\\", true, u"*"},
+      // No backtracking: a backtracking matcher would accept these.
+      {u"*a*b", u"\\xaxb", true, u"*a*b"},
+      {u"*ab", u"\\abab", false, u""},
+      {u"*.c*.h", u"\\x.cpp.c.h", true, u"*.c*.h"},
+      {u"*a", u"\\aba", false, u""},
+      {u"a*a", u"\\abab", false, u""},
+      {u"a*a", u"\\aa", true, u"a*a"},
+      {u"a*a", u"\\aba", true, u"a*a"},
+      {u"*b*", u"\\abcb", true, u"*b*"},
+      // Letters outside A-Z are compared exactly.
+      {u"\u00C9t\u00E9", u"\\\u00E9t\u00E9", false, u""},
+      {u"\u00C9t\u00E9", u"\\\u00C9T\u00E9", true, u"\u00C9t\u00E9"},
+      // Any '\' in any pattern: every pattern sees the whole path below the root.
+      {u"sub\\*.txt", u"\\sub\\a.txt", true, u"sub\\*.txt"},
+      {u"sub\\*.txt", u"\\a.txt", false, u""},
+      {u"sub\\*.txt", u"\\x\\sub\\a.txt", false, u""},
+      {u"sub\\*.txt", u"\\sub", false, u""},
+      {u"sub\\*.txt;debug", u"\\x\\debug", false, u""},
+      {u"sub\\*.txt;debug", u"\\debug", true, u"debug"},
+  };
+  for (const Case& c : cases) {
+    const CIgnoreFilter filter(c.filter);
+    std::u16string matched = u"stale";
+    EXPECT_EQ(filter.Match(c.path, matched), c.ignored)
+        << Narrow(c.filter) << " on " << Narrow(c.path);
+    EXPECT_EQ(matched, c.pattern) << Narrow(c.filter) << " on " << Narrow(c.path);
+  }
+}
+
+TEST(MatchStep, ConsumesTheFrontOfTheNameOrEmptiesIt) {
+  const PatternElement run{PatternElement::AnyRun, u""};
+  const PatternElement one{PatternElement::AnyChar, u""};
+  const PatternElement end{PatternElement::End, u""};
+  const PatternElement lit{PatternElement::Literal, u".o"};
+  struct Case {
+    const char16_t* name;
+    PatternElement cur, next;
+    bool ok;
+    const char16_t* rest;
+  } cases[] = {
+      {u"ab.o.o", run, lit, true, u".o.o"},
+      {u".o.o", lit, end, false, u""},
+      {u".o", lit, end, true, u""},
+      {u"abc", run, one, true, u"abc"},
+      {u"abc", run, run, true, u"abc"},
+      {u"abc", run, end, true, u""},
+      {u"abc", one, end, false, u""},
+      {u"a", one, end, true, u""},
+      {u"", one, end, false, u""},
+      {u"x.o", one, lit, true, u".o"},
+      {u".o", one, lit, false, u""},
+  };
+  for (const Case& c : cases) {
+    std::u16string name = c.name;
+    EXPECT_EQ(MatchStep(name, c.cur, c.next), c.ok) << Narrow(c.name);
+    EXPECT_EQ(name, c.rest) << Narrow(c.name);
+  }
+}

@@ -1,0 +1,132 @@
+// SHA-1 against the published vectors, fed whole and in pieces, and files
+// digested through the scratch buffer at its chunk boundaries.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/errors.h"
+#include "engine/fsops.h"
+#include "engine/sha1.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sink.h"
+
+namespace {
+
+std::u16string Digest(const std::string& bytes, const std::vector<size_t>& pieces = {}) {
+  Sha1Context context;
+  Sha1Init(context);
+  size_t at = 0;
+  for (size_t piece : pieces) {
+    Sha1Update(context, bytes.data() + at, static_cast<uint32_t>(piece));
+    at += piece;
+  }
+  Sha1Update(context, bytes.data() + at, static_cast<uint32_t>(bytes.size() - at));
+  Sha1Digest digest;
+  Sha1Final(digest, context);
+  return DigestToHex(digest);
+}
+
+// Bytes that differ from position to position and from block to block, so a
+// chunk fed twice or skipped changes the digest.
+std::string Pattern(size_t n) {
+  std::string bytes(n, '\0');
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return bytes;
+}
+
+std::u16string DigestFile(CProgressSink& sink, const std::u16string& path) {
+  Sha1Context context;
+  Sha1Init(context);
+  DigestFileContent(sink, path, context);
+  Sha1Digest digest;
+  Sha1Final(digest, context);
+  return DigestToHex(digest);
+}
+
+}  // namespace
+
+TEST(Sha1, PublishedVectorsAndEveryFinalBlockShape) {
+  struct Case {
+    std::string input;
+    const char16_t* digest;
+  } cases[] = {
+      {"", u"da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+      {"abc", u"a9993e364706816aba3e25717850c26c9cd0d89d"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       u"84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+      {std::string(1000000, 'a'), u"34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+      // 55 leaves room for the length in the last block, 56 does not; 63, 64
+      // and 65 sit around a block boundary.
+      {std::string(55, 'a'), u"c1c8bbdc22796e28c0e15163d20899b65621d65a"},
+      {std::string(56, 'a'), u"c2db330f6083854c99d4b5bfb6e8f29f201be699"},
+      {std::string(63, 'a'), u"03f09f5b158a7a8cdad920bddc29b81c18a551f5"},
+      {std::string(64, 'a'), u"0098ba824b5c16427bd7a1122a5a442a25ec644d"},
+      {std::string(65, 'a'), u"11655326c708d70319be2610e8a57d9a5b959d3b"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Digest(c.input), c.digest) << c.input.size();
+}
+
+TEST(Sha1, SplitFeedingGivesTheSameDigest) {
+  const std::string input = Pattern(1000);
+  const std::u16string whole = Digest(input);
+  const std::vector<std::vector<size_t>> splits = {
+      {0}, {1}, {63}, {64}, {65}, {0, 0, 1, 0}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+      {55, 1, 8}, {100, 0, 128, 1, 63, 64}, {999},
+  };
+  for (const auto& split : splits) EXPECT_EQ(Digest(input, split), whole) << split.size();
+}
+
+TEST(Sha1, FinalClearsTheContext) {
+  Sha1Context context;
+  Sha1Init(context);
+  Sha1Update(context, "abc", 3);
+  Sha1Digest digest;
+  Sha1Final(digest, context);
+  const Sha1Context zero{};
+  EXPECT_EQ(std::memcmp(&context, &zero, sizeof context), 0);
+}
+
+TEST(DigestFileContent, ReadsEveryChunkAroundTheBufferSize) {
+  TempDir dir;
+  struct Case {
+    size_t size;
+    uint32_t buffer;
+    const char16_t* digest;  // empty: compare with the in-memory digest
+  } cases[] = {
+      {0, kScratchBufferSize, u"da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+      {2097152, kScratchBufferSize, u"2639caa963a7cc379078541453864a4e2e8be9fe"},
+      {2097153, kScratchBufferSize, u"c80219773aa0dbc15996e7475612de16b73857d6"},
+      // A small buffer puts many boundaries into a small file.
+      {4096 * 3, 4096, u""},
+      {4096 * 3 + 1, 4096, u""},
+      {4095, 4096, u""},
+  };
+  for (const Case& c : cases) {
+    const std::string content = Pattern(c.size);
+    dir.WriteFile("f.bin", content);
+    RecordingSink sink(c.buffer);
+    const std::u16string expected = *c.digest ? std::u16string(c.digest) : Digest(content);
+    EXPECT_EQ(DigestFile(sink, dir.wpath() + u"/f.bin"), expected) << c.size << "/" << c.buffer;
+    EXPECT_TRUE(sink.calls.empty()) << "reading a file is not a cancellation point";
+  }
+}
+
+TEST(DigestFileContent, RaisesTheOpenErrorForMissingFilesAndFifos) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.Native("fifo").c_str(), 0644), 0);
+  RecordingSink sink;
+  for (const char16_t* name : {u"/missing", u"/fifo"}) {
+    const std::u16string path = dir.wpath() + name;
+    try {
+      DigestFile(sink, path);
+      ADD_FAILURE() << "no error for " << Narrow(name);
+    } catch (const CZRErr& e) {
+      EXPECT_EQ(e.message, u"Unable to open file:" + path);
+      EXPECT_STREQ(e.file, ".\\fileReader");
+    }
+  }
+}
