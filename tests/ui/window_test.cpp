@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabBar>
 #include <QtTest>
@@ -174,6 +175,16 @@ std::u16string EngineFingerprint(const QString& dir) {
   NullSink sink;
   FingerprintParams params{dir.toStdU16String(), u""};
   return EntryPointFor(JobKind::Fingerprint)(sink, JobParams(params));
+}
+
+// What `torquelin -q fingerprint dir` prints, or nothing without the program.
+QString CommandLineFingerprint(const QString& dir) {
+  const QString program = QString(TORQUELIN_BIN_DIR) + "/torquelin";
+  if (!QFileInfo(program).isExecutable()) return {};
+  QProcess process;
+  process.start(program, {"-q", "fingerprint", dir});
+  if (!process.waitForFinished(30000) || process.exitCode() != 0) return "(failed)";
+  return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 void CheckIdle(CTorquelinDlg& dlg) {
@@ -492,6 +503,8 @@ class WindowTest : public QObject {
     const std::u16string expected = EngineFingerprint(tree.path());
     QCOMPARE(expected.size(), size_t{40});
     QCOMPARE(QString::fromStdU16String(finger->Fingerprint()), QString::fromStdU16String(expected));
+    const QString fromCommandLine = CommandLineFingerprint(tree.path());
+    if (!fromCommandLine.isEmpty()) QCOMPARE(fromCommandLine, QString::fromStdU16String(expected));
     QCOMPARE(dlg.StatusLine().text(), QString("Fingerprint calculated."));
     QVERIFY(dlg.DetailLine().text().startsWith("Completed.  Time:"));
     HistoryList dirs, filters;
