@@ -92,7 +92,9 @@ CTorquelinDlg::CTorquelinDlg(QWidget* parent)
   progress_->setValue(0);
   cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
   cancel_->setObjectName(QStringLiteral("cancel"));
-  cancel_->setAutoDefault(false);
+  // Enter on the focused Cancel button presses it rather than closing the
+  // window.
+  cancel_->setAutoDefault(true);
   cancel_->setGeometry(units_.Rect(390, 189, 41, 14));
   cancel_->setEnabled(false);
   connect(cancel_, &QPushButton::clicked, this, &CTorquelinDlg::OnCancelButton);
@@ -204,8 +206,8 @@ void CTorquelinDlg::done(int result) {
 }
 
 void CTorquelinDlg::keyPressEvent(QKeyEvent* event) {
-  // Enter outside the pages ends the dialog like Escape does (the pages
-  // swallow both).
+  // Enter outside the pages (and off the Cancel button) ends the dialog like
+  // Escape does; the pages swallow both.
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     accept();
     return;

@@ -1,17 +1,15 @@
-// The pages' shared functions: pickers with their defaults, control text,
-// the file filters, and help texts.
+// The pages' shared functions: the pickers with their defaults and the
+// file filters.
 #include <functional>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
 #include "ui/cmn_dlg_functions.h"
 #include "ui/job_pages.h"
-#include "ui/page_help.h"
 #include "ui/torquelin_dlg.h"
 #include "ui_test_support.h"
 
@@ -94,16 +92,6 @@ class PageFunctionsTest : public QObject {
     QCOMPARE(Q(chosen), files_.path() + "/" + expected);
   }
 
-  void existingFileIsAcceptedWithoutAPrompt() {
-    const QString existing = files_.path() + "/old.dov";
-    QFile file(existing);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    OnNextFileDialog([](QFileDialog& dialog) { static_cast<QDialog&>(dialog).accept(); });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(false, existing.toStdU16String(), kPatchFilter)),
-             existing);
-  }
-
   void openDialogAcceptsANameThatDoesNotExistYet() {
     const QString absent = files_.path() + "/later.zov";
     OnNextFileDialog([](QFileDialog& dialog) {
@@ -136,32 +124,6 @@ class PageFunctionsTest : public QObject {
     });
     page.findChild<QPushButton*>("PatchInfo_report_browse")->click();
     QCOMPARE(field->currentText(), files_.path() + "/query.xml");
-  }
-
-  void controlTextIsWhatTheControlShows() {
-    QComboBox combo;
-    combo.setEditable(true);
-    combo.addItem("listed");
-    combo.setEditText("  typed  ");
-    QCOMPARE(Q(CCmnDlgFunctions::GetControlText(combo)), QString("  typed  "));
-    QLineEdit edit("edit text");
-    QCOMPARE(Q(CCmnDlgFunctions::GetControlText(edit)), QString("edit text"));
-    QPushButton button("Querry Patch");
-    QCOMPARE(Q(CCmnDlgFunctions::GetControlText(button)), QString("Querry Patch"));
-  }
-
-  void viewingAMissingOrEmptyReportShowsNothing() {
-    CCmnDlgFunctions::ViewReport(u"");
-    CCmnDlgFunctions::ViewReport((files_.path() + "/no such report.xml").toStdU16String());
-    QTest::qWait(20);
-    for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY(!w->isVisible());
-  }
-
-  void everyPageHasItsHelp() {
-    for (int kind = 0; kind < kJobKindCount; ++kind) {
-      QVERIFY(!PageHelpText(JobKind(kind)).isEmpty());
-      QVERIFY(!PageHelpTitle(JobKind(kind)).isEmpty());
-    }
   }
 
  private:

@@ -169,7 +169,20 @@ bool WaitUntilRunning(CTorquelinDlg& dlg) {
   return WaitUntilShown(dlg, [&] { return !dlg.StatusLine().text().isEmpty(); });
 }
 
-bool HasFingerprintJob() { return EntryPointFor(JobKind::Fingerprint) != nullptr; }
+// A shown window on the fingerprint page with its directory field set.
+struct FingerprintWindow {
+  explicit FingerprintWindow(const QString& dir) {
+    dlg.show();
+    dlg.TabCtrl().setCurrentIndex(5);
+    Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(dir);
+  }
+  CDlgFinger& Page() { return *static_cast<CDlgFinger*>(dlg.PageForJob(5)); }
+  void Press() { Action(dlg, JobKind::Fingerprint).click(); }
+  bool WaitForJob(int count = 1) { return ::WaitForJob(dlg, finished, count); }
+
+  CTorquelinDlg dlg;
+  QSignalSpy finished{&dlg, &CTorquelinDlg::jobFinished};
+};
 
 std::u16string EngineFingerprint(const QString& dir) {
   NullSink sink;
@@ -202,17 +215,12 @@ class WindowTest : public QObject {
   void initTestCase() { QVERIFY(settingsDir_.isValid()); }
   void init() { UseTemporarySettings(settingsDir_); }
 
-  void windowHasItsCaptionAndFixedSize() {
+  void startsIdleWithEmptyStatusLines() {
     CTorquelinDlg dlg;
     QCOMPARE(dlg.windowTitle(), QString("Torquelin"));
     QCOMPARE(dlg.size(), dlg.Units().Size(445, 241));
     QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
     QCOMPARE(dlg.GetBufferSize(), 2097152u);
-    QVERIFY(dlg.GetBuffer() != nullptr);
-  }
-
-  void startsIdleWithEmptyStatusLines() {
-    CTorquelinDlg dlg;
     QCOMPARE(dlg.StatusLine().text(), QString());
     QCOMPARE(dlg.DetailLine().text(), QString());
     QCOMPARE(dlg.ProgressBar().value(), 0);
@@ -487,49 +495,37 @@ class WindowTest : public QObject {
   }
 
   void fingerprintJobFillsTheFieldAndSavesSettings() {
-    if (!HasFingerprintJob()) QSKIP("this build has no fingerprint job yet");
     QTemporaryDir tree;
     WriteTree(tree.path(), 3, 4);
-    CTorquelinDlg dlg;
-    dlg.show();
-    dlg.TabCtrl().setCurrentIndex(5);
-    Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(tree.path() + "/");
-    auto* finger = static_cast<CDlgFinger*>(dlg.PageForJob(5));
-    finger->SetFingerprint(u"stale");
-    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
-    Action(dlg, JobKind::Fingerprint).click();
-    QVERIFY(WaitForJob(dlg, finished));
-    QCOMPARE(dlg.LastOutcome(), JobOutcome::Succeeded);
-    const std::u16string expected = EngineFingerprint(tree.path());
-    QCOMPARE(expected.size(), size_t{40});
-    QCOMPARE(QString::fromStdU16String(finger->Fingerprint()), QString::fromStdU16String(expected));
+    FingerprintWindow w(tree.path() + "/");
+    w.Page().SetFingerprint(u"stale");
+    w.Press();
+    QVERIFY(w.WaitForJob());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Succeeded);
+    const QString expected = QString::fromStdU16String(EngineFingerprint(tree.path()));
+    QCOMPARE(expected.size(), 40);
+    QCOMPARE(QString::fromStdU16String(w.Page().Fingerprint()), expected);
     const QString fromCommandLine = CommandLineFingerprint(tree.path());
-    if (!fromCommandLine.isEmpty()) QCOMPARE(fromCommandLine, QString::fromStdU16String(expected));
-    QCOMPARE(dlg.StatusLine().text(), QString("Fingerprint calculated."));
-    QVERIFY(dlg.DetailLine().text().startsWith("Completed.  Time:"));
+    if (!fromCommandLine.isEmpty()) QCOMPARE(fromCommandLine, expected);
+    QCOMPARE(w.dlg.StatusLine().text(), QString("Fingerprint calculated."));
+    QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
     HistoryList dirs, filters;
     QVERIFY(CRegistry().ReadStringList("Fingerprint_dir", dirs));
     QCOMPARE(ToStrings(dirs), QStringList{tree.path() + "/"});
     QVERIFY(CRegistry().ReadStringList("Fingerprint_filter", filters));
     QCOMPARE(ToStrings(filters), QStringList{""});
-    CheckIdle(dlg);
+    CheckIdle(w.dlg);
   }
 
   void missingDirectoryShowsOneMessageAndSavesNothing() {
-    if (!HasFingerprintJob()) QSKIP("this build has no fingerprint job yet");
-    CTorquelinDlg dlg;
-    dlg.show();
-    dlg.TabCtrl().setCurrentIndex(5);
     QTemporaryDir parent;
     const QString missing = parent.path() + "/not here";
-    Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(missing);
-    auto* finger = static_cast<CDlgFinger*>(dlg.PageForJob(5));
-    finger->SetFingerprint(u"from an earlier run");
+    FingerprintWindow w(missing);
+    w.Page().SetFingerprint(u"from an earlier run");
     MessageBoxCloser closer;
-    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
-    Action(dlg, JobKind::Fingerprint).click();
-    QVERIFY(WaitForJob(dlg, finished));
-    QCOMPARE(dlg.LastOutcome(), JobOutcome::Failed);
+    w.Press();
+    QVERIFY(w.WaitForJob());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Failed);
     QCOMPARE(closer.texts.size(), 1);
     const QStringList lines = closer.texts.front().split('\n');
     QCOMPARE(lines.size(), 5);  // four lines, each ending in a line feed
@@ -538,107 +534,90 @@ class WindowTest : public QObject {
     QVERIFY(lines[2].startsWith("Error Code: "));
     QVERIFY(lines[3].startsWith("Location: .\\rezeriravodu line:"));
     QCOMPARE(lines[4], QString());
-    QCOMPARE(finger->Fingerprint(), std::u16string());
-    QVERIFY(dlg.DetailLine().text().startsWith("Completed.  Time:"));
+    QCOMPARE(w.Page().Fingerprint(), std::u16string());
+    QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
     QVERIFY(!StoredValue("Fingerprint_dir").isValid());
     QVERIFY(!StoredValue("Fingerprint_filter").isValid());
-    CheckIdle(dlg);
+    CheckIdle(w.dlg);
   }
 
   void cancelDuringAScanShowsCancelled() {
-    if (!HasFingerprintJob()) QSKIP("this build has no fingerprint job yet");
     QTemporaryDir tree;
     WriteTree(tree.path(), 20, 100);
-    CTorquelinDlg dlg;
-    dlg.show();
-    dlg.TabCtrl().setCurrentIndex(5);
-    Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(tree.path());
-    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
-    Action(dlg, JobKind::Fingerprint).click();
+    FingerprintWindow w(tree.path());
+    w.Press();
     // Well into digesting the files, so the picture shows a job at work.
-    QVERIFY(WaitUntilShown(dlg, [&] {
-      return dlg.StatusLine().text() == "Calculating file ids..." &&
-             dlg.ProgressBar().value() > dlg.ProgressBar().maximum() / 3;
+    QVERIFY(WaitUntilShown(w.dlg, [&] {
+      return w.dlg.StatusLine().text() == "Calculating file ids..." &&
+             w.dlg.ProgressBar().value() > w.dlg.ProgressBar().maximum() / 3;
     }));
     // While the job runs: tab strip, page and its buttons locked, Cancel open;
     // the result box is not listed and stays usable.
-    QVERIFY(!dlg.TabCtrl().tabBar()->isEnabled());
-    QVERIFY(NoneListedEnabled(*dlg.PageForJob(5)));
-    QVERIFY(dlg.PageForJob(5)->findChild<QLineEdit*>("Fingerprint_result")->isEnabled());
-    SaveScreenshot(dlg, "window_during_job");
-    dlg.CancelButton().click();
-    QVERIFY(WaitForJob(dlg, finished));
-    QCOMPARE(dlg.LastOutcome(), JobOutcome::Cancelled);
-    QCOMPARE(dlg.StatusLine().text(), QString("Cancelled"));
-    QVERIFY(dlg.DetailLine().text().startsWith("Completed.  Time:"));
-    QCOMPARE(static_cast<CDlgFinger*>(dlg.PageForJob(5))->Fingerprint(), std::u16string());
+    QVERIFY(!w.dlg.TabCtrl().tabBar()->isEnabled());
+    QVERIFY(NoneListedEnabled(w.Page()));
+    QVERIFY(w.Page().findChild<QLineEdit*>("Fingerprint_result")->isEnabled());
+    SaveScreenshot(w.dlg, "window_during_job");
+    // Enter on the focused Cancel button presses it and closes nothing.
+    w.dlg.CancelButton().setFocus();
+    QTest::keyClick(&w.dlg.CancelButton(), Qt::Key_Return);
+    QVERIFY(w.WaitForJob());
+    QVERIFY(w.dlg.isVisible());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Cancelled);
+    QCOMPARE(w.dlg.StatusLine().text(), QString("Cancelled"));
+    QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
+    QCOMPARE(w.Page().Fingerprint(), std::u16string());
     QVERIFY(!StoredValue("Fingerprint_dir").isValid());
-    CheckIdle(dlg);
+    CheckIdle(w.dlg);
   }
 
   void twoQuickPressesStartOneJob() {
-    if (!HasFingerprintJob()) QSKIP("this build has no fingerprint job yet");
     QTemporaryDir tree;
     WriteTree(tree.path(), 2, 3);
-    CTorquelinDlg dlg;
-    dlg.show();
-    dlg.TabCtrl().setCurrentIndex(5);
-    Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(tree.path());
-    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
-    Action(dlg, JobKind::Fingerprint).click();
-    Action(dlg, JobKind::Fingerprint).click();
-    dlg.StartJob(JobKind::CreatePatch);
-    QVERIFY(WaitForJob(dlg, finished));
+    FingerprintWindow w(tree.path());
+    w.Press();
+    w.Press();
+    w.dlg.StartJob(JobKind::CreatePatch);
+    QVERIFY(w.WaitForJob());
     QTest::qWait(200);
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(dlg.LastOutcome(), JobOutcome::Succeeded);
-    CheckIdle(dlg);
+    QCOMPARE(w.finished.count(), 1);
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Succeeded);
+    CheckIdle(w.dlg);
   }
 
-  // Every job, whether this build has it or not, leaves the window idle.
+  // Every job, whatever its outcome with empty fields, leaves the window idle.
   void windowUnlockedAfterEveryJob() {
-    CTorquelinDlg dlg;
-    dlg.show();
+    FingerprintWindow w("");
     MessageBoxCloser closer;
-    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
     for (int kind = 0; kind < kJobKindCount; ++kind) {
-      dlg.StartJob(JobKind(kind));
-      QVERIFY(WaitForJob(dlg, finished, kind + 1));
-      QVERIFY(dlg.DetailLine().text().startsWith("Completed.  Time:"));
-      CheckIdle(dlg);
+      w.dlg.StartJob(JobKind(kind));
+      QVERIFY(w.WaitForJob(kind + 1));
+      QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
+      CheckIdle(w.dlg);
     }
   }
 
   void closingDuringAJobCancelsAndWaits() {
-    if (!HasFingerprintJob()) QSKIP("this build has no fingerprint job yet");
     QTemporaryDir tree;
     WriteTree(tree.path(), 20, 100);
-    CTorquelinDlg dlg;
-    dlg.show();
-    dlg.TabCtrl().setCurrentIndex(5);
-    Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(tree.path());
-    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
-    Action(dlg, JobKind::Fingerprint).click();
-    QVERIFY(WaitUntilRunning(dlg));
-    QVERIFY(!dlg.close());  // refused for now: the job must end first
-    QVERIFY(dlg.isVisible());
-    QVERIFY(dlg.IsJobRunning());
-    QVERIFY(WaitForJob(dlg, finished));
-    QCOMPARE(dlg.LastOutcome(), JobOutcome::Cancelled);
-    QTRY_VERIFY(!dlg.isVisible());
-    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    FingerprintWindow w(tree.path());
+    w.Press();
+    QVERIFY(WaitUntilRunning(w.dlg));
+    QVERIFY(!w.dlg.close());  // refused for now: the job must end first
+    QVERIFY(w.dlg.isVisible());
+    QVERIFY(w.dlg.IsJobRunning());
+    QVERIFY(w.WaitForJob());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Cancelled);
+    QTRY_VERIFY(!w.dlg.isVisible());
+    QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
   }
 
   void destroyingTheWindowDuringAJobEndsTheJobFirst() {
-    if (!HasFingerprintJob()) QSKIP("this build has no fingerprint job yet");
     QTemporaryDir tree;
     WriteTree(tree.path(), 20, 100);
-    auto* dlg = new CTorquelinDlg;
-    dlg->show();
-    Field(*dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(tree.path());
-    dlg->StartJob(JobKind::Fingerprint);
-    QVERIFY(WaitUntilRunning(*dlg));
-    delete dlg;  // must neither hang nor let the worker touch freed controls
+    auto w = std::make_unique<FingerprintWindow>(tree.path());
+    w->Press();
+    QVERIFY(WaitUntilRunning(w->dlg));
+    w.reset();  // must neither hang nor let the worker touch freed controls
   }
 
  private:
