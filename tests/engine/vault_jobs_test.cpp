@@ -1,5 +1,5 @@
-// Create Vault, Create Patch from a vault and Query Patch: their checks, the
-// vault's life across a patch, and the report written from a patch.
+// The inputs every creating job refuses, the vault's life across a patch, and
+// the report Query Patch writes from a patch.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,9 +30,11 @@ void MakeTree(const TempDir& tree) {
 
 }  // namespace
 
-TEST(VaultJobs, InputsAreCheckedInOrderBeforeAnyScan) {
+TEST(JobInputs, CheckedInOrderBeforeAnyScan) {
   TempDir dir;
-  const std::u16string missing = dir.wpath() + u"/missing";
+  const std::u16string d = dir.wpath();
+  const std::u16string missing = d + u"/missing";
+  const std::u16string patch = d + u"/p.dov";
   struct Case {
     const char* name;
     std::function<void(CProgressSink&)> run;
@@ -40,6 +42,26 @@ TEST(VaultJobs, InputsAreCheckedInOrderBeforeAnyScan) {
     const char* location;
     int line;  // 0: any
   } cases[] = {
+      {"patch: both directories missing",
+       [&](CProgressSink& s) {
+         CreatePatchFromDirectories(s, missing + u"/o", missing + u"/n/", patch, u"", u"");
+       },
+       u"Newer directory for patch creation does  not exists: " + missing + u"/n", ".\\vudare", 0},
+      {"patch: older directory missing",
+       [&](CProgressSink& s) { CreatePatchFromDirectories(s, missing + u"/", d, patch, u"", u""); },
+       u"Older directory for patch creation does  not exists: " + missing, ".\\vudare", 0},
+      {"patch: no patch path",
+       [&](CProgressSink& s) { CreatePatchFromDirectories(s, d, d, u"", u"", u""); },
+       u"No patch file specified: ", ".\\vudare", 0},
+      {"patch from vault: nothing valid",
+       [&](CProgressSink& s) { CreatePatchFromVault(s, missing, u"", u"", u"", true); },
+       u"Newer directory for patch creation does  not exists: " + missing, ".\\vudare", 0},
+      {"patch from vault: no patch and no vault path",
+       [&](CProgressSink& s) { CreatePatchFromVault(s, d, u"", u"", u"", false); },
+       u"No patch file specified: ", ".\\vudare", 0},
+      {"patch from vault: no vault path",
+       [&](CProgressSink& s) { CreatePatchFromVault(s, d, patch, u"", u"", false); },
+       u"No vault file specified: ", ".\\vudare", 0},
       {"vault: missing directory and no vault path",
        [&](CProgressSink& s) { CreateVault(s, missing + u"/", u"", u""); },
        u"Directory for patch application does  not exists: " + missing, ".\\vault", 129},
@@ -65,7 +87,8 @@ TEST(VaultJobs, InputsAreCheckedInOrderBeforeAnyScan) {
     }
     EXPECT_TRUE(sink.calls.empty());
   }
-  EXPECT_FALSE(PathExists(dir.wpath() + u"/r.xml"));
+  EXPECT_FALSE(PathExists(patch));
+  EXPECT_FALSE(PathExists(d + u"/r.xml"));
 }
 
 TEST(VaultJobs, PatchAgainstAnUnchangedTreeAndTheVaultUpdate) {
