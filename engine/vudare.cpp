@@ -17,13 +17,12 @@
 
 namespace {
 
+// 0 when the snapshot lacks the path; an unreadable item was recorded as 0
+// too, and counts as absent.
 uint32_t WordOf(const CDirSnapshot& snapshot, const std::u16string& path) {
   const auto it = snapshot.attributes.find(path);
   return it == snapshot.attributes.end() ? 0 : it->second;
 }
-
-// A word of 0 stands for an absent or unreadable item, never a directory.
-bool IsDirectoryWord(uint32_t word) { return word != 0 && IsDirectoryAttribute(word); }
 
 const std::u16string& IdOf(const CDirSnapshot& snapshot, const std::u16string& path) {
   static const std::u16string kNone;
@@ -46,11 +45,11 @@ void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDi
              older.files.size() + older.directories.size());
   for (const std::u16string& path : older.files) {
     const uint32_t now = WordOf(newer, path);
-    if (now == 0 || IsDirectoryWord(now)) changes.UnlinkedFiles.push_back(path);
+    if (now == 0 || IsDirectoryAttribute(now)) changes.UnlinkedFiles.push_back(path);
     progress.Step();
   }
   for (const std::u16string& path : older.directories) {
-    if (!IsDirectoryWord(WordOf(newer, path))) changes.UnlinkedDirectories.push_back(path);
+    if (!IsDirectoryAttribute(WordOf(newer, path))) changes.UnlinkedDirectories.push_back(path);
     progress.Step();
   }
 
@@ -72,8 +71,8 @@ void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDi
   for (const std::u16string& path : newer.directories) {
     const uint32_t n = WordOf(newer, path);
     const uint32_t o = WordOf(older, path);
-    if (!IsDirectoryWord(o)) changes.NewDirs.push_back(path);
-    if (!IsDirectoryWord(o) || n != o) changes.AttributeChanges.insert_or_assign(path, n);
+    if (!IsDirectoryAttribute(o)) changes.NewDirs.push_back(path);
+    if (!IsDirectoryAttribute(o) || n != o) changes.AttributeChanges.insert_or_assign(path, n);
     progress.Step();
   }
 }
