@@ -294,3 +294,19 @@ TEST(Program, MissingArgumentsReachTheJobAsEmptyText) {
         << r.err;
   }
 }
+
+TEST(Program, TheReadmesFirstRunWorksOnTheSampleTrees) {
+  const std::string source = __FILE__;
+  const std::string examples = source.substr(0, source.rfind("/tests/")) + "/examples";
+  TempDir out;
+  const RunResult r = RunProgram("-q create-patch " + Quote(examples + "/older") + " " +
+                                 Quote(examples + "/newer") + " " + Quote(out.Native("p.dov")) +
+                                 " --report " + Quote(out.Native("r.xml")));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string report = out.ReadFile("r.xml");
+  for (const char* count : {"ChangedFiles\" value=\"2\"", "NewFiles\" value=\"2\"",
+                            "UnlinkedFiles\" value=\"2\"", "NewDirs\" value=\"1\"",
+                            "UnlinkedDirectories\" value=\"1\""}) {
+    EXPECT_NE(report.find(count), std::string::npos) << count;
+  }
+}
