@@ -222,10 +222,10 @@ TEST(ParseCommandLine, PatchAndVaultCommandsFillTheirJobsParameters) {
   EXPECT_TRUE(v.updateVault);
   EXPECT_FALSE(std::get<CreateVaultPatchParams>(Parse({"create-patch-vault"}).params).updateVault);
 
-  const auto& vault =
+  const auto vault =
       std::get<CreateVaultParams>(Parse({"create-vault", "/d", "/v.zov", "--filter=*.o"}).params);
   EXPECT_EQ(vault.directory + u"|" + vault.filter + u"|" + vault.vaultPath, u"/d|*.o|/v.zov");
-  const auto& query = std::get<QueryPatchParams>(Parse({"query", "/p.dov"}).params);
+  const auto query = std::get<QueryPatchParams>(Parse({"query", "/p.dov"}).params);
   EXPECT_EQ(query.patchPath, u"/p.dov");
   EXPECT_EQ(query.reportPath, u"");
   EXPECT_EQ(Parse({"query", "/p", "/r", "/x"}).error, "too many arguments for 'query'");
