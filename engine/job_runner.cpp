@@ -1,6 +1,7 @@
 // RunJob, the one place that wraps every job, and the dispatch table.
 #include "engine/job_runner.h"
 
+#include "engine/apply_patch.h"
 #include "engine/calculate_fingerprint.h"
 #include "engine/elapsed_timer.h"
 #include "engine/errors.h"
@@ -11,7 +12,12 @@ namespace {
 constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     nullptr,  // CreatePatch
     nullptr,  // CreateVaultPatch
-    nullptr,  // ApplyPatch
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<ApplyPatchParams>(params);
+      ApplyPatch(progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors,
+                 p.ignoreFingerprint);
+      return std::u16string();
+    },
     nullptr,  // QueryPatch
     nullptr,  // CreateVault
     [](CProgressSink& progress, const JobParams& params) {
