@@ -25,6 +25,10 @@ inline constexpr char16_t kAppliedFingerprintMismatchText[] =
 // when given, shows "Patch applied ok." and, unless ignoreFingerprint,
 // "New fingerprint verified." or kAppliedFingerprintMismatchText.
 //
+// A directory of the target whose owner may not write it is opened for the
+// owner while entries inside it change, and gets its mode back before the
+// attributes are set (or when the run stops).
+//
 // continueOnErrors skips items that cannot be removed, created or given
 // their attributes, and records failed or shortened extractions as report
 // errors instead of stopping. Nothing is rolled back: after an error or a

@@ -1,6 +1,9 @@
 // Apply Patch (fileio module): the checks before anything is touched, the
 // five phases that change the target, the report and the closing check.
 #include <algorithm>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "engine/apply_patch.h"
 #include "engine/change_set.h"
@@ -56,6 +59,53 @@ PatchFileIndex CheckPatchPaths(CProgressSink& progress, zrFile::Reader& reader,
   return index;
 }
 
+// A directory whose owner may not write it refuses new and removed entries,
+// which a directory's read-only attribute never did on Windows; yet the older
+// tree may hold such directories with entries the patch must change. Their
+// owner gets the write bit while the tree changes, and every one gets its
+// mode back before the patch's own attributes are set, or when the run stops
+// early: nothing here may outlive the run.
+class CWritableParents {
+ public:
+  CWritableParents() = default;
+  CWritableParents(const CWritableParents&) = delete;
+  CWritableParents& operator=(const CWritableParents&) = delete;
+  ~CWritableParents() { Restore(); }
+
+  // Opens the existing parents (the target itself included) of every path
+  // the patch removes, creates or writes.
+  void Open(const std::u16string& directory, const ChangeSet& patch, const PatchFileIndex& index) {
+    std::set<std::u16string> parents;
+    const auto addParent = [&](const std::u16string& path) {
+      parents.insert(path.substr(0, path.rfind(u'\\')));
+    };
+    for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs}) {
+      std::for_each(list->begin(), list->end(), addParent);
+    }
+    for (const auto& [path, offset] : index) addParent(path);
+    for (const std::u16string& parent : parents) {
+      const std::u16string full = JoinPath(directory, parent);
+      const uint32_t word = platform::GetAttributeWord(full);
+      if (word == platform::kInvalidAttributes || !IsDirectoryAttribute(word) ||
+          (word & platform::kAttrReadOnly) == 0) {
+        continue;
+      }
+      // A zero high half with the read-only bit clear adds the owner's write bit.
+      if (platform::SetAttributeWord(full, 0)) opened_.emplace_back(full, word);
+    }
+  }
+
+  // Puts back every mode changed by Open; a directory removed meanwhile is
+  // skipped. Safe to call twice.
+  void Restore() {
+    for (const auto& [full, word] : opened_) platform::SetAttributeWord(full, word);
+    opened_.clear();
+  }
+
+ private:
+  std::vector<std::pair<std::u16string, uint32_t>> opened_;
+};
+
 std::u16string TreeFingerprint(CProgressSink& progress, const std::u16string& directory,
                                const std::u16string& filter, bool withFileIds) {
   CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, withFileIds);
@@ -91,6 +141,8 @@ void ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
 
   ChangeSet applied;
   PathList errorTexts;
+  CWritableParents writableParents;
+  writableParents.Open(directory, patch, fileIndex);
 
   progress.SetStatus(u"Removing Files.");
   progress.SetRange(static_cast<uint32_t>(patch.UnlinkedFiles.size()));
@@ -150,6 +202,7 @@ void ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
     }
   }
 
+  writableParents.Restore();
   progress.SetStatus(u"Restoring FS attributes.");
   progress.SetRange(static_cast<uint32_t>(patch.AttributeChanges.size()));
   for (const auto& [path, word] : patch.AttributeChanges) {

@@ -194,6 +194,45 @@ TEST(ApplyPatch, RoundTripRestoresNamesContentsAndModes) {
   EXPECT_EQ(Section(xml, "Errors"), "<Errors ");
 }
 
+TEST(ApplyPatch, ReadOnlyDirectoriesOfTheTargetChangeAndKeepTheirModes) {
+  TempDir older, newer, out;
+  for (const TempDir* d : {&older, &newer}) d->WriteFile("ro/f.txt", "same name");
+  older.WriteFile("ro/f.txt", "old");
+  older.WriteFile("ro/gone.txt", "g");
+  older.MakeDir("ro/sub");
+  older.WriteFile("top.txt", "t");
+  newer.WriteFile("ro/f.txt", "new");
+  newer.WriteFile("ro/added/a.txt", "a");
+  for (const TempDir* d : {&older, &newer}) {
+    chmod(d->Native("ro").c_str(), 0555);
+    chmod(d->path().c_str(), 0555);
+  }
+  const ChangeSet changes = Compare(older.wpath(), newer.wpath());
+  const std::u16string patch = WritePatchFile(changes, newer, out);
+  const auto mode = [](const std::string& path) {
+    struct stat st;
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+  };
+
+  // (Run as root, the write bits are not needed, but the modes must still be
+  // put back.) Stopped while writing files, the directories get their modes
+  // back all the same.
+  RecordingSink cancelled;
+  cancelled.cancelOnStatus = u"Restoring files.";
+  EXPECT_THROW(ApplyPatch(cancelled, older.wpath(), patch, u"", false, false), COPCancel);
+  EXPECT_EQ(mode(older.Native("ro")), 0555u);
+  EXPECT_EQ(mode(older.path()), 0555u);
+  EXPECT_FALSE(fs::exists(older.Native("top.txt")));
+
+  // What the cancelled run removed and created is tolerated as already done.
+  const auto r = Apply(older.wpath(), patch, true, true);
+  ASSERT_EQ(r->error, "");
+  EXPECT_EQ(Fingerprint(older.wpath()), changes.NewerTreeID);
+  EXPECT_EQ(Listing(older.path()), Listing(newer.path()));
+  EXPECT_EQ(mode(older.path()), 0555u);
+}
+
 TEST(ApplyPatch, PhasesReportInOrderWithoutResettingTheBar) {
   TempDir older, newer, out;
   older.WriteFile("old.txt", "o");
@@ -492,6 +531,7 @@ TEST(ApplyPatch, SymbolicLinksAtADestinationAreReplacedNeverWrittenThrough) {
   // A dangling link would make a file wherever it points.
   fs::remove(older.Native("dangling.txt"));
   fs::create_symlink(outside.Native("made.txt"), older.Native("dangling.txt"));
+  fs::remove(older.Native("live.txt"));
   older.WriteFile("live.txt", "same");
   chmod(older.Native("live.txt").c_str(), 0444);
   const auto again = Apply(older.wpath(), patch, false, true);
