@@ -33,8 +33,8 @@ void RequireSafe(const std::u16string& path) {
 // is stored under another path than the index key that leads to it (the
 // report and the attributes would then speak of one file while another is
 // written). Returns the index, so extraction uses exactly what was checked.
-PatchFileIndex CheckPatchPaths(CProgressSink& progress, zrFile::Reader& reader,
-                               int64_t indexOffset, const ChangeSet& patch) {
+PatchFileIndex CheckPatchPaths(CProgressSink& progress, zrFile::Reader& reader, int64_t indexOffset,
+                               const ChangeSet& patch) {
   for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs,
                                &patch.ChangedFiles, &patch.NewFiles}) {
     std::for_each(list->begin(), list->end(), RequireSafe);
@@ -79,7 +79,8 @@ class CWritableParents {
     const auto addParent = [&](const std::u16string& path) {
       parents.insert(path.substr(0, path.rfind(u'\\')));
     };
-    for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs}) {
+    for (const PathList* list :
+         {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs}) {
       std::for_each(list->begin(), list->end(), addParent);
     }
     for (const auto& [path, offset] : index) addParent(path);
@@ -176,8 +177,7 @@ void ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
     if (platform::MakeDirectory(JoinPath(directory, path))) {
       applied.NewDirs.push_back(path);
     } else if (!continueOnErrors) {
-      throw CZRErr(0, u"Unable to create a directory. " + directory + path, location::kFileio,
-                   238);
+      throw CZRErr(0, u"Unable to create a directory. " + directory + path, location::kFileio, 238);
     }
   }
 
@@ -191,7 +191,8 @@ void ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
         // Tolerated, and the shortened file stays; but the report must say
         // so, or a damaged file would pass for a restored one.
         errorTexts.push_back(
-            CZRErr(0, u"Unable to fully read a patch file content, the file stays shortened: " + path,
+            CZRErr(0,
+                   u"Unable to fully read a patch file content, the file stays shortened: " + path,
                    location::kFileio, __LINE__)
                 .GetText());
       }

@@ -1,5 +1,7 @@
 // Apply Patch: the round trip, patches and targets it must refuse untouched,
 // every failure in the strict and the tolerant mode, and cancellation.
+#include "engine/apply_patch.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/apply_patch.h"
 #include "engine/fingerprint.h"
 #include "engine/job_runner.h"
 #include "engine/patch_writer.h"
@@ -53,8 +54,10 @@ ChangeSet Compare(const std::u16string& olderRoot, const std::u16string& newerRo
   }
   for (const auto& p : newer.files) {
     const uint32_t n = attr(newer, p), o = attr(older, p);
-    if (o == 0) c.NewFiles.push_back(p);
-    else if (id(older, p) != id(newer, p)) c.ChangedFiles.push_back(p);
+    if (o == 0)
+      c.NewFiles.push_back(p);
+    else if (id(older, p) != id(newer, p))
+      c.ChangedFiles.push_back(p);
     if (o == 0 || id(older, p) != id(newer, p) || n != o) c.AttributeChanges[p] = n;
   }
   for (const auto& p : newer.directories) {
@@ -80,8 +83,10 @@ std::string Listing(const std::string& root) {
     struct stat st;
     lstat(e.path().c_str(), &st);
     std::string line = e.path().string().substr(root.size()) + " " + std::to_string(st.st_mode);
-    if (S_ISLNK(st.st_mode)) line += " -> " + fs::read_symlink(e.path()).string();
-    else if (S_ISREG(st.st_mode)) line += " " + ReadBytes(e.path());
+    if (S_ISLNK(st.st_mode))
+      line += " -> " + fs::read_symlink(e.path()).string();
+    else if (S_ISREG(st.st_mode))
+      line += " " + ReadBytes(e.path());
     lines.push_back(line);
   }
   std::sort(lines.begin(), lines.end());
@@ -112,8 +117,10 @@ std::vector<std::string> Details(const RecordingSink& sink, const std::u16string
   std::vector<std::string> out;
   bool inside = false;
   for (const auto& call : sink.calls) {
-    if (call.rfind(u"status:", 0) == 0) inside = call == u"status:" + status;
-    else if (inside && call.rfind(u"detail:", 0) == 0) out.push_back(Narrow(call.substr(7)));
+    if (call.rfind(u"status:", 0) == 0)
+      inside = call == u"status:" + status;
+    else if (inside && call.rfind(u"detail:", 0) == 0)
+      out.push_back(Narrow(call.substr(7)));
   }
   return out;
 }
@@ -180,8 +187,8 @@ TEST(ApplyPatch, RoundTripRestoresNamesContentsAndModes) {
             (std::vector<std::u16string>{u"Patch applied ok.", u"New fingerprint verified."}));
   EXPECT_EQ(Fingerprint(older.wpath()), changes.NewerTreeID);
   EXPECT_EQ(Listing(older.path()), Listing(newer.path()));
-  EXPECT_EQ(std::system(("diff -r '" + older.path() + "' '" + newer.path() + "' >/dev/null").c_str()),
-            0);
+  EXPECT_EQ(
+      std::system(("diff -r '" + older.path() + "' '" + newer.path() + "' >/dev/null").c_str()), 0);
 
   // The report tells what was done and nothing it was not asked.
   const std::string xml = out.ReadFile("report.xml");
@@ -245,15 +252,29 @@ TEST(ApplyPatch, PhasesReportInOrderWithoutResettingTheBar) {
   std::vector<std::u16string> phases;
   auto it = std::find(r->sink.calls.begin(), r->sink.calls.end(), u"status:Removing Files.");
   phases.assign(it, std::find(it, r->sink.calls.end(), u"status:Patch applied ok."));
-  EXPECT_EQ(phases, (std::vector<std::u16string>{
-                        u"status:Removing Files.", u"range:1", u"step", u"detail:Removing: \\old.txt",
-                        u"status:Removing Directories.", u"range:1", u"step",
-                        u"detail:Removing: \\od", u"status:Creating Directories.", u"range:1",
-                        u"step", u"detail:Creating: \\nd", u"status:Restoring files.", u"range:1",
-                        u"step", u"detail:Extructing file: \\nd\\new.txt",
-                        u"status:Restoring FS attributes.", u"range:2", u"step",
-                        u"detail:Restoring: " + dir + u"\\\\nd", u"step",
-                        u"detail:Restoring: " + dir + u"\\\\nd\\new.txt"}));
+  EXPECT_EQ(phases,
+            (std::vector<std::u16string>{u"status:Removing Files.",
+                                         u"range:1",
+                                         u"step",
+                                         u"detail:Removing: \\old.txt",
+                                         u"status:Removing Directories.",
+                                         u"range:1",
+                                         u"step",
+                                         u"detail:Removing: \\od",
+                                         u"status:Creating Directories.",
+                                         u"range:1",
+                                         u"step",
+                                         u"detail:Creating: \\nd",
+                                         u"status:Restoring files.",
+                                         u"range:1",
+                                         u"step",
+                                         u"detail:Extructing file: \\nd\\new.txt",
+                                         u"status:Restoring FS attributes.",
+                                         u"range:2",
+                                         u"step",
+                                         u"detail:Restoring: " + dir + u"\\\\nd",
+                                         u"step",
+                                         u"detail:Restoring: " + dir + u"\\\\nd\\new.txt"}));
   EXPECT_EQ(std::count(r->sink.calls.begin(), r->sink.calls.end(), u"status:Applying a file"), 1);
   // The first status comes before the patch is read, the scan after it.
   EXPECT_EQ(r->sink.statuses[0], u"Applying a file");
@@ -308,19 +329,18 @@ TEST(ApplyPatch, RefusesAndLeavesTheTargetUntouched) {
        "Directory for patch application does  not exists: " + Narrow(missing) + " @165"},
       {"unfinished patch", nullptr, [](std::string& b) { b[30] = 0; }, u"", u"", false,
        "This patch file has not been properly written."},
-      {"parent in UnlinkedFiles", add(&ChangeSet::UnlinkedFiles, u"\\..\\x"), nullptr, u"",
-       u"", true, unsafe + "\\..\\x @"},
+      {"parent in UnlinkedFiles", add(&ChangeSet::UnlinkedFiles, u"\\..\\x"), nullptr, u"", u"",
+       true, unsafe + "\\..\\x @"},
       {"climb in UnlinkedDirectories", add(&ChangeSet::UnlinkedDirectories, u"\\a\\..\\..\\x"),
        nullptr, u"", u"", true, unsafe + "\\a\\..\\..\\x @"},
       {"slash in NewDirs", add(&ChangeSet::NewDirs, u"\\a/../../x"), nullptr, u"", u"", true,
        unsafe + "\\a/../../x @"},
-      {"no leading separator", add(&ChangeSet::UnlinkedFiles, u"keep.txt"), nullptr, u"", u"",
-       true, unsafe + "keep.txt @"},
+      {"no leading separator", add(&ChangeSet::UnlinkedFiles, u"keep.txt"), nullptr, u"", u"", true,
+       unsafe + "keep.txt @"},
       {"attribute change outside",
-       [](ChangeSet& c) { c.AttributeChanges[u"\\..\\x"] = 0x81FF0020; }, nullptr, u"", u"",
-       true, unsafe + "\\..\\x @"},
-      {"index key outside", nullptr, indexKey(u"\\..\\x"), u"", u"", true,
+       [](ChangeSet& c) { c.AttributeChanges[u"\\..\\x"] = 0x81FF0020; }, nullptr, u"", u"", true,
        unsafe + "\\..\\x @"},
+      {"index key outside", nullptr, indexKey(u"\\..\\x"), u"", u"", true, unsafe + "\\..\\x @"},
       {"index key differs from the stored path", nullptr, indexKey(u"\\ab\\y"), u"", u"", true,
        "Refusing a patch whose file index entry \\ab\\y leads to the content stored for "
        "\\ab\\x @"},
@@ -362,7 +382,9 @@ TEST(ApplyPatch, EveryFailureInBothModes) {
          chmod(t.Native("ro.txt").c_str(), 0444);
          c.UnlinkedFiles = {u"\\ro.txt"};
        },
-       "", {"Removing: \\ro.txt"}, u"Removing Files.",
+       "",
+       {"Removing: \\ro.txt"},
+       u"Removing Files.",
        [](const TempDir& t, const std::string& report) {
          EXPECT_FALSE(fs::exists(t.Native("ro.txt")));
          EXPECT_NE(Section(report, "UnlinkedFiles").find("ro.txt"), std::string::npos);
@@ -373,7 +395,8 @@ TEST(ApplyPatch, EveryFailureInBothModes) {
          t.MakeDir("empty");
          c.UnlinkedDirectories = {u"\\empty", u"\\full"};
        },
-       "Unable to remove item. @133", {"Removing: \\full", "Removing: \\empty"},
+       "Unable to remove item. @133",
+       {"Removing: \\full", "Removing: \\empty"},
        u"Removing Directories.",
        [](const TempDir& t, const std::string& report) {
          EXPECT_TRUE(fs::exists(t.Native("full/unlisted.txt")));
@@ -386,7 +409,8 @@ TEST(ApplyPatch, EveryFailureInBothModes) {
          t.MakeDir("a/b2");
          c.UnlinkedDirectories = {u"\\a", u"\\a\\b2", u"\\a\\b\\c", u"\\a\\b"};
        },
-       "", {"Removing: \\a\\b\\c", "Removing: \\a\\b2", "Removing: \\a\\b", "Removing: \\a"},
+       "",
+       {"Removing: \\a\\b\\c", "Removing: \\a\\b2", "Removing: \\a\\b", "Removing: \\a"},
        u"Removing Directories.",
        [](const TempDir& t, const std::string&) { EXPECT_FALSE(fs::exists(t.Native("a"))); }},
       {"new directory already there",
@@ -394,7 +418,8 @@ TEST(ApplyPatch, EveryFailureInBothModes) {
          t.MakeDir("there");
          c.NewDirs = {u"\\there", u"\\fresh"};
        },
-       "Unable to create a directory. @238", {"Creating: \\there", "Creating: \\fresh"},
+       "Unable to create a directory. @238",
+       {"Creating: \\there", "Creating: \\fresh"},
        u"Creating Directories.",
        [](const TempDir& t, const std::string& report) {
          EXPECT_TRUE(fs::is_directory(t.Native("fresh")));
@@ -405,7 +430,9 @@ TEST(ApplyPatch, EveryFailureInBothModes) {
          t.WriteFile("f.txt", "f");
          c.AttributeChanges = {{u"\\absent", 0x81A40020}, {u"\\f.txt", 0x81800020}};
        },
-       "Unable to set attributes on a file \\absent @287", {}, u"",
+       "Unable to set attributes on a file \\absent @287",
+       {},
+       u"",
        [](const TempDir& t, const std::string& report) {
          struct stat st;
          stat(t.Native("f.txt").c_str(), &st);
@@ -422,8 +449,8 @@ TEST(ApplyPatch, EveryFailureInBothModes) {
       ChangeSet changes;
       c.setup(target, changes);
       const std::u16string report = out.wpath() + u"/r.xml";
-      const auto r = Apply(target.wpath(), WritePatchFile(changes, newer, out), tolerant, true,
-                           report);
+      const auto r =
+          Apply(target.wpath(), WritePatchFile(changes, newer, out), tolerant, true, report);
       if (tolerant || c.strictError.empty()) {
         EXPECT_EQ(r->error, "");
         if (!c.phase.empty()) {
@@ -483,8 +510,8 @@ TEST(ApplyPatch, ShortStoredContentStopsOrIsReportedWhenTolerated) {
   WriteBytes(out.Native("p.dov"), bytes);
   for (const bool tolerant : {false, true}) {
     TempDir target;
-    const auto r = Apply(target.wpath(), out.wpath() + u"/p.dov", tolerant, true,
-                         out.wpath() + u"/r.xml");
+    const auto r =
+        Apply(target.wpath(), out.wpath() + u"/p.dov", tolerant, true, out.wpath() + u"/r.xml");
     if (!tolerant) {
       EXPECT_EQ(r->error.rfind("Unable to fully read a patch file content @", 0), 0u) << r->error;
       continue;
@@ -550,9 +577,8 @@ TEST(ApplyPatch, IgnoringTheFingerprintSkipsIdsAndTheClosingCheck) {
   const std::u16string patch = WritePatchFile(changes, newer, out);
   const auto r = Apply(older.wpath(), patch, false, true);
   ASSERT_EQ(r->error, "");
-  EXPECT_EQ(std::count(r->sink.statuses.begin(), r->sink.statuses.end(),
-                       u"Calculating file ids..."),
-            0);
+  EXPECT_EQ(
+      std::count(r->sink.statuses.begin(), r->sink.statuses.end(), u"Calculating file ids..."), 0);
   EXPECT_EQ(Closing(r->sink), std::vector<std::u16string>{u"Patch applied ok."});
   EXPECT_EQ(older.ReadFile("a.txt"), "b");
 }
@@ -592,8 +618,8 @@ TEST(ApplyPatch, CancelBetweenPhasesKeepsWhatWasDone) {
   };
   RecordingSink sink;
   sink.cancelOnStatus = u"Creating Directories.";
-  Host host(sink, ApplyPatchParams{older.wpath(), WritePatchFile(changes, newer, out), u"",
-                                   false, false});
+  Host host(sink, ApplyPatchParams{older.wpath(), WritePatchFile(changes, newer, out), u"", false,
+                                   false});
   EXPECT_EQ(RunJob(host, sink, JobKind::ApplyPatch), JobOutcome::Cancelled);
   EXPECT_EQ(sink.statuses.back(), u"Cancelled");
   EXPECT_FALSE(fs::exists(older.Native("old.txt")));
