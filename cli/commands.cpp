@@ -51,6 +51,14 @@ const std::vector<CommandSpec>& Commands() {
        [](const CommandArgs& a) -> JobParams {
          return QueryPatchParams{a.Positional(0), a.Positional(1)};
        }},
+      {"apply", JobKind::ApplyPatch,
+       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint]",
+       "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
+       {"DIR", "PATCH"}, {"--report"}, {"--continue-on-errors", "--ignore-fingerprint"},
+       [](const CommandArgs& a) -> JobParams {
+         return ApplyPatchParams{a.Positional(0), a.Positional(1), a.Value("--report"),
+                                 a.Flag("--continue-on-errors"), a.Flag("--ignore-fingerprint")};
+       }},
   };
   return commands;
 }
@@ -159,6 +167,7 @@ std::string HelpText() {
       "  -h, --help    show this text\n"
       "  --version     show the version\n"
       "  --            end of options: later arguments are never read as options\n"
-      "\nExit status: 0 success, 1 the job failed, 2 bad usage, 130 cancelled (Ctrl-C).\n";
+      "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
+      "the tree does not have the newer fingerprint, 130 cancelled (Ctrl-C).\n";
   return text;
 }

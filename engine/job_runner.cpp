@@ -1,6 +1,7 @@
 // RunJob, the one place that wraps every job, and the dispatch table.
 #include "engine/job_runner.h"
 
+#include "engine/apply_patch.h"
 #include "engine/calculate_fingerprint.h"
 #include "engine/create_patch.h"
 #include "engine/create_vault.h"
@@ -24,7 +25,12 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
                            p.updateVault);
       return std::u16string();
     },
-    nullptr,  // ApplyPatch
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<ApplyPatchParams>(params);
+      ApplyPatch(progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors,
+                 p.ignoreFingerprint);
+      return std::u16string();
+    },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<QueryPatchParams>(params);
       QueryPatch(progress, p.patchPath, p.reportPath);

@@ -14,6 +14,9 @@
 #include "cli/commands.h"
 #include "cli/console_host.h"
 #include "engine/errors.h"
+#include "engine/fingerprint.h"
+#include "engine/patch_writer.h"
+#include "engine/walker.h"
 #include "platform/console.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -309,4 +312,65 @@ TEST(Program, TheReadmesFirstRunWorksOnTheSampleTrees) {
                             "UnlinkedDirectories\" value=\"1\""}) {
     EXPECT_NE(report.find(count), std::string::npos) << count;
   }
+}
+
+TEST(ParseCommandLine, ApplyTakesTwoPathsAReportAndTwoFlags) {
+  const auto params = [](const Invocation& i) { return std::get<ApplyPatchParams>(i.params); };
+  const Invocation full = Parse({"apply", "/d", "p.dov", "--report", "r.xml",
+                                 "--continue-on-errors", "--ignore-fingerprint"});
+  ASSERT_EQ(full.action, Invocation::Action::RunJob);
+  EXPECT_EQ(full.kind, JobKind::ApplyPatch);
+  EXPECT_EQ(params(full).directory, u"/d");
+  EXPECT_EQ(params(full).patchPath, u"p.dov");
+  EXPECT_EQ(params(full).reportPath, u"r.xml");
+  EXPECT_TRUE(params(full).continueOnErrors);
+  EXPECT_TRUE(params(full).ignoreFingerprint);
+  const ApplyPatchParams plain = params(Parse({"apply", "/d", "p.dov"}));
+  EXPECT_FALSE(plain.continueOnErrors || plain.ignoreFingerprint);
+  EXPECT_EQ(plain.reportPath, u"");
+  EXPECT_EQ(Parse({"apply", "/d", "p", "x"}).error, "too many arguments for 'apply'");
+}
+
+TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "old");
+  newer.WriteFile("a.txt", "new");
+  for (const TempDir* d : {&older, &newer}) chmod(d->Native("a.txt").c_str(), 0644);
+  RecordingSink sink;
+  const auto fingerprint = [&](const TempDir& d) {
+    CDirSnapshot s = BuildSnapshot(sink, d.wpath(), u"", true);
+    return ComputeFingerprint(sink, s);
+  };
+  ChangeSet changes;
+  changes.OlderTreeID = fingerprint(older);
+  changes.NewerTreeID = fingerprint(newer);
+  changes.ChangedFiles = {u"\\a.txt"};
+  changes.AttributeChanges[u"\\a.txt"] = 0x81A40020;
+  WritePatch(sink, changes, newer.wpath(), out.wpath() + u"/good.dov");
+  changes.NewerTreeID = changes.OlderTreeID;
+  WritePatch(sink, changes, newer.wpath(), out.wpath() + u"/wrong.dov");
+  const std::string dir = Quote(older.path());
+
+  const RunResult ok = RunProgram("apply " + dir + " " + Quote(out.Native("good.dov")) +
+                                  " --report " + Quote(out.Native("r.xml")));
+  EXPECT_EQ(ok.exitCode, 0) << ok.err;
+  EXPECT_NE(ok.err.find("Restoring FS attributes.\nCreating an XML report\nXML Report Created. \n"
+                        "Patch applied ok.\n"),
+            std::string::npos)
+      << ok.err;
+  EXPECT_NE(ok.err.find("New fingerprint verified.\nCompleted.  Time:"), std::string::npos);
+  EXPECT_EQ(older.ReadFile("a.txt"), "new");
+  EXPECT_NE(out.ReadFile("r.xml").find("<ModifyedFiles>"), std::string::npos);
+
+  // Now in the newer state, the target no longer passes the first check.
+  const RunResult again = RunProgram("-q apply " + dir + " " + Quote(out.Native("good.dov")));
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err.rfind("Error type:0\nMessage: Trying to apply a patch to dirrectory", 0), 0u)
+      << again.err;
+
+  older.WriteFile("a.txt", "old");
+  const RunResult differs = RunProgram("-q apply " + dir + " " + Quote(out.Native("wrong.dov")));
+  EXPECT_EQ(differs.exitCode, 3);
+  EXPECT_EQ(differs.err, "After patch has been aplied fingerprints do not match.\n");
+  EXPECT_EQ(older.ReadFile("a.txt"), "new");
 }

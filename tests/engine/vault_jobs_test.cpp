@@ -83,7 +83,9 @@ TEST(JobInputs, CheckedInOrderBeforeAnyScan) {
       EXPECT_EQ(Narrow(e.message), Narrow(c.message));
       EXPECT_EQ(e.type, 0);
       EXPECT_STREQ(e.file, c.location);
-      if (c.line != 0) EXPECT_EQ(e.line, c.line);
+      if (c.line != 0) {
+        EXPECT_EQ(e.line, c.line);
+      }
     }
     EXPECT_TRUE(sink.calls.empty());
   }
