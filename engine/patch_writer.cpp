@@ -1,0 +1,132 @@
+// The patch writer: header, patch info, file contents and index
+// (patchReader module).
+#include "engine/patch_writer.h"
+
+#include <cstdint>
+#include <map>
+
+#include "engine/errors.h"
+#include "engine/fsops.h"
+#include "engine/large_file.h"
+#include "engine/patch_stream.h"
+
+namespace {
+
+void WriteStringList(RecordOutput& out, const PathList& list) {
+  WriteTag(out, RecordType::StringList);
+  WriteDword(out, static_cast<uint32_t>(list.size()));
+  for (const std::u16string& s : list) WriteString(out, s);
+}
+
+void WriteInfoMap(RecordOutput& out, const TextMap& map) {
+  WriteTag(out, RecordType::InfoMap);
+  WriteDword(out, static_cast<uint32_t>(map.size()));
+  for (const auto& [key, value] : map) {
+    WriteString(out, key);
+    WriteString(out, value);
+  }
+}
+
+void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
+  WriteTag(out, RecordType::AttributeMap);
+  WriteDword(out, static_cast<uint32_t>(map.size()));
+  for (const auto& [path, word] : map) {
+    WriteString(out, path);
+    WriteDword(out, word);
+  }
+}
+
+// Writes one FileContent record and returns the offset of its tag. The
+// record's head goes through `records`; the content goes straight from the
+// scratch buffer to the file. The length is the one measured at open: a file
+// that grows meanwhile contributes exactly that many bytes, one that shrinks
+// is an error.
+int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgressSink& progress,
+                         const std::u16string& newerRoot, const std::u16string& relativePath) {
+  records.Flush();
+  const int64_t start = out.tell();
+  WriteTag(records, RecordType::FileContent);
+  const std::u16string sourcePath = JoinPath(newerRoot, relativePath);
+  zrFile::Reader source(sourcePath);
+  const int64_t length = source.size();
+  WriteString(records, relativePath);
+  WriteQword(records, length);
+  records.Flush();
+  const int64_t done =
+      CopyThroughBuffer(source, length, progress.GetBuffer(), progress.GetBufferSize(),
+                        [&out](const uint8_t* chunk, int64_t n) { WriteRaw(out, chunk, n); });
+  if (done != length) {
+    throw CZRErr(0, u"Unable read a source file:" + sourcePath, location::kPatchReader, __LINE__);
+  }
+  return start;
+}
+
+void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
+  if (!out.sync()) {
+    throw CZRErr(0, u"Unable to flush a patch file to disk:" + patchPath, location::kPatchReader,
+                 __LINE__);
+  }
+}
+
+}  // namespace
+
+void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
+                const std::u16string& patchPath) {
+  progress.SetStatus(u"Creating a patch file");
+
+  std::map<std::u16string, int64_t> index;
+  for (const std::u16string& path : changes.NewFiles) index.emplace(path, 0);
+  for (const std::u16string& path : changes.ChangedFiles) index.emplace(path, 0);
+
+  RemoveItem(true, patchPath);
+  zrFile::Writer out(patchPath);
+  BufferedOutput records(out);
+
+  WriteRaw(records, kPatchMagic, kPatchMagicSize);
+  WriteQword(records, 0);
+  WriteDword(records, 0);
+
+  WriteString(records, changes.NewerTreeID);
+  WriteString(records, changes.OlderTreeID);
+  WriteInfoMap(records, changes.Info);
+  WriteString(records, changes.IgnoreFilter);
+  WriteStringList(records, changes.ignoredNew);
+  WriteStringList(records, changes.ignoredOld);
+  WriteStringList(records, changes.UnlinkedDirectories);
+  WriteStringList(records, changes.UnlinkedFiles);
+  WriteStringList(records, changes.NewDirs);
+  WriteStringList(records, changes.ChangedFiles);
+  WriteStringList(records, changes.NewFiles);
+  WriteAttributeMap(records, changes.AttributeChanges);
+  // On disk before the first cancellation point, so an interrupted file
+  // shows its flag 0 to every reader rather than being merely short.
+  records.Flush();
+
+  progress.SetRange(static_cast<uint32_t>(index.size()));
+  progress.ResetProgress();
+  for (auto& [path, offset] : index) {
+    progress.SetDetail(u"Writing File: " + path);
+    progress.Step();
+    offset = WriteFileContent(out, records, progress, newerRoot, path);
+  }
+
+  records.Flush();
+  const int64_t indexOffset = out.tell();
+  WriteTag(records, RecordType::FileIndex);
+  WriteDword(records, static_cast<uint32_t>(index.size()));
+  for (const auto& [path, offset] : index) {
+    WriteString(records, path);
+    WriteQword(records, offset);
+  }
+  records.Flush();
+
+  // The flag is what makes readers trust the file, so everything it vouches
+  // for must be on the device before it is, and the flag itself after.
+  SyncOrFail(out, patchPath);
+  out.seek(kPatchIndexOffsetPosition);
+  DirectOutput header(out);
+  WriteQword(header, indexOffset);
+  WriteDword(header, kPatchComplete);
+  SyncOrFail(out, patchPath);
+  out.close();
+}

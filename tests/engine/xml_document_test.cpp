@@ -1,0 +1,154 @@
+// The XML document layer: saved form, value round trips, the decimal reader,
+// path trees built from awkward names, failures and the safe save.
+#include "engine/xml_document.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <type_traits>
+
+#include "engine/errors.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sink.h"
+
+namespace {
+
+static_assert(!std::is_base_of_v<CZRErr, XmlFailure>,
+              "an XML failure that escapes must reach the runner as an unknown failure");
+
+// A new document with an empty main element `m` ready for lists.
+void StartDocument(XmlDocument& document) {
+  document.CreateNew();
+  document.mainElement = document.CreateElement(u"m");
+  document.documentElement().AppendChild(document.mainElement);
+}
+
+}  // namespace
+
+TEST(XmlDocument, NewDocumentSavedEmptyIsTheBareXmlElement) {
+  TempDir dir;
+  XmlDocument document;
+  document.CreateNew();
+  document.Save(dir.wpath() + u"/new.xml");
+  EXPECT_EQ(dir.ReadFile("new.xml"), "<?xml version=\"1.0\"?>\n<xml version=\"1.0\" />\n");
+}
+
+TEST(XmlDocument, ValuesSurviveSaveAndOpen) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"", u""},
+      {u"\"quoted\" 'single' <tag> & amp; &amp; ]]> --> <?pi?>", {}},
+      {u"Error type:0\nMessage: m\nError Code: 2\nLocation: .\\fileio line:7\n", {}},
+      {u"cr\r\nlf\ttab  two blanks ", {}},
+      {u"\u00e9\u4e2d\U0001F600\\sub\\file.txt", {}},
+      // A lone surrogate cannot be written as UTF-8.
+      {std::u16string(u"a") + char16_t(0xD800) + u"b", u"a\uFFFDb"},
+  };
+  PathList written;
+  for (const auto& [value, read] : cases) written.push_back(value);
+  TempDir dir;
+  {
+    XmlDocument document;
+    StartDocument(document);
+    document.WriteList(u"L", written, u"i", u"v");
+    document.Save(dir.wpath() + u"/v.xml");
+  }
+  XmlDocument reread;
+  reread.Open(dir.wpath() + u"/v.xml");
+  const PathList got =
+      ReadList(reread.documentElement().FindChild(u"m").FindChild(u"L"), u"i", u"v");
+  ASSERT_EQ(got.size(), std::size(cases));
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i], cases[i].second.empty() ? cases[i].first : cases[i].second) << i;
+  }
+}
+
+TEST(XmlDocument, ReadAttributeMapReadsDecimalAsWtoiWrappedTo32Bits) {
+  struct Case {
+    const char16_t* text;
+    uint32_t word;
+  } cases[] = {
+      // clang-format off
+      {u"abc", 0}, {u"16", 16}, {u"  +7x", 7}, {u"\t\n-1", 0xFFFFFFFF},
+      {u"-2119958496", 0x81A40020}, {u"2175008800", 0x81A40020}, {u"4294967296", 0},
+      {u"- 5", 0}, {u"0x10", 0}, {u"", 0},
+      // clang-format on
+  };
+  XmlDocument document;
+  StartDocument(document);
+  XmlElement list = document.CreateElement(u"FSAttributes");
+  document.mainElement.AppendChild(list);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    XmlElement item = document.CreateElement(u"fNode");
+    item.SetAttribute(u"path", u"\\" + std::u16string(1, char16_t(u'a' + i)));
+    item.SetAttribute(u"attr", cases[i].text);
+    list.AppendChild(item);
+  }
+  const AttributeMap words = ReadAttributeMap(list);
+  ASSERT_EQ(words.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(words.at(u"\\" + std::u16string(1, char16_t(u'a' + i))), cases[i].word)
+        << Narrow(cases[i].text);
+  }
+}
+
+TEST(XmlDocument, PathTreeTreatsComponentsAsData) {
+  const PathList paths = {
+      u"\\a\\b.txt",   u"\\a\\c.txt", u"\\a\\b.txt",
+      u"\\q\"\\x",     u"\\q\"\\y",   u"\\it's\\\"] | //*[@path=\"",
+      u"\\\\a\\\\d\\", u"\\sub\\a",
+  };
+  TempDir dir;
+  XmlDocument document;
+  StartDocument(document);
+  document.WritePathTree(u"T", paths);
+  document.Save(dir.wpath() + u"/t.xml");
+  EXPECT_EQ(dir.ReadFile("t.xml"),
+            "<?xml version=\"1.0\"?>\n"
+            "<xml version=\"1.0\">\n"
+            "  <m>\n"
+            "    <T>\n"
+            "      <fNode path=\"a\">\n"
+            "        <fNode path=\"b.txt\" />\n"
+            "        <fNode path=\"c.txt\" />\n"
+            "        <fNode path=\"d\" />\n"
+            "      </fNode>\n"
+            "      <fNode path=\"q&quot;\">\n"
+            "        <fNode path=\"x\" />\n"
+            "        <fNode path=\"y\" />\n"
+            "      </fNode>\n"
+            "      <fNode path=\"it's\">\n"
+            "        <fNode path=\"&quot;] | //*[@path=&quot;\" />\n"
+            "      </fNode>\n"
+            "      <fNode path=\"sub\">\n"
+            "        <fNode path=\"a\" />\n"
+            "      </fNode>\n"
+            "    </T>\n"
+            "  </m>\n"
+            "</xml>\n");
+}
+
+TEST(XmlDocument, SaveReplacesAtomicallyAndKeepsPermissions) {
+  namespace fs = std::filesystem;
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+  TempDir dir;
+  dir.WriteFile("out.xml", "previous");
+  fs::permissions(dir.Native("out.xml"), mode);
+  dir.MakeDir("dir.xml/inner");
+  XmlDocument document;
+  document.CreateNew();
+
+  xml_testing::failSaveBeforeRename = true;
+  EXPECT_THROW(document.Save(dir.wpath() + u"/out.xml"), XmlFailure);
+  xml_testing::failSaveBeforeRename = false;
+  // A directory in the way, and a directory that does not exist.
+  EXPECT_THROW(document.Save(dir.wpath() + u"/dir.xml"), XmlFailure);
+  EXPECT_THROW(document.Save(dir.wpath() + u"/none/out.xml"), XmlFailure);
+  EXPECT_EQ(dir.ReadFile("out.xml"), "previous");
+  EXPECT_TRUE(fs::is_directory(dir.Native("dir.xml/inner")));
+
+  document.Save(dir.wpath() + u"/out.xml");
+  EXPECT_EQ(dir.ReadFile("out.xml"), "<?xml version=\"1.0\"?>\n<xml version=\"1.0\" />\n");
+  EXPECT_EQ(fs::status(dir.Native("out.xml")).permissions(), mode);
+  // No temporary file is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
