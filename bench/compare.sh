@@ -1,34 +1,77 @@
 #!/usr/bin/env bash
 # Times torquelin side by side with a standard tool doing the same work on the
 # two generated trees of bench/make_trees.py (built once under bench/trees/),
-# warm cache, under hyperfine, and prints the ratio of the medians per row.
+# warm cache, under hyperfine, and prints the ratio of the medians per row:
+#
+#   sha1          SHA-1 of 2 MiB buffers on one core: ours (portable and on
+#                 the SHA instructions) against OpenSSL (Google Benchmark)
+#   fingerprint   torquelin fingerprint OLDER   vs  two `openssl dgst -sha1`
+#                 processes at a time over the same files
+#   create-patch  torquelin create-patch        vs  rsync -rcW --delete --only-write-batch
+#   apply         torquelin apply (both fingerprint checks on) on a fresh copy
+#                 of OLDER  vs  rsync -rc --delete --read-batch on a fresh copy
 #
 #   bench/compare.sh [ROW...]        (default every row; RUNS=5 timed runs each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-install_missing() {  # command package
-  command -v "$1" >/dev/null && return
+install_missing() {  # package [command]: installs package unless present
+  if [ -n "${2:-}" ]; then
+    command -v "$2" >/dev/null && return
+  else
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" && return
+  fi
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$2"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$1"
 }
 install_missing hyperfine hyperfine
 install_missing rsync rsync
+install_missing openssl openssl
+# sha1_bench has an OpenSSL row only when it is built with the headers.
+if ! dpkg-query -W -f='${Status}' libssl-dev 2>/dev/null | grep -q "install ok installed"; then
+  install_missing libssl-dev
+  cmake -S . -B build >/dev/null
+fi
+cmake --build build -j2 --target torquelin sha1_bench >/dev/null
 
+wanted() { [ "$#" -eq 1 ] || [[ " ${*:2} " == *" $1 "* ]]; }
 bin=build/bin/torquelin
-[ -x "$bin" ] || cmake --build build --target torquelin
 python3 bench/make_trees.py bench/trees
 older=bench/trees/older
 newer=bench/trees/newer
 out=$(mktemp -d bench/trees/run.XXXXXX)
 trap 'rm -rf "$out"' EXIT
+summary=()
+
+if wanted sha1 "$@"; then
+  build/bin/sha1_bench --benchmark_filter='/2097152$' --benchmark_repetitions="${RUNS:-5}" \
+    --benchmark_report_aggregates_only=true --benchmark_format=json >"$out/sha1.json"
+  summary+=("$(python3 - "$out/sha1.json" <<'PY'
+import json, sys
+mbs = {b["run_name"].split("_")[1].split("/")[0]: b["bytes_per_second"] / 1e6
+       for b in json.load(open(sys.argv[1]))["benchmarks"] if b["aggregate_name"] == "median"}
+other = mbs.get("Sha1OpenSsl")
+for name in ("Sha1Portable", "Sha1ShaInstructions"):
+    if name in mbs:
+        line = "%-26s torquelin %7.0f MB/s   openssl %7.0f MB/s" % (
+            "sha1 " + name[4:], mbs[name], other or 0)
+        if other:
+            line += "   ratio %.2f (throughput)" % (mbs[name] / other)
+        print(line)
+PY
+)")
+fi
 
 # The rows: a name, our command, the other tool's command, and optionally a
 # command hyperfine runs before every timed run of either.
 names=() ours=() theirs=() prepares=()
 row() { names+=("$1"); ours+=("$2"); theirs+=("$3"); prepares+=("${4:-}"); }
+
+row fingerprint \
+  "$bin -q fingerprint $older" \
+  "find $older -type f -print0 | xargs -0 -P2 -n256 openssl dgst -sha1 >/dev/null"
 
 # rsync's batch that turns older into newer: newer is the source and older
 # the destination, which --only-write-batch leaves untouched. -c decides by
@@ -37,12 +80,22 @@ row create-patch \
   "$bin -q create-patch $older $newer $out/patch.dov" \
   "rsync -rcW --delete --only-write-batch=$out/rsync.batch $newer/ $older/"
 
+# Both apply the same change to a fresh copy of older, made before every run.
+row apply \
+  "$bin -q apply $out/target $out/apply.dov" \
+  "rsync -rc --delete --read-batch=$out/apply.batch $out/target/" \
+  "rm -rf $out/target && cp -a $older $out/target"
+
+if wanted apply "$@"; then
+  "$bin" -q create-patch "$older" "$newer" "$out/apply.dov"
+  rsync -rcW --delete --only-write-batch="$out/apply.batch" "$newer/" "$older/"
+fi
+
 echo "trees: $older ($(find "$older" -type f | wc -l) files, $(du -sh "$older" | cut -f1))," \
   "$newer ($(find "$newer" -type f | wc -l) files, $(du -sh "$newer" | cut -f1))"
-summary=()
 for i in "${!names[@]}"; do
   name=${names[$i]}
-  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
+  wanted "$name" "$@" || continue
   prepare=()
   [ -n "${prepares[$i]}" ] && prepare=(--prepare "${prepares[$i]}")
   hyperfine --warmup 1 --runs "${RUNS:-5}" "${prepare[@]}" --export-json "$out/$name.json" \
@@ -50,11 +103,11 @@ for i in "${!names[@]}"; do
   summary+=("$(python3 - "$out/$name.json" "$name" <<'PY'
 import json, sys
 r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
-print("%-16s torquelin %7.3f s   other %7.3f s   ratio %.2f"
+print("%-26s torquelin %7.3f s      other %7.3f s      ratio %.2f"
       % (sys.argv[2], r["torquelin"], r["other"], r["torquelin"] / r["other"]))
 PY
 )")
 done
 echo
-echo "Medians (ratio = torquelin / other):"
+echo "Medians (ratio = torquelin / other; for sha1, of throughputs):"
 printf '%s\n' "${summary[@]}"

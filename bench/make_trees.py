@@ -2,6 +2,8 @@
 """Generates the two trees the comparison benchmarks run on, the same every time.
 
     bench/make_trees.py [DEST]          (default bench/trees)
+    bench/make_trees.py --many N [DEST]
+
 
 DEST/older: 20,000 files in 400 directories, about 1.08 GB: mostly 1-64 KiB,
 120 files of 1-8 MiB and two of 100 MiB. DEST/newer: the same tree with about
@@ -9,6 +11,10 @@ DEST/older: 20,000 files in 400 directories, about 1.08 GB: mostly 1-64 KiB,
 removed (three whole directories among them) and about 2 % new in three new
 directories. Contents come from a seeded generator, so every run writes the
 same bytes. Nothing is done when DEST/.complete names this layout already.
+
+With --many N, DEST/many-N/older and DEST/many-N/newer hold N tiny files
+(0-200 bytes) in directories of 1,000, for measuring memory per tree entry:
+newer has 1 % of the files changed, 1 % removed and 1 % new.
 """
 import os
 import random
@@ -93,7 +99,50 @@ def write_tree(root, files, content):
         content.write(full, size, "%s v%d" % (path, version))
 
 
+def write_many(dest, count):
+    """The --many trees; tiny contents, so writing them costs inodes, not space."""
+    root = os.path.join(dest, "many-%d" % count)
+    marker = os.path.join(root, ".complete")
+    if os.path.exists(marker):
+        return
+    shutil.rmtree(root, ignore_errors=True)
+    pool = random.Random(SEED).randbytes(1 << 16)
+    os.umask(0o022)
+    per_dir = 1000
+
+    def body(i, version):
+        head = b"%d v%d\n" % (i, version)
+        start = (i * 7919) % (len(pool) - 200)
+        return (head + pool[start:start + (i * 31) % 201])[:200]
+
+    for name in ("older", "newer"):
+        made = set()
+        top = os.path.join(root, name)
+        for i in range(count + (count // 100 if name == "newer" else 0)):
+            # Of every 100 files, number 3 is gone from newer and number 7
+            # changed there; the files past count are new in newer.
+            if i >= count:
+                relative = "new/d%04d/f%07d" % (i // per_dir, i)
+            elif name == "newer" and i % 100 == 3:
+                continue
+            else:
+                relative = "d%04d/f%07d" % (i // per_dir, i)
+            full = os.path.join(top, relative)
+            parent = os.path.dirname(full)
+            if parent not in made:
+                os.makedirs(parent, exist_ok=True)
+                made.add(parent)
+            with open(full, "wb") as out:
+                out.write(body(i, 1 if name == "newer" and i % 100 == 7 else 0))
+    open(marker, "w").close()
+    print("%s: %d files each" % (root, count))
+
+
 def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "--many":
+        dest = sys.argv[3] if len(sys.argv) > 3 else os.path.join(os.path.dirname(__file__), "trees")
+        write_many(dest, int(sys.argv[2]))
+        return
     dest = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "trees")
     marker = os.path.join(dest, ".complete")
     if os.path.exists(marker) and open(marker).read() == LAYOUT:
