@@ -76,7 +76,7 @@ StreamReader::~StreamReader() { close(); }
 void StreamReader::clear() { descriptor_ = -1; }
 
 void StreamReader::open(const std::u16string& path) {
-  const int fd = platform::OpenForReading(path);
+  const int fd = platform::OpenForReading(path, &size_);
   if (fd < 0) throw CZRErr(0, u"Unable to open file:" + path, location::kFileReader, __LINE__);
   descriptor_ = fd;
 }
@@ -86,11 +86,10 @@ uint64_t StreamReader::read(void* buffer, uint64_t n) {
   return got > 0 ? static_cast<uint64_t>(got) : 0;
 }
 
-int64_t StreamReader::size() { return platform::DescriptorSize(descriptor_); }
-
 void StreamReader::close() {
   if (descriptor_ >= 0) {
     platform::CloseDescriptor(descriptor_);
     descriptor_ = -1;
   }
+  size_ = -1;
 }

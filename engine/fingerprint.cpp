@@ -17,6 +17,7 @@
 
 #include "engine/fsops.h"
 #include "engine/number_text.h"
+#include "engine/ordered_lookup.h"
 #include "engine/sha1.h"
 
 namespace {
@@ -30,11 +31,6 @@ void UpdateWithText(Sha1Context& context, const std::u16string& text,
     bytes[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
   }
   Sha1Update(context, bytes.data(), static_cast<uint32_t>(bytes.size()));
-}
-
-uint32_t AttributesOf(const CDirSnapshot& snapshot, const std::u16string& path) {
-  const auto it = snapshot.attributes.find(path);
-  return it == snapshot.attributes.end() ? 0 : it->second;
 }
 
 // 0: not set by SetFileIdThreadCount.
@@ -249,19 +245,22 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
 
   std::u16string text;
   std::vector<uint8_t> bytes;
+  // Both lists are sorted now, so each pass walks the maps alongside.
   // The word is written as a signed 32-bit number: a word with the top bit
   // set (every POSIX regular file) contributes a '-'.
-  const auto feed = [&](const std::u16string& path, const std::u16string* id) {
-    text.assign(path).append(DecimalText(static_cast<int32_t>(AttributesOf(snapshot, path))));
+  const auto feed = [&](OrderedLookup<AttributeMap>& words, const std::u16string& path,
+                        const std::u16string* id) {
+    const uint32_t* word = words.Find(path);
+    text.assign(path).append(DecimalText(static_cast<int32_t>(word == nullptr ? 0 : *word)));
     if (id != nullptr) text.append(*id);
     UpdateWithText(context, text, bytes);
     progress.Step();
   };
-  for (const std::u16string& path : snapshot.directories) feed(path, nullptr);
-  for (const std::u16string& path : snapshot.files) {
-    const auto id = snapshot.fileIds.find(path);
-    feed(path, id == snapshot.fileIds.end() ? nullptr : &id->second);
-  }
+  OrderedLookup directoryWords(snapshot.attributes);
+  for (const std::u16string& path : snapshot.directories) feed(directoryWords, path, nullptr);
+  OrderedLookup fileWords(snapshot.attributes);
+  OrderedLookup ids(snapshot.fileIds);
+  for (const std::u16string& path : snapshot.files) feed(fileWords, path, ids.Find(path));
   Sha1Digest digest;
   Sha1Final(digest, context);
   return DigestToHex(digest);

@@ -71,10 +71,11 @@ class StreamReader {
   void open(const std::u16string& path);
   // The count read; 0 at end of file or on error.
   uint64_t read(void* buffer, uint64_t n);
-  // Size of the open file from the file system, -1 when unknown.
-  int64_t size();
+  // Size of the open file as the file system gave it when it was opened.
+  int64_t size() const { return size_; }
   void close();
 
  private:
   int descriptor_ = -1;
+  int64_t size_ = -1;
 };

@@ -11,24 +11,36 @@
 #include "engine/info_entries.h"
 #include "engine/normalize_path.h"
 #include "engine/number_text.h"
+#include "engine/ordered_lookup.h"
 #include "engine/patch_writer.h"
 #include "engine/vault_file.h"
 #include "engine/walker.h"
 
 namespace {
 
-// 0 when the snapshot lacks the path; an unreadable item was recorded as 0
-// too, and counts as absent.
-uint32_t WordOf(const CDirSnapshot& snapshot, const std::u16string& path) {
-  const auto it = snapshot.attributes.find(path);
-  return it == snapshot.attributes.end() ? 0 : it->second;
-}
+// Looks up one snapshot's words and ids for paths asked in ascending order.
+class SortedView {
+ public:
+  explicit SortedView(const CDirSnapshot& snapshot)
+      : words_(snapshot.attributes), ids_(snapshot.fileIds) {}
 
-const std::u16string& IdOf(const CDirSnapshot& snapshot, const std::u16string& path) {
-  static const std::u16string kNone;
-  const auto it = snapshot.fileIds.find(path);
-  return it == snapshot.fileIds.end() ? kNone : it->second;
-}
+  // 0 when the snapshot lacks the path; an unreadable item was recorded as 0
+  // too, and counts as absent.
+  uint32_t WordOf(const std::u16string& path) {
+    const uint32_t* word = words_.Find(path);
+    return word == nullptr ? 0 : *word;
+  }
+
+  const std::u16string& IdOf(const std::u16string& path) {
+    static const std::u16string kNone;
+    const std::u16string* id = ids_.Find(path);
+    return id == nullptr ? kNone : *id;
+  }
+
+ private:
+  OrderedLookup<AttributeMap> words_;
+  OrderedLookup<TextMap> ids_;
+};
 
 void StartPhase(CProgressSink& progress, const std::u16string& status, size_t items) {
   progress.SetStatus(status);
@@ -38,29 +50,35 @@ void StartPhase(CProgressSink& progress, const std::u16string& status, size_t it
 
 // The lists and AttributeChanges; the snapshots' lists are sorted already,
 // so every list comes out ascending except UnlinkedDirectories' order, which
-// the caller fixes.
+// the caller fixes, and each pass over a list walks the maps alongside.
 void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDirSnapshot& older,
                    ChangeSet& changes) {
   StartPhase(progress, u"Detecting deleted files...",
              older.files.size() + older.directories.size());
+  SortedView newerOfFiles(newer);
   for (const std::u16string& path : older.files) {
-    const uint32_t now = WordOf(newer, path);
+    const uint32_t now = newerOfFiles.WordOf(path);
     if (now == 0 || IsDirectoryAttribute(now)) changes.UnlinkedFiles.push_back(path);
     progress.Step();
   }
+  SortedView newerOfDirectories(newer);
   for (const std::u16string& path : older.directories) {
-    if (!IsDirectoryAttribute(WordOf(newer, path))) changes.UnlinkedDirectories.push_back(path);
+    if (!IsDirectoryAttribute(newerOfDirectories.WordOf(path))) {
+      changes.UnlinkedDirectories.push_back(path);
+    }
     progress.Step();
   }
 
   StartPhase(progress, u"Comparing files...", newer.files.size() + newer.directories.size());
+  SortedView newFiles(newer);
+  SortedView oldFiles(older);
   for (const std::u16string& path : newer.files) {
-    const uint32_t n = WordOf(newer, path);
-    const uint32_t o = WordOf(older, path);
+    const uint32_t n = newFiles.WordOf(path);
+    const uint32_t o = oldFiles.WordOf(path);
     bool carriesContent = true;
     if (o == 0) {
       changes.NewFiles.push_back(path);
-    } else if (IdOf(older, path) != IdOf(newer, path)) {
+    } else if (oldFiles.IdOf(path) != newFiles.IdOf(path)) {
       changes.ChangedFiles.push_back(path);
     } else {
       carriesContent = false;
@@ -68,9 +86,11 @@ void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDi
     if (carriesContent || n != o) changes.AttributeChanges.insert_or_assign(path, n);
     progress.Step();
   }
+  SortedView newDirectories(newer);
+  SortedView oldDirectories(older);
   for (const std::u16string& path : newer.directories) {
-    const uint32_t n = WordOf(newer, path);
-    const uint32_t o = WordOf(older, path);
+    const uint32_t n = newDirectories.WordOf(path);
+    const uint32_t o = oldDirectories.WordOf(path);
     if (!IsDirectoryAttribute(o)) changes.NewDirs.push_back(path);
     if (!IsDirectoryAttribute(o) || n != o) changes.AttributeChanges.insert_or_assign(path, n);
     progress.Step();

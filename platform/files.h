@@ -32,8 +32,9 @@ bool SetAttributeWord(const std::u16string& path, uint32_t word);
 // ---- Descriptors -----------------------------------------------------------
 // Opens a regular file for reading. Opens non-blocking and refuses anything
 // fstat does not call a regular file (errno EISDIR or ENXIO), so a FIFO or a
-// device can never hang a scan.
-int OpenForReading(const std::u16string& path);
+// device can never hang a scan. When size is given, it receives the file's
+// length as that same fstat saw it.
+int OpenForReading(const std::u16string& path, int64_t* size = nullptr);
 
 // Opens for writing, creating the file (mode 0666 less the umask) when it is
 // missing. Never truncates: callers remove an existing file first. A symbolic

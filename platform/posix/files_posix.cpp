@@ -49,7 +49,7 @@ bool SetAttributeWord(const std::u16string& path, uint32_t word) {
 
 constexpr off_t kDefaultReadAhead = 128 * 1024;
 
-int OpenForReading(const std::u16string& path) {
+int OpenForReading(const std::u16string& path, int64_t* size) {
   const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat st;
@@ -63,6 +63,7 @@ int OpenForReading(const std::u16string& path) {
   // Regular files ignore O_NONBLOCK; clear it anyway so reads behave plainly.
   // No other status flag was asked for, so there is nothing to read back.
   ::fcntl(fd, F_SETFL, 0);
+  if (size != nullptr) *size = st.st_size;
   // Only a file longer than the kernel's usual read-ahead window gains from a
   // wider one; on the many small files of a tree the call is pure cost.
   if (st.st_size > kDefaultReadAhead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
