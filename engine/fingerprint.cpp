@@ -10,7 +10,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -67,6 +66,8 @@ class BufferLender : public CProgressSink {
   uint32_t size_;
 };
 
+}  // namespace
+
 // Hashes the snapshot's files on a few threads, each file once, taking them
 // in walk order and running at most kWindow files ahead of the job thread,
 // which collects the digests in that same order. Every thread has one
@@ -75,9 +76,9 @@ class BufferLender : public CProgressSink {
 // thread's loop never leaves a thread behind: files being read are read to
 // their end (reading a file is never interrupted), finished digests are
 // dropped, nothing new is started.
-class HashingPool {
+class FileIdHasher::Pool {
  public:
-  HashingPool(CProgressSink& progress, const CDirSnapshot& snapshot, unsigned threads)
+  Pool(CProgressSink& progress, const CDirSnapshot& snapshot, unsigned threads)
       : snapshot_(snapshot), slots_(kWindow) {
     const uint32_t size = progress.GetBufferSize();
     lenders_.reserve(threads);
@@ -96,7 +97,7 @@ class HashingPool {
     }
   }
 
-  ~HashingPool() {
+  ~Pool() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
@@ -105,8 +106,8 @@ class HashingPool {
     for (std::thread& thread : threads_) thread.join();
   }
 
-  HashingPool(const HashingPool&) = delete;
-  HashingPool& operator=(const HashingPool&) = delete;
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
 
   bool Running() const { return !threads_.empty(); }
 
@@ -135,9 +136,10 @@ class HashingPool {
 
  private:
   // Digests and errors waiting to be taken. Memory does not grow with the
-  // tree; a wide window keeps the threads busy past a large file that holds
-  // up the job thread.
-  static constexpr size_t kWindow = 256;
+  // tree (about 40 bytes a slot); a wide window keeps the threads busy past
+  // a large file that holds up the job thread, and while the job thread
+  // reads the attributes before it starts taking digests.
+  static constexpr size_t kWindow = 4096;
   static constexpr size_t kNobody = ~size_t{0};
 
   struct Slot {
@@ -190,8 +192,6 @@ class HashingPool {
   std::vector<std::thread> threads_;
 };
 
-}  // namespace
-
 void SetFileIdThreadCount(unsigned count) { gThreadCount.store(count); }
 
 unsigned FileIdThreadCount() {
@@ -204,16 +204,22 @@ unsigned FileIdThreadCount() {
   return std::clamp(cores, 1u, kMaxDefaultThreads);
 }
 
-void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
+FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot) {
+  const size_t count = snapshot.files.size();
+  if (const unsigned threads = FileIdThreadCount(); threads > 1 && count > 1) {
+    pool_ = std::make_unique<Pool>(progress, snapshot,
+                                   static_cast<unsigned>(std::min<size_t>(threads, count)));
+    if (!pool_->Running()) pool_.reset();
+  }
+}
+
+FileIdHasher::~FileIdHasher() = default;
+
+void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot) {
   progress.SetStatus(u"Calculating file ids...");
   progress.SetRange(static_cast<uint32_t>(snapshot.files.size()));
   progress.ResetProgress();
   const size_t count = snapshot.files.size();
-  std::optional<HashingPool> pool;
-  if (const unsigned threads = FileIdThreadCount(); threads > 1 && count > 1) {
-    pool.emplace(progress, snapshot, static_cast<unsigned>(std::min<size_t>(threads, count)));
-    if (!pool->Running()) pool.reset();
-  }
   // Reused for every file so that the loop allocates only what the id map
   // itself needs.
   std::u16string detail;
@@ -223,8 +229,8 @@ void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
     const std::u16string& path = snapshot.files[i];
     detail.assign(u"Processing: ").append(path);
     progress.SetDetail(detail);
-    if (pool) {
-      pool->Take(i, digest);
+    if (pool_) {
+      pool_->Take(i, digest);
     } else {
       fullPath.assign(snapshot.root).append(path);
       DigestFile(progress, fullPath, digest);
@@ -232,6 +238,12 @@ void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
     snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
     progress.Step();
   }
+  pool_.reset();
+}
+
+void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
+  FileIdHasher hasher(progress, snapshot);
+  hasher.Finish(progress, snapshot);
 }
 
 std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {

@@ -2,6 +2,7 @@
 // (one SHA-1 over a snapshot's sorted paths, attribute words and ids).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "engine/progress.h"
@@ -16,6 +17,26 @@
 // read completely (ids of earlier files stay, no later id is stored);
 // COPCancel passes. No thread outlives the call.
 void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot);
+
+// ComputeFileIds in two steps, so that the files are read while the job
+// thread does other work first. The constructor starts the hashing threads
+// (none with one thread) and makes no progress call; from then until Finish
+// returns or the object is destroyed, snapshot.root and snapshot.files must
+// stay unchanged and the sink's buffer belongs to the hasher. Finish does
+// exactly what ComputeFileIds documents, progress calls included. The
+// destructor stops the threads and waits for them.
+class FileIdHasher {
+ public:
+  FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot);
+  ~FileIdHasher();
+  FileIdHasher(const FileIdHasher&) = delete;
+  FileIdHasher& operator=(const FileIdHasher&) = delete;
+  void Finish(CProgressSink& progress, CDirSnapshot& snapshot);
+
+ private:
+  class Pool;
+  std::unique_ptr<Pool> pool_;
+};
 
 // The number of threads ComputeFileIds hashes on: the count last set here
 // when not 0; else the TORQUELIN_HASH_THREADS environment variable when it

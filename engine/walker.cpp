@@ -1,6 +1,7 @@
 // WalkDirectory, its two visitors and BuildSnapshot.
 #include "engine/walker.h"
 
+#include <optional>
 #include <vector>
 
 #include "engine/fingerprint.h"
@@ -106,6 +107,10 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   CFSLocator locator(&snapshot);
   WalkDirectory(progress, root, u"", locator, filter);
 
+  // The files are read while the attributes are: a stat per entry on this
+  // thread, the contents on the hashing threads.
+  std::optional<FileIdHasher> hasher;
+  if (computeFileIds) hasher.emplace(progress, snapshot);
   progress.SetStatus(u"Getting File attributes...");
   progress.SetRange(counter.total);
   progress.ResetProgress();
@@ -118,6 +123,6 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
     }
   }
 
-  if (computeFileIds) ComputeFileIds(progress, snapshot);
+  if (hasher) hasher->Finish(progress, snapshot);
   return snapshot;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "engine/errors.h"
 #include "engine/fingerprint.h"
 #include "engine/sha1.h"
+#include "engine/walker.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -81,7 +83,9 @@ class FileIdsTest : public ::testing::Test {
 
   void TearDown() override { SetFileIdThreadCount(0); }
 
-  Outcome Hash(unsigned threads, uint64_t cancelAfterCalls = 0) {
+  // Hashes the list of files, or with scan the whole tree through
+  // BuildSnapshot, which starts hashing before it reads the attributes.
+  Outcome Hash(unsigned threads, uint64_t cancelAfterCalls = 0, bool scan = false) {
     SetFileIdThreadCount(threads);
     CDirSnapshot snapshot;
     snapshot.root = dir_.wpath();
@@ -94,7 +98,11 @@ class FileIdsTest : public ::testing::Test {
     std::thread([] {}).join();
     const long before = ThreadsNow();
     try {
-      ComputeFileIds(sink, snapshot);
+      if (scan) {
+        snapshot = BuildSnapshot(sink, dir_.wpath(), u"", true);
+      } else {
+        ComputeFileIds(sink, snapshot);
+      }
       run.outcome = "ok";
     } catch (const COPCancel&) {
       run.outcome = "cancel";
@@ -109,10 +117,10 @@ class FileIdsTest : public ::testing::Test {
   }
 
   // Compares a run on several threads with the run on one.
-  void ExpectSameAsOneThread(uint64_t cancelAfterCalls = 0) {
-    const Outcome one = Hash(1, cancelAfterCalls);
+  void ExpectSameAsOneThread(uint64_t cancelAfterCalls = 0, bool scan = false) {
+    const Outcome one = Hash(1, cancelAfterCalls, scan);
     for (unsigned threads : {2u, 5u}) {
-      const Outcome many = Hash(threads, cancelAfterCalls);
+      const Outcome many = Hash(threads, cancelAfterCalls, scan);
       EXPECT_EQ(many.outcome, one.outcome) << threads;
       EXPECT_TRUE(many.calls == one.calls) << threads << " threads: calls differ";
       EXPECT_EQ(many.ids, one.ids) << threads;
@@ -180,6 +188,25 @@ TEST_F(FileIdsTest, CancelStopsAtTheSamePointAndJoinsEveryThread) {
       ExpectSameAsOneThread(after);
       EXPECT_EQ(Hash(3, after).outcome, "cancel");
     }
+  }
+}
+
+// A scan starts hashing before it reads the attributes: cancelled in the
+// walk, among the attributes, among the ids or not at all, it makes the same
+// calls and ids as on one thread and leaves no thread behind.
+TEST_F(FileIdsTest, AScanHashesAlongsideTheAttributesWithTheSameCalls) {
+  const Outcome whole = Hash(1, 0, true);
+  ASSERT_EQ(whole.outcome, "ok");
+  ASSERT_EQ(whole.ids.size(), kFiles);
+  const auto at = [&](const std::u16string& call) {
+    return std::find(whole.calls.begin(), whole.calls.end(), call) - whole.calls.begin();
+  };
+  const uint64_t attributes = at(u"status:Getting File attributes...");
+  const uint64_t ids = at(u"status:Calculating file ids...");
+  ASSERT_LT(attributes, ids);
+  for (uint64_t after : {uint64_t{3}, attributes + 1, attributes + 100, ids + 50, uint64_t{0}}) {
+    SCOPED_TRACE(after);
+    ExpectSameAsOneThread(after, true);
   }
 }
 
