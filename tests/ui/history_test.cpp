@@ -1,0 +1,208 @@
+// Remembered values: the stored byte layout, damaged and oversized values,
+// the most-recently-used rules and check states, through the real visitors.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QtTest>
+
+#include "ui/history_codec.h"
+#include "ui/item_visitors.h"
+#include "ui/registry.h"
+#include "ui_test_support.h"
+
+namespace {
+
+QByteArray Bytes(const std::vector<uint8_t>& data) {
+  return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+}
+
+std::optional<HistoryList> Decode(const QByteArray& bytes) {
+  return DecodeHistory(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                       static_cast<size_t>(bytes.size()));
+}
+
+QStringList Numbered(const QString& stem, int from, int to) {
+  QStringList out;
+  for (int i = from; i <= to; ++i) out << stem + QString::number(i);
+  return out;
+}
+
+QStringList ComboItems(const QComboBox& combo) { return ToStrings(ComboEntries(combo)); }
+
+}  // namespace
+
+class HistoryTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QVERIFY(settingsDir_.isValid()); }
+  void init() { UseTemporarySettings(settingsDir_); }
+
+  void storedBytesFollowTheArchiveLayout_data() {
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<QByteArray>("expectedHex");
+    QTest::newRow("two entries") << QStringList{"ab", "C:\\x"}
+                                 << QByteArray("0200" "fffeff02" "61006200" "fffeff04" "43003a005c007800");
+    QTest::newRow("no entries") << QStringList{} << QByteArray("0000");
+    QTest::newRow("one empty entry") << QStringList{""} << QByteArray("0100" "fffeff00");
+    QTest::newRow("beyond Latin-1") << QStringList{QString::fromUtf16(u"\u00e9\u20ac")}
+                                    << QByteArray("0100" "fffeff02" "e900ac20");
+    QTest::newRow("254 units: one length byte")
+        << QStringList{QString(254, 'a')} << QByteArray("0100" "fffeff" "fe") + QByteArray("6100").repeated(254);
+    QTest::newRow("255 units: FF and a 16-bit length")
+        << QStringList{QString(255, 'a')} << QByteArray("0100" "fffeff" "ffff00") + QByteArray("6100").repeated(255);
+  }
+  void storedBytesFollowTheArchiveLayout() {
+    QFETCH(QStringList, list);
+    QFETCH(QByteArray, expectedHex);
+    const QByteArray encoded = Bytes(EncodeHistory(ToHistory(list)));
+    QCOMPARE(encoded.toHex(), expectedHex);
+    const auto decoded = Decode(encoded);
+    QVERIFY(decoded.has_value());
+    QCOMPARE(ToStrings(*decoded), list);
+  }
+
+  void writerStoresTheLiteralLayout() {
+    QComboBox combo;
+    combo.setEditable(true);
+    combo.addItem("ab");
+    combo.setEditText("C:\\x");
+    CRegistryWriter().Visit(u"CrPatch_olddir", combo);
+    const QVariant stored = StoredValue("CrPatch_olddir");
+    QCOMPARE(stored.typeId(), int(QMetaType::QByteArray));
+    QCOMPARE(stored.toByteArray().toHex(),
+             QByteArray("0200" "fffeff04" "43003a005c007800" "fffeff02" "61006200"));
+  }
+
+  void damagedValuesReadAsAbsent_data() {
+    QTest::addColumn<QByteArray>("hex");
+    QTest::newRow("empty") << QByteArray("");
+    QTest::newRow("half a count") << QByteArray("01");
+    QTest::newRow("count larger than the entries") << QByteArray("0200" "fffeff0161 00");
+    QTest::newRow("text cut short") << QByteArray("0100" "fffeff03" "610062");
+    QTest::newRow("tag missing") << QByteArray("0100" "02" "61006200");
+    QTest::newRow("tag damaged") << QByteArray("0100" "fffefe02" "61006200");
+    QTest::newRow("long length cut short") << QByteArray("0100" "fffeff" "ff01");
+    QTest::newRow("32-bit length beyond the data") << QByteArray("0100" "fffeff" "ffffff" "ffffffff");
+    QTest::newRow("32-bit count beyond the data") << QByteArray("ffff" "ffffffff" "fffeff00");
+  }
+  void damagedValuesReadAsAbsent() {
+    QFETCH(QByteArray, hex);
+    QVERIFY(!Decode(QByteArray::fromHex(hex)).has_value());
+
+    StoreValue("Apply_dir", QByteArray::fromHex(hex));
+    QComboBox combo;
+    combo.setEditable(true);
+    HistoryList untouched{u"keep"};
+    QVERIFY(!CRegistry().ReadStringList("Apply_dir", untouched));
+    QCOMPARE(ToStrings(untouched), QStringList{"keep"});
+    CRegistryReader().Visit(u"Apply_dir", combo);
+    QCOMPARE(combo.count(), 0);
+    QCOMPARE(combo.currentText(), QString());
+  }
+
+  // Every prefix of a valid value and every single damaged byte must decode
+  // without reading outside the data; a cut value is never accepted.
+  void cutOrFlippedBytesNeverOverRead() {
+    const QByteArray valid = Bytes(EncodeHistory(ToHistory({"one", QString(300, 'x'), ""})));
+    for (qsizetype n = 0; n < valid.size(); ++n) QVERIFY(!Decode(valid.left(n)).has_value());
+    for (qsizetype i = 0; i < valid.size(); ++i) {
+      for (int bit = 0; bit < 8; ++bit) {
+        QByteArray damaged = valid;
+        damaged[i] = static_cast<char>(damaged[i] ^ (1 << bit));
+        Decode(damaged);  // any answer will do; it must simply not over-read
+      }
+    }
+  }
+
+  void sizeLimitOfAStoredValue_data() {
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<int>("storedSize");
+    QTest::addColumn<bool>("readable");
+    QTest::newRow("ten paths of 210 characters") << QStringList(10, "/" + QString(209, 'p')) << 4242
+                                                 << false;
+    QTest::newRow("exactly 4096 bytes") << QStringList{QString(2044, 'q')} << 4096 << true;
+    QTest::newRow("4098 bytes") << QStringList{QString(2045, 'q')} << 4098 << false;
+  }
+  void sizeLimitOfAStoredValue() {
+    QFETCH(QStringList, list);
+    QFETCH(int, storedSize);
+    QFETCH(bool, readable);
+    QVERIFY(CRegistry().WriteStringList("CrVault_dir", ToHistory(list)));
+    QCOMPARE(StoredValue("CrVault_dir").toByteArray().size(), storedSize);
+    QComboBox combo;
+    combo.setEditable(true);
+    combo.addItem("before");
+    CRegistryReader().Visit(u"CrVault_dir", combo);
+    QCOMPARE(ComboItems(combo), readable ? list.mid(0, 1) : QStringList{});
+    QCOMPARE(combo.currentText(), readable ? list.front() : QString());
+  }
+
+  void nonBinaryValueReadsAsAbsent() {
+    StoreValue("PatchInfo_patch", QStringLiteral("a plain text value"));
+    QComboBox combo;
+    combo.setEditable(true);
+    CRegistryReader().Visit(u"PatchInfo_patch", combo);
+    QCOMPARE(combo.count(), 0);
+  }
+
+  void mostRecentlyUsedRules_data() {
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("used");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("first use") << QStringList{} << "/a" << QStringList{"/a"};
+    QTest::newRow("reused third entry moves to the top")
+        << QStringList{"/a", "/b", "/c", "/d"} << "/c" << QStringList{"/c", "/a", "/b", "/d"};
+    QTest::newRow("eleventh value pushes out the oldest")
+        << Numbered("/v", 1, 10) << "/v11" << QStringList{"/v11"} + Numbered("/v", 1, 9);
+    QTest::newRow("other letter case is a second entry")
+        << QStringList{"/data/Dir"} << "/data/dir" << QStringList{"/data/dir", "/data/Dir"};
+    QTest::newRow("empty field puts an empty entry on top")
+        << QStringList{"/a", "/b"} << "" << QStringList{"", "/a", "/b"};
+    QTest::newRow("blanks are kept, not trimmed")
+        << QStringList{"/a"} << " /a " << QStringList{" /a ", "/a"};
+  }
+  void mostRecentlyUsedRules() {
+    QFETCH(QStringList, before);
+    QFETCH(QString, used);
+    QFETCH(QStringList, after);
+    QVERIFY(CRegistry().WriteStringList("Fingerprint_dir", ToHistory(before)));
+    QComboBox combo;
+    combo.setEditable(true);
+    CRegistryReader().Visit(u"Fingerprint_dir", combo);
+    QCOMPARE(ComboItems(combo), before);
+    combo.setEditText(used);
+    CRegistryWriter().Visit(u"Fingerprint_dir", combo);
+    QCOMPARE(ComboItems(combo), after);
+    QCOMPARE(combo.currentText(), used);
+    const auto stored = Decode(StoredValue("Fingerprint_dir").toByteArray());
+    QVERIFY(stored.has_value());
+    QCOMPARE(ToStrings(*stored), after);
+  }
+
+  void checkStatesAreStoredAs32BitNumbers() {
+    QCheckBox check;
+    check.setChecked(true);
+    CRegistryWriter().Visit(u"Apply_fpignore", check);
+    uint32_t value = 7;
+    QVERIFY(CRegistry().ReadDword("Apply_fpignore", value));
+    QCOMPARE(value, 1u);
+    check.setChecked(false);
+    CRegistryWriter().Visit(u"Apply_fpignore", check);
+    QVERIFY(CRegistry().ReadDword("Apply_fpignore", value));
+    QCOMPARE(value, 0u);
+
+    QCheckBox loaded;
+    StoreValue("Apply_fsignore", 1u);
+    CRegistryReader().Visit(u"Apply_fsignore", loaded);
+    QVERIFY(loaded.isChecked());
+    loaded.setChecked(true);
+    CRegistryReader().Visit(u"CrPatchVault_updateVault", loaded);  // absent: unchanged
+    QVERIFY(loaded.isChecked());
+  }
+
+ private:
+  QTemporaryDir settingsDir_;
+};
+
+QTEST_MAIN(HistoryTest)
+#include "history_test.moc"

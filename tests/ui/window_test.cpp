@@ -1,0 +1,634 @@
+// The main window: tabs, pages, their labels and visit orders, the About
+// page, screenshots of every tab, and jobs run through the window.
+#include <functional>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabBar>
+#include <QtTest>
+
+#include "engine/errors.h"
+#include "engine/job_runner.h"
+#include "engine/progress.h"
+#include "ui/about_page.h"
+#include "ui/item_visitors.h"
+#include "ui/job_pages.h"
+#include "ui/torquelin_dlg.h"
+#include "ui_test_support.h"
+
+namespace {
+
+// Records each visited control as "name:kind:caption".
+class RecordingVisitor : public CDlgItemsItSink {
+ public:
+  void Visit(std::u16string name, QWidget& control) override {
+    QString kind = "other";
+    QString caption;
+    if (qobject_cast<QComboBox*>(&control)) {
+      kind = "field";
+    } else if (auto* check = qobject_cast<QCheckBox*>(&control)) {
+      kind = "check";
+      caption = check->text();
+    } else if (auto* button = qobject_cast<QPushButton*>(&control)) {
+      kind = "button";
+      caption = button->text();
+    }
+    visits << QString::fromStdU16String(name) + ":" + kind + (caption.isEmpty() ? "" : ":" + caption);
+    enabled << control.isEnabled();
+  }
+  QStringList visits;
+  QList<bool> enabled;
+};
+
+QStringList Visits(CJobPage& page) {
+  RecordingVisitor visitor;
+  page.ForEachItem(visitor);
+  return visitor.visits;
+}
+
+bool AllListedEnabled(CJobPage& page) {
+  RecordingVisitor visitor;
+  page.ForEachItem(visitor);
+  return !visitor.enabled.contains(false);
+}
+
+bool NoneListedEnabled(CJobPage& page) {
+  RecordingVisitor visitor;
+  page.ForEachItem(visitor);
+  return !visitor.enabled.contains(true);
+}
+
+// Texts on the page in screen order: labels, check boxes and bottom buttons.
+QStringList Captions(QWidget& page) {
+  QList<QWidget*> widgets;
+  for (QWidget* w : page.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (qobject_cast<QLabel*>(w) || qobject_cast<QCheckBox*>(w) ||
+        (qobject_cast<QPushButton*>(w) && static_cast<QPushButton*>(w)->text() != "..."))
+      widgets << w;
+  std::stable_sort(widgets.begin(), widgets.end(), [](QWidget* a, QWidget* b) {
+    return a->y() != b->y() ? a->y() < b->y() : a->x() < b->x();
+  });
+  QStringList out;
+  for (QWidget* w : widgets) {
+    if (auto* label = qobject_cast<QLabel*>(w)) out << label->text();
+    else out << static_cast<QAbstractButton*>(w)->text();
+  }
+  return out;
+}
+
+// Answers the next message boxes: records their text and presses OK.
+class MessageBoxCloser : public QObject {
+ public:
+  MessageBoxCloser() {
+    timer_.setInterval(20);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box == nullptr || !box->isVisible()) continue;
+        texts << box->text();
+        box->button(QMessageBox::Ok)->click();
+      }
+    });
+    timer_.start();
+  }
+  QStringList texts;
+
+ private:
+  QTimer timer_;
+};
+
+class NullSink : public CProgressSink {
+ public:
+  uint32_t GetBufferSize() override { return kScratchBufferSize; }
+  uint8_t* GetBuffer() override { return buffer_.data(); }
+  void SetStatus(const std::u16string&) override {}
+  void SetDetail(const std::u16string&) override {}
+  void ShowMessage(const std::u16string&) override {}
+  void SetRange(uint32_t) override {}
+  void ResetProgress() override {}
+  void Step() override {}
+
+ private:
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kScratchBufferSize);
+};
+
+void WriteTree(const QString& root, int directories, int filesEach) {
+  for (int d = 0; d < directories; ++d) {
+    const QString dir = root + "/d" + QString::number(d);
+    QDir().mkpath(dir);
+    for (int f = 0; f < filesEach; ++f) {
+      QFile file(dir + "/f" + QString::number(f) + ".txt");
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(QByteArray("content ") + QByteArray::number(d * 1000 + f));
+    }
+  }
+}
+
+void SaveScreenshot(QWidget& widget, const QString& name) {
+  QDir().mkpath(TORQUELIN_SCREENSHOT_DIR);
+  QVERIFY(widget.grab().save(QString(TORQUELIN_SCREENSHOT_DIR) + "/" + name + ".png"));
+}
+
+QComboBox& Field(CTorquelinDlg& dlg, JobKind kind, const QString& name) {
+  return *dlg.PageForJob(int(kind))->findChild<QComboBox*>(name);
+}
+
+QPushButton& Action(CTorquelinDlg& dlg, JobKind kind) {
+  return *dlg.PageForJob(int(kind))->findChild<QPushButton*>("action");
+}
+
+// Serves the window until the worker reports it is done.
+bool WaitForJob(CTorquelinDlg& dlg, QSignalSpy& finished, int count = 1) {
+  for (int i = 0; i < 600 && finished.count() < count; ++i) finished.wait(100);
+  return finished.count() >= count && !dlg.IsJobRunning();
+}
+
+// Serves the window's calls one short pass at a time until the job's window
+// shows what shown() looks for. The worker waits for the window at every
+// call, so the job cannot move on while the test acts on what it saw.
+bool WaitUntilShown(CTorquelinDlg& dlg, const std::function<bool()>& shown) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < 30000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    if (dlg.CancelButton().isEnabled() && shown()) return true;
+  }
+  return false;
+}
+
+bool WaitUntilRunning(CTorquelinDlg& dlg) {
+  return WaitUntilShown(dlg, [&] { return !dlg.StatusLine().text().isEmpty(); });
+}
+
+// A shown window on the fingerprint page with its directory field set.
+struct FingerprintWindow {
+  explicit FingerprintWindow(const QString& dir) {
+    dlg.show();
+    dlg.TabCtrl().setCurrentIndex(5);
+    Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(dir);
+  }
+  CDlgFinger& Page() { return *static_cast<CDlgFinger*>(dlg.PageForJob(5)); }
+  void Press() { Action(dlg, JobKind::Fingerprint).click(); }
+  bool WaitForJob(int count = 1) { return ::WaitForJob(dlg, finished, count); }
+
+  CTorquelinDlg dlg;
+  QSignalSpy finished{&dlg, &CTorquelinDlg::jobFinished};
+};
+
+std::u16string EngineFingerprint(const QString& dir) {
+  NullSink sink;
+  FingerprintParams params{dir.toStdU16String(), u""};
+  return EntryPointFor(JobKind::Fingerprint)(sink, JobParams(params));
+}
+
+// What `torquelin -q fingerprint dir` prints, or nothing without the program.
+QString CommandLineFingerprint(const QString& dir) {
+  const QString program = QString(TORQUELIN_BIN_DIR) + "/torquelin";
+  if (!QFileInfo(program).isExecutable()) return {};
+  QProcess process;
+  process.start(program, {"-q", "fingerprint", dir});
+  if (!process.waitForFinished(30000) || process.exitCode() != 0) return "(failed)";
+  return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+void CheckIdle(CTorquelinDlg& dlg) {
+  QVERIFY(dlg.TabCtrl().tabBar()->isEnabled());
+  QVERIFY(!dlg.CancelButton().isEnabled());
+  for (int kind = 0; kind < kJobKindCount; ++kind) QVERIFY(AllListedEnabled(*dlg.PageForJob(kind)));
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QVERIFY(settingsDir_.isValid()); }
+  void init() { UseTemporarySettings(settingsDir_); }
+
+  void startsIdleWithEmptyStatusLines() {
+    CTorquelinDlg dlg;
+    QCOMPARE(dlg.windowTitle(), QString("Torquelin"));
+    QCOMPARE(dlg.size(), dlg.Units().Size(445, 241));
+    QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
+    QCOMPARE(dlg.GetBufferSize(), 2097152u);
+    QCOMPARE(dlg.StatusLine().text(), QString());
+    QCOMPARE(dlg.DetailLine().text(), QString());
+    QCOMPARE(dlg.ProgressBar().value(), 0);
+    QCOMPARE(dlg.TabCtrl().currentIndex(), 0);
+    CheckIdle(dlg);
+  }
+
+  // The cancellation points show their change first, then throw.
+  void sinkShowsItsWorkBeforeCancelling() {
+    CTorquelinDlg dlg;
+    dlg.CancelButton().setEnabled(true);
+    dlg.CancelButton().click();
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"status", [&] { dlg.SetStatus(u"Counting all files"); }},
+        {"detail", [&] { dlg.SetDetail(u"Processing: \\a<b>"); }},
+        {"step", [&] { dlg.Step(); }},
+    };
+    dlg.SetRange(10);
+    for (const auto& [name, call] : calls) {
+      bool cancelled = false;
+      try {
+        call();
+      } catch (const COPCancel&) {
+        cancelled = true;
+      }
+      QVERIFY2(cancelled, name);
+    }
+    QCOMPARE(dlg.StatusLine().text(), QString("Counting all files"));
+    QCOMPARE(dlg.DetailLine().text(), QString("Processing: \\a<b>"));  // plain text, not markup
+    QCOMPARE(dlg.DetailLine().textFormat(), Qt::PlainText);
+    QCOMPARE(dlg.ProgressBar().value(), 1);
+    dlg.ClearCancelRequest();
+    dlg.SetStatus(u"goes on");
+  }
+
+  // SetRange keeps the position; a step past the end starts the bar over.
+  void progressBarWrapsPastItsEnd() {
+    CTorquelinDlg dlg;
+    dlg.SetRange(2);
+    dlg.ResetProgress();
+    QList<int> positions;
+    for (int i = 0; i < 4; ++i) {
+      dlg.Step();
+      positions << dlg.ProgressBar().value();
+    }
+    QCOMPARE(positions, (QList<int>{1, 2, 0, 1}));
+    dlg.SetRange(5);
+    QCOMPARE(dlg.ProgressBar().value(), 1);
+    QCOMPARE(dlg.ProgressBar().maximum(), 5);
+  }
+
+  void tabsInOrderWithTheirJobs() {
+    CTorquelinDlg dlg;
+    QStringList captions;
+    for (int i = 0; i < dlg.TabCtrl().count(); ++i) captions << dlg.TabCtrl().tabText(i);
+    QCOMPARE(captions, (QStringList{"Create Patch(Directory)", "Create Patch(Vault)",
+                                    "Create Vault File", "Apply Patch", "Query Patch",
+                                    "Calculate Fingerprint", "About"}));
+    // Tab index -> job number: the tabs are not in job order.
+    const int jobOfTab[] = {0, 1, 4, 2, 3, 5};
+    for (int tab = 0; tab < 6; ++tab) {
+      auto* page = qobject_cast<CJobPage*>(dlg.TabCtrl().widget(tab));
+      QVERIFY(page != nullptr);
+      QCOMPARE(int(page->Kind()), jobOfTab[tab]);
+      QCOMPARE(dlg.PageForJob(jobOfTab[tab]), page);
+    }
+    QCOMPARE(dlg.TabCtrl().widget(kAboutTab), &dlg.AboutPage());
+    QCOMPARE(dlg.PageForJob(6), nullptr);
+    QCOMPARE(dlg.PageForJob(-1), nullptr);
+  }
+
+  void pagesShowTheirLabels_data() {
+    QTest::addColumn<int>("job");
+    QTest::addColumn<QStringList>("captions");
+    QTest::newRow("Create Patch(Directory)")
+        << 0 << QStringList{"Older Directory", "Newer Directory", "Patch File", "XML Diff Report",
+                            "File Ignore Filter", "Help", "View XML Diff Report", "Create Patch"};
+    QTest::newRow("Create Patch(Vault)")
+        << 1 << QStringList{"Directory", "Vault File", "Patch File", "XML Diff Report",
+                            "Update Vault File", "Help", "View XML Diff Report", "Create Patch"};
+    QTest::newRow("Apply Patch")
+        << 2 << QStringList{"Older Directory", "Patch File", "XML Diff Report",
+                            "Ignore Directory Fingerprint(Not Recomnded)",
+                            "Continue on Filesystem Errors(Not Recomnded)", "Help",
+                            "View XML Diff Report", "Apply Patch"};
+    QTest::newRow("Query Patch") << 3 << QStringList{"Patch File", "XML Diff Report", "Help",
+                                                     "View XML Diff Report", "Querry Patch"};
+    QTest::newRow("Create Vault File")
+        << 4 << QStringList{"Older Directory", "Vault File", "File Ignore Filter", "Help",
+                            "Create Vault"};
+    QTest::newRow("Calculate Fingerprint")
+        << 5 << QStringList{"Directory", "File Ignore Filter", "Fingerprint", "Help", "Fingerprint"};
+  }
+  void pagesShowTheirLabels() {
+    QFETCH(int, job);
+    QFETCH(QStringList, captions);
+    CTorquelinDlg dlg;
+    QCOMPARE(Captions(*dlg.PageForJob(job)), captions);
+  }
+
+  void pagesListTheirControlsInOrder_data() {
+    QTest::addColumn<int>("job");
+    QTest::addColumn<QStringList>("visits");
+    const QString b = ":button:...";
+    QTest::newRow("Create Patch(Directory)")
+        << 0 << QStringList{"CrPatch_olddir:field", "CrPatch_" + b, "CrPatch_newdir:field",
+                            "CrPatch_" + b, "CrPatch_patch:field", "CrPatch_report:field",
+                            "CrPatch_" + b, "CrPatch_" + b, "CrPatch_filter:field",
+                            "CrPatch_:button:Create Patch", "CrPatch_:button:View XML Diff Report",
+                            "CrPatch_:button:Help"};
+    QTest::newRow("Create Patch(Vault)")
+        << 1 << QStringList{"CrPatchVault_dir:field", "CrPatchVault_" + b,
+                            "CrPatchVault_patch:field", "CrPatchVault_report:field",
+                            "CrPatchVault_vault:field", "CrPatchVault_" + b, "CrPatchVault_" + b,
+                            "CrPatchVault_" + b, "CrPatchVault_:button:Create Patch",
+                            "CrPatchVault_:button:View XML Diff Report",
+                            "CrPatchVault_:button:Help",
+                            "CrPatchVault_updateVault:check:Update Vault File"};
+    QTest::newRow("Apply Patch")
+        << 2 << QStringList{"Apply_dir:field", "Apply_" + b, "Apply_patch:field",
+                            "Apply_report:field", "Apply_" + b, "Apply_" + b,
+                            "Apply_:button:Apply Patch", "Apply_:button:View XML Diff Report",
+                            "Apply_:button:Help",
+                            "Apply_fpignore:check:Ignore Directory Fingerprint(Not Recomnded)",
+                            "Apply_fsignore:check:Continue on Filesystem Errors(Not Recomnded)"};
+    QTest::newRow("Query Patch")
+        << 3 << QStringList{"PatchInfo_patch:field", "PatchInfo_report:field", "PatchInfo_" + b,
+                            "PatchInfo_" + b, "PatchInfo_:button:Querry Patch",
+                            "PatchInfo_:button:View XML Diff Report", "PatchInfo_:button:Help"};
+    QTest::newRow("Create Vault File")
+        << 4 << QStringList{"CrVault_dir:field", "CrVault_" + b, "CrVault_vault:field",
+                            "CrVault_" + b, "CrVault_filter:field", "CrVault_:button:Create Vault",
+                            "CrVault_:button:Help"};
+    QTest::newRow("Calculate Fingerprint")
+        << 5 << QStringList{"Fingerprint_dir:field", "Fingerprint_filter:field",
+                            "Fingerprint_" + b, "Fingerprint_:button:Fingerprint",
+                            "Fingerprint_:button:Help"};
+  }
+  void pagesListTheirControlsInOrder() {
+    QFETCH(int, job);
+    QFETCH(QStringList, visits);
+    CTorquelinDlg dlg;
+    QCOMPARE(Visits(*dlg.PageForJob(job)), visits);
+  }
+
+  void pagesHandTheirFieldsToTheJob() {
+    CTorquelinDlg dlg;
+    Field(dlg, JobKind::ApplyPatch, "Apply_dir").setEditText(" /tree ");
+    Field(dlg, JobKind::ApplyPatch, "Apply_patch").setEditText("p.dov");
+    Field(dlg, JobKind::ApplyPatch, "Apply_report").setEditText("");
+    dlg.PageForJob(2)->findChild<QCheckBox*>("Apply_fsignore")->setChecked(true);
+    const auto apply = std::get<ApplyPatchParams>(dlg.PageForJob(2)->ReadParameters());
+    QVERIFY(apply.directory == u" /tree ");  // untrimmed
+    QVERIFY(apply.patchPath == u"p.dov");
+    QVERIFY(apply.reportPath.empty());
+    QVERIFY(apply.continueOnErrors);
+    QVERIFY(!apply.ignoreFingerprint);
+
+    Field(dlg, JobKind::CreateVaultPatch, "CrPatchVault_patch").setEditText("new.dov");
+    Field(dlg, JobKind::CreateVaultPatch, "CrPatchVault_vault").setEditText("old.zov");
+    const auto vault = std::get<CreateVaultPatchParams>(dlg.PageForJob(1)->ReadParameters());
+    QVERIFY(vault.patchPath == u"new.dov");
+    QVERIFY(vault.vaultPath == u"old.zov");
+  }
+
+  void historiesLoadAtStartWithTheMostRecentShown() {
+    CRegistry().WriteStringList("CrPatch_olddir", {u"/recent", u"/older"});
+    CRegistry().WriteDword("CrPatchVault_updateVault", 1);
+    CTorquelinDlg dlg;
+    QComboBox& field = Field(dlg, JobKind::CreatePatch, "CrPatch_olddir");
+    QCOMPARE(field.currentText(), QString("/recent"));
+    QCOMPARE(field.count(), 2);
+    QVERIFY(dlg.PageForJob(1)->findChild<QCheckBox*>("CrPatchVault_updateVault")->isChecked());
+    QCOMPARE(Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").currentText(), QString());
+  }
+
+  void enterAndEscapeInsideAPageDoNothing() {
+    CTorquelinDlg dlg;
+    dlg.show();
+    QComboBox& field = Field(dlg, JobKind::CreatePatch, "CrPatch_olddir");
+    field.setFocus();
+    field.setEditText("/typed");
+    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
+    QTest::keyClick(field.lineEdit(), Qt::Key_Return);
+    QTest::keyClick(field.lineEdit(), Qt::Key_Escape);
+    QTest::qWait(50);
+    QVERIFY(dlg.isVisible());
+    QVERIFY(!dlg.IsJobRunning());
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(field.count(), 0);  // Enter does not add to the history
+    QCOMPARE(field.currentText(), QString("/typed"));
+  }
+
+  void aboutTabRestartsTheCreditsAndOtherTabsStopThem() {
+    CTorquelinDlg dlg;
+    dlg.show();
+    CScrollCredits& credits = dlg.AboutPage().Credits();
+    QVERIFY(!credits.IsScrolling());
+    for (int round = 0; round < 2; ++round) {
+      dlg.TabCtrl().setCurrentIndex(kAboutTab);
+      QVERIFY(credits.IsScrolling());
+      QCOMPARE(credits.ScrollOffset(), 1);  // restarted at 0, first frame drawn at once
+      QTRY_VERIFY(credits.ScrollOffset() > 2);  // the timer keeps it moving
+      dlg.TabCtrl().setCurrentIndex(round == 0 ? 5 : 0);
+      QVERIFY(!credits.IsScrolling());
+      const int stoppedAt = credits.ScrollOffset();
+      QTest::qWait(3 * CScrollCredits::kTickMilliseconds);
+      QCOMPARE(credits.ScrollOffset(), stoppedAt);
+    }
+  }
+
+  void creditsHaveTheirStructure() {
+    int lines = 0, blanks = 0;
+    QStringList headings;
+    for (const char* const* line = kCreditLines; *line != nullptr; ++line, ++lines) {
+      const QByteArray text(*line);
+      if (text.isEmpty()) {
+        ++blanks;
+        continue;
+      }
+      if (text == kLogoLine) continue;
+      QVERIFY2(text.endsWith('\t') || text.endsWith('\r') || text.endsWith(' '), *line);
+      if (text.endsWith('\t')) headings << QString::fromLatin1(text.chopped(1));
+    }
+    QCOMPARE(lines, 118);
+    QCOMPARE(blanks, 71);
+    QCOMPARE(QByteArray(kCreditLines[1]), QByteArray("IDB_ZRLOGO"));
+    for (const char* heading : {"Software Development", "Testing", "Project Website",
+                                "Bug submission", "Outsourcing", "Disclaimer", "THANKS"})
+      QVERIFY2(headings.contains(heading), heading);
+    QCOMPARE(headings.last(), QString("* * * * * * * * * "));
+    const QPixmap logo = MakeProductLogo();
+    QCOMPARE(logo.size(), QSize(373, 170));
+  }
+
+  // After the whole list and one more client height have left the top, the
+  // list comes back in from three quarters of the height.
+  void creditsReenterFromThreeQuartersDown() {
+    CTorquelinDlg dlg;
+    dlg.show();
+    dlg.TabCtrl().setCurrentIndex(kAboutTab);
+    CScrollCredits& credits = dlg.AboutPage().Credits();
+    credits.StopScrolling();
+    int previous = credits.ScrollOffset();
+    for (int tick = 0; tick < 100000; ++tick) {
+      credits.ScrollTick();
+      if (credits.ScrollOffset() < previous) break;
+      previous = credits.ScrollOffset();
+    }
+    QCOMPARE(credits.ScrollOffset(), -static_cast<int>(0.75 * credits.height()));
+    QVERIFY(previous > credits.height());
+  }
+
+  void screenshotsOfEveryTab() {
+    CTorquelinDlg dlg;
+    dlg.show();
+    Field(dlg, JobKind::CreatePatch, "CrPatch_olddir").setEditText("/srv/site/2026-11");
+    Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").setEditText("/srv/site/2026-12");
+    Field(dlg, JobKind::CreatePatch, "CrPatch_patch").setEditText("/srv/patches/site-2026-12.dov");
+    Field(dlg, JobKind::CreatePatch, "CrPatch_filter").setEditText("*.tmp;*.bak");
+    const char* names[] = {"tab0_create_patch_directory", "tab1_create_patch_vault",
+                           "tab2_create_vault_file",      "tab3_apply_patch",
+                           "tab4_query_patch",            "tab5_calculate_fingerprint",
+                           "tab6_about"};
+    for (int tab = 0; tab < 7; ++tab) {
+      dlg.TabCtrl().setCurrentIndex(tab);
+      if (tab == kAboutTab)
+        for (int i = 0; i < 60; ++i) dlg.AboutPage().Credits().ScrollTick();
+      QCoreApplication::processEvents();
+      SaveScreenshot(dlg, names[tab]);
+    }
+  }
+
+  void fingerprintJobFillsTheFieldAndSavesSettings() {
+    QTemporaryDir tree;
+    WriteTree(tree.path(), 3, 4);
+    FingerprintWindow w(tree.path() + "/");
+    w.Page().SetFingerprint(u"stale");
+    w.Press();
+    QVERIFY(w.WaitForJob());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Succeeded);
+    const QString expected = QString::fromStdU16String(EngineFingerprint(tree.path()));
+    QCOMPARE(expected.size(), 40);
+    QCOMPARE(QString::fromStdU16String(w.Page().Fingerprint()), expected);
+    const QString fromCommandLine = CommandLineFingerprint(tree.path());
+    if (!fromCommandLine.isEmpty()) QCOMPARE(fromCommandLine, expected);
+    QCOMPARE(w.dlg.StatusLine().text(), QString("Fingerprint calculated."));
+    QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
+    HistoryList dirs, filters;
+    QVERIFY(CRegistry().ReadStringList("Fingerprint_dir", dirs));
+    QCOMPARE(ToStrings(dirs), QStringList{tree.path() + "/"});
+    QVERIFY(CRegistry().ReadStringList("Fingerprint_filter", filters));
+    QCOMPARE(ToStrings(filters), QStringList{""});
+    CheckIdle(w.dlg);
+  }
+
+  void missingDirectoryShowsOneMessageAndSavesNothing() {
+    QTemporaryDir parent;
+    const QString missing = parent.path() + "/not here";
+    FingerprintWindow w(missing);
+    w.Page().SetFingerprint(u"from an earlier run");
+    MessageBoxCloser closer;
+    w.Press();
+    QVERIFY(w.WaitForJob());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Failed);
+    QCOMPARE(closer.texts.size(), 1);
+    const QStringList lines = closer.texts.front().split('\n');
+    QCOMPARE(lines.size(), 5);  // four lines, each ending in a line feed
+    QCOMPARE(lines[0], QString("Error type:1"));
+    QCOMPARE(lines[1], "Message: Directory for fingerprinting does  not exists: " + missing);
+    QVERIFY(lines[2].startsWith("Error Code: "));
+    QVERIFY(lines[3].startsWith("Location: .\\rezeriravodu line:"));
+    QCOMPARE(lines[4], QString());
+    QCOMPARE(w.Page().Fingerprint(), std::u16string());
+    QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
+    QVERIFY(!StoredValue("Fingerprint_dir").isValid());
+    QVERIFY(!StoredValue("Fingerprint_filter").isValid());
+    CheckIdle(w.dlg);
+  }
+
+  void cancelDuringAScanShowsCancelled() {
+    QTemporaryDir tree;
+    WriteTree(tree.path(), 20, 100);
+    FingerprintWindow w(tree.path());
+    w.Press();
+    // Well into digesting the files, so the picture shows a job at work.
+    QVERIFY(WaitUntilShown(w.dlg, [&] {
+      const QProgressBar& bar = w.dlg.ProgressBar();
+      return w.dlg.StatusLine().text() == "Calculating file ids..." &&
+             w.dlg.DetailLine().text().endsWith(".txt") && bar.value() > bar.maximum() / 3 &&
+             bar.value() < bar.maximum() * 2 / 3;
+    }));
+    // While the job runs: tab strip, page and its buttons locked, Cancel open;
+    // the result box is not listed and stays usable.
+    QVERIFY(!w.dlg.TabCtrl().tabBar()->isEnabled());
+    QVERIFY(NoneListedEnabled(w.Page()));
+    QVERIFY(w.Page().findChild<QLineEdit*>("Fingerprint_result")->isEnabled());
+    SaveScreenshot(w.dlg, "window_during_job");
+    // Enter on the focused Cancel button presses it and closes nothing.
+    w.dlg.CancelButton().setFocus();
+    QTest::keyClick(&w.dlg.CancelButton(), Qt::Key_Return);
+    QVERIFY(w.WaitForJob());
+    QVERIFY(w.dlg.isVisible());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Cancelled);
+    QCOMPARE(w.dlg.StatusLine().text(), QString("Cancelled"));
+    QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
+    QCOMPARE(w.Page().Fingerprint(), std::u16string());
+    QVERIFY(!StoredValue("Fingerprint_dir").isValid());
+    CheckIdle(w.dlg);
+  }
+
+  void twoQuickPressesStartOneJob() {
+    QTemporaryDir tree;
+    WriteTree(tree.path(), 2, 3);
+    FingerprintWindow w(tree.path());
+    w.Press();
+    w.Press();
+    w.dlg.StartJob(JobKind::CreatePatch);
+    QVERIFY(w.WaitForJob());
+    QTest::qWait(200);
+    QCOMPARE(w.finished.count(), 1);
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Succeeded);
+    CheckIdle(w.dlg);
+  }
+
+  // Every job, whatever its outcome with empty fields, leaves the window idle.
+  void windowUnlockedAfterEveryJob() {
+    QTemporaryDir workDir;  // whatever a job makes of empty paths lands here
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(workDir.path());
+    auto restore = qScopeGuard([&] { QDir::setCurrent(previousDir); });
+    FingerprintWindow w("");
+    MessageBoxCloser closer;
+    for (int kind = 0; kind < kJobKindCount; ++kind) {
+      w.dlg.StartJob(JobKind(kind));
+      QVERIFY(w.WaitForJob(kind + 1));
+      QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
+      CheckIdle(w.dlg);
+    }
+  }
+
+  void closingDuringAJobCancelsAndWaits() {
+    QTemporaryDir tree;
+    WriteTree(tree.path(), 20, 100);
+    FingerprintWindow w(tree.path());
+    w.Press();
+    QVERIFY(WaitUntilRunning(w.dlg));
+    QVERIFY(!w.dlg.close());  // refused for now: the job must end first
+    QVERIFY(w.dlg.isVisible());
+    QVERIFY(w.dlg.IsJobRunning());
+    QVERIFY(w.WaitForJob());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Cancelled);
+    QTRY_VERIFY(!w.dlg.isVisible());
+    QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
+  }
+
+  void destroyingTheWindowDuringAJobEndsTheJobFirst() {
+    QTemporaryDir tree;
+    WriteTree(tree.path(), 20, 100);
+    auto w = std::make_unique<FingerprintWindow>(tree.path());
+    w->Press();
+    QVERIFY(WaitUntilRunning(w->dlg));
+    w.reset();  // must neither hang nor let the worker touch freed controls
+  }
+
+ private:
+  QTemporaryDir settingsDir_;
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"

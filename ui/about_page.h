@@ -1,0 +1,41 @@
+// The About page: the product's credits scrolling over a white page.
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+
+#include "ui/dialog_units.h"
+#include "ui/scroll_credits.h"
+
+// The credit lines, ending with a null pointer. Each text line ends in its
+// style mark (see CScrollCredits).
+extern const char* const kCreditLines[];
+// The line that shows the logo, and the logo's size in pixels.
+inline constexpr char kLogoLine[] = "IDB_ZRLOGO";
+inline constexpr int kLogoWidth = 373;
+inline constexpr int kLogoHeight = 170;
+
+// The product logo, drawn here rather than shipped as art: 373 x 170 pixels
+// in 256 colours.
+QPixmap MakeProductLogo();
+
+// The About tab. Takes part in no settings and has no buttons. Interface
+// thread only.
+class CDlgHelp : public QWidget {
+ public:
+  CDlgHelp(const CDialogUnits& units, QWidget* parent);
+
+  // Restart the credits from the top / stop them.
+  void StartScrolling();
+  void StopScrolling();
+  CScrollCredits& Credits() { return *credits_; }
+
+ protected:
+  // Enter and Escape do nothing on the page.
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  CScrollCredits* credits_;
+  QPixmap logo_;
+};

@@ -1,0 +1,97 @@
+// The pickers, the report viewer and control text for the job pages.
+#include "ui/cmn_dlg_functions.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStringList>
+#include <QUrl>
+
+#include "ui/item_visitors.h"
+
+const FileFilter kPatchFilter = {{u"zoDuvur files (*.dov)", u"*.dov"},
+                                 {u"All files (*.*)", u"*.*"}};
+const FileFilter kReportFilter = {{u"zoDuvur Report files (*.xml)", u"*.xml"},
+                                  {u"All files (*.*)", u"*.*"}};
+const FileFilter kVaultFilter = {{u"riDerev files (*.zov)", u"*.zov"},
+                                 {u"All files (*.*)", u"*.*"}};
+
+namespace {
+
+QString Q(const std::u16string& text) { return QString::fromStdU16String(text); }
+
+// The file dialog takes its patterns from the parentheses of each entry. On
+// POSIX "*.*" would hide every name without a dot, while the entry means
+// "every file", so it is handed over as "*".
+QStringList QtNameFilters(const FileFilter& filter) {
+  QStringList list;
+  for (const FileFilterPair& pair : filter) {
+    const QString pattern = Q(pair.pattern);
+    const QString qtPattern = pattern == QStringLiteral("*.*") ? QStringLiteral("*") : pattern;
+    QString description = Q(pair.description);
+    const QString shown = QStringLiteral("(") + pattern + QStringLiteral(")");
+    if (description.endsWith(shown))
+      description.chop(shown.size());
+    else
+      description += QLatin1Char(' ');
+    list << description + QStringLiteral("(") + qtPattern + QStringLiteral(")");
+  }
+  return list;
+}
+
+}  // namespace
+
+void CCmnDlgFunctions::ForEachItem(CDlgItemsItSink&) {}
+
+std::u16string DefaultExtension(const FileFilter& filter) {
+  if (filter.empty()) return {};
+  const std::u16string pattern = filter.front().pattern;
+  const size_t dot = pattern.rfind(u'.');
+  if (dot == std::u16string::npos) return {};
+  std::u16string extension = pattern.substr(dot + 1);
+  if (extension.find_first_of(u"*?") != std::u16string::npos) return {};
+  return extension;
+}
+
+std::u16string CCmnDlgFunctions::GetControlText(const QWidget& control) {
+  if (auto* combo = qobject_cast<const QComboBox*>(&control))
+    return combo->currentText().toStdU16String();
+  if (auto* edit = qobject_cast<const QLineEdit*>(&control)) return edit->text().toStdU16String();
+  if (auto* button = qobject_cast<const QAbstractButton*>(&control))
+    return button->text().toStdU16String();
+  if (auto* label = qobject_cast<const QLabel*>(&control)) return label->text().toStdU16String();
+  return control.windowTitle().toStdU16String();
+}
+
+std::u16string CCmnDlgFunctions::BrowseForFolder(std::u16string initial) {
+  const QString chosen = QFileDialog::getExistingDirectory(nullptr, Q(kFolderPickerTitle),
+                                                           Q(initial), QFileDialog::ShowDirsOnly);
+  return chosen.isEmpty() ? initial : chosen.toStdU16String();
+}
+
+std::u16string CCmnDlgFunctions::BrowseForFile(bool open, std::u16string initial,
+                                               const FileFilter& filter) {
+  QFileDialog dialog(nullptr);
+  dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  // The open dialog may name a file that does not exist yet; the job says
+  // what is wrong with it.
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  const QStringList filters = QtNameFilters(filter);
+  dialog.setNameFilters(filters);
+  if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());
+  dialog.setDefaultSuffix(Q(DefaultExtension(filter)));
+  if (!initial.empty()) dialog.selectFile(Q(initial));
+  if (dialog.exec() != QDialog::Accepted) return initial;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.front().isEmpty()) return initial;
+  return chosen.front().toStdU16String();
+}
+
+void CCmnDlgFunctions::ViewReport(std::u16string path) {
+  if (path.empty()) return;
+  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}

@@ -1,0 +1,58 @@
+// What every job page shares: listing its controls to a visitor, reading a
+// control's text, the folder and file pickers and the report viewer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CDlgItemsItSink;
+class QWidget;
+
+// One entry of a picker's file-type list.
+struct FileFilterPair {
+  const char16_t* description;
+  const char16_t* pattern;  // e.g. "*.dov"; the first pair's gives the default extension
+};
+using FileFilter = std::vector<FileFilterPair>;
+
+extern const FileFilter kPatchFilter;
+extern const FileFilter kReportFilter;
+extern const FileFilter kVaultFilter;
+
+// The title of every folder picker.
+inline constexpr char16_t kFolderPickerTitle[] = u"Select directory to scan.";
+
+// The pages' common base. Its functions keep no state; the pickers and the
+// viewer run on the interface thread.
+class CCmnDlgFunctions {
+ public:
+  virtual ~CCmnDlgFunctions() = default;
+
+  // Hands every listed control, with its settings name, to the visitor in
+  // the page's fixed order. The base lists nothing.
+  virtual void ForEachItem(CDlgItemsItSink& visitor);
+
+  // The control's current text (a field's edit text as shown, a button's
+  // caption).
+  static std::u16string GetControlText(const QWidget& control);
+
+  // A folder picker seeded with initial; returns the chosen folder, or
+  // initial when the user cancels.
+  static std::u16string BrowseForFolder(std::u16string initial);
+
+  // An open (open == true) or save dialog seeded with initial, with filter's
+  // first pair selected. A name typed without extension gets the first
+  // pattern's extension; an existing file is accepted without a prompt (the
+  // jobs replace files safely). Returns initial when cancelled.
+  static std::u16string BrowseForFile(bool open, std::u16string initial, const FileFilter& filter);
+
+  // Opens the report with the desktop's program for its type. The path goes
+  // to the desktop as a file URL, never through a shell or a composed
+  // command line, so blanks and quotes in it are harmless. A failure shows
+  // nothing.
+  static void ViewReport(std::u16string path);
+};
+
+// The extension of the filter's first pattern ("*.dov" -> "dov"), empty when
+// it has none.
+std::u16string DefaultExtension(const FileFilter& filter);

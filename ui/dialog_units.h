@@ -1,0 +1,28 @@
+// Dialog units: the layout grid of the window, scaled by the dialog font so
+// the arrangement holds whatever font the desktop uses.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QSize>
+
+// A dialog unit is a quarter of the font's average character width
+// horizontally and an eighth of its height vertically.
+class CDialogUnits {
+ public:
+  explicit CDialogUnits(const QFont& font);
+
+  int X(int units) const { return units * avgWidth_ / 4; }
+  int Y(int units) const { return units * avgHeight_ / 8; }
+  QRect Rect(int x, int y, int width, int height) const {
+    return QRect(X(x), Y(y), X(width), Y(height));
+  }
+  QSize Size(int width, int height) const { return QSize(X(width), Y(height)); }
+
+  int avgWidth() const { return avgWidth_; }
+  int avgHeight() const { return avgHeight_; }
+
+ private:
+  int avgWidth_;
+  int avgHeight_;
+};

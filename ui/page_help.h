@@ -1,0 +1,10 @@
+// The help text behind each job page's "Help" button.
+#pragma once
+
+#include <QString>
+
+#include "engine/job_runner.h"
+
+// What the page's fields mean and what its job does.
+QString PageHelpTitle(JobKind kind);
+QString PageHelpText(JobKind kind);

@@ -1,0 +1,16 @@
+// Start-up of the desktop program.
+#include "ui/torquelin_app.h"
+
+#include "ui/registry.h"
+#include "ui/torquelin_dlg.h"
+
+CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setOrganizationName(QLatin1String(kSettingsOrganization));
+  setApplicationName(QLatin1String(kSettingsApplication));
+}
+
+int CTorquelinApp::Run() {
+  CTorquelinDlg dialog;
+  dialog.exec();
+  return 0;
+}

@@ -1,0 +1,14 @@
+// The application object of the desktop program.
+#pragma once
+
+#include <QApplication>
+
+// Names the settings' organisation and application and runs the main window
+// until it closes.
+class CTorquelinApp : public QApplication {
+  Q_OBJECT
+ public:
+  CTorquelinApp(int& argc, char** argv);
+  // Shows the main window modally; the program ends when it closes.
+  int Run();
+};

@@ -1,0 +1,131 @@
+// The main window: a tab per job plus About, the status area, and the
+// bridge between the job running on its worker thread and the controls.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include <QDialog>
+#include <QTabWidget>
+
+#include "engine/job_runner.h"
+#include "engine/progress.h"
+#include "ui/dialog_units.h"
+
+class CDlgFinger;
+class CDlgHelp;
+class CJobPage;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The tab strip; it only exposes the tab bar so the window can lock it alone
+// (locking the whole widget would lock every page with it).
+class CZRTabCtrl : public QTabWidget {
+  Q_OBJECT
+ public:
+  using QTabWidget::QTabWidget;
+  using QTabWidget::tabBar;
+};
+
+// The tab holding the About page.
+inline constexpr int kAboutTab = 6;
+
+// The one main window. Lives on the interface thread. While a job runs, the
+// worker thread calls the CProgressSink and CJobHost operations; each of them
+// is carried out on the interface thread by a blocking queued call, so the
+// worker waits until the window has shown the change. Closing the window
+// while a job runs asks the job to cancel and closes once it has ended.
+class CTorquelinDlg : public QDialog, public CProgressSink, public CJobHost {
+  Q_OBJECT
+
+ public:
+  explicit CTorquelinDlg(QWidget* parent = nullptr);
+  ~CTorquelinDlg() override;
+
+  // Starts the job on a worker thread unless one is running already, in
+  // which case the press is ignored. Interface thread only.
+  void StartJob(JobKind kind);
+  bool IsJobRunning() const { return worker_.joinable(); }
+  // The outcome of the last finished job.
+  JobOutcome LastOutcome() const { return lastOutcome_; }
+
+  // The page of a job number; nullptr for a number without a page.
+  CJobPage* PageForJob(int kind) const;
+  CZRTabCtrl& TabCtrl() const { return *tabs_; }
+  CDlgHelp& AboutPage() const { return *about_; }
+  QLabel& StatusLine() const { return *statusLine_; }
+  QLabel& DetailLine() const { return *detailLine_; }
+  QProgressBar& ProgressBar() const { return *progress_; }
+  QPushButton& CancelButton() const { return *cancel_; }
+  const CDialogUnits& Units() const { return units_; }
+
+  // CProgressSink, called by the worker thread (or by the window itself).
+  uint32_t GetBufferSize() override;
+  uint8_t* GetBuffer() override;
+  void SetStatus(const std::u16string& text) override;
+  void SetDetail(const std::u16string& text) override;
+  void ShowMessage(const std::u16string& text) override;
+  void SetRange(uint32_t count) override;
+  void ResetProgress() override;
+  void Step() override;
+
+  // CJobHost, called by the worker thread.
+  void ClearCancelRequest() override;
+  void SetTabStripEnabled(bool enabled) override;
+  void SetCancelEnabled(bool enabled) override;
+  void SetPageLocked(JobKind kind, bool locked) override;
+  JobParams ReadParameters(JobKind kind) override;
+  void SetFingerprintField(const std::u16string& text) override;
+  void SaveSettings(JobKind kind) override;
+
+  // Closing while a job runs defers the close until the job has ended.
+  void done(int result) override;
+
+ signals:
+  // A job's worker has ended and the window is idle again.
+  void jobFinished();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void OnInitDialog();
+  void OnTabChanged(int index);
+  void OnCancelButton();
+  void OnWorkerFinished();
+  // Runs fn on the interface thread and returns when it has run.
+  template <typename Fn>
+  void OnUiThread(Fn&& fn);
+  // Throws COPCancel when the user asked to cancel; read afresh each time.
+  void CheckCancel() const;
+  void ShowProgress();
+
+  CDialogUnits units_;
+  CZRTabCtrl* tabs_ = nullptr;
+  // Indexed by job number.
+  std::array<CJobPage*, kJobKindCount> pages_{};
+  CDlgFinger* finger_ = nullptr;
+  CDlgHelp* about_ = nullptr;
+  QGroupBox* statusBox_ = nullptr;
+  QLabel* statusLine_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  QLabel* detailLine_ = nullptr;
+
+  std::atomic<bool> cancelRequested_{false};
+  // The jobs' shared work buffer; its contents start undefined.
+  std::unique_ptr<uint8_t[]> scratchBuffer_;
+  // Joinable exactly while a job's worker exists; touched only on the
+  // interface thread.
+  std::thread worker_;
+  JobOutcome lastOutcome_ = JobOutcome::Succeeded;
+  bool closePending_ = false;
+  int closeResult_ = 0;
+  // The progress bar's 32-bit range and position.
+  uint32_t range_ = 100;
+  uint32_t position_ = 0;
+};
