@@ -24,6 +24,41 @@ const std::vector<CommandSpec>& Commands() {
        [](const CommandArgs& a) -> JobParams {
          return FingerprintParams{a.Positional(0), a.Value("--filter")};
        }},
+      {"create-patch", JobKind::CreatePatch, "OLDER NEWER PATCH [--report XML] [--filter TEXT]",
+       "Write to PATCH what turns directory OLDER into directory NEWER.",
+       {"OLDER", "NEWER", "PATCH"}, {"--report", "--filter"}, {},
+       [](const CommandArgs& a) -> JobParams {
+         return CreatePatchParams{a.Positional(0), a.Positional(1), a.Positional(2),
+                                  a.Value("--report"), a.Value("--filter")};
+       }},
+      {"create-vault", JobKind::CreateVault, "DIR VAULT [--filter TEXT]",
+       "Record the state of directory DIR in the vault file VAULT.", {"DIR", "VAULT"},
+       {"--filter"}, {},
+       [](const CommandArgs& a) -> JobParams {
+         return CreateVaultParams{a.Positional(0), a.Value("--filter"), a.Positional(1)};
+       }},
+      {"create-patch-vault", JobKind::CreateVaultPatch,
+       "NEWER VAULT PATCH [--report XML] [--update-vault]",
+       "Write to PATCH what turns the state recorded in VAULT into directory NEWER.",
+       {"NEWER", "VAULT", "PATCH"}, {"--report"}, {"--update-vault"},
+       [](const CommandArgs& a) -> JobParams {
+         // The job takes the patch before the vault.
+         return CreateVaultPatchParams{a.Positional(0), a.Positional(2), a.Positional(1),
+                                       a.Value("--report"), a.Flag("--update-vault")};
+       }},
+      {"query", JobKind::QueryPatch, "PATCH XML",
+       "Write the information stored in PATCH as an XML report to XML.", {"PATCH", "XML"}, {}, {},
+       [](const CommandArgs& a) -> JobParams {
+         return QueryPatchParams{a.Positional(0), a.Positional(1)};
+       }},
+      {"apply", JobKind::ApplyPatch,
+       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint]",
+       "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
+       {"DIR", "PATCH"}, {"--report"}, {"--continue-on-errors", "--ignore-fingerprint"},
+       [](const CommandArgs& a) -> JobParams {
+         return ApplyPatchParams{a.Positional(0), a.Positional(1), a.Value("--report"),
+                                 a.Flag("--continue-on-errors"), a.Flag("--ignore-fingerprint")};
+       }},
   };
   return commands;
 }
@@ -132,6 +167,7 @@ std::string HelpText() {
       "  -h, --help    show this text\n"
       "  --version     show the version\n"
       "  --            end of options: later arguments are never read as options\n"
-      "\nExit status: 0 success, 1 the job failed, 2 bad usage, 130 cancelled (Ctrl-C).\n";
+      "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
+      "the tree does not have the newer fingerprint, 130 cancelled (Ctrl-C).\n";
   return text;
 }

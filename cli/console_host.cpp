@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "engine/apply_patch.h"
 #include "engine/errors.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
@@ -40,10 +41,10 @@ std::string Bar(uint32_t position, uint32_t range, int columns) {
 CConsoleHost::CConsoleHost(Mode mode, JobParams params, std::FILE* err)
     : mode_(mode), params_(std::move(params)), err_(err), buffer_(kScratchBufferSize) {}
 
-int ExitCodeFor(JobOutcome outcome) {
+int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus) {
   switch (outcome) {
     case JobOutcome::Succeeded:
-      return 0;
+      return lastStatus == kAppliedFingerprintMismatchText ? 3 : 0;
     case JobOutcome::Cancelled:
       return 130;
     case JobOutcome::Failed:
@@ -132,6 +133,7 @@ void CConsoleHost::Finish(JobOutcome outcome) {
       break;
     case Mode::Quiet:
       if (outcome == JobOutcome::Cancelled) Write(platform::ToUtf8(kCancelledText) + "\n");
+      if (ExitCodeFor(outcome, status_) == 3) Write(platform::ToUtf8(status_) + "\n");
       break;
   }
 }

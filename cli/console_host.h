@@ -29,8 +29,11 @@ class CConsoleHost : public CProgressSink, public CJobHost {
   std::atomic<bool>& CancelFlag() { return cancel_; }
   // The fingerprint field: empty unless the fingerprint job succeeded.
   const std::u16string& Result() const { return result_; }
+  // The last status text the job showed.
+  const std::u16string& LastStatus() const { return status_; }
   // Ends the display after RunJob: the completion line is shown (in place on
-  // a terminal) and, when quiet, a cancellation is still named.
+  // a terminal) and, when quiet, a cancellation or a fingerprint mismatch
+  // after applying is still named.
   void Finish(JobOutcome outcome);
 
   // CProgressSink
@@ -73,5 +76,6 @@ class CConsoleHost : public CProgressSink, public CJobHost {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
-// 0 success, 1 failed, 130 cancelled.
-int ExitCodeFor(JobOutcome outcome);
+// 0 success, 1 failed, 130 cancelled; 3 when a job that succeeded left the
+// applied-patch fingerprint mismatch as its last status.
+int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus = u"");

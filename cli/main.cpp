@@ -32,5 +32,5 @@ int main(int argc, char** argv) {
   if (outcome == JobOutcome::Succeeded && !host.Result().empty()) {
     std::fputs((platform::ToUtf8(host.Result()) + "\n").c_str(), stdout);
   }
-  return ExitCodeFor(outcome);
+  return ExitCodeFor(outcome, host.LastStatus());
 }

@@ -20,6 +20,13 @@ bool DirectoryExists(const std::u16string& path) {
 }
 
 bool RemoveItem(bool tolerateFailure, const std::u16string& path) {
+  // A symbolic link goes as itself. Clearing "its" read-only bit would chmod
+  // whatever it points to, which may lie outside the tree.
+  if (platform::IsSymbolicLink(path)) {
+    if (platform::RemoveFile(path)) return true;
+    if (tolerateFailure) return false;
+    throw CZRErr(0, u"Unable to remove item. " + path, location::kFileio, 146);
+  }
   const uint32_t word = platform::GetAttributeWord(path);
   if (word != platform::kInvalidAttributes) {
     platform::SetAttributeWord(path, word & ~platform::kAttrReadOnly);

@@ -16,6 +16,7 @@ bool IsDirectoryAttribute(uint32_t word);
 bool DirectoryExists(const std::u16string& path);
 
 // Removes one file or one empty directory, clearing the read-only bit first.
+// A symbolic link is removed itself, never what it points to.
 // On failure returns false when tolerateFailure, else raises
 // "Unable to remove item. " + path (.\fileio, line 133 directory / 146 file).
 // A missing path counts as a file that could not be removed.

@@ -1,19 +1,46 @@
 // RunJob, the one place that wraps every job, and the dispatch table.
 #include "engine/job_runner.h"
 
+#include "engine/apply_patch.h"
 #include "engine/calculate_fingerprint.h"
+#include "engine/create_patch.h"
+#include "engine/create_vault.h"
 #include "engine/elapsed_timer.h"
 #include "engine/errors.h"
+#include "engine/query_patch.h"
 
 namespace {
 
 // Index = job number. A job joins the table in the change that builds it.
 constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
-    nullptr,  // CreatePatch
-    nullptr,  // CreateVaultPatch
-    nullptr,  // ApplyPatch
-    nullptr,  // QueryPatch
-    nullptr,  // CreateVault
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<CreatePatchParams>(params);
+      CreatePatchFromDirectories(progress, p.olderDir, p.newerDir, p.patchPath, p.reportPath,
+                                 p.filter);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<CreateVaultPatchParams>(params);
+      CreatePatchFromVault(progress, p.newerDir, p.patchPath, p.vaultPath, p.reportPath,
+                           p.updateVault);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<ApplyPatchParams>(params);
+      ApplyPatch(progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors,
+                 p.ignoreFingerprint);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<QueryPatchParams>(params);
+      QueryPatch(progress, p.patchPath, p.reportPath);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<CreateVaultParams>(params);
+      CreateVault(progress, p.directory, p.filter, p.vaultPath);
+      return std::u16string();
+    },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<FingerprintParams>(params);
       return CalculateFingerprint(progress, p.directory, p.filter);

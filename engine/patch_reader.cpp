@@ -5,6 +5,7 @@
 #include "engine/errors.h"
 #include "engine/fsops.h"
 #include "engine/patch_stream.h"
+#include "platform/files.h"
 #include "platform/safe_path.h"
 
 void ReadStringList(RecordInput& in, PathList& into) {
@@ -97,7 +98,11 @@ bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& prog
   const std::u16string destination = targetDirectory + u"\\" + stored;
   // A diagnostic "Would write" line could go here, but standard output is
   // the command-line program's data channel, so nothing is printed.
-  if (PathExists(destination)) RemoveItem(false, destination);
+  // A symbolic link here, dangling or not, is replaced like a file: writing
+  // through it could create or change a file outside the target.
+  if (PathExists(destination) || platform::IsSymbolicLink(destination)) {
+    RemoveItem(false, destination);
+  }
   zrFile::Writer out(destination);
 
   const int64_t done =
@@ -112,5 +117,5 @@ bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& prog
     throw CZRErr(0, u"Unable to fully read a patch file content", location::kPatchReader, __LINE__);
   }
   out.close();
-  return true;
+  return done == length;
 }

@@ -31,14 +31,16 @@ PatchFileIndex ReadFileIndex(zrFile::Reader& in, CProgressSink& progress);
 // targetDirectory + "\" + stored path. A stored path that is not a clean
 // relative path (IsSafeRelativePath) is refused, naming it, before anything
 // is touched; so is a record whose header cannot be read. Then an existing
-// item at the destination is removed ("Unable to remove item. "), the file
+// item at the destination is removed ("Unable to remove item. "; a symbolic
+// link is removed itself and never written through), the file
 // is created ("Unable to open file:" + destination; missing directories are
 // not made) and the content copied through the sink's scratch buffer
 // ("Unable to write a dest file:" + destination). Content cut short by the
 // end of the patch raises "Unable to fully read a patch file content" unless
 // tolerateShort, in which case the short file stays. Attributes are not set.
 // Each call seeks first; the reader is left after the bytes consumed.
-// Returns true; every failure raises.
+// Returns true when the whole content was written, false only when
+// tolerateShort let a short content pass; every failure raises.
 bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress, int64_t offset,
                  const std::u16string& targetDirectory);
 

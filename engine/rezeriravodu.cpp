@@ -1,9 +1,12 @@
-// Job entry points of the operation core: Calculate Fingerprint.
+// Job entry points of the operation core: Calculate Fingerprint and Query Patch.
 #include "engine/calculate_fingerprint.h"
+#include "engine/diff_report.h"
 #include "engine/errors.h"
 #include "engine/fingerprint.h"
 #include "engine/fsops.h"
 #include "engine/normalize_path.h"
+#include "engine/patch_reader.h"
+#include "engine/query_patch.h"
 #include "engine/walker.h"
 
 std::u16string CalculateFingerprint(CProgressSink& progress, const std::u16string& directory,
@@ -17,4 +20,13 @@ std::u16string CalculateFingerprint(CProgressSink& progress, const std::u16strin
   std::u16string fingerprint = ComputeFingerprint(progress, snapshot);
   progress.SetStatus(u"Fingerprint calculated.");
   return fingerprint;
+}
+
+void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
+                const std::u16string& reportPath) {
+  if (reportPath.empty()) {
+    throw CZRErr(0, u"No XML report file specified: ", location::kRezeriravodu, __LINE__);
+  }
+  const ChangeSet info = LoadPatchInfo(progress, patchPath);
+  WriteDiffReport(progress, reportPath, info, {});
 }

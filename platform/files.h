@@ -36,7 +36,9 @@ bool SetAttributeWord(const std::u16string& path, uint32_t word);
 int OpenForReading(const std::u16string& path);
 
 // Opens for writing, creating the file (mode 0666 less the umask) when it is
-// missing. Never truncates: callers remove an existing file first.
+// missing. Never truncates: callers remove an existing file first. A symbolic
+// link at the path is never followed (errno ELOOP): whatever it points to,
+// perhaps outside the tree being written, stays untouched.
 int OpenForWriting(const std::u16string& path);
 
 // Read up to n bytes; retries on EINTR. Returns the count, 0 at end of file,
@@ -84,7 +86,10 @@ struct DirEntry {
 // directory cannot be opened.
 bool ListDirectory(const std::u16string& path, std::vector<DirEntry>& entries);
 
-// Stands in for DeleteFileW.
+// True when the entry itself (lstat) is a symbolic link, dangling or not.
+bool IsSymbolicLink(const std::u16string& path);
+
+// Stands in for DeleteFileW; a symbolic link is removed as itself.
 bool RemoveFile(const std::u16string& path);
 // Stands in for RemoveDirectoryW: only an empty directory goes.
 bool RemoveEmptyDirectory(const std::u16string& path);

@@ -17,5 +17,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
 
+# Git keeps only the executable bit, so the sample tree's read-only file is
+# made read-only here.
+chmod a-w examples/newer/docs/license.txt
+
 cmake -S . -B build -G Ninja "$@"
 cmake --build build

@@ -65,7 +65,7 @@ int OpenForReading(const std::u16string& path) {
 }
 
 int OpenForWriting(const std::u16string& path) {
-  return ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  return ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
 int64_t ReadDescriptor(int fd, void* buffer, uint64_t n) {
@@ -142,6 +142,11 @@ bool ListDirectory(const std::u16string& path, std::vector<DirEntry>& entries) {
   }
   ::closedir(dir);
   return true;
+}
+
+bool IsSymbolicLink(const std::u16string& path) {
+  struct stat st;
+  return ::lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool RemoveFile(const std::u16string& path) {

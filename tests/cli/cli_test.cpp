@@ -14,6 +14,9 @@
 #include "cli/commands.h"
 #include "cli/console_host.h"
 #include "engine/errors.h"
+#include "engine/fingerprint.h"
+#include "engine/patch_writer.h"
+#include "engine/walker.h"
 #include "platform/console.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -201,4 +204,173 @@ TEST(Program, FailureExitCodesAndTexts) {
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("fingerprint DIR [--filter TEXT]"), std::string::npos);
   EXPECT_EQ(RunProgram("--version").out, "torquelin 1.2.0\n");
+}
+
+TEST(ParseCommandLine, PatchAndVaultCommandsFillTheirJobsParameters) {
+  const Invocation patch = Parse({"create-patch", "/o", "/n", "/p.dov", "--report", "/r.xml"});
+  ASSERT_EQ(patch.action, Invocation::Action::RunJob);
+  EXPECT_EQ(patch.kind, JobKind::CreatePatch);
+  const auto& p = std::get<CreatePatchParams>(patch.params);
+  EXPECT_EQ(p.olderDir + p.newerDir + p.patchPath + p.reportPath + p.filter, u"/o/n/p.dov/r.xml");
+
+  // The command names the vault before the patch; the job takes them the
+  // other way round.
+  const Invocation fromVault =
+      Parse({"create-patch-vault", "/n", "/v.zov", "/p.dov", "--update-vault"});
+  EXPECT_EQ(fromVault.kind, JobKind::CreateVaultPatch);
+  const auto& v = std::get<CreateVaultPatchParams>(fromVault.params);
+  EXPECT_EQ(v.newerDir, u"/n");
+  EXPECT_EQ(v.patchPath, u"/p.dov");
+  EXPECT_EQ(v.vaultPath, u"/v.zov");
+  EXPECT_TRUE(v.updateVault);
+  EXPECT_FALSE(std::get<CreateVaultPatchParams>(Parse({"create-patch-vault"}).params).updateVault);
+
+  const auto vault =
+      std::get<CreateVaultParams>(Parse({"create-vault", "/d", "/v.zov", "--filter=*.o"}).params);
+  EXPECT_EQ(vault.directory + u"|" + vault.filter + u"|" + vault.vaultPath, u"/d|*.o|/v.zov");
+  const auto query = std::get<QueryPatchParams>(Parse({"query", "/p.dov"}).params);
+  EXPECT_EQ(query.patchPath, u"/p.dov");
+  EXPECT_EQ(query.reportPath, u"");
+  EXPECT_EQ(Parse({"query", "/p", "/r", "/x"}).error, "too many arguments for 'query'");
+}
+
+TEST(Program, CreatesVaultsPatchesAndReports) {
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "old");
+  older.WriteFile("gone/x.txt", "x");
+  newer.WriteFile("a.txt", "new");
+  newer.WriteFile("fresh/y.txt", "y");
+  const std::string patch = Quote(out.Native("p.dov"));
+  const std::string vault = Quote(out.Native("v.zov"));
+  // The line before the completion line is the job's own last status.
+  const auto lastStatus = [](const std::string& err) {
+    const size_t completed = err.rfind("Completed.  Time:");
+    if (completed == std::string::npos || completed == 0) return std::string("<none>");
+    const size_t start = err.rfind('\n', completed - 2);
+    return err.substr(start == std::string::npos ? 0 : start + 1,
+                      completed - 1 - (start == std::string::npos ? 0 : start + 1));
+  };
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string lastStatus;
+  } cases[] = {
+      {"create-patch " + Quote(older.path()) + " " + Quote(newer.path()) + " " + patch +
+           " --report " + Quote(out.Native("made.xml")),
+       0, "Patch created ok."},
+      {"query " + patch + " " + Quote(out.Native("queried.xml")), 0, "XML Report Created. "},
+      {"create-vault " + Quote(older.path()) + " " + vault, 0, "riDerev file Created. "},
+      {"create-patch-vault " + Quote(newer.path()) + " " + vault + " " + patch + " --update-vault",
+       0, "Patch created ok."},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.err;
+    EXPECT_EQ(lastStatus(r.err), c.lastStatus) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(out.ReadFile("queried.xml"), out.ReadFile("made.xml"));
+  // The vault now records the newer tree: a second patch has nothing to do.
+  const RunResult again = RunProgram("-q create-patch-vault " + Quote(newer.path()) + " " + vault +
+                                     " " + patch + " --report " + Quote(out.Native("again.xml")));
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(out.ReadFile("again.xml").find("<infoEntry name=\"ChangedFiles\" value=\"0\" />"),
+            std::string::npos);
+}
+
+TEST(Program, MissingArgumentsReachTheJobAsEmptyText) {
+  struct Case {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"create-patch", "Newer directory for patch creation does  not exists: \n"},
+      {"create-patch . .", "No patch file specified: \n"},
+      {"create-vault .", "No vault file specified: \n"},
+      {"create-patch-vault . '' p.dov", "No vault file specified: \n"},
+      {"query", "No XML report file specified: \n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(std::string("-q ") + c.args);
+    EXPECT_EQ(r.exitCode, 1) << c.args;
+    EXPECT_EQ(r.err.find(std::string("Message: ") + c.message), r.err.find('\n') + 1)
+        << c.args << "\n"
+        << r.err;
+  }
+}
+
+TEST(Program, TheReadmesFirstRunWorksOnTheSampleTrees) {
+  const std::string source = __FILE__;
+  const std::string examples = source.substr(0, source.rfind("/tests/")) + "/examples";
+  TempDir out;
+  const RunResult r = RunProgram("-q create-patch " + Quote(examples + "/older") + " " +
+                                 Quote(examples + "/newer") + " " + Quote(out.Native("p.dov")) +
+                                 " --report " + Quote(out.Native("r.xml")));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string report = out.ReadFile("r.xml");
+  for (const char* count : {"ChangedFiles\" value=\"2\"", "NewFiles\" value=\"2\"",
+                            "UnlinkedFiles\" value=\"2\"", "NewDirs\" value=\"1\"",
+                            "UnlinkedDirectories\" value=\"1\""}) {
+    EXPECT_NE(report.find(count), std::string::npos) << count;
+  }
+}
+
+TEST(ParseCommandLine, ApplyTakesTwoPathsAReportAndTwoFlags) {
+  const auto params = [](const Invocation& i) { return std::get<ApplyPatchParams>(i.params); };
+  const Invocation full = Parse({"apply", "/d", "p.dov", "--report", "r.xml",
+                                 "--continue-on-errors", "--ignore-fingerprint"});
+  ASSERT_EQ(full.action, Invocation::Action::RunJob);
+  EXPECT_EQ(full.kind, JobKind::ApplyPatch);
+  EXPECT_EQ(params(full).directory, u"/d");
+  EXPECT_EQ(params(full).patchPath, u"p.dov");
+  EXPECT_EQ(params(full).reportPath, u"r.xml");
+  EXPECT_TRUE(params(full).continueOnErrors);
+  EXPECT_TRUE(params(full).ignoreFingerprint);
+  const ApplyPatchParams plain = params(Parse({"apply", "/d", "p.dov"}));
+  EXPECT_FALSE(plain.continueOnErrors || plain.ignoreFingerprint);
+  EXPECT_EQ(plain.reportPath, u"");
+  EXPECT_EQ(Parse({"apply", "/d", "p", "x"}).error, "too many arguments for 'apply'");
+}
+
+TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "old");
+  newer.WriteFile("a.txt", "new");
+  for (const TempDir* d : {&older, &newer}) chmod(d->Native("a.txt").c_str(), 0644);
+  RecordingSink sink;
+  const auto fingerprint = [&](const TempDir& d) {
+    CDirSnapshot s = BuildSnapshot(sink, d.wpath(), u"", true);
+    return ComputeFingerprint(sink, s);
+  };
+  ChangeSet changes;
+  changes.OlderTreeID = fingerprint(older);
+  changes.NewerTreeID = fingerprint(newer);
+  changes.ChangedFiles = {u"\\a.txt"};
+  changes.AttributeChanges[u"\\a.txt"] = 0x81A40020;
+  WritePatch(sink, changes, newer.wpath(), out.wpath() + u"/good.dov");
+  changes.NewerTreeID = changes.OlderTreeID;
+  WritePatch(sink, changes, newer.wpath(), out.wpath() + u"/wrong.dov");
+  const std::string dir = Quote(older.path());
+
+  const RunResult ok = RunProgram("apply " + dir + " " + Quote(out.Native("good.dov")) +
+                                  " --report " + Quote(out.Native("r.xml")));
+  EXPECT_EQ(ok.exitCode, 0) << ok.err;
+  EXPECT_NE(ok.err.find("Restoring FS attributes.\nCreating an XML report\nXML Report Created. \n"
+                        "Patch applied ok.\n"),
+            std::string::npos)
+      << ok.err;
+  EXPECT_NE(ok.err.find("New fingerprint verified.\nCompleted.  Time:"), std::string::npos);
+  EXPECT_EQ(older.ReadFile("a.txt"), "new");
+  EXPECT_NE(out.ReadFile("r.xml").find("<ModifyedFiles>"), std::string::npos);
+
+  // Now in the newer state, the target no longer passes the first check.
+  const RunResult again = RunProgram("-q apply " + dir + " " + Quote(out.Native("good.dov")));
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err.rfind("Error type:0\nMessage: Trying to apply a patch to dirrectory", 0), 0u)
+      << again.err;
+
+  older.WriteFile("a.txt", "old");
+  const RunResult differs = RunProgram("-q apply " + dir + " " + Quote(out.Native("wrong.dov")));
+  EXPECT_EQ(differs.exitCode, 3);
+  EXPECT_EQ(differs.err, "After patch has been aplied fingerprints do not match.\n");
+  EXPECT_EQ(older.ReadFile("a.txt"), "new");
 }

@@ -1,0 +1,186 @@
+// Tree comparison and the two Create Patch jobs.
+#include <algorithm>
+
+#include "engine/change_set.h"
+#include "engine/compare_trees.h"
+#include "engine/create_patch.h"
+#include "engine/diff_report.h"
+#include "engine/errors.h"
+#include "engine/fingerprint.h"
+#include "engine/fsops.h"
+#include "engine/info_entries.h"
+#include "engine/normalize_path.h"
+#include "engine/number_text.h"
+#include "engine/patch_writer.h"
+#include "engine/vault_file.h"
+#include "engine/walker.h"
+
+namespace {
+
+// 0 when the snapshot lacks the path; an unreadable item was recorded as 0
+// too, and counts as absent.
+uint32_t WordOf(const CDirSnapshot& snapshot, const std::u16string& path) {
+  const auto it = snapshot.attributes.find(path);
+  return it == snapshot.attributes.end() ? 0 : it->second;
+}
+
+const std::u16string& IdOf(const CDirSnapshot& snapshot, const std::u16string& path) {
+  static const std::u16string kNone;
+  const auto it = snapshot.fileIds.find(path);
+  return it == snapshot.fileIds.end() ? kNone : it->second;
+}
+
+void StartPhase(CProgressSink& progress, const std::u16string& status, size_t items) {
+  progress.SetStatus(status);
+  progress.SetRange(static_cast<uint32_t>(items));
+  progress.ResetProgress();
+}
+
+// The lists and AttributeChanges; the snapshots' lists are sorted already,
+// so every list comes out ascending except UnlinkedDirectories' order, which
+// the caller fixes.
+void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDirSnapshot& older,
+                   ChangeSet& changes) {
+  StartPhase(progress, u"Detecting deleted files...",
+             older.files.size() + older.directories.size());
+  for (const std::u16string& path : older.files) {
+    const uint32_t now = WordOf(newer, path);
+    if (now == 0 || IsDirectoryAttribute(now)) changes.UnlinkedFiles.push_back(path);
+    progress.Step();
+  }
+  for (const std::u16string& path : older.directories) {
+    if (!IsDirectoryAttribute(WordOf(newer, path))) changes.UnlinkedDirectories.push_back(path);
+    progress.Step();
+  }
+
+  StartPhase(progress, u"Comparing files...", newer.files.size() + newer.directories.size());
+  for (const std::u16string& path : newer.files) {
+    const uint32_t n = WordOf(newer, path);
+    const uint32_t o = WordOf(older, path);
+    bool carriesContent = true;
+    if (o == 0) {
+      changes.NewFiles.push_back(path);
+    } else if (IdOf(older, path) != IdOf(newer, path)) {
+      changes.ChangedFiles.push_back(path);
+    } else {
+      carriesContent = false;
+    }
+    if (carriesContent || n != o) changes.AttributeChanges.insert_or_assign(path, n);
+    progress.Step();
+  }
+  for (const std::u16string& path : newer.directories) {
+    const uint32_t n = WordOf(newer, path);
+    const uint32_t o = WordOf(older, path);
+    if (!IsDirectoryAttribute(o)) changes.NewDirs.push_back(path);
+    if (!IsDirectoryAttribute(o) || n != o) changes.AttributeChanges.insert_or_assign(path, n);
+    progress.Step();
+  }
+}
+
+void AddCount(TextMap& info, const char16_t* name, size_t count) {
+  info.insert_or_assign(name, DecimalText(static_cast<int64_t>(count)));
+}
+
+}  // namespace
+
+void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
+                  CElapsedTimer& timer, const std::u16string& patchPath,
+                  const std::u16string& reportPath) {
+  ChangeSet changes;
+  changes.NewerTreeID = ComputeFingerprint(progress, newer);
+  changes.OlderTreeID = ComputeFingerprint(progress, older);
+  if (newer.filter != older.filter) {
+    throw CZRErr(0, u"Ignored filters do not match: new:" + newer.filter + u" old:" + older.filter,
+                 location::kVudare, __LINE__);
+  }
+  changes.IgnoreFilter = older.filter;
+  changes.ignoredNew = newer.ignored;
+  changes.ignoredOld = older.ignored;
+
+  DetectChanges(progress, newer, older, changes);
+  std::sort(changes.UnlinkedDirectories.begin(), changes.UnlinkedDirectories.end());
+
+  TextMap& info = changes.Info;
+  AddInfoEntries(info);
+  AddCount(info, u"AttributeChanges", changes.AttributeChanges.size());
+  AddCount(info, u"UnlinkedFiles", changes.UnlinkedFiles.size());
+  AddCount(info, u"UnlinkedDirectories", changes.UnlinkedDirectories.size());
+  AddCount(info, u"NewFiles", changes.NewFiles.size());
+  AddCount(info, u"NewDirs", changes.NewDirs.size());
+  AddCount(info, u"ChangedFiles", changes.ChangedFiles.size());
+  AddCount(info, u"ignoredNew", changes.ignoredNew.size());
+  AddCount(info, u"ignoredOld", changes.ignoredOld.size());
+  info.insert_or_assign(u"NewerDir", newer.root);
+  info.insert_or_assign(u"OlderDir", older.root);
+  info.insert_or_assign(u"OlderTreeID", changes.OlderTreeID);
+  info.insert_or_assign(u"NewerTreeID", changes.NewerTreeID);
+  // The analysis time covers scanning and comparing, not the writing below.
+  timer.Stop();
+  info.insert_or_assign(u"AnalysisTime", timer.Format());
+
+  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
+  WritePatch(progress, changes, newer.root, patchPath);
+}
+
+namespace {
+
+void RequireNewerDirectory(const std::u16string& newerDir) {
+  if (!DirectoryExists(newerDir)) {
+    throw CZRErr(0, u"Newer directory for patch creation does  not exists: " + newerDir,
+                 location::kVudare, __LINE__);
+  }
+}
+
+void RequirePatchPath(const std::u16string& patchPath) {
+  if (patchPath.empty()) {
+    throw CZRErr(0, u"No patch file specified: ", location::kVudare, __LINE__);
+  }
+}
+
+CElapsedTimer StartedTimer() {
+  CElapsedTimer timer;
+  timer.Clear();
+  timer.Start();
+  return timer;
+}
+
+}  // namespace
+
+void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& olderDir,
+                                const std::u16string& newerDir, const std::u16string& patchPath,
+                                const std::u16string& reportPath, const std::u16string& filter) {
+  const std::u16string older = NormalizePath(olderDir);
+  const std::u16string newer = NormalizePath(newerDir);
+  CElapsedTimer timer = StartedTimer();
+  RequireNewerDirectory(newer);
+  if (!DirectoryExists(older)) {
+    throw CZRErr(0, u"Older directory for patch creation does  not exists: " + older,
+                 location::kVudare, __LINE__);
+  }
+  RequirePatchPath(patchPath);
+
+  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, filter, true);
+  CDirSnapshot olderSnapshot = BuildSnapshot(progress, older, filter, true);
+  CompareTrees(progress, newerSnapshot, olderSnapshot, timer, patchPath, reportPath);
+  progress.SetStatus(u"Patch created ok.");
+}
+
+void CreatePatchFromVault(CProgressSink& progress, const std::u16string& newerDir,
+                          const std::u16string& patchPath, const std::u16string& vaultPath,
+                          const std::u16string& reportPath, bool updateVault) {
+  const std::u16string newer = NormalizePath(newerDir);
+  CElapsedTimer timer = StartedTimer();
+  RequireNewerDirectory(newer);
+  RequirePatchPath(patchPath);
+  if (vaultPath.empty()) {
+    throw CZRErr(0, u"No vault file specified: ", location::kVudare, __LINE__);
+  }
+
+  CDirSnapshot olderSnapshot = ReadVault(progress, vaultPath);
+  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, olderSnapshot.filter, true);
+  CompareTrees(progress, newerSnapshot, olderSnapshot, timer, patchPath, reportPath);
+  // Only now: the vault still describes the targets until a complete patch
+  // exists that moves them on.
+  if (updateVault) WriteVault(progress, vaultPath, newerSnapshot);
+  progress.SetStatus(u"Patch created ok.");
+}
