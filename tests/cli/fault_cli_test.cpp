@@ -366,3 +366,21 @@ TEST(ProgramKilled, ApplyAgainRefusesOrCompletes) {
         return "second apply completed";
       });
 }
+
+// A result that cannot be written to standard output (a full disk, a closed
+// pipe) must not pass for a delivered one.
+TEST(ProgramFaults, UndeliverableResultIsAFailure) {
+  TempDir dir;
+  dir.WriteFile("tree/a.txt", "a");
+  const char* bin = std::getenv("TORQUELIN_BIN");
+  ASSERT_NE(bin, nullptr);
+  for (const std::string args : {"fingerprint " + dir.Native("tree"), std::string("--version")}) {
+    SCOPED_TRACE(args);
+    const std::string command = std::string(bin) + "/torquelin -q " + args + " >/dev/full 2>" +
+                                dir.Native("err") + " </dev/null";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(dir.ReadFile("err"),
+              "torquelin: unable to write to standard output: No space left on device\n");
+  }
+}
