@@ -146,7 +146,20 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   out.seek(kPatchIndexOffsetPosition);
   DirectOutput header(out);
   WriteQword(header, indexOffset);
+  const int64_t flagPosition = out.tell();
   WriteDword(header, kPatchComplete);
-  SyncOrFail(out, patchPath);
+  if (!out.sync()) {
+    // The job fails, so readers must not take the file for finished, though
+    // the flag already sits in the cache: it goes back to 0 (best effort,
+    // the device is failing).
+    const CZRErr failure(0, u"Unable to flush a patch file to disk:" + patchPath,
+                         location::kPatchReader, __LINE__);
+    out.seek(flagPosition);
+    try {
+      WriteDword(header, 0);
+    } catch (const CZRErr&) {
+    }
+    throw failure;
+  }
   out.close();
 }

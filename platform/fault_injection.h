@@ -1,4 +1,4 @@
-// A failure switch for tests: makes a chosen write, create or rename of the
+// A failure switch for tests: makes a chosen write, create, rename or sync of the
 // platform layer fail with a chosen errno, so the callers' handling of full
 // disks and I/O errors can be exercised without such a disk. Compiled in
 // always; inert until a test arms it.
@@ -12,6 +12,7 @@ enum class FaultPoint {
   Write,   // WriteDescriptor: fails before writing anything
   Create,  // OpenForWriting
   Rename,  // RenameReplacing
+  Sync,    // SyncDescriptor
   kCount
 };
 

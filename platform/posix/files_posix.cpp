@@ -114,7 +114,10 @@ int64_t DescriptorSize(int fd) {
   return st.st_size;
 }
 
-bool SyncDescriptor(int fd) { return ::fsync(fd) == 0; }
+bool SyncDescriptor(int fd) {
+  if (InjectedFailure(fault_injection::FaultPoint::Sync)) return false;
+  return ::fsync(fd) == 0;
+}
 
 void CloseDescriptor(int fd) { ::close(fd); }
 

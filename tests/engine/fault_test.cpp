@@ -184,6 +184,22 @@ TEST_F(FaultTest, UncreatablePatchOrDestinationNamesThePath) {
   EXPECT_FALSE(apply->Showed(u"Patch applied ok."));
 }
 
+// The device failing to confirm the body (the first flush) or the header
+// that marks the file complete (the second): the job fails, and so must every
+// reader of the file, though the flag may already sit in the cache.
+TEST_F(FaultTest, UnconfirmedPatchIsRefused) {
+  for (const uint64_t nth : {1, 2}) {
+    SCOPED_TRACE("flush " + std::to_string(nth));
+    const auto run = RunJobWith(JobKind::CreatePatch, PatchParams(), [&] {
+      platform::fault_injection::Arm(FaultPoint::Sync, nth, EIO);
+    });
+    EXPECT_EQ(run->outcome, JobOutcome::Failed);
+    EXPECT_EQ(run->Message(), "Unable to flush a patch file to disk:" + dir.Native("out/p.pat"));
+    EXPECT_FALSE(run->Showed(u"Patch created ok."));
+    EXPECT_EQ(QueryRefusal(W("out/p.pat")), "This patch file has not been properly written.");
+  }
+}
+
 // A save of a vault or a report that fails at its creation, its first write,
 // any write from some point on, or its final rename: the job fails (the XML
 // layer's failure reaches the runner's catch-all), and the file that was
@@ -198,7 +214,8 @@ TEST_F(FaultTest, FailedXmlSavesKeepThePreviousFile) {
   const Fault faults[] = {{FaultPoint::Create, 1, ENOSPC, false},
                           {FaultPoint::Write, 1, ENOSPC, true},
                           {FaultPoint::Write, 1, EIO, false},
-                          {FaultPoint::Rename, 1, EIO, false}};
+                          {FaultPoint::Rename, 1, EIO, false},
+                          {FaultPoint::Sync, 1, EIO, false}};
   for (const Fault& f : faults) {
     SCOPED_TRACE("point " + std::to_string(static_cast<int>(f.point)) + " errno " +
                  std::to_string(f.error));
