@@ -374,7 +374,7 @@ TEST(ProgramFaults, UndeliverableResultIsAFailure) {
   dir.WriteFile("tree/a.txt", "a");
   const char* bin = std::getenv("TORQUELIN_BIN");
   ASSERT_NE(bin, nullptr);
-  for (const std::string args : {"fingerprint " + dir.Native("tree"), std::string("--version")}) {
+  for (const std::string& args : {"fingerprint " + dir.Native("tree"), std::string("--version")}) {
     SCOPED_TRACE(args);
     const std::string command = std::string(bin) + "/torquelin -q " + args + " >/dev/full 2>" +
                                 dir.Native("err") + " </dev/null";
