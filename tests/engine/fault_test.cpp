@@ -167,6 +167,45 @@ TEST_F(FaultTest, CreatePatchWriteFailureAnywhereLeavesARefusedFile) {
   }
 }
 
+// Every write of an apply failing in turn, with and without tolerance: the
+// run either fails without "Patch applied ok.", or, tolerating, ends with
+// the fingerprint mismatch and a report that lists the failure. Only a run
+// the fault never reached verifies the new fingerprint.
+TEST_F(FaultTest, ApplyWriteFailureAnywhereIsNeverASilentSuccess) {
+  const std::u16string patch = GoodPatch();
+  for (const bool tolerant : {false, true}) {
+    for (const auto& [error, sticky] : {std::pair{ENOSPC, true}, std::pair{EIO, false}}) {
+      bool finished = false;
+      for (uint64_t nth = 1; nth < 100 && !finished; ++nth) {
+        SCOPED_TRACE((tolerant ? "tolerant, errno " : "errno ") + std::to_string(error) +
+                     ", write " + std::to_string(nth));
+        fs::remove_all(dir.Native("t"));
+        fs::remove(dir.Native("out/r.xml"));
+        fs::copy(dir.Native("older"), dir.Native("t"), fs::copy_options::recursive);
+        const auto run = RunJobWith(
+            JobKind::ApplyPatch, ApplyPatchParams{W("t"), patch, W("out/r.xml"), tolerant, false},
+            [&] { platform::fault_injection::Arm(FaultPoint::Write, nth, error, sticky); });
+        if (run->outcome == JobOutcome::Failed) {
+          EXPECT_FALSE(run->Showed(u"Patch applied ok."));
+          continue;
+        }
+        if (run->sink.statuses.back() == u"New fingerprint verified.") {
+          EXPECT_GT(nth, 3u);
+          finished = true;
+          continue;
+        }
+        EXPECT_TRUE(tolerant);
+        EXPECT_EQ(run->sink.statuses.back(), kAppliedFingerprintMismatchText);
+        EXPECT_NE(dir.ReadFile("out/r.xml")
+                      .find("<Error msg=\"Error type:0&#10;Message: "
+                            "Unable to write a dest file:"),
+                  std::string::npos);
+      }
+      EXPECT_TRUE(finished);
+    }
+  }
+}
+
 TEST_F(FaultTest, UncreatablePatchOrDestinationNamesThePath) {
   const auto create = RunJobWith(JobKind::CreatePatch, PatchParams(), [] {
     platform::fault_injection::Arm(FaultPoint::Create, 1, ENOSPC);
