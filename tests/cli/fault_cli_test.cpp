@@ -240,6 +240,14 @@ std::vector<std::string> TemporaryFiles(const std::string& directory) {
   return found;
 }
 
+// The vault as it was before a run, with no temporary file beside it.
+void PutBack(const std::string& vault, const std::string& bytes) {
+  std::ofstream(vault, std::ios::binary | std::ios::trunc) << bytes;
+  for (const std::string& leftover : TemporaryFiles(fs::path(vault).parent_path())) {
+    fs::remove(leftover);
+  }
+}
+
 }  // namespace
 
 // A killed create-patch leaves a file that is refused; a file that loads is
@@ -282,11 +290,7 @@ TEST(ProgramKilled, VaultUpdateLeavesTheOldOrTheNewVault) {
   ASSERT_NE(oldVault, newVault);
 
   KillRepeatedly(
-      "create-patch-vault --update-vault", args, dir,
-      [&] {
-        std::ofstream(vault, std::ios::binary | std::ios::trunc) << oldVault;
-        for (const std::string& leftover : TemporaryFiles(dir.Native("v"))) fs::remove(leftover);
-      },
+      "create-patch-vault --update-vault", args, dir, [&] { PutBack(vault, oldVault); },
       [&](bool) -> std::string {
         const std::string now = Slurp(vault);
         EXPECT_TRUE(now == oldVault || now == newVault);
@@ -315,10 +319,7 @@ TEST(ProgramKilled, CreateVaultKeepsTheExistingVaultWhole) {
 
   KillRepeatedly(
       "create-vault", {"create-vault", dir.Native("newer"), vault}, dir,
-      [&] {
-        std::ofstream(vault, std::ios::binary | std::ios::trunc) << oldVault;
-        for (const std::string& leftover : TemporaryFiles(dir.Native("v"))) fs::remove(leftover);
-      },
+      [&] { PutBack(vault, oldVault); },
       [&](bool) -> std::string {
         if (Slurp(vault) == oldVault) return "old vault";
         try {
