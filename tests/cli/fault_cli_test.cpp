@@ -175,11 +175,11 @@ int KillRuns() {
 
 // Runs a job to its end once to learn its length, then `runs` times more,
 // killing it after delays spread evenly over 0 to 1.2 times that length
-// (plus the process start), and hands each kill's outcome to `check`, which
-// returns a label for the statistics.
+// (plus the process start); after each, `check` judges what was left and
+// names it for the statistics printed at the end.
 template <typename Prepare, typename Check>
-std::map<std::string, int> KillRepeatedly(const char* job, const std::vector<std::string>& args,
-                                          const TempDir& scratch, Prepare prepare, Check check) {
+void KillRepeatedly(const char* job, const std::vector<std::string>& args, const TempDir& scratch,
+                    Prepare prepare, Check check) {
   const std::string errPath = scratch.Native("stderr.txt");
   prepare();
   const auto start = std::chrono::steady_clock::now();
@@ -202,13 +202,12 @@ std::map<std::string, int> KillRepeatedly(const char* job, const std::vector<std
       EXPECT_EQ(WEXITSTATUS(status), 0) << job << ": " << Slurp(errPath);
     }
     SCOPED_TRACE(std::string(job) + " run " + std::to_string(i));
-    ++outcomes[(killed ? "killed, " : "finished, ") + check(killed)];
+    ++outcomes[(killed ? "killed, " : "finished, ") + check()];
   }
   std::cout << job << " (" << runs << " runs, whole run "
             << std::chrono::duration_cast<std::chrono::milliseconds>(length).count() << " ms):";
   for (const auto& [label, count] : outcomes) std::cout << " [" << label << ": " << count << "]";
   std::cout << "\n";
-  return outcomes;
 }
 
 // The error with which loading the patch refuses it, or "" when it loads.
@@ -259,14 +258,14 @@ TEST(ProgramKilled, CreatePatchNeverLeavesAnAcceptedPartialPatch) {
   KillRepeatedly(
       "create-patch", {"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir,
       [&] { dir.WriteFile("p.pat", "an earlier patch"); },
-      [&](bool) -> std::string {
+      [&]() -> std::string {
         if (!fs::exists(patch)) return "no file";
         const std::string refusal = Refusal(patch);
         if (!refusal.empty()) {
-          EXPECT_TRUE(refusal == "This patch file has not been properly written." ||
-                      refusal == "Unable to read a buffer from a patch." ||
-                      refusal == "Unable to open a patch file, missing magic number.")
-              << refusal;
+          // Once the header is there, its flag is what refuses the file.
+          if (fs::file_size(patch) >= 34) {
+            EXPECT_EQ(refusal, "This patch file has not been properly written.");
+          }
           return "refused: " + refusal;
         }
         EXPECT_TRUE(AppliesCleanly(dir, patch));
@@ -291,7 +290,7 @@ TEST(ProgramKilled, VaultUpdateLeavesTheOldOrTheNewVault) {
 
   KillRepeatedly(
       "create-patch-vault --update-vault", args, dir, [&] { PutBack(vault, oldVault); },
-      [&](bool) -> std::string {
+      [&]() -> std::string {
         const std::string now = Slurp(vault);
         EXPECT_TRUE(now == oldVault || now == newVault);
         const std::string leftover = TemporaryFiles(dir.Native("v")).empty() ? "" : ", temp left";
@@ -320,7 +319,7 @@ TEST(ProgramKilled, CreateVaultKeepsTheExistingVaultWhole) {
   KillRepeatedly(
       "create-vault", {"create-vault", dir.Native("newer"), vault}, dir,
       [&] { PutBack(vault, oldVault); },
-      [&](bool) -> std::string {
+      [&]() -> std::string {
         if (Slurp(vault) == oldVault) return "old vault";
         try {
           const CDirSnapshot now = ReadVault(sink, Wide(vault));
@@ -352,7 +351,7 @@ TEST(ProgramKilled, ApplyAgainRefusesOrCompletes) {
         fs::remove_all(target);
         fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
       },
-      [&](bool) -> std::string {
+      [&]() -> std::string {
         RecordingSink sink;
         try {
           ApplyPatch(sink, Wide(target), Wide(patch), u"", false, false);
