@@ -1,20 +1,35 @@
 // torquelin: runs one job from the command line and reports like the window.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "cli/commands.h"
 #include "cli/console_host.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 
+namespace {
+
+// Writes what the user asked for to stdout. Output that cannot be delivered
+// (a full disk, a closed pipe) is a failure: a script must not take a
+// missing fingerprint for one that was printed. Returns the exit status.
+int Deliver(const std::string& text, int status) {
+  if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return status;
+  const int error = errno;
+  std::fprintf(stderr, "torquelin: unable to write to standard output: %s\n", std::strerror(error));
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const Invocation invocation = ParseCommandLine(argc, argv);
   switch (invocation.action) {
     case Invocation::Action::ShowHelp:
-      std::fputs(HelpText().c_str(), stdout);
-      return 0;
+      return Deliver(HelpText(), 0);
     case Invocation::Action::ShowVersion:
-      std::fputs("torquelin " TORQUELIN_VERSION "\n", stdout);
-      return 0;
+      return Deliver("torquelin " TORQUELIN_VERSION "\n", 0);
     case Invocation::Action::UsageError:
       std::fprintf(stderr, "torquelin: %s\n%s", invocation.error.c_str(), UsageText().c_str());
       return 2;
@@ -29,8 +44,9 @@ int main(int argc, char** argv) {
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
   const JobOutcome outcome = RunJob(host, host, invocation.kind);
   host.Finish(outcome);
+  const int status = ExitCodeFor(outcome, host.LastStatus());
   if (outcome == JobOutcome::Succeeded && !host.Result().empty()) {
-    std::fputs((platform::ToUtf8(host.Result()) + "\n").c_str(), stdout);
+    return Deliver(platform::ToUtf8(host.Result()) + "\n", status);
   }
-  return ExitCodeFor(outcome, host.LastStatus());
+  return status;
 }

@@ -9,6 +9,7 @@
 #include "engine/fsops.h"
 #include "engine/large_file.h"
 #include "engine/patch_stream.h"
+#include "engine/sha1.h"
 
 namespace {
 
@@ -40,9 +41,12 @@ void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
 // record's head goes through `records`; the content goes straight from the
 // scratch buffer to the file. The length is the one measured at open: a file
 // that grows meanwhile contributes exactly that many bytes, one that shrinks
-// is an error.
+// is an error. With scannedId, the bytes copied must be those the scan
+// hashed: a file changed since (even one that shrank before it was opened,
+// which its length alone cannot show) is an error too.
 int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgressSink& progress,
-                         const std::u16string& newerRoot, const std::u16string& relativePath) {
+                         const std::u16string& newerRoot, const std::u16string& relativePath,
+                         const std::u16string* scannedId) {
   records.Flush();
   const int64_t start = out.tell();
   WriteTag(records, RecordType::FileContent);
@@ -52,10 +56,21 @@ int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgress
   WriteString(records, relativePath);
   WriteQword(records, length);
   records.Flush();
+  Sha1Context digest;
+  Sha1Init(digest);
   const int64_t done =
       CopyThroughBuffer(source, length, progress.GetBuffer(), progress.GetBufferSize(),
-                        [&out](const uint8_t* chunk, int64_t n) { WriteRaw(out, chunk, n); });
-  if (done != length) {
+                        [&](const uint8_t* chunk, int64_t n) {
+                          if (scannedId) Sha1Update(digest, chunk, static_cast<uint32_t>(n));
+                          WriteRaw(out, chunk, n);
+                        });
+  bool asScanned = true;
+  if (scannedId) {
+    Sha1Digest copied;
+    Sha1Final(copied, digest);
+    asScanned = DigestToHex(copied) == *scannedId;
+  }
+  if (done != length || !asScanned) {
     throw CZRErr(0, u"Unable read a source file:" + sourcePath, location::kPatchReader, __LINE__);
   }
   return start;
@@ -71,7 +86,7 @@ void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
 }  // namespace
 
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
-                const std::u16string& patchPath) {
+                const std::u16string& patchPath, const TextMap* scannedIds) {
   progress.SetStatus(u"Creating a patch file");
 
   std::map<std::u16string, int64_t> index;
@@ -107,7 +122,12 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   for (auto& [path, offset] : index) {
     progress.SetDetail(u"Writing File: " + path);
     progress.Step();
-    offset = WriteFileContent(out, records, progress, newerRoot, path);
+    const std::u16string* scannedId = nullptr;
+    if (scannedIds) {
+      const auto found = scannedIds->find(path);
+      if (found != scannedIds->end()) scannedId = &found->second;
+    }
+    offset = WriteFileContent(out, records, progress, newerRoot, path, scannedId);
   }
 
   records.Flush();
@@ -126,7 +146,20 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   out.seek(kPatchIndexOffsetPosition);
   DirectOutput header(out);
   WriteQword(header, indexOffset);
+  const int64_t flagPosition = out.tell();
   WriteDword(header, kPatchComplete);
-  SyncOrFail(out, patchPath);
+  if (!out.sync()) {
+    // The job fails, so readers must not take the file for finished, though
+    // the flag already sits in the cache: it goes back to 0 (best effort,
+    // the device is failing).
+    const CZRErr failure(0, u"Unable to flush a patch file to disk:" + patchPath,
+                         location::kPatchReader, __LINE__);
+    out.seek(flagPosition);
+    try {
+      WriteDword(header, 0);
+    } catch (const CZRErr&) {
+    }
+    throw failure;
+  }
   out.close();
 }

@@ -20,5 +20,10 @@
 // patch file"), SetRange(number of files), ResetProgress, then per file
 // SetDetail("Writing File: " + path) and Step. Contents pass through the
 // sink's scratch buffer, one read and one write per chunk.
+//
+// scannedIds, when given, maps relative paths to the file ids the scan
+// computed: a copied content whose SHA-1 differs (the file changed, shrank
+// or was replaced after the scan) raises "Unable read a source file:" +
+// path, since such a patch could not produce the tree its fingerprint names.
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
-                const std::u16string& patchPath);
+                const std::u16string& patchPath, const TextMap* scannedIds = nullptr);

@@ -139,7 +139,7 @@ void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& ol
   info.insert_or_assign(u"AnalysisTime", timer.Format());
 
   if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
-  WritePatch(progress, changes, newer.root, patchPath);
+  WritePatch(progress, changes, newer.root, patchPath, &newer.fileIds);
 }
 
 namespace {

@@ -46,12 +46,6 @@ class XmlElement {
   void* node_ = nullptr;  // the library's node, kept opaque to callers
 };
 
-// Test seam for Save: when set, Save fails after writing the temporary file
-// and before it would replace the target.
-namespace xml_testing {
-inline bool failSaveBeforeRename = false;
-}
-
 // One XML document. Owns the DOM; elements handed out die with it. Used on
 // the job's thread only.
 class XmlDocument {

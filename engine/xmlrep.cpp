@@ -217,7 +217,6 @@ void ReplaceFileWith(const std::u16string& path, Write write) {
       (previous >> 16) != 0) {
     platform::SetAttributeWord(temporary, previous);
   }
-  if (error == 0 && xml_testing::failSaveBeforeRename) error = EIO;
   if (error == 0 && !platform::RenameReplacing(temporary, path)) error = LastError();
   if (error != 0) {
     platform::RemoveFile(temporary);

@@ -10,9 +10,18 @@
 #include <cstring>
 
 #include "platform/encoding.h"
+#include "platform/fault_injection.h"
 
 namespace platform {
 namespace {
+
+// A failure a test has asked for at this point: sets errno and says so.
+bool InjectedFailure(fault_injection::FaultPoint point) {
+  const int error = fault_injection::Take(point);
+  if (error == 0) return false;
+  errno = error;
+  return true;
+}
 
 uint32_t WordFromMode(mode_t mode) {
   uint32_t word = static_cast<uint32_t>(mode & 0xFFFF) << 16;
@@ -71,6 +80,7 @@ int OpenForReading(const std::u16string& path, int64_t* size) {
 }
 
 int OpenForWriting(const std::u16string& path) {
+  if (InjectedFailure(fault_injection::FaultPoint::Create)) return -1;
   return ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
@@ -82,6 +92,7 @@ int64_t ReadDescriptor(int fd, void* buffer, uint64_t n) {
 }
 
 int64_t WriteDescriptor(int fd, const void* buffer, uint64_t n) {
+  if (InjectedFailure(fault_injection::FaultPoint::Write)) return -1;
   const char* p = static_cast<const char*>(buffer);
   uint64_t done = 0;
   while (done < n) {
@@ -109,7 +120,10 @@ int64_t DescriptorSize(int fd) {
   return st.st_size;
 }
 
-bool SyncDescriptor(int fd) { return ::fsync(fd) == 0; }
+bool SyncDescriptor(int fd) {
+  if (InjectedFailure(fault_injection::FaultPoint::Sync)) return false;
+  return ::fsync(fd) == 0;
+}
 
 void CloseDescriptor(int fd) { ::close(fd); }
 
@@ -176,6 +190,7 @@ bool MakeDirectory(const std::u16string& path) {
 }
 
 bool RenameReplacing(const std::u16string& from, const std::u16string& to) {
+  if (InjectedFailure(fault_injection::FaultPoint::Rename)) return false;
   return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
 }
 

@@ -2,12 +2,14 @@
 // path trees built from awkward names, failures and the safe save.
 #include "engine/xml_document.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <type_traits>
 
 #include "engine/errors.h"
+#include "platform/fault_injection.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -137,9 +139,9 @@ TEST(XmlDocument, SaveReplacesAtomicallyAndKeepsPermissions) {
   XmlDocument document;
   document.CreateNew();
 
-  xml_testing::failSaveBeforeRename = true;
+  platform::fault_injection::Arm(platform::fault_injection::FaultPoint::Rename, 1, EIO);
   EXPECT_THROW(document.Save(dir.wpath() + u"/out.xml"), XmlFailure);
-  xml_testing::failSaveBeforeRename = false;
+  platform::fault_injection::DisarmAll();
   // A directory in the way, and a directory that does not exist.
   EXPECT_THROW(document.Save(dir.wpath() + u"/dir.xml"), XmlFailure);
   EXPECT_THROW(document.Save(dir.wpath() + u"/none/out.xml"), XmlFailure);

@@ -1,5 +1,6 @@
 // The XML diff report: its exact saved form, the progress it reports, and
 // what a failing or cancelled write leaves behind.
+#include <cerrno>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "engine/diff_report.h"
 #include "engine/errors.h"
 #include "engine/xml_document.h"
+#include "platform/fault_injection.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -133,9 +135,9 @@ TEST(DiffReport, FailedSaveEscapesAsXmlFailureAndKeepsTheOldReport) {
   TempDir dir;
   dir.WriteFile("r.xml", "old report");
   RecordingSink sink;
-  xml_testing::failSaveBeforeRename = true;
+  platform::fault_injection::Arm(platform::fault_injection::FaultPoint::Rename, 1, EIO);
   EXPECT_THROW(WriteDiffReport(sink, dir.wpath() + u"/r.xml", ChangeSet{}, {}), XmlFailure);
-  xml_testing::failSaveBeforeRename = false;
+  platform::fault_injection::DisarmAll();
   EXPECT_EQ(sink.steps, 10u);
   EXPECT_EQ(sink.statuses, std::vector<std::u16string>{u"Creating an XML report"});
   EXPECT_EQ(dir.ReadFile("r.xml"), "old report");

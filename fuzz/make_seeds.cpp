@@ -1,0 +1,128 @@
+// Writes the committed seed corpora with the program's own writers: patches,
+// vaults, stored histories and filter inputs. Run by hand when a format
+// changes: make_seeds <fuzz/corpus directory>.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "engine/change_set.h"
+#include "engine/fingerprint.h"
+#include "engine/patch_writer.h"
+#include "engine/vault_file.h"
+#include "engine/walker.h"
+#include "fuzz/fuzz_support.h"
+#include "ui/history_codec.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteBytes(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::string Utf16Bytes(const std::u16string& text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+// A small newer tree: nested directories, an empty file, a read-only file.
+void MakeTree(const fs::path& root) {
+  fs::create_directories(root / "sub" / "deeper");
+  WriteBytes(root / "a.txt", "alpha\n");
+  WriteBytes(root / "B.txt", std::string(1500, 'b'));
+  WriteBytes(root / "empty", "");
+  WriteBytes(root / "sub" / "c.obj", "object");
+  WriteBytes(root / "sub" / "deeper" / "d.txt", "delta");
+  fs::permissions(root / "a.txt", fs::perms::owner_write, fs::perm_options::remove);
+}
+
+void MakePatches(const fs::path& tree, const fs::path& out) {
+  SilentSink sink;
+  const std::u16string root = ScratchDir::Engine(tree);
+  CDirSnapshot newer = BuildSnapshot(sink, root, u"*.obj", true);
+  const std::u16string fingerprint = ComputeFingerprint(sink, newer);
+
+  ChangeSet changes;
+  changes.OlderTreeID = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
+  changes.NewerTreeID = fingerprint;
+  changes.Info = {{u"ComputerName", u"seed"}, {u"UserName", u"fuzz"}};
+  changes.IgnoreFilter = newer.filter;
+  changes.ignoredNew = newer.ignored;
+  changes.ignoredOld = {u"\\old.obj"};
+  changes.UnlinkedDirectories = {u"\\gone", u"\\gone\\inner"};
+  changes.UnlinkedFiles = {u"\\gone\\x.txt"};
+  changes.NewDirs = newer.directories;
+  changes.NewFiles = {u"\\B.txt", u"\\empty", u"\\sub\\deeper\\d.txt"};
+  changes.ChangedFiles = {u"\\a.txt"};
+  changes.AttributeChanges = newer.attributes;
+  fs::create_directories(out);
+  WritePatch(sink, changes, root, ScratchDir::Engine(out / "full.dov"));
+
+  ChangeSet nothing;
+  nothing.OlderTreeID = nothing.NewerTreeID = fingerprint;
+  WritePatch(sink, nothing, root, ScratchDir::Engine(out / "empty.dov"));
+
+  ChangeSet one;
+  one.NewFiles = {u"\\a.txt"};
+  WritePatch(sink, one, root, ScratchDir::Engine(out / "one.dov"));
+}
+
+void MakeVaults(const fs::path& tree, const fs::path& out) {
+  SilentSink sink;
+  CDirSnapshot snapshot = BuildSnapshot(sink, ScratchDir::Engine(tree), u"*.obj;~*", true);
+  ComputeFingerprint(sink, snapshot);
+  snapshot.info = {{u"ComputerName", u"seed"}, {u"DateCreated", u"Mon Dec  7 07:00:00 2026"}};
+  fs::create_directories(out);
+  WriteVault(sink, ScratchDir::Engine(out / "tree.zov"), snapshot);
+  WriteVault(sink, ScratchDir::Engine(out / "empty.zov"), CDirSnapshot{});
+}
+
+void MakeHistories(const fs::path& out) {
+  const HistoryList lists[] = {
+      {},
+      {u"/home/user/old", u"/home/user/new"},
+      {u"", u"*.obj;*.tmp", std::u16string(300, u'x'), u"caf\u00e9 \U0001F600"},
+  };
+  int n = 0;
+  for (const HistoryList& list : lists) {
+    const std::vector<uint8_t> bytes = EncodeHistory(list);
+    WriteBytes(out / ("history" + std::to_string(n++)), std::string(bytes.begin(), bytes.end()));
+  }
+}
+
+void MakeFilterInputs(const fs::path& out) {
+  const std::u16string inputs[] = {
+      std::u16string(u"*.obj;~*") + u'\0' + u"\\sub\\A.OBJ",
+      std::u16string(u"sub\\*\\*.txt;;?x*y") + u'\0' + u"\\sub\\deeper\\d.txt",
+      std::u16string(u"a*b*c?d") + u'\0' + u"\\aXbYbcZd",
+  };
+  int n = 0;
+  for (const std::u16string& input : inputs) {
+    WriteBytes(out / ("filter" + std::to_string(n++)), Utf16Bytes(input));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_seeds <corpus directory>\n");
+    return 2;
+  }
+  const fs::path corpus = argv[1];
+  const ScratchDir scratch;
+  const fs::path tree = scratch.path() / "tree";
+  MakeTree(tree);
+  MakePatches(tree, corpus / "patch_reader");
+  MakeVaults(tree, corpus / "vault_reader");
+  MakeHistories(corpus / "history");
+  MakeFilterInputs(corpus / "ignore_filter");
+  return 0;
+}

@@ -1,0 +1,21 @@
+// Fuzz target: a vault file as creating a patch from a vault reads it, then
+// the fingerprint of the snapshot it yields.
+#include <filesystem>
+
+#include "engine/errors.h"
+#include "engine/fingerprint.h"
+#include "engine/vault_file.h"
+#include "fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const ScratchDir scratch;
+  static const std::filesystem::path vault = scratch.path() / "vault.zov";
+  WriteInput(vault, data, size);
+  SilentSink sink;
+  try {
+    CDirSnapshot snapshot = ReadVault(sink, ScratchDir::Engine(vault));
+    ComputeFingerprint(sink, snapshot);
+  } catch (const CZRErr&) {
+  }
+  return 0;
+}

@@ -1,0 +1,31 @@
+// A failure switch for tests: makes a chosen write, create, rename or sync of the
+// platform layer fail with a chosen errno, so the callers' handling of full
+// disks and I/O errors can be exercised without such a disk. Compiled in
+// always; inert until a test arms it.
+#pragma once
+
+#include <cstdint>
+
+namespace platform::fault_injection {
+
+enum class FaultPoint {
+  Write,   // WriteDescriptor: fails before writing anything
+  Create,  // OpenForWriting
+  Rename,  // RenameReplacing
+  Sync,    // SyncDescriptor
+  kCount
+};
+
+// From the next call on, the nth call (1 = the very next) at `point` fails
+// with `error`; with `sticky` every later call there fails too, the way a
+// full disk keeps refusing. Re-arming a point restarts its count. Any
+// thread; the count is shared by all threads.
+void Arm(FaultPoint point, uint64_t nth, int error, bool sticky = false);
+
+// Makes every point behave normally again.
+void DisarmAll();
+
+// Called by the platform layer at each point: the errno to fail with, or 0.
+int Take(FaultPoint point);
+
+}  // namespace platform::fault_injection
