@@ -26,7 +26,9 @@ TEST(OrderedLookup, AnswersSortedKeysAsFindDoes) {
       const auto it = map.find(key);
       const uint32_t* found = lookup.Find(key);
       ASSERT_EQ(found != nullptr, it != map.end()) << run.size();
-      if (found != nullptr) EXPECT_EQ(found, &it->second);
+      if (found != nullptr) {
+        EXPECT_EQ(found, &it->second);
+      }
     }
   }
 }
