@@ -42,7 +42,8 @@ int OpenForReading(const std::u16string& path, int64_t* size = nullptr);
 // perhaps outside the tree being written, stays untouched.
 int OpenForWriting(const std::u16string& path);
 
-// Read up to n bytes; retries on EINTR. Returns the count, 0 at end of file,
+// Read up to n bytes; retries on EINTR, and waits where a descriptor from
+// OpenForReading would refuse to (it makes it blocking then). Returns the count, 0 at end of file,
 // -1 on error.
 int64_t ReadDescriptor(int fd, void* buffer, uint64_t n);
 

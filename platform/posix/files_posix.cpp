@@ -69,9 +69,9 @@ int OpenForReading(const std::u16string& path, int64_t* size) {
     errno = err;
     return -1;
   }
-  // Regular files ignore O_NONBLOCK; clear it anyway so reads behave plainly.
-  // No other status flag was asked for, so there is nothing to read back.
-  ::fcntl(fd, F_SETFL, 0);
+  // O_NONBLOCK stays: Linux file systems ignore it on regular files, and
+  // clearing it would cost a system call per file on a tree of small files.
+  // ReadDescriptor clears it the first time a read would block.
   if (size != nullptr) *size = st.st_size;
   // Only a file longer than the kernel's usual read-ahead window gains from a
   // wider one; on the many small files of a tree the call is pure cost.
@@ -87,7 +87,15 @@ int OpenForWriting(const std::u16string& path) {
 int64_t ReadDescriptor(int fd, void* buffer, uint64_t n) {
   while (true) {
     const ssize_t got = ::read(fd, buffer, n);
-    if (got >= 0 || errno != EINTR) return got;
+    if (got >= 0) return got;
+    if (errno == EINTR) continue;
+    // Only OpenForReading's O_NONBLOCK can make a read refuse to wait; a file
+    // system that honours it on a regular file gets a plain blocking read,
+    // as if the flag had never been set.
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_NONBLOCK) == 0) return -1;
+    if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return -1;
   }
 }
 
