@@ -117,9 +117,15 @@ class FileIdHasher::Pool {
     std::unique_lock<std::mutex> lock(mutex_);
     Slot& slot = slots_[index % kWindow];
     if (!slot.done) {
-      waitingFor_ = index;
-      resultReady_.wait(lock, [&] { return slot.done; });
-      waitingFor_ = kNobody;
+      // Woken for every file, the job thread would take a core from a
+      // hashing thread each time and contend with it for the mutex; it
+      // sleeps until a run of files is in instead. The run lies inside the
+      // window, so the threads reach its end without waiting for a Take.
+      waitEnd_ = std::min(index + kRun, snapshot_.files.size());
+      missing_ = 0;
+      for (size_t i = index; i < waitEnd_; ++i) missing_ += slots_[i % kWindow].done ? 0 : 1;
+      resultReady_.wait(lock, [&] { return missing_ == 0; });
+      waitEnd_ = 0;
     }
     slot.done = false;
     taken_ = index + 1;
@@ -140,7 +146,9 @@ class FileIdHasher::Pool {
   // a large file that holds up the job thread, and while the job thread
   // reads the attributes before it starts taking digests.
   static constexpr size_t kWindow = 4096;
-  static constexpr size_t kNobody = ~size_t{0};
+  // Files the job thread waits for at once when it has caught up.
+  static constexpr size_t kRun = 32;
+  static_assert(kRun <= kWindow);
 
   struct Slot {
     bool done = false;
@@ -173,7 +181,15 @@ class FileIdHasher::Pool {
       std::memcpy(slot.digest, digest, sizeof digest);
       slot.error = std::move(error);
       slot.done = true;
-      if (waitingFor_ == index) resultReady_.notify_one();
+      // Files before the job thread's run were all taken, so any file that
+      // finishes below its end belongs to the run.
+      if (index < waitEnd_ && --missing_ == 0) {
+        // Unlocked first, so that the job thread does not wake into a held
+        // mutex.
+        lock.unlock();
+        resultReady_.notify_one();
+        lock.lock();
+      }
     }
   }
 
@@ -184,7 +200,8 @@ class FileIdHasher::Pool {
   std::vector<Slot> slots_;              // file i in slot i % kWindow
   size_t next_ = 0;                      // the next file a thread takes
   size_t taken_ = 0;                     // files the job thread has collected
-  size_t waitingFor_ = kNobody;          // the file the job thread waits for
+  size_t waitEnd_ = 0;                   // end of the run the job thread waits for
+  size_t missing_ = 0;                   // files of that run not done yet
   unsigned idle_ = 0;                    // threads waiting for window
   bool stop_ = false;
   std::vector<std::unique_ptr<uint8_t[]>> buffers_;
