@@ -17,6 +17,7 @@
 #include "engine/walker.h"
 #include "platform/encoding.h"
 #include "tests/engine/patch_test_util.h"
+#include "tests/support/params_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -601,25 +602,11 @@ TEST(ApplyPatch, CancelBetweenPhasesKeepsWhatWasDone) {
   newer.WriteFile("nd/new.txt", "n");
   const ChangeSet changes = Compare(older.wpath(), newer.wpath());
 
-  class Host : public CJobHost {
-   public:
-    Host(RecordingSink& sink, JobParams params) : sink_(sink), params_(std::move(params)) {}
-    void ClearCancelRequest() override { sink_.cancelRequested = false; }
-    void SetTabStripEnabled(bool) override {}
-    void SetCancelEnabled(bool) override {}
-    void SetPageLocked(JobKind, bool) override {}
-    JobParams ReadParameters(JobKind) override { return params_; }
-    void SetFingerprintField(const std::u16string&) override {}
-    void SaveSettings(JobKind) override {}
-
-   private:
-    RecordingSink& sink_;
-    JobParams params_;
-  };
   RecordingSink sink;
   sink.cancelOnStatus = u"Creating Directories.";
-  Host host(sink, ApplyPatchParams{older.wpath(), WritePatchFile(changes, newer, out), u"", false,
-                                   false});
+  ParamsHost host(
+      ApplyPatchParams{older.wpath(), WritePatchFile(changes, newer, out), u"", false, false},
+      &sink);
   EXPECT_EQ(RunJob(host, sink, JobKind::ApplyPatch), JobOutcome::Cancelled);
   EXPECT_EQ(sink.statuses.back(), u"Cancelled");
   EXPECT_FALSE(fs::exists(older.Native("old.txt")));

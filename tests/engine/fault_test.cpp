@@ -18,6 +18,7 @@
 #include "engine/vault_file.h"
 #include "platform/fault_injection.h"
 #include "tests/engine/patch_test_util.h"
+#include "tests/support/params_host.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -25,22 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::fault_injection::FaultPoint;
-
-// Hands the runner fixed parameters; the window's other duties are no-ops.
-class ParamsHost : public CJobHost {
- public:
-  explicit ParamsHost(JobParams params) : params_(std::move(params)) {}
-  void ClearCancelRequest() override {}
-  void SetTabStripEnabled(bool) override {}
-  void SetCancelEnabled(bool) override {}
-  void SetPageLocked(JobKind, bool) override {}
-  JobParams ReadParameters(JobKind) override { return params_; }
-  void SetFingerprintField(const std::u16string&) override {}
-  void SaveSettings(JobKind) override {}
-
- private:
-  JobParams params_;
-};
 
 struct JobRun {
   JobOutcome outcome = JobOutcome::Failed;
