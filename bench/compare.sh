@@ -15,23 +15,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-install_missing() {  # package [command]: installs package unless present
-  if [ -n "${2:-}" ]; then
-    command -v "$2" >/dev/null && return
-  else
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" && return
-  fi
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$1"
-}
-install_missing hyperfine hyperfine
-install_missing rsync rsync
-install_missing openssl openssl
+bash scripts/install_packages.sh hyperfine rsync openssl
 # sha1_bench has an OpenSSL row only when it is built with the headers.
 if ! dpkg-query -W -f='${Status}' libssl-dev 2>/dev/null | grep -q "install ok installed"; then
-  install_missing libssl-dev
+  bash scripts/install_packages.sh libssl-dev
   cmake -S . -B build >/dev/null
 fi
 cmake --build build -j2 --target torquelin sha1_bench >/dev/null

@@ -5,27 +5,9 @@
 
 #include "engine/errors.h"
 #include "engine/patch_writer.h"
+#include "engine/silent_sink.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
-
-namespace {
-
-class QuietSink : public CProgressSink {
- public:
-  uint32_t GetBufferSize() override { return kScratchBufferSize; }
-  uint8_t* GetBuffer() override { return buffer_; }
-  void SetStatus(const std::u16string&) override {}
-  void SetDetail(const std::u16string&) override {}
-  void ShowMessage(const std::u16string&) override {}
-  void SetRange(uint32_t) override {}
-  void ResetProgress() override {}
-  void Step() override {}
-
- private:
-  alignas(4096) uint8_t buffer_[kScratchBufferSize];
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -42,7 +24,8 @@ int main(int argc, char** argv) {
   for (const platform::DirEntry& e : entries) {
     if (!e.isDirectory) changes.NewFiles.push_back(u"\\" + e.name);
   }
-  static QuietSink sink;
+  alignas(4096) static uint8_t buffer[kScratchBufferSize];
+  CSilentSink sink(buffer, kScratchBufferSize);
   try {
     WritePatch(sink, changes, root, platform::NameFromNative(argv[2]));
   } catch (const CZRErr& e) {

@@ -6,23 +6,11 @@
 #include <string>
 
 #include "engine/diff_report.h"
+#include "engine/silent_sink.h"
 #include "engine/vault_file.h"
 #include "platform/encoding.h"
 
 namespace {
-
-// A sink that shows nothing and never cancels.
-class QuietSink : public CProgressSink {
- public:
-  uint32_t GetBufferSize() override { return 0; }
-  uint8_t* GetBuffer() override { return nullptr; }
-  void SetStatus(const std::u16string&) override {}
-  void SetDetail(const std::u16string&) override {}
-  void ShowMessage(const std::u16string&) override {}
-  void SetRange(uint32_t) override {}
-  void ResetProgress() override {}
-  void Step() override {}
-};
 
 std::u16string Number(int64_t n) { return platform::FromUtf8(std::to_string(n)); }
 
@@ -51,7 +39,7 @@ void BM_DiffReport(benchmark::State& state) {
   changes.NewFiles = MakePaths(state.range(0), state.range(1) != 0);
   for (const auto& path : changes.NewFiles) changes.AttributeChanges[path] = 0x81A40020;
   const std::u16string path = OutputPath("torquelin-bench-report.xml");
-  QuietSink sink;
+  CSilentSink sink;
   for (auto _ : state) WriteDiffReport(sink, path, changes, {});
   std::filesystem::remove(platform::ToNativePath(path));
   state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -70,7 +58,7 @@ CDirSnapshot MakeSnapshot(int64_t n, bool deep) {
 void BM_WriteVault(benchmark::State& state) {
   const CDirSnapshot snapshot = MakeSnapshot(state.range(0), state.range(1) != 0);
   const std::u16string path = OutputPath("torquelin-bench-vault.zov");
-  QuietSink sink;
+  CSilentSink sink;
   for (auto _ : state) WriteVault(sink, path, snapshot);
   std::filesystem::remove(platform::ToNativePath(path));
   state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -78,7 +66,7 @@ void BM_WriteVault(benchmark::State& state) {
 
 void BM_ReadVault(benchmark::State& state) {
   const std::u16string path = OutputPath("torquelin-bench-vault-read.zov");
-  QuietSink sink;
+  CSilentSink sink;
   WriteVault(sink, path, MakeSnapshot(state.range(0), state.range(1) != 0));
   for (auto _ : state) benchmark::DoNotOptimize(ReadVault(sink, path));
   std::filesystem::remove(platform::ToNativePath(path));

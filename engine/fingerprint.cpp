@@ -18,6 +18,7 @@
 #include "engine/number_text.h"
 #include "engine/ordered_lookup.h"
 #include "engine/sha1.h"
+#include "engine/silent_sink.h"
 
 namespace {
 
@@ -46,26 +47,6 @@ void DigestFile(CProgressSink& bufferOwner, const std::u16string& fullPath, Sha1
   Sha1Final(digest, context);
 }
 
-// Lends a hashing thread its own buffer in the shape DigestFileContent reads
-// through. Reading a file calls nothing else on a sink, so the rest is never
-// used; it does nothing and never throws.
-class BufferLender : public CProgressSink {
- public:
-  BufferLender(uint8_t* buffer, uint32_t size) : buffer_(buffer), size_(size) {}
-  uint32_t GetBufferSize() override { return size_; }
-  uint8_t* GetBuffer() override { return buffer_; }
-  void SetStatus(const std::u16string&) override {}
-  void SetDetail(const std::u16string&) override {}
-  void ShowMessage(const std::u16string&) override {}
-  void SetRange(uint32_t) override {}
-  void ResetProgress() override {}
-  void Step() override {}
-
- private:
-  uint8_t* buffer_;
-  uint32_t size_;
-};
-
 }  // namespace
 
 // Hashes the snapshot's files on a few threads, each file once, taking them
@@ -90,7 +71,7 @@ class FileIdHasher::Pool {
     }
     threads_.reserve(threads);
     try {
-      for (BufferLender& lender : lenders_) threads_.emplace_back([this, &lender] { Work(lender); });
+      for (CSilentSink& lender : lenders_) threads_.emplace_back([this, &lender] { Work(lender); });
     } catch (const std::system_error&) {
       // The system refused another thread: the ones running share the work,
       // and with none the caller hashes on its own thread.
@@ -205,7 +186,9 @@ class FileIdHasher::Pool {
   unsigned idle_ = 0;                    // threads waiting for window
   bool stop_ = false;
   std::vector<std::unique_ptr<uint8_t[]>> buffers_;
-  std::vector<BufferLender> lenders_;
+  // Each thread reads files through its own silent sink, which lends it one
+  // of these buffers; reading a file asks a sink for nothing but the buffer.
+  std::vector<CSilentSink> lenders_;
   std::vector<std::thread> threads_;
 };
 

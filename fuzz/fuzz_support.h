@@ -1,30 +1,16 @@
-// Shared pieces of the fuzz targets: a silent progress sink and a scratch
+// Shared pieces of the fuzz targets: the sinks' buffer size and a scratch
 // directory that lives as long as the fuzzing process.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "engine/progress.h"
+#include "engine/silent_sink.h"
 
-// Reports nothing and never cancels. The scratch buffer is small so that the
-// copy loops run more than one chunk on fuzz-sized inputs.
-class SilentSink : public CProgressSink {
- public:
-  uint32_t GetBufferSize() override { return static_cast<uint32_t>(buffer_.size()); }
-  uint8_t* GetBuffer() override { return buffer_.data(); }
-  void SetStatus(const std::u16string&) override {}
-  void SetDetail(const std::u16string&) override {}
-  void ShowMessage(const std::u16string&) override {}
-  void SetRange(uint32_t) override {}
-  void ResetProgress() override {}
-  void Step() override {}
-
- private:
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1024);
-};
+// A small scratch buffer for the targets' sinks, so that the copy loops run
+// more than one chunk on fuzz-sized inputs.
+inline constexpr uint32_t kFuzzScratchSize = 1024;
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the process ends normally.

@@ -44,7 +44,7 @@ void MakeTree(const fs::path& root) {
 }
 
 void MakePatches(const fs::path& tree, const fs::path& out) {
-  SilentSink sink;
+  CSilentSink sink(kFuzzScratchSize);
   const std::u16string root = ScratchDir::Engine(tree);
   CDirSnapshot newer = BuildSnapshot(sink, root, u"*.obj", true);
   const std::u16string fingerprint = ComputeFingerprint(sink, newer);
@@ -75,7 +75,7 @@ void MakePatches(const fs::path& tree, const fs::path& out) {
 }
 
 void MakeVaults(const fs::path& tree, const fs::path& out) {
-  SilentSink sink;
+  CSilentSink sink(kFuzzScratchSize);
   CDirSnapshot snapshot = BuildSnapshot(sink, ScratchDir::Engine(tree), u"*.obj;~*", true);
   ComputeFingerprint(sink, snapshot);
   snapshot.info = {{u"ComputerName", u"seed"}, {u"DateCreated", u"Mon Dec  7 07:00:00 2026"}};

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteInput(layout.patch, data, size);
   const std::u16string patchPath = ScratchDir::Engine(layout.patch);
   const std::u16string target = ScratchDir::Engine(layout.target);
-  SilentSink sink;
+  CSilentSink sink(kFuzzScratchSize);
 
   try {
     LoadPatchInfo(sink, patchPath);

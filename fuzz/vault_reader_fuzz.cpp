@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const ScratchDir scratch;
   static const std::filesystem::path vault = scratch.path() / "vault.zov";
   WriteInput(vault, data, size);
-  SilentSink sink;
+  CSilentSink sink(kFuzzScratchSize);
   try {
     CDirSnapshot snapshot = ReadVault(sink, ScratchDir::Engine(vault));
     ComputeFingerprint(sink, snapshot);

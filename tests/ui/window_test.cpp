@@ -19,6 +19,7 @@
 #include "engine/errors.h"
 #include "engine/job_runner.h"
 #include "engine/progress.h"
+#include "engine/silent_sink.h"
 #include "ui/about_page.h"
 #include "ui/item_visitors.h"
 #include "ui/job_pages.h"
@@ -106,21 +107,6 @@ class MessageBoxCloser : public QObject {
   QTimer timer_;
 };
 
-class NullSink : public CProgressSink {
- public:
-  uint32_t GetBufferSize() override { return kScratchBufferSize; }
-  uint8_t* GetBuffer() override { return buffer_.data(); }
-  void SetStatus(const std::u16string&) override {}
-  void SetDetail(const std::u16string&) override {}
-  void ShowMessage(const std::u16string&) override {}
-  void SetRange(uint32_t) override {}
-  void ResetProgress() override {}
-  void Step() override {}
-
- private:
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kScratchBufferSize);
-};
-
 void WriteTree(const QString& root, int directories, int filesEach) {
   for (int d = 0; d < directories; ++d) {
     const QString dir = root + "/d" + QString::number(d);
@@ -185,7 +171,7 @@ struct FingerprintWindow {
 };
 
 std::u16string EngineFingerprint(const QString& dir) {
-  NullSink sink;
+  CSilentSink sink;
   FingerprintParams params{dir.toStdU16String(), u""};
   return EntryPointFor(JobKind::Fingerprint)(sink, JobParams(params));
 }
