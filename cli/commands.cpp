@@ -19,42 +19,66 @@ bool CommandArgs::Flag(const std::string& flag) const { return flags.count(flag)
 
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
-      {"fingerprint", JobKind::Fingerprint, "DIR [--filter TEXT]",
-       "Print the 40-character fingerprint of directory DIR.", {"DIR"}, {"--filter"}, {},
+      {"fingerprint",
+       JobKind::Fingerprint,
+       "DIR [--filter TEXT]",
+       "Print the 40-character fingerprint of directory DIR.",
+       {"DIR"},
+       {"--filter"},
+       {},
        [](const CommandArgs& a) -> JobParams {
          return FingerprintParams{a.Positional(0), a.Value("--filter")};
        }},
-      {"create-patch", JobKind::CreatePatch, "OLDER NEWER PATCH [--report XML] [--filter TEXT]",
+      {"create-patch",
+       JobKind::CreatePatch,
+       "OLDER NEWER PATCH [--report XML] [--filter TEXT]",
        "Write to PATCH what turns directory OLDER into directory NEWER.",
-       {"OLDER", "NEWER", "PATCH"}, {"--report", "--filter"}, {},
+       {"OLDER", "NEWER", "PATCH"},
+       {"--report", "--filter"},
+       {},
        [](const CommandArgs& a) -> JobParams {
          return CreatePatchParams{a.Positional(0), a.Positional(1), a.Positional(2),
                                   a.Value("--report"), a.Value("--filter")};
        }},
-      {"create-vault", JobKind::CreateVault, "DIR VAULT [--filter TEXT]",
-       "Record the state of directory DIR in the vault file VAULT.", {"DIR", "VAULT"},
-       {"--filter"}, {},
+      {"create-vault",
+       JobKind::CreateVault,
+       "DIR VAULT [--filter TEXT]",
+       "Record the state of directory DIR in the vault file VAULT.",
+       {"DIR", "VAULT"},
+       {"--filter"},
+       {},
        [](const CommandArgs& a) -> JobParams {
          return CreateVaultParams{a.Positional(0), a.Value("--filter"), a.Positional(1)};
        }},
-      {"create-patch-vault", JobKind::CreateVaultPatch,
+      {"create-patch-vault",
+       JobKind::CreateVaultPatch,
        "NEWER VAULT PATCH [--report XML] [--update-vault]",
        "Write to PATCH what turns the state recorded in VAULT into directory NEWER.",
-       {"NEWER", "VAULT", "PATCH"}, {"--report"}, {"--update-vault"},
+       {"NEWER", "VAULT", "PATCH"},
+       {"--report"},
+       {"--update-vault"},
        [](const CommandArgs& a) -> JobParams {
          // The job takes the patch before the vault.
          return CreateVaultPatchParams{a.Positional(0), a.Positional(2), a.Positional(1),
                                        a.Value("--report"), a.Flag("--update-vault")};
        }},
-      {"query", JobKind::QueryPatch, "PATCH XML",
-       "Write the information stored in PATCH as an XML report to XML.", {"PATCH", "XML"}, {}, {},
+      {"query",
+       JobKind::QueryPatch,
+       "PATCH XML",
+       "Write the information stored in PATCH as an XML report to XML.",
+       {"PATCH", "XML"},
+       {},
+       {},
        [](const CommandArgs& a) -> JobParams {
          return QueryPatchParams{a.Positional(0), a.Positional(1)};
        }},
-      {"apply", JobKind::ApplyPatch,
+      {"apply",
+       JobKind::ApplyPatch,
        "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint]",
        "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
-       {"DIR", "PATCH"}, {"--report"}, {"--continue-on-errors", "--ignore-fingerprint"},
+       {"DIR", "PATCH"},
+       {"--report"},
+       {"--continue-on-errors", "--ignore-fingerprint"},
        [](const CommandArgs& a) -> JobParams {
          return ApplyPatchParams{a.Positional(0), a.Positional(1), a.Value("--report"),
                                  a.Flag("--continue-on-errors"), a.Flag("--ignore-fingerprint")};
@@ -66,8 +90,7 @@ const std::vector<CommandSpec>& Commands() {
 namespace {
 
 bool Contains(const std::vector<const char*>& names, const std::string& name) {
-  return std::any_of(names.begin(), names.end(),
-                     [&](const char* n) { return name == n; });
+  return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
 }
 
 Invocation UsageError(std::string error) {

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
       break;
   }
 
-  const CConsoleHost::Mode mode = invocation.quiet              ? CConsoleHost::Mode::Quiet
+  const CConsoleHost::Mode mode = invocation.quiet               ? CConsoleHost::Mode::Quiet
                                   : platform::StderrIsTerminal() ? CConsoleHost::Mode::Terminal
                                                                  : CConsoleHost::Mode::Lines;
   CConsoleHost host(mode, invocation.params, stderr);

@@ -23,8 +23,7 @@
 namespace {
 
 // Feeds text as little-endian UTF-16 code units, whatever the host's order.
-void UpdateWithText(Sha1Context& context, const std::u16string& text,
-                    std::vector<uint8_t>& bytes) {
+void UpdateWithText(Sha1Context& context, const std::u16string& text, std::vector<uint8_t>& bytes) {
   bytes.resize(text.size() * 2);
   for (size_t i = 0; i < text.size(); ++i) {
     bytes[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);

@@ -29,7 +29,8 @@ std::u16string FormatDateCreated(int64_t time) {
   AppendTwoDigits(text, t.second);
   text += u" ";
   std::u16string year;
-  for (int y = t.year; y > 0; y /= 10) year.insert(year.begin(), static_cast<char16_t>(u'0' + y % 10));
+  for (int y = t.year; y > 0; y /= 10)
+    year.insert(year.begin(), static_cast<char16_t>(u'0' + y % 10));
   text += year;
   text += u"\n";
   return text;

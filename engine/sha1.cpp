@@ -18,26 +18,31 @@ inline uint32_t LoadBigEndian(const uint8_t* p) {
 // The 80 rounds fully unrolled over a 16-word rolling schedule: no branch on
 // the round number and no 80-word array, which roughly doubles throughput
 // over the textbook loop. File ids of whole trees go through here.
-#define SHA1_W(i) (w[(i)&15] = Rotl(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i)&15], 1))
-#define SHA1_ROUND(a, b, c, d, e, f, k, wi)  \
-  do {                                       \
-    e += Rotl(a, 5) + (f) + (k) + (wi);      \
-    b = Rotl(b, 30);                         \
+#define SHA1_W(i) \
+  (w[(i)&15] = Rotl(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i)&15], 1))
+#define SHA1_ROUND(a, b, c, d, e, f, k, wi) \
+  do {                                      \
+    e += Rotl(a, 5) + (f) + (k) + (wi);     \
+    b = Rotl(b, 30);                        \
   } while (0)
 #define SHA1_F1(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
 #define SHA1_F2(b, c, d) ((b) ^ (c) ^ (d))
 #define SHA1_F3(b, c, d) (((b) & (c)) | ((d) & ((b) | (c))))
 #define SHA1_R0(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F1(b, c, d), 0x5A827999u, w[i])
-#define SHA1_R1(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F1(b, c, d), 0x5A827999u, SHA1_W(i))
-#define SHA1_R2(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F2(b, c, d), 0x6ED9EBA1u, SHA1_W(i))
-#define SHA1_R3(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F3(b, c, d), 0x8F1BBCDCu, SHA1_W(i))
-#define SHA1_R4(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F2(b, c, d), 0xCA62C1D6u, SHA1_W(i))
+#define SHA1_R1(a, b, c, d, e, i) \
+  SHA1_ROUND(a, b, c, d, e, SHA1_F1(b, c, d), 0x5A827999u, SHA1_W(i))
+#define SHA1_R2(a, b, c, d, e, i) \
+  SHA1_ROUND(a, b, c, d, e, SHA1_F2(b, c, d), 0x6ED9EBA1u, SHA1_W(i))
+#define SHA1_R3(a, b, c, d, e, i) \
+  SHA1_ROUND(a, b, c, d, e, SHA1_F3(b, c, d), 0x8F1BBCDCu, SHA1_W(i))
+#define SHA1_R4(a, b, c, d, e, i) \
+  SHA1_ROUND(a, b, c, d, e, SHA1_F2(b, c, d), 0xCA62C1D6u, SHA1_W(i))
 // Five rounds rotate the roles of the working variables back to the start.
-#define SHA1_FIVE(R, i)         \
-  R(a, b, c, d, e, (i) + 0);    \
-  R(e, a, b, c, d, (i) + 1);    \
-  R(d, e, a, b, c, (i) + 2);    \
-  R(c, d, e, a, b, (i) + 3);    \
+#define SHA1_FIVE(R, i)      \
+  R(a, b, c, d, e, (i) + 0); \
+  R(e, a, b, c, d, (i) + 1); \
+  R(d, e, a, b, c, (i) + 2); \
+  R(c, d, e, a, b, (i) + 3); \
   R(b, c, d, e, a, (i) + 4)
 
 void Transform(uint32_t state[5], const uint8_t block[64]) {
@@ -141,7 +146,8 @@ void Sha1Init(Sha1Context& context) {
 void Sha1Update(Sha1Context& context, const void* bytes, uint32_t count) {
   const uint8_t* data = static_cast<const uint8_t*>(bytes);
   uint32_t used = (context.countLow >> 3) & 63;
-  const uint64_t bits = (uint64_t{context.countHigh} << 32 | context.countLow) + uint64_t{count} * 8;
+  const uint64_t bits =
+      (uint64_t{context.countHigh} << 32 | context.countLow) + uint64_t{count} * 8;
   context.countLow = static_cast<uint32_t>(bits);
   context.countHigh = static_cast<uint32_t>(bits >> 32);
   if (used != 0) {

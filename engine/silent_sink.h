@@ -11,11 +11,12 @@
 // threads, which must not report (the sink belongs to the job thread), and
 // the benchmark, seed and fuzzing tools.
 class CSilentSink : public CProgressSink {
-public:
+ public:
   // Owns a scratch buffer of bufferSize bytes.
   explicit CSilentSink(uint32_t bufferSize = kScratchBufferSize)
       : owned_(std::make_unique_for_overwrite<uint8_t[]>(bufferSize)),
-        buffer_(owned_.get()), size_(bufferSize) {}
+        buffer_(owned_.get()),
+        size_(bufferSize) {}
   // Lends out a buffer that the caller owns and keeps alive.
   CSilentSink(uint8_t *buffer, uint32_t size) : buffer_(buffer), size_(size) {}
 
@@ -28,7 +29,7 @@ public:
   void ResetProgress() override {}
   void Step() override {}
 
-private:
+ private:
   std::unique_ptr<uint8_t[]> owned_;
   uint8_t *buffer_;
   uint32_t size_;

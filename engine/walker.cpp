@@ -72,8 +72,7 @@ void CFSLocator::OnFile(CProgressSink& progress, const std::u16string&,
 }
 
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
-                   const std::u16string& relPath, CDirIterSink& sink,
-                   const CIgnoreFilter& filter) {
+                   const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter) {
   std::vector<platform::NodeId> ancestors;
   // Every directory from the root down to relPath is an ancestor of what
   // lies below; without its identity a link back to it would loop.

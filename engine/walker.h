@@ -64,8 +64,7 @@ class CFSLocator : public CDirIterSink {
 // Symbolic links are followed; a directory that is already on the path from
 // the root to it (a link cycle) is reported to OnDirectory but not entered.
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
-                   const std::u16string& relPath, CDirIterSink& sink,
-                   const CIgnoreFilter& filter);
+                   const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter);
 
 // Scans a tree: a counting pass, a collecting pass under the filter, the
 // attribute of every entry, and (when computeFileIds) every file's id.

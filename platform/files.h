@@ -78,9 +78,9 @@ struct NodeId {
 bool GetNodeId(const std::u16string& path, NodeId& id);
 
 struct DirEntry {
-  std::u16string name;      // NameFromNative of the native name
-  bool isDirectory = false; // after following a symbolic link
-  NodeId id;                // valid when isDirectory
+  std::u16string name;       // NameFromNative of the native name
+  bool isDirectory = false;  // after following a symbolic link
+  NodeId id;                 // valid when isDirectory
 };
 
 // Stands in for FindFirstFileW/FindNextFileW: every entry of a directory in

@@ -15,10 +15,10 @@ bool GetUserName(std::u16string& name);
 int64_t CurrentTime();
 
 struct LocalTimeParts {
-  int year = 1970;    // e.g. 2026
-  int month = 0;      // 0-11
-  int dayOfMonth = 1; // 1-31
-  int weekday = 4;    // 0 = Sunday
+  int year = 1970;     // e.g. 2026
+  int month = 0;       // 0-11
+  int dayOfMonth = 1;  // 1-31
+  int weekday = 4;     // 0 = Sunday
   int hour = 0, minute = 0, second = 0;
 };
 // The local (time-zone adjusted) calendar time of t.

@@ -189,9 +189,7 @@ CDlgHelp::CDlgHelp(const CDialogUnits& units, QWidget* parent)
   credits_->setGeometry(units.Rect(7, 7, 408, 108));
 }
 
-void CDlgHelp::StartScrolling() {
-  credits_->StartScrolling(kCreditLines, {{kLogoLine, logo_}});
-}
+void CDlgHelp::StartScrolling() { credits_->StartScrolling(kCreditLines, {{kLogoLine, logo_}}); }
 
 void CDlgHelp::StopScrolling() { credits_->StopScrolling(); }
 

@@ -89,9 +89,8 @@ QPushButton* CJobPage::AddButton(int x, int width, const QString& caption, const
 
 QPushButton* CJobPage::AddHelpButton() {
   QPushButton* button = AddButton(7, 33, QStringLiteral("Help"), "help");
-  connect(button, &QPushButton::clicked, this, [this] {
-    QMessageBox::information(this, PageHelpTitle(kind_), PageHelpText(kind_));
-  });
+  connect(button, &QPushButton::clicked, this,
+          [this] { QMessageBox::information(this, PageHelpTitle(kind_), PageHelpText(kind_)); });
   return button;
 }
 
@@ -304,8 +303,7 @@ CDlgFinger::CDlgFinger(const CDialogUnits& units, QWidget* parent)
   filter_ = AddField(kRow[1], QStringLiteral("File Ignore Filter"), u"filter");
   auto* caption = new QLabel(QStringLiteral("Fingerprint"), this);
   caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  caption->setGeometry(
-      units_.Rect(kLabelX, kRow[2] + kLabelTop, kLabelWidth, kLabelHeight));
+  caption->setGeometry(units_.Rect(kLabelX, kRow[2] + kLabelTop, kLabelWidth, kLabelHeight));
   result_ = new QLineEdit(this);
   result_->setReadOnly(true);
   result_->setObjectName(QStringLiteral("Fingerprint_result"));

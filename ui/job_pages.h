@@ -41,7 +41,8 @@ class CJobPage : public QWidget, public CCmnDlgFunctions {
   // A labelled field on the row at y; its object name is its settings name.
   QComboBox* AddField(int y, const QString& label, const char16_t* suffix);
   // The "..." button right of a field's row.
-  QPushButton* AddBrowse(int y, QComboBox* field, Picker picker, const FileFilter* filter = nullptr);
+  QPushButton* AddBrowse(int y, QComboBox* field, Picker picker,
+                         const FileFilter* filter = nullptr);
   QCheckBox* AddCheck(int x, int y, const QString& label, const char16_t* suffix);
   // The bottom row. reportField is the field "View XML Diff Report" opens.
   QPushButton* AddHelpButton();

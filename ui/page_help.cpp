@@ -3,12 +3,18 @@
 
 QString PageHelpTitle(JobKind kind) {
   switch (kind) {
-    case JobKind::CreatePatch: return QStringLiteral("Help: Create Patch (Directory)");
-    case JobKind::CreateVaultPatch: return QStringLiteral("Help: Create Patch (Vault)");
-    case JobKind::ApplyPatch: return QStringLiteral("Help: Apply Patch");
-    case JobKind::QueryPatch: return QStringLiteral("Help: Query Patch");
-    case JobKind::CreateVault: return QStringLiteral("Help: Create Vault File");
-    case JobKind::Fingerprint: return QStringLiteral("Help: Calculate Fingerprint");
+    case JobKind::CreatePatch:
+      return QStringLiteral("Help: Create Patch (Directory)");
+    case JobKind::CreateVaultPatch:
+      return QStringLiteral("Help: Create Patch (Vault)");
+    case JobKind::ApplyPatch:
+      return QStringLiteral("Help: Apply Patch");
+    case JobKind::QueryPatch:
+      return QStringLiteral("Help: Query Patch");
+    case JobKind::CreateVault:
+      return QStringLiteral("Help: Create Vault File");
+    case JobKind::Fingerprint:
+      return QStringLiteral("Help: Calculate Fingerprint");
   }
   return QStringLiteral("Help");
 }

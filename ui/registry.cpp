@@ -48,9 +48,8 @@ bool CRegistry::ReadStringList(const QString& name, HistoryList& list) {
   const QVariant stored = settings_->value(name);
   if (stored.typeId() != QMetaType::QByteArray) return false;
   const QByteArray bytes = stored.toByteArray();
-  std::optional<HistoryList> decoded =
-      DecodeHistory(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                    static_cast<size_t>(bytes.size()));
+  std::optional<HistoryList> decoded = DecodeHistory(
+      reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()));
   if (!decoded) return false;
   list = std::move(*decoded);
   return true;

@@ -24,7 +24,8 @@ const QColor kClassicBackground(212, 208, 200);
 
 bool VisualThemesActive() {
   const QStyle* style = QApplication::style();
-  return style == nullptr || style->name().compare(QStringLiteral("windows"), Qt::CaseInsensitive) != 0;
+  return style == nullptr ||
+         style->name().compare(QStringLiteral("windows"), Qt::CaseInsensitive) != 0;
 }
 
 CScrollCredits::CScrollCredits(QWidget* parent)
@@ -98,12 +99,13 @@ void CScrollCredits::ScrollTick() {
         font = &subheadingFont_;
         color = kHeadingColor;
       }
-      const QString text = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size() - 1));
+      const QString text =
+          QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size() - 1));
       painter.setFont(*font);
       painter.setPen(color);
       QRect drawn;
-      painter.drawText(QRect(0, top, width, height), Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine,
-                       text, &drawn);
+      painter.drawText(QRect(0, top, width, height),
+                       Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, text, &drawn);
       lineHeight = text.isEmpty() ? QFontMetrics(*font).height() : drawn.height();
     }
     top += lineHeight;

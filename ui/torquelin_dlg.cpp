@@ -66,9 +66,8 @@ void FitTabsIntoStrip(CZRTabCtrl& tabs) {
 }  // namespace
 
 CTorquelinDlg::CTorquelinDlg(QWidget* parent)
-    : QDialog(parent,
-              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint),
       units_(font()),
       scratchBuffer_(new uint8_t[kScratchBufferSize]) {
   setWindowTitle(QStringLiteral("Torquelin"));
@@ -130,16 +129,19 @@ void CTorquelinDlg::OnInitDialog() {
   about_ = new CDlgHelp(units_, tabs_);
 
   const std::pair<QWidget*, const char*> tabs[] = {
-      {crPatch, "Create Patch(Directory)"}, {crVaultPatch, "Create Patch(Vault)"},
-      {crVault, "Create Vault File"},       {apply, "Apply Patch"},
-      {patchInfo, "Query Patch"},           {finger_, "Calculate Fingerprint"},
+      {crPatch, "Create Patch(Directory)"},
+      {crVaultPatch, "Create Patch(Vault)"},
+      {crVault, "Create Vault File"},
+      {apply, "Apply Patch"},
+      {patchInfo, "Query Patch"},
+      {finger_, "Calculate Fingerprint"},
       {about_, "About"},
   };
   for (const auto& [page, caption] : tabs) tabs_->addTab(page, QString::fromLatin1(caption));
   FitTabsIntoStrip(*tabs_);
 
-  for (CJobPage* page :
-       std::initializer_list<CJobPage*>{crPatch, crVaultPatch, crVault, apply, patchInfo, finger_}) {
+  for (CJobPage* page : std::initializer_list<CJobPage*>{crPatch, crVaultPatch, crVault, apply,
+                                                         patchInfo, finger_}) {
     pages_[static_cast<size_t>(page->Kind())] = page;
     connect(page, &CJobPage::jobRequested, this, &CTorquelinDlg::StartJob);
   }
@@ -179,7 +181,8 @@ void CTorquelinDlg::StartJob(JobKind kind) {
       lastOutcome_ = RunJob(*this, *this, kind);
       // Queued, not blocking: the window joins the thread once it has
       // returned from here.
-      QMetaObject::invokeMethod(this, [this] { OnWorkerFinished(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { OnWorkerFinished(); }, Qt::QueuedConnection);
     });
   } catch (const std::system_error&) {
     // No thread: nothing happens and the user may press again.

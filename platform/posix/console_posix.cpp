@@ -1,10 +1,10 @@
 // POSIX console queries and the SIGINT handler of the command-line program.
-#include "platform/console.h"
-
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <csignal>
+
+#include "platform/console.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,4 @@
 // POSIX implementation of the file-system primitives in platform/files.h.
-#include "platform/files.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +9,7 @@
 
 #include "platform/encoding.h"
 #include "platform/fault_injection.h"
+#include "platform/files.h"
 
 namespace platform {
 namespace {

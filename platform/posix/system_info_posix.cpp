@@ -1,6 +1,4 @@
 // POSIX host name, user name and local time.
-#include "platform/system_info.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/system_info.h"
 
 namespace platform {
 

@@ -47,8 +47,7 @@ RunResult RunProgram(const std::string& args) {
   EXPECT_NE(bin, nullptr) << "TORQUELIN_BIN must name the directory of the program";
   TempDir capture;
   const std::string command = std::string(bin ? bin : ".") + "/torquelin " + args + " >" +
-                              capture.Native("out") + " 2>" + capture.Native("err") +
-                              " </dev/null";
+                              capture.Native("out") + " 2>" + capture.Native("err") + " </dev/null";
   const int status = std::system(command.c_str());
   RunResult r;
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -90,13 +89,17 @@ TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {
       {{}, Invocation::Action::UsageError, "no command given"},
       {{"-q"}, Invocation::Action::UsageError, "no command given"},
       {{"frobnicate"}, Invocation::Action::UsageError, "unknown command 'frobnicate'"},
-      {{"fingerprint", "/a", "/b"}, Invocation::Action::UsageError,
+      {{"fingerprint", "/a", "/b"},
+       Invocation::Action::UsageError,
        "too many arguments for 'fingerprint'"},
-      {{"fingerprint", "/a", "--bogus"}, Invocation::Action::UsageError,
+      {{"fingerprint", "/a", "--bogus"},
+       Invocation::Action::UsageError,
        "unknown option '--bogus'"},
-      {{"fingerprint", "/a", "--filter"}, Invocation::Action::UsageError,
+      {{"fingerprint", "/a", "--filter"},
+       Invocation::Action::UsageError,
        "option '--filter' needs a value"},
-      {{"--filter", "x", "fingerprint"}, Invocation::Action::UsageError,
+      {{"--filter", "x", "fingerprint"},
+       Invocation::Action::UsageError,
        "unknown option '--filter'"},
       {{"--help"}, Invocation::Action::ShowHelp, ""},
       {{"fingerprint", "-h"}, Invocation::Action::ShowHelp, ""},
@@ -186,8 +189,9 @@ TEST(Program, FailureExitCodesAndTexts) {
   const RunResult r = RunProgram("-q fingerprint " + Quote(missing + "/"));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "");
-  const std::string expected = "Error type:1\nMessage: Directory for fingerprinting does  not exists: " +
-                               missing + "\nError Code: 2\nLocation: .\\rezeriravodu line:";
+  const std::string expected =
+      "Error type:1\nMessage: Directory for fingerprinting does  not exists: " + missing +
+      "\nError Code: 2\nLocation: .\\rezeriravodu line:";
   EXPECT_EQ(r.err.rfind(expected, 0), 0u) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
 
@@ -307,9 +311,9 @@ TEST(Program, TheReadmesFirstRunWorksOnTheSampleTrees) {
                                  " --report " + Quote(out.Native("r.xml")));
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string report = out.ReadFile("r.xml");
-  for (const char* count : {"ChangedFiles\" value=\"2\"", "NewFiles\" value=\"2\"",
-                            "UnlinkedFiles\" value=\"2\"", "NewDirs\" value=\"1\"",
-                            "UnlinkedDirectories\" value=\"1\""}) {
+  for (const char* count :
+       {"ChangedFiles\" value=\"2\"", "NewFiles\" value=\"2\"", "UnlinkedFiles\" value=\"2\"",
+        "NewDirs\" value=\"1\"", "UnlinkedDirectories\" value=\"1\""}) {
     EXPECT_NE(report.find(count), std::string::npos) << count;
   }
 }

@@ -49,7 +49,7 @@ TEST(NormalizePath, SplitsAtBothSeparatorsAndKeepsTheLeadingOne) {
     const char16_t* in;
     const char16_t* out;
   } cases[] = {
-      {u"C:/data//sub/", u"C:/data/sub"}, {u"C:\\", u"C:"},        {u"", u""},
+      {u"C:/data//sub/", u"C:/data/sub"}, {u"C:\\", u"C:"},           {u"", u""},
       {u"/tmp//a/", u"/tmp/a"},           {u"\\\\srv\\x", u"/srv/x"}, {u"///", u"/"},
       {u"rel\\dir", u"rel/dir"},
   };

@@ -188,8 +188,8 @@ TEST_F(FileIdsTest, TheFirstUnreadableFileInWalkOrderRaisesItsError) {
       ASSERT_EQ(mkfifo(dir_.Native(Name(i)).c_str(), 0644), 0);
     }
     const Outcome one = Hash(1);
-    const size_t first = std::min(c.missing.empty() ? kFiles : c.missing[0],
-                                  c.fifo.empty() ? kFiles : c.fifo[0]);
+    const size_t first =
+        std::min(c.missing.empty() ? kFiles : c.missing[0], c.fifo.empty() ? kFiles : c.fifo[0]);
     const std::string expected =
         "Unable to open file:" + Narrow(dir_.wpath() + files_[first]) + " .\\fileReader:";
     EXPECT_EQ(one.outcome.substr(0, expected.size()), expected);

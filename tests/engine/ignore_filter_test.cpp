@@ -1,8 +1,9 @@
 // The ignore filter: parsing, the single-pass matcher and its quirks, which
 // users' filters depend on and which must therefore stay as they are.
+#include "engine/ignore_filter.h"
+
 #include <gtest/gtest.h>
 
-#include "engine/ignore_filter.h"
 #include "tests/support/test_sink.h"
 
 TEST(CIgnoreFilter, ParsesPatternsWithoutTrimming) {
@@ -109,16 +110,11 @@ TEST(MatchStep, ConsumesTheFrontOfTheNameOrEmptiesIt) {
     bool ok;
     const char16_t* rest;
   } cases[] = {
-      {u"ab.o.o", run, lit, true, u".o.o"},
-      {u".o.o", lit, end, false, u""},
-      {u".o", lit, end, true, u""},
-      {u"abc", run, one, true, u"abc"},
-      {u"abc", run, run, true, u"abc"},
-      {u"abc", run, end, true, u""},
-      {u"abc", one, end, false, u""},
-      {u"a", one, end, true, u""},
-      {u"", one, end, false, u""},
-      {u"x.o", one, lit, true, u".o"},
+      {u"ab.o.o", run, lit, true, u".o.o"}, {u".o.o", lit, end, false, u""},
+      {u".o", lit, end, true, u""},         {u"abc", run, one, true, u"abc"},
+      {u"abc", run, run, true, u"abc"},     {u"abc", run, end, true, u""},
+      {u"abc", one, end, false, u""},       {u"a", one, end, true, u""},
+      {u"", one, end, false, u""},          {u"x.o", one, lit, true, u".o"},
       {u".o", one, lit, false, u""},
   };
   for (const Case& c : cases) {

@@ -1,10 +1,11 @@
 // The job runner's outcomes and the host operations around them.
+#include "engine/job_runner.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <stdexcept>
 
-#include "engine/job_runner.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -21,9 +22,7 @@ class FakeHost : public CJobHost {
   }
   void SetTabStripEnabled(bool on) override { calls.push_back(on ? "tabs on" : "tabs off"); }
   void SetCancelEnabled(bool on) override { calls.push_back(on ? "cancel on" : "cancel off"); }
-  void SetPageLocked(JobKind, bool locked) override {
-    calls.push_back(locked ? "lock" : "unlock");
-  }
+  void SetPageLocked(JobKind, bool locked) override { calls.push_back(locked ? "lock" : "unlock"); }
   JobParams ReadParameters(JobKind) override {
     calls.push_back("read");
     if (readHook) readHook();
@@ -45,8 +44,7 @@ class FakeHost : public CJobHost {
 };
 
 bool EndsWithCompletionLine(const RecordingSink& sink) {
-  return !sink.calls.empty() &&
-         sink.calls.back().rfind(u"detail:Completed.  Time:00:00:0", 0) == 0;
+  return !sink.calls.empty() && sink.calls.back().rfind(u"detail:Completed.  Time:00:00:0", 0) == 0;
 }
 
 }  // namespace
@@ -58,9 +56,9 @@ TEST(RunJob, SuccessSetsTheFieldSavesSettingsAndUnlocks) {
   host.params = FingerprintParams{dir.wpath(), u""};
   EXPECT_EQ(RunJob(host, sink, JobKind::Fingerprint), JobOutcome::Succeeded);
   EXPECT_EQ(host.field, u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"clear", "tabs off", "cancel on", "lock",
-                                                  "field", "read", "field", "save",
-                                                  "cancel off", "unlock", "tabs on"}));
+  EXPECT_EQ(host.calls,
+            (std::vector<std::string>{"clear", "tabs off", "cancel on", "lock", "field", "read",
+                                      "field", "save", "cancel off", "unlock", "tabs on"}));
   EXPECT_TRUE(sink.messages.empty());
   EXPECT_TRUE(EndsWithCompletionLine(sink));
 }
@@ -92,7 +90,8 @@ TEST(RunJob, FailuresShowOneMessageAndSaveNothing) {
     host.params = c.params;
     EXPECT_EQ(RunJob(host, sink, c.kind), JobOutcome::Failed) << c.name;
     ASSERT_EQ(sink.messages.size(), 1u) << c.name;
-    EXPECT_EQ(sink.messages[0].rfind(c.message, 0), 0u) << c.name << ": " << Narrow(sink.messages[0]);
+    EXPECT_EQ(sink.messages[0].rfind(c.message, 0), 0u)
+        << c.name << ": " << Narrow(sink.messages[0]);
     EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "save"), 0) << c.name;
     EXPECT_EQ(host.calls.back(), "tabs on") << c.name;
     EXPECT_TRUE(EndsWithCompletionLine(sink)) << c.name;

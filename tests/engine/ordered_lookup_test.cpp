@@ -10,10 +10,10 @@
 TEST(OrderedLookup, AnswersSortedKeysAsFindDoes) {
   // A parent, a name that sorts between it and its child ('-' is below
   // '\\'), and code units above every ASCII one.
-  const AttributeMap map = {{u"\\a", 1},    {u"\\a\\b", 2}, {u"\\a-", 3},
-                            {u"\\b", 0},    {u"\\\u00e9", 5}, {u"\\\uFFFF", 6}};
+  const AttributeMap map = {{u"\\a", 1}, {u"\\a\\b", 2},   {u"\\a-", 3},
+                            {u"\\b", 0}, {u"\\\u00e9", 5}, {u"\\\uFFFF", 6}};
   const PathList runs[] = {
-      {},                                                  // nothing asked
+      {},                                                              // nothing asked
       {u"\\a", u"\\a-", u"\\a\\b", u"\\b", u"\\\u00e9", u"\\\uFFFF"},  // every key
       {u"\\", u"\\a", u"\\a", u"\\a\\a", u"\\b", u"\\c"},  // gaps, a repeat, past the end
       {u"\\\u00e9"},                                       // one deep in the map

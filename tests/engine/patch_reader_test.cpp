@@ -1,5 +1,7 @@
 // The patch reader: round trips, damaged files with their exact errors, and
 // extraction, including stored paths that try to leave the target.
+#include "engine/patch_reader.h"
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +12,6 @@
 #include <functional>
 
 #include "engine/number_text.h"
-#include "engine/patch_reader.h"
 #include "engine/patch_stream.h"
 #include "engine/patch_writer.h"
 #include "platform/encoding.h"
@@ -62,15 +63,18 @@ TEST(PatchReader, EveryFieldRoundTripsInOrder) {
   ChangeSet changes;
   changes.OlderTreeID = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
   changes.NewerTreeID = u"0123456789abcdef0123456789abcdef01234567";
-  changes.Info = {{u"DateCreated", u"Mon Dec 07 06:40:00 2026\n"}, {u"Käse", u"\U0001F600"},
+  changes.Info = {{u"DateCreated", u"Mon Dec 07 06:40:00 2026\n"},
+                  {u"Käse", u"\U0001F600"},
                   {u"", u"empty key"}};
   changes.UnlinkedFiles = {u"\\z", u"\\a", u"\\M\\n"};
   changes.NewFiles = {u"\\Grüße.txt", u"\\sub\\日本.txt", u"\\back\xF05Cslash", u"\\raw\xEF80"};
   changes.ChangedFiles = {u"\\a:b", u"\\B"};
   changes.NewDirs = {u"\\sub", u"\\empty dir"};
   changes.UnlinkedDirectories = {u"\\old\\deep", u"\\old"};
-  changes.AttributeChanges = {{u"\\Grüße.txt", 0x81A40020}, {u"\\sub", 0x41ED0010},
-                              {u"\\B", 0xFFFFFFFF}, {u"\\a:b", 0x81240021}};
+  changes.AttributeChanges = {{u"\\Grüße.txt", 0x81A40020},
+                              {u"\\sub", 0x41ED0010},
+                              {u"\\B", 0xFFFFFFFF},
+                              {u"\\a:b", 0x81240021}};
   changes.IgnoreFilter = u"*.tmp;~*";
   changes.ignoredNew = {u"\\x.tmp", u"\\~lock"};
   changes.ignoredOld = {u"\\y.tmp"};
@@ -121,9 +125,8 @@ TEST(PatchReader, AKeyStoredTwiceKeepsTheLaterValue) {
   TempDir dir;
   const std::string info = Bytes({0x17, 0x11, 2, 0, 0, 0}) + key + StringRecord(u"first") + key +
                            StringRecord(u"second");
-  const std::string attributes = Bytes({0x16, 0x11, 2, 0, 0, 0}) + key +
-                                 Bytes({0x11, 1, 0, 0, 0}) + key +
-                                 Bytes({0x11, 0x21, 0, 0x24, 0x81});
+  const std::string attributes = Bytes({0x16, 0x11, 2, 0, 0, 0}) + key + Bytes({0x11, 1, 0, 0, 0}) +
+                                 key + Bytes({0x11, 0x21, 0, 0x24, 0x81});
   WriteBytes(dir.Native("m"), info + attributes);
   zrFile::Reader reader(dir.wpath() + u"/m");
   BufferedInput in(reader);
@@ -145,24 +148,28 @@ TEST(PatchReader, DamagedPatchesAreRefusedWithTheirMessage) {
        "Unable to read a buffer from a patch.", -1},
       {"completion flag 0", [](auto& b) { b[30] = 0; },
        "This patch file has not been properly written.", -1},
-      {"dword tag where NewerTreeID's string is", [](auto& b) { b[34] = 0x11; },
-       "Type mismatch.", 0},
-      {"ends just before the first record", [](auto& b) { b.resize(34); },
-       "Unable to read a type.", 0},
+      {"dword tag where NewerTreeID's string is", [](auto& b) { b[34] = 0x11; }, "Type mismatch.",
+       0},
+      {"ends just before the first record", [](auto& b) { b.resize(34); }, "Unable to read a type.",
+       0},
       {"a string's length cut short", [](auto& b) { b.resize(37); },
        "Unable to read dword from a patch.", 0},
       {"a path of NewFiles cut short", [](auto& b) { b.resize(110); },
        "Unable to read a buffer from a patch.", 6},
       {"index cut inside its last offset", [](auto& b) { b.resize(211 - 4); },
        "Unable to read qword from a patch.", 8},
-      {"index cut before its first key", [](auto& b) { b.resize(184); },
-       "Unable to read a type.", 8},
-      {"index count larger than its entries", [](auto& b) { b[180] = 2; },
-       "Unable to read a type.", 8},
+      {"index cut before its first key", [](auto& b) { b.resize(184); }, "Unable to read a type.",
+       8},
+      {"index count larger than its entries", [](auto& b) { b[180] = 2; }, "Unable to read a type.",
+       8},
       {"index count 0xffffffff", [](auto& b) { b.replace(180, 4, "\xff\xff\xff\xff"); },
        "Unable to read a type.", 8},
       {"list count larger than its entries", [](auto& b) { b[96] = 2; }, "Type mismatch.", 6},
-      {"header points past the end", [](auto& b) { b[21] = 0x7F; b[24] = 0x7F; },
+      {"header points past the end",
+       [](auto& b) {
+         b[21] = 0x7F;
+         b[24] = 0x7F;
+       },
        "Unable to read a type.", 8},
   };
   for (const Case& c : cases) {
@@ -290,9 +297,8 @@ TEST(PatchReader, ContentCutShortFailsOrStaysShortOnRequest) {
 // in directories the test can inspect.
 TEST(PatchReader, UnsafeStoredPathsAreRefusedBeforeAnythingIsWritten) {
   const std::u16string unsafe[] = {
-      u"\\..\\x",     u"\\a\\..\\..\\x", u"\\a/../../x", u"x",   u"/x",
-      u"\\",          u"\\\\x",          u"\\a\\\\x",    u"\\.", u"\\a\\.\\x",
-      u"\\..",
+      u"\\..\\x", u"\\a\\..\\..\\x", u"\\a/../../x", u"x",         u"/x",   u"\\",
+      u"\\\\x",   u"\\a\\\\x",       u"\\.",         u"\\a\\.\\x", u"\\..",
   };
   for (const std::u16string& path : unsafe) {
     TempDir root;

@@ -1,12 +1,13 @@
 // The patch record primitives: exact bytes written, exact errors on short
 // writes. (Reading damaged records is tested on whole patches.)
+#include "engine/patch_stream.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <functional>
 #include <vector>
 
-#include "engine/patch_stream.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -68,16 +69,30 @@ TEST(PatchStream, ShortWritesFailWithTheirOwnMessage) {
     const char* message;
   } cases[] = {
       {"raw 2 MiB into one page", 0,
-       [](auto& w) { std::vector<char> b(2097152); WriteRaw(w, b.data(), 2097152); },
+       [](auto& w) {
+         std::vector<char> b(2097152);
+         WriteRaw(w, b.data(), 2097152);
+       },
        "Unable write buffer to a patch. exp:2097152 actual:4096"},
       {"raw into a full pipe", 4096, [](auto& w) { WriteRaw(w, "ab", 2); },
        "Unable write buffer to a patch. exp:2 actual:-1"},
       {"tag into a full pipe", 4096,
-       [](auto& w) { DirectOutput o(w); WriteTag(o, RecordType::String); },
+       [](auto& w) {
+         DirectOutput o(w);
+         WriteTag(o, RecordType::String);
+       },
        "Unable write a type to a patch."},
-      {"dword after its tag", 4095, [](auto& w) { DirectOutput o(w); WriteDword(o, 7); },
+      {"dword after its tag", 4095,
+       [](auto& w) {
+         DirectOutput o(w);
+         WriteDword(o, 7);
+       },
        "Unable write DWORD to a patch."},
-      {"qword after its tag", 4095, [](auto& w) { DirectOutput o(w); WriteQword(o, 7); },
+      {"qword after its tag", 4095,
+       [](auto& w) {
+         DirectOutput o(w);
+         WriteQword(o, 7);
+       },
        "Unable write DWORD a patch."},
       {"buffered records, flushed", 0,
        [](auto& w) {

@@ -1,10 +1,11 @@
 // The patch writer: complete files byte for byte, file order, progress,
 // chunking through the scratch buffer, and what a failure leaves behind.
+#include "engine/patch_writer.h"
+
 #include <sys/stat.h>
 
 #include "engine/patch_reader.h"
 #include "engine/patch_stream.h"
-#include "engine/patch_writer.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -14,8 +15,8 @@ const std::string kMagic = "zeRizeDuvuz 01.01.02";
 const std::string kEmptyString = Bytes({0x10, 0x11, 0, 0, 0, 0});
 const std::string kEmptyList = Bytes({0x12, 0x11, 0, 0, 0, 0});
 // String \a.txt
-const std::string kATxt = Bytes({0x10, 0x11, 0x06, 0x00, 0x00, 0x00, 0x5C, 0x00, 0x61, 0x00,
-                                 0x2E, 0x00, 0x74, 0x00, 0x78, 0x00, 0x74, 0x00});
+const std::string kATxt = Bytes({0x10, 0x11, 0x06, 0x00, 0x00, 0x00, 0x5C, 0x00, 0x61, 0x00, 0x2E,
+                                 0x00, 0x74, 0x00, 0x78, 0x00, 0x74, 0x00});
 
 std::string Times(int n, const std::string& s) {
   std::string out;
@@ -41,19 +42,18 @@ TEST(PatchWriter, EmptyChangeSetGivesHeaderInfoAndEmptyIndex) {
   TempDir newer;
   const Written w = Write(ChangeSet{}, newer);
   const std::string header = kMagic + Bytes({0x14, 0x6A, 0, 0, 0, 0, 0, 0, 0,  // index at 106
-                                             0x11, 0x01, 0, 0, 0});             // finished
+                                             0x11, 0x01, 0, 0, 0});            // finished
   EXPECT_EQ(Hex(w.bytes.substr(0, 34)), Hex(header));
-  const std::string expected = header +
-                               kEmptyString +                        // NewerTreeID
-                               kEmptyString +                        // OlderTreeID
-                               Bytes({0x17, 0x11, 0, 0, 0, 0}) +     // Info
-                               kEmptyString +                        // IgnoreFilter
-                               Times(7, kEmptyList) +                // the seven lists
-                               Bytes({0x16, 0x11, 0, 0, 0, 0}) +     // AttributeChanges
-                               Bytes({0x15, 0x11, 0, 0, 0, 0});      // FileIndex, at 106
+  const std::string expected = header + kEmptyString +            // NewerTreeID
+                               kEmptyString +                     // OlderTreeID
+                               Bytes({0x17, 0x11, 0, 0, 0, 0}) +  // Info
+                               kEmptyString +                     // IgnoreFilter
+                               Times(7, kEmptyList) +             // the seven lists
+                               Bytes({0x16, 0x11, 0, 0, 0, 0}) +  // AttributeChanges
+                               Bytes({0x15, 0x11, 0, 0, 0, 0});   // FileIndex, at 106
   EXPECT_EQ(Hex(w.bytes), Hex(expected));
-  EXPECT_EQ(w.calls, (std::vector<std::u16string>{u"status:Creating a patch file", u"range:0",
-                                                  u"reset"}));
+  EXPECT_EQ(w.calls,
+            (std::vector<std::u16string>{u"status:Creating a patch file", u"range:0", u"reset"}));
 }
 
 TEST(PatchWriter, OneNewFileGivesItsContentAndIndexEntry) {
@@ -65,18 +65,18 @@ TEST(PatchWriter, OneNewFileGivesItsContentAndIndexEntry) {
   const Written w = Write(changes, newer);
 
   const std::string fileContent =  // at 147 = 0x93
-      Bytes({0x13, 0x10, 0x11, 0x06, 0x00, 0x00, 0x00, 0x5C, 0x00, 0x61, 0x00, 0x2E, 0x00, 0x74,
-             0x00, 0x78, 0x00, 0x74, 0x00, 0x14, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-             0x61, 0x62, 0x63});
+      Bytes({0x13, 0x10, 0x11, 0x06, 0x00, 0x00, 0x00, 0x5C, 0x00, 0x61, 0x00,
+             0x2E, 0x00, 0x74, 0x00, 0x78, 0x00, 0x74, 0x00, 0x14, 0x03, 0x00,
+             0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x61, 0x62, 0x63});
   ASSERT_EQ(fileContent.size(), 31u);
   const std::string expected =
       kMagic + Bytes({0x14, 0xB2, 0, 0, 0, 0, 0, 0, 0, 0x11, 0x01, 0, 0, 0}) +  // index at 178
       kEmptyString + kEmptyString + Bytes({0x17, 0x11, 0, 0, 0, 0}) + kEmptyString +
-      Times(6, kEmptyList) +                                            // up to ChangedFiles
-      Bytes({0x12, 0x11, 1, 0, 0, 0}) + kATxt +                         // NewFiles
+      Times(6, kEmptyList) +                     // up to ChangedFiles
+      Bytes({0x12, 0x11, 1, 0, 0, 0}) + kATxt +  // NewFiles
       Bytes({0x16, 0x11, 1, 0, 0, 0}) + kATxt + Bytes({0x11, 0x20, 0x00, 0xA4, 0x81}) +
-      fileContent +                                                     // at 147
-      Bytes({0x15, 0x11, 1, 0, 0, 0}) + kATxt +                         // index at 178
+      fileContent +                              // at 147
+      Bytes({0x15, 0x11, 1, 0, 0, 0}) + kATxt +  // index at 178
       Bytes({0x14, 0x93, 0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(Hex(w.bytes), Hex(expected));
   EXPECT_EQ(w.bytes.substr(147, 31), fileContent);
@@ -108,8 +108,8 @@ TEST(PatchWriter, ContentsGoInCodeUnitOrderWithProgressPerFile) {
   const std::string bytes = ReadBytes(out.Native("p.dov"));
   EXPECT_EQ(in.tell(), int64_t(bytes.size())) << "the reader stands right after the index";
   // The zero-length file is a record with length 0 and nothing after it.
-  const std::string empty = Bytes({0x13, 0x10, 0x11, 2, 0, 0, 0, 0x5C, 0, 0x65, 0, 0x14, 0, 0, 0,
-                                   0, 0, 0, 0, 0, 0x15});
+  const std::string empty =
+      Bytes({0x13, 0x10, 0x11, 2, 0, 0, 0, 0x5C, 0, 0x65, 0, 0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0x15});
   EXPECT_EQ(Hex(bytes.substr(index.at(u"\\e"), empty.size())), Hex(empty));
 }
 

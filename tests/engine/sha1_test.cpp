@@ -1,8 +1,9 @@
 // SHA-1 against the published vectors, fed whole and in pieces, on both
 // block functions, and files digested through the scratch buffer at its
 // chunk boundaries.
-#include <gtest/gtest.h>
+#include "engine/sha1.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -14,7 +15,6 @@
 
 #include "engine/errors.h"
 #include "engine/fsops.h"
-#include "engine/sha1.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -100,8 +100,16 @@ TEST(Sha1, SplitFeedingGivesTheSameDigest) {
   const std::string input = Pattern(1000);
   const std::u16string whole = Digest(input);
   const std::vector<std::vector<size_t>> splits = {
-      {0}, {1}, {63}, {64}, {65}, {0, 0, 1, 0}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-      {55, 1, 8}, {100, 0, 128, 1, 63, 64}, {999},
+      {0},
+      {1},
+      {63},
+      {64},
+      {65},
+      {0, 0, 1, 0},
+      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+      {55, 1, 8},
+      {100, 0, 128, 1, 63, 64},
+      {999},
   };
   ForEachImplementation([&](const char*) {
     for (const auto& split : splits) EXPECT_EQ(Digest(input, split), whole) << split.size();

@@ -18,8 +18,7 @@ namespace {
 
 constexpr char16_t kEmptyId[] = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
 
-CDirSnapshot Snapshot(PathList directories, PathList files, AttributeMap attributes,
-                      TextMap ids) {
+CDirSnapshot Snapshot(PathList directories, PathList files, AttributeMap attributes, TextMap ids) {
   CDirSnapshot s;
   s.directories = std::move(directories);
   s.files = std::move(files);
@@ -47,8 +46,7 @@ TEST(ComputeFingerprint, KnownValues) {
     const char16_t* fingerprint;
   } cases[] = {
       {"empty tree", {}, kEmptyId},
-      {"one empty file",
-       Snapshot({}, {u"\\a.txt"}, {{u"\\a.txt", 32}}, {{u"\\a.txt", kEmptyId}}),
+      {"one empty file", Snapshot({}, {u"\\a.txt"}, {{u"\\a.txt", 32}}, {{u"\\a.txt", kEmptyId}}),
        u"733e2150749e5a0cdfece713f0fa046597c5a47c"},
       // A word with the top bit set enters as a negative number.
       {"POSIX word",
@@ -65,11 +63,10 @@ TEST(ComputeFingerprint, KnownValues) {
 }
 
 TEST(ComputeFingerprint, DependsOnContentNotOnListingOrder) {
-  const CDirSnapshot base = Snapshot({u"\\a", u"\\b"}, {u"\\a\\x", u"\\b\\y", u"\\z"},
-                                     {{u"\\a", 16}, {u"\\b", 16}, {u"\\a\\x", 32},
-                                      {u"\\b\\y", 32}, {u"\\z", 32}},
-                                     {{u"\\a\\x", kEmptyId}, {u"\\b\\y", kEmptyId},
-                                      {u"\\z", kEmptyId}});
+  const CDirSnapshot base =
+      Snapshot({u"\\a", u"\\b"}, {u"\\a\\x", u"\\b\\y", u"\\z"},
+               {{u"\\a", 16}, {u"\\b", 16}, {u"\\a\\x", 32}, {u"\\b\\y", 32}, {u"\\z", 32}},
+               {{u"\\a\\x", kEmptyId}, {u"\\b\\y", kEmptyId}, {u"\\z", kEmptyId}});
   const std::u16string fp = Fingerprint(base);
 
   CDirSnapshot reordered = base;
@@ -98,9 +95,9 @@ TEST(ComputeFingerprint, SortsTheListsAndStepsOncePerEntry) {
   ComputeFingerprint(sink, s);
   EXPECT_EQ(s.directories, (PathList{u"\\B", u"\\a", u"\\b"}));
   EXPECT_EQ(s.files, (PathList{u"\\a\\1", u"\\b\\2"}));
-  EXPECT_EQ(sink.calls, (std::vector<std::u16string>{
-                            u"status:Calculating directory fingerprint...", u"range:5", u"reset",
-                            u"step", u"step", u"step", u"step", u"step"}));
+  EXPECT_EQ(sink.calls,
+            (std::vector<std::u16string>{u"status:Calculating directory fingerprint...", u"range:5",
+                                         u"reset", u"step", u"step", u"step", u"step", u"step"}));
 }
 
 TEST(BuildSnapshot, ReportsPhasesInOrderAndStepsOncePerEntry) {
@@ -115,10 +112,9 @@ TEST(BuildSnapshot, ReportsPhasesInOrderAndStepsOncePerEntry) {
   EXPECT_EQ(s.attributes.at(u"\\sub") & 0x10, 0x10u);
   EXPECT_EQ(s.fileIds.at(u"\\a.txt"), kEmptyId);
   EXPECT_EQ(s.fileIds.at(u"\\sub\\b.txt"), u"e9d71f5ee7c92d6dc9e92ffdad17b8bd49418f98");
-  EXPECT_EQ(sink.statuses,
-            (std::vector<std::u16string>{u"Counting all files", u"Collecting files...",
-                                         u"Getting File attributes...",
-                                         u"Calculating file ids..."}));
+  EXPECT_EQ(sink.statuses, (std::vector<std::u16string>{
+                               u"Counting all files", u"Collecting files...",
+                               u"Getting File attributes...", u"Calculating file ids..."}));
   // 3 entries collected, 3 attributes read, 2 files hashed.
   EXPECT_EQ(sink.steps, 8u);
   EXPECT_EQ(std::count(sink.calls.begin(), sink.calls.end(), u"detail:Processing: \\sub"), 2);

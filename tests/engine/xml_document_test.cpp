@@ -2,9 +2,9 @@
 // path trees built from awkward names, failures and the safe save.
 #include "engine/xml_document.h"
 
-#include <cerrno>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <type_traits>
 

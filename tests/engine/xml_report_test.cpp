@@ -1,9 +1,9 @@
 // The XML diff report: its exact saved form, the progress it reports, and
 // what a failing or cancelled write leaves behind.
-#include <cerrno>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "engine/diff_report.h"

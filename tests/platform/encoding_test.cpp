@@ -1,13 +1,13 @@
 // The lossless mapping between native names and engine text.
-#include <gtest/gtest.h>
+#include "platform/encoding.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
 #include <vector>
 
-#include "platform/encoding.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -20,13 +20,13 @@ TEST(NameMapping, EveryByteSequenceRoundTrips) {
       {"plain.txt", u"plain.txt"},
       {"\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
       {"\xF0\x9F\x98\x80", u"\U0001F600"},
-      {"caf\xE9", u"caf\uEFE9"},                     // Latin-1 byte
+      {"caf\xE9", u"caf\uEFE9"},  // Latin-1 byte
       {"\xFF\xFE", u"\uEFFF\uEFFE"},
-      {"a\\b", u"a\uF05Cb"},                         // '\' is not a separator here
-      {"\xC0\xAF", u"\uEFC0\uEFAF"},                 // overlong '/'
-      {"\xED\xA0\x80", u"\uEFED\uEFA0\uEF80"},       // an encoded surrogate
-      {"\xE2\x82", u"\uEFE2\uEF82"},                 // truncated sequence
-      {"\x80x", u"\uEF80x"},                         // stray continuation byte
+      {"a\\b", u"a\uF05Cb"},                    // '\' is not a separator here
+      {"\xC0\xAF", u"\uEFC0\uEFAF"},            // overlong '/'
+      {"\xED\xA0\x80", u"\uEFED\uEFA0\uEF80"},  // an encoded surrogate
+      {"\xE2\x82", u"\uEFE2\uEF82"},            // truncated sequence
+      {"\x80x", u"\uEF80x"},                    // stray continuation byte
   };
   for (const Case& c : cases) {
     EXPECT_EQ(platform::NameFromNative(c.native), c.text) << c.native;
@@ -53,11 +53,11 @@ TEST(ListDirectory, ReportsNamesTypesAndNothingElse) {
   std::map<std::u16string, bool> seen;
   for (const auto& e : entries) seen[e.name] = e.isDirectory;
   EXPECT_EQ(seen, (std::map<std::u16string, bool>{{u"f", false},
-                                                   {u"d", true},
-                                                   {u"caf\uEFE9", false},
-                                                   {u"to-d", true},
-                                                   {u"dangling", false},
-                                                   {u"pipe", false}}));
+                                                  {u"d", true},
+                                                  {u"caf\uEFE9", false},
+                                                  {u"to-d", true},
+                                                  {u"dangling", false},
+                                                  {u"pipe", false}}));
   EXPECT_FALSE(platform::ListDirectory(dir.wpath() + u"/f", entries));
   EXPECT_TRUE(entries.empty());
 }

@@ -1,6 +1,8 @@
 // The attribute word, removal and 64-bit sizes on a real POSIX file system.
-#include <gtest/gtest.h>
+#include "platform/files.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 #include "engine/fsops.h"
 #include "engine/large_file.h"
 #include "engine/sha1.h"
-#include "platform/files.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -25,8 +26,8 @@ TEST(AttributeWord, FollowsTheZipConvention) {
     const char16_t* name;
     uint32_t word;
   } cases[] = {
-      {u"/rw", 0x81A40020}, {u"/ro", 0x81240021}, {u"/d", 0x41ED0010},
-      {u"/link", 0x41ED0010},  // a link reads as what it points to
+      {u"/rw", 0x81A40020}, {u"/ro", 0x81240021},
+      {u"/d", 0x41ED0010},  {u"/link", 0x41ED0010},  // a link reads as what it points to
       {u"/missing", 0},
   };
   for (const Case& c : cases) {
@@ -46,8 +47,7 @@ TEST(AttributeWord, SettingChangesPermissionsOnlyAndReadsBack) {
     uint32_t set;
     uint32_t readBack;
   } cases[] = {
-      {0x81240021, 0x81240021},
-      {0x81A40020, 0x81A40020},
+      {0x81240021, 0x81240021}, {0x81A40020, 0x81A40020},
       {0x41ED0010, 0x81ED0020},  // a directory's word on a file: the file stays a file
       {0x00000001, 0x816D0021},  // low bits only: read-only drops every write bit
       {0x00000020, 0x81ED0020},  // and clearing it gives the owner write back
@@ -94,8 +94,10 @@ TEST(LargeFile, SparseFileBeyondFourGiBHasItsFullSizeAndDigest) {
   const int64_t size = 4294967296LL + 5;
   // Marker bytes on both sides of a 2 MiB chunk boundary and of the 4 GiB
   // line, and the very last byte; zeros (holes) everywhere else.
-  const std::pair<int64_t, char> marks[] = {{2097151, 0x11}, {2097152, 0x22},
-                                            {4294967295LL, 0x33}, {4294967296LL, 0x44},
+  const std::pair<int64_t, char> marks[] = {{2097151, 0x11},
+                                            {2097152, 0x22},
+                                            {4294967295LL, 0x33},
+                                            {4294967296LL, 0x44},
                                             {size - 1, 0x55}};
   {
     const int fd = open(dir.Native("big").c_str(), O_WRONLY | O_CREAT, 0644);

@@ -1,9 +1,10 @@
 // The safe-path rule that every stored path of a patch must pass.
+#include "platform/safe_path.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/safe_path.h"
 #include "tests/support/test_sink.h"
 
 TEST(SafePath, AcceptsOnlyCleanRelativePaths) {
@@ -13,16 +14,16 @@ TEST(SafePath, AcceptsOnlyCleanRelativePaths) {
   } cases[] = {
       {u"\\a.txt", true},
       {u"\\sub\\f.txt", true},
-      {u"\\a:b", true},                  // ':' is an ordinary byte on POSIX
-      {u"\\...", true},                  // three dots is a name, not a step up
+      {u"\\a:b", true},  // ':' is an ordinary byte on POSIX
+      {u"\\...", true},  // three dots is a name, not a step up
       {u"\\.hidden\\..x", true},
       {u"\\ \\x ", true},
       {u"\\Grüße\\\U0001F600", true},
-      {u"\\back\xF05Cslash", true},      // becomes a '\' byte inside one name
-      {u"\\\xF05C..", true},             // the name "\..", not ".."
-      {u"\\\xEF80\xEFFF", true},         // raw bytes 0x80 and 0xFF
-      {u"\\\xEF2E", true},               // outside the raw-byte range: stays U+EF2E
-      {u"\\\xD800", true},               // a lone surrogate becomes U+FFFD
+      {u"\\back\xF05Cslash", true},  // becomes a '\' byte inside one name
+      {u"\\\xF05C..", true},         // the name "\..", not ".."
+      {u"\\\xEF80\xEFFF", true},     // raw bytes 0x80 and 0xFF
+      {u"\\\xEF2E", true},           // outside the raw-byte range: stays U+EF2E
+      {u"\\\xD800", true},           // a lone surrogate becomes U+FFFD
       {u"", false},
       {u"\\", false},
       {u"a.txt", false},

@@ -12,7 +12,8 @@
 namespace {
 
 QByteArray Bytes(const std::vector<uint8_t>& data) {
-  return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+  return QByteArray(reinterpret_cast<const char*>(data.data()),
+                    static_cast<qsizetype>(data.size()));
 }
 
 std::optional<HistoryList> Decode(const QByteArray& bytes) {
@@ -41,15 +42,34 @@ class HistoryTest : public QObject {
     QTest::addColumn<QStringList>("list");
     QTest::addColumn<QByteArray>("expectedHex");
     QTest::newRow("two entries") << QStringList{"ab", "C:\\x"}
-                                 << QByteArray("0200" "fffeff02" "61006200" "fffeff04" "43003a005c007800");
+                                 << QByteArray(
+                                        "0200"
+                                        "fffeff02"
+                                        "61006200"
+                                        "fffeff04"
+                                        "43003a005c007800");
     QTest::newRow("no entries") << QStringList{} << QByteArray("0000");
-    QTest::newRow("one empty entry") << QStringList{""} << QByteArray("0100" "fffeff00");
+    QTest::newRow("one empty entry") << QStringList{""}
+                                     << QByteArray(
+                                            "0100"
+                                            "fffeff00");
     QTest::newRow("beyond Latin-1") << QStringList{QString::fromUtf16(u"\u00e9\u20ac")}
-                                    << QByteArray("0100" "fffeff02" "e900ac20");
-    QTest::newRow("254 units: one length byte")
-        << QStringList{QString(254, 'a')} << QByteArray("0100" "fffeff" "fe") + QByteArray("6100").repeated(254);
-    QTest::newRow("255 units: FF and a 16-bit length")
-        << QStringList{QString(255, 'a')} << QByteArray("0100" "fffeff" "ffff00") + QByteArray("6100").repeated(255);
+                                    << QByteArray(
+                                           "0100"
+                                           "fffeff02"
+                                           "e900ac20");
+    QTest::newRow("254 units: one length byte") << QStringList{QString(254, 'a')}
+                                                << QByteArray(
+                                                       "0100"
+                                                       "fffeff"
+                                                       "fe") +
+                                                       QByteArray("6100").repeated(254);
+    QTest::newRow("255 units: FF and a 16-bit length") << QStringList{QString(255, 'a')}
+                                                       << QByteArray(
+                                                              "0100"
+                                                              "fffeff"
+                                                              "ffff00") +
+                                                              QByteArray("6100").repeated(255);
   }
   void storedBytesFollowTheArchiveLayout() {
     QFETCH(QStringList, list);
@@ -69,21 +89,45 @@ class HistoryTest : public QObject {
     CRegistryWriter().Visit(u"CrPatch_olddir", combo);
     const QVariant stored = StoredValue("CrPatch_olddir");
     QCOMPARE(stored.typeId(), int(QMetaType::QByteArray));
-    QCOMPARE(stored.toByteArray().toHex(),
-             QByteArray("0200" "fffeff04" "43003a005c007800" "fffeff02" "61006200"));
+    QCOMPARE(stored.toByteArray().toHex(), QByteArray("0200"
+                                                      "fffeff04"
+                                                      "43003a005c007800"
+                                                      "fffeff02"
+                                                      "61006200"));
   }
 
   void damagedValuesReadAsAbsent_data() {
     QTest::addColumn<QByteArray>("hex");
     QTest::newRow("empty") << QByteArray("");
     QTest::newRow("half a count") << QByteArray("01");
-    QTest::newRow("count larger than the entries") << QByteArray("0200" "fffeff0161 00");
-    QTest::newRow("text cut short") << QByteArray("0100" "fffeff03" "610062");
-    QTest::newRow("tag missing") << QByteArray("0100" "02" "61006200");
-    QTest::newRow("tag damaged") << QByteArray("0100" "fffefe02" "61006200");
-    QTest::newRow("long length cut short") << QByteArray("0100" "fffeff" "ff01");
-    QTest::newRow("32-bit length beyond the data") << QByteArray("0100" "fffeff" "ffffff" "ffffffff");
-    QTest::newRow("32-bit count beyond the data") << QByteArray("ffff" "ffffffff" "fffeff00");
+    QTest::newRow("count larger than the entries") << QByteArray(
+        "0200"
+        "fffeff0161 00");
+    QTest::newRow("text cut short") << QByteArray(
+        "0100"
+        "fffeff03"
+        "610062");
+    QTest::newRow("tag missing") << QByteArray(
+        "0100"
+        "02"
+        "61006200");
+    QTest::newRow("tag damaged") << QByteArray(
+        "0100"
+        "fffefe02"
+        "61006200");
+    QTest::newRow("long length cut short") << QByteArray(
+        "0100"
+        "fffeff"
+        "ff01");
+    QTest::newRow("32-bit length beyond the data") << QByteArray(
+        "0100"
+        "fffeff"
+        "ffffff"
+        "ffffffff");
+    QTest::newRow("32-bit count beyond the data") << QByteArray(
+        "ffff"
+        "ffffffff"
+        "fffeff00");
   }
   void damagedValuesReadAsAbsent() {
     QFETCH(QByteArray, hex);
@@ -118,8 +162,8 @@ class HistoryTest : public QObject {
     QTest::addColumn<QStringList>("list");
     QTest::addColumn<int>("storedSize");
     QTest::addColumn<bool>("readable");
-    QTest::newRow("ten paths of 210 characters") << QStringList(10, "/" + QString(209, 'p')) << 4242
-                                                 << false;
+    QTest::newRow("ten paths of 210 characters")
+        << QStringList(10, "/" + QString(209, 'p')) << 4242 << false;
     QTest::newRow("exactly 4096 bytes") << QStringList{QString(2044, 'q')} << 4096 << true;
     QTest::newRow("4098 bytes") << QStringList{QString(2045, 'q')} << 4098 << false;
   }

@@ -48,21 +48,25 @@ class PageFunctionsTest : public QObject {
     QTest::addColumn<QStringList>("pairs");
     QTest::addColumn<QString>("extension");
     QTest::newRow("patch") << 0
-                           << QStringList{"zoDuvur files (*.dov)", "*.dov", "All files (*.*)", "*.*"}
+                           << QStringList{"zoDuvur files (*.dov)", "*.dov", "All files (*.*)",
+                                          "*.*"}
                            << "dov";
     QTest::newRow("report") << 1
-                            << QStringList{"zoDuvur Report files (*.xml)", "*.xml", "All files (*.*)",
-                                           "*.*"}
+                            << QStringList{"zoDuvur Report files (*.xml)", "*.xml",
+                                           "All files (*.*)", "*.*"}
                             << "xml";
     QTest::newRow("vault") << 2
-                           << QStringList{"riDerev files (*.zov)", "*.zov", "All files (*.*)", "*.*"}
+                           << QStringList{"riDerev files (*.zov)", "*.zov", "All files (*.*)",
+                                          "*.*"}
                            << "zov";
   }
   void filtersAndTheirDefaultExtensions() {
     QFETCH(int, which);
     QFETCH(QStringList, pairs);
     QFETCH(QString, extension);
-    const FileFilter& filter = which == 0 ? kPatchFilter : which == 1 ? kReportFilter : kVaultFilter;
+    const FileFilter& filter = which == 0   ? kPatchFilter
+                               : which == 1 ? kReportFilter
+                                            : kVaultFilter;
     QStringList actual;
     for (const FileFilterPair& pair : filter)
       actual << QString::fromUtf16(pair.description) << QString::fromUtf16(pair.pattern);
@@ -74,9 +78,12 @@ class PageFunctionsTest : public QObject {
     QTest::addColumn<int>("which");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("report") << 1 << "out" << "out.xml";
-    QTest::newRow("patch") << 0 << "site" << "site.dov";
-    QTest::newRow("name with its own extension") << 0 << "site.bin" << "site.bin";
+    QTest::newRow("report") << 1 << "out"
+                            << "out.xml";
+    QTest::newRow("patch") << 0 << "site"
+                           << "site.dov";
+    QTest::newRow("name with its own extension") << 0 << "site.bin"
+                                                 << "site.bin";
   }
   void saveDialogAddsTheExtensionOfTheFirstPattern() {
     QFETCH(int, which);
@@ -98,12 +105,14 @@ class PageFunctionsTest : public QObject {
       QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
       static_cast<QDialog&>(dialog).accept();
     });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, absent.toStdU16String(), kVaultFilter)), absent);
+    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, absent.toStdU16String(), kVaultFilter)),
+             absent);
   }
 
   void cancelledPickersReturnTheirInput() {
     OnNextFileDialog([](QFileDialog& dialog) { dialog.reject(); });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, u"as typed", kPatchFilter)), QString("as typed"));
+    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, u"as typed", kPatchFilter)),
+             QString("as typed"));
     QString title;
     OnNextFileDialog([&title](QFileDialog& dialog) {
       title = dialog.windowTitle();

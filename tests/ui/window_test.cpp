@@ -10,8 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QtTest>
@@ -43,7 +43,8 @@ class RecordingVisitor : public CDlgItemsItSink {
       kind = "button";
       caption = button->text();
     }
-    visits << QString::fromStdU16String(name) + ":" + kind + (caption.isEmpty() ? "" : ":" + caption);
+    visits << QString::fromStdU16String(name) + ":" + kind +
+                  (caption.isEmpty() ? "" : ":" + caption);
     enabled << control.isEnabled();
   }
   QStringList visits;
@@ -80,8 +81,10 @@ QStringList Captions(QWidget& page) {
   });
   QStringList out;
   for (QWidget* w : widgets) {
-    if (auto* label = qobject_cast<QLabel*>(w)) out << label->text();
-    else out << static_cast<QAbstractButton*>(w)->text();
+    if (auto* label = qobject_cast<QLabel*>(w))
+      out << label->text();
+    else
+      out << static_cast<QAbstractButton*>(w)->text();
   }
   return out;
 }
@@ -262,9 +265,9 @@ class WindowTest : public QObject {
     CTorquelinDlg dlg;
     QStringList captions;
     for (int i = 0; i < dlg.TabCtrl().count(); ++i) captions << dlg.TabCtrl().tabText(i);
-    QCOMPARE(captions, (QStringList{"Create Patch(Directory)", "Create Patch(Vault)",
-                                    "Create Vault File", "Apply Patch", "Query Patch",
-                                    "Calculate Fingerprint", "About"}));
+    QCOMPARE(captions,
+             (QStringList{"Create Patch(Directory)", "Create Patch(Vault)", "Create Vault File",
+                          "Apply Patch", "Query Patch", "Calculate Fingerprint", "About"}));
     // Tab index -> job number: the tabs are not in job order.
     const int jobOfTab[] = {0, 1, 4, 2, 3, 5};
     for (int tab = 0; tab < 6; ++tab) {
@@ -282,23 +285,31 @@ class WindowTest : public QObject {
     QTest::addColumn<int>("job");
     QTest::addColumn<QStringList>("captions");
     QTest::newRow("Create Patch(Directory)")
-        << 0 << QStringList{"Older Directory", "Newer Directory", "Patch File", "XML Diff Report",
-                            "File Ignore Filter", "Help", "View XML Diff Report", "Create Patch"};
+        << 0 << QStringList{"Older Directory",      "Newer Directory",    "Patch File",
+                            "XML Diff Report",      "File Ignore Filter", "Help",
+                            "View XML Diff Report", "Create Patch"};
     QTest::newRow("Create Patch(Vault)")
-        << 1 << QStringList{"Directory", "Vault File", "Patch File", "XML Diff Report",
-                            "Update Vault File", "Help", "View XML Diff Report", "Create Patch"};
-    QTest::newRow("Apply Patch")
-        << 2 << QStringList{"Older Directory", "Patch File", "XML Diff Report",
-                            "Ignore Directory Fingerprint(Not Recomnded)",
-                            "Continue on Filesystem Errors(Not Recomnded)", "Help",
-                            "View XML Diff Report", "Apply Patch"};
-    QTest::newRow("Query Patch") << 3 << QStringList{"Patch File", "XML Diff Report", "Help",
-                                                     "View XML Diff Report", "Querry Patch"};
-    QTest::newRow("Create Vault File")
-        << 4 << QStringList{"Older Directory", "Vault File", "File Ignore Filter", "Help",
-                            "Create Vault"};
+        << 1
+        << QStringList{"Directory",         "Vault File", "Patch File",           "XML Diff Report",
+                       "Update Vault File", "Help",       "View XML Diff Report", "Create Patch"};
+    QTest::newRow("Apply Patch") << 2
+                                 << QStringList{"Older Directory",
+                                                "Patch File",
+                                                "XML Diff Report",
+                                                "Ignore Directory Fingerprint(Not Recomnded)",
+                                                "Continue on Filesystem Errors(Not Recomnded)",
+                                                "Help",
+                                                "View XML Diff Report",
+                                                "Apply Patch"};
+    QTest::newRow("Query Patch") << 3
+                                 << QStringList{"Patch File", "XML Diff Report", "Help",
+                                                "View XML Diff Report", "Querry Patch"};
+    QTest::newRow("Create Vault File") << 4
+                                       << QStringList{"Older Directory", "Vault File",
+                                                      "File Ignore Filter", "Help", "Create Vault"};
     QTest::newRow("Calculate Fingerprint")
-        << 5 << QStringList{"Directory", "File Ignore Filter", "Fingerprint", "Help", "Fingerprint"};
+        << 5
+        << QStringList{"Directory", "File Ignore Filter", "Fingerprint", "Help", "Fingerprint"};
   }
   void pagesShowTheirLabels() {
     QFETCH(int, job);
@@ -311,39 +322,62 @@ class WindowTest : public QObject {
     QTest::addColumn<int>("job");
     QTest::addColumn<QStringList>("visits");
     const QString b = ":button:...";
-    QTest::newRow("Create Patch(Directory)")
-        << 0 << QStringList{"CrPatch_olddir:field", "CrPatch_" + b, "CrPatch_newdir:field",
-                            "CrPatch_" + b, "CrPatch_patch:field", "CrPatch_report:field",
-                            "CrPatch_" + b, "CrPatch_" + b, "CrPatch_filter:field",
-                            "CrPatch_:button:Create Patch", "CrPatch_:button:View XML Diff Report",
-                            "CrPatch_:button:Help"};
+    QTest::newRow("Create Patch(Directory)") << 0
+                                             << QStringList{"CrPatch_olddir:field",
+                                                            "CrPatch_" + b,
+                                                            "CrPatch_newdir:field",
+                                                            "CrPatch_" + b,
+                                                            "CrPatch_patch:field",
+                                                            "CrPatch_report:field",
+                                                            "CrPatch_" + b,
+                                                            "CrPatch_" + b,
+                                                            "CrPatch_filter:field",
+                                                            "CrPatch_:button:Create Patch",
+                                                            "CrPatch_:button:View XML Diff Report",
+                                                            "CrPatch_:button:Help"};
     QTest::newRow("Create Patch(Vault)")
-        << 1 << QStringList{"CrPatchVault_dir:field", "CrPatchVault_" + b,
-                            "CrPatchVault_patch:field", "CrPatchVault_report:field",
-                            "CrPatchVault_vault:field", "CrPatchVault_" + b, "CrPatchVault_" + b,
-                            "CrPatchVault_" + b, "CrPatchVault_:button:Create Patch",
-                            "CrPatchVault_:button:View XML Diff Report",
-                            "CrPatchVault_:button:Help",
-                            "CrPatchVault_updateVault:check:Update Vault File"};
+        << 1
+        << QStringList{"CrPatchVault_dir:field",
+                       "CrPatchVault_" + b,
+                       "CrPatchVault_patch:field",
+                       "CrPatchVault_report:field",
+                       "CrPatchVault_vault:field",
+                       "CrPatchVault_" + b,
+                       "CrPatchVault_" + b,
+                       "CrPatchVault_" + b,
+                       "CrPatchVault_:button:Create Patch",
+                       "CrPatchVault_:button:View XML Diff Report",
+                       "CrPatchVault_:button:Help",
+                       "CrPatchVault_updateVault:check:Update Vault File"};
     QTest::newRow("Apply Patch")
-        << 2 << QStringList{"Apply_dir:field", "Apply_" + b, "Apply_patch:field",
-                            "Apply_report:field", "Apply_" + b, "Apply_" + b,
-                            "Apply_:button:Apply Patch", "Apply_:button:View XML Diff Report",
-                            "Apply_:button:Help",
-                            "Apply_fpignore:check:Ignore Directory Fingerprint(Not Recomnded)",
-                            "Apply_fsignore:check:Continue on Filesystem Errors(Not Recomnded)"};
-    QTest::newRow("Query Patch")
-        << 3 << QStringList{"PatchInfo_patch:field", "PatchInfo_report:field", "PatchInfo_" + b,
-                            "PatchInfo_" + b, "PatchInfo_:button:Querry Patch",
-                            "PatchInfo_:button:View XML Diff Report", "PatchInfo_:button:Help"};
+        << 2
+        << QStringList{"Apply_dir:field",
+                       "Apply_" + b,
+                       "Apply_patch:field",
+                       "Apply_report:field",
+                       "Apply_" + b,
+                       "Apply_" + b,
+                       "Apply_:button:Apply Patch",
+                       "Apply_:button:View XML Diff Report",
+                       "Apply_:button:Help",
+                       "Apply_fpignore:check:Ignore Directory Fingerprint(Not Recomnded)",
+                       "Apply_fsignore:check:Continue on Filesystem Errors(Not Recomnded)"};
+    QTest::newRow("Query Patch") << 3 << QStringList{"PatchInfo_patch:field",
+                                                     "PatchInfo_report:field",
+                                                     "PatchInfo_" + b,
+                                                     "PatchInfo_" + b,
+                                                     "PatchInfo_:button:Querry Patch",
+                                                     "PatchInfo_:button:View XML Diff Report",
+                                                     "PatchInfo_:button:Help"};
     QTest::newRow("Create Vault File")
-        << 4 << QStringList{"CrVault_dir:field", "CrVault_" + b, "CrVault_vault:field",
-                            "CrVault_" + b, "CrVault_filter:field", "CrVault_:button:Create Vault",
+        << 4 << QStringList{"CrVault_dir:field",    "CrVault_" + b,
+                            "CrVault_vault:field",  "CrVault_" + b,
+                            "CrVault_filter:field", "CrVault_:button:Create Vault",
                             "CrVault_:button:Help"};
     QTest::newRow("Calculate Fingerprint")
-        << 5 << QStringList{"Fingerprint_dir:field", "Fingerprint_filter:field",
-                            "Fingerprint_" + b, "Fingerprint_:button:Fingerprint",
-                            "Fingerprint_:button:Help"};
+        << 5
+        << QStringList{"Fingerprint_dir:field", "Fingerprint_filter:field", "Fingerprint_" + b,
+                       "Fingerprint_:button:Fingerprint", "Fingerprint_:button:Help"};
   }
   void pagesListTheirControlsInOrder() {
     QFETCH(int, job);
@@ -408,7 +442,7 @@ class WindowTest : public QObject {
     for (int round = 0; round < 2; ++round) {
       dlg.TabCtrl().setCurrentIndex(kAboutTab);
       QVERIFY(credits.IsScrolling());
-      QCOMPARE(credits.ScrollOffset(), 1);  // restarted at 0, first frame drawn at once
+      QCOMPARE(credits.ScrollOffset(), 1);      // restarted at 0, first frame drawn at once
       QTRY_VERIFY(credits.ScrollOffset() > 2);  // the timer keeps it moving
       dlg.TabCtrl().setCurrentIndex(round == 0 ? 5 : 0);
       QVERIFY(!credits.IsScrolling());
@@ -467,9 +501,12 @@ class WindowTest : public QObject {
     Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").setEditText("/srv/site/2026-12");
     Field(dlg, JobKind::CreatePatch, "CrPatch_patch").setEditText("/srv/patches/site-2026-12.dov");
     Field(dlg, JobKind::CreatePatch, "CrPatch_filter").setEditText("*.tmp;*.bak");
-    const char* names[] = {"tab0_create_patch_directory", "tab1_create_patch_vault",
-                           "tab2_create_vault_file",      "tab3_apply_patch",
-                           "tab4_query_patch",            "tab5_calculate_fingerprint",
+    const char* names[] = {"tab0_create_patch_directory",
+                           "tab1_create_patch_vault",
+                           "tab2_create_vault_file",
+                           "tab3_apply_patch",
+                           "tab4_query_patch",
+                           "tab5_calculate_fingerprint",
                            "tab6_about"};
     for (int tab = 0; tab < 7; ++tab) {
       dlg.TabCtrl().setCurrentIndex(tab);
