@@ -3,9 +3,9 @@
 // patch_copy_bench.sh against cat.
 #include <cstdio>
 
-#include "engine/errors.h"
-#include "engine/patch_writer.h"
-#include "engine/silent_sink.h"
+#include "engine/base/errors.h"
+#include "engine/base/silent_sink.h"
+#include "engine/patch/patch_writer.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "engine/progress.h"
-#include "engine/sha1.h"
+#include "engine/base/progress.h"
+#include "engine/hash/sha1.h"
 
 #ifdef TORQUELIN_BENCH_OPENSSL
 #include <openssl/evp.h>

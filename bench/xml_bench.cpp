@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/diff_report.h"
-#include "engine/silent_sink.h"
-#include "engine/vault_file.h"
+#include "engine/base/silent_sink.h"
+#include "engine/xml/diff_report.h"
+#include "engine/xml/vault_file.h"
 #include "platform/encoding.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/job_runner.h"
+#include "engine/jobs/job_runner.h"
 
 // The arguments of one command after parsing, as engine text.
 class CommandArgs {

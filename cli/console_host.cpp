@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "engine/apply_patch.h"
-#include "engine/errors.h"
+#include "engine/base/errors.h"
+#include "engine/jobs/apply_patch.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 

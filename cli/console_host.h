@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/job_runner.h"
-#include "engine/progress.h"
+#include "engine/base/progress.h"
+#include "engine/jobs/job_runner.h"
 
 // Runs on the thread that calls RunJob; only the cancel flag is touched from
 // elsewhere (the SIGINT handler), and it is an atomic read afresh at every

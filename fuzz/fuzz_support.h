@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/silent_sink.h"
+#include "engine/base/silent_sink.h"
 
 // A small scratch buffer for the targets' sinks, so that the copy loops run
 // more than one chunk on fuzz-sized inputs.

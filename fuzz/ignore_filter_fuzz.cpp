@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/ignore_filter.h"
+#include "engine/tree/ignore_filter.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <string>
 
-#include "engine/change_set.h"
-#include "engine/fingerprint.h"
-#include "engine/patch_writer.h"
-#include "engine/vault_file.h"
-#include "engine/walker.h"
+#include "engine/patch/change_set.h"
+#include "engine/patch/patch_writer.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
+#include "engine/xml/vault_file.h"
 #include "fuzz/fuzz_support.h"
 #include "ui/history_codec.h"
 

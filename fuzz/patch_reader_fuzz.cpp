@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "engine/errors.h"
-#include "engine/patch_reader.h"
+#include "engine/base/errors.h"
+#include "engine/patch/patch_reader.h"
 #include "fuzz/fuzz_support.h"
 
 namespace fs = std::filesystem;

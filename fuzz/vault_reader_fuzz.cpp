@@ -2,9 +2,9 @@
 // the fingerprint of the snapshot it yields.
 #include <filesystem>
 
-#include "engine/errors.h"
-#include "engine/fingerprint.h"
-#include "engine/vault_file.h"
+#include "engine/base/errors.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/xml/vault_file.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,7 @@
 
 #include <QWidget>
 
-#include "engine/job_runner.h"
+#include "engine/jobs/job_runner.h"
 #include "ui/cmn_dlg_functions.h"
 #include "ui/dialog_units.h"
 

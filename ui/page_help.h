@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "engine/job_runner.h"
+#include "engine/jobs/job_runner.h"
 
 // What the page's fields mean and what its job does.
 QString PageHelpTitle(JobKind kind);

@@ -17,7 +17,7 @@
 #include <QTabBar>
 #include <QThread>
 
-#include "engine/errors.h"
+#include "engine/base/errors.h"
 #include "ui/about_page.h"
 #include "ui/item_visitors.h"
 #include "ui/job_pages.h"

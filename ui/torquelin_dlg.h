@@ -10,8 +10,8 @@
 #include <QDialog>
 #include <QTabWidget>
 
-#include "engine/job_runner.h"
-#include "engine/progress.h"
+#include "engine/base/progress.h"
+#include "engine/jobs/job_runner.h"
 #include "ui/dialog_units.h"
 
 class CDlgFinger;

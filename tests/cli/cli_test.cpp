@@ -13,10 +13,10 @@
 
 #include "cli/commands.h"
 #include "cli/console_host.h"
-#include "engine/errors.h"
-#include "engine/fingerprint.h"
-#include "engine/patch_writer.h"
-#include "engine/walker.h"
+#include "engine/base/errors.h"
+#include "engine/patch/patch_writer.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
 #include "platform/console.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -303,8 +303,7 @@ TEST(Program, MissingArgumentsReachTheJobAsEmptyText) {
 }
 
 TEST(Program, TheReadmesFirstRunWorksOnTheSampleTrees) {
-  const std::string source = __FILE__;
-  const std::string examples = source.substr(0, source.rfind("/tests/")) + "/examples";
+  const std::string examples = std::string(TORQUELIN_SOURCE_DIR) + "/examples";
   TempDir out;
   const RunResult r = RunProgram("-q create-patch " + Quote(examples + "/older") + " " +
                                  Quote(examples + "/newer") + " " + Quote(out.Native("p.dov")) +

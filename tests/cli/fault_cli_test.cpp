@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "engine/apply_patch.h"
-#include "engine/errors.h"
-#include "engine/patch_reader.h"
-#include "engine/vault_file.h"
+#include "engine/base/errors.h"
+#include "engine/jobs/apply_patch.h"
+#include "engine/patch/patch_reader.h"
+#include "engine/xml/vault_file.h"
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"

@@ -1,6 +1,6 @@
 // Apply Patch: the round trip, patches and targets it must refuse untouched,
 // every failure in the strict and the tolerant mode, and cancellation.
-#include "engine/apply_patch.h"
+#include "engine/jobs/apply_patch.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/fingerprint.h"
-#include "engine/job_runner.h"
-#include "engine/patch_writer.h"
-#include "engine/walker.h"
+#include "engine/jobs/job_runner.h"
+#include "engine/patch/patch_writer.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/params_host.h"

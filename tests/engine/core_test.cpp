@@ -3,10 +3,10 @@
 
 #include <cerrno>
 
-#include "engine/elapsed_timer.h"
-#include "engine/errors.h"
-#include "engine/normalize_path.h"
-#include "engine/number_text.h"
+#include "engine/base/elapsed_timer.h"
+#include "engine/base/errors.h"
+#include "engine/base/number_text.h"
+#include "engine/tree/normalize_path.h"
 #include "tests/support/test_sink.h"
 
 TEST(NumberText, DecimalAndHexFollowPrintfForms) {

@@ -1,6 +1,6 @@
 // Tree comparison on real trees through the Create Patch job: the change
 // lists, the info entries and the stored contents.
-#include "engine/create_patch.h"
+#include "engine/jobs/create_patch.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,10 +9,10 @@
 #include <functional>
 #include <set>
 
-#include "engine/compare_trees.h"
-#include "engine/fsops.h"
-#include "engine/patch_reader.h"
-#include "engine/walker.h"
+#include "engine/io/file_system.h"
+#include "engine/jobs/compare_trees.h"
+#include "engine/patch/patch_reader.h"
+#include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/temp_dir.h"

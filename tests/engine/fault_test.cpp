@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/apply_patch.h"
-#include "engine/errors.h"
-#include "engine/job_runner.h"
-#include "engine/patch_reader.h"
-#include "engine/vault_file.h"
+#include "engine/base/errors.h"
+#include "engine/jobs/apply_patch.h"
+#include "engine/jobs/job_runner.h"
+#include "engine/patch/patch_reader.h"
+#include "engine/xml/vault_file.h"
 #include "platform/fault_injection.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/params_host.h"

@@ -10,10 +10,10 @@
 #include <string>
 #include <thread>
 
-#include "engine/errors.h"
-#include "engine/fingerprint.h"
-#include "engine/sha1.h"
-#include "engine/walker.h"
+#include "engine/base/errors.h"
+#include "engine/hash/sha1.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 

@@ -1,6 +1,6 @@
 // The ignore filter: parsing, the single-pass matcher and its quirks, which
 // users' filters depend on and which must therefore stay as they are.
-#include "engine/ignore_filter.h"
+#include "engine/tree/ignore_filter.h"
 
 #include <gtest/gtest.h>
 

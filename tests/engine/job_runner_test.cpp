@@ -1,5 +1,5 @@
 // The job runner's outcomes and the host operations around them.
-#include "engine/job_runner.h"
+#include "engine/jobs/job_runner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // OrderedLookup answers every ascending run of keys exactly as map::find does.
-#include "engine/ordered_lookup.h"
+#include "engine/tree/ordered_lookup.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "engine/tree_types.h"
+#include "engine/base/tree_types.h"
 
 TEST(OrderedLookup, AnswersSortedKeysAsFindDoes) {
   // A parent, a name that sorts between it and its child ('-' is below

@@ -1,6 +1,6 @@
 // The patch reader: round trips, damaged files with their exact errors, and
 // extraction, including stored paths that try to leave the target.
-#include "engine/patch_reader.h"
+#include "engine/patch/patch_reader.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "engine/number_text.h"
-#include "engine/patch_stream.h"
-#include "engine/patch_writer.h"
+#include "engine/base/number_text.h"
+#include "engine/patch/patch_stream.h"
+#include "engine/patch/patch_writer.h"
 #include "platform/encoding.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/temp_dir.h"

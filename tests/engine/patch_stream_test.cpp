@@ -1,6 +1,6 @@
 // The patch record primitives: exact bytes written, exact errors on short
 // writes. (Reading damaged records is tested on whole patches.)
-#include "engine/patch_stream.h"
+#include "engine/patch/patch_stream.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "engine/errors.h"
+#include "engine/base/errors.h"
 #include "tests/support/test_sink.h"
 
 // A byte string from literal byte values, for golden comparisons.

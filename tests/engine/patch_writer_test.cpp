@@ -1,11 +1,11 @@
 // The patch writer: complete files byte for byte, file order, progress,
 // chunking through the scratch buffer, and what a failure leaves behind.
-#include "engine/patch_writer.h"
+#include "engine/patch/patch_writer.h"
 
 #include <sys/stat.h>
 
-#include "engine/patch_reader.h"
-#include "engine/patch_stream.h"
+#include "engine/patch/patch_reader.h"
+#include "engine/patch/patch_stream.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 

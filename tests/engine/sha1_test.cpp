@@ -1,7 +1,7 @@
 // SHA-1 against the published vectors, fed whole and in pieces, on both
 // block functions, and files digested through the scratch buffer at its
 // chunk boundaries.
-#include "engine/sha1.h"
+#include "engine/hash/sha1.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
-#include "engine/fsops.h"
+#include "engine/base/errors.h"
+#include "engine/io/file_system.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 

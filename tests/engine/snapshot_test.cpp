@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <string>
 
-#include "engine/calculate_fingerprint.h"
-#include "engine/errors.h"
-#include "engine/fingerprint.h"
-#include "engine/walker.h"
+#include "engine/base/errors.h"
+#include "engine/jobs/calculate_fingerprint.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"

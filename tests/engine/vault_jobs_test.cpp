@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <functional>
 
-#include "engine/create_patch.h"
-#include "engine/create_vault.h"
-#include "engine/fsops.h"
-#include "engine/patch_reader.h"
-#include "engine/query_patch.h"
-#include "engine/vault_file.h"
+#include "engine/io/file_system.h"
+#include "engine/jobs/create_patch.h"
+#include "engine/jobs/create_vault.h"
+#include "engine/jobs/query_patch.h"
+#include "engine/patch/patch_reader.h"
+#include "engine/xml/vault_file.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 // The XML document layer: saved form, value round trips, the decimal reader,
 // path trees built from awkward names, failures and the safe save.
-#include "engine/xml_document.h"
+#include "engine/xml/xml_document.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <type_traits>
 
-#include "engine/errors.h"
+#include "engine/base/errors.h"
 #include "platform/fault_injection.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"

@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "engine/diff_report.h"
-#include "engine/errors.h"
-#include "engine/xml_document.h"
+#include "engine/base/errors.h"
+#include "engine/xml/diff_report.h"
+#include "engine/xml/xml_document.h"
 #include "platform/fault_injection.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"

@@ -2,8 +2,8 @@
 // the reader for files it must refuse.
 #include <gtest/gtest.h>
 
-#include "engine/errors.h"
-#include "engine/vault_file.h"
+#include "engine/base/errors.h"
+#include "engine/xml/vault_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 

@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/errors.h"
-#include "engine/fsops.h"
-#include "engine/large_file.h"
-#include "engine/sha1.h"
+#include "engine/base/errors.h"
+#include "engine/hash/sha1.h"
+#include "engine/io/file_system.h"
+#include "engine/io/large_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 

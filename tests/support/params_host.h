@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "engine/job_runner.h"
+#include "engine/jobs/job_runner.h"
 #include "tests/support/test_sink.h"
 
 class ParamsHost : public CJobHost {

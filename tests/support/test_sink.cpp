@@ -1,7 +1,7 @@
 #include "tests/support/test_sink.h"
 
-#include "engine/errors.h"
-#include "engine/number_text.h"
+#include "engine/base/errors.h"
+#include "engine/base/number_text.h"
 #include "platform/encoding.h"
 
 RecordingSink::RecordingSink(uint32_t bufferSize) : buffer_(bufferSize) {}

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/progress.h"
+#include "engine/base/progress.h"
 
 class RecordingSink : public CProgressSink {
  public:

@@ -16,10 +16,10 @@
 #include <QTabBar>
 #include <QtTest>
 
-#include "engine/errors.h"
-#include "engine/job_runner.h"
-#include "engine/progress.h"
-#include "engine/silent_sink.h"
+#include "engine/base/errors.h"
+#include "engine/base/progress.h"
+#include "engine/base/silent_sink.h"
+#include "engine/jobs/job_runner.h"
 #include "ui/about_page.h"
 #include "ui/item_visitors.h"
 #include "ui/job_pages.h"

@@ -1,0 +1,112 @@
+// Every place the engine raises an error, defined once: its type, the module
+// location and line number users see, and the message's fixed start.
+#pragma once
+
+#include "engine/base/errors.h"
+
+// The line numbers are part of the text users (and scripts matching it) see,
+// so they are fixed here and never follow the code when it moves. Messages
+// are used exactly as written, typos and blanks included; the raising code
+// appends the variable part (usually a path) directly.
+namespace site {
+
+// Large-file I/O (.\fileReader).
+inline constexpr ErrorSite kOutputTooLarge{
+    1, location::kFileReader, 23,
+    u"It appers that the output file is larger then 4GB, please verify that you are not using FAT "
+    u"filesystem for the storage."};
+inline constexpr ErrorSite kReaderOpen{0, location::kFileReader, 58, u"Unable to ioen file:"};
+inline constexpr ErrorSite kWriterOpen{0, location::kFileReader, 67, u"Unable to open file:"};
+inline constexpr ErrorSite kStreamOpen{0, location::kFileReader, 80, u"Unable to open file:"};
+
+// File-system operations (.\fileio).
+inline constexpr ErrorSite kRemoveDirectory{0, location::kFileio, 133, u"Unable to remove item. "};
+inline constexpr ErrorSite kRemoveFile{0, location::kFileio, 146, u"Unable to remove item. "};
+inline constexpr ErrorSite kFileSize{0, location::kFileio, 83, u"Unable to get a file  size:"};
+inline constexpr ErrorSite kDigestShortRead{0, location::kFileio, 105,
+                                            u"Unable read a source file:"};
+
+// Apply Patch (.\fileio).
+inline constexpr ErrorSite kApplyUnsafePath{0, location::kFileio, 27,
+                                            u"Refusing an unsafe path stored in the patch: "};
+// + index path + " leads to the content stored for " + stored path
+inline constexpr ErrorSite kApplyIndexMismatch{0, location::kFileio, 56,
+                                               u"Refusing a patch whose file index entry "};
+inline constexpr ErrorSite kApplyDirectoryMissing{
+    0, location::kFileio, 165, u"Directory for patch application does  not exists: "};
+// + calculated + " expected:" + expected
+inline constexpr ErrorSite kApplyFingerprintMismatch{
+    0, location::kFileio, 188,
+    u"Trying to apply a patch to dirrectory with different fingerprint Calculated:"};
+inline constexpr ErrorSite kApplyCreateDirectory{0, location::kFileio, 238,
+                                                 u"Unable to create a directory. "};
+inline constexpr ErrorSite kApplyShortenedFile{
+    0, location::kFileio, 196,
+    u"Unable to fully read a patch file content, the file stays shortened: "};
+inline constexpr ErrorSite kApplySetAttributes{0, location::kFileio, 287,
+                                               u"Unable to set attributes on a file "};
+
+// Patch stream, writer and reader (.\patchReader).
+inline constexpr ErrorSite kWriteType{0, location::kPatchReader, 102,
+                                      u"Unable write a type to a patch."};
+inline constexpr ErrorSite kWriteQword{0, location::kPatchReader, 109,
+                                       u"Unable write DWORD a patch."};
+inline constexpr ErrorSite kWriteDword{0, location::kPatchReader, 116,
+                                       u"Unable write DWORD to a patch."};
+// + expected count + " actual:" + written count
+inline constexpr ErrorSite kWriteBuffer{0, location::kPatchReader, 130,
+                                        u"Unable write buffer to a patch. exp:"};
+inline constexpr ErrorSite kReadType{0, location::kPatchReader, 149, u"Unable to read a type."};
+inline constexpr ErrorSite kTypeMismatch{0, location::kPatchReader, 150, u"Type mismatch."};
+inline constexpr ErrorSite kReadQword{0, location::kPatchReader, 156,
+                                      u"Unable to read qword from a patch."};
+inline constexpr ErrorSite kReadDword{0, location::kPatchReader, 163,
+                                      u"Unable to read dword from a patch."};
+inline constexpr ErrorSite kReadBuffer{0, location::kPatchReader, 168,
+                                       u"Unable to read a buffer from a patch."};
+inline constexpr ErrorSite kMissingMagic{0, location::kPatchReader, 190,
+                                         u"Unable to open a patch file, missing magic number."};
+inline constexpr ErrorSite kUnfinishedPatch{0, location::kPatchReader, 198,
+                                            u"This patch file has not been properly written."};
+inline constexpr ErrorSite kPatchSourceShortRead{0, location::kPatchReader, 74,
+                                                 u"Unable read a source file:"};
+inline constexpr ErrorSite kPatchFlush{0, location::kPatchReader, 82,
+                                       u"Unable to flush a patch file to disk:"};
+inline constexpr ErrorSite kNoPatchToLoad{0, location::kPatchReader, 50,
+                                          u"No patch file specified: "};
+inline constexpr ErrorSite kExtractUnsafePath{0, location::kPatchReader, 90,
+                                              u"Refusing an unsafe path stored in the patch: "};
+inline constexpr ErrorSite kExtractWrite{0, location::kPatchReader, 113,
+                                         u"Unable to write a dest file:"};
+inline constexpr ErrorSite kExtractShort{0, location::kPatchReader, 117,
+                                         u"Unable to fully read a patch file content"};
+
+// Calculate Fingerprint and Query Patch (.\rezeriravodu).
+inline constexpr ErrorSite kFingerprintDirectoryMissing{
+    1, location::kRezeriravodu, 17, u"Directory for fingerprinting does  not exists: "};
+inline constexpr ErrorSite kNoReportToQuery{0, location::kRezeriravodu, 28,
+                                            u"No XML report file specified: "};
+
+// Tree comparison and the Create Patch jobs (.\vudare).
+// + newer filter + " old:" + older filter
+inline constexpr ErrorSite kFiltersDiffer{0, location::kVudare, 114,
+                                          u"Ignored filters do not match: new:"};
+inline constexpr ErrorSite kNewerDirectoryMissing{
+    0, location::kVudare, 150, u"Newer directory for patch creation does  not exists: "};
+inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156, u"No patch file specified: "};
+inline constexpr ErrorSite kOlderDirectoryMissing{
+    0, location::kVudare, 178, u"Older directory for patch creation does  not exists: "};
+inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196, u"No vault file specified: "};
+
+// Create Vault (.\vault).
+inline constexpr ErrorSite kVaultDirectoryMissing{
+    0, location::kVault, 129, u"Directory for patch application does  not exists: "};
+inline constexpr ErrorSite kNoVaultToCreate{0, location::kVault, 135, u"No vault file specified: "};
+
+// XML documents and the vault file (.\xmlrep).
+inline constexpr ErrorSite kXmlCreate{0, location::kXmlrep, 46, u"Unable to make an XML object "};
+inline constexpr ErrorSite kXmlOpen{0, location::kXmlrep, 29, u"XML object Err"};
+inline constexpr ErrorSite kVaultXml{0, location::kXmlrep, 267, u"Unable to make an XML object "};
+inline constexpr ErrorSite kVaultRead{0, location::kXmlrep, 273, u"Unable to read vault file:"};
+
+}  // namespace site

@@ -1,0 +1,61 @@
+// The error object every failure the engine detects is thrown as, the
+// cancellation marker, and the location texts of the engine's modules.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Location texts, one per engine module; an error names the module that
+// raised it.
+namespace location {
+inline constexpr const char* kRezeriravodu = ".\\rezeriravodu";
+inline constexpr const char* kVault = ".\\vault";
+inline constexpr const char* kFileio = ".\\fileio";
+inline constexpr const char* kVudare = ".\\vudare";
+inline constexpr const char* kXmlrep = ".\\xmlrep";
+inline constexpr const char* kPatchReader = ".\\patchReader";
+inline constexpr const char* kFileReader = ".\\fileReader";
+}  // namespace location
+
+// One place that raises an error (the table is engine/base/error_sites.h).
+struct ErrorSite {
+  int32_t type;
+  const char* location;
+  int32_t line;
+  // The fixed start of the message; the raising code appends the rest.
+  const char16_t* message;
+};
+
+// A reported failure. Thrown by value, caught by reference; only the job
+// runner (and the named exceptions: Apply's tolerant mode, the vault reader)
+// catches it.
+class CZRErr {
+ public:
+  // lastError is errno as it stands while the object is built: whatever the
+  // last failing system call left, possibly 0 or unrelated.
+  CZRErr(int32_t type, std::u16string message, const char* file, int32_t line);
+  // The error of a site, its message followed directly by detail.
+  explicit CZRErr(const ErrorSite& site, std::u16string_view detail = {});
+
+  // The four-line display text:
+  //   "Error type:" type "\n" "Message: " message "\n"
+  //   "Error Code: " hex(lastError) "\n" "Location: " file " line:" line "\n"
+  std::u16string GetText() const;
+
+  int32_t type;
+  std::u16string message;
+  const char* file;
+  int32_t line;
+  uint32_t lastError;
+
+ private:
+  CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastError);
+};
+
+// Throws the error of a site, its message followed directly by detail.
+[[noreturn]] void Raise(const ErrorSite& site, std::u16string_view detail = {});
+
+// Thrown by SetStatus, SetDetail and Step of a CProgressSink when the user
+// has asked to cancel. Carries nothing.
+class COPCancel {};

@@ -1,0 +1,32 @@
+// Tree comparison: turns an older and a newer snapshot into a change set and
+// writes it out as an optional report and a patch.
+#pragma once
+
+#include <string>
+
+#include "engine/base/elapsed_timer.h"
+#include "engine/base/progress.h"
+#include "engine/tree/snapshot.h"
+
+// Fingerprints both snapshots (newer first; this sorts their lists in
+// place), refuses snapshots made with different filters ("Ignored filters do
+// not match: new:" + newer filter + " old:" + older filter, .\vudare), then
+// decides from paths, attribute words and file ids alone:
+//   UnlinkedFiles        older files that are not files in the newer tree
+//   UnlinkedDirectories  older directories that are not directories in the
+//                        newer tree (sorted, so a parent precedes its children)
+//   NewFiles             newer files absent from the older tree
+//   ChangedFiles         newer files present in the older tree with another id
+//                        (a directory replaced by a file lands here)
+//   NewDirs              newer directories that were not directories before
+//   AttributeChanges     the newer word of every new or changed entry and of
+//                        every entry whose word differs
+// An attribute word of 0 (unreadable) counts as absent. The info entries get
+// the standard ones, the eight counts, both roots and fingerprints, and
+// "AnalysisTime" from `timer`, which is stopped here. Then the report is
+// written when reportPath is not empty, and the patch at patchPath (contents
+// read from newer.root). Every failure propagates; a report already written
+// stays when the patch then fails.
+void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
+                  CElapsedTimer& timer, const std::u16string& patchPath,
+                  const std::u16string& reportPath);

@@ -1,0 +1,23 @@
+// Job 4, Create Vault File.
+#include "engine/jobs/create_vault.h"
+
+#include "engine/base/error_sites.h"
+#include "engine/base/info_entries.h"
+#include "engine/io/file_system.h"
+#include "engine/tree/normalize_path.h"
+#include "engine/tree/walker.h"
+#include "engine/xml/vault_file.h"
+
+void CreateVault(CProgressSink& progress, const std::u16string& directory,
+                 const std::u16string& filter, const std::u16string& vaultPath) {
+  const std::u16string root = NormalizePath(directory);
+  if (!DirectoryExists(root)) {
+    Raise(site::kVaultDirectoryMissing, root);
+  }
+  if (vaultPath.empty()) {
+    Raise(site::kNoVaultToCreate);
+  }
+  CDirSnapshot snapshot = BuildSnapshot(progress, root, filter, true);
+  AddInfoEntries(snapshot.info);
+  WriteVault(progress, vaultPath, snapshot);
+}

@@ -1,0 +1,109 @@
+// RunJob, the one place that wraps every job, and the dispatch table.
+#include "engine/jobs/job_runner.h"
+
+#include "engine/base/elapsed_timer.h"
+#include "engine/base/errors.h"
+#include "engine/jobs/apply_patch.h"
+#include "engine/jobs/calculate_fingerprint.h"
+#include "engine/jobs/create_patch.h"
+#include "engine/jobs/create_vault.h"
+#include "engine/jobs/query_patch.h"
+
+namespace {
+
+// Index = job number. A job joins the table in the change that builds it.
+constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<CreatePatchParams>(params);
+      CreatePatchFromDirectories(progress, p.olderDir, p.newerDir, p.patchPath, p.reportPath,
+                                 p.filter);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<CreateVaultPatchParams>(params);
+      CreatePatchFromVault(progress, p.newerDir, p.patchPath, p.vaultPath, p.reportPath,
+                           p.updateVault);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<ApplyPatchParams>(params);
+      ApplyPatch(progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors,
+                 p.ignoreFingerprint);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<QueryPatchParams>(params);
+      QueryPatch(progress, p.patchPath, p.reportPath);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<CreateVaultParams>(params);
+      CreateVault(progress, p.directory, p.filter, p.vaultPath);
+      return std::u16string();
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<FingerprintParams>(params);
+      return CalculateFingerprint(progress, p.directory, p.filter);
+    },
+};
+
+// A job that this build lacks is an unexpected failure, reported as such.
+class CMissingEntryPoint {};
+
+// The final reports are not cancellation points: a cancel requested after
+// the job's last one must not escape the runner.
+template <typename Fn>
+void ReportIgnoringCancel(Fn fn) {
+  try {
+    fn();
+  } catch (const COPCancel&) {
+  }
+}
+
+}  // namespace
+
+JobEntryPoint EntryPointFor(JobKind kind) {
+  const auto index = static_cast<int32_t>(kind);
+  if (index < 0 || index >= kJobKindCount) return nullptr;
+  return kEntryPoints[index];
+}
+
+JobOutcome RunJob(CJobHost& host, CProgressSink& sink, JobKind kind) {
+  host.ClearCancelRequest();
+  host.SetTabStripEnabled(false);
+  host.SetCancelEnabled(true);
+  host.SetPageLocked(kind, true);
+  CElapsedTimer timer;
+  timer.Clear();
+  timer.Start();
+
+  JobOutcome outcome = JobOutcome::Failed;
+  try {
+    if (kind == JobKind::Fingerprint) host.SetFingerprintField(u"");
+    const JobParams params = host.ReadParameters(kind);
+    const JobEntryPoint entry = EntryPointFor(kind);
+    if (entry == nullptr) throw CMissingEntryPoint();
+    const std::u16string result = entry(sink, params);
+    if (kind == JobKind::Fingerprint) host.SetFingerprintField(result);
+    host.SaveSettings(kind);
+    outcome = JobOutcome::Succeeded;
+  } catch (const std::u16string& text) {
+    sink.ShowMessage(text);
+  } catch (const CZRErr& error) {
+    sink.ShowMessage(error.GetText());
+  } catch (const COPCancel&) {
+    // Cleared first, so that showing the text cannot raise again.
+    host.ClearCancelRequest();
+    outcome = JobOutcome::Cancelled;
+    ReportIgnoringCancel([&] { sink.SetStatus(kCancelledText); });
+  } catch (...) {
+    sink.ShowMessage(kUnknownErrorText);
+  }
+
+  timer.Stop();
+  ReportIgnoringCancel([&] { sink.SetDetail(kCompletedText + timer.Format()); });
+  host.SetCancelEnabled(false);
+  host.SetPageLocked(kind, false);
+  host.SetTabStripEnabled(true);
+  return outcome;
+}

@@ -1,0 +1,15 @@
+// Job 3: the patch info of a patch file written out as a report.
+#include "engine/jobs/query_patch.h"
+
+#include "engine/base/error_sites.h"
+#include "engine/patch/patch_reader.h"
+#include "engine/xml/diff_report.h"
+
+void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
+                const std::u16string& reportPath) {
+  if (reportPath.empty()) {
+    Raise(site::kNoReportToQuery);
+  }
+  const ChangeSet info = LoadPatchInfo(progress, patchPath);
+  WriteDiffReport(progress, reportPath, info, {});
+}

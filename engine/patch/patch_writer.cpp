@@ -1,0 +1,164 @@
+// The patch writer: header, patch info, file contents and index
+// (patchReader module).
+#include "engine/patch/patch_writer.h"
+
+#include <cstdint>
+#include <map>
+
+#include "engine/base/error_sites.h"
+#include "engine/hash/sha1.h"
+#include "engine/io/file_system.h"
+#include "engine/io/large_file.h"
+#include "engine/patch/patch_stream.h"
+
+namespace {
+
+void WriteStringList(RecordOutput& out, const PathList& list) {
+  WriteTag(out, RecordType::StringList);
+  WriteDword(out, static_cast<uint32_t>(list.size()));
+  for (const std::u16string& s : list) WriteString(out, s);
+}
+
+void WriteInfoMap(RecordOutput& out, const TextMap& map) {
+  WriteTag(out, RecordType::InfoMap);
+  WriteDword(out, static_cast<uint32_t>(map.size()));
+  for (const auto& [key, value] : map) {
+    WriteString(out, key);
+    WriteString(out, value);
+  }
+}
+
+void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
+  WriteTag(out, RecordType::AttributeMap);
+  WriteDword(out, static_cast<uint32_t>(map.size()));
+  for (const auto& [path, word] : map) {
+    WriteString(out, path);
+    WriteDword(out, word);
+  }
+}
+
+// Writes one FileContent record and returns the offset of its tag. The
+// record's head goes through `records`; the content goes straight from the
+// scratch buffer to the file. The length is the one measured at open: a file
+// that grows meanwhile contributes exactly that many bytes, one that shrinks
+// is an error. With scannedId, the bytes copied must be those the scan
+// hashed: a file changed since (even one that shrank before it was opened,
+// which its length alone cannot show) is an error too.
+int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgressSink& progress,
+                         const std::u16string& newerRoot, const std::u16string& relativePath,
+                         const std::u16string* scannedId) {
+  records.Flush();
+  const int64_t start = out.tell();
+  WriteTag(records, RecordType::FileContent);
+  const std::u16string sourcePath = JoinPath(newerRoot, relativePath);
+  zrFile::Reader source(sourcePath);
+  const int64_t length = source.size();
+  WriteString(records, relativePath);
+  WriteQword(records, length);
+  records.Flush();
+  Sha1Context digest;
+  Sha1Init(digest);
+  const int64_t done =
+      CopyThroughBuffer(source, length, progress.GetBuffer(), progress.GetBufferSize(),
+                        [&](const uint8_t* chunk, int64_t n) {
+                          if (scannedId) Sha1Update(digest, chunk, static_cast<uint32_t>(n));
+                          WriteRaw(out, chunk, n);
+                        });
+  bool asScanned = true;
+  if (scannedId) {
+    Sha1Digest copied;
+    Sha1Final(copied, digest);
+    asScanned = DigestToHex(copied) == *scannedId;
+  }
+  if (done != length || !asScanned) {
+    Raise(site::kPatchSourceShortRead, sourcePath);
+  }
+  return start;
+}
+
+void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
+  if (!out.sync()) {
+    Raise(site::kPatchFlush, patchPath);
+  }
+}
+
+}  // namespace
+
+void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
+                const std::u16string& patchPath, const TextMap* scannedIds) {
+  progress.SetStatus(u"Creating a patch file");
+
+  std::map<std::u16string, int64_t> index;
+  for (const std::u16string& path : changes.NewFiles) index.emplace(path, 0);
+  for (const std::u16string& path : changes.ChangedFiles) index.emplace(path, 0);
+
+  RemoveItem(true, patchPath);
+  zrFile::Writer out(patchPath);
+  BufferedOutput records(out);
+
+  WriteRaw(records, kPatchMagic, kPatchMagicSize);
+  WriteQword(records, 0);
+  WriteDword(records, 0);
+
+  WriteString(records, changes.NewerTreeID);
+  WriteString(records, changes.OlderTreeID);
+  WriteInfoMap(records, changes.Info);
+  WriteString(records, changes.IgnoreFilter);
+  WriteStringList(records, changes.ignoredNew);
+  WriteStringList(records, changes.ignoredOld);
+  WriteStringList(records, changes.UnlinkedDirectories);
+  WriteStringList(records, changes.UnlinkedFiles);
+  WriteStringList(records, changes.NewDirs);
+  WriteStringList(records, changes.ChangedFiles);
+  WriteStringList(records, changes.NewFiles);
+  WriteAttributeMap(records, changes.AttributeChanges);
+  // On disk before the first cancellation point, so an interrupted file
+  // shows its flag 0 to every reader rather than being merely short.
+  records.Flush();
+
+  progress.SetRange(static_cast<uint32_t>(index.size()));
+  progress.ResetProgress();
+  for (auto& [path, offset] : index) {
+    progress.SetDetail(u"Writing File: " + path);
+    progress.Step();
+    const std::u16string* scannedId = nullptr;
+    if (scannedIds) {
+      const auto found = scannedIds->find(path);
+      if (found != scannedIds->end()) scannedId = &found->second;
+    }
+    offset = WriteFileContent(out, records, progress, newerRoot, path, scannedId);
+  }
+
+  records.Flush();
+  const int64_t indexOffset = out.tell();
+  WriteTag(records, RecordType::FileIndex);
+  WriteDword(records, static_cast<uint32_t>(index.size()));
+  for (const auto& [path, offset] : index) {
+    WriteString(records, path);
+    WriteQword(records, offset);
+  }
+  records.Flush();
+
+  // The flag is what makes readers trust the file, so everything it vouches
+  // for must be on the device before it is, and the flag itself after.
+  SyncOrFail(out, patchPath);
+  out.seek(kPatchIndexOffsetPosition);
+  DirectOutput header(out);
+  WriteQword(header, indexOffset);
+  const int64_t flagPosition = out.tell();
+  WriteDword(header, kPatchComplete);
+  if (!out.sync()) {
+    // The job fails, so readers must not take the file for finished, though
+    // the flag already sits in the cache: it goes back to 0 (best effort,
+    // the device is failing).
+    const CZRErr failure(0, u"Unable to flush a patch file to disk:" + patchPath,
+                         location::kPatchReader, __LINE__);
+    out.seek(flagPosition);
+    try {
+      WriteDword(header, 0);
+    } catch (const CZRErr&) {
+    }
+    throw failure;
+  }
+  out.close();
+}

@@ -1,0 +1,52 @@
+// File ids (the SHA-1 of a file's content) and the directory fingerprint
+// (one SHA-1 over a snapshot's sorted paths, attribute words and ids).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/base/progress.h"
+#include "engine/tree/snapshot.h"
+
+// Fills fileIds for every path in files, in list order. The progress calls
+// come from the calling thread alone, in list order ("Processing: " + path,
+// then a step, per file), whatever the thread count. Files are read on
+// FileIdThreadCount() threads, each through one buffer of the sink's buffer
+// size (the first through the sink's own); with one thread, on the calling
+// thread. Raises the CZRErr of the first file in list order that cannot be
+// read completely (ids of earlier files stay, no later id is stored);
+// COPCancel passes. No thread outlives the call.
+void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot);
+
+// ComputeFileIds in two steps, so that the files are read while the job
+// thread does other work first. The constructor starts the hashing threads
+// (none with one thread) and makes no progress call; from then until Finish
+// returns or the object is destroyed, snapshot.root and snapshot.files must
+// stay unchanged and the sink's buffer belongs to the hasher. Finish does
+// exactly what ComputeFileIds documents, progress calls included. The
+// destructor stops the threads and waits for them.
+class FileIdHasher {
+ public:
+  FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot);
+  ~FileIdHasher();
+  FileIdHasher(const FileIdHasher&) = delete;
+  FileIdHasher& operator=(const FileIdHasher&) = delete;
+  void Finish(CProgressSink& progress, CDirSnapshot& snapshot);
+
+ private:
+  class Pool;
+  std::unique_ptr<Pool> pool_;
+};
+
+// The number of threads ComputeFileIds hashes on: the count last set here
+// when not 0; else the TORQUELIN_HASH_THREADS environment variable when it
+// holds a positive number (benchmarks); else one per processor core, at
+// most 8. Set it while no ComputeFileIds runs.
+void SetFileIdThreadCount(unsigned count);
+unsigned FileIdThreadCount();
+
+// The 40-character fingerprint. Sorts directories and files in place (UTF-16
+// code-unit order), which later readers of the snapshot rely on. Hashes, for
+// each sorted directory, its path (UTF-16LE) and its attribute word as signed
+// decimal, then for each sorted file its path, word and id (empty if none).
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot);

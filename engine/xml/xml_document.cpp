@@ -1,0 +1,454 @@
+// The XML document layer on pugixml: the document object, element handles,
+// the list, map and tree writers and the readers. The only file of the engine
+// that sees the DOM library.
+#include "engine/xml/xml_document.h"
+
+#include <cerrno>
+#include <pugixml.hpp>
+#include <random>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+
+#include "engine/base/error_sites.h"
+#include "engine/base/number_text.h"
+#include "platform/encoding.h"
+#include "platform/files.h"
+#include "platform/system_error.h"
+
+// Converts between the opaque handles of the header and the library's nodes.
+struct XmlAccess {
+  static pugi::xml_node Node(XmlElement element) {
+    return pugi::xml_node(static_cast<pugi::xml_node_struct*>(element.node_));
+  }
+  static XmlElement Wrap(pugi::xml_node node) { return XmlElement(node.internal_object()); }
+  // The node behind a handle; a null handle is a failure, as a call through a
+  // null reference is.
+  static pugi::xml_node Require(XmlElement element) {
+    if (element.IsNull()) throw XmlFailure();
+    return Node(element);
+  }
+};
+
+namespace {
+
+std::string Utf8(const std::u16string& text) { return platform::ToUtf8(text); }
+
+void SetAttributeValue(pugi::xml_node node, const char* name, const std::string& value) {
+  pugi::xml_attribute attribute = node.attribute(name);
+  if (!attribute) attribute = node.append_attribute(name);
+  if (!attribute || !attribute.set_value(value.data(), value.size())) {
+    throw XmlFailure(u"Unable to set an attribute");
+  }
+}
+
+pugi::xml_node AddChild(pugi::xml_node parent, const char* name) {
+  pugi::xml_node child = parent.append_child(name);
+  if (!child) throw XmlFailure(u"Unable to create an element");
+  return child;
+}
+
+std::u16string RequiredAttribute(pugi::xml_node node, const char* name) {
+  const pugi::xml_attribute attribute = node.attribute(name);
+  if (!attribute) throw XmlFailure();
+  return platform::FromUtf8(attribute.value());
+}
+
+// Calls f for every child element named `name`, in document order. Only
+// elements count: a processing instruction of that name is not an item.
+template <typename F>
+void ForEachChildElement(pugi::xml_node parent, const char* name, F f) {
+  for (pugi::xml_node child = parent.child(name); child; child = child.next_sibling(name)) {
+    if (child.type() == pugi::node_element) f(child);
+  }
+}
+
+// Reads a number the way _wtoi does: leading blanks, an optional sign, then
+// digits up to the first non-digit; 0 when there are none. The value wraps
+// to 32 bits, the width of the word it is stored in.
+uint32_t WordFromDecimal(std::u16string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  uint32_t value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = value * 10 + static_cast<uint32_t>(text[i] - u'0');
+  }
+  return negative ? 0u - value : value;
+}
+
+// Finds or makes the fNode of a path below a list element. Children are
+// found by the exact text of the component, never by building a query from
+// it, so any name (quotes included) gives the same tree. Every node below the
+// list is made here, so the map knows all of them and a lookup costs one hash
+// probe however many siblings there are.
+class PathTreeBuilder {
+ public:
+  explicit PathTreeBuilder(pugi::xml_node list) : list_(list) {}
+
+  pugi::xml_node NodeFor(std::u16string_view path) {
+    pugi::xml_node current = list_;
+    size_t start = 0;
+    while (start <= path.size()) {
+      size_t end = path.find(u'\\', start);
+      if (end == std::u16string_view::npos) end = path.size();
+      if (end > start) current = Child(current, path.substr(start, end - start));
+      start = end + 1;
+    }
+    return current;
+  }
+
+ private:
+  struct Key {
+    pugi::xml_node_struct* parent;
+    std::u16string name;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& key) const {
+      return std::hash<std::u16string>()(key.name) ^
+             (std::hash<const void*>()(key.parent) * 0x9E3779B97F4A7C15ull);
+    }
+  };
+
+  pugi::xml_node Child(pugi::xml_node parent, std::u16string_view component) {
+    auto [it, inserted] =
+        children_.try_emplace(Key{parent.internal_object(), std::u16string(component)}, nullptr);
+    if (inserted) {
+      pugi::xml_node node = AddChild(parent, "fNode");
+      SetAttributeValue(node, "path", platform::ToUtf8(component));
+      it->second = node.internal_object();
+    }
+    return pugi::xml_node(it->second);
+  }
+
+  pugi::xml_node list_;
+  std::unordered_map<Key, pugi::xml_node_struct*, KeyHash> children_;
+};
+
+// errno after a failed call; never 0, so a failure cannot pass for success.
+int LastError() {
+  const int code = static_cast<int>(platform::LastErrorCode());
+  return code != 0 ? code : EIO;
+}
+
+// Streams the serialised document into a descriptor through a large buffer,
+// so a big document is neither held twice in memory nor written in many
+// small pieces. The first failure is kept and later output dropped.
+class DescriptorWriter : public pugi::xml_writer {
+ public:
+  explicit DescriptorWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity); }
+
+  void write(const void* data, size_t size) override {
+    if (buffer_.size() + size > kCapacity) Flush();
+    if (size >= kCapacity) {
+      Put(data, size);
+    } else {
+      buffer_.append(static_cast<const char*>(data), size);
+    }
+  }
+
+  // Writes what is buffered; returns 0 or the errno of the first failure.
+  int Flush() {
+    Put(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return error_;
+  }
+
+ private:
+  static constexpr size_t kCapacity = 1 << 20;
+
+  void Put(const void* data, size_t size) {
+    if (error_ != 0 || size == 0) return;
+    if (platform::WriteDescriptor(fd_, data, size) != static_cast<int64_t>(size)) {
+      error_ = LastError();
+    }
+  }
+
+  int fd_;
+  int error_ = 0;
+  std::string buffer_;
+};
+
+std::u16string DirectoryPart(const std::u16string& path) {
+  const size_t slash = path.find_last_of(u"/\\");
+  return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash + 1);
+}
+
+// A fresh name in the target's directory: the rename that replaces the
+// target must not cross file systems. A short name, so a target whose name
+// is near the length limit can still be saved.
+std::u16string TemporaryNameBeside(const std::u16string& path) {
+  std::random_device random;
+  const uint64_t tag = (static_cast<uint64_t>(random()) << 32) | random();
+  return DirectoryPart(path) + u".torquelin-" + HexText(static_cast<uint32_t>(tag >> 32)) +
+         HexText(static_cast<uint32_t>(tag)) + u".tmp";
+}
+
+[[noreturn]] void ThrowSaveFailure(const std::u16string& path, int error) {
+  throw XmlFailure(u"Unable to save " + path + u": " +
+                   platform::FromUtf8(std::generic_category().message(error)));
+}
+
+// Has `write` fill a temporary file beside `path`, forces the file to the
+// device and renames it over `path`. On failure the temporary file is
+// removed and the previous file at `path` stays as it was.
+template <typename Write>
+void ReplaceFileWith(const std::u16string& path, Write write) {
+  const std::u16string temporary = TemporaryNameBeside(path);
+  // OpenForWriting never truncates: a leftover of the same name must go.
+  platform::RemoveFile(temporary);
+  const int fd = platform::OpenForWriting(temporary);
+  if (fd < 0) ThrowSaveFailure(path, LastError());
+  int error = 0;
+  try {
+    DescriptorWriter out(fd);
+    write(out);
+    error = out.Flush();
+  } catch (...) {
+    platform::CloseDescriptor(fd);
+    platform::RemoveFile(temporary);
+    throw;
+  }
+  if (error == 0 && !platform::SyncDescriptor(fd)) error = LastError();
+  platform::CloseDescriptor(fd);
+  // The new file takes the place of the old one, permissions included.
+  const uint32_t previous = platform::GetAttributeWord(path);
+  if (previous != platform::kInvalidAttributes && (previous & platform::kAttrDirectory) == 0 &&
+      (previous >> 16) != 0) {
+    platform::SetAttributeWord(temporary, previous);
+  }
+  if (error == 0 && !platform::RenameReplacing(temporary, path)) error = LastError();
+  if (error != 0) {
+    platform::RemoveFile(temporary);
+    ThrowSaveFailure(path, error);
+  }
+}
+
+// The whole file, or false when it cannot be opened or read.
+bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
+  const int fd = platform::OpenForReading(path);
+  if (fd < 0) return false;
+  bool ok = true;
+  const int64_t size = platform::DescriptorSize(fd);
+  bytes.resize(size > 0 ? static_cast<size_t>(size) : 0);
+  size_t done = 0;
+  while (true) {
+    if (done == bytes.size()) bytes.resize(bytes.size() + 65536);
+    const int64_t got = platform::ReadDescriptor(fd, bytes.data() + done, bytes.size() - done);
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    done += static_cast<size_t>(got);
+  }
+  bytes.resize(done);
+  platform::CloseDescriptor(fd);
+  return ok;
+}
+
+}  // namespace
+
+// ---- XmlElement --------------------------------------------------------------
+
+void XmlElement::SetAttribute(const std::u16string& name, const std::u16string& value) {
+  SetAttributeValue(XmlAccess::Require(*this), Utf8(name).c_str(), Utf8(value));
+}
+
+std::u16string XmlElement::GetAttribute(const std::u16string& name) const {
+  return RequiredAttribute(XmlAccess::Require(*this), Utf8(name).c_str());
+}
+
+bool XmlElement::HasAttribute(const std::u16string& name) const {
+  return static_cast<bool>(XmlAccess::Require(*this).attribute(Utf8(name).c_str()));
+}
+
+XmlElement XmlElement::FindChild(const std::u16string& name) const {
+  const std::string wanted = Utf8(name);
+  pugi::xml_node child = XmlAccess::Require(*this).child(wanted.c_str());
+  while (child && child.type() != pugi::node_element) child = child.next_sibling(wanted.c_str());
+  return XmlAccess::Wrap(child);
+}
+
+void XmlElement::AppendChild(XmlElement child) {
+  if (!XmlAccess::Require(*this).append_move(XmlAccess::Require(child))) {
+    throw XmlFailure(u"Unable to append an element");
+  }
+}
+
+// ---- XmlDocument -------------------------------------------------------------
+
+struct XmlDocument::Impl {
+  pugi::xml_document document;
+  pugi::xml_node root;  // the document element; null when a load failed
+  std::string source;   // the loaded bytes; parsed in place, so kept alive
+  void Reset() {
+    document.reset();
+    root = pugi::xml_node();
+    source.clear();
+  }
+};
+
+XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
+XmlDocument::~XmlDocument() = default;
+
+void XmlDocument::CreateNew() {
+  try {
+    impl_->Reset();
+    mainElement = XmlElement();
+    const pugi::xml_parse_result result =
+        impl_->document.load_string("<xml version=\"1.0\"></xml>");
+    if (!result) throw XmlFailure(platform::FromUtf8(result.description()));
+    impl_->root = impl_->document.document_element();
+  } catch (const XmlFailure& failure) {
+    Raise(site::kXmlCreate, failure.description);
+  }
+}
+
+void XmlDocument::Open(const std::u16string& path) {
+  try {
+    impl_->Reset();
+    mainElement = XmlElement();
+    if (!ReadWholeFile(path, impl_->source)) return;
+    const pugi::xml_parse_result result = impl_->document.load_buffer_inplace(
+        impl_->source.data(), impl_->source.size(), pugi::parse_default, pugi::encoding_auto);
+    if (result.status == pugi::status_out_of_memory) {
+      throw XmlFailure(platform::FromUtf8(result.description()));
+    }
+    // A partial tree from a broken file is no document at all.
+    if (result) {
+      impl_->root = impl_->document.document_element();
+    } else {
+      impl_->Reset();
+    }
+  } catch (const XmlFailure&) {
+    Raise(site::kXmlOpen);
+  }
+}
+
+XmlElement XmlDocument::CreateElement(const std::u16string& name) {
+  // The library has no detached nodes: a new element waits at the top level
+  // of the document until it is appended somewhere. Save never writes one
+  // that stayed there.
+  return XmlAccess::Wrap(AddChild(impl_->document, Utf8(name).c_str()));
+}
+
+XmlElement XmlDocument::documentElement() const { return XmlAccess::Wrap(impl_->root); }
+
+void XmlDocument::Save(const std::u16string& path) {
+  const pugi::xml_node document = impl_->document;
+  const pugi::xml_node root = impl_->root;
+  ReplaceFileWith(path, [&](pugi::xml_writer& out) {
+    bool declared = false;
+    for (pugi::xml_node node : document.children()) {
+      if (node.type() == pugi::node_declaration) declared = true;
+    }
+    constexpr std::string_view kDeclaration = "<?xml version=\"1.0\"?>\n";
+    if (!declared) out.write(kDeclaration.data(), kDeclaration.size());
+    for (pugi::xml_node node : document.children()) {
+      if (node.type() == pugi::node_element && node != root) continue;
+      node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
+    }
+  });
+}
+
+XmlElement XmlDocument::NewList(const std::u16string& listName, XmlElement parent) {
+  XmlAccess::Require(parent.IsNull() ? mainElement : parent);
+  return CreateElement(listName);
+}
+
+XmlElement XmlDocument::WriteList(const std::u16string& listName, const PathList& items,
+                                  const std::u16string& itemName,
+                                  const std::u16string& attributeName, XmlElement parent) {
+  XmlElement list = NewList(listName, parent);
+  const pugi::xml_node node = XmlAccess::Node(list);
+  const std::string item = Utf8(itemName);
+  const std::string attribute = Utf8(attributeName);
+  for (const std::u16string& text : items) {
+    SetAttributeValue(AddChild(node, item.c_str()), attribute.c_str(), Utf8(text));
+  }
+  (parent.IsNull() ? mainElement : parent).AppendChild(list);
+  return list;
+}
+
+void XmlDocument::WriteNameValueList(const std::u16string& listName, const TextMap& entries,
+                                     const std::u16string& keyAttribute,
+                                     const std::u16string& valueAttribute,
+                                     const std::u16string& itemName) {
+  XmlElement list = NewList(listName, {});
+  const pugi::xml_node node = XmlAccess::Node(list);
+  const std::string item = Utf8(itemName);
+  const std::string key = Utf8(keyAttribute);
+  const std::string value = Utf8(valueAttribute);
+  for (const auto& [k, v] : entries) {
+    const pugi::xml_node child = AddChild(node, item.c_str());
+    SetAttributeValue(child, key.c_str(), Utf8(k));
+    SetAttributeValue(child, value.c_str(), Utf8(v));
+  }
+  mainElement.AppendChild(list);
+}
+
+void XmlDocument::WriteAttributeList(const std::u16string& listName, const AttributeMap& words) {
+  XmlElement list = NewList(listName, {});
+  const pugi::xml_node node = XmlAccess::Node(list);
+  for (const auto& [path, word] : words) {
+    const pugi::xml_node child = AddChild(node, "fNode");
+    SetAttributeValue(child, "path", Utf8(path));
+    SetAttributeValue(child, "attr", Utf8(DecimalText(static_cast<int32_t>(word))));
+  }
+  mainElement.AppendChild(list);
+}
+
+void XmlDocument::WritePathTree(const std::u16string& listName, const PathList& paths) {
+  XmlElement list = NewList(listName, {});
+  PathTreeBuilder tree(XmlAccess::Node(list));
+  for (const std::u16string& path : paths) tree.NodeFor(path);
+  mainElement.AppendChild(list);
+}
+
+void XmlDocument::WriteAttributeTree(const std::u16string& listName, const AttributeMap& words) {
+  XmlElement list = NewList(listName, {});
+  PathTreeBuilder tree(XmlAccess::Node(list));
+  for (const auto& [path, word] : words) {
+    SetAttributeValue(tree.NodeFor(path), "attr", Utf8(HexText(word)));
+  }
+  mainElement.AppendChild(list);
+}
+
+// ---- Readers -----------------------------------------------------------------
+
+PathList ReadList(XmlElement list, const std::u16string& itemName,
+                  const std::u16string& attributeName) {
+  const pugi::xml_node node = XmlAccess::Require(list);
+  const std::string attribute = Utf8(attributeName);
+  PathList items;
+  ForEachChildElement(node, Utf8(itemName).c_str(), [&](pugi::xml_node item) {
+    items.push_back(RequiredAttribute(item, attribute.c_str()));
+  });
+  return items;
+}
+
+AttributeMap ReadAttributeMap(XmlElement list) {
+  const pugi::xml_node node = XmlAccess::Require(list);
+  AttributeMap words;
+  ForEachChildElement(node, "fNode", [&](pugi::xml_node item) {
+    words[RequiredAttribute(item, "path")] = WordFromDecimal(RequiredAttribute(item, "attr"));
+  });
+  return words;
+}
+
+TextMap ReadNameValueMap(XmlElement list, const std::u16string& itemName,
+                         const std::u16string& keyAttribute, const std::u16string& valueAttribute) {
+  const pugi::xml_node node = XmlAccess::Require(list);
+  const std::string key = Utf8(keyAttribute);
+  const std::string value = Utf8(valueAttribute);
+  TextMap entries;
+  ForEachChildElement(node, Utf8(itemName).c_str(), [&](pugi::xml_node item) {
+    entries[RequiredAttribute(item, key.c_str())] = RequiredAttribute(item, value.c_str());
+  });
+  return entries;
+}

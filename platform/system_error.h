@@ -1,0 +1,19 @@
+// The operating system's error code of the last failed call, read in one
+// place, and the system's words for a code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// The code the last failing system call left on this thread (errno):
+// possibly 0, or unrelated when the failure came from elsewhere.
+uint32_t LastErrorCode();
+// True when the last failed write was refused because the file would grow
+// beyond what the file system or a resource limit allows (EFBIG).
+bool LastErrorIsFileTooLarge();
+// The system's text for a code, in UTF-8 ("No such file or directory").
+std::string ErrorCodeText(uint32_t code);
+
+}  // namespace platform
