@@ -38,8 +38,8 @@ std::string Bar(uint32_t position, uint32_t range, int columns) {
 
 }  // namespace
 
-CConsoleHost::CConsoleHost(Mode mode, JobParams params, std::FILE* err)
-    : mode_(mode), params_(std::move(params)), err_(err), buffer_(kScratchBufferSize) {}
+CConsoleHost::CConsoleHost(Mode mode, std::FILE* err)
+    : mode_(mode), err_(err), buffer_(kScratchBufferSize) {}
 
 int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus) {
   switch (outcome) {
@@ -93,12 +93,6 @@ void CConsoleHost::Step() {
   if (mode_ == Mode::Terminal) Redraw(false);
   ThrowIfCancelled();
 }
-
-void CConsoleHost::ClearCancelRequest() { cancel_.store(false); }
-
-JobParams CConsoleHost::ReadParameters(JobKind) { return params_; }
-
-void CConsoleHost::SetFingerprintField(const std::u16string& text) { result_ = text; }
 
 void CConsoleHost::Redraw(bool force) {
   const auto now = std::chrono::steady_clock::now();

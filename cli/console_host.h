@@ -1,5 +1,4 @@
-// The command-line program's side of a job: the progress display on stderr
-// and the host operations of the job runner.
+// The command-line program's side of a job: the progress display on stderr.
 #pragma once
 
 #include <atomic>
@@ -14,7 +13,7 @@
 // Runs on the thread that calls RunJob; only the cancel flag is touched from
 // elsewhere (the SIGINT handler), and it is an atomic read afresh at every
 // cancellation point.
-class CConsoleHost : public CProgressSink, public CJobHost {
+class CConsoleHost : public CProgressSink {
  public:
   enum class Mode {
     Quiet,     // nothing but messages (and "Cancelled")
@@ -22,13 +21,10 @@ class CConsoleHost : public CProgressSink, public CJobHost {
     Terminal,  // status, bar and detail redrawn in place, at most ~10 times a second
   };
 
-  // err receives everything the display writes; params are what
-  // ReadParameters hands the job.
-  CConsoleHost(Mode mode, JobParams params, std::FILE* err);
+  // err receives everything the display writes.
+  CConsoleHost(Mode mode, std::FILE* err);
 
   std::atomic<bool>& CancelFlag() { return cancel_; }
-  // The fingerprint field: empty unless the fingerprint job succeeded.
-  const std::u16string& Result() const { return result_; }
   // The last status text the job showed.
   const std::u16string& LastStatus() const { return status_; }
   // Ends the display after RunJob: the completion line is shown (in place on
@@ -46,15 +42,6 @@ class CConsoleHost : public CProgressSink, public CJobHost {
   void ResetProgress() override;
   void Step() override;
 
-  // CJobHost: there is no window to lock; the parameters come from argv.
-  void ClearCancelRequest() override;
-  void SetTabStripEnabled(bool) override {}
-  void SetCancelEnabled(bool) override {}
-  void SetPageLocked(JobKind, bool) override {}
-  JobParams ReadParameters(JobKind kind) override;
-  void SetFingerprintField(const std::u16string& text) override;
-  void SaveSettings(JobKind) override {}
-
  private:
   void ThrowIfCancelled();
   void Redraw(bool force);
@@ -62,11 +49,9 @@ class CConsoleHost : public CProgressSink, public CJobHost {
   void Write(const std::string& text);
 
   Mode mode_;
-  JobParams params_;
   std::FILE* err_;
   std::vector<uint8_t> buffer_;
   std::atomic<bool> cancel_{false};
-  std::u16string result_;
 
   std::u16string status_;
   std::u16string detail_;

@@ -40,13 +40,13 @@ int main(int argc, char** argv) {
   const CConsoleHost::Mode mode = invocation.quiet               ? CConsoleHost::Mode::Quiet
                                   : platform::StderrIsTerminal() ? CConsoleHost::Mode::Terminal
                                                                  : CConsoleHost::Mode::Lines;
-  CConsoleHost host(mode, invocation.params, stderr);
+  CConsoleHost host(mode, stderr);
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
-  const JobOutcome outcome = RunJob(host, host, invocation.kind);
-  host.Finish(outcome);
-  const int status = ExitCodeFor(outcome, host.LastStatus());
-  if (outcome == JobOutcome::Succeeded && !host.Result().empty()) {
-    return Deliver(platform::ToUtf8(host.Result()) + "\n", status);
+  const JobRun run = RunJob(host, host.CancelFlag(), invocation.kind, invocation.params);
+  host.Finish(run.outcome);
+  const int status = ExitCodeFor(run.outcome, host.LastStatus());
+  if (run.outcome == JobOutcome::Succeeded && !run.result.empty()) {
+    return Deliver(platform::ToUtf8(run.result) + "\n", status);
   }
   return status;
 }

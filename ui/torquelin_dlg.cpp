@@ -178,7 +178,7 @@ void CTorquelinDlg::StartJob(JobKind kind) {
   if (PageForJob(static_cast<int>(kind)) == nullptr) return;
   try {
     worker_ = std::thread([this, kind] {
-      lastOutcome_ = RunJob(*this, *this, kind);
+      lastOutcome_ = RunJobOnWorker(kind);
       // Queued, not blocking: the window joins the thread once it has
       // returned from here.
       QMetaObject::invokeMethod(
@@ -291,7 +291,27 @@ void CTorquelinDlg::Step() {
   CheckCancel();
 }
 
-// --- CJobHost ------------------------------------------------------------------
+// --- Around a job, on the worker thread ------------------------------------------
+
+// The window's part of a run: clear the request and lock before the job,
+// show the fingerprint and keep the page's values after success, unlock in
+// every case.
+JobOutcome CTorquelinDlg::RunJobOnWorker(JobKind kind) {
+  ClearCancelRequest();
+  SetTabStripEnabled(false);
+  SetCancelEnabled(true);
+  SetPageLocked(kind, true);
+  if (kind == JobKind::Fingerprint) SetFingerprintField(u"");
+  const JobRun run = RunJob(*this, cancelRequested_, kind, ReadParameters(kind),
+                            [&](const std::u16string& result) {
+                              if (kind == JobKind::Fingerprint) SetFingerprintField(result);
+                              SaveSettings(kind);
+                            });
+  SetCancelEnabled(false);
+  SetPageLocked(kind, false);
+  SetTabStripEnabled(true);
+  return run.outcome;
+}
 
 void CTorquelinDlg::ClearCancelRequest() { cancelRequested_.store(false); }
 

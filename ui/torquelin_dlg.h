@@ -35,11 +35,12 @@ class CZRTabCtrl : public QTabWidget {
 inline constexpr int kAboutTab = 6;
 
 // The one main window. Lives on the interface thread. While a job runs, the
-// worker thread calls the CProgressSink and CJobHost operations; each of them
+// worker thread calls the CProgressSink operations and the window's part of
+// a run; each of them
 // is carried out on the interface thread by a blocking queued call, so the
 // worker waits until the window has shown the change. Closing the window
 // while a job runs asks the job to cancel and closes once it has ended.
-class CTorquelinDlg : public QDialog, public CProgressSink, public CJobHost {
+class CTorquelinDlg : public QDialog, public CProgressSink {
   Q_OBJECT
 
  public:
@@ -73,14 +74,8 @@ class CTorquelinDlg : public QDialog, public CProgressSink, public CJobHost {
   void ResetProgress() override;
   void Step() override;
 
-  // CJobHost, called by the worker thread.
-  void ClearCancelRequest() override;
-  void SetTabStripEnabled(bool enabled) override;
-  void SetCancelEnabled(bool enabled) override;
-  void SetPageLocked(JobKind kind, bool locked) override;
-  JobParams ReadParameters(JobKind kind) override;
-  void SetFingerprintField(const std::u16string& text) override;
-  void SaveSettings(JobKind kind) override;
+  // Sets the cancellation request back to "none".
+  void ClearCancelRequest();
 
   // Closing while a job runs defers the close until the job has ended.
   void done(int result) override;
@@ -97,6 +92,15 @@ class CTorquelinDlg : public QDialog, public CProgressSink, public CJobHost {
   void OnTabChanged(int index);
   void OnCancelButton();
   void OnWorkerFinished();
+  // The worker's body: the window's steps around RunJob.
+  JobOutcome RunJobOnWorker(JobKind kind);
+  // Each carried out on the interface thread; called by the worker.
+  void SetTabStripEnabled(bool enabled);
+  void SetCancelEnabled(bool enabled);
+  void SetPageLocked(JobKind kind, bool locked);
+  JobParams ReadParameters(JobKind kind);
+  void SetFingerprintField(const std::u16string& text);
+  void SaveSettings(JobKind kind);
   // Runs fn on the interface thread and returns when it has run.
   template <typename Fn>
   void OnUiThread(Fn&& fn);

@@ -68,33 +68,28 @@ JobEntryPoint EntryPointFor(JobKind kind) {
   return kEntryPoints[index];
 }
 
-JobOutcome RunJob(CJobHost& host, CProgressSink& sink, JobKind kind) {
-  host.ClearCancelRequest();
-  host.SetTabStripEnabled(false);
-  host.SetCancelEnabled(true);
-  host.SetPageLocked(kind, true);
+JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind kind,
+              const JobParams& params, const JobSuccessHook& onSuccess) {
   CElapsedTimer timer;
   timer.Clear();
   timer.Start();
 
-  JobOutcome outcome = JobOutcome::Failed;
+  JobRun run;
   try {
-    if (kind == JobKind::Fingerprint) host.SetFingerprintField(u"");
-    const JobParams params = host.ReadParameters(kind);
     const JobEntryPoint entry = EntryPointFor(kind);
     if (entry == nullptr) throw CMissingEntryPoint();
     const std::u16string result = entry(sink, params);
-    if (kind == JobKind::Fingerprint) host.SetFingerprintField(result);
-    host.SaveSettings(kind);
-    outcome = JobOutcome::Succeeded;
+    if (onSuccess) onSuccess(result);
+    run.outcome = JobOutcome::Succeeded;
+    run.result = result;
   } catch (const std::u16string& text) {
     sink.ShowMessage(text);
   } catch (const CZRErr& error) {
     sink.ShowMessage(error.GetText());
   } catch (const COPCancel&) {
     // Cleared first, so that showing the text cannot raise again.
-    host.ClearCancelRequest();
-    outcome = JobOutcome::Cancelled;
+    cancelRequested.store(false);
+    run.outcome = JobOutcome::Cancelled;
     ReportIgnoringCancel([&] { sink.SetStatus(kCancelledText); });
   } catch (...) {
     sink.ShowMessage(kUnknownErrorText);
@@ -102,8 +97,5 @@ JobOutcome RunJob(CJobHost& host, CProgressSink& sink, JobKind kind) {
 
   timer.Stop();
   ReportIgnoringCancel([&] { sink.SetDetail(kCompletedText + timer.Format()); });
-  host.SetCancelEnabled(false);
-  host.SetPageLocked(kind, false);
-  host.SetTabStripEnabled(true);
-  return outcome;
+  return run;
 }

@@ -2,7 +2,9 @@
 // wraps every job: locking the host, timing, reporting the outcome.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <variant>
 
@@ -54,25 +56,6 @@ using JobEntryPoint = std::u16string (*)(CProgressSink& progress, const JobParam
 // build does not have.
 JobEntryPoint EntryPointFor(JobKind kind);
 
-// The window-side operations the runner needs. The desktop window and the
-// command-line program each implement it. Called on the job's thread.
-class CJobHost {
- public:
-  virtual ~CJobHost() = default;
-  // Sets the cancellation request back to "none".
-  virtual void ClearCancelRequest() = 0;
-  virtual void SetTabStripEnabled(bool enabled) = 0;
-  virtual void SetCancelEnabled(bool enabled) = 0;
-  // Disables (locked) or enables every listed control of the job's page.
-  virtual void SetPageLocked(JobKind kind, bool locked) = 0;
-  // The job's parameters as the page's fields show them now.
-  virtual JobParams ReadParameters(JobKind kind) = 0;
-  // The result field of the fingerprint page.
-  virtual void SetFingerprintField(const std::u16string& text) = 0;
-  // Stores the page's values as the user's settings (after success only).
-  virtual void SaveSettings(JobKind kind) = 0;
-};
-
 enum class JobOutcome { Succeeded, Failed, Cancelled };
 
 // The outcome texts of the runner.
@@ -80,13 +63,27 @@ inline constexpr char16_t kCancelledText[] = u"Cancelled";
 inline constexpr char16_t kUnknownErrorText[] = u"A general unknown error has occured.";
 inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 
-// Runs one job on the calling thread: clear the cancel request, lock the
-// host, time the job, call its entry point with the host's parameters, save
-// the settings after success, report an error (message), a cancellation
-// ("Cancelled") or any other failure, show "Completed.  Time:" + elapsed on
-// the detail line and unlock. Never throws, provided the host's operations
-// and ShowMessage do not: a COPCancel from the final SetStatus("Cancelled") or
-// the completion line is swallowed, since those reports are not cancellation
-// points. A job whose entry point is nullptr fails as an unknown error. The
-// desktop host forgets its worker once this returns.
-JobOutcome RunJob(CJobHost& host, CProgressSink& sink, JobKind kind);
+// What one run of a job ended with.
+struct JobRun {
+  JobOutcome outcome = JobOutcome::Failed;
+  // The job's result text after success (the fingerprint); empty otherwise.
+  std::u16string result;
+};
+
+// Called once the job has returned normally, with its result, before the
+// completion line: the place where a front end shows the result and keeps the
+// user's settings. What it throws is reported like a failure of the job.
+using JobSuccessHook = std::function<void(const std::u16string& result)>;
+
+// Runs one job on the calling thread, the one place that wraps every job:
+// times it, calls its entry point with the parameters, calls onSuccess after
+// success, reports an error (message box), a cancellation ("Cancelled" on the
+// status line, after clearing cancelRequested so the report cannot raise
+// again) or any other failure, and ends with "Completed.  Time:" + elapsed on
+// the detail line. The front end clears cancelRequested and locks its
+// controls before, and unlocks after. Never throws, provided onSuccess's
+// errors and ShowMessage do not: a COPCancel from the final reports is
+// swallowed, since they are not cancellation points. A job whose entry point
+// is nullptr fails as an unknown error.
+JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind kind,
+              const JobParams& params, const JobSuccessHook& onSuccess = {});

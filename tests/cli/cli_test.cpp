@@ -115,25 +115,20 @@ TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {
 TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
   TempDir dir;
   dir.WriteFile("a.txt", "a");
-  // The interrupt arrives after the runner has cleared the request, as a
-  // Ctrl-C during the scan would.
-  class InterruptedHost : public CConsoleHost {
-   public:
-    using CConsoleHost::CConsoleHost;
-    JobParams ReadParameters(JobKind kind) override {
-      std::raise(SIGINT);
-      return CConsoleHost::ReadParameters(kind);
-    }
-  };
+  // The interrupt arrives once the job is under way, as a Ctrl-C during the
+  // scan would.
   std::FILE* err = std::tmpfile();
-  InterruptedHost host(CConsoleHost::Mode::Lines, FingerprintParams{dir.wpath(), u""}, err);
+  CConsoleHost host(CConsoleHost::Mode::Lines, err);
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
-  const JobOutcome outcome = RunJob(host, host, JobKind::Fingerprint);
+  std::raise(SIGINT);
+  const JobRun run =
+      RunJob(host, host.CancelFlag(), JobKind::Fingerprint, FingerprintParams{dir.wpath(), u""});
+  const JobOutcome outcome = run.outcome;
   host.Finish(outcome);
   std::signal(SIGINT, SIG_DFL);
   EXPECT_EQ(outcome, JobOutcome::Cancelled);
   EXPECT_EQ(ExitCodeFor(outcome), 130);
-  EXPECT_EQ(host.Result(), u"");
+  EXPECT_EQ(run.result, u"");
   std::rewind(err);
   char buffer[512] = {};
   const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
@@ -143,12 +138,12 @@ TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
 }
 
 TEST(CConsoleHost, CancelFlagSetOnAnotherThreadIsSeen) {
-  CConsoleHost host(CConsoleHost::Mode::Quiet, FingerprintParams{}, stderr);
+  CConsoleHost host(CConsoleHost::Mode::Quiet, stderr);
   EXPECT_NO_THROW(host.Step());
   std::thread([&] { host.CancelFlag().store(true); }).join();
   EXPECT_THROW(host.SetDetail(u"x"), COPCancel);
   EXPECT_THROW(host.Step(), COPCancel);
-  host.ClearCancelRequest();
+  host.CancelFlag().store(false);
   EXPECT_NO_THROW(host.SetStatus(u"x"));
 }
 

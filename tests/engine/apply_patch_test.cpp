@@ -17,7 +17,7 @@
 #include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "tests/engine/patch_test_util.h"
-#include "tests/support/params_host.h"
+#include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -604,10 +604,9 @@ TEST(ApplyPatch, CancelBetweenPhasesKeepsWhatWasDone) {
 
   RecordingSink sink;
   sink.cancelOnStatus = u"Creating Directories.";
-  ParamsHost host(
-      ApplyPatchParams{older.wpath(), WritePatchFile(changes, newer, out), u"", false, false},
-      &sink);
-  EXPECT_EQ(RunJob(host, sink, JobKind::ApplyPatch), JobOutcome::Cancelled);
+  const ApplyPatchParams params{older.wpath(), WritePatchFile(changes, newer, out), u"", false,
+                                false};
+  EXPECT_EQ(RunJobForTest(sink, JobKind::ApplyPatch, params).outcome, JobOutcome::Cancelled);
   EXPECT_EQ(sink.statuses.back(), u"Cancelled");
   EXPECT_FALSE(fs::exists(older.Native("old.txt")));
   EXPECT_FALSE(fs::exists(older.Native("nd")));

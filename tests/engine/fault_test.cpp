@@ -18,7 +18,7 @@
 #include "engine/xml/vault_file.h"
 #include "platform/fault_injection.h"
 #include "tests/engine/patch_test_util.h"
-#include "tests/support/params_host.h"
+#include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -54,9 +54,8 @@ struct JobRun {
 template <typename Arm>
 std::unique_ptr<JobRun> RunJobWith(JobKind kind, JobParams params, Arm arm) {
   auto run = std::make_unique<JobRun>();
-  ParamsHost host(std::move(params));
   arm();
-  run->outcome = RunJob(host, run->sink, kind);
+  run->outcome = RunJobForTest(run->sink, kind, std::move(params)).outcome;
   platform::fault_injection::DisarmAll();
   return run;
 }
@@ -391,8 +390,7 @@ TEST_F(FaultTest, SourceFileChangingBetweenScanAndCopy) {
     SCOPED_TRACE(c.name);
     dir.WriteFile("newer/sub/big.bin", std::string(kScratchBufferSize + 5000, 'b'));
     ChangingSink sink(u"\\sub\\big.bin", c.when, c.change);
-    ParamsHost host(PatchParams());
-    const JobOutcome outcome = RunJob(host, sink, JobKind::CreatePatch);
+    const JobOutcome outcome = RunJobForTest(sink, JobKind::CreatePatch, PatchParams()).outcome;
     if (c.error == "<no error>") {
       EXPECT_EQ(outcome, JobOutcome::Succeeded);
       EXPECT_EQ(QueryRefusal(W("out/p.pat")), "<accepted>");

@@ -2,6 +2,7 @@
 // request cancellation after a number of calls.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ class RecordingSink : public CProgressSink {
   uint64_t steps = 0;
 
   // When set, the cancellation points throw COPCancel.
-  bool cancelRequested = false;
+  std::atomic<bool> cancelRequested{false};
   // Request cancellation when a status with this text is shown (empty: never).
   std::u16string cancelOnStatus;
   // Request cancellation after this many cancellation-point calls (0: never).
