@@ -6,8 +6,8 @@
 #include "engine/base/errors.h"
 #include "engine/base/silent_sink.h"
 #include "engine/patch/patch_writer.h"
+#include "platform/directory_listing.h"
 #include "platform/encoding.h"
-#include "platform/files.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -15,14 +15,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::u16string root = platform::NameFromNative(argv[1]);
-  std::vector<platform::DirEntry> entries;
-  if (!platform::ListDirectory(root, entries)) {
+  std::vector<platform::ListedEntry> entries;
+  platform::DirectoryListing listing;
+  std::u16string failed;
+  if (!listing.OpenRoot(root) || !listing.ReadEntries(false, entries, failed)) {
     std::fprintf(stderr, "cannot list %s\n", argv[1]);
     return 2;
   }
   ChangeSet changes;
-  for (const platform::DirEntry& e : entries) {
-    if (!e.isDirectory) changes.NewFiles.push_back(u"\\" + e.name);
+  for (const platform::ListedEntry& e : entries) {
+    if (e.kind == platform::EntryKind::Other) changes.NewFiles.push_back(u"\\" + e.name);
   }
   alignas(4096) static uint8_t buffer[kScratchBufferSize];
   CSilentSink sink(buffer, kScratchBufferSize);

@@ -1,18 +1,22 @@
 // A failure switch for tests: makes a chosen write, create, rename or sync of the
 // platform layer fail with a chosen errno, so the callers' handling of full
-// disks and I/O errors can be exercised without such a disk. Compiled in
-// always; inert until a test arms it.
+// disks and I/O errors can be exercised without such a disk, or runs a test's
+// action at a chosen point (to change a tree between a check and a write).
+// Compiled in always; inert until a test arms it.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace platform::fault_injection {
 
 enum class FaultPoint {
-  Write,   // WriteDescriptor: fails before writing anything
-  Create,  // OpenForWriting
-  Rename,  // RenameReplacing
-  Sync,    // SyncDescriptor
+  Write,    // WriteDescriptor: fails before writing anything
+  Create,   // OpenForWriting
+  Rename,   // RenameReplacing
+  Sync,     // SyncDescriptor
+  Resolve,  // DirectoryHandle: before it resolves a path beneath its directory
+  Openat2,  // DirectoryHandle: openat2 itself; ENOSYS makes it walk component by component
   kCount
 };
 
@@ -22,10 +26,15 @@ enum class FaultPoint {
 // thread; the count is shared by all threads.
 void Arm(FaultPoint point, uint64_t nth, int error, bool sticky = false);
 
+// The nth call at `point` from now on first runs `action` on the calling
+// thread, once, and then proceeds normally. Replaces what was armed there.
+void ArmAction(FaultPoint point, uint64_t nth, std::function<void()> action);
+
 // Makes every point behave normally again.
 void DisarmAll();
 
-// Called by the platform layer at each point: the errno to fail with, or 0.
+// Called by the platform layer at each point: runs an armed action that is
+// due, then returns the errno to fail with, or 0.
 int Take(FaultPoint point);
 
 }  // namespace platform::fault_injection

@@ -13,11 +13,24 @@ namespace platform {
 // ---- The attribute word ----------------------------------------------------
 // The zip external-attribute convention: the high 16 bits hold st_mode, bit
 // 0x10 marks a directory, 0x20 anything else, 0x01 an entry whose owner may
-// not write it.
+// not write it, and 0x400 ("reparse point") a symbolic link besides 0x20.
 inline constexpr uint32_t kAttrReadOnly = 0x01;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrNormal = 0x20;
+inline constexpr uint32_t kAttrReparsePoint = 0x400;
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+// The word of an entry whose st_mode (from lstat) is `mode`.
+uint32_t AttributeWordFromMode(uint32_t mode);
+
+// True when the word's high half is the mode of a symbolic link. A word
+// with a zero high half (made elsewhere) never names a link.
+inline bool IsLinkWord(uint32_t word) { return ((word >> 16) & 0170000) == 0120000; }
+
+// The permission bits (07777) a word asks for, given the entry's current
+// mode: the high half's when it is not zero; else the current ones with
+// every write bit removed (0x01 set) or the owner's added (0x01 clear).
+uint32_t PermissionsForWord(uint32_t word, uint32_t currentMode);
 
 // Stands in for GetFileAttributesW: follows symbolic links (stat); returns
 // kInvalidAttributes when the entry does not exist or cannot be queried.
@@ -35,6 +48,15 @@ bool SetAttributeWord(const std::u16string& path, uint32_t word);
 // device can never hang a scan. When size is given, it receives the file's
 // length as that same fstat saw it.
 int OpenForReading(const std::u16string& path, int64_t* size = nullptr);
+
+// OpenForReading for an entry of a tree: a symbolic link at the last
+// component is not followed but refused with ELOOP, so its target text
+// (ReadLinkTarget) can stand for its content.
+int OpenEntryForReading(const std::u16string& path, int64_t* size = nullptr);
+
+// The raw bytes a symbolic link holds (readlink). False when the entry is no
+// link (EINVAL) or cannot be read.
+bool ReadLinkTarget(const std::u16string& path, std::string& target);
 
 // Opens for writing, creating the file (mode 0666 less the umask) when it is
 // missing. Never truncates: callers remove an existing file first. A symbolic
@@ -66,28 +88,7 @@ bool SyncDescriptor(int fd);
 // Closes once; never retried, even on EINTR.
 void CloseDescriptor(int fd);
 
-// ---- Entries ---------------------------------------------------------------
-// Identity of a file-system node (device and inode), for the link-cycle guard.
-struct NodeId {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  bool operator==(const NodeId&) const = default;
-};
-
-// stat() identity of a path; false when it cannot be read.
-bool GetNodeId(const std::u16string& path, NodeId& id);
-
-struct DirEntry {
-  std::u16string name;       // NameFromNative of the native name
-  bool isDirectory = false;  // after following a symbolic link
-  NodeId id;                 // valid when isDirectory
-};
-
-// Stands in for FindFirstFileW/FindNextFileW: every entry of a directory in
-// readdir order, "." and ".." skipped. Returns false (and no entries) when the
-// directory cannot be opened.
-bool ListDirectory(const std::u16string& path, std::vector<DirEntry>& entries);
-
+// ---- Entries ----------------------------------------------------------------
 // True when the entry itself (lstat) is a symbolic link, dangling or not.
 bool IsSymbolicLink(const std::u16string& path);
 

@@ -13,6 +13,11 @@ uint32_t LastErrorCode();
 // True when the last failed write was refused because the file would grow
 // beyond what the file system or a resource limit allows (EFBIG).
 bool LastErrorIsFileTooLarge();
+// True when the last failure was a symbolic link met where none may be
+// followed (ELOOP from DirectoryHandle and DirectoryListing).
+bool LastErrorIsLinkInTheWay();
+// True when the last failure was an entry that is not there (ENOENT).
+bool LastErrorIsMissingEntry();
 // The system's text for a code, in UTF-8 ("No such file or directory").
 std::string ErrorCodeText(uint32_t code);
 

@@ -25,6 +25,13 @@ inline constexpr ErrorSite kRemoveFile{0, location::kFileio, 146, u"Unable to re
 inline constexpr ErrorSite kFileSize{0, location::kFileio, 83, u"Unable to get a file  size:"};
 inline constexpr ErrorSite kDigestShortRead{0, location::kFileio, 105,
                                             u"Unable read a source file:"};
+// The walk: a directory below the root that cannot be listed, or an entry
+// gone while its directory was read, fails the scan rather than leave a hole
+// that a patch would turn into removals.
+inline constexpr ErrorSite kWalkUnlistable{0, location::kFileio, 62,
+                                           u"Unable to list a directory: "};
+inline constexpr ErrorSite kWalkVanished{0, location::kFileio, 66,
+                                         u"An entry vanished while its directory was read: "};
 
 // Apply Patch (.\fileio).
 inline constexpr ErrorSite kApplyUnsafePath{0, location::kFileio, 27,
@@ -32,6 +39,15 @@ inline constexpr ErrorSite kApplyUnsafePath{0, location::kFileio, 27,
 // + index path + " leads to the content stored for " + stored path
 inline constexpr ErrorSite kApplyIndexMismatch{0, location::kFileio, 56,
                                                u"Refusing a patch whose file index entry "};
+inline constexpr ErrorSite kApplyIgnoredPath{0, location::kFileio, 31,
+                                             u"Refusing a path the patch's own filter ignores: "};
+// + the full path of the item that lies through (or is) the link
+inline constexpr ErrorSite kApplyThroughLink{0, location::kFileio, 35,
+                                             u"Refusing to follow a symbolic link on the way to: "};
+inline constexpr ErrorSite kApplyRecordPosition{
+    0, location::kFileio, 58, u"Refusing a stored file record outside the patch's contents: "};
+inline constexpr ErrorSite kApplyRecordLength{
+    0, location::kFileio, 60, u"Refusing a stored file whose length does not fit in the patch: "};
 inline constexpr ErrorSite kApplyDirectoryMissing{
     0, location::kFileio, 165, u"Directory for patch application does  not exists: "};
 // + calculated + " expected:" + expected
@@ -93,10 +109,12 @@ inline constexpr ErrorSite kFiltersDiffer{0, location::kVudare, 114,
                                           u"Ignored filters do not match: new:"};
 inline constexpr ErrorSite kNewerDirectoryMissing{
     0, location::kVudare, 150, u"Newer directory for patch creation does  not exists: "};
-inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156, u"No patch file specified: "};
+inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156,
+                                            u"No patch file specified: "};
 inline constexpr ErrorSite kOlderDirectoryMissing{
     0, location::kVudare, 178, u"Older directory for patch creation does  not exists: "};
-inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196, u"No vault file specified: "};
+inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196,
+                                            u"No vault file specified: "};
 
 // Create Vault (.\vault).
 inline constexpr ErrorSite kVaultDirectoryMissing{

@@ -3,6 +3,9 @@
 
 #include "engine/io/large_file.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "engine/base/error_sites.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
@@ -58,6 +61,12 @@ void Reader::open(const std::u16string& path) {
 
 Writer::Writer(std::u16string path) { open(path); }
 
+void Writer::adopt(int descriptor) {
+  close();
+  descriptor_ = descriptor;
+  open_ = true;
+}
+
 void Writer::open(const std::u16string& path) {
   const int fd = platform::OpenForWriting(path);
   if (fd < 0) Raise(site::kWriterOpen, path);
@@ -72,12 +81,33 @@ StreamReader::~StreamReader() { close(); }
 void StreamReader::clear() { descriptor_ = -1; }
 
 void StreamReader::open(const std::u16string& path) {
-  const int fd = platform::OpenForReading(path, &size_);
-  if (fd < 0) Raise(site::kStreamOpen, path);
-  descriptor_ = fd;
+  if (!tryOpen(path)) Raise(site::kStreamOpen, path);
+}
+
+bool StreamReader::tryOpen(const std::u16string& path) {
+  close();
+  const int fd = platform::OpenEntryForReading(path, &size_);
+  if (fd >= 0) {
+    descriptor_ = fd;
+    return true;
+  }
+  // The open refuses a link without a system call of its own; only then is
+  // it asked for its target.
+  if (!platform::LastErrorIsLinkInTheWay() || !platform::ReadLinkTarget(path, linkTarget_)) {
+    return false;
+  }
+  isLink_ = true;
+  size_ = static_cast<int64_t>(linkTarget_.size());
+  return true;
 }
 
 uint64_t StreamReader::read(void* buffer, uint64_t n) {
+  if (isLink_) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(n, linkTarget_.size() - linkRead_));
+    std::memcpy(buffer, linkTarget_.data() + linkRead_, count);
+    linkRead_ += count;
+    return count;
+  }
   const int64_t got = platform::ReadDescriptor(descriptor_, buffer, n);
   return got > 0 ? static_cast<uint64_t>(got) : 0;
 }
@@ -88,4 +118,7 @@ void StreamReader::close() {
     descriptor_ = -1;
   }
   size_ = -1;
+  isLink_ = false;
+  linkTarget_.clear();
+  linkRead_ = 0;
 }

@@ -52,13 +52,18 @@ class Reader : public File {
 // existing file first); raises "Unable to open file:" + path.
 class Writer : public File {
  public:
+  Writer() = default;
   explicit Writer(std::u16string path);
   void open(const std::u16string& path) override;
+  // Takes over a descriptor opened for writing elsewhere (a DirectoryHandle).
+  void adopt(int descriptor);
 };
 
 }  // namespace zrFile
 
-// Reads a whole file front to back in the caller's chunks; used for hashing.
+// Reads a tree entry's content front to back in the caller's chunks; used
+// for hashing and for the contents a patch carries. A symbolic link is never
+// followed: its content is its target text, the raw bytes it holds.
 class StreamReader {
  public:
   StreamReader() = default;
@@ -69,6 +74,11 @@ class StreamReader {
   void clear();
   // Raises "Unable to open file:" + path (fileReader location).
   void open(const std::u16string& path);
+  // As open, but returns false instead, errno as the failure left it, so a
+  // caller can raise an error of its own.
+  bool tryOpen(const std::u16string& path);
+  // True when the open entry is a symbolic link.
+  bool isLink() const { return isLink_; }
   // The count read; 0 at end of file or on error.
   uint64_t read(void* buffer, uint64_t n);
   // Size of the open file as the file system gave it when it was opened.
@@ -78,4 +88,7 @@ class StreamReader {
  private:
   int descriptor_ = -1;
   int64_t size_ = -1;
+  bool isLink_ = false;
+  std::string linkTarget_;  // a link's content
+  size_t linkRead_ = 0;     // of linkTarget_, handed out so far
 };

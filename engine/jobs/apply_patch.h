@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/base/progress.h"
 
@@ -15,25 +16,38 @@ inline constexpr char16_t kAppliedFingerprintMismatchText[] =
 // Applies the patch at patchPath to directory (normalised first). In order:
 // loads the patch info (the reader's errors, "No patch file specified: " for
 // an empty path); refuses a missing directory ("Directory for patch
-// application does  not exists: ", line 165); refuses, before anything is
-// touched, a patch holding a path that could leave the directory or a file
-// record stored under another path than its index key; unless
-// ignoreFingerprint, refuses a directory whose fingerprint is not the patch's
-// older one (line 188). Then removes files, removes directories deepest
-// first, creates directories (line 238), writes every stored file, sets
-// attributes (line 287), writes the report of what was done to reportPath
-// when given, shows "Patch applied ok." and, unless ignoreFingerprint,
-// "New fingerprint verified." or kAppliedFingerprintMismatchText.
+// application does  not exists: ", line 165); then, before anything is
+// touched, refuses a patch that holds a path that could leave the directory
+// (line 27) or that the patch's own filter ignores, itself or through a
+// directory above it (line 31), and checks every stored file's record: its
+// position (58), tag, path against its index key (56) and length (60);
+// unless ignoreFingerprint, refuses a directory whose fingerprint is not the
+// patch's older one (line 188); and refuses a path that lies beneath a
+// symbolic link of the target which the patch does not remove (35). Then
+// removes files, removes directories deepest first, creates directories
+// (line 238), writes every stored file (a link where its word says so), sets
+// attributes (line 287; never on a link), writes the report of what was done
+// to reportPath when given, shows "Patch applied ok." and, unless
+// ignoreFingerprint, "New fingerprint verified." or
+// kAppliedFingerprintMismatchText.
 //
-// A directory of the target whose owner may not write it is opened for the
-// owner while entries inside it change, and gets its mode back before the
-// attributes are set (or when the run stops).
+// Every change goes through one DirectoryHandle on the directory: nothing
+// outside it is touched, no symbolic link is followed, and a link met where a
+// directory should be fails that item ("Refusing to follow a symbolic link on
+// the way to: " + full path). A directory of the target whose owner may not
+// write it is opened for the owner while entries inside it change, and gets
+// its mode back before the attributes are set (or when the run stops).
 //
-// continueOnErrors skips items that cannot be removed, created or given
-// their attributes, and records failed or shortened extractions as report
-// errors instead of stopping. Nothing is rolled back: after an error or a
-// cancellation (COPCancel passes through) what was done stays done. Raises
-// CZRErr of type 0. Runs on the job's thread.
-void ApplyPatch(CProgressSink& progress, const std::u16string& directory,
-                const std::u16string& patchPath, const std::u16string& reportPath,
-                bool continueOnErrors, bool ignoreFingerprint);
+// continueOnErrors skips each item that cannot be removed, created, written
+// or given its attributes, and each stored file whose record is damaged;
+// extraction failures, damaged records and shortened files are listed as
+// report errors, and every skipped item's message is returned, in the order
+// they happened (empty when nothing was skipped). Without it the first such
+// failure raises, and a damaged record refuses the patch before anything
+// changes. Nothing is rolled back: after an error or a cancellation
+// (COPCancel passes through) what was done stays done. Raises CZRErr of
+// type 0. Runs on the job's thread.
+std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directory,
+                                       const std::u16string& patchPath,
+                                       const std::u16string& reportPath, bool continueOnErrors,
+                                       bool ignoreFingerprint);

@@ -12,6 +12,7 @@
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/ordered_lookup.h"
 #include "engine/xml/diff_report.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -75,7 +76,10 @@ void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDi
     bool carriesContent = true;
     if (o == 0) {
       changes.NewFiles.push_back(path);
-    } else if (oldFiles.IdOf(path) != newFiles.IdOf(path)) {
+    } else if (oldFiles.IdOf(path) != newFiles.IdOf(path) ||
+               platform::IsLinkWord(n) != platform::IsLinkWord(o)) {
+      // A file that became a link holding its very content (or the
+      // reverse) has the same id, yet apply must replace the entry.
       changes.ChangedFiles.push_back(path);
     } else {
       carriesContent = false;

@@ -44,8 +44,9 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
   }
   RequirePatchPath(patchPath);
 
-  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, filter, true);
-  CDirSnapshot olderSnapshot = BuildSnapshot(progress, older, filter, true);
+  const CIgnoreFilter compiled(filter);
+  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, compiled, filter, true);
+  CDirSnapshot olderSnapshot = BuildSnapshot(progress, older, compiled, filter, true);
   CompareTrees(progress, newerSnapshot, olderSnapshot, timer, patchPath, reportPath);
   progress.SetStatus(u"Patch created ok.");
 }

@@ -11,6 +11,18 @@
 
 namespace {
 
+// One line per skipped item, in order, separated by line feeds; a line feed
+// or carriage return inside a message (a name may hold one) becomes a blank,
+// so that one item stays one line.
+std::u16string SkippedItemsText(const std::vector<std::u16string>& messages) {
+  std::u16string text;
+  for (const std::u16string& message : messages) {
+    if (!text.empty()) text.push_back(u'\n');
+    for (const char16_t c : message) text.push_back(c == u'\n' || c == u'\r' ? u' ' : c);
+  }
+  return text;
+}
+
 // Index = job number. A job joins the table in the change that builds it.
 constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     [](CProgressSink& progress, const JobParams& params) {
@@ -27,9 +39,8 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<ApplyPatchParams>(params);
-      ApplyPatch(progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors,
-                 p.ignoreFingerprint);
-      return std::u16string();
+      return SkippedItemsText(ApplyPatch(progress, p.directory, p.patchPath, p.reportPath,
+                                         p.continueOnErrors, p.ignoreFingerprint));
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<QueryPatchParams>(params);

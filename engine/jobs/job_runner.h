@@ -47,9 +47,12 @@ struct FingerprintParams {
 using JobParams = std::variant<CreatePatchParams, CreateVaultPatchParams, ApplyPatchParams,
                                QueryPatchParams, CreateVaultParams, FingerprintParams>;
 
-// An entry point: runs the job and returns its result text (only the
-// fingerprint job has one; the others return empty text). Raises CZRErr or
-// lets COPCancel pass.
+// An entry point: runs the job and returns its result text: the fingerprint
+// job's fingerprint; for Apply Patch, one line per item a tolerant run
+// skipped (the message of the error that made it skip, any line feed or
+// carriage return in it made a blank), lines separated by a line feed, in
+// the order they happened, empty when nothing was skipped; empty text for
+// the others. Raises CZRErr or lets COPCancel pass.
 using JobEntryPoint = std::u16string (*)(CProgressSink& progress, const JobParams& params);
 
 // The dispatch table: the entry point of a job, or nullptr for a job this
@@ -66,7 +69,8 @@ inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 // What one run of a job ended with.
 struct JobRun {
   JobOutcome outcome = JobOutcome::Failed;
-  // The job's result text after success (the fingerprint); empty otherwise.
+  // The job's result text after success (the fingerprint, or Apply Patch's
+  // skipped items, see JobEntryPoint); empty otherwise.
   std::u16string result;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/patch/patch_stream.h"
 #include "platform/files.h"
 #include "platform/safe_path.h"
+#include "platform/system_error.h"
 
 void ReadStringList(RecordInput& in, PathList& into) {
   ExpectTag(in, RecordType::StringList);
@@ -79,8 +80,24 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
   return changes;
 }
 
-bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
-                 int64_t offset, const std::u16string& targetDirectory) {
+namespace {
+
+// The longest target a link may hold on Linux (PATH_MAX less its NUL).
+constexpr int64_t kLongestLinkTarget = 4095;
+
+// A failed change beneath the target: a link met on the way says so by
+// name, whatever the operation was.
+[[noreturn]] void RaiseFor(const ErrorSite& usual, const std::u16string& destination) {
+  if (platform::LastErrorIsLinkInTheWay()) Raise(site::kApplyThroughLink, destination);
+  Raise(usual, destination);
+}
+
+}  // namespace
+
+bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
+                        int64_t offset, const platform::DirectoryHandle& target,
+                        const std::u16string& targetDirectory, const std::u16string& relPath,
+                        bool asLink) {
   reader.seek(offset);
   DirectInput in(reader);
   ExpectTag(in, RecordType::FileContent);
@@ -88,21 +105,44 @@ bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& prog
   if (!platform::IsSafeRelativePath(stored)) {
     Raise(site::kExtractUnsafePath, stored);
   }
-  // The length is read before the destination is touched, so a record
-  // damaged this early costs the existing file nothing.
+  if (stored != relPath) {
+    Raise(site::kApplyIndexMismatch, relPath + u" leads to the content stored for " + stored);
+  }
+  // The length is read and judged before the destination is touched, so a
+  // record damaged this early costs the existing file nothing.
   const int64_t length = ReadQword(in);
+  if (length < 0) Raise(site::kApplyRecordLength, relPath);
 
   // The stored path brings its own leading separator; the doubled one is
-  // harmless to the file system and keeps the texts the reports show.
-  const std::u16string destination = targetDirectory + u"\\" + stored;
-  // A diagnostic "Would write" line could go here, but standard output is
-  // the command-line program's data channel, so nothing is printed.
-  // A symbolic link here, dangling or not, is replaced like a file: writing
-  // through it could create or change a file outside the target.
-  if (PathExists(destination) || platform::IsSymbolicLink(destination)) {
-    RemoveItem(false, destination);
+  // harmless and keeps the texts the reports show.
+  const std::u16string destination = targetDirectory + u"\\" + relPath;
+  // A link's target is read whole first: a short one must not replace the
+  // entry with a link to somewhere else.
+  std::string linkTarget;
+  if (asLink) {
+    if (length > kLongestLinkTarget) Raise(site::kExtractWrite, destination);
+    linkTarget.resize(static_cast<size_t>(length));
+    if (length > 0 && reader.read(linkTarget.data(), length) != length) Raise(site::kExtractShort);
   }
-  zrFile::Writer out(destination);
+  // Whatever is there (a file, a link, an empty directory) goes as the
+  // entry it is; a link is never written through.
+  platform::EntryStatus existing;
+  if (target.Stat(relPath, existing)) {
+    bool wasDirectory = false;
+    if (!target.Remove(relPath, &wasDirectory)) {
+      RaiseFor(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, destination);
+    }
+  } else if (!platform::LastErrorIsMissingEntry()) {
+    RaiseFor(site::kWriterOpen, destination);
+  }
+  if (asLink) {
+    if (!target.MakeLink(relPath, linkTarget)) RaiseFor(site::kWriterOpen, destination);
+    return true;
+  }
+  const int descriptor = target.CreateFile(relPath);
+  if (descriptor < 0) RaiseFor(site::kWriterOpen, destination);
+  zrFile::Writer out;
+  out.adopt(descriptor);
 
   const int64_t done =
       CopyThroughBuffer(reader, length, progress.GetBuffer(), progress.GetBufferSize(),
@@ -116,4 +156,22 @@ bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& prog
   }
   out.close();
   return done == length;
+}
+
+bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
+                 int64_t offset, const std::u16string& targetDirectory) {
+  reader.seek(offset);
+  std::u16string stored;
+  {
+    DirectInput in(reader);
+    ExpectTag(in, RecordType::FileContent);
+    stored = ReadString(in);
+  }
+  if (!platform::IsSafeRelativePath(stored)) {
+    Raise(site::kExtractUnsafePath, stored);
+  }
+  platform::DirectoryHandle target;
+  if (!target.Open(targetDirectory)) Raise(site::kWriterOpen, targetDirectory + u"\\" + stored);
+  return ExtractFileBeneath(reader, tolerateShort, progress, offset, target, targetDirectory,
+                            stored, false);
 }

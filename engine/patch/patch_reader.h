@@ -9,6 +9,7 @@
 #include "engine/io/large_file.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/patch_stream.h"
+#include "platform/directory_handle.h"
 
 // Relative path (with its leading '\') to the offset of its FileContent
 // record.
@@ -28,21 +29,35 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
 PatchFileIndex ReadFileIndex(zrFile::Reader& in, CProgressSink& progress);
 
 // Restores the file whose FileContent record starts at `offset` to
-// targetDirectory + "\" + stored path. A stored path that is not a clean
-// relative path (IsSafeRelativePath) is refused, naming it, before anything
-// is touched; so is a record whose header cannot be read. Then an existing
-// item at the destination is removed ("Unable to remove item. "; a symbolic
-// link is removed itself and never written through), the file
-// is created ("Unable to open file:" + destination; missing directories are
-// not made) and the content copied through the sink's scratch buffer
-// ("Unable to write a dest file:" + destination). Content cut short by the
-// end of the patch raises "Unable to fully read a patch file content" unless
-// tolerateShort, in which case the short file stays. Attributes are not set.
-// Each call seeks first; the reader is left after the bytes consumed.
-// Returns true when the whole content was written, false only when
-// tolerateShort let a short content pass; every failure raises.
+// targetDirectory + "\" + stored path: opens a DirectoryHandle on
+// targetDirectory and does what ExtractFileBeneath does for the stored path.
+// A stored path that is not a clean relative path (IsSafeRelativePath) is
+// refused, naming it, before anything is touched; a directory that cannot be
+// opened fails as "Unable to open file:" + destination.
 bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress, int64_t offset,
                  const std::u16string& targetDirectory);
+
+// Restores the record at `offset`, which must be stored under relPath (its
+// index key; "Refusing a patch whose file index entry " otherwise), as
+// relPath beneath `target`, whose path targetDirectory names it in messages
+// (destination = targetDirectory + "\" + relPath). Before anything is
+// touched: the record's tag, path and length are read, a negative length is
+// refused ("Refusing a stored file whose length does not fit in the patch:
+// "), and a link's target text is read whole. Then the entry at relPath, if
+// any, is removed as the entry it is ("Unable to remove item. "), and a new
+// file is created ("Unable to open file:" + destination) and filled through
+// the sink's scratch buffer ("Unable to write a dest file:"), or, asLink, a
+// symbolic link holding the content is made. A symbolic link met on the way
+// raises "Refusing to follow a symbolic link on the way to: " + destination;
+// nothing outside `target` is touched. Content cut short by the end of the
+// patch raises "Unable to fully read a patch file content" unless
+// tolerateShort (never for a link), in which case the short file stays.
+// Attributes are not set. Returns true when the whole content was written,
+// false only when tolerateShort let a short content pass.
+bool ExtractFileBeneath(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress,
+                        int64_t offset, const platform::DirectoryHandle& target,
+                        const std::u16string& targetDirectory, const std::u16string& relPath,
+                        bool asLink);
 
 // The compound reads, each at the input's position. A count larger than the
 // records that follow fails in the first read that runs out of data; nothing

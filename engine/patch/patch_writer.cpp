@@ -2,6 +2,7 @@
 // (patchReader module).
 #include "engine/patch/patch_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 
@@ -51,19 +52,26 @@ int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgress
   const int64_t start = out.tell();
   WriteTag(records, RecordType::FileContent);
   const std::u16string sourcePath = JoinPath(newerRoot, relativePath);
-  zrFile::Reader source(sourcePath);
+  // A symbolic link is carried as its target text, never followed.
+  StreamReader source;
+  if (!source.tryOpen(sourcePath)) Raise(site::kReaderOpen, sourcePath);
   const int64_t length = source.size();
   WriteString(records, relativePath);
   WriteQword(records, length);
   records.Flush();
   Sha1Context digest;
   Sha1Init(digest);
-  const int64_t done =
-      CopyThroughBuffer(source, length, progress.GetBuffer(), progress.GetBufferSize(),
-                        [&](const uint8_t* chunk, int64_t n) {
-                          if (scannedId) Sha1Update(digest, chunk, static_cast<uint32_t>(n));
-                          WriteRaw(out, chunk, n);
-                        });
+  uint8_t* buffer = progress.GetBuffer();
+  const uint64_t chunk = progress.GetBufferSize();
+  int64_t done = 0;
+  while (done < length) {
+    const uint64_t got =
+        source.read(buffer, std::min<uint64_t>(chunk, static_cast<uint64_t>(length - done)));
+    if (got == 0) break;
+    if (scannedId) Sha1Update(digest, buffer, static_cast<uint32_t>(got));
+    WriteRaw(out, buffer, static_cast<int64_t>(got));
+    done += static_cast<int64_t>(got);
+  }
   bool asScanned = true;
   if (scannedId) {
     Sha1Digest copied;

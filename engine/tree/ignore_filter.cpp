@@ -60,20 +60,24 @@ bool ElementAccepts(const PatternElement& element, std::u16string_view piece) {
   return false;
 }
 
-bool MatchStep(std::u16string& name, const PatternElement& cur, const PatternElement& next) {
-  std::u16string head;
-  std::u16string rest;
+namespace {
+
+// MatchStep on a view of the name: the same head and rest, no copies. The
+// name is replaced by the rest on success.
+bool StepView(std::u16string_view& name, const PatternElement& cur, const PatternElement& next) {
+  std::u16string_view head;
+  std::u16string_view rest;
   if (cur.kind == PatternElement::Literal) {
-    SplitResult split = SplitAt(name, cur.text);
-    if (split.found) {
-      head = std::move(split.head) + cur.text;
-      rest = std::move(split.tail);
+    const size_t at = name.find(cur.text);
+    if (at != std::u16string_view::npos) {
+      head = name.substr(0, at + cur.text.size());
+      rest = name.substr(at + cur.text.size());
     }
   } else if (next.kind == PatternElement::Literal) {
-    SplitResult split = SplitAt(name, next.text);
-    if (split.found) {
-      head = std::move(split.head);
-      rest = next.text + split.tail;
+    const size_t at = name.find(next.text);
+    if (at != std::u16string_view::npos) {
+      head = name.substr(0, at);
+      rest = name.substr(at);
     }
   } else if (cur.kind == PatternElement::AnyRun &&
              (next.kind == PatternElement::AnyRun || next.kind == PatternElement::AnyChar)) {
@@ -84,53 +88,77 @@ bool MatchStep(std::u16string& name, const PatternElement& cur, const PatternEle
     head = name.substr(0, 1);
     rest = name.substr(1);
   }
-  const bool accepted = ElementAccepts(cur, head) && ElementAccepts(next, rest);
-  if (accepted) {
-    name = std::move(rest);
-  } else {
-    name.clear();
+  if (!ElementAccepts(cur, head) || !ElementAccepts(next, rest)) return false;
+  name = rest;
+  return true;
+}
+
+// A compiled, folded pattern against a folded name.
+bool MatchCompiled(std::u16string_view name, const std::vector<PatternElement>& elements) {
+  if (elements.size() == 1) return false;
+  for (size_t i = 0; i + 1 < elements.size(); ++i) {
+    if (!StepView(name, elements[i], elements[i + 1])) return false;
   }
-  return accepted;
+  return true;
+}
+
+}  // namespace
+
+bool MatchStep(std::u16string& name, const PatternElement& cur, const PatternElement& next) {
+  std::u16string_view view(name);
+  if (!StepView(view, cur, next)) {
+    name.clear();
+    return false;
+  }
+  name = std::u16string(view);
+  return true;
 }
 
 bool MatchPattern(std::u16string_view name, std::u16string_view pattern) {
   std::u16string folded(pattern);
   FoldAsciiUpper(folded);
-  const std::vector<PatternElement> elements = CompilePattern(folded);
-  if (elements.size() == 1) return false;
-  std::u16string remaining(name);
-  for (size_t i = 0; i + 1 < elements.size(); ++i) {
-    if (!MatchStep(remaining, elements[i], elements[i + 1])) return false;
-  }
-  return true;
+  return MatchCompiled(name, CompilePattern(folded));
 }
 
 CIgnoreFilter::CIgnoreFilter(const std::u16string& filterText) {
-  std::u16string remaining = filterText;
-  while (!remaining.empty()) {
-    SplitResult split = SplitAt(remaining, u";");
-    patterns_.push_back(std::move(split.head));
-    remaining = std::move(split.tail);
+  // One pass over the text: a filter of any length splits in linear time.
+  size_t start = 0;
+  while (start < filterText.size()) {
+    const size_t at = filterText.find(u';', start);
+    if (at == std::u16string::npos) {
+      patterns_.push_back(filterText.substr(start));
+      break;
+    }
+    patterns_.push_back(filterText.substr(start, at - start));
+    start = at + 1;
   }
-  for (const std::u16string& pattern : patterns_) {
+  for (size_t i = 0; i < patterns_.size(); ++i) {
+    const std::u16string& pattern = patterns_[i];
     if (pattern.find(u'\\') != std::u16string::npos) anyPatternHasBackslash_ = true;
+    // An empty pattern never matches; leaving it out keeps a filter of
+    // nothing but ';' free for every entry.
+    if (pattern.empty()) continue;
+    std::u16string folded = pattern;
+    FoldAsciiUpper(folded);
+    compiled_.push_back({i, CompilePattern(folded)});
   }
 }
 
 bool CIgnoreFilter::Match(const std::u16string& relPath, std::u16string& matchedPattern) const {
   matchedPattern.clear();
-  if (patterns_.empty()) return false;
-  std::u16string name = relPath;
-  FoldAsciiUpper(name);
+  if (compiled_.empty()) return false;
+  std::u16string folded = relPath;
+  FoldAsciiUpper(folded);
+  std::u16string_view name(folded);
   if (anyPatternHasBackslash_) {
-    if (!name.empty() && name.front() == u'\\') name.erase(0, 1);
+    if (!name.empty() && name.front() == u'\\') name.remove_prefix(1);
   } else {
     const size_t last = name.rfind(u'\\');
-    if (last != std::u16string::npos) name.erase(0, last + 1);
+    if (last != std::u16string_view::npos) name.remove_prefix(last + 1);
   }
-  for (const std::u16string& pattern : patterns_) {
-    if (MatchPattern(name, pattern)) {
-      matchedPattern = pattern;
+  for (const CompiledPattern& pattern : compiled_) {
+    if (MatchCompiled(name, pattern.elements)) {
+      matchedPattern = patterns_[pattern.index];
       return true;
     }
   }

@@ -46,7 +46,8 @@ bool MatchPattern(std::u16string_view name, std::u16string_view pattern);
 
 // The parsed filter. Nothing is trimmed: blanks belong to the patterns. An
 // empty text gives no patterns, a trailing ';' adds none, ";;" adds an empty
-// pattern, which never matches.
+// pattern, which never matches. The text is split in one pass and every
+// pattern compiled once, here: build one filter per job and match with it.
 class CIgnoreFilter {
  public:
   explicit CIgnoreFilter(const std::u16string& filterText);
@@ -61,6 +62,11 @@ class CIgnoreFilter {
   const std::vector<std::u16string>& Patterns() const { return patterns_; }
 
  private:
+  struct CompiledPattern {
+    size_t index;                          // into patterns_
+    std::vector<PatternElement> elements;  // of the folded pattern
+  };
   std::vector<std::u16string> patterns_;
+  std::vector<CompiledPattern> compiled_;  // the non-empty patterns, in order
   bool anyPatternHasBackslash_ = false;
 };

@@ -4,41 +4,103 @@
 #include <optional>
 #include <vector>
 
+#include "engine/base/error_sites.h"
 #include "engine/io/file_system.h"
 #include "engine/tree/fingerprint.h"
-#include "platform/files.h"
+#include "platform/directory_listing.h"
+#include "platform/system_error.h"
 
 namespace {
 
 constexpr char16_t kProcessing[] = u"Processing: ";
 
-// The walk's own recursion. ancestors holds the identity of every directory
-// from the root down to the one being listed, so that a link leading back
-// to any of them is not entered again.
-void Walk(CProgressSink& progress, const std::u16string& root, const std::u16string& relPath,
-          CDirIterSink& sink, const CIgnoreFilter& filter,
-          std::vector<platform::NodeId>& ancestors) {
-  std::vector<platform::DirEntry> entries;
-  if (!platform::ListDirectory(JoinPath(root, relPath), entries)) return;
-  std::u16string matched;
-  for (const platform::DirEntry& entry : entries) {
-    const std::u16string entryPath = relPath + u"\\" + entry.name;
-    if (filter.Match(entryPath, matched)) {
-      sink.OnIgnored(progress, root, entryPath);
-    } else if (entry.isDirectory) {
-      sink.OnDirectory(progress, root, entryPath);
-      bool cycle = false;
-      for (const platform::NodeId& id : ancestors) cycle = cycle || id == entry.id;
-      if (!cycle) {
-        ancestors.push_back(entry.id);
-        Walk(progress, root, entryPath, sink, filter, ancestors);
-        ancestors.pop_back();
+// Directories deeper than this are not kept open while their subdirectories
+// are walked, so a tree of any depth stays within the descriptor limit; one
+// of them is opened again from the deepest kept level when it is needed.
+constexpr size_t kKeptLevels = 128;
+
+class Walker {
+ public:
+  Walker(CProgressSink& progress, const std::u16string& root, CDirIterSink& sink,
+         const CIgnoreFilter& filter, AttributeMap* words)
+      : progress_(progress), root_(root), sink_(sink), filter_(filter), words_(words) {}
+
+  void Run(const std::u16string& relPath) {
+    levels_.resize(1);
+    if (!levels_[0].listing.OpenRoot(JoinPath(root_, relPath))) {
+      Raise(site::kWalkUnlistable, JoinPath(root_, relPath));
+    }
+    Walk(0, relPath);
+  }
+
+ private:
+  struct Level {
+    platform::DirectoryListing listing;
+    std::string nativeName;  // within the level above; empty for the start
+  };
+
+  [[noreturn]] void Fail(const std::u16string& relPath, const std::u16string& vanishedName) {
+    const std::u16string directory = JoinPath(root_, relPath);
+    if (!vanishedName.empty()) Raise(site::kWalkVanished, directory + u"\\" + vanishedName);
+    if (platform::LastErrorIsMissingEntry()) Raise(site::kWalkVanished, directory);
+    Raise(site::kWalkUnlistable, directory);
+  }
+
+  // Opens level `depth` + 1 (already named) inside level `depth`, opening
+  // the levels between it and the deepest kept one again when needed.
+  bool OpenBelow(size_t depth) {
+    if (levels_[depth].listing.IsOpen()) {
+      return levels_[depth + 1].listing.OpenChild(levels_[depth].listing,
+                                                  levels_[depth + 1].nativeName);
+    }
+    size_t kept = depth;
+    while (!levels_[kept].listing.IsOpen()) --kept;
+    platform::DirectoryListing at;
+    const platform::DirectoryListing* parent = &levels_[kept].listing;
+    for (size_t k = kept + 1; k <= depth; ++k) {
+      platform::DirectoryListing next;
+      if (!next.OpenChild(*parent, levels_[k].nativeName)) return false;
+      at = std::move(next);
+      parent = &at;
+    }
+    return levels_[depth + 1].listing.OpenChild(*parent, levels_[depth + 1].nativeName);
+  }
+
+  void Walk(size_t depth, const std::u16string& relPath) {
+    std::vector<platform::ListedEntry> entries;
+    std::u16string vanished;
+    if (!levels_[depth].listing.ReadEntries(words_ != nullptr, entries, vanished)) {
+      Fail(relPath, vanished);
+    }
+    if (depth >= kKeptLevels) levels_[depth].listing.Close();
+    std::u16string matched;
+    for (platform::ListedEntry& entry : entries) {
+      const std::u16string entryPath = relPath + u"\\" + entry.name;
+      if (filter_.Match(entryPath, matched)) {
+        sink_.OnIgnored(progress_, root_, entryPath);
+        continue;
       }
-    } else {
-      sink.OnFile(progress, root, entryPath);
+      if (words_ != nullptr) words_->insert_or_assign(entryPath, entry.word);
+      if (entry.kind != platform::EntryKind::Directory) {
+        sink_.OnFile(progress_, root_, entryPath);
+        continue;
+      }
+      sink_.OnDirectory(progress_, root_, entryPath);
+      if (levels_.size() < depth + 2) levels_.resize(depth + 2);
+      levels_[depth + 1].nativeName = std::move(entry.nativeName);
+      if (!OpenBelow(depth)) Fail(entryPath, {});
+      Walk(depth + 1, entryPath);
+      levels_[depth + 1].listing.Close();
     }
   }
-}
+
+  CProgressSink& progress_;
+  const std::u16string& root_;
+  CDirIterSink& sink_;
+  const CIgnoreFilter& filter_;
+  AttributeMap* words_;
+  std::vector<Level> levels_;  // the open directories from the start down
+};
 
 }  // namespace
 
@@ -72,31 +134,23 @@ void CFSLocator::OnFile(CProgressSink& progress, const std::u16string&,
 }
 
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
-                   const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter) {
-  std::vector<platform::NodeId> ancestors;
-  // Every directory from the root down to relPath is an ancestor of what
-  // lies below; without its identity a link back to it would loop.
-  std::u16string prefix;
-  size_t start = 0;
-  while (true) {
-    platform::NodeId id;
-    if (platform::GetNodeId(JoinPath(root, prefix), id)) ancestors.push_back(id);
-    if (start >= relPath.size()) break;
-    size_t next = relPath.find(u'\\', start + 1);
-    if (next == std::u16string::npos) next = relPath.size();
-    prefix = relPath.substr(0, next);
-    start = next;
-  }
-  Walk(progress, root, relPath, sink, filter, ancestors);
+                   const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
+                   AttributeMap* words) {
+  Walker(progress, root, sink, filter, words).Run(relPath);
 }
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const std::u16string& filterText, bool computeFileIds) {
+  return BuildSnapshot(progress, root, CIgnoreFilter(filterText), filterText, computeFileIds);
+}
+
+CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
+                           const CIgnoreFilter& filter, const std::u16string& filterText,
+                           bool computeFileIds) {
   CDirSnapshot snapshot;
   CFileCounterSink counter;
   progress.SetStatus(u"Counting all files");
   snapshot.filter = filterText;
-  const CIgnoreFilter filter(filterText);
   WalkDirectory(progress, root, u"", counter, filter);
   snapshot.root = root;
 
@@ -104,23 +158,16 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   progress.SetRange(counter.total);
   progress.ResetProgress();
   CFSLocator locator(&snapshot);
-  WalkDirectory(progress, root, u"", locator, filter);
+  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes);
 
-  // The files are read while the attributes are: a stat per entry on this
-  // thread, the contents on the hashing threads.
+  // The collecting pass read every word already; this phase keeps its
+  // progress while the hashing threads start on the contents.
   std::optional<FileIdHasher> hasher;
   if (computeFileIds) hasher.emplace(progress, snapshot);
   progress.SetStatus(u"Getting File attributes...");
   progress.SetRange(counter.total);
   progress.ResetProgress();
-  std::u16string fullPath;
-  for (const PathList* list : {&snapshot.directories, &snapshot.files}) {
-    for (const std::u16string& path : *list) {
-      fullPath.assign(root).append(path);
-      snapshot.attributes.insert_or_assign(path, GetAttributesOrZero(fullPath));
-      progress.Step();
-    }
-  }
+  for (size_t i = snapshot.directories.size() + snapshot.files.size(); i > 0; --i) progress.Step();
 
   if (hasher) hasher->Finish(progress, snapshot);
   return snapshot;

@@ -59,16 +59,31 @@ class CFSLocator : public CDirIterSink {
 };
 
 // Visits every entry below root + relPath, depth first and pre-order, in the
-// file system's listing order (relPath is empty for the whole tree). A
-// directory that cannot be listed contributes nothing and raises nothing.
-// Symbolic links are followed; a directory that is already on the path from
-// the root to it (a link cycle) is reported to OnDirectory but not entered.
+// file system's listing order (relPath is empty for the whole tree). Each
+// directory is opened relative to its parent's descriptor, so neither depth
+// nor path length limits the walk. A symbolic link is an entry like a file
+// (OnFile) and is never entered. When `words` is given, every directory and
+// file gets its attribute word there, read without following a link (one
+// stat per entry); without it the listing's own entry types suffice.
+// Raises "Unable to list a directory: " + path (.\fileio 62) for a
+// directory that cannot be opened or read, the starting one included, and
+// "An entry vanished while its directory was read: " + path (66) for an
+// entry gone between the listing and its stat: a silent hole would pass for
+// removed files. COPCancel from the sink passes through.
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
-                   const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter);
+                   const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
+                   AttributeMap* words = nullptr);
 
-// Scans a tree: a counting pass, a collecting pass under the filter, the
-// attribute of every entry, and (when computeFileIds) every file's id.
-// root must be normalised and must exist. Raises only what ComputeFileIds
-// raises; COPCancel passes through and the half-built snapshot is dropped.
+// Scans a tree: a counting pass, a collecting pass under the filter that
+// also reads every entry's attribute word, the attribute phase's progress,
+// and (when computeFileIds) every file's id; a link's id is that of its
+// target text. root must be normalised and must exist. Raises what
+// WalkDirectory and ComputeFileIds raise; COPCancel passes through and the
+// half-built snapshot is dropped.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const std::u16string& filterText, bool computeFileIds);
+// The same with the filter already compiled from filterText, for a job that
+// scans more than once.
+CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
+                           const CIgnoreFilter& filter, const std::u16string& filterText,
+                           bool computeFileIds);

@@ -1,5 +1,4 @@
 // POSIX implementation of the file-system primitives in platform/files.h.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,43 +21,46 @@ bool InjectedFailure(fault_injection::FaultPoint point) {
   return true;
 }
 
-uint32_t WordFromMode(mode_t mode) {
-  uint32_t word = static_cast<uint32_t>(mode & 0xFFFF) << 16;
+}  // namespace
+
+uint32_t AttributeWordFromMode(uint32_t mode) {
+  uint32_t word = (mode & 0xFFFF) << 16;
   word |= S_ISDIR(mode) ? kAttrDirectory : kAttrNormal;
+  if (S_ISLNK(mode)) word |= kAttrReparsePoint;
   if ((mode & S_IWUSR) == 0) word |= kAttrReadOnly;
   return word;
 }
 
-}  // namespace
+uint32_t PermissionsForWord(uint32_t word, uint32_t currentMode) {
+  if ((word >> 16) != 0) return (word >> 16) & 07777;
+  uint32_t mode = currentMode & 07777;
+  if (word & kAttrReadOnly) return mode & ~static_cast<uint32_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  return mode | S_IWUSR;
+}
 
 uint32_t GetAttributeWord(const std::u16string& path) {
   struct stat st;
   if (::stat(ToNativePath(path).c_str(), &st) != 0) return kInvalidAttributes;
-  return WordFromMode(st.st_mode);
+  return AttributeWordFromMode(st.st_mode);
 }
 
 bool SetAttributeWord(const std::u16string& path, uint32_t word) {
   const std::string native = ToNativePath(path);
-  mode_t mode;
-  if ((word >> 16) != 0) {
-    mode = static_cast<mode_t>((word >> 16) & 07777);
-  } else {
+  uint32_t current = 0;
+  if ((word >> 16) == 0) {
     struct stat st;
     if (::stat(native.c_str(), &st) != 0) return false;
-    mode = st.st_mode & 07777;
-    if (word & kAttrReadOnly) {
-      mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-    } else {
-      mode |= S_IWUSR;
-    }
+    current = st.st_mode;
   }
-  return ::chmod(native.c_str(), mode) == 0;
+  return ::chmod(native.c_str(), static_cast<mode_t>(PermissionsForWord(word, current))) == 0;
 }
 
 constexpr off_t kDefaultReadAhead = 128 * 1024;
 
-int OpenForReading(const std::u16string& path, int64_t* size) {
-  const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+namespace {
+
+int OpenRegularForReading(const std::u16string& path, int64_t* size, int extraFlags) {
+  const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags);
   if (fd < 0) return -1;
   struct stat st;
   const bool known = ::fstat(fd, &st) == 0;
@@ -76,6 +78,32 @@ int OpenForReading(const std::u16string& path, int64_t* size) {
   // wider one; on the many small files of a tree the call is pure cost.
   if (st.st_size > kDefaultReadAhead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
+}
+
+}  // namespace
+
+int OpenForReading(const std::u16string& path, int64_t* size) {
+  return OpenRegularForReading(path, size, 0);
+}
+
+int OpenEntryForReading(const std::u16string& path, int64_t* size) {
+  return OpenRegularForReading(path, size, O_NOFOLLOW);
+}
+
+bool ReadLinkTarget(const std::u16string& path, std::string& target) {
+  const std::string native = ToNativePath(path);
+  // A link's size from lstat may be 0 (some file systems) or stale, so the
+  // buffer grows until readlink no longer fills it.
+  target.resize(256);
+  while (true) {
+    const ssize_t got = ::readlink(native.c_str(), target.data(), target.size());
+    if (got < 0) return false;
+    if (static_cast<size_t>(got) < target.size()) {
+      target.resize(static_cast<size_t>(got));
+      return true;
+    }
+    target.resize(target.size() * 2);
+  }
 }
 
 int OpenForWriting(const std::u16string& path) {
@@ -133,43 +161,6 @@ bool SyncDescriptor(int fd) {
 }
 
 void CloseDescriptor(int fd) { ::close(fd); }
-
-bool GetNodeId(const std::u16string& path, NodeId& id) {
-  struct stat st;
-  if (::stat(ToNativePath(path).c_str(), &st) != 0) return false;
-  id.device = st.st_dev;
-  id.inode = st.st_ino;
-  return true;
-}
-
-bool ListDirectory(const std::u16string& path, std::vector<DirEntry>& entries) {
-  entries.clear();
-  const std::string native = ToNativePath(path);
-  DIR* dir = ::opendir(native.empty() ? "/" : native.c_str());
-  if (dir == nullptr) return false;
-  const int dirFd = ::dirfd(dir);
-  while (struct dirent* e = ::readdir(dir)) {
-    const char* name = e->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    DirEntry entry;
-    entry.name = NameFromNative(name);
-    bool needStat = true;
-    // d_type saves a stat for plain files; directories and links are stat'ed
-    // (links are followed, and directories need their identity).
-    if (e->d_type == DT_REG) needStat = false;
-    if (needStat) {
-      struct stat st;
-      if (::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
-        entry.isDirectory = true;
-        entry.id.device = st.st_dev;
-        entry.id.inode = st.st_ino;
-      }
-    }
-    entries.push_back(std::move(entry));
-  }
-  ::closedir(dir);
-  return true;
-}
 
 bool IsSymbolicLink(const std::u16string& path) {
   struct stat st;

@@ -10,6 +10,10 @@ uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
 
 bool LastErrorIsFileTooLarge() { return errno == EFBIG; }
 
+bool LastErrorIsLinkInTheWay() { return errno == ELOOP; }
+
+bool LastErrorIsMissingEntry() { return errno == ENOENT; }
+
 std::string ErrorCodeText(uint32_t code) {
   char buffer[256];
   // The GNU strerror_r returns the text, which may or may not be buffer.

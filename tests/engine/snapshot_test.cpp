@@ -141,24 +141,6 @@ TEST(BuildSnapshot, IgnoredEntriesAndWhatLiesBelowThemAreLeftOut) {
   EXPECT_EQ(s.attributes.size(), 3u);
 }
 
-TEST(BuildSnapshot, FollowsLinksButNeverLoopsOnACycle) {
-  TempDir dir;
-  dir.WriteFile("a/f.txt", "f");
-  ASSERT_EQ(symlink("..", dir.Native("a/up").c_str()), 0);
-  ASSERT_EQ(symlink(".", dir.Native("a/self").c_str()), 0);
-  ASSERT_EQ(symlink("a", dir.Native("link").c_str()), 0);
-  RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
-  PathList dirs = s.directories;
-  std::sort(dirs.begin(), dirs.end());
-  // The cycle links are recorded but not entered; the plain link to a
-  // sibling is a directory of its own and is entered.
-  EXPECT_EQ(dirs, (PathList{u"\\a", u"\\a\\self", u"\\a\\up", u"\\link", u"\\link\\self",
-                            u"\\link\\up"}));
-  EXPECT_TRUE(Contains(s.files, u"\\link\\f.txt"));
-  EXPECT_EQ(s.files.size(), 2u);
-}
-
 TEST(BuildSnapshot, AFifoIsListedAsAFileAndFailsOnlyWhenRead) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0644), 0);

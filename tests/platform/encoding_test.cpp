@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <vector>
 
+#include "platform/directory_listing.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -40,7 +42,7 @@ TEST(NameMapping, NativePathsUseSlashesAndMapEachComponent) {
   EXPECT_EQ(platform::ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");  // lone surrogate
 }
 
-TEST(ListDirectory, ReportsNamesTypesAndNothingElse) {
+TEST(DirectoryListing, ReportsNamesAndKindsWithoutFollowingLinks) {
   TempDir dir;
   dir.WriteFile("f", "");
   dir.MakeDir("d");
@@ -48,16 +50,29 @@ TEST(ListDirectory, ReportsNamesTypesAndNothingElse) {
   ASSERT_EQ(symlink("d", dir.Native("to-d").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", dir.Native("dangling").c_str()), 0);
   ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0644), 0);
-  std::vector<platform::DirEntry> entries;
-  ASSERT_TRUE(platform::ListDirectory(dir.wpath(), entries));
-  std::map<std::u16string, bool> seen;
-  for (const auto& e : entries) seen[e.name] = e.isDirectory;
-  EXPECT_EQ(seen, (std::map<std::u16string, bool>{{u"f", false},
-                                                  {u"d", true},
-                                                  {u"caf\uEFE9", false},
-                                                  {u"to-d", true},
-                                                  {u"dangling", false},
-                                                  {u"pipe", false}}));
-  EXPECT_FALSE(platform::ListDirectory(dir.wpath() + u"/f", entries));
-  EXPECT_TRUE(entries.empty());
+  using Kind = platform::EntryKind;
+  for (const bool withWords : {false, true}) {
+    platform::DirectoryListing listing;
+    ASSERT_TRUE(listing.OpenRoot(dir.wpath()));
+    std::vector<platform::ListedEntry> entries;
+    std::u16string failed;
+    ASSERT_TRUE(listing.ReadEntries(withWords, entries, failed));
+    std::map<std::u16string, Kind> seen;
+    for (const auto& e : entries) {
+      seen[e.name] = e.kind;
+      if (withWords && e.name == u"to-d") EXPECT_EQ(e.word, 0xA1FF0420u);
+    }
+    EXPECT_EQ(seen, (std::map<std::u16string, Kind>{{u"f", Kind::Other},
+                                                    {u"d", Kind::Directory},
+                                                    {u"caf\uEFE9", Kind::Other},
+                                                    {u"to-d", Kind::Link},
+                                                    {u"dangling", Kind::Link},
+                                                    {u"pipe", Kind::Other}}));
+    platform::DirectoryListing child;
+    EXPECT_FALSE(child.OpenChild(listing, "to-d"));
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_TRUE(child.OpenChild(listing, "d"));
+  }
+  platform::DirectoryListing file;
+  EXPECT_FALSE(file.OpenRoot(dir.wpath() + u"/f"));
 }

@@ -1,0 +1,58 @@
+// One directory of a walk, opened by descriptor relative to its parent, so a
+// walk has no path-length limit and never enters a symbolic link.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class EntryKind {
+  Directory,
+  Link,   // a symbolic link, dangling or not; never entered
+  Other,  // a regular file, or a FIFO, socket or device
+};
+
+struct ListedEntry {
+  std::u16string name;     // NameFromNative of the native name
+  std::string nativeName;  // as the file system spells it, for OpenChild
+  EntryKind kind = EntryKind::Other;
+  uint32_t word = 0;  // the attribute word (lstat), when asked for
+};
+
+// Owns the descriptor of one open directory; closed when destroyed.
+// Move-only; one thread at a time. Failures return false with errno set.
+class DirectoryListing {
+ public:
+  DirectoryListing() = default;
+  ~DirectoryListing();
+  DirectoryListing(DirectoryListing&& other) noexcept;
+  DirectoryListing& operator=(DirectoryListing&& other) noexcept;
+  DirectoryListing(const DirectoryListing&) = delete;
+  DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+  // Opens the directory a walk starts from. Links within `path` are
+  // followed: the user chose it.
+  bool OpenRoot(const std::u16string& path);
+
+  // Opens the subdirectory `nativeName` of `parent`, never following a link
+  // (a link there fails with ELOOP, a vanished one with ENOENT).
+  bool OpenChild(const DirectoryListing& parent, const std::string& nativeName);
+
+  bool IsOpen() const { return descriptor_ >= 0; }
+  void Close();
+
+  // Every entry in readdir order, "." and ".." skipped. With words, one
+  // fstatat that never follows a link per entry gives its kind and word;
+  // without, the kind comes from the listing itself where the file system
+  // gives it (a stat only where it does not). An entry that is gone by the
+  // time it is looked at fails with ENOENT and its name in `failedName`.
+  // The descriptor stays open, for OpenChild.
+  bool ReadEntries(bool withWords, std::vector<ListedEntry>& entries, std::u16string& failedName);
+
+ private:
+  int descriptor_ = -1;
+};
+
+}  // namespace platform

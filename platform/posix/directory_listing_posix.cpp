@@ -1,0 +1,120 @@
+// DirectoryListing on POSIX: openat relative to the parent, readdir on a
+// duplicate of the descriptor, fstatat(AT_SYMLINK_NOFOLLOW) per entry.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/directory_listing.h"
+#include "platform/encoding.h"
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+EntryKind KindFromMode(mode_t mode) {
+  if (S_ISDIR(mode)) return EntryKind::Directory;
+  if (S_ISLNK(mode)) return EntryKind::Link;
+  return EntryKind::Other;
+}
+
+}  // namespace
+
+DirectoryListing::~DirectoryListing() { Close(); }
+
+DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept {
+  if (this != &other) {
+    Close();
+    descriptor_ = std::exchange(other.descriptor_, -1);
+  }
+  return *this;
+}
+
+void DirectoryListing::Close() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+  descriptor_ = -1;
+}
+
+bool DirectoryListing::OpenRoot(const std::u16string& path) {
+  Close();
+  const std::string native = ToNativePath(path);
+  descriptor_ = ::open(native.empty() ? "/" : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return descriptor_ >= 0;
+}
+
+bool DirectoryListing::OpenChild(const DirectoryListing& parent, const std::string& nativeName) {
+  Close();
+  descriptor_ = ::openat(parent.descriptor_, nativeName.c_str(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor_ >= 0) return true;
+  const int error = errno;
+  struct stat st;
+  // O_DIRECTORY may answer a link with ENOTDIR; say what it is.
+  if (error == ENOTDIR &&
+      ::fstatat(parent.descriptor_, nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    errno = ELOOP;
+  } else {
+    errno = error;
+  }
+  return false;
+}
+
+bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& entries,
+                                   std::u16string& failedName) {
+  entries.clear();
+  failedName.clear();
+  // readdir takes its descriptor over; the listing keeps its own for openat.
+  const int copy = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return false;
+  DIR* dir = ::fdopendir(copy);
+  if (dir == nullptr) {
+    const int error = errno;
+    ::close(copy);
+    errno = error;
+    return false;
+  }
+  ::rewinddir(dir);
+  bool ok = true;
+  while (true) {
+    errno = 0;
+    const struct dirent* e = ::readdir(dir);
+    if (e == nullptr) {
+      ok = errno == 0;
+      break;
+    }
+    const char* name = e->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    ListedEntry entry;
+    entry.nativeName = name;
+    entry.name = NameFromNative(name);
+    if (!withWords && e->d_type != DT_UNKNOWN) {
+      entry.kind = e->d_type == DT_DIR   ? EntryKind::Directory
+                   : e->d_type == DT_LNK ? EntryKind::Link
+                                         : EntryKind::Other;
+    } else {
+      struct stat st;
+      if (::fstatat(descriptor_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        failedName = entry.name;
+        ok = false;
+        break;
+      }
+      entry.kind = KindFromMode(st.st_mode);
+      entry.word = AttributeWordFromMode(st.st_mode);
+    }
+    entries.push_back(std::move(entry));
+  }
+  const int error = errno;
+  ::closedir(dir);
+  errno = error;
+  return ok;
+}
+
+}  // namespace platform

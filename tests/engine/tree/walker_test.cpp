@@ -1,0 +1,181 @@
+// The walk: links as entries, trees deeper than a path can name, and the
+// directories and entries it cannot read, which fail the scan by name.
+#include "engine/tree/walker.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/base/errors.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sink.h"
+
+namespace {
+
+PathList Sorted(PathList list) {
+  std::sort(list.begin(), list.end());
+  return list;
+}
+
+// The message of the CZRErr a scan raises, or "<no error>".
+std::string ScanError(const std::u16string& root) {
+  RecordingSink sink;
+  try {
+    BuildSnapshot(sink, root, u"", false);
+  } catch (const CZRErr& e) {
+    return Narrow(e.message);
+  }
+  return "<no error>";
+}
+
+}  // namespace
+
+TEST(Walk, LinksAreEntriesOfTheirOwnAndNeverEntered) {
+  TempDir dir;
+  dir.WriteFile("a/f.txt", "f");
+  // Each kind of target a link can hold: a cycle up, itself, a sibling
+  // directory, a file, nothing, an absolute path.
+  for (const auto& [name, target] :
+       std::vector<std::pair<std::string, std::string>>{{"a/up", ".."},
+                                                        {"a/self", "."},
+                                                        {"link", "a"},
+                                                        {"file-link", "a/f.txt"},
+                                                        {"dangling", "nowhere"},
+                                                        {"absolute", "/etc"}}) {
+    ASSERT_EQ(symlink(target.c_str(), dir.Native(name).c_str()), 0);
+  }
+  RecordingSink sink;
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
+  EXPECT_EQ(s.directories, PathList{u"\\a"});
+  EXPECT_EQ(Sorted(s.files), (PathList{u"\\a\\f.txt", u"\\a\\self", u"\\a\\up", u"\\absolute",
+                                       u"\\dangling", u"\\file-link", u"\\link"}));
+  // The id is the SHA-1 of the target text, whatever (if anything) is there.
+  const std::pair<const char16_t*, const char16_t*> ids[] = {
+      {u"\\link", u"86f7e437faa5a7fce15d1ddcb9eaeaea377667b8"},
+      {u"\\a\\up", u"9d891e731f75deae56884d79e9816736b7488080"},
+      {u"\\file-link", u"fe3d13b08daeae45a4735f8000c2d0ecb99d2a89"},
+      {u"\\dangling", u"916001a3bfa343d010b9fde88ef915507f6f6205"},
+      {u"\\absolute", u"c0bc6f00fb44f015c1ed113e5bb202fd0597bec2"}};
+  for (const auto& [path, id] : ids) {
+    EXPECT_EQ(s.fileIds.at(path), id) << Narrow(path);
+    EXPECT_EQ(s.attributes.at(path), 0xA1FF0420u) << Narrow(path);
+  }
+}
+
+// Two links per level back to the top: once every path through them was
+// walked (2^24 of them); now each is one entry.
+TEST(Walk, ALadderOfLinksIsListedOnce) {
+  TempDir dir;
+  std::string level;
+  for (int i = 0; i < 24; ++i) {
+    level += "d/";
+    dir.MakeDir(level);
+    for (const char* name : {"l1", "l2"}) {
+      ASSERT_EQ(symlink(dir.path().c_str(), dir.Native(level + name).c_str()), 0);
+    }
+  }
+  RecordingSink sink;
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
+  EXPECT_EQ(s.directories.size(), 24u);
+  EXPECT_EQ(s.files.size(), 48u);
+}
+
+// 300 levels of 40-character names: far beyond the 4,096 bytes a path may
+// have, and beyond the levels the walk keeps open at once.
+TEST(Walk, ATreeDeeperThanAPathCanNameIsWalkedWhole) {
+  TempDir dir;
+  const std::string name(40, 'n');
+  constexpr int kLevels = 300;
+  std::vector<int> fds{open(dir.path().c_str(), O_RDONLY | O_DIRECTORY)};
+  for (int i = 0; i < kLevels; ++i) {
+    ASSERT_EQ(mkdirat(fds.back(), name.c_str(), 0755), 0);
+    fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_GE(fds.back(), 0);
+  }
+  const int bottom = openat(fds.back(), "bottom.txt", O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(bottom, 0);
+  close(bottom);
+
+  RecordingSink sink;
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", false);
+  EXPECT_EQ(s.directories.size(), size_t{kLevels});
+  ASSERT_EQ(s.files.size(), 1u);
+  EXPECT_EQ(s.files[0].size(), kLevels * (name.size() + 1) + 11);
+  EXPECT_EQ(s.attributes.at(s.files[0]), 0x81A40020u);
+
+  // The temporary directory's own removal goes by paths, which cannot reach
+  // this deep.
+  unlinkat(fds.back(), "bottom.txt", 0);
+  for (int i = kLevels; i > 0; --i) {
+    close(fds[i]);
+    unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+  }
+  close(fds[0]);
+}
+
+// Run as an unprivileged user (as root, in a child that becomes nobody):
+// a directory it may not list is no silent hole.
+TEST(Walk, ADirectoryThatCannotBeListedFailsTheScanNamingIt) {
+  TempDir dir;
+  dir.WriteFile("open/x.txt", "x");
+  dir.MakeDir("closed/inside");
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(dir.Native("open").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(dir.Native("closed").c_str(), 0), 0);
+  const std::string expected = "Unable to list a directory: " + dir.path() + "\\closed";
+  if (geteuid() != 0) {
+    EXPECT_EQ(ScanError(dir.wpath()), expected);
+    return;
+  }
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeFds[0]);
+    const uid_t nobody = 65534;
+    if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(3);
+    const std::string error = ScanError(dir.wpath());
+    _exit(write(pipeFds[1], error.data(), error.size()) == ssize_t(error.size()) ? 0 : 4);
+  }
+  close(pipeFds[1]);
+  std::string error;
+  char buffer[512];
+  for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) error.append(buffer, got);
+  close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(error, expected);
+}
+
+TEST(Walk, AnEntryVanishingWhileItsDirectoryIsReadFailsTheScan) {
+  // Removes the directory once it has been listed, before it is entered.
+  class RemovingSink : public RecordingSink {
+   public:
+    std::function<void()> onGone;
+    void SetDetail(const std::u16string& text) override {
+      RecordingSink::SetDetail(text);
+      if (text == u"Processing: \\gone" && onGone) std::exchange(onGone, nullptr)();
+    }
+  };
+  TempDir dir;
+  dir.MakeDir("gone");
+  RemovingSink sink;
+  sink.onGone = [&] { rmdir(dir.Native("gone").c_str()); };
+  try {
+    BuildSnapshot(sink, dir.wpath(), u"", false);
+    ADD_FAILURE() << "the scan passed over a vanished directory";
+  } catch (const CZRErr& e) {
+    EXPECT_EQ(Narrow(e.message),
+              "An entry vanished while its directory was read: " + dir.path() + "\\gone");
+    EXPECT_EQ(e.line, 66);
+  }
+}
