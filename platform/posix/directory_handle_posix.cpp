@@ -99,7 +99,7 @@ DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
 bool DirectoryHandle::Open(const std::u16string& path) {
   if (descriptor_ >= 0) ::close(descriptor_);
   path_ = ToNativePath(path);
-  if (path_.empty()) path_ = "/";
+  if (path_.empty()) path_.push_back('/');
   descriptor_ = ::open(path_.c_str(), kDirectoryFlags);
   return descriptor_ >= 0;
 }

@@ -11,11 +11,14 @@
 #include <filesystem>
 #include <functional>
 
+#include "engine/jobs/create_patch.h"
+#include "engine/jobs/create_vault.h"
 #include "engine/jobs/job_runner.h"
 #include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
 #include "platform/encoding.h"
+#include "platform/fault_injection.h"
 #include "tests/engine/patch_test_util.h"
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
@@ -98,6 +101,7 @@ std::string Listing(const std::string& root) {
 
 struct Applied {
   std::string error;  // message and line of the CZRErr, empty when none
+  std::vector<std::u16string> skipped;
   RecordingSink sink;
 };
 
@@ -106,7 +110,7 @@ std::unique_ptr<Applied> Apply(const std::u16string& dir, const std::u16string& 
                                const std::u16string& report = u"") {
   auto r = std::make_unique<Applied>();
   try {
-    ApplyPatch(r->sink, dir, patch, report, tolerant, ignoreFingerprint);
+    r->skipped = ApplyPatch(r->sink, dir, patch, report, tolerant, ignoreFingerprint);
   } catch (const CZRErr& e) {
     r->error = Narrow(e.message) + " @" + std::to_string(e.line);
   }
@@ -614,4 +618,215 @@ TEST(ApplyPatch, CancelBetweenPhasesKeepsWhatWasDone) {
   EXPECT_EQ(sink.statuses.back(), u"Cancelled");
   EXPECT_FALSE(fs::exists(older.Native("old.txt")));
   EXPECT_FALSE(fs::exists(older.Native("nd")));
+}
+
+// Hostile targets and patches against a target with a sentinel directory
+// beside it that each of them aims at: every one is refused or skipped, and
+// the sentinel stays byte for byte and mode for mode as it was, in both modes.
+TEST(ApplyPatch, NothingOutsideTheTargetIsEverTouched) {
+  using platform::fault_injection::FaultPoint;
+  struct Scratch {
+    TempDir base;
+    std::u16string Target() const { return base.wpath() + u"/t"; }
+    std::u16string Patch() const { return base.wpath() + u"/p/p.dov"; }
+    std::string T(const std::string& relative) const { return base.Native("t/" + relative); }
+  };
+  struct Case {
+    const char* name;
+    // Builds the target and writes the patch; returns the expected error.
+    std::function<std::string(Scratch&)> setup;
+    std::function<void(Scratch&)> duringRun;  // between the checks and the first change
+    bool refusedWhole;                        // in both modes, before anything changes
+  };
+  // The patch a crafted file would hold: its older fingerprint is the
+  // target's own, whatever the target holds.
+  const auto write = [](Scratch& s, ChangeSet changes, const std::string& newer = "n") {
+    if (changes.OlderTreeID.empty()) changes.OlderTreeID = Fingerprint(s.Target());
+    RecordingSink sink;
+    WritePatch(sink, changes, s.base.wpath() + u"/" + platform::FromUtf8(newer), s.Patch());
+  };
+  const std::string link = "Refusing to follow a symbolic link on the way to: ";
+  const Case cases[] = {
+      {"directory link out",
+       [&](Scratch& s) {
+         symlink("../sentinel", s.T("sub").c_str());
+         s.base.WriteFile("n/sub/new.txt", "new");
+         ChangeSet c;
+         c.UnlinkedFiles = {u"\\sub\\file"};
+         c.NewFiles = {u"\\sub\\new.txt"};
+         c.AttributeChanges = {{u"\\sub\\new.txt", 0x81A40020}};
+         write(s, c);
+         return link + Narrow(s.Target()) + "\\sub\\file @35";
+       },
+       nullptr, true},
+      {"file link out for a permission change",
+       [&](Scratch& s) {
+         symlink("../sentinel/file", s.T("f").c_str());
+         ChangeSet c;
+         c.AttributeChanges = {{u"\\f", 0x89FF0020}};
+         write(s, c);
+         return link + Narrow(s.Target()) + "\\\\f @35";
+       },
+       nullptr, false},
+      {"link swapped in between the check and the first write",
+       [&](Scratch& s) {
+         s.base.WriteFile("t/sub/file", "old");
+         s.base.WriteFile("n/sub/file", "new");
+         ChangeSet c;
+         c.ChangedFiles = {u"\\sub\\file"};
+         c.AttributeChanges = {{u"\\sub\\file", 0x81A40020}};
+         write(s, c);
+         return link + Narrow(s.Target()) + "\\\\sub\\file @35";
+       },
+       [](Scratch& s) {
+         fs::rename(s.T("sub"), s.T("moved"));
+         fs::create_directory_symlink("../sentinel", s.T("sub"));
+       },
+       false},
+      {"filter * hides the whole target",
+       [&](Scratch& s) {
+         ChangeSet c;
+         c.IgnoreFilter = u"*";
+         c.OlderTreeID = c.NewerTreeID = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
+         c.UnlinkedFiles = {u"\\keep.txt"};
+         write(s, c);
+         return std::string("Refusing a path the patch's own filter ignores: \\keep.txt @31");
+       },
+       nullptr, true},
+      {"a path below an ignored directory",
+       [&](Scratch& s) {
+         s.base.WriteFile("n/build/x", "x");
+         ChangeSet c;
+         c.IgnoreFilter = u"build";
+         c.NewFiles = {u"\\build\\x"};
+         write(s, c);
+         return std::string("Refusing a path the patch's own filter ignores: \\build\\x @31");
+       },
+       nullptr, true},
+      {"negative stored length",
+       [&](Scratch& s) {
+         s.base.WriteFile("n/keep.txt", "longer new content");
+         ChangeSet c;
+         c.ChangedFiles = {u"\\keep.txt"};
+         write(s, c);
+         std::string b = ReadBytes(s.base.Native("p/p.dov"));
+         const size_t at = b.find("longer new content") - 8;
+         b.replace(at, 8, Bytes({0xFB, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));  // -5
+         WriteBytes(s.base.Native("p/p.dov"), b);
+         return std::string(
+             "Refusing a stored file whose length does not fit in the patch: \\keep.txt @60");
+       },
+       nullptr, false},
+  };
+  for (const Case& c : cases) {
+    for (const bool tolerant : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (tolerant ? " tolerant" : " strict"));
+      Scratch s;
+      s.base.WriteFile("sentinel/file", "sentinel");
+      s.base.WriteFile("sentinel/sub/file", "deeper");
+      chmod(s.base.Native("sentinel/file").c_str(), 0640);
+      s.base.WriteFile("t/keep.txt", "keep");
+      s.base.MakeDir("n");
+      s.base.MakeDir("p");
+      const std::string error = c.setup(s);
+      const std::string sentinel = Listing(s.base.Native("sentinel"));
+      const std::string target = Listing(s.base.Native("t"));
+      if (c.duringRun) {
+        platform::fault_injection::ArmAction(FaultPoint::Resolve, 1, [&] { c.duringRun(s); });
+      }
+      const auto r = Apply(s.Target(), s.Patch(), tolerant, c.duringRun != nullptr);
+      platform::fault_injection::DisarmAll();
+      EXPECT_EQ(Listing(s.base.Native("sentinel")), sentinel);
+      if (c.refusedWhole) EXPECT_EQ(Listing(s.base.Native("t")), target);
+      if (!tolerant || c.refusedWhole) {
+        EXPECT_EQ(r->error, error);
+        continue;
+      }
+      EXPECT_EQ(r->error, "");
+      // The first skipped item is the refused one (a swapped directory also
+      // costs the attributes of what lies below it).
+      ASSERT_FALSE(r->skipped.empty());
+      EXPECT_EQ(Narrow(r->skipped[0]) + " @", error.substr(0, error.rfind('@') + 1));
+    }
+  }
+  EXPECT_EQ(platform::fault_injection::Take(FaultPoint::Resolve), 0);
+}
+
+// Files and links turn into each other, a link's target changes, and new
+// links (dangling, absolute) arrive; from two trees and from a vault, the
+// target ends exactly as the newer tree, links as links.
+TEST(ApplyPatch, LinksRoundTripAsLinks) {
+  TempDir older, newer, out;
+  const auto makeLink = [](const TempDir& d, const char* target, const char* name) {
+    ASSERT_EQ(symlink(target, d.Native(name).c_str()), 0);
+  };
+  older.WriteFile("becomes-link", "file first");
+  makeLink(newer, "somewhere", "becomes-link");
+  makeLink(older, "was-link-target", "becomes-file");
+  newer.WriteFile("becomes-file", "now a file");
+  makeLink(older, "old-target", "retargeted");
+  makeLink(newer, "new-target", "retargeted");
+  makeLink(newer, "nowhere/at/all", "dangling");
+  makeLink(newer, "/etc/hostname", "absolute");
+  makeLink(newer, "sub", "to-dir");
+  // Same id, other kind: the file's content is the link's target text.
+  older.WriteFile("same-bytes", "x/y");
+  makeLink(newer, "x/y", "same-bytes");
+  for (const TempDir* d : {&older, &newer}) {
+    d->WriteFile("sub/plain.txt", "p");
+    makeLink(*d, "plain.txt", "sub/kept-link");
+  }
+  const fs::copy_options copyLinks = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
+  fs::copy(older.path(), out.Native("second"), copyLinks);
+
+  RecordingSink sink;
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov", u"", u"");
+  const auto r = Apply(older.wpath(), out.wpath() + u"/p.dov");
+  ASSERT_EQ(r->error, "");
+  EXPECT_EQ(r->sink.statuses.back(), u"New fingerprint verified.");
+  EXPECT_EQ(Listing(older.path()), Listing(newer.path()));
+
+  // Vaults record links like files.
+  CreateVault(sink, out.wpath() + u"/second", u"", out.wpath() + u"/v.zov");
+  CreatePatchFromVault(sink, newer.wpath(), out.wpath() + u"/pv.dov", out.wpath() + u"/v.zov", u"",
+                       false);
+  const auto fromVault = Apply(out.wpath() + u"/second", out.wpath() + u"/pv.dov");
+  ASSERT_EQ(fromVault->error, "");
+  EXPECT_EQ(fromVault->sink.statuses.back(), u"New fingerprint verified.");
+  EXPECT_EQ(Listing(out.Native("second")), Listing(newer.path()));
+}
+
+// Tolerant, one damaged record in the middle of the index costs that one
+// file; strict, it refuses the patch before anything changes.
+TEST(ApplyPatch, ADamagedRecordCostsOnlyItsFileWhenTolerated) {
+  TempDir newer, out;
+  for (const char* f : {"a.txt", "m.txt", "z.txt"}) newer.WriteFile(f, std::string(f) + " content");
+  ChangeSet changes;
+  changes.NewFiles = {u"\\a.txt", u"\\m.txt", u"\\z.txt"};
+  WritePatchFile(changes, newer, out);
+  std::string bytes = ReadBytes(out.Native("p.dov"));
+  const std::u16string stored = u"\\m.txt";
+  const size_t path = bytes.find(std::string(reinterpret_cast<const char*>(stored.data()), 12),
+                                 bytes.find("a.txt content"));
+  bytes[path - 7] = 0x42;  // the record's tag, before its path's two tags and length
+  WriteBytes(out.Native("p.dov"), bytes);
+  for (const bool tolerant : {false, true}) {
+    SCOPED_TRACE(tolerant ? "tolerant" : "strict");
+    TempDir target;
+    const auto r =
+        Apply(target.wpath(), out.wpath() + u"/p.dov", tolerant, true, out.wpath() + u"/r.xml");
+    if (!tolerant) {
+      EXPECT_EQ(r->error.rfind("Type mismatch. @", 0), 0u) << r->error;
+      EXPECT_TRUE(fs::is_empty(target.path()));
+      continue;
+    }
+    ASSERT_EQ(r->error, "");
+    EXPECT_EQ(target.ReadFile("a.txt"), "a.txt content");
+    EXPECT_EQ(target.ReadFile("z.txt"), "z.txt content");
+    EXPECT_FALSE(fs::exists(target.Native("m.txt")));
+    EXPECT_EQ(r->skipped, std::vector<std::u16string>{u"Type mismatch."});
+    const std::string report = out.ReadFile("r.xml");
+    EXPECT_EQ(Count(Section(report, "Errors"), "<Error msg="), 1u);
+    EXPECT_EQ(Count(Section(report, "ModifyedFiles"), "<fNode"), 2u);
+  }
 }

@@ -123,3 +123,17 @@ TEST(MatchStep, ConsumesTheFrontOfTheNameOrEmptiesIt) {
     EXPECT_EQ(name, c.rest) << Narrow(c.name);
   }
 }
+
+// Split in one pass and compiled once: half a million separators are only
+// empty patterns, and a match still reports the pattern as written.
+TEST(CIgnoreFilter, AHugeFilterSplitsOnceAndReportsThePatternAsWritten) {
+  std::u16string text(500000, u';');
+  text += u"*.TMP;x";
+  const CIgnoreFilter filter(text);
+  EXPECT_EQ(filter.Patterns().size(), 500002u);
+  std::u16string matched;
+  EXPECT_TRUE(filter.Match(u"\\dir\\a.tmp", matched));
+  EXPECT_EQ(matched, u"*.TMP");
+  EXPECT_FALSE(filter.Match(u"\\dir\\a.txt", matched));
+  EXPECT_EQ(matched, u"");
+}

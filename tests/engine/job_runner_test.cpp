@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "engine/patch/patch_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -107,4 +108,38 @@ TEST(EntryPointFor, FingerprintIsDispatchedAndOutOfRangeIsNot) {
   EXPECT_NE(EntryPointFor(JobKind::Fingerprint), nullptr);
   EXPECT_EQ(EntryPointFor(static_cast<JobKind>(-1)), nullptr);
   EXPECT_EQ(EntryPointFor(static_cast<JobKind>(kJobKindCount)), nullptr);
+}
+
+// A tolerant apply's result is one line per skipped item, in order, each the
+// message of the error that made it skip; empty when nothing was skipped.
+TEST(RunJob, ApplyReturnsTheItemsATolerantRunSkipped) {
+  TempDir target, newer, out;
+  target.MakeDir("there");
+  ChangeSet changes;
+  changes.UnlinkedFiles = {u"\\miss\ning", u"\\gone"};  // a line feed inside a name
+  changes.NewDirs = {u"\\there"};
+  RecordingSink writer;
+  WritePatch(writer, changes, newer.wpath(), out.wpath() + u"/p.dov");
+  const std::u16string dir = target.wpath();
+  for (const bool tolerant : {true, false}) {
+    RecordingSink sink;
+    const JobRun run = RunJob(sink, sink.cancelRequested, JobKind::ApplyPatch,
+                              ApplyPatchParams{dir, out.wpath() + u"/p.dov", u"", tolerant, true});
+    if (!tolerant) {
+      EXPECT_EQ(run.outcome, JobOutcome::Failed);
+      EXPECT_EQ(run.result, u"");
+      continue;
+    }
+    EXPECT_EQ(run.outcome, JobOutcome::Succeeded);
+    EXPECT_EQ(run.result, u"Unable to remove item. " + dir + u"\\miss ing\n" +
+                              u"Unable to remove item. " + dir + u"\\gone\n" +
+                              u"Unable to create a directory. " + dir + u"\\there");
+  }
+  WritePatch(writer, ChangeSet{}, newer.wpath(), out.wpath() + u"/empty.dov");
+  RecordingSink sink;
+  const JobRun clean =
+      RunJob(sink, sink.cancelRequested, JobKind::ApplyPatch,
+             ApplyPatchParams{target.wpath(), out.wpath() + u"/empty.dov", u"", true, true});
+  EXPECT_EQ(clean.outcome, JobOutcome::Succeeded);
+  EXPECT_EQ(clean.result, u"");
 }

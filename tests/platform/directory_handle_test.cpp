@@ -1,0 +1,131 @@
+// The directory handle: every operation stays beneath its directory and
+// never follows a link, with openat2 and with the per-component fallback.
+#include "platform/directory_handle.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/fault_injection.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using platform::DirectoryHandle;
+using platform::fault_injection::FaultPoint;
+
+namespace {
+
+// Every entry below root with its mode and content (or link target).
+std::string Listing(const std::string& root) {
+  std::string out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    struct stat st;
+    lstat(e.path().c_str(), &st);
+    out += e.path().string() + " " + std::to_string(st.st_mode) + " ";
+    if (S_ISLNK(st.st_mode)) out += fs::read_symlink(e.path()).string();
+    if (S_ISREG(st.st_mode)) out += std::to_string(fs::file_size(e.path()));
+    out += "\n";
+  }
+  return out;
+}
+
+// The handle with openat2, then with openat2 refused as an old kernel does.
+template <typename Fn>
+void InBothResolutionModes(Fn fn) {
+  for (const bool fallback : {false, true}) {
+    SCOPED_TRACE(fallback ? "component by component" : "openat2");
+    if (fallback) platform::fault_injection::Arm(FaultPoint::Openat2, 1, ENOSYS, true);
+    fn();
+    platform::fault_injection::DisarmAll();
+  }
+}
+
+}  // namespace
+
+TEST(DirectoryHandle, NothingThroughALinkIsEverTouched) {
+  InBothResolutionModes([] {
+    TempDir base;
+    base.WriteFile("outside/file", "sentinel");
+    base.WriteFile("t/sub/f", "in the tree");
+    const std::string outside = base.Native("outside");
+    ASSERT_EQ(symlink(outside.c_str(), base.Native("t/out").c_str()), 0);
+    ASSERT_EQ(symlink((outside + "/file").c_str(), base.Native("t/flink").c_str()), 0);
+    const std::string before = Listing(outside);
+
+    DirectoryHandle handle;
+    ASSERT_TRUE(handle.Open(base.wpath() + u"/t"));
+    platform::EntryStatus status;
+    struct Case {
+      const char* name;
+      std::function<bool()> op;
+    } cases[] = {
+        {"stat", [&] { return handle.Stat(u"\\out\\file", status); }},
+        {"remove", [&] { return handle.Remove(u"\\out\\file"); }},
+        {"make directory", [&] { return handle.MakeDirectory(u"\\out\\new"); }},
+        {"create file", [&] { return handle.CreateFile(u"\\out\\new") >= 0; }},
+        {"rename out", [&] { return handle.Rename(u"\\sub\\f", u"\\out\\f"); }},
+        {"rename in", [&] { return handle.Rename(u"\\out\\file", u"\\sub\\g"); }},
+        {"mode through a directory link",
+         [&] { return handle.SetMode(u"\\out\\file", 0x8FFF0020); }},
+        {"mode of a link to a file", [&] { return handle.SetMode(u"\\flink", 0x8FFF0020); }},
+        {"make link", [&] { return handle.MakeLink(u"\\out\\l", "x"); }},
+    };
+    for (const Case& c : cases) {
+      errno = 0;
+      EXPECT_FALSE(c.op()) << c.name;
+      EXPECT_EQ(errno, ELOOP) << c.name;
+    }
+    // A link at the last component is the entry it is.
+    ASSERT_TRUE(handle.Stat(u"\\flink", status));
+    EXPECT_TRUE(status.isLink);
+    EXPECT_EQ(status.word, 0xA1FF0420u);
+    EXPECT_FALSE(handle.CreateFile(u"\\flink") >= 0);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(handle.Remove(u"\\out"));
+    EXPECT_TRUE(handle.Remove(u"\\flink"));
+    EXPECT_EQ(Listing(outside), before);
+  });
+}
+
+TEST(DirectoryHandle, ChangesBeneathItsDirectory) {
+  InBothResolutionModes([] {
+    TempDir dir;
+    dir.WriteFile("a/old", "x");
+    DirectoryHandle handle;
+    ASSERT_TRUE(handle.Open(dir.wpath()));
+    ASSERT_TRUE(handle.MakeDirectory(u"\\a\\b"));
+    EXPECT_FALSE(handle.MakeDirectory(u"\\a\\b"));
+    EXPECT_EQ(errno, EEXIST);
+    const int fd = handle.CreateFile(u"\\a\\b\\f");
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "data", 4), 4);
+    close(fd);
+    EXPECT_EQ(dir.ReadFile("a/b/f"), "data");
+    ASSERT_TRUE(handle.SetMode(u"\\a\\b\\f", 0x81240021));
+    ASSERT_TRUE(handle.Rename(u"\\a\\b\\f", u"\\a\\old"));
+    EXPECT_EQ(dir.ReadFile("a/old"), "data");
+    platform::EntryStatus status;
+    ASSERT_TRUE(handle.Stat(u"\\a\\old", status));
+    EXPECT_EQ(status.word, 0x81240021u);
+    ASSERT_TRUE(handle.MakeLink(u"\\a\\l", "../../anywhere"));
+    EXPECT_EQ(fs::read_symlink(dir.Native("a/l")), "../../anywhere");
+    EXPECT_FALSE(handle.MakeLink(u"\\a\\nul", std::string("a\0b", 3)));
+    bool wasDirectory = true;
+    EXPECT_TRUE(handle.Remove(u"\\a\\l", &wasDirectory));
+    EXPECT_FALSE(wasDirectory);
+    EXPECT_TRUE(handle.Remove(u"\\a\\b", &wasDirectory));
+    EXPECT_TRUE(wasDirectory);
+    EXPECT_FALSE(handle.Remove(u"\\a"));
+    EXPECT_EQ(errno, ENOTEMPTY);
+    // The directory itself, by the empty path.
+    ASSERT_TRUE(handle.SetMode(u"", 0x41C00010));
+    ASSERT_TRUE(handle.Stat(u"", status));
+    EXPECT_EQ(status.word, 0x41C00010u);
+  });
+  EXPECT_TRUE(platform::ResolvesInOneCall());
+}
