@@ -772,6 +772,11 @@ TEST(ApplyPatch, LinksRoundTripAsLinks) {
   // Same id, other kind: the file's content is the link's target text.
   older.WriteFile("same-bytes", "x/y");
   makeLink(newer, "x/y", "same-bytes");
+  // A link replaced by a directory, and a directory by a link.
+  makeLink(older, "sub", "link-then-dir");
+  newer.WriteFile("link-then-dir/inner.txt", "i");
+  older.WriteFile("dir-then-link/inner.txt", "i");
+  makeLink(newer, "sub", "dir-then-link");
   for (const TempDir* d : {&older, &newer}) {
     d->WriteFile("sub/plain.txt", "p");
     makeLink(*d, "plain.txt", "sub/kept-link");
