@@ -43,6 +43,7 @@ void WithinBudget(benchmark::State& state, std::chrono::milliseconds budget, Fn 
   for (auto _ : state) fn();
   const auto mean = (std::chrono::steady_clock::now() - start) / state.iterations();
   state.counters["budget_ms"] = static_cast<double>(budget.count());
+  state.counters["mean_ms"] = std::chrono::duration<double, std::milli>(mean).count();
   if (mean > budget) state.SkipWithError("slower than its budget");
 }
 

@@ -46,8 +46,9 @@ class DirectoryListing {
   // Every entry in readdir order, "." and ".." skipped. With words, one
   // fstatat that never follows a link per entry gives its kind and word;
   // without, the kind comes from the listing itself where the file system
-  // gives it (a stat only where it does not). An entry that is gone by the
-  // time it is looked at fails with ENOENT and its name in `failedName`.
+  // gives it (a stat only where it does not). An entry that cannot be looked
+  // at fails the listing with its name in `failedName` (errno ENOENT when it
+  // is gone).
   // The descriptor stays open, for OpenChild.
   bool ReadEntries(bool withWords, std::vector<ListedEntry>& entries, std::u16string& failedName);
 

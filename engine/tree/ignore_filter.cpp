@@ -121,27 +121,29 @@ bool MatchPattern(std::u16string_view name, std::u16string_view pattern) {
 }
 
 CIgnoreFilter::CIgnoreFilter(const std::u16string& filterText) {
-  // One pass over the text: a filter of any length splits in linear time.
+  // One pass over the text: a filter of any length splits in linear time,
+  // and an empty pattern (it never matches) costs nothing but its count.
   size_t start = 0;
   while (start < filterText.size()) {
-    const size_t at = filterText.find(u';', start);
-    if (at == std::u16string::npos) {
-      patterns_.push_back(filterText.substr(start));
-      break;
+    size_t end = filterText.find(u';', start);
+    if (end == std::u16string::npos) end = filterText.size();
+    if (end > start) {
+      CompiledPattern pattern{patternCount_, filterText.substr(start, end - start), {}};
+      if (pattern.text.find(u'\\') != std::u16string::npos) anyPatternHasBackslash_ = true;
+      std::u16string folded = pattern.text;
+      FoldAsciiUpper(folded);
+      pattern.elements = CompilePattern(folded);
+      compiled_.push_back(std::move(pattern));
     }
-    patterns_.push_back(filterText.substr(start, at - start));
-    start = at + 1;
+    ++patternCount_;
+    start = end + 1;
   }
-  for (size_t i = 0; i < patterns_.size(); ++i) {
-    const std::u16string& pattern = patterns_[i];
-    if (pattern.find(u'\\') != std::u16string::npos) anyPatternHasBackslash_ = true;
-    // An empty pattern never matches; leaving it out keeps a filter of
-    // nothing but ';' free for every entry.
-    if (pattern.empty()) continue;
-    std::u16string folded = pattern;
-    FoldAsciiUpper(folded);
-    compiled_.push_back({i, CompilePattern(folded)});
-  }
+}
+
+std::vector<std::u16string> CIgnoreFilter::Patterns() const {
+  std::vector<std::u16string> patterns(patternCount_);
+  for (const CompiledPattern& pattern : compiled_) patterns[pattern.index] = pattern.text;
+  return patterns;
 }
 
 bool CIgnoreFilter::Match(const std::u16string& relPath, std::u16string& matchedPattern) const {
@@ -158,7 +160,7 @@ bool CIgnoreFilter::Match(const std::u16string& relPath, std::u16string& matched
   }
   for (const CompiledPattern& pattern : compiled_) {
     if (MatchCompiled(name, pattern.elements)) {
-      matchedPattern = patterns_[pattern.index];
+      matchedPattern = pattern.text;
       return true;
     }
   }

@@ -59,14 +59,16 @@ class CIgnoreFilter {
   // otherwise it is emptied.
   bool Match(const std::u16string& relPath, std::u16string& matchedPattern) const;
 
-  const std::vector<std::u16string>& Patterns() const { return patterns_; }
+  // Every pattern as written, in filter order, the empty ones included.
+  std::vector<std::u16string> Patterns() const;
 
  private:
   struct CompiledPattern {
-    size_t index;                          // into patterns_
-    std::vector<PatternElement> elements;  // of the folded pattern
+    size_t index;                          // among all patterns, empty ones included
+    std::u16string text;                   // as written
+    std::vector<PatternElement> elements;  // of the folded text
   };
-  std::vector<std::u16string> patterns_;
+  size_t patternCount_ = 0;
   std::vector<CompiledPattern> compiled_;  // the non-empty patterns, in order
   bool anyPatternHasBackslash_ = false;
 };

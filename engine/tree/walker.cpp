@@ -39,10 +39,14 @@ class Walker {
     std::string nativeName;  // within the level above; empty for the start
   };
 
-  [[noreturn]] void Fail(const std::u16string& relPath, const std::u16string& vanishedName) {
+  // A directory that could not be opened or read, or (failedName) one of
+  // its entries that could not be looked at. Only an entry that is gone is
+  // named itself; anything else the directory cannot give is its own fault.
+  [[noreturn]] void Fail(const std::u16string& relPath, const std::u16string& failedName) {
     const std::u16string directory = JoinPath(root_, relPath);
-    if (!vanishedName.empty()) Raise(site::kWalkVanished, directory + u"\\" + vanishedName);
-    if (platform::LastErrorIsMissingEntry()) Raise(site::kWalkVanished, directory);
+    if (platform::LastErrorIsMissingEntry()) {
+      Raise(site::kWalkVanished, failedName.empty() ? directory : directory + u"\\" + failedName);
+    }
     Raise(site::kWalkUnlistable, directory);
   }
 
@@ -68,9 +72,9 @@ class Walker {
 
   void Walk(size_t depth, const std::u16string& relPath) {
     std::vector<platform::ListedEntry> entries;
-    std::u16string vanished;
-    if (!levels_[depth].listing.ReadEntries(words_ != nullptr, entries, vanished)) {
-      Fail(relPath, vanished);
+    std::u16string failedName;
+    if (!levels_[depth].listing.ReadEntries(words_ != nullptr, entries, failedName)) {
+      Fail(relPath, failedName);
     }
     if (depth >= kKeptLevels) levels_[depth].listing.Close();
     std::u16string matched;
