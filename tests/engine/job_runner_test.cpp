@@ -118,28 +118,18 @@ TEST(RunJob, ApplyReturnsTheItemsATolerantRunSkipped) {
   ChangeSet changes;
   changes.UnlinkedFiles = {u"\\miss\ning", u"\\gone"};  // a line feed inside a name
   changes.NewDirs = {u"\\there"};
-  RecordingSink writer;
-  WritePatch(writer, changes, newer.wpath(), out.wpath() + u"/p.dov");
-  const std::u16string dir = target.wpath();
-  for (const bool tolerant : {true, false}) {
-    RecordingSink sink;
-    const JobRun run = RunJob(sink, sink.cancelRequested, JobKind::ApplyPatch,
-                              ApplyPatchParams{dir, out.wpath() + u"/p.dov", u"", tolerant, true});
-    if (!tolerant) {
-      EXPECT_EQ(run.outcome, JobOutcome::Failed);
-      EXPECT_EQ(run.result, u"");
-      continue;
-    }
-    EXPECT_EQ(run.outcome, JobOutcome::Succeeded);
-    EXPECT_EQ(run.result, u"Unable to remove item. " + dir + u"\\miss ing\n" +
-                              u"Unable to remove item. " + dir + u"\\gone\n" +
-                              u"Unable to create a directory. " + dir + u"\\there");
-  }
-  WritePatch(writer, ChangeSet{}, newer.wpath(), out.wpath() + u"/empty.dov");
   RecordingSink sink;
-  const JobRun clean =
-      RunJob(sink, sink.cancelRequested, JobKind::ApplyPatch,
-             ApplyPatchParams{target.wpath(), out.wpath() + u"/empty.dov", u"", true, true});
-  EXPECT_EQ(clean.outcome, JobOutcome::Succeeded);
-  EXPECT_EQ(clean.result, u"");
+  WritePatch(sink, changes, newer.wpath(), out.wpath() + u"/p.dov");
+  WritePatch(sink, ChangeSet{}, newer.wpath(), out.wpath() + u"/empty.dov");
+  const std::u16string dir = target.wpath();
+  const auto apply = [&](const char16_t* patch) {
+    return RunJob(sink, sink.cancelRequested, JobKind::ApplyPatch,
+                  ApplyPatchParams{dir, out.wpath() + patch, u"", true, true});
+  };
+  const JobRun run = apply(u"/p.dov");
+  EXPECT_EQ(run.outcome, JobOutcome::Succeeded);
+  EXPECT_EQ(run.result, u"Unable to remove item. " + dir + u"\\miss ing\n" +
+                            u"Unable to remove item. " + dir + u"\\gone\n" +
+                            u"Unable to create a directory. " + dir + u"\\there");
+  EXPECT_EQ(apply(u"/empty.dov").result, u"");
 }

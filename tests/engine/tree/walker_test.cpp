@@ -134,26 +134,17 @@ TEST(Walk, ADirectoryThatCannotBeListedFailsTheScanNamingIt) {
     EXPECT_EQ(ScanError(dir.wpath()), expected);
     return;
   }
-  int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
+  // The child, as nobody, exits 0 only when it saw exactly that error.
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    close(pipeFds[0]);
     const uid_t nobody = 65534;
     if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(3);
-    const std::string error = ScanError(dir.wpath());
-    _exit(write(pipeFds[1], error.data(), error.size()) == ssize_t(error.size()) ? 0 : 4);
+    _exit(ScanError(dir.wpath()) == expected ? 0 : 4);
   }
-  close(pipeFds[1]);
-  std::string error;
-  char buffer[512];
-  for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) error.append(buffer, got);
-  close(pipeFds[0]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(error, expected);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(Walk, AnEntryVanishingWhileItsDirectoryIsReadFailsTheScan) {
