@@ -53,9 +53,10 @@ int OpenBeneath(int root, const std::string& native) {
     const long fd = injected ? -1 : ::syscall(SYS_openat2, root, native.c_str(), &how, sizeof how);
     if (fd >= 0) return static_cast<int>(fd);
     // ENOSYS: an older kernel; EPERM: a sandbox that filters the call. An
-    // injected failure falls back for this call only.
-    if (errno != ENOSYS && errno != EPERM) return -1;
-    if (!injected) gOpenat2Works.store(false);
+    // injected failure falls back for this call only, and so does a path
+    // longer than one call may name: a component at a time has no limit.
+    if (errno != ENOSYS && errno != EPERM && errno != ENAMETOOLONG) return -1;
+    if (!injected && errno != ENAMETOOLONG) gOpenat2Works.store(false);
   }
   int at = root;
   size_t start = 0;

@@ -121,3 +121,19 @@ TEST(DirectoryHandle, ChangesBeneathItsDirectory) {
   });
   EXPECT_TRUE(platform::ResolvesInOneCall());
 }
+
+// Deeper than one call can name: the handle goes a component at a time.
+TEST(DirectoryHandle, NoPathLengthLimit) {
+  TempDir dir;
+  DirectoryHandle handle;
+  ASSERT_TRUE(handle.Open(dir.wpath()));
+  const std::u16string name = u"\\" + std::u16string(40, u'n');
+  std::u16string path;
+  for (int i = 0; i < 150; ++i) ASSERT_TRUE(handle.MakeDirectory(path += name)) << i;
+  ASSERT_GT(path.size(), 4096u);
+  const int fd = handle.CreateFile(path + u"\\f");
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_TRUE(handle.Remove(path + u"\\f"));
+  for (; !path.empty(); path.resize(path.size() - name.size())) ASSERT_TRUE(handle.Remove(path));
+}
