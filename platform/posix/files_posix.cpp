@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/encoding.h"
@@ -59,8 +60,48 @@ constexpr off_t kDefaultReadAhead = 128 * 1024;
 
 namespace {
 
+// A path longer than one call may name (a tree deeper than PATH_MAX, which
+// the walk lists): its directories are opened one at a time, as the kernel
+// would resolve them, and `name` gets the last component. Returns the parent
+// descriptor (AT_FDCWD for a bare name), which the caller closes, or -1.
+int OpenParentOfLongPath(const std::string& native, std::string& name) {
+  const size_t last = native.rfind('/');
+  name = native.substr(last == std::string::npos ? 0 : last + 1);
+  if (last == std::string::npos) return AT_FDCWD;
+  int at = native[0] == '/' ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+  size_t start = native[0] == '/' ? 1 : 0;
+  while (at != -1 && start < last) {
+    const size_t slash = native.find('/', start);
+    if (slash > start) {
+      const int next = ::openat(at, native.substr(start, slash - start).c_str(),
+                                O_PATH | O_DIRECTORY | O_CLOEXEC);
+      const int error = errno;
+      if (at != AT_FDCWD) ::close(at);
+      errno = error;
+      at = next;
+    }
+    start = slash + 1;
+  }
+  return at;
+}
+
+void CloseParent(int parent) {
+  const int error = errno;
+  if (parent >= 0) ::close(parent);
+  errno = error;
+}
+
 int OpenRegularForReading(const std::u16string& path, int64_t* size, int extraFlags) {
-  const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags);
+  const std::string native = ToNativePath(path);
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags;
+  int fd = ::open(native.c_str(), flags);
+  if (fd < 0 && errno == ENAMETOOLONG) {
+    std::string name;
+    const int parent = OpenParentOfLongPath(native, name);
+    if (parent == -1) return -1;
+    fd = ::openat(parent, name.c_str(), flags);
+    CloseParent(parent);
+  }
   if (fd < 0) return -1;
   struct stat st;
   const bool known = ::fstat(fd, &st) == 0;
@@ -92,11 +133,18 @@ int OpenEntryForReading(const std::u16string& path, int64_t* size) {
 
 bool ReadLinkTarget(const std::u16string& path, std::string& target) {
   const std::string native = ToNativePath(path);
+  std::string name = native;
+  int parent = AT_FDCWD;
+  if (native.size() >= PATH_MAX) {
+    parent = OpenParentOfLongPath(native, name);
+    if (parent == -1) return false;
+  }
   // A link's size from lstat may be 0 (some file systems) or stale, so the
   // buffer grows until readlink no longer fills it.
   target.resize(256);
   while (true) {
-    const ssize_t got = ::readlink(native.c_str(), target.data(), target.size());
+    const ssize_t got = ::readlinkat(parent, name.c_str(), target.data(), target.size());
+    if (got < 0 || static_cast<size_t>(got) < target.size()) CloseParent(parent);
     if (got < 0) return false;
     if (static_cast<size_t>(got) < target.size()) {
       target.resize(static_cast<size_t>(got));

@@ -88,7 +88,8 @@ TEST(Walk, ALadderOfLinksIsListedOnce) {
 }
 
 // 300 levels of 40-character names: far beyond the 4,096 bytes a path may
-// have, and beyond the levels the walk keeps open at once.
+// have, and beyond the levels the walk keeps open at once; the file and the
+// link at the bottom are read for their ids all the same.
 TEST(Walk, ATreeDeeperThanAPathCanNameIsWalkedWhole) {
   TempDir dir;
   const std::string name(40, 'n');
@@ -102,17 +103,24 @@ TEST(Walk, ATreeDeeperThanAPathCanNameIsWalkedWhole) {
   const int bottom = openat(fds.back(), "bottom.txt", O_WRONLY | O_CREAT, 0644);
   ASSERT_GE(bottom, 0);
   close(bottom);
+  ASSERT_EQ(symlinkat("bottom.txt", fds.back(), "link"), 0);
 
   RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", false);
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
   EXPECT_EQ(s.directories.size(), size_t{kLevels});
-  ASSERT_EQ(s.files.size(), 1u);
-  EXPECT_EQ(s.files[0].size(), kLevels * (name.size() + 1) + 11);
-  EXPECT_EQ(s.attributes.at(s.files[0]), 0x81A40020u);
+  ASSERT_EQ(s.files.size(), 2u);
+  const std::u16string& file = s.files[0].back() == u't' ? s.files[0] : s.files[1];
+  EXPECT_EQ(file.size(), kLevels * (name.size() + 1) + 11);
+  EXPECT_EQ(s.attributes.at(file), 0x81A40020u);
+  EXPECT_EQ(s.fileIds.at(file), u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  // SHA-1 of "bottom.txt", the link's target text.
+  EXPECT_EQ(s.fileIds.at(file.substr(0, file.size() - 10) + u"link"),
+            u"6f12a6fd202da3c4ca62c680623269419b9c0e55");
 
   // The temporary directory's own removal goes by paths, which cannot reach
   // this deep.
   unlinkat(fds.back(), "bottom.txt", 0);
+  unlinkat(fds.back(), "link", 0);
   for (int i = kLevels; i > 0; --i) {
     close(fds[i]);
     unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
