@@ -77,8 +77,6 @@ class StreamReader {
   // As open, but returns false instead, errno as the failure left it, so a
   // caller can raise an error of its own.
   bool tryOpen(const std::u16string& path);
-  // True when the open entry is a symbolic link.
-  bool isLink() const { return isLink_; }
   // The count read; 0 at end of file or on error.
   uint64_t read(void* buffer, uint64_t n);
   // Size of the open file as the file system gave it when it was opened.

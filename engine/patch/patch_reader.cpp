@@ -3,7 +3,6 @@
 #include "engine/patch/patch_reader.h"
 
 #include "engine/base/error_sites.h"
-#include "engine/io/file_system.h"
 #include "engine/patch/patch_stream.h"
 #include "platform/files.h"
 #include "platform/safe_path.h"
@@ -116,6 +115,8 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
   // The stored path brings its own leading separator; the doubled one is
   // harmless and keeps the texts the reports show.
   const std::u16string destination = targetDirectory + u"\\" + relPath;
+  // A diagnostic "Would write" line could go here, but standard output is
+  // the command-line program's data channel, so nothing is printed.
   // A link's target is read whole first: a short one must not replace the
   // entry with a link to somewhere else.
   std::string linkTarget;
