@@ -222,7 +222,7 @@ std::string HelpText() {
   text +=
       "\nOptions:\n"
       "  -q, --quiet   show no progress on stderr (errors are still shown)\n"
-      "  -h, --help    show this text\n"
+      "  -h, --help    show this text; after a command, that command's usage and options\n"
       "  --version     show the version\n"
       "  --            end of options: later arguments are never read as options\n"
       "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
