@@ -27,7 +27,9 @@ int main(int argc, char** argv) {
   const Invocation invocation = ParseCommandLine(argc, argv);
   switch (invocation.action) {
     case Invocation::Action::ShowHelp:
-      return Deliver(HelpText(), 0);
+      return Deliver(
+          invocation.helpCommand != nullptr ? CommandHelpText(*invocation.helpCommand) : HelpText(),
+          0);
     case Invocation::Action::ShowVersion:
       return Deliver("torquelin " TORQUELIN_VERSION "\n", 0);
     case Invocation::Action::UsageError:

@@ -112,6 +112,30 @@ TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {
   }
 }
 
+// A command's --help explains each of its options, so an option added to the
+// table without its line of help is caught.
+TEST(ProgramRun, CommandHelpShowsTheCommandsUsageAndEveryOption) {
+  EXPECT_EQ(Parse({"--help"}).helpCommand, nullptr);
+  for (const CommandSpec& c : Commands()) {
+    const Invocation i = Parse({"-q", c.name, "--help"});
+    EXPECT_EQ(i.action, Invocation::Action::ShowHelp) << c.name;
+    EXPECT_EQ(i.helpCommand, &c) << c.name;
+
+    const RunResult r = RunProgram(std::string(c.name) + " --help");
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_EQ(
+        r.out.rfind("usage: torquelin [-q] " + std::string(c.name) + " " + c.synopsis + "\n", 0),
+        0u)
+        << r.out;
+    for (const auto* options : {&c.valueOptions, &c.flagOptions}) {
+      for (const char* option : *options) {
+        EXPECT_NE(r.out.find("\n  " + std::string(option) + " "), std::string::npos)
+            << c.name << " " << option;
+      }
+    }
+  }
+}
+
 TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
   TempDir dir;
   dir.WriteFile("a.txt", "a");
