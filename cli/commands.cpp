@@ -101,6 +101,17 @@ const std::vector<CommandSpec>& Commands() {
          return ApplyPatchParams{a.Positional(0), a.Positional(1), a.Value("--report"),
                                  a.Flag("--continue-on-errors"), a.Flag("--ignore-fingerprint")};
        }},
+      {"verify",
+       JobKind::Verify,
+       "DIR VAULT [--report XML]",
+       "List what differs between directory DIR and the state recorded in VAULT.",
+       "  --report XML          also write the differences as the XML report XML\n",
+       {"DIR", "VAULT"},
+       {"--report"},
+       {},
+       [](const CommandArgs& a) -> JobParams {
+         return VerifyParams{a.Positional(0), a.Positional(1), a.Value("--report")};
+       }},
   };
   return commands;
 }
@@ -207,6 +218,7 @@ std::string CommandHelpText(const CommandSpec& command) {
          (command.kind == JobKind::ApplyPatch
               ? "  3    the patch was applied but DIR does not have the newer fingerprint\n"
               : "") +
+         (command.kind == JobKind::Verify ? "  3    DIR differs from VAULT\n" : "") +
          "  130  cancelled (Ctrl-C)\n"
          "\nSee torquelin(1) for the filter syntax and examples.\n";
 }
@@ -226,6 +238,7 @@ std::string HelpText() {
       "  --version     show the version\n"
       "  --            end of options: later arguments are never read as options\n"
       "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
-      "the tree does not have the newer fingerprint, 130 cancelled (Ctrl-C).\n";
+      "the tree does not have the newer fingerprint (apply) or the tree differs from the\n"
+      "vault (verify), 130 cancelled (Ctrl-C).\n";
   return text;
 }

@@ -5,6 +5,7 @@
 
 #include "engine/base/errors.h"
 #include "engine/jobs/apply_patch.h"
+#include "engine/jobs/verify_tree.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 
@@ -44,7 +45,8 @@ CConsoleHost::CConsoleHost(Mode mode, std::FILE* err)
 int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus) {
   switch (outcome) {
     case JobOutcome::Succeeded:
-      return lastStatus == kAppliedFingerprintMismatchText ? 3 : 0;
+      return lastStatus == kAppliedFingerprintMismatchText || lastStatus == kTreeDiffersText ? 3
+                                                                                             : 0;
     case JobOutcome::Cancelled:
       return 130;
     case JobOutcome::Failed:

@@ -28,8 +28,8 @@ class CConsoleHost : public CProgressSink {
   // The last status text the job showed.
   const std::u16string& LastStatus() const { return status_; }
   // Ends the display after RunJob: the completion line is shown (in place on
-  // a terminal) and, when quiet, a cancellation or a fingerprint mismatch
-  // after applying is still named.
+  // a terminal) and, when quiet, a cancellation or the last status of a run
+  // that exits 3 is still named.
   void Finish(JobOutcome outcome);
 
   // CProgressSink
@@ -62,5 +62,6 @@ class CConsoleHost : public CProgressSink {
 };
 
 // 0 success, 1 failed, 130 cancelled; 3 when a job that succeeded left the
-// applied-patch fingerprint mismatch as its last status.
+// applied-patch fingerprint mismatch, or verify's differences, as its last
+// status.
 int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus = u"");

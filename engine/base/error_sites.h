@@ -93,10 +93,20 @@ inline constexpr ErrorSite kFiltersDiffer{0, location::kVudare, 114,
                                           u"Ignored filters do not match: new:"};
 inline constexpr ErrorSite kNewerDirectoryMissing{
     0, location::kVudare, 150, u"Newer directory for patch creation does  not exists: "};
-inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156, u"No patch file specified: "};
+inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156,
+                                            u"No patch file specified: "};
 inline constexpr ErrorSite kOlderDirectoryMissing{
     0, location::kVudare, 178, u"Older directory for patch creation does  not exists: "};
-inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196, u"No vault file specified: "};
+inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196,
+                                            u"No vault file specified: "};
+
+// Verify (.\vudare).
+inline constexpr ErrorSite kVerifyDirectoryMissing{0, location::kVudare, 214,
+                                                   u"Directory to verify does not exist: "};
+inline constexpr ErrorSite kNoVaultToVerify{0, location::kVudare, 220,
+                                            u"No vault file specified: "};
+inline constexpr ErrorSite kReportOverVault{0, location::kVudare, 226,
+                                            u"Refusing to write the report over the vault file: "};
 
 // Create Vault (.\vault).
 inline constexpr ErrorSite kVaultDirectoryMissing{

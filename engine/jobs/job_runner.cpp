@@ -8,6 +8,7 @@
 #include "engine/jobs/create_patch.h"
 #include "engine/jobs/create_vault.h"
 #include "engine/jobs/query_patch.h"
+#include "engine/jobs/verify_tree.h"
 
 namespace {
 
@@ -44,6 +45,10 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<FingerprintParams>(params);
       return CalculateFingerprint(progress, p.directory, p.filter);
+    },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<VerifyParams>(params);
+      return VerifyTree(progress, p.directory, p.vaultPath, p.reportPath);
     },
 };
 

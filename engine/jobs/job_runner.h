@@ -1,4 +1,4 @@
-// The six jobs, their parameters, the dispatch table and the runner that
+// The seven jobs, their parameters, the dispatch table and the runner that
 // wraps every job: locking the host, timing, reporting the outcome.
 #pragma once
 
@@ -17,8 +17,9 @@ enum class JobKind : int32_t {
   QueryPatch = 3,
   CreateVault = 4,
   Fingerprint = 5,
+  Verify = 6,  // directory against a vault; the command line's alone
 };
-inline constexpr int kJobKindCount = 6;
+inline constexpr int kJobKindCount = 7;
 
 // Parameters of each job, in the order the entry point takes them.
 struct CreatePatchParams {
@@ -42,13 +43,17 @@ struct CreateVaultParams {
 struct FingerprintParams {
   std::u16string directory, filter;
 };
+struct VerifyParams {
+  std::u16string directory, vaultPath, reportPath;
+};
 
 // Alternative i holds the parameters of JobKind i.
-using JobParams = std::variant<CreatePatchParams, CreateVaultPatchParams, ApplyPatchParams,
-                               QueryPatchParams, CreateVaultParams, FingerprintParams>;
+using JobParams =
+    std::variant<CreatePatchParams, CreateVaultPatchParams, ApplyPatchParams, QueryPatchParams,
+                 CreateVaultParams, FingerprintParams, VerifyParams>;
 
-// An entry point: runs the job and returns its result text (only the
-// fingerprint job has one; the others return empty text). Raises CZRErr or
+// An entry point: runs the job and returns its result text (the fingerprint,
+// or verify's difference lines; the others return empty text). Raises CZRErr or
 // lets COPCancel pass.
 using JobEntryPoint = std::u16string (*)(CProgressSink& progress, const JobParams& params);
 
@@ -66,7 +71,8 @@ inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 // What one run of a job ended with.
 struct JobRun {
   JobOutcome outcome = JobOutcome::Failed;
-  // The job's result text after success (the fingerprint); empty otherwise.
+  // The job's result text after success (the fingerprint, verify's lines);
+  // empty otherwise.
   std::u16string result;
 };
 
