@@ -399,44 +399,23 @@ TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
 
 TEST(Program, VerifyPrintsOneLinePerDifferenceAndExitsThreeWhenTheTreeDrifted) {
   TempDir tree, out;
-  tree.WriteFile("a.txt", "alpha");
-  tree.WriteFile("c.txt", "c");
-  tree.WriteFile("keep.txt", "k");
-  tree.WriteFile("old/x.txt", "x");
-  const std::string vault = Quote(out.Native("v.zov"));
-  const std::string verify = "verify " + Quote(tree.path()) + " " + vault;
-  ASSERT_EQ(RunProgram("-q create-vault " + Quote(tree.path()) + " " + vault).exitCode, 0);
-
+  for (const char* name : {"a.txt", "c.txt", "keep.txt", "old/x.txt"}) tree.WriteFile(name, name);
+  chmod(tree.Native("keep.txt").c_str(), 0644);
+  const std::string verify = "verify " + Quote(tree.path()) + " " + Quote(out.Native("v.zov"));
+  ASSERT_EQ(
+      RunProgram("-q create-vault " + Quote(tree.path()) + " " + out.Native("v.zov")).exitCode, 0);
   const RunResult same = RunProgram(verify);
   EXPECT_EQ(same.exitCode, 0) << same.err;
   EXPECT_EQ(same.out, "");
-  EXPECT_NE(same.err.find("Comparing files...\nDirectory matches the vault.\nCompleted.  Time:"),
-            std::string::npos)
-      << same.err;
+  EXPECT_NE(same.err.find("Comparing files...\nDirectory matches the vault.\n"), std::string::npos);
 
   tree.WriteFile("a.txt", "ALPHA");
-  std::remove(tree.Native("c.txt").c_str());
   chmod(tree.Native("keep.txt").c_str(), 0600);
-  std::remove(tree.Native("old/x.txt").c_str());
-  std::remove(tree.Native("old").c_str());
+  for (const char* gone : {"c.txt", "old/x.txt", "old"}) std::remove(tree.Native(gone).c_str());
   tree.WriteFile("new/n.txt", "n");
   const RunResult drifted = RunProgram("-q " + verify + " --report " + Quote(out.Native("r.xml")));
   EXPECT_EQ(drifted.exitCode, 3) << drifted.err;
-  EXPECT_EQ(drifted.out,
-            "M a.txt\n"
-            "- c.txt\n"
-            "A keep.txt\n"
-            "+ new\n"
-            "+ new/n.txt\n"
-            "- old\n"
-            "- old/x.txt\n");
+  EXPECT_EQ(drifted.out, "M a.txt\n- c.txt\nA keep.txt\n+ new\n+ new/n.txt\n- old\n- old/x.txt\n");
   EXPECT_EQ(drifted.err, "Directory differs from the vault.\n");
   EXPECT_EQ(out.ReadFile("r.xml").rfind("<?xml version=\"1.0\"?>\n<xml version=\"1.0\">\n", 0), 0u);
-
-  const RunResult noVault =
-      RunProgram("-q verify " + Quote(tree.path()) + " " + Quote(out.Native("missing.zov")));
-  EXPECT_EQ(noVault.exitCode, 1);
-  EXPECT_EQ(noVault.out, "");
-  EXPECT_EQ(noVault.err.rfind("Error type:0\nMessage: ", 0), 0u) << noVault.err;
-  EXPECT_EQ(std::count(noVault.err.begin(), noVault.err.end(), '\n'), 4) << noVault.err;
 }
