@@ -6,7 +6,7 @@
 
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

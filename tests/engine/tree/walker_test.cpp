@@ -1,4 +1,6 @@
 // Scanning real trees into snapshots, file ids and the directory fingerprint.
+#include "engine/tree/walker.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include "engine/base/errors.h"
 #include "engine/jobs/calculate_fingerprint.h"
 #include "engine/tree/fingerprint.h"
-#include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"

@@ -17,7 +17,7 @@
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/vault_file.h"
 #include "platform/fault_injection.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"

@@ -1,6 +1,8 @@
 // File ids hashed on several threads: the same ids, the same progress calls
 // in the same order, the same first error and the same cancellation points
 // as on one thread, and no thread left running afterwards.
+#include "engine/tree/fingerprint.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,7 +14,6 @@
 
 #include "engine/base/errors.h"
 #include "engine/hash/sha1.h"
-#include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"

@@ -1,17 +1,18 @@
 // The inputs every creating job refuses, the vault's life across a patch, and
 // the report Query Patch writes from a patch.
+#include "engine/jobs/create_patch.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 
 #include "engine/io/file_system.h"
-#include "engine/jobs/create_patch.h"
 #include "engine/jobs/create_vault.h"
 #include "engine/jobs/query_patch.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/vault_file.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

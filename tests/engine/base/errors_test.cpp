@@ -1,10 +1,11 @@
 // The small utilities every job uses: numbers, error text, timer, paths.
+#include "engine/base/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
 #include "engine/base/elapsed_timer.h"
-#include "engine/base/errors.h"
 #include "engine/base/number_text.h"
 #include "engine/tree/normalize_path.h"
 #include "tests/support/test_sink.h"
