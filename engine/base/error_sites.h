@@ -93,10 +93,12 @@ inline constexpr ErrorSite kFiltersDiffer{0, location::kVudare, 114,
                                           u"Ignored filters do not match: new:"};
 inline constexpr ErrorSite kNewerDirectoryMissing{
     0, location::kVudare, 150, u"Newer directory for patch creation does  not exists: "};
-inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156, u"No patch file specified: "};
+inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156,
+                                            u"No patch file specified: "};
 inline constexpr ErrorSite kOlderDirectoryMissing{
     0, location::kVudare, 178, u"Older directory for patch creation does  not exists: "};
-inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196, u"No vault file specified: "};
+inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196,
+                                            u"No vault file specified: "};
 
 // Create Vault (.\vault).
 inline constexpr ErrorSite kVaultDirectoryMissing{
