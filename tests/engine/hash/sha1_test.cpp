@@ -42,8 +42,8 @@ void ForEachImplementation(const std::function<void(const char*)>& body) {
   const struct {
     Sha1Implementation which;
     const char* name;
-  } all[] = {{Sha1Implementation::kPortable, "portable"},
-             {Sha1Implementation::kShaInstructions, "SHA instructions"}};
+  } all[] = {{Sha1Implementation::Portable, "portable"},
+             {Sha1Implementation::ShaInstructions, "SHA instructions"}};
   for (const auto& one : all) {
     if (!Sha1SetImplementation(one.which)) {
       std::printf("skipping %s: not available on this processor\n", one.name);
@@ -105,7 +105,7 @@ TEST(Sha1, SplitFeedingGivesTheSameDigest) {
 // digest for digest, whatever the alignment of the data they are handed.
 TEST(Sha1, ImplementationsAgreeOnRandomInputAndSplits) {
   const Sha1Implementation before = Sha1CurrentImplementation();
-  const bool accelerated = Sha1SetImplementation(Sha1Implementation::kShaInstructions);
+  const bool accelerated = Sha1SetImplementation(Sha1Implementation::ShaInstructions);
   Sha1SetImplementation(before);
   if (!accelerated) GTEST_SKIP() << "this processor has no SHA instructions to compare with";
   std::mt19937 random(20261207);

@@ -83,12 +83,12 @@ long ThreadsOnceAtMost(long most) {
 // a thread has come and gone (a sanitizer's runtime starts a helper thread
 // of its own along with the process's first one) and been reaped.
 long QuietThreadCount() {
-  static const long count = [] {
+  static const long kQuietCount = [] {
     std::thread([] {}).join();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return ThreadsNow();
   }();
-  return count;
+  return kQuietCount;
 }
 
 struct Outcome {
