@@ -1,5 +1,6 @@
-// Apply Patch (fileio module): the checks before anything is touched, the
-// five phases that change the target, the report and the closing check.
+// Apply Patch (errors located .\fileio): the checks before anything is
+// touched, the five phases that change the target, the report and the closing
+// check.
 #include "engine/jobs/apply_patch.h"
 
 #include <algorithm>
