@@ -10,20 +10,11 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
-namespace {
-
-void MakeTree(const TempDir& tree) {
-  tree.WriteFile("a.txt", "alpha");
-  tree.WriteFile("sub/b.txt", "beta");
-  tree.WriteFile("sub/scratch.tmp", "ignored");
-  tree.MakeDir("empty");
-}
-
-}  // namespace
-
 TEST(VaultJobs, AFailedOrCancelledRunLeavesTheVaultUntouched) {
   TempDir tree, out;
-  MakeTree(tree);
+  tree.WriteFile("a.txt", "alpha");
+  tree.WriteFile("sub/b.txt", "beta");
+  tree.MakeDir("empty");
   const std::u16string vault = out.wpath() + u"/v.zov";
   RecordingSink first;
   CreateVault(first, tree.wpath(), u"", vault);
