@@ -18,7 +18,7 @@ std::u16string CommandArgs::Value(const std::string& option) const {
 bool CommandArgs::Flag(const std::string& flag) const { return flags.count(flag) != 0; }
 
 const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> commands = {
+  static const std::vector<CommandSpec> kCommands = {
       {"fingerprint",
        JobKind::Fingerprint,
        "DIR [--filter TEXT]",
@@ -113,7 +113,7 @@ const std::vector<CommandSpec>& Commands() {
          return VerifyParams{a.Positional(0), a.Positional(1), a.Value("--report")};
        }},
   };
-  return commands;
+  return kCommands;
 }
 
 namespace {

@@ -13,7 +13,7 @@ enum class FaultPoint {
   Create,  // OpenForWriting
   Rename,  // RenameReplacing
   Sync,    // SyncDescriptor
-  kCount
+  Count
 };
 
 // From the next call on, the nth call (1 = the very next) at `point` fails

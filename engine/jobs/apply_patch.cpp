@@ -1,5 +1,6 @@
-// Apply Patch (fileio module): the checks before anything is touched, the
-// five phases that change the target, the report and the closing check.
+// Apply Patch (errors located .\fileio): the checks before anything is
+// touched, the five phases that change the target, the report and the closing
+// check.
 #include "engine/jobs/apply_patch.h"
 
 #include <algorithm>
@@ -62,12 +63,12 @@ PatchFileIndex CheckPatchPaths(CProgressSink& progress, zrFile::Reader& reader, 
 // owner gets the write bit while the tree changes, and every one gets its
 // mode back before the patch's own attributes are set, or when the run stops
 // early: nothing here may outlive the run.
-class CWritableParents {
+class WritableParents {
  public:
-  CWritableParents() = default;
-  CWritableParents(const CWritableParents&) = delete;
-  CWritableParents& operator=(const CWritableParents&) = delete;
-  ~CWritableParents() { Restore(); }
+  WritableParents() = default;
+  WritableParents(const WritableParents&) = delete;
+  WritableParents& operator=(const WritableParents&) = delete;
+  ~WritableParents() { Restore(); }
 
   // Opens the existing parents (the target itself included) of every path
   // the patch removes, creates or writes.
@@ -135,7 +136,7 @@ void ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
 
   ChangeSet applied;
   PathList errorTexts;
-  CWritableParents writableParents;
+  WritableParents writableParents;
   writableParents.Open(directory, patch, fileIndex);
 
   progress.SetStatus(u"Removing Files.");

@@ -53,7 +53,7 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
 };
 
 // A job that this build lacks is an unexpected failure, reported as such.
-class CMissingEntryPoint {};
+class MissingEntryPoint {};
 
 // The final reports are not cancellation points: a cancel requested after
 // the job's last one must not escape the runner.
@@ -82,7 +82,7 @@ JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind k
   JobRun run;
   try {
     const JobEntryPoint entry = EntryPointFor(kind);
-    if (entry == nullptr) throw CMissingEntryPoint();
+    if (entry == nullptr) throw MissingEntryPoint();
     const std::u16string result = entry(sink, params);
     if (onSuccess) onSuccess(result);
     run.outcome = JobOutcome::Succeeded;

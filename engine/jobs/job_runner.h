@@ -1,5 +1,5 @@
 // The seven jobs, their parameters, the dispatch table and the runner that
-// wraps every job: locking the host, timing, reporting the outcome.
+// wraps every job: timing it and reporting its outcome.
 #pragma once
 
 #include <atomic>

@@ -1,5 +1,5 @@
 // Patch record primitives: tags, numbers, raw bytes, strings, the header
-// check and the chunked content copy (patchReader module).
+// check and the chunked content copy (errors located .\patchReader).
 #include "engine/patch/patch_stream.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // The patch writer: header, patch info, file contents and index
-// (patchReader module).
+// (errors located .\patchReader).
 #include "engine/patch/patch_writer.h"
 
 #include <cstdint>

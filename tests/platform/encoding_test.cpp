@@ -2,15 +2,8 @@
 #include "platform/encoding.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <map>
-#include <vector>
-
-#include "platform/files.h"
-#include "tests/support/temp_dir.h"
-#include "tests/support/test_sink.h"
+#include <string>
 
 TEST(NameMapping, EveryByteSequenceRoundTrips) {
   struct Case {
@@ -38,26 +31,4 @@ TEST(NameMapping, NativePathsUseSlashesAndMapEachComponent) {
   EXPECT_EQ(platform::ToNativePath(u"/tmp/root\\sub\\caf\uEFE9\\a\uF05Cb"),
             "/tmp/root/sub/caf\xE9/a\\b");
   EXPECT_EQ(platform::ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");  // lone surrogate
-}
-
-TEST(ListDirectory, ReportsNamesTypesAndNothingElse) {
-  TempDir dir;
-  dir.WriteFile("f", "");
-  dir.MakeDir("d");
-  dir.WriteFile("caf\xE9", "");
-  ASSERT_EQ(symlink("d", dir.Native("to-d").c_str()), 0);
-  ASSERT_EQ(symlink("nowhere", dir.Native("dangling").c_str()), 0);
-  ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0644), 0);
-  std::vector<platform::DirEntry> entries;
-  ASSERT_TRUE(platform::ListDirectory(dir.wpath(), entries));
-  std::map<std::u16string, bool> seen;
-  for (const auto& e : entries) seen[e.name] = e.isDirectory;
-  EXPECT_EQ(seen, (std::map<std::u16string, bool>{{u"f", false},
-                                                  {u"d", true},
-                                                  {u"caf\uEFE9", false},
-                                                  {u"to-d", true},
-                                                  {u"dangling", false},
-                                                  {u"pipe", false}}));
-  EXPECT_FALSE(platform::ListDirectory(dir.wpath() + u"/f", entries));
-  EXPECT_TRUE(entries.empty());
 }

@@ -1,17 +1,18 @@
-// The inputs every creating job refuses, the vault's life across a patch, and
-// the report Query Patch writes from a patch.
+// The inputs every creating job refuses, and a patch made against a vault
+// with and without the vault's update.
+#include "engine/jobs/create_patch.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 
 #include "engine/io/file_system.h"
-#include "engine/jobs/create_patch.h"
 #include "engine/jobs/create_vault.h"
 #include "engine/jobs/query_patch.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/vault_file.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -144,73 +145,4 @@ TEST(VaultJobs, PatchAgainstAnUnchangedTreeAndTheVaultUpdate) {
     EXPECT_EQ(rewritten.fileIds, stored.fileIds);
     EXPECT_TRUE(rewritten.info.empty());
   }
-}
-
-TEST(VaultJobs, AFailedOrCancelledRunLeavesTheVaultUntouched) {
-  TempDir tree, out;
-  MakeTree(tree);
-  const std::u16string vault = out.wpath() + u"/v.zov";
-  RecordingSink first;
-  CreateVault(first, tree.wpath(), u"", vault);
-  const std::string before = ReadBytes(out.Native("v.zov"));
-  tree.WriteFile("later.txt", "a change the vault must not see");
-
-  struct Case {
-    const char* name;
-    std::function<void(RecordingSink&)> run;
-  } cases[] = {
-      {"create vault cancelled while scanning",
-       [&](RecordingSink& s) {
-         s.cancelOnStatus = u"Calculating file ids...";
-         CreateVault(s, tree.wpath(), u"", vault);
-       }},
-      {"patch from vault cancelled while writing the patch",
-       [&](RecordingSink& s) {
-         s.cancelOnStatus = u"Creating a patch file";
-         CreatePatchFromVault(s, tree.wpath(), out.wpath() + u"/p.dov", vault, u"", true);
-       }},
-      {"patch from vault whose patch cannot be created",
-       [&](RecordingSink& s) {
-         CreatePatchFromVault(s, tree.wpath(), out.wpath() + u"/no/such/dir/p.dov", vault, u"",
-                              true);
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RecordingSink sink;
-    EXPECT_ANY_THROW(c.run(sink));
-    EXPECT_EQ(ReadBytes(out.Native("v.zov")), before);
-    EXPECT_EQ(std::count(sink.statuses.begin(), sink.statuses.end(), u"Patch created ok."), 0);
-  }
-}
-
-TEST(QueryPatch, ReportEqualsTheOneWrittenWithThePatch) {
-  TempDir older, newer, out;
-  older.WriteFile("gone/x.txt", "x");
-  older.WriteFile("same.txt", "same");
-  older.WriteFile("edit.txt", "v1");
-  newer.WriteFile("same.txt", "same");
-  newer.WriteFile("edit.txt", "v2");
-  newer.WriteFile("fresh/y.txt", "y");
-  RecordingSink sink;
-  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov",
-                             out.wpath() + u"/made.xml", u"");
-  // The report made with the patch renders the very change set stored in it,
-  // so the queried one must match it byte for byte.
-  RecordingSink query;
-  QueryPatch(query, out.wpath() + u"/p.dov", out.wpath() + u"/queried.xml");
-  EXPECT_EQ(query.statuses.back(), u"XML Report Created. ");
-  const std::string queried = out.ReadFile("queried.xml");
-  EXPECT_EQ(queried, out.ReadFile("made.xml"));
-  EXPECT_NE(queried.find("<ModifyedFiles>\n      <fNode path=\"edit.txt\" />"), std::string::npos)
-      << queried;
-
-  // An unfinished patch is refused and no report is written.
-  std::string bytes = ReadBytes(out.Native("p.dov"));
-  bytes[30] = 0;  // the completion flag, after the tag at 29
-  WriteBytes(out.Native("half.dov"), bytes);
-  EXPECT_EQ(
-      ErrorOf([&] { QueryPatch(query, out.wpath() + u"/half.dov", out.wpath() + u"/h.xml"); }),
-      "This patch file has not been properly written.");
-  EXPECT_FALSE(PathExists(out.wpath() + u"/h.xml"));
 }

@@ -15,7 +15,7 @@
 #include "engine/patch/patch_stream.h"
 #include "engine/patch/patch_writer.h"
 #include "platform/encoding.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -1,32 +1,23 @@
-// The torquelin program: argument parsing, the console host, and end-to-end
-// runs of the built binary.
+// The torquelin program end to end: the built binary run on real trees, its
+// exit codes and what it prints.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "cli/commands.h"
-#include "cli/console_host.h"
 #include "engine/base/errors.h"
 #include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
-#include "platform/console.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
 namespace {
-
-Invocation Parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "torquelin");
-  return ParseCommandLine(static_cast<int>(args.size()), args.data());
-}
 
 struct RunResult {
   int exitCode = -1;
@@ -59,117 +50,6 @@ RunResult RunProgram(const std::string& args) {
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
-
-TEST(ParseCommandLine, MapsArgumentsToTheJob) {
-  const Invocation full = Parse({"fingerprint", "/d", "--filter", "*.obj"});
-  ASSERT_EQ(full.action, Invocation::Action::RunJob);
-  EXPECT_EQ(full.kind, JobKind::Fingerprint);
-  const auto& p = std::get<FingerprintParams>(full.params);
-  EXPECT_EQ(p.directory, u"/d");
-  EXPECT_EQ(p.filter, u"*.obj");
-
-  const auto params = [](const Invocation& i) { return std::get<FingerprintParams>(i.params); };
-  EXPECT_EQ(params(Parse({"-q", "fingerprint", "--filter=a;b", "/d"})).filter, u"a;b");
-  EXPECT_TRUE(Parse({"fingerprint", "/d", "-q"}).quiet);
-  // A missing positional reaches the job as empty text; the job names it.
-  EXPECT_EQ(params(Parse({"fingerprint"})).directory, u"");
-  // After "--" a leading '-' is a name, and an option value may start with '-'.
-  EXPECT_EQ(params(Parse({"fingerprint", "--", "-dir"})).directory, u"-dir");
-  EXPECT_EQ(params(Parse({"fingerprint", "/d", "--filter", "-x"})).filter, u"-x");
-  // Bytes that are not UTF-8 survive.
-  EXPECT_EQ(params(Parse({"fingerprint", "/caf\xE9"})).directory, u"/caf\uEFE9");
-}
-
-TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {
-  struct Case {
-    std::vector<const char*> args;
-    Invocation::Action action;
-    const char* error;
-  } cases[] = {
-      {{}, Invocation::Action::UsageError, "no command given"},
-      {{"-q"}, Invocation::Action::UsageError, "no command given"},
-      {{"frobnicate"}, Invocation::Action::UsageError, "unknown command 'frobnicate'"},
-      {{"fingerprint", "/a", "/b"},
-       Invocation::Action::UsageError,
-       "too many arguments for 'fingerprint'"},
-      {{"fingerprint", "/a", "--bogus"},
-       Invocation::Action::UsageError,
-       "unknown option '--bogus'"},
-      {{"fingerprint", "/a", "--filter"},
-       Invocation::Action::UsageError,
-       "option '--filter' needs a value"},
-      {{"--filter", "x", "fingerprint"},
-       Invocation::Action::UsageError,
-       "unknown option '--filter'"},
-      {{"--help"}, Invocation::Action::ShowHelp, ""},
-      {{"fingerprint", "-h"}, Invocation::Action::ShowHelp, ""},
-      {{"--version"}, Invocation::Action::ShowVersion, ""},
-  };
-  for (const Case& c : cases) {
-    const Invocation i = Parse(c.args);
-    EXPECT_EQ(i.action, c.action) << c.error;
-    EXPECT_EQ(i.error, c.error);
-  }
-}
-
-// A command's --help explains each of its options, so an option added to the
-// table without its line of help is caught.
-TEST(ProgramRun, CommandHelpShowsTheCommandsUsageAndEveryOption) {
-  EXPECT_EQ(Parse({"--help"}).helpCommand, nullptr);
-  for (const CommandSpec& c : Commands()) {
-    const Invocation i = Parse({"-q", c.name, "--help"});
-    EXPECT_EQ(i.action, Invocation::Action::ShowHelp) << c.name;
-    EXPECT_EQ(i.helpCommand, &c) << c.name;
-
-    const RunResult r = RunProgram(std::string(c.name) + " --help");
-    EXPECT_EQ(r.exitCode, 0) << c.name;
-    EXPECT_EQ(
-        r.out.rfind("usage: torquelin [-q] " + std::string(c.name) + " " + c.synopsis + "\n", 0),
-        0u)
-        << r.out;
-    for (const auto* options : {&c.valueOptions, &c.flagOptions}) {
-      for (const char* option : *options) {
-        EXPECT_NE(r.out.find("\n  " + std::string(option) + " "), std::string::npos)
-            << c.name << " " << option;
-      }
-    }
-  }
-}
-
-TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
-  TempDir dir;
-  dir.WriteFile("a.txt", "a");
-  // The interrupt arrives once the job is under way, as a Ctrl-C during the
-  // scan would.
-  std::FILE* err = std::tmpfile();
-  CConsoleHost host(CConsoleHost::Mode::Lines, err);
-  platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
-  std::raise(SIGINT);
-  const JobRun run =
-      RunJob(host, host.CancelFlag(), JobKind::Fingerprint, FingerprintParams{dir.wpath(), u""});
-  const JobOutcome outcome = run.outcome;
-  host.Finish(outcome);
-  std::signal(SIGINT, SIG_DFL);
-  EXPECT_EQ(outcome, JobOutcome::Cancelled);
-  EXPECT_EQ(ExitCodeFor(outcome), 130);
-  EXPECT_EQ(run.result, u"");
-  std::rewind(err);
-  char buffer[512] = {};
-  const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
-  std::fclose(err);
-  EXPECT_EQ(std::string(buffer, n).rfind("Counting all files\nCancelled\nCompleted.  Time:", 0), 0u)
-      << buffer;
-}
-
-TEST(CConsoleHost, CancelFlagSetOnAnotherThreadIsSeen) {
-  CConsoleHost host(CConsoleHost::Mode::Quiet, stderr);
-  EXPECT_NO_THROW(host.Step());
-  std::thread([&] { host.CancelFlag().store(true); }).join();
-  EXPECT_THROW(host.SetDetail(u"x"), COPCancel);
-  EXPECT_THROW(host.Step(), COPCancel);
-  host.CancelFlag().store(false);
-  EXPECT_NO_THROW(host.SetStatus(u"x"));
-}
 
 TEST(Program, FingerprintsTreesWhereverTheyLie) {
   TempDir one, two, empty;
@@ -227,34 +107,6 @@ TEST(Program, FailureExitCodesAndTexts) {
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("fingerprint DIR [--filter TEXT]"), std::string::npos);
   EXPECT_EQ(RunProgram("--version").out, "torquelin 1.2.0\n");
-}
-
-TEST(ParseCommandLine, PatchAndVaultCommandsFillTheirJobsParameters) {
-  const Invocation patch = Parse({"create-patch", "/o", "/n", "/p.dov", "--report", "/r.xml"});
-  ASSERT_EQ(patch.action, Invocation::Action::RunJob);
-  EXPECT_EQ(patch.kind, JobKind::CreatePatch);
-  const auto& p = std::get<CreatePatchParams>(patch.params);
-  EXPECT_EQ(p.olderDir + p.newerDir + p.patchPath + p.reportPath + p.filter, u"/o/n/p.dov/r.xml");
-
-  // The command names the vault before the patch; the job takes them the
-  // other way round.
-  const Invocation fromVault =
-      Parse({"create-patch-vault", "/n", "/v.zov", "/p.dov", "--update-vault"});
-  EXPECT_EQ(fromVault.kind, JobKind::CreateVaultPatch);
-  const auto& v = std::get<CreateVaultPatchParams>(fromVault.params);
-  EXPECT_EQ(v.newerDir, u"/n");
-  EXPECT_EQ(v.patchPath, u"/p.dov");
-  EXPECT_EQ(v.vaultPath, u"/v.zov");
-  EXPECT_TRUE(v.updateVault);
-  EXPECT_FALSE(std::get<CreateVaultPatchParams>(Parse({"create-patch-vault"}).params).updateVault);
-
-  const auto vault =
-      std::get<CreateVaultParams>(Parse({"create-vault", "/d", "/v.zov", "--filter=*.o"}).params);
-  EXPECT_EQ(vault.directory + u"|" + vault.filter + u"|" + vault.vaultPath, u"/d|*.o|/v.zov");
-  const auto query = std::get<QueryPatchParams>(Parse({"query", "/p.dov"}).params);
-  EXPECT_EQ(query.patchPath, u"/p.dov");
-  EXPECT_EQ(query.reportPath, u"");
-  EXPECT_EQ(Parse({"query", "/p", "/r", "/x"}).error, "too many arguments for 'query'");
 }
 
 TEST(Program, CreatesVaultsPatchesAndReports) {
@@ -336,23 +188,6 @@ TEST(Program, TheReadmesFirstRunWorksOnTheSampleTrees) {
   }
 }
 
-TEST(ParseCommandLine, ApplyTakesTwoPathsAReportAndTwoFlags) {
-  const auto params = [](const Invocation& i) { return std::get<ApplyPatchParams>(i.params); };
-  const Invocation full = Parse({"apply", "/d", "p.dov", "--report", "r.xml",
-                                 "--continue-on-errors", "--ignore-fingerprint"});
-  ASSERT_EQ(full.action, Invocation::Action::RunJob);
-  EXPECT_EQ(full.kind, JobKind::ApplyPatch);
-  EXPECT_EQ(params(full).directory, u"/d");
-  EXPECT_EQ(params(full).patchPath, u"p.dov");
-  EXPECT_EQ(params(full).reportPath, u"r.xml");
-  EXPECT_TRUE(params(full).continueOnErrors);
-  EXPECT_TRUE(params(full).ignoreFingerprint);
-  const ApplyPatchParams plain = params(Parse({"apply", "/d", "p.dov"}));
-  EXPECT_FALSE(plain.continueOnErrors || plain.ignoreFingerprint);
-  EXPECT_EQ(plain.reportPath, u"");
-  EXPECT_EQ(Parse({"apply", "/d", "p", "x"}).error, "too many arguments for 'apply'");
-}
-
 TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
   TempDir older, newer, out;
   older.WriteFile("a.txt", "old");
@@ -395,6 +230,25 @@ TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
   EXPECT_EQ(differs.exitCode, 3);
   EXPECT_EQ(differs.err, "After patch has been aplied fingerprints do not match.\n");
   EXPECT_EQ(older.ReadFile("a.txt"), "new");
+}
+
+// A command's --help explains each of its options, so an option added to the
+// table without its line of help is caught.
+TEST(Program, CommandHelpShowsTheCommandsUsageAndEveryOption) {
+  for (const CommandSpec& c : Commands()) {
+    const RunResult r = RunProgram(std::string(c.name) + " --help");
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_EQ(
+        r.out.rfind("usage: torquelin [-q] " + std::string(c.name) + " " + c.synopsis + "\n", 0),
+        0u)
+        << r.out;
+    for (const auto* options : {&c.valueOptions, &c.flagOptions}) {
+      for (const char* option : *options) {
+        EXPECT_NE(r.out.find("\n  " + std::string(option) + " "), std::string::npos)
+            << c.name << " " << option;
+      }
+    }
+  }
 }
 
 TEST(Program, VerifyPrintsOneLinePerDifferenceAndExitsThreeWhenTheTreeDrifted) {

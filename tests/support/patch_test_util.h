@@ -21,12 +21,12 @@ inline std::string Bytes(std::initializer_list<int> values) {
 
 // Hex dump, so a failed golden comparison shows where the bytes differ.
 inline std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
+  static const char* kDigits = "0123456789abcdef";
   std::string out;
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (i != 0) out += (i % 16 == 0) ? '\n' : ' ';
-    out += digits[static_cast<unsigned char>(bytes[i]) >> 4];
-    out += digits[static_cast<unsigned char>(bytes[i]) & 15];
+    out += kDigits[static_cast<unsigned char>(bytes[i]) >> 4];
+    out += kDigits[static_cast<unsigned char>(bytes[i]) & 15];
   }
   return out;
 }

@@ -1,9 +1,10 @@
 // The vault file: its saved form, a full round trip, and the exact errors of
 // the reader for files it must refuse.
+#include "engine/xml/vault_file.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/base/errors.h"
-#include "engine/xml/vault_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 

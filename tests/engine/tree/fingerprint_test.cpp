@@ -1,6 +1,9 @@
-// File ids hashed on several threads: the same ids, the same progress calls
-// in the same order, the same first error and the same cancellation points
-// as on one thread, and no thread left running afterwards.
+// The directory fingerprint from a snapshot, and file ids hashed on several
+// threads: the same ids, the same progress calls in the same order, the same
+// first error and the same cancellation points as on one thread, and no
+// thread left running afterwards.
+#include "engine/tree/fingerprint.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,12 +15,27 @@
 
 #include "engine/base/errors.h"
 #include "engine/hash/sha1.h"
-#include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
 namespace {
+
+constexpr char16_t kEmptyId[] = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
+
+CDirSnapshot Snapshot(PathList directories, PathList files, AttributeMap attributes, TextMap ids) {
+  CDirSnapshot s;
+  s.directories = std::move(directories);
+  s.files = std::move(files);
+  s.attributes = std::move(attributes);
+  s.fileIds = std::move(ids);
+  return s;
+}
+
+std::u16string Fingerprint(CDirSnapshot s) {
+  RecordingSink sink;
+  return ComputeFingerprint(sink, s);
+}
 
 // The sink is single-threaded: every call must come from the thread that
 // runs the job.
@@ -65,12 +83,12 @@ long ThreadsOnceAtMost(long most) {
 // a thread has come and gone (a sanitizer's runtime starts a helper thread
 // of its own along with the process's first one) and been reaped.
 long QuietThreadCount() {
-  static const long count = [] {
+  static const long kQuietCount = [] {
     std::thread([] {}).join();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return ThreadsNow();
   }();
-  return count;
+  return kQuietCount;
 }
 
 struct Outcome {
@@ -243,4 +261,66 @@ TEST(FileIdThreadCount, FollowsTheSetterThenTheEnvironmentThenTheMachine) {
   EXPECT_EQ(FileIdThreadCount(), cores);
   unsetenv("TORQUELIN_HASH_THREADS");
   EXPECT_EQ(FileIdThreadCount(), cores);
+}
+
+TEST(ComputeFingerprint, KnownValues) {
+  const std::u16string bId = u"e9d71f5ee7c92d6dc9e92ffdad17b8bd49418f98";  // sha1("b")
+  struct Case {
+    const char* name;
+    CDirSnapshot snapshot;
+    const char16_t* fingerprint;
+  } cases[] = {
+      {"empty tree", {}, kEmptyId},
+      {"one empty file", Snapshot({}, {u"\\a.txt"}, {{u"\\a.txt", 32}}, {{u"\\a.txt", kEmptyId}}),
+       u"733e2150749e5a0cdfece713f0fa046597c5a47c"},
+      // A word with the top bit set enters as a negative number.
+      {"POSIX word",
+       Snapshot({}, {u"\\a.txt"}, {{u"\\a.txt", 0x81A40020}}, {{u"\\a.txt", kEmptyId}}),
+       u"c1cd8e1052fe58aacd10659b99ea85e2b87072e3"},
+      // Directories first, then files, each sorted.
+      {"directories then files",
+       Snapshot({u"\\sub"}, {u"\\sub\\b.txt", u"\\a.txt"},
+                {{u"\\sub", 16}, {u"\\a.txt", 32}, {u"\\sub\\b.txt", 33}},
+                {{u"\\a.txt", kEmptyId}, {u"\\sub\\b.txt", bId}}),
+       u"bb2d87d6567a7c7a0c4bc881b4180b1d0e3ad035"},
+  };
+  for (Case& c : cases) EXPECT_EQ(Fingerprint(c.snapshot), c.fingerprint) << c.name;
+}
+
+TEST(ComputeFingerprint, DependsOnContentNotOnListingOrder) {
+  const CDirSnapshot base =
+      Snapshot({u"\\a", u"\\b"}, {u"\\a\\x", u"\\b\\y", u"\\z"},
+               {{u"\\a", 16}, {u"\\b", 16}, {u"\\a\\x", 32}, {u"\\b\\y", 32}, {u"\\z", 32}},
+               {{u"\\a\\x", kEmptyId}, {u"\\b\\y", kEmptyId}, {u"\\z", kEmptyId}});
+  const std::u16string fp = Fingerprint(base);
+
+  CDirSnapshot reordered = base;
+  std::reverse(reordered.directories.begin(), reordered.directories.end());
+  std::rotate(reordered.files.begin(), reordered.files.begin() + 1, reordered.files.end());
+  EXPECT_EQ(Fingerprint(reordered), fp);
+
+  CDirSnapshot renamed = base;  // case of a name counts
+  renamed.files[2] = u"\\Z";
+  renamed.attributes[u"\\Z"] = 32;
+  renamed.fileIds[u"\\Z"] = kEmptyId;
+  EXPECT_NE(Fingerprint(renamed), fp);
+
+  CDirSnapshot readOnly = base;  // any attribute bit counts
+  readOnly.attributes[u"\\z"] = 33;
+  EXPECT_NE(Fingerprint(readOnly), fp);
+
+  CDirSnapshot withoutIds = base;
+  withoutIds.fileIds.clear();
+  EXPECT_NE(Fingerprint(withoutIds), fp);
+}
+
+TEST(ComputeFingerprint, SortsTheListsAndStepsOncePerEntry) {
+  CDirSnapshot s = Snapshot({u"\\b", u"\\B", u"\\a"}, {u"\\b\\2", u"\\a\\1"}, {}, {});
+  RecordingSink sink;
+  ComputeFingerprint(sink, s);
+  EXPECT_EQ(s.directories, (PathList{u"\\B", u"\\a", u"\\b"}));
+  EXPECT_EQ(s.files, (PathList{u"\\a\\1", u"\\b\\2"}));
+  EXPECT_EQ(sink.calls,
+            (std::vector<std::u16string>{u"status:Calculating directory fingerprint...", u"range:5",
+                                         u"reset", u"step", u"step", u"step", u"step", u"step"}));
 }

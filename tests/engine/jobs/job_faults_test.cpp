@@ -17,7 +17,7 @@
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/vault_file.h"
 #include "platform/fault_injection.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -74,9 +74,9 @@ std::string QueryRefusal(const std::u16string& patchPath) {
 
 // Names of the entries of a directory: a failed save must leave no
 // temporary file behind.
-std::vector<std::string> Entries(const std::string& dir) {
+std::vector<std::string> Entries(const std::string& dir_) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -86,19 +86,19 @@ std::vector<std::string> Entries(const std::string& dir) {
 class FaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir.WriteFile("older/a.txt", "one");
-    dir.WriteFile("older/keep.txt", "keep");
-    dir.WriteFile("older/sub/gone.txt", "gone");
-    dir.WriteFile("newer/a.txt", "two");
-    dir.WriteFile("newer/keep.txt", "keep");
-    dir.WriteFile("newer/empty.txt", "");
-    dir.WriteFile("newer/sub/big.bin", std::string(kScratchBufferSize + 5000, 'b'));
-    dir.WriteFile("newer/sub/new/z.txt", "zzz");
-    dir.MakeDir("out");
+    dir_.WriteFile("older/a.txt", "one");
+    dir_.WriteFile("older/keep.txt", "keep");
+    dir_.WriteFile("older/sub/gone.txt", "gone");
+    dir_.WriteFile("newer/a.txt", "two");
+    dir_.WriteFile("newer/keep.txt", "keep");
+    dir_.WriteFile("newer/empty.txt", "");
+    dir_.WriteFile("newer/sub/big.bin", std::string(kScratchBufferSize + 5000, 'b'));
+    dir_.WriteFile("newer/sub/new/z.txt", "zzz");
+    dir_.MakeDir("out");
   }
 
   std::u16string W(const std::string& relative) const {
-    return dir.wpath() + u"/" + FromNarrow(relative);
+    return dir_.wpath() + u"/" + FromNarrow(relative);
   }
   static std::u16string FromNarrow(const std::string& s) {
     return std::u16string(s.begin(), s.end());
@@ -116,7 +116,7 @@ class FaultTest : public ::testing::Test {
     return p.patchPath;
   }
 
-  TempDir dir;
+  TempDir dir_;
 };
 
 }  // namespace
@@ -163,9 +163,9 @@ TEST_F(FaultTest, ApplyWriteFailureAnywhereIsNeverASilentSuccess) {
       for (uint64_t nth = 1; nth < 100 && !finished; ++nth) {
         SCOPED_TRACE((tolerant ? "tolerant, errno " : "errno ") + std::to_string(error) +
                      ", write " + std::to_string(nth));
-        fs::remove_all(dir.Native("t"));
-        fs::remove(dir.Native("out/r.xml"));
-        fs::copy(dir.Native("older"), dir.Native("t"), fs::copy_options::recursive);
+        fs::remove_all(dir_.Native("t"));
+        fs::remove(dir_.Native("out/r.xml"));
+        fs::copy(dir_.Native("older"), dir_.Native("t"), fs::copy_options::recursive);
         const auto run = RunJobWith(
             JobKind::ApplyPatch, ApplyPatchParams{W("t"), patch, W("out/r.xml"), tolerant, false},
             [&] { platform::fault_injection::Arm(FaultPoint::Write, nth, error, sticky); });
@@ -180,7 +180,7 @@ TEST_F(FaultTest, ApplyWriteFailureAnywhereIsNeverASilentSuccess) {
         }
         EXPECT_TRUE(tolerant);
         EXPECT_EQ(run->sink.statuses.back(), kAppliedFingerprintMismatchText);
-        EXPECT_NE(dir.ReadFile("out/r.xml")
+        EXPECT_NE(dir_.ReadFile("out/r.xml")
                       .find("<Error msg=\"Error type:0&#10;Message: "
                             "Unable to write a dest file:"),
                   std::string::npos);
@@ -195,7 +195,7 @@ TEST_F(FaultTest, UncreatablePatchOrDestinationNamesThePath) {
     platform::fault_injection::Arm(FaultPoint::Create, 1, ENOSPC);
   });
   EXPECT_EQ(create->outcome, JobOutcome::Failed);
-  EXPECT_EQ(create->Message(), "Unable to open file:" + dir.Native("out/p.pat"));
+  EXPECT_EQ(create->Message(), "Unable to open file:" + dir_.Native("out/p.pat"));
   EXPECT_FALSE(create->Showed(u"Patch created ok."));
 
   const std::u16string patch = GoodPatch();
@@ -203,7 +203,7 @@ TEST_F(FaultTest, UncreatablePatchOrDestinationNamesThePath) {
       RunJobWith(JobKind::ApplyPatch, ApplyPatchParams{W("older"), patch, u"", false, false},
                  [] { platform::fault_injection::Arm(FaultPoint::Create, 1, EIO); });
   EXPECT_EQ(apply->outcome, JobOutcome::Failed);
-  EXPECT_EQ(apply->Message(), "Unable to open file:" + dir.Native("older") + "\\\\a.txt");
+  EXPECT_EQ(apply->Message(), "Unable to open file:" + dir_.Native("older") + "\\\\a.txt");
   EXPECT_FALSE(apply->Showed(u"Patch applied ok."));
 }
 
@@ -217,7 +217,7 @@ TEST_F(FaultTest, UnconfirmedPatchIsRefused) {
       platform::fault_injection::Arm(FaultPoint::Sync, nth, EIO);
     });
     EXPECT_EQ(run->outcome, JobOutcome::Failed);
-    EXPECT_EQ(run->Message(), "Unable to flush a patch file to disk:" + dir.Native("out/p.pat"));
+    EXPECT_EQ(run->Message(), "Unable to flush a patch file to disk:" + dir_.Native("out/p.pat"));
     EXPECT_FALSE(run->Showed(u"Patch created ok."));
     EXPECT_EQ(QueryRefusal(W("out/p.pat")), "This patch file has not been properly written.");
   }
@@ -243,9 +243,9 @@ TEST_F(FaultTest, FailedXmlSavesKeepThePreviousFile) {
     SCOPED_TRACE("point " + std::to_string(static_cast<int>(f.point)) + " errno " +
                  std::to_string(f.error));
     const auto arm = [&] { platform::fault_injection::Arm(f.point, f.nth, f.error, f.sticky); };
-    dir.WriteFile("out/v.zov", "previous vault");
-    dir.WriteFile("out/r.xml", "previous report");
-    const std::vector<std::string> before = Entries(dir.Native("out"));
+    dir_.WriteFile("out/v.zov", "previous vault");
+    dir_.WriteFile("out/r.xml", "previous report");
+    const std::vector<std::string> before = Entries(dir_.Native("out"));
 
     const auto vault =
         RunJobWith(JobKind::CreateVault, CreateVaultParams{W("newer"), u"", W("out/v.zov")}, arm);
@@ -259,9 +259,9 @@ TEST_F(FaultTest, FailedXmlSavesKeepThePreviousFile) {
     EXPECT_EQ(report->Message(), Narrow(kUnknownErrorText));
     EXPECT_FALSE(report->Showed(u"Patch created ok."));
 
-    EXPECT_EQ(dir.ReadFile("out/v.zov"), "previous vault");
-    EXPECT_EQ(dir.ReadFile("out/r.xml"), "previous report");
-    EXPECT_EQ(Entries(dir.Native("out")), before);
+    EXPECT_EQ(dir_.ReadFile("out/v.zov"), "previous vault");
+    EXPECT_EQ(dir_.ReadFile("out/r.xml"), "previous report");
+    EXPECT_EQ(Entries(dir_.Native("out")), before);
   }
 }
 
@@ -271,7 +271,7 @@ TEST_F(FaultTest, FailedVaultUpdateKeepsTheOldVaultAndTheFinishedPatch) {
   ASSERT_EQ(
       RunJobWith(JobKind::CreateVault, CreateVaultParams{W("older"), u"", W("out/v.zov")})->outcome,
       JobOutcome::Succeeded);
-  const std::string oldVault = dir.ReadFile("out/v.zov");
+  const std::string oldVault = dir_.ReadFile("out/v.zov");
   const CreateVaultPatchParams params{W("newer"), W("out/p.pat"), W("out/v.zov"), u"", true};
   // The first creation is the patch's, the second the vault's temporary file.
   for (const auto& [point, nth] :
@@ -281,9 +281,9 @@ TEST_F(FaultTest, FailedVaultUpdateKeepsTheOldVaultAndTheFinishedPatch) {
     EXPECT_EQ(run->outcome, JobOutcome::Failed);
     EXPECT_EQ(run->Message(), Narrow(kUnknownErrorText));
     EXPECT_FALSE(run->Showed(u"Patch created ok."));
-    EXPECT_EQ(dir.ReadFile("out/v.zov"), oldVault);
+    EXPECT_EQ(dir_.ReadFile("out/v.zov"), oldVault);
     EXPECT_EQ(QueryRefusal(W("out/p.pat")), "<accepted>");
-    EXPECT_EQ(Entries(dir.Native("out")), (std::vector<std::string>{"p.pat", "v.zov"}));
+    EXPECT_EQ(Entries(dir_.Native("out")), (std::vector<std::string>{"p.pat", "v.zov"}));
   }
 }
 
@@ -292,15 +292,16 @@ TEST_F(FaultTest, FailedVaultUpdateKeepsTheOldVaultAndTheFinishedPatch) {
 // lists the failure. A report that cannot be saved ends the run as failed.
 TEST_F(FaultTest, ApplyExtractionAndReportFailures) {
   const std::u16string patch = GoodPatch();
-  fs::copy(dir.Native("older"), dir.Native("strict"), fs::copy_options::recursive);
-  fs::copy(dir.Native("older"), dir.Native("tolerant"), fs::copy_options::recursive);
-  fs::copy(dir.Native("older"), dir.Native("reported"), fs::copy_options::recursive);
+  fs::copy(dir_.Native("older"), dir_.Native("strict"), fs::copy_options::recursive);
+  fs::copy(dir_.Native("older"), dir_.Native("tolerant"), fs::copy_options::recursive);
+  fs::copy(dir_.Native("older"), dir_.Native("reported"), fs::copy_options::recursive);
   const auto failFirstWrite = [] { platform::fault_injection::Arm(FaultPoint::Write, 1, ENOSPC); };
 
   const auto strict = RunJobWith(
       JobKind::ApplyPatch, ApplyPatchParams{W("strict"), patch, u"", false, false}, failFirstWrite);
   EXPECT_EQ(strict->outcome, JobOutcome::Failed);
-  EXPECT_EQ(strict->Message(), "Unable to write a dest file:" + dir.Native("strict") + "\\\\a.txt");
+  EXPECT_EQ(strict->Message(),
+            "Unable to write a dest file:" + dir_.Native("strict") + "\\\\a.txt");
   EXPECT_FALSE(strict->Showed(u"Patch applied ok."));
 
   const auto tolerant = RunJobWith(
@@ -308,11 +309,11 @@ TEST_F(FaultTest, ApplyExtractionAndReportFailures) {
       failFirstWrite);
   EXPECT_EQ(tolerant->outcome, JobOutcome::Succeeded);
   EXPECT_EQ(tolerant->sink.statuses.back(), kAppliedFingerprintMismatchText);
-  EXPECT_EQ(dir.ReadFile("tolerant/sub/new/z.txt"), "zzz");
-  EXPECT_EQ(fs::file_size(dir.Native("tolerant/sub/big.bin")), kScratchBufferSize + 5000);
-  const std::string report = dir.ReadFile("out/t.xml");
+  EXPECT_EQ(dir_.ReadFile("tolerant/sub/new/z.txt"), "zzz");
+  EXPECT_EQ(fs::file_size(dir_.Native("tolerant/sub/big.bin")), kScratchBufferSize + 5000);
+  const std::string report = dir_.ReadFile("out/t.xml");
   EXPECT_NE(
-      report.find("Message: Unable to write a dest file:" + dir.Native("tolerant") + "\\\\a.txt"),
+      report.find("Message: Unable to write a dest file:" + dir_.Native("tolerant") + "\\\\a.txt"),
       std::string::npos)
       << report;
   const size_t written = report.find("<ModifyedFiles>");
@@ -326,7 +327,7 @@ TEST_F(FaultTest, ApplyExtractionAndReportFailures) {
   EXPECT_EQ(reported->outcome, JobOutcome::Failed);
   EXPECT_EQ(reported->Message(), Narrow(kUnknownErrorText));
   EXPECT_FALSE(reported->Showed(u"Patch applied ok."));
-  EXPECT_FALSE(fs::exists(dir.Native("out/r.xml")));
+  EXPECT_FALSE(fs::exists(dir_.Native("out/r.xml")));
 }
 
 namespace {
@@ -367,7 +368,7 @@ class ChangingSink : public RecordingSink {
 // carry what the scan saw, so creation must fail and the file it leaves must
 // be refused. A file removed after it was opened is still read whole.
 TEST_F(FaultTest, SourceFileChangingBetweenScanAndCopy) {
-  const std::string big = dir.Native("newer/sub/big.bin");
+  const std::string big = dir_.Native("newer/sub/big.bin");
   const std::u16string bigText = W("newer") + u"\\sub\\big.bin";
   struct Case {
     const char* name;
@@ -388,7 +389,7 @@ TEST_F(FaultTest, SourceFileChangingBetweenScanAndCopy) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    dir.WriteFile("newer/sub/big.bin", std::string(kScratchBufferSize + 5000, 'b'));
+    dir_.WriteFile("newer/sub/big.bin", std::string(kScratchBufferSize + 5000, 'b'));
     ChangingSink sink(u"\\sub\\big.bin", c.when, c.change);
     const JobOutcome outcome = RunJobForTest(sink, JobKind::CreatePatch, PatchParams()).outcome;
     if (c.error == "<no error>") {

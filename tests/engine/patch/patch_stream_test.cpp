@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Tree comparison on real trees through the Create Patch job: the change
 // lists, the info entries and the stored contents.
-#include "engine/jobs/create_patch.h"
+#include "engine/jobs/compare_trees.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,11 +10,11 @@
 #include <set>
 
 #include "engine/io/file_system.h"
-#include "engine/jobs/compare_trees.h"
+#include "engine/jobs/create_patch.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/tree/walker.h"
 #include "platform/encoding.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -114,13 +114,13 @@ TEST(PatchWriter, ContentsGoInCodeUnitOrderWithProgressPerFile) {
 }
 
 // The scratch buffer's final state shows how the copy was chunked: after a
-// file of exactly B bytes it holds the whole file (one chunk); after B + 1
+// file of exactly kBuffer bytes it holds the whole file (one chunk); after kBuffer + 1
 // bytes its first byte is the file's last one (a second chunk of one byte).
 TEST(PatchWriter, CopiesInChunksOfTheScratchBuffer) {
-  constexpr size_t B = kScratchBufferSize;
+  constexpr size_t kBuffer = kScratchBufferSize;
   struct Case {
     size_t size;
-  } cases[] = {{B}, {B + 1}};
+  } cases[] = {{kBuffer}, {kBuffer + 1}};
   for (const Case& c : cases) {
     std::string content(c.size, '\0');
     for (size_t i = 0; i < c.size; ++i) content[i] = static_cast<char>(i % 251);
@@ -138,12 +138,12 @@ TEST(PatchWriter, CopiesInChunksOfTheScratchBuffer) {
     EXPECT_TRUE(target.ReadFile("f") == content) << c.size;
 
     for (RecordingSink* sink : {&writeSink, &extractSink}) {
-      const std::string buffer(reinterpret_cast<const char*>(sink->GetBuffer()), B);
-      if (c.size == B) {
+      const std::string buffer(reinterpret_cast<const char*>(sink->GetBuffer()), kBuffer);
+      if (c.size == kBuffer) {
         EXPECT_TRUE(buffer == content) << "one chunk";
       } else {
-        EXPECT_EQ(buffer[0], content[B]) << "second chunk of one byte";
-        EXPECT_TRUE(buffer.compare(1, B - 1, content, 1, B - 1) == 0) << "first chunk of B";
+        EXPECT_EQ(buffer[0], content[kBuffer]) << "second chunk of one byte";
+        EXPECT_TRUE(buffer.compare(1, kBuffer - 1, content, 1, kBuffer - 1) == 0) << "first chunk";
       }
     }
   }

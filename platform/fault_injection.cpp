@@ -14,12 +14,12 @@ struct Switch {
   bool sticky = false;
 };
 
-Switch switches[static_cast<int>(FaultPoint::kCount)];
+Switch gSwitches[static_cast<int>(FaultPoint::Count)];
 
 }  // namespace
 
 void Arm(FaultPoint point, uint64_t nth, int error, bool sticky) {
-  Switch& s = switches[static_cast<int>(point)];
+  Switch& s = gSwitches[static_cast<int>(point)];
   s.armed = false;
   s.calls = 0;
   s.nth = nth;
@@ -29,11 +29,11 @@ void Arm(FaultPoint point, uint64_t nth, int error, bool sticky) {
 }
 
 void DisarmAll() {
-  for (Switch& s : switches) s.armed = false;
+  for (Switch& s : gSwitches) s.armed = false;
 }
 
 int Take(FaultPoint point) {
-  Switch& s = switches[static_cast<int>(point)];
+  Switch& s = gSwitches[static_cast<int>(point)];
   if (!s.armed.load()) return 0;
   const uint64_t call = ++s.calls;
   return call == s.nth || (s.sticky && call > s.nth) ? s.error : 0;

@@ -1,4 +1,7 @@
-// Scanning real trees into snapshots, file ids and the directory fingerprint.
+// Scanning real trees into snapshots: phases, ignored entries, links, odd
+// names and cancellation.
+#include "engine/tree/walker.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,9 +10,6 @@
 #include <string>
 
 #include "engine/base/errors.h"
-#include "engine/jobs/calculate_fingerprint.h"
-#include "engine/tree/fingerprint.h"
-#include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -18,87 +18,11 @@ namespace {
 
 constexpr char16_t kEmptyId[] = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
 
-CDirSnapshot Snapshot(PathList directories, PathList files, AttributeMap attributes, TextMap ids) {
-  CDirSnapshot s;
-  s.directories = std::move(directories);
-  s.files = std::move(files);
-  s.attributes = std::move(attributes);
-  s.fileIds = std::move(ids);
-  return s;
-}
-
-std::u16string Fingerprint(CDirSnapshot s) {
-  RecordingSink sink;
-  return ComputeFingerprint(sink, s);
-}
-
 bool Contains(const PathList& list, const std::u16string& path) {
   return std::find(list.begin(), list.end(), path) != list.end();
 }
 
 }  // namespace
-
-TEST(ComputeFingerprint, KnownValues) {
-  const std::u16string bId = u"e9d71f5ee7c92d6dc9e92ffdad17b8bd49418f98";  // sha1("b")
-  struct Case {
-    const char* name;
-    CDirSnapshot snapshot;
-    const char16_t* fingerprint;
-  } cases[] = {
-      {"empty tree", {}, kEmptyId},
-      {"one empty file", Snapshot({}, {u"\\a.txt"}, {{u"\\a.txt", 32}}, {{u"\\a.txt", kEmptyId}}),
-       u"733e2150749e5a0cdfece713f0fa046597c5a47c"},
-      // A word with the top bit set enters as a negative number.
-      {"POSIX word",
-       Snapshot({}, {u"\\a.txt"}, {{u"\\a.txt", 0x81A40020}}, {{u"\\a.txt", kEmptyId}}),
-       u"c1cd8e1052fe58aacd10659b99ea85e2b87072e3"},
-      // Directories first, then files, each sorted.
-      {"directories then files",
-       Snapshot({u"\\sub"}, {u"\\sub\\b.txt", u"\\a.txt"},
-                {{u"\\sub", 16}, {u"\\a.txt", 32}, {u"\\sub\\b.txt", 33}},
-                {{u"\\a.txt", kEmptyId}, {u"\\sub\\b.txt", bId}}),
-       u"bb2d87d6567a7c7a0c4bc881b4180b1d0e3ad035"},
-  };
-  for (Case& c : cases) EXPECT_EQ(Fingerprint(c.snapshot), c.fingerprint) << c.name;
-}
-
-TEST(ComputeFingerprint, DependsOnContentNotOnListingOrder) {
-  const CDirSnapshot base =
-      Snapshot({u"\\a", u"\\b"}, {u"\\a\\x", u"\\b\\y", u"\\z"},
-               {{u"\\a", 16}, {u"\\b", 16}, {u"\\a\\x", 32}, {u"\\b\\y", 32}, {u"\\z", 32}},
-               {{u"\\a\\x", kEmptyId}, {u"\\b\\y", kEmptyId}, {u"\\z", kEmptyId}});
-  const std::u16string fp = Fingerprint(base);
-
-  CDirSnapshot reordered = base;
-  std::reverse(reordered.directories.begin(), reordered.directories.end());
-  std::rotate(reordered.files.begin(), reordered.files.begin() + 1, reordered.files.end());
-  EXPECT_EQ(Fingerprint(reordered), fp);
-
-  CDirSnapshot renamed = base;  // case of a name counts
-  renamed.files[2] = u"\\Z";
-  renamed.attributes[u"\\Z"] = 32;
-  renamed.fileIds[u"\\Z"] = kEmptyId;
-  EXPECT_NE(Fingerprint(renamed), fp);
-
-  CDirSnapshot readOnly = base;  // any attribute bit counts
-  readOnly.attributes[u"\\z"] = 33;
-  EXPECT_NE(Fingerprint(readOnly), fp);
-
-  CDirSnapshot withoutIds = base;
-  withoutIds.fileIds.clear();
-  EXPECT_NE(Fingerprint(withoutIds), fp);
-}
-
-TEST(ComputeFingerprint, SortsTheListsAndStepsOncePerEntry) {
-  CDirSnapshot s = Snapshot({u"\\b", u"\\B", u"\\a"}, {u"\\b\\2", u"\\a\\1"}, {}, {});
-  RecordingSink sink;
-  ComputeFingerprint(sink, s);
-  EXPECT_EQ(s.directories, (PathList{u"\\B", u"\\a", u"\\b"}));
-  EXPECT_EQ(s.files, (PathList{u"\\a\\1", u"\\b\\2"}));
-  EXPECT_EQ(sink.calls,
-            (std::vector<std::u16string>{u"status:Calculating directory fingerprint...", u"range:5",
-                                         u"reset", u"step", u"step", u"step", u"step", u"step"}));
-}
 
 TEST(BuildSnapshot, ReportsPhasesInOrderAndStepsOncePerEntry) {
   TempDir dir;
@@ -202,46 +126,4 @@ TEST(BuildSnapshot, CancelStopsTheScan) {
     sink.cancelOnStatus = phase;
     EXPECT_THROW(BuildSnapshot(sink, dir.wpath(), u"", true), COPCancel) << Narrow(phase);
   }
-}
-
-TEST(CalculateFingerprint, MissingDirectoryIsATypeOneError) {
-  TempDir dir;
-  dir.WriteFile("file", "");
-  struct Case {
-    std::u16string typed, shown;
-  } cases[] = {
-      {dir.wpath() + u"/missing/", dir.wpath() + u"/missing"},
-      {dir.wpath() + u"/file", dir.wpath() + u"/file"},
-      {u"", u""},
-  };
-  for (const Case& c : cases) {
-    RecordingSink sink;
-    try {
-      CalculateFingerprint(sink, c.typed, u"");
-      ADD_FAILURE() << Narrow(c.typed);
-    } catch (const CZRErr& e) {
-      EXPECT_EQ(e.type, 1);
-      EXPECT_EQ(e.message, u"Directory for fingerprinting does  not exists: " + c.shown);
-      EXPECT_STREQ(e.file, ".\\rezeriravodu");
-      EXPECT_TRUE(sink.calls.empty());
-    }
-  }
-}
-
-TEST(CalculateFingerprint, SameTreeSameValueWhereverItLiesAndHoweverTyped) {
-  TempDir one, two;
-  for (const TempDir* d : {&one, &two}) {
-    d->WriteFile("a.txt", "alpha");
-    d->WriteFile("sub/deeper/b.txt", "beta");
-    d->MakeDir("empty");
-  }
-  RecordingSink sink;
-  const std::u16string fp = CalculateFingerprint(sink, one.wpath(), u"");
-  EXPECT_EQ(sink.statuses.back(), u"Fingerprint calculated.");
-  EXPECT_EQ(CalculateFingerprint(sink, two.wpath(), u""), fp);
-  EXPECT_EQ(CalculateFingerprint(sink, u"/" + one.wpath() + u"//", u""), fp);
-  EXPECT_EQ(CalculateFingerprint(sink, one.wpath(), u"*"), kEmptyId);
-
-  ASSERT_EQ(chmod(two.Native("a.txt").c_str(), 0444), 0);
-  EXPECT_NE(CalculateFingerprint(sink, two.wpath(), u""), fp);
 }

@@ -1,5 +1,7 @@
 // The XML diff report: its exact saved form, the progress it reports, and
 // what a failing or cancelled write leaves behind.
+#include "engine/xml/diff_report.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <filesystem>
 
 #include "engine/base/errors.h"
-#include "engine/xml/diff_report.h"
 #include "engine/xml/xml_document.h"
 #include "platform/fault_injection.h"
 #include "tests/support/temp_dir.h"

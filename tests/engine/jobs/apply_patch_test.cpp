@@ -16,7 +16,7 @@
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
 #include "platform/encoding.h"
-#include "tests/engine/patch_test_util.h"
+#include "tests/support/patch_test_util.h"
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 
