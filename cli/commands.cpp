@@ -120,7 +120,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
         if (it == all.end()) return UsageError("unknown command '" + arg + "'");
         command = &*it;
       } else if (args.positionals.size() < command->positionals.size()) {
-        args.positionals.push_back(platform::NameFromNative(arg));
+        args.positionals.push_back(platform::TextFromArgument(arg));
       } else {
         return UsageError("too many arguments for '" + std::string(command->name) + "'");
       }
@@ -139,9 +139,9 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       const std::string name = arg.substr(0, eq);
       if (command != nullptr && Contains(command->valueOptions, name)) {
         if (eq != std::string::npos) {
-          args.values[name] = platform::NameFromNative(arg.substr(eq + 1));
+          args.values[name] = platform::TextFromArgument(arg.substr(eq + 1));
         } else if (i + 1 < argc) {
-          args.values[name] = platform::NameFromNative(argv[++i]);
+          args.values[name] = platform::TextFromArgument(argv[++i]);
         } else {
           return UsageError("option '" + name + "' needs a value");
         }
