@@ -8,6 +8,7 @@
 #include "cli/console_host.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ int Deliver(const std::string& text, int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::ReportOversizedWritesAsErrors();
   const Invocation invocation = ParseCommandLine(argc, argv);
   switch (invocation.action) {
     case Invocation::Action::ShowHelp:
