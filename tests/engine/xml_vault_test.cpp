@@ -4,6 +4,7 @@
 
 #include "engine/base/errors.h"
 #include "engine/xml/vault_file.h"
+#include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -127,15 +128,17 @@ TEST(Vault, RefusedFilesGiveTheirExactErrors) {
   const std::u16string kNotVault = u"Unable to read vault file:";
   struct Case {
     const char* what;
-    std::string content;  // empty: no file at all
-    bool notXml;          // line 267 (else 273 with the path)
+    std::string content;   // empty: no file at all
+    bool notXml;           // line 267 (else 273 with the path)
+    const char* why = "";  // after the line-267 text: the path, ": " and this
   } cases[] = {
       {"Version 1.0", replaced("Version=\"1.1\"", "Version=\"1.0\""), false},
       {"no Version", replaced(" Version=\"1.1\"", ""), false},
       {"no riDerev", "<xml version=\"1.0\"><other /></xml>", false},
-      {"not XML", "this is not XML <<<", true},
-      {"truncated", good.substr(0, good.size() / 2), true},
-      {"missing file", "", true},
+      {"not XML", "this is not XML <<<", true, "Could not determine tag type at offset 17"},
+      {"truncated", good.substr(0, good.size() / 2), true,
+       "Error parsing element attribute at offset 310"},
+      {"missing file", "", true, "No such file or directory"},
       {"no FSAttributes",
        without("    <FSAttributes>\n"
                "      <fNode path=\"\\d\" attr=\"1106051088\" />\n"
@@ -157,7 +160,8 @@ TEST(Vault, RefusedFilesGiveTheirExactErrors) {
     } catch (const CZRErr& e) {
       EXPECT_EQ(e.type, 0) << c.what;
       EXPECT_STREQ(e.file, ".\\xmlrep") << c.what;
-      EXPECT_EQ(Narrow(e.message), Narrow(c.notXml ? kNotXml : kNotVault + path)) << c.what;
+      const std::u16string why = *c.why ? path + u": " + platform::FromUtf8(c.why) : u"";
+      EXPECT_EQ(Narrow(e.message), Narrow(c.notXml ? kNotXml + why : kNotVault + path)) << c.what;
       EXPECT_EQ(e.line, c.notXml ? 267 : 273) << c.what;
     }
   }
