@@ -191,6 +191,7 @@ std::string HelpText() {
       "  --version     show the version\n"
       "  --            end of options: later arguments are never read as options\n"
       "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
-      "the tree does not have the newer fingerprint, 130 cancelled (Ctrl-C).\n";
+      "the tree does not have the newer fingerprint, 4 the patch was applied but items\n"
+      "were skipped (3 wins when both hold), 130 cancelled (Ctrl-C).\n";
   return text;
 }

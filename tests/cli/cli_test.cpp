@@ -14,10 +14,12 @@
 #include "cli/commands.h"
 #include "cli/console_host.h"
 #include "engine/base/errors.h"
+#include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
 #include "platform/console.h"
+#include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -76,8 +78,11 @@ TEST(ParseCommandLine, MapsArgumentsToTheJob) {
   // After "--" a leading '-' is a name, and an option value may start with '-'.
   EXPECT_EQ(params(Parse({"fingerprint", "--", "-dir"})).directory, u"-dir");
   EXPECT_EQ(params(Parse({"fingerprint", "/d", "--filter", "-x"})).filter, u"-x");
-  // Bytes that are not UTF-8 survive.
+  // Bytes that are not UTF-8 survive; a typed backslash is a backslash.
   EXPECT_EQ(params(Parse({"fingerprint", "/caf\xE9"})).directory, u"/caf\uEFE9");
+  const FingerprintParams typed = params(Parse({"fingerprint", "d\\", "--filter", "sub\\*.o"}));
+  EXPECT_EQ(typed.directory, u"d\\");
+  EXPECT_EQ(typed.filter, u"sub\\*.o");
 }
 
 TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {
@@ -371,4 +376,58 @@ TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
   EXPECT_EQ(differs.exitCode, 3);
   EXPECT_EQ(differs.err, "After patch has been aplied fingerprints do not match.\n");
   EXPECT_EQ(older.ReadFile("a.txt"), "new");
+}
+
+// The desktop program hands the engine the text as typed; so does the command
+// line now: a filter with '\\' matches whole paths, and the patch stores it.
+TEST(Program, TypedBackslashesAreBackslashes) {
+  TempDir tree, out;
+  tree.WriteFile("sub/a.txt", "a");
+  tree.WriteFile("b.txt", "b");
+  tree.MakeDir("empty");
+  RecordingSink sink;
+  CDirSnapshot filtered = BuildSnapshot(sink, tree.wpath(), u"sub\\*.txt", true);
+  const std::string expected = Narrow(ComputeFingerprint(sink, filtered)) + "\n";
+  const RunResult r = RunProgram("-q fingerprint " + Quote(tree.path()) + " --filter 'sub\\*.txt'");
+  EXPECT_EQ(r.out, expected) << r.err;
+  EXPECT_EQ(filtered.ignored, PathList{u"\\sub\\a.txt"});
+  // A trailing backslash is a separator, as '/' is.
+  EXPECT_EQ(
+      RunProgram("-q fingerprint " + Quote(tree.path() + "\\") + " --filter 'sub\\*.txt'").out,
+      expected);
+
+  const RunResult made =
+      RunProgram("-q create-patch " + Quote(tree.Native("empty")) + " " + Quote(tree.path()) + " " +
+                 Quote(out.Native("p.dov")) + " --filter 'sub\\*.txt'");
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(LoadPatchInfo(sink, out.wpath() + u"/p.dov").IgnoreFilter, u"sub\\*.txt");
+}
+
+TEST(CConsoleHost, SkippedItemsAreListedAndExitWithFour) {
+  struct Case {
+    std::u16string result;
+    const char* status;
+    std::string shown;
+    int exitCode;
+  } cases[] = {
+      {u"", "Patch applied ok.", "", 0},
+      {u"\\a.txt", "New fingerprint verified.", "Skipped: \\a.txt\n1 item was skipped.\n", 4},
+      {u"\\a.txt\n\\d\n", "Patch applied ok.",
+       "Skipped: \\a.txt\nSkipped: \\d\n2 items were skipped.\n", 4},
+      // The closing check's verdict outranks the list.
+      {u"\\a.txt", "After patch has been aplied fingerprints do not match.",
+       "Skipped: \\a.txt\n1 item was skipped.\n", 3},
+  };
+  for (const Case& c : cases) {
+    std::FILE* err = std::tmpfile();
+    CConsoleHost host(CConsoleHost::Mode::Quiet, err);
+    const size_t skipped = ReportSkippedItems(host, c.result);
+    EXPECT_EQ(ExitCodeFor(JobOutcome::Succeeded, platform::FromUtf8(c.status), skipped), c.exitCode)
+        << c.status;
+    std::rewind(err);
+    char buffer[512] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
+    std::fclose(err);
+    EXPECT_EQ(std::string(buffer, n), c.shown);
+  }
 }
