@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install_packages.sh cmake ninja-build g++ libpugixml-dev qt6-base-dev \
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev python3
 
 # Git keeps only the executable bit, so the sample tree's read-only file is
 # made read-only here.
