@@ -94,8 +94,9 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
     for (const FileArgument& file : files) {
       // Writing into a device or FIFO adds nothing to a tree.
       if (!IsWritten(file) || IsDeviceOrFifo(platform::KindOfNode(file.path))) continue;
-      if (IsInside(file.path, treeId))
+      if (IsInside(file.path, treeId)) {
         Raise(site::kOutputInsideTree, file.path + u" is inside " + tree);
+      }
     }
   }
 }
