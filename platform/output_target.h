@@ -21,6 +21,12 @@ enum class NodeKind {
 // the user means by it: /dev/stdout is the terminal or pipe behind it.
 NodeKind KindOfNode(const std::u16string& path);
 
+// Where an output at this path really goes: when the last component is a
+// symbolic link that resolves, the resolved path (realpath), else the path
+// itself. Replacing the link would destroy it (as root even /dev/stdout);
+// replacing its target is what the user asked for.
+std::u16string ResolveFinalLink(const std::u16string& path);
+
 // Opens an existing character device or FIFO for writing, following links,
 // never creating or truncating anything. Blocks on a FIFO until a reader
 // comes. Returns the descriptor or -1 (errno set).

@@ -94,7 +94,7 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
     for (const FileArgument& file : files) {
       // Writing into a device or FIFO adds nothing to a tree.
       if (!IsWritten(file) || IsDeviceOrFifo(platform::KindOfNode(file.path))) continue;
-      if (IsInside(file.path, treeId)) {
+      if (IsInside(platform::ResolveFinalLink(file.path), treeId)) {
         Raise(site::kOutputInsideTree, file.path + u" is inside " + tree);
       }
     }

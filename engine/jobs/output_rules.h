@@ -24,8 +24,9 @@ struct FileArgument {
 //   when both exist, the same name in the same directory when neither does,
 //   the same normalised text otherwise ("Two arguments name the same file: "
 //   + path + " and " + path);
-// - it lies inside one of `trees`, the directories the job scans or changes,
-//   at any depth and whatever links lead there ("Refusing to write into a
+// - it, or what a link at its path names, lies inside one of `trees`, the
+//   directories the job scans or changes, at any depth and whatever links
+//   lead there ("Refusing to write into a
 //   directory the job reads or changes: " + path + " is inside " + tree).
 // A tree that does not exist is skipped: the job names it in its own words.
 void CheckOutputs(const std::vector<std::u16string>& trees, const std::vector<FileArgument>& files);

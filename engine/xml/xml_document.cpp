@@ -395,13 +395,15 @@ void XmlDocument::Save(const std::u16string& path) {
       node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
     }
   };
-  switch (platform::KindOfNode(path)) {
+  // A link at the path stays; what it names is replaced or written into.
+  const std::u16string target = platform::ResolveFinalLink(path);
+  switch (platform::KindOfNode(target)) {
     case platform::NodeKind::Missing:
     case platform::NodeKind::RegularFile:
-      return ReplaceFileWith(path, serialise);
+      return ReplaceFileWith(target, serialise);
     case platform::NodeKind::CharacterDevice:
     case platform::NodeKind::Fifo:
-      return WriteStraightInto(path, serialise);
+      return WriteStraightInto(target, serialise);
     case platform::NodeKind::Directory:
     case platform::NodeKind::Other:
       break;

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include "platform/encoding.h"
 #include "platform/output_target.h"
 
@@ -16,6 +19,18 @@ NodeKind KindOfNode(const std::u16string& path) {
   if (S_ISCHR(st.st_mode)) return NodeKind::CharacterDevice;
   if (S_ISFIFO(st.st_mode)) return NodeKind::Fifo;
   return NodeKind::Other;
+}
+
+std::u16string ResolveFinalLink(const std::u16string& path) {
+  const std::string native = ToNativePath(path);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(native.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  // A native path: its '/' stay separators, every other byte maps back.
+  std::u16string result = NameFromNative(resolved);
+  std::free(resolved);
+  return result;
 }
 
 int OpenDeviceForWriting(const std::u16string& path) {
