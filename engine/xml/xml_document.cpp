@@ -205,6 +205,22 @@ std::u16string Reason(int error) { return platform::FromUtf8(platform::ErrorCode
   Raise(site::kXmlSave, path + u": " + Reason(error));
 }
 
+// Has `write` fill the descriptor; returns 0 or the errno of the first
+// failed write. When `write` throws, the descriptor is closed and cleanUp
+// runs before the exception goes on.
+template <typename Write, typename CleanUp>
+int StreamInto(int fd, Write write, CleanUp cleanUp) {
+  try {
+    DescriptorWriter out(fd);
+    write(out);
+    return out.Flush();
+  } catch (...) {
+    platform::CloseDescriptor(fd);
+    cleanUp();
+    throw;
+  }
+}
+
 // Has `write` fill a temporary file beside `path`, forces the file to the
 // device and renames it over `path`. On failure the temporary file is
 // removed and the previous file at `path` stays as it was.
@@ -215,16 +231,7 @@ void ReplaceFileWith(const std::u16string& path, Write write) {
   platform::RemoveFile(temporary);
   const int fd = platform::OpenForWriting(temporary);
   if (fd < 0) ThrowSaveFailure(path, LastError());
-  int error = 0;
-  try {
-    DescriptorWriter out(fd);
-    write(out);
-    error = out.Flush();
-  } catch (...) {
-    platform::CloseDescriptor(fd);
-    platform::RemoveFile(temporary);
-    throw;
-  }
+  int error = StreamInto(fd, write, [&] { platform::RemoveFile(temporary); });
   if (error == 0 && !platform::SyncDescriptor(fd)) error = LastError();
   platform::CloseDescriptor(fd);
   // The new file takes the place of the old one, permissions included.
@@ -246,15 +253,7 @@ template <typename Write>
 void WriteStraightInto(const std::u16string& path, Write write) {
   const int fd = platform::OpenDeviceForWriting(path);
   if (fd < 0) ThrowSaveFailure(path, LastError());
-  int error = 0;
-  try {
-    DescriptorWriter out(fd);
-    write(out);
-    error = out.Flush();
-  } catch (...) {
-    platform::CloseDescriptor(fd);
-    throw;
-  }
+  const int error = StreamInto(fd, write, [] {});
   platform::CloseDescriptor(fd);
   if (error != 0) ThrowSaveFailure(path, error);
 }
