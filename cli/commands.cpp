@@ -149,7 +149,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
         if (it == all.end()) return UsageError("unknown command '" + arg + "'");
         command = &*it;
       } else if (args.positionals.size() < command->positionals.size()) {
-        args.positionals.push_back(platform::NameFromNative(arg));
+        args.positionals.push_back(platform::TextFromArgument(arg));
       } else {
         return UsageError("too many arguments for '" + std::string(command->name) + "'");
       }
@@ -168,9 +168,9 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       const std::string name = arg.substr(0, eq);
       if (command != nullptr && Contains(command->valueOptions, name)) {
         if (eq != std::string::npos) {
-          args.values[name] = platform::NameFromNative(arg.substr(eq + 1));
+          args.values[name] = platform::TextFromArgument(arg.substr(eq + 1));
         } else if (i + 1 < argc) {
-          args.values[name] = platform::NameFromNative(argv[++i]);
+          args.values[name] = platform::TextFromArgument(argv[++i]);
         } else {
           return UsageError("option '" + name + "' needs a value");
         }
@@ -239,6 +239,7 @@ std::string HelpText() {
       "  --            end of options: later arguments are never read as options\n"
       "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
       "the tree does not have the newer fingerprint (apply) or the tree differs from the\n"
-      "vault (verify), 130 cancelled (Ctrl-C).\n";
+      "vault (verify), 4 the patch was applied but items were skipped (3 wins when both\n"
+      "hold), 130 cancelled (Ctrl-C).\n";
   return text;
 }

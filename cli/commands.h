@@ -56,7 +56,8 @@ struct Invocation {
 // Parses argv[1..]. "-q"/"--quiet", "-h"/"--help" and "--version" are
 // accepted anywhere; "--" ends the options. Unknown options, a missing
 // option value, too many arguments, an unknown or no command are usage
-// errors. Arguments become engine text through the lossless name mapping.
+// errors. Arguments become engine text as typed (platform::TextFromArgument):
+// a '\\' is a backslash, only undecodable bytes map as in names.
 Invocation ParseCommandLine(int argc, const char* const* argv);
 
 // The help text (--help), one command's help (COMMAND --help) and the short

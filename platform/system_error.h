@@ -13,6 +13,10 @@ uint32_t LastErrorCode();
 // True when the last failed write was refused because the file would grow
 // beyond what the file system or a resource limit allows (EFBIG).
 bool LastErrorIsFileTooLarge();
+// Called once at program start: a write beyond the file-size limit (ulimit
+// -f) then fails with EFBIG, which the engine reports as an error, instead of
+// raising SIGXFSZ, which would end the process with no word said.
+void ReportOversizedWritesAsErrors();
 // The system's text for a code, in UTF-8 ("No such file or directory").
 std::string ErrorCodeText(uint32_t code);
 

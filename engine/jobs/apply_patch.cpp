@@ -11,6 +11,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/base/info_entries.h"
 #include "engine/io/file_system.h"
+#include "engine/jobs/output_rules.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
@@ -117,6 +118,9 @@ void ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
                 const std::u16string& patchPath, const std::u16string& reportPath,
                 bool continueOnErrors, bool ignoreFingerprint) {
   const std::u16string directory = NormalizePath(directoryText);
+  CheckOutputs({directory},
+               {{patchPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
+  CheckReportWritable(reportPath);
   progress.SetStatus(u"Applying a file");
   const ChangeSet patch = LoadPatchInfo(progress, patchPath);
   if (!DirectoryExists(directory)) {

@@ -10,6 +10,7 @@
 #include "engine/io/file_system.h"
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_stream.h"
+#include "platform/output_target.h"
 
 namespace {
 
@@ -92,8 +93,10 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   for (const std::u16string& path : changes.NewFiles) index.emplace(path, 0);
   for (const std::u16string& path : changes.ChangedFiles) index.emplace(path, 0);
 
-  RemoveItem(true, patchPath);
-  zrFile::Writer out(patchPath);
+  // A link at the path stays; the file it names is replaced.
+  const std::u16string target = platform::ResolveFinalLink(patchPath);
+  RemoveItem(true, target);
+  zrFile::Writer out(target);
   BufferedOutput records(out);
 
   WriteRaw(records, kPatchMagic, kPatchMagicSize);

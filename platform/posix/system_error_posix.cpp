@@ -1,5 +1,6 @@
 // errno and strerror behind the platform's error helpers.
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "platform/system_error.h"
@@ -9,6 +10,8 @@ namespace platform {
 uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
 
 bool LastErrorIsFileTooLarge() { return errno == EFBIG; }
+
+void ReportOversizedWritesAsErrors() { std::signal(SIGXFSZ, SIG_IGN); }
 
 std::string ErrorCodeText(uint32_t code) {
   char buffer[256];

@@ -32,8 +32,11 @@ TEST(ParseCommandLine, MapsArgumentsToTheJob) {
   // After "--" a leading '-' is a name, and an option value may start with '-'.
   EXPECT_EQ(params(Parse({"fingerprint", "--", "-dir"})).directory, u"-dir");
   EXPECT_EQ(params(Parse({"fingerprint", "/d", "--filter", "-x"})).filter, u"-x");
-  // Bytes that are not UTF-8 survive.
+  // Bytes that are not UTF-8 survive; a typed backslash is a backslash.
   EXPECT_EQ(params(Parse({"fingerprint", "/caf\xE9"})).directory, u"/caf\uEFE9");
+  const FingerprintParams typed = params(Parse({"fingerprint", "d\\", "--filter", "sub\\*.o"}));
+  EXPECT_EQ(typed.directory, u"d\\");
+  EXPECT_EQ(typed.filter, u"sub\\*.o");
 }
 
 TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {

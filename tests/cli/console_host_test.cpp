@@ -11,6 +11,7 @@
 
 #include "engine/base/errors.h"
 #include "platform/console.h"
+#include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 
 TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
@@ -46,4 +47,32 @@ TEST(CConsoleHost, CancelFlagSetOnAnotherThreadIsSeen) {
   EXPECT_THROW(host.Step(), COPCancel);
   host.CancelFlag().store(false);
   EXPECT_NO_THROW(host.SetStatus(u"x"));
+}
+
+TEST(CConsoleHost, SkippedItemsAreListedAndExitWithFour) {
+  struct Case {
+    std::u16string result;
+    const char* status;
+    std::string shown;
+    int exitCode;
+  } cases[] = {
+      {u"", "Patch applied ok.", "", 0},
+      {u"\\a.txt\n\\d\n", "Patch applied ok.",
+       "Skipped: \\a.txt\nSkipped: \\d\n2 items were skipped.\n", 4},
+      // The closing check's verdict outranks the list.
+      {u"\\a.txt", "After patch has been aplied fingerprints do not match.",
+       "Skipped: \\a.txt\n1 item was skipped.\n", 3},
+  };
+  for (const Case& c : cases) {
+    std::FILE* err = std::tmpfile();
+    CConsoleHost host(CConsoleHost::Mode::Quiet, err);
+    const size_t skipped = ReportSkippedItems(host, c.result);
+    EXPECT_EQ(ExitCodeFor(JobOutcome::Succeeded, platform::FromUtf8(c.status), skipped), c.exitCode)
+        << c.status;
+    std::rewind(err);
+    char buffer[512] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
+    std::fclose(err);
+    EXPECT_EQ(std::string(buffer, n), c.shown);
+  }
 }

@@ -14,6 +14,8 @@
 #include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
+#include "platform/console.h"
+#include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
@@ -272,4 +274,22 @@ TEST(Program, VerifyPrintsOneLinePerDifferenceAndExitsThreeWhenTheTreeDrifted) {
   EXPECT_EQ(drifted.out, "M a.txt\n- c.txt\nA keep.txt\n+ new\n+ new/n.txt\n- old\n- old/x.txt\n");
   EXPECT_EQ(drifted.err, "Directory differs from the vault.\n");
   EXPECT_EQ(out.ReadFile("r.xml").rfind("<?xml version=\"1.0\"?>\n<xml version=\"1.0\">\n", 0), 0u);
+}
+
+// The desktop program hands the engine the text as typed; so does the command
+// line now: a filter with '\\' matches whole paths.
+TEST(Program, TypedBackslashesAreBackslashes) {
+  TempDir tree;
+  tree.WriteFile("sub/a.txt", "a");
+  tree.WriteFile("b.txt", "b");
+  RecordingSink sink;
+  CDirSnapshot filtered = BuildSnapshot(sink, tree.wpath(), u"sub\\*.txt", true);
+  const std::string expected = Narrow(ComputeFingerprint(sink, filtered)) + "\n";
+  const RunResult r = RunProgram("-q fingerprint " + Quote(tree.path()) + " --filter 'sub\\*.txt'");
+  EXPECT_EQ(r.out, expected) << r.err;
+  EXPECT_EQ(filtered.ignored, PathList{u"\\sub\\a.txt"});
+  // A trailing backslash is a separator, as '/' is.
+  EXPECT_EQ(
+      RunProgram("-q fingerprint " + Quote(tree.path() + "\\") + " --filter 'sub\\*.txt'").out,
+      expected);
 }

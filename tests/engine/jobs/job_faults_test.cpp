@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -224,9 +225,9 @@ TEST_F(FaultTest, UnconfirmedPatchIsRefused) {
 }
 
 // A save of a vault or a report that fails at its creation, its first write,
-// any write from some point on, or its final rename: the job fails (the XML
-// layer's failure reaches the runner's catch-all), and the file that was
-// there before is untouched, with no temporary file left beside it.
+// any write from some point on, or its final rename: the job fails naming
+// the file and the reason, and the file that was there before is untouched,
+// with no temporary file left beside it.
 TEST_F(FaultTest, FailedXmlSavesKeepThePreviousFile) {
   struct Fault {
     FaultPoint point;
@@ -249,14 +250,17 @@ TEST_F(FaultTest, FailedXmlSavesKeepThePreviousFile) {
 
     const auto vault =
         RunJobWith(JobKind::CreateVault, CreateVaultParams{W("newer"), u"", W("out/v.zov")}, arm);
+    const auto saveFailure = [&](const char* file) {
+      return "Unable to save an XML file:" + dir_.Native(file) + ": " + std::strerror(f.error);
+    };
     EXPECT_EQ(vault->outcome, JobOutcome::Failed);
-    EXPECT_EQ(vault->Message(), Narrow(kUnknownErrorText));
+    EXPECT_EQ(vault->Message(), saveFailure("out/v.zov"));
 
     CreatePatchParams withReport = PatchParams();
     withReport.reportPath = W("out/r.xml");
     const auto report = RunJobWith(JobKind::CreatePatch, withReport, arm);
     EXPECT_EQ(report->outcome, JobOutcome::Failed);
-    EXPECT_EQ(report->Message(), Narrow(kUnknownErrorText));
+    EXPECT_EQ(report->Message(), saveFailure("out/r.xml"));
     EXPECT_FALSE(report->Showed(u"Patch created ok."));
 
     EXPECT_EQ(dir_.ReadFile("out/v.zov"), "previous vault");
@@ -279,7 +283,8 @@ TEST_F(FaultTest, FailedVaultUpdateKeepsTheOldVaultAndTheFinishedPatch) {
     const auto run = RunJobWith(JobKind::CreateVaultPatch, params,
                                 [&] { platform::fault_injection::Arm(point, nth, ENOSPC); });
     EXPECT_EQ(run->outcome, JobOutcome::Failed);
-    EXPECT_EQ(run->Message(), Narrow(kUnknownErrorText));
+    EXPECT_EQ(run->Message(), "Unable to save an XML file:" + dir_.Native("out/v.zov") +
+                                  ": No space left on device");
     EXPECT_FALSE(run->Showed(u"Patch created ok."));
     EXPECT_EQ(dir_.ReadFile("out/v.zov"), oldVault);
     EXPECT_EQ(QueryRefusal(W("out/p.pat")), "<accepted>");
@@ -325,7 +330,8 @@ TEST_F(FaultTest, ApplyExtractionAndReportFailures) {
       JobKind::ApplyPatch, ApplyPatchParams{W("reported"), patch, W("out/r.xml"), false, false},
       [] { platform::fault_injection::Arm(FaultPoint::Rename, 1, ENOSPC); });
   EXPECT_EQ(reported->outcome, JobOutcome::Failed);
-  EXPECT_EQ(reported->Message(), Narrow(kUnknownErrorText));
+  EXPECT_EQ(reported->Message(),
+            "Unable to save an XML file:" + dir_.Native("out/r.xml") + ": No space left on device");
   EXPECT_FALSE(reported->Showed(u"Patch applied ok."));
   EXPECT_FALSE(fs::exists(dir_.Native("out/r.xml")));
 }

@@ -61,6 +61,16 @@ class PipeWriter : public zrFile::Writer {
   }
 };
 
+// 200 string records through a buffer, each 6 + 2 * size(text) bytes: tag,
+// count (tag and 4 bytes), then the text.
+std::function<void(zrFile::Writer&)> WriteStrings(std::u16string text) {
+  return [text](zrFile::Writer& w) {
+    BufferedOutput o(w);
+    for (int i = 0; i < 200; ++i) WriteString(o, text);
+    o.Flush();
+  };
+}
+
 TEST(PatchStream, ShortWritesFailWithTheirOwnMessage) {
   struct Case {
     const char* name;
@@ -94,13 +104,16 @@ TEST(PatchStream, ShortWritesFailWithTheirOwnMessage) {
          WriteQword(o, 7);
        },
        "Unable write DWORD a patch."},
-      {"buffered records, flushed", 0,
-       [](auto& w) {
-         BufferedOutput o(w);
-         for (int i = 0; i < 200; ++i) WriteString(o, u"\\some\\path");
-         o.Flush();
-       },
-       "Unable write buffer to a patch. exp:5200 actual:4096"},
+      // A buffered block that does not get out whole fails with the message
+      // of the first record piece cut short, not the block's: 4096 bytes of
+      // 26-byte records end 8 bytes into a text, of 44-byte ones 4 bytes into
+      // a count.
+      {"buffered records, cut in a text", 0, WriteStrings(u"\\some\\path"),
+       "Unable write buffer to a patch. exp:20 actual:8"},
+      {"buffered records, cut in a count", 0, WriteStrings(u"\\some\\longer\\path\\x"),
+       "Unable write DWORD to a patch."},
+      {"buffered records, nothing out", 4096, WriteStrings(u"\\a"),
+       "Unable write a type to a patch."},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -120,4 +133,14 @@ TEST(PatchStream, ShortWritesFailWithTheirOwnMessage) {
     }
     ::close(fds[0]);
   }
+}
+
+TEST(PatchStream, StoredTextEndsAtItsFirstNul) {
+  TempDir dir;
+  dir.WriteFile("s", Bytes({0x10, 0x11, 0x03, 0x00, 0x00, 0x00, 0x61, 0x00, 0x00, 0x00, 0x62, 0x00,
+                            0x11, 0x07, 0x00, 0x00, 0x00}));
+  zrFile::Reader reader(dir.wpath() + u"/s");
+  DirectInput in(reader);
+  EXPECT_EQ(ReadString(in), u"a");
+  EXPECT_EQ(ReadDword(in), 7u);  // the rest of the record was read past
 }

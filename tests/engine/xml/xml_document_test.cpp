@@ -42,8 +42,12 @@ TEST(XmlDocument, ValuesSurviveSaveAndOpen) {
       {u"Error type:0\nMessage: m\nError Code: 2\nLocation: .\\fileio line:7\n", {}},
       {u"cr\r\nlf\ttab  two blanks ", {}},
       {u"\u00e9\u4e2d\U0001F600\\sub\\file.txt", {}},
-      // A lone surrogate cannot be written as UTF-8.
-      {std::u16string(u"a") + char16_t(0xD800) + u"b", u"a\uFFFDb"},
+      // What XML 1.0 cannot hold travels escaped and comes back as it was.
+      {std::u16string(u"a") + char16_t(0xD800) + u"b" + char16_t(0xD800) + char16_t(0xDC00), {}},
+      {std::u16string(u"nul\0\x01\x1F\x7F", 7) + u"\uFFFE\uFFFF", {}},
+      {u"\u241B\u241B0001\u241B0041\u241B", {}},
+      // Only what the writer escapes is undone.
+      {u"\u241B0041\u241Bzz", {}},
   };
   PathList written;
   for (const auto& [value, read] : cases) written.push_back(value);
@@ -62,16 +66,22 @@ TEST(XmlDocument, ValuesSurviveSaveAndOpen) {
   for (size_t i = 0; i < got.size(); ++i) {
     EXPECT_EQ(got[i], cases[i].second.empty() ? cases[i].first : cases[i].second) << i;
   }
+  const std::string saved = dir.ReadFile("v.xml");
+  EXPECT_NE(saved.find("a\xE2\x90\x9B"
+                       "d800b\xF0\x90\x80\x80"),
+            std::string::npos)
+      << "a lone high surrogate is escaped, a pair is not";
 }
 
-TEST(XmlDocument, ReadAttributeMapReadsDecimalAsWtoiWrappedTo32Bits) {
+TEST(XmlDocument, ReadAttributeMapReadsDecimalAsWtoiSaturating) {
   struct Case {
     const char16_t* text;
     uint32_t word;
   } cases[] = {
       // clang-format off
       {u"abc", 0}, {u"16", 16}, {u"  +7x", 7}, {u"\t\n-1", 0xFFFFFFFF},
-      {u"-2119958496", 0x81A40020}, {u"2175008800", 0x81A40020}, {u"4294967296", 0},
+      {u"-2119958496", 0x81A40020}, {u"2147483647", 0x7FFFFFFF}, {u"2175008800", 0x7FFFFFFF},
+      {u"4294967296", 0x7FFFFFFF}, {u"-2147483648", 0x80000000}, {u"-99999999999", 0x80000000},
       {u"- 5", 0}, {u"0x10", 0}, {u"", 0},
       // clang-format on
   };
@@ -139,12 +149,23 @@ TEST(XmlDocument, SaveReplacesAtomicallyAndKeepsPermissions) {
   XmlDocument document;
   document.CreateNew();
 
+  const auto failure = [&](const std::u16string& name) {
+    try {
+      document.Save(dir.wpath() + name);
+    } catch (const CZRErr& e) {
+      return Narrow(e.message);
+    }
+    return std::string("saved");
+  };
   platform::fault_injection::Arm(platform::fault_injection::FaultPoint::Rename, 1, EIO);
-  EXPECT_THROW(document.Save(dir.wpath() + u"/out.xml"), XmlFailure);
+  EXPECT_EQ(failure(u"/out.xml"),
+            "Unable to save an XML file:" + dir.Native("out.xml") + ": Input/output error");
   platform::fault_injection::DisarmAll();
   // A directory in the way, and a directory that does not exist.
-  EXPECT_THROW(document.Save(dir.wpath() + u"/dir.xml"), XmlFailure);
-  EXPECT_THROW(document.Save(dir.wpath() + u"/none/out.xml"), XmlFailure);
+  EXPECT_EQ(failure(u"/dir.xml"),
+            "Refusing to replace what is not a regular file: " + dir.Native("dir.xml"));
+  EXPECT_EQ(failure(u"/none/out.xml"), "Unable to save an XML file:" + dir.Native("none/out.xml") +
+                                           ": No such file or directory");
   EXPECT_EQ(dir.ReadFile("out.xml"), "previous");
   EXPECT_TRUE(fs::is_directory(dir.Native("dir.xml/inner")));
 
