@@ -35,9 +35,9 @@ void Ours(benchmark::State& state, Sha1Implementation which) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
-void BM_Sha1Portable(benchmark::State& state) { Ours(state, Sha1Implementation::kPortable); }
+void BM_Sha1Portable(benchmark::State& state) { Ours(state, Sha1Implementation::Portable); }
 void BM_Sha1ShaInstructions(benchmark::State& state) {
-  Ours(state, Sha1Implementation::kShaInstructions);
+  Ours(state, Sha1Implementation::ShaInstructions);
 }
 
 #ifdef TORQUELIN_BENCH_OPENSSL

@@ -18,11 +18,14 @@ std::u16string CommandArgs::Value(const std::string& option) const {
 bool CommandArgs::Flag(const std::string& flag) const { return flags.count(flag) != 0; }
 
 const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> commands = {
+  static const std::vector<CommandSpec> kCommands = {
       {"fingerprint",
        JobKind::Fingerprint,
        "DIR [--filter TEXT]",
        "Print the 40-character fingerprint of directory DIR.",
+       "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
+       "                        characters, '?' one character; a pattern with '\\' is\n"
+       "                        matched against the whole path below the directory\n",
        {"DIR"},
        {"--filter"},
        {},
@@ -33,6 +36,10 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::CreatePatch,
        "OLDER NEWER PATCH [--report XML] [--filter TEXT]",
        "Write to PATCH what turns directory OLDER into directory NEWER.",
+       "  --report XML          also describe the patch in the XML report XML\n"
+       "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
+       "                        characters, '?' one character; a pattern with '\\' is\n"
+       "                        matched against the whole path below both directories\n",
        {"OLDER", "NEWER", "PATCH"},
        {"--report", "--filter"},
        {},
@@ -44,6 +51,9 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::CreateVault,
        "DIR VAULT [--filter TEXT]",
        "Record the state of directory DIR in the vault file VAULT.",
+       "  --filter TEXT         leave out entries, and keep the filter in VAULT: ';'-separated\n"
+       "                        patterns, '*' any run of characters, '?' one character; a\n"
+       "                        pattern with '\\' is matched against the whole path below DIR\n",
        {"DIR", "VAULT"},
        {"--filter"},
        {},
@@ -54,6 +64,8 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::CreateVaultPatch,
        "NEWER VAULT PATCH [--report XML] [--update-vault]",
        "Write to PATCH what turns the state recorded in VAULT into directory NEWER.",
+       "  --report XML          also describe the patch in the XML report XML\n"
+       "  --update-vault        once the patch is complete, rewrite VAULT to record NEWER\n",
        {"NEWER", "VAULT", "PATCH"},
        {"--report"},
        {"--update-vault"},
@@ -66,6 +78,7 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::QueryPatch,
        "PATCH XML",
        "Write the information stored in PATCH as an XML report to XML.",
+       "",
        {"PATCH", "XML"},
        {},
        {},
@@ -76,6 +89,11 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::ApplyPatch,
        "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint]",
        "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
+       "  --report XML          write what was done, and every file that could not be\n"
+       "                        written, as the XML report XML\n"
+       "  --continue-on-errors  go on past items that cannot be changed (not recommended:\n"
+       "                        only the closing fingerprint check judges the result)\n"
+       "  --ignore-fingerprint  skip the fingerprint checks before and after\n",
        {"DIR", "PATCH"},
        {"--report"},
        {"--continue-on-errors", "--ignore-fingerprint"},
@@ -83,8 +101,19 @@ const std::vector<CommandSpec>& Commands() {
          return ApplyPatchParams{a.Positional(0), a.Positional(1), a.Value("--report"),
                                  a.Flag("--continue-on-errors"), a.Flag("--ignore-fingerprint")};
        }},
+      {"verify",
+       JobKind::Verify,
+       "DIR VAULT [--report XML]",
+       "List what differs between directory DIR and the state recorded in VAULT.",
+       "  --report XML          also write the differences as the XML report XML\n",
+       {"DIR", "VAULT"},
+       {"--report"},
+       {},
+       [](const CommandArgs& a) -> JobParams {
+         return VerifyParams{a.Positional(0), a.Positional(1), a.Value("--report")};
+       }},
   };
-  return commands;
+  return kCommands;
 }
 
 namespace {
@@ -120,7 +149,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
         if (it == all.end()) return UsageError("unknown command '" + arg + "'");
         command = &*it;
       } else if (args.positionals.size() < command->positionals.size()) {
-        args.positionals.push_back(platform::NameFromNative(arg));
+        args.positionals.push_back(platform::TextFromArgument(arg));
       } else {
         return UsageError("too many arguments for '" + std::string(command->name) + "'");
       }
@@ -139,9 +168,9 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       const std::string name = arg.substr(0, eq);
       if (command != nullptr && Contains(command->valueOptions, name)) {
         if (eq != std::string::npos) {
-          args.values[name] = platform::NameFromNative(arg.substr(eq + 1));
+          args.values[name] = platform::TextFromArgument(arg.substr(eq + 1));
         } else if (i + 1 < argc) {
-          args.values[name] = platform::NameFromNative(argv[++i]);
+          args.values[name] = platform::TextFromArgument(argv[++i]);
         } else {
           return UsageError("option '" + name + "' needs a value");
         }
@@ -155,6 +184,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
   }
   if (help) {
     invocation.action = Invocation::Action::ShowHelp;
+    invocation.helpCommand = command;
   } else if (version) {
     invocation.action = Invocation::Action::ShowVersion;
   } else if (command == nullptr) {
@@ -176,6 +206,23 @@ std::string UsageText() {
   return text;
 }
 
+std::string CommandHelpText(const CommandSpec& command) {
+  return "usage: torquelin [-q] " + std::string(command.name) + " " + command.synopsis + "\n\n" +
+         command.summary + "\n\nOptions:\n" + command.options +
+         "  -q, --quiet           show no progress on stderr (errors are still shown)\n"
+         "  -h, --help            show this text\n"
+         "\nExit status:\n"
+         "  0    done\n"
+         "  1    the job failed\n"
+         "  2    bad usage\n" +
+         (command.kind == JobKind::ApplyPatch
+              ? "  3    the patch was applied but DIR does not have the newer fingerprint\n"
+              : "") +
+         (command.kind == JobKind::Verify ? "  3    DIR differs from VAULT\n" : "") +
+         "  130  cancelled (Ctrl-C)\n"
+         "\nSee torquelin(1) for the filter syntax and examples.\n";
+}
+
 std::string HelpText() {
   std::string text =
       "torquelin keeps copies of a directory tree in step by shipping patch files.\n\n";
@@ -187,10 +234,12 @@ std::string HelpText() {
   text +=
       "\nOptions:\n"
       "  -q, --quiet   show no progress on stderr (errors are still shown)\n"
-      "  -h, --help    show this text\n"
+      "  -h, --help    show this text; after a command, that command's usage and options\n"
       "  --version     show the version\n"
       "  --            end of options: later arguments are never read as options\n"
       "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
-      "the tree does not have the newer fingerprint, 130 cancelled (Ctrl-C).\n";
+      "the tree does not have the newer fingerprint (apply) or the tree differs from the\n"
+      "vault (verify), 4 the patch was applied but items were skipped (3 wins when both\n"
+      "hold), 130 cancelled (Ctrl-C).\n";
   return text;
 }

@@ -31,6 +31,7 @@ struct CommandSpec {
   JobKind kind;
   const char* synopsis;  // arguments as the help shows them
   const char* summary;   // one line for the help
+  const char* options;   // the lines of "torquelin COMMAND --help" that explain its options
   std::vector<const char*> positionals;
   std::vector<const char*> valueOptions;  // take one argument: --x TEXT or --x=TEXT
   std::vector<const char*> flagOptions;   // take none
@@ -47,14 +48,20 @@ struct Invocation {
   JobKind kind = JobKind::Fingerprint;
   JobParams params;
   std::string error;  // for UsageError: what was wrong, one line
+  // For ShowHelp: the command named with --help, whose help alone is shown;
+  // null for the whole program's help.
+  const CommandSpec* helpCommand = nullptr;
 };
 
 // Parses argv[1..]. "-q"/"--quiet", "-h"/"--help" and "--version" are
 // accepted anywhere; "--" ends the options. Unknown options, a missing
 // option value, too many arguments, an unknown or no command are usage
-// errors. Arguments become engine text through the lossless name mapping.
+// errors. Arguments become engine text as typed (platform::TextFromArgument):
+// a '\\' is a backslash, only undecodable bytes map as in names.
 Invocation ParseCommandLine(int argc, const char* const* argv);
 
-// The help text (--help) and the short usage text for errors.
+// The help text (--help), one command's help (COMMAND --help) and the short
+// usage text for errors.
 std::string HelpText();
+std::string CommandHelpText(const CommandSpec& command);
 std::string UsageText();

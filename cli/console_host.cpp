@@ -4,7 +4,9 @@
 #include <algorithm>
 
 #include "engine/base/errors.h"
+#include "engine/base/number_text.h"
 #include "engine/jobs/apply_patch.h"
+#include "engine/jobs/verify_tree.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 
@@ -41,16 +43,38 @@ std::string Bar(uint32_t position, uint32_t range, int columns) {
 CConsoleHost::CConsoleHost(Mode mode, std::FILE* err)
     : mode_(mode), err_(err), buffer_(kScratchBufferSize) {}
 
-int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus) {
+int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus, size_t skipped) {
   switch (outcome) {
     case JobOutcome::Succeeded:
-      return lastStatus == kAppliedFingerprintMismatchText ? 3 : 0;
+      if (lastStatus == kAppliedFingerprintMismatchText || lastStatus == kTreeDiffersText) {
+        return 3;
+      }
+      return skipped == 0 ? 0 : 4;
     case JobOutcome::Cancelled:
       return 130;
     case JobOutcome::Failed:
       break;
   }
   return 1;
+}
+
+size_t ReportSkippedItems(CConsoleHost& host, const std::u16string& items) {
+  size_t count = 0;
+  size_t start = 0;
+  while (start < items.size()) {
+    size_t end = items.find(u'\n', start);
+    if (end == std::u16string::npos) end = items.size();
+    if (end > start) {
+      host.ShowMessage(u"Skipped: " + items.substr(start, end - start));
+      ++count;
+    }
+    start = end + 1;
+  }
+  if (count == 1) host.ShowMessage(u"1 item was skipped.");
+  if (count > 1) {
+    host.ShowMessage(DecimalText(static_cast<int64_t>(count)) + u" items were skipped.");
+  }
+  return count;
 }
 
 uint32_t CConsoleHost::GetBufferSize() { return static_cast<uint32_t>(buffer_.size()); }

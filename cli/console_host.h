@@ -28,8 +28,8 @@ class CConsoleHost : public CProgressSink {
   // The last status text the job showed.
   const std::u16string& LastStatus() const { return status_; }
   // Ends the display after RunJob: the completion line is shown (in place on
-  // a terminal) and, when quiet, a cancellation or a fingerprint mismatch
-  // after applying is still named.
+  // a terminal) and, when quiet, a cancellation or the last status of a run
+  // that exits 3 is still named.
   void Finish(JobOutcome outcome);
 
   // CProgressSink
@@ -61,6 +61,13 @@ class CConsoleHost : public CProgressSink {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
-// 0 success, 1 failed, 130 cancelled; 3 when a job that succeeded left the
-// applied-patch fingerprint mismatch as its last status.
-int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus = u"");
+// 0 success, 1 failed, 130 cancelled; after success 3 when the job left the
+// applied-patch fingerprint mismatch or verify's differences as its last
+// status, else 4 when a tolerant apply skipped items: a tree known to differ
+// says more than a list of what was skipped, which is shown in both cases.
+int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus = u"", size_t skipped = 0);
+
+// Shows what a tolerant apply skipped (its result: one item per line) as
+// messages, "Skipped: " + item each, then "1 item was skipped." or "N items
+// were skipped."; shown even when quiet. Returns the number of items.
+size_t ReportSkippedItems(CConsoleHost& host, const std::u16string& items);

@@ -8,6 +8,7 @@
 #include "cli/console_host.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -24,10 +25,13 @@ int Deliver(const std::string& text, int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::ReportOversizedWritesAsErrors();
   const Invocation invocation = ParseCommandLine(argc, argv);
   switch (invocation.action) {
     case Invocation::Action::ShowHelp:
-      return Deliver(HelpText(), 0);
+      return Deliver(
+          invocation.helpCommand != nullptr ? CommandHelpText(*invocation.helpCommand) : HelpText(),
+          0);
     case Invocation::Action::ShowVersion:
       return Deliver("torquelin " TORQUELIN_VERSION "\n", 0);
     case Invocation::Action::UsageError:
@@ -43,9 +47,13 @@ int main(int argc, char** argv) {
   CConsoleHost host(mode, stderr);
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
   const JobRun run = RunJob(host, host.CancelFlag(), invocation.kind, invocation.params);
+  const bool succeeded = run.outcome == JobOutcome::Succeeded;
+  // Apply's result is what a tolerant run skipped, a verdict for stderr.
+  const bool applied = invocation.kind == JobKind::ApplyPatch;
+  const size_t skipped = succeeded && applied ? ReportSkippedItems(host, run.result) : 0;
   host.Finish(run.outcome);
-  const int status = ExitCodeFor(run.outcome, host.LastStatus());
-  if (run.outcome == JobOutcome::Succeeded && !run.result.empty()) {
+  const int status = ExitCodeFor(run.outcome, host.LastStatus(), skipped);
+  if (succeeded && !applied && !run.result.empty()) {
     return Deliver(platform::ToUtf8(run.result) + "\n", status);
   }
   return status;

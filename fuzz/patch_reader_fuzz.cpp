@@ -52,11 +52,11 @@ struct Layout {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const Layout layout;
-  layout.Reset();
-  WriteInput(layout.patch, data, size);
-  const std::u16string patchPath = ScratchDir::Engine(layout.patch);
-  const std::u16string target = ScratchDir::Engine(layout.target);
+  static const Layout kLayout;
+  kLayout.Reset();
+  WriteInput(kLayout.patch, data, size);
+  const std::u16string patchPath = ScratchDir::Engine(kLayout.patch);
+  const std::u16string target = ScratchDir::Engine(kLayout.target);
   CSilentSink sink(kFuzzScratchSize);
 
   try {
@@ -82,6 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const CZRErr&) {
   }
 
-  layout.CheckNothingEscaped();
+  kLayout.CheckNothingEscaped();
   return 0;
 }

@@ -8,12 +8,12 @@
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const ScratchDir scratch;
-  static const std::filesystem::path vault = scratch.path() / "vault.zov";
-  WriteInput(vault, data, size);
+  static const ScratchDir kScratch;
+  static const std::filesystem::path kVault = kScratch.path() / "vault.zov";
+  WriteInput(kVault, data, size);
   CSilentSink sink(kFuzzScratchSize);
   try {
-    CDirSnapshot snapshot = ReadVault(sink, ScratchDir::Engine(vault));
+    CDirSnapshot snapshot = ReadVault(sink, ScratchDir::Engine(kVault));
     ComputeFingerprint(sink, snapshot);
   } catch (const CZRErr&) {
   }

@@ -14,8 +14,13 @@ namespace platform {
 inline constexpr char16_t kRawByteBase = 0xEF00;
 inline constexpr char16_t kNameBackslash = 0xF05C;
 
-// One native name (or a whole native path typed by a user) to engine text.
+// One native name to engine text.
 std::u16string NameFromNative(std::string_view bytes);
+
+// Text the user typed (a command-line argument) to engine text: UTF-8, each
+// undecodable byte mapped as in names, but a '\' stays a backslash, so a
+// typed filter or path means what it says.
+std::u16string TextFromArgument(std::string_view bytes);
 
 // The inverse of NameFromNative for one component; '\' is kept as is.
 std::string NameToNative(std::u16string_view name);
@@ -30,5 +35,19 @@ std::string ToUtf8(std::u16string_view text);
 
 // UTF-8 to UTF-16; each invalid sequence becomes U+FFFD.
 std::u16string FromUtf8(std::string_view bytes);
+
+// XML 1.0 cannot carry every code unit a name or a foreign patch may hold, so
+// attribute values of saved XML go through one reversible mapping:
+//   a control character other than tab, line feed and carriage return
+//   (U+0000-U+001F), U+FFFE, U+FFFF, a lone surrogate, and the escape
+//   character U+241B itself are written as U+241B followed by the unit's four
+//   lower-case hexadecimal digits ("a\x01b" -> "a\u241B0001b");
+//   everything else is plain UTF-8.
+// U+241B (SYMBOL FOR ESCAPE) is printable, so a report still shows where the
+// odd character was. Reading undoes exactly these sequences; an escape
+// followed by anything else is kept as it stands.
+inline constexpr char16_t kXmlEscape = 0x241B;
+std::string ToXmlUtf8(std::u16string_view text);
+std::u16string FromXmlUtf8(std::string_view bytes);
 
 }  // namespace platform

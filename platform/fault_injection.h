@@ -17,7 +17,7 @@ enum class FaultPoint {
   Sync,     // SyncDescriptor
   Resolve,  // DirectoryHandle: before it resolves a path beneath its directory
   Openat2,  // DirectoryHandle: openat2 itself; ENOSYS makes it walk component by component
-  kCount
+  Count
 };
 
 // From the next call on, the nth call (1 = the very next) at `point` fails

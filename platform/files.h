@@ -89,6 +89,17 @@ bool SyncDescriptor(int fd);
 void CloseDescriptor(int fd);
 
 // ---- Entries ----------------------------------------------------------------
+// Identity of a file-system node (device and inode): two paths name the same
+// file exactly when their ids agree.
+struct NodeId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const NodeId&) const = default;
+};
+
+// stat() identity of a path (links followed); false when it cannot be read.
+bool GetNodeId(const std::u16string& path, NodeId& id);
+
 // True when the entry itself (lstat) is a symbolic link, dangling or not.
 bool IsSymbolicLink(const std::u16string& path);
 

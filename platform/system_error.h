@@ -18,6 +18,10 @@ bool LastErrorIsFileTooLarge();
 bool LastErrorIsLinkInTheWay();
 // True when the last failure was an entry that is not there (ENOENT).
 bool LastErrorIsMissingEntry();
+// Called once at program start: a write beyond the file-size limit (ulimit
+// -f) then fails with EFBIG, which the engine reports as an error, instead of
+// raising SIGXFSZ, which would end the process with no word said.
+void ReportOversizedWritesAsErrors();
 // The system's text for a code, in UTF-8 ("No such file or directory").
 std::string ErrorCodeText(uint32_t code);
 

@@ -5,7 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install_packages.sh cmake ninja-build g++ libpugixml-dev qt6-base-dev \
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev python3
+# Packaging: dpkg-dev and file let `cpack -G DEB` compute the package's
+# dependencies; the others validate the manual pages, menu entry and metainfo
+# in the tests.
+bash scripts/install_packages.sh dpkg-dev file groff-base desktop-file-utils appstream
 
 # Git keeps only the executable bit, so the sample tree's read-only file is
 # made read-only here.

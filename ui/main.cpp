@@ -1,7 +1,9 @@
 // torquelin-gui: the desktop program.
+#include "platform/system_error.h"
 #include "ui/torquelin_app.h"
 
 int main(int argc, char** argv) {
+  platform::ReportOversizedWritesAsErrors();
   CTorquelinApp app(argc, argv);
   return app.Run();
 }

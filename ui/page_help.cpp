@@ -15,6 +15,8 @@ QString PageHelpTitle(JobKind kind) {
       return QStringLiteral("Help: Create Vault File");
     case JobKind::Fingerprint:
       return QStringLiteral("Help: Calculate Fingerprint");
+    case JobKind::Verify:  // the command line's alone: no page
+      break;
   }
   return QStringLiteral("Help");
 }
@@ -74,6 +76,8 @@ QString PageHelpText(JobKind kind) {
           "Directory: the tree to fingerprint.\n"
           "File Ignore Filter: names to leave out, separated by \";\".\n"
           "Fingerprint: the result.");
+    case JobKind::Verify:
+      break;
   }
   return {};
 }

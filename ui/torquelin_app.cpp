@@ -7,6 +7,7 @@
 CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {
   setOrganizationName(QLatin1String(kSettingsOrganization));
   setApplicationName(QLatin1String(kSettingsApplication));
+  setDesktopFileName(QStringLiteral("org.torquelin.Torquelin"));
 }
 
 int CTorquelinApp::Run() {

@@ -151,7 +151,8 @@ void CTorquelinDlg::OnInitDialog() {
   OnTabChanged(0);
 
   CRegistryReader reader;
-  for (CJobPage* page : pages_) page->ForEachItem(reader);
+  for (CJobPage* page : pages_)
+    if (page != nullptr) page->ForEachItem(reader);
 
   SetDetail(u"");
   SetStatus(u"");

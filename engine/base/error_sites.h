@@ -62,6 +62,19 @@ inline constexpr ErrorSite kApplyShortenedFile{
 inline constexpr ErrorSite kApplySetAttributes{0, location::kFileio, 287,
                                                u"Unable to set attributes on a file "};
 
+// The output rules every job checks before its first change (.\fileio).
+inline constexpr ErrorSite kOutputNotAFile{0, location::kFileio, 301,
+                                           u"Refusing to replace what is not a regular file: "};
+// + first path + " and " + second path
+inline constexpr ErrorSite kOutputsCollide{0, location::kFileio, 309,
+                                           u"Two arguments name the same file: "};
+// + output + " is inside " + directory
+inline constexpr ErrorSite kOutputInsideTree{
+    0, location::kFileio, 317, u"Refusing to write into a directory the job reads or changes: "};
+// + path + ": " + the system's reason
+inline constexpr ErrorSite kReportNotWritable{0, location::kFileio, 325,
+                                              u"Unable to create the report file:"};
+
 // Patch stream, writer and reader (.\patchReader).
 inline constexpr ErrorSite kWriteType{0, location::kPatchReader, 102,
                                       u"Unable write a type to a patch."};
@@ -116,6 +129,14 @@ inline constexpr ErrorSite kOlderDirectoryMissing{
 inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196,
                                             u"No vault file specified: "};
 
+// Verify (.\vudare).
+inline constexpr ErrorSite kVerifyDirectoryMissing{0, location::kVudare, 214,
+                                                   u"Directory to verify does not exist: "};
+inline constexpr ErrorSite kNoVaultToVerify{0, location::kVudare, 220,
+                                            u"No vault file specified: "};
+inline constexpr ErrorSite kReportOverVault{0, location::kVudare, 226,
+                                            u"Refusing to write the report over the vault file: "};
+
 // Create Vault (.\vault).
 inline constexpr ErrorSite kVaultDirectoryMissing{
     0, location::kVault, 129, u"Directory for patch application does  not exists: "};
@@ -124,6 +145,8 @@ inline constexpr ErrorSite kNoVaultToCreate{0, location::kVault, 135, u"No vault
 // XML documents and the vault file (.\xmlrep).
 inline constexpr ErrorSite kXmlCreate{0, location::kXmlrep, 46, u"Unable to make an XML object "};
 inline constexpr ErrorSite kXmlOpen{0, location::kXmlrep, 29, u"XML object Err"};
+// + path + ": " + the system's reason
+inline constexpr ErrorSite kXmlSave{0, location::kXmlrep, 95, u"Unable to save an XML file:"};
 inline constexpr ErrorSite kVaultXml{0, location::kXmlrep, 267, u"Unable to make an XML object "};
 inline constexpr ErrorSite kVaultRead{0, location::kXmlrep, 273, u"Unable to read vault file:"};
 

@@ -1,13 +1,13 @@
 // The error object every failure the engine detects is thrown as, the
-// cancellation marker, and the location texts of the engine's modules.
+// cancellation marker, and the location texts errors show.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// Location texts, one per engine module; an error names the module that
-// raised it.
+// Location texts users see in an error's "Location:" line. They name the
+// parts of the engine as users have always known them, not our files.
 namespace location {
 inline constexpr const char* kRezeriravodu = ".\\rezeriravodu";
 inline constexpr const char* kVault = ".\\vault";

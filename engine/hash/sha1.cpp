@@ -89,7 +89,7 @@ void Transform(uint32_t state[5], const uint8_t block[64]) {
 #undef SHA1_FIVE
 
 Sha1BlockFunction Pick(Sha1Implementation which) {
-  return which == Sha1Implementation::kShaInstructions ? Sha1BlocksShaNi : Sha1BlocksPortable;
+  return which == Sha1Implementation::ShaInstructions ? Sha1BlocksShaNi : Sha1BlocksPortable;
 }
 
 void ResolveBlocks(uint32_t state[5], const uint8_t* data, size_t blocks);
@@ -100,8 +100,8 @@ void ResolveBlocks(uint32_t state[5], const uint8_t* data, size_t blocks);
 std::atomic<Sha1BlockFunction> gBlocks{ResolveBlocks};
 
 Sha1Implementation Best() {
-  return Sha1CpuHasShaInstructions() ? Sha1Implementation::kShaInstructions
-                                     : Sha1Implementation::kPortable;
+  return Sha1CpuHasShaInstructions() ? Sha1Implementation::ShaInstructions
+                                     : Sha1Implementation::Portable;
 }
 
 void ResolveBlocks(uint32_t state[5], const uint8_t* data, size_t blocks) {
@@ -118,7 +118,7 @@ void Sha1BlocksPortable(uint32_t state[5], const uint8_t* data, size_t blocks) {
 }
 
 bool Sha1Available(Sha1Implementation which) {
-  return which == Sha1Implementation::kPortable || Sha1CpuHasShaInstructions();
+  return which == Sha1Implementation::Portable || Sha1CpuHasShaInstructions();
 }
 
 bool Sha1SetImplementation(Sha1Implementation which) {
@@ -130,8 +130,8 @@ bool Sha1SetImplementation(Sha1Implementation which) {
 Sha1Implementation Sha1CurrentImplementation() {
   const Sha1BlockFunction blocks = gBlocks.load(std::memory_order_relaxed);
   if (blocks == ResolveBlocks) return Best();
-  return blocks == Sha1BlocksPortable ? Sha1Implementation::kPortable
-                                      : Sha1Implementation::kShaInstructions;
+  return blocks == Sha1BlocksPortable ? Sha1Implementation::Portable
+                                      : Sha1Implementation::ShaInstructions;
 }
 
 void Sha1Init(Sha1Context& context) {

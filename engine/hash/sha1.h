@@ -23,8 +23,8 @@ std::u16string DigestToHex(const Sha1Digest digest);
 // The block function behind Sha1Update. The first digest picks the SHA
 // instructions when the processor has them, else the portable code; both
 // give identical digests. Tests and benchmarks force one of them.
-enum class Sha1Implementation { kPortable, kShaInstructions };
-// Whether this processor can run the implementation (kPortable always).
+enum class Sha1Implementation { Portable, ShaInstructions };
+// Whether this processor can run the implementation (Portable always).
 bool Sha1Available(Sha1Implementation which);
 // Switches every later Sha1Update, on every thread; call it while no digest
 // is being computed. Returns false and changes nothing when unavailable.

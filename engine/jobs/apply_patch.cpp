@@ -1,5 +1,6 @@
-// Apply Patch (fileio module): the checks before anything is touched, the
-// five phases that change the target, the report and the closing check.
+// Apply Patch (errors located .\fileio): the checks before anything is
+// touched, the five phases that change the target, the report and the closing
+// check.
 #include "engine/jobs/apply_patch.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/base/info_entries.h"
 #include "engine/io/file_system.h"
+#include "engine/jobs/output_rules.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
@@ -148,9 +150,9 @@ CZRErr ChangeError(const ErrorSite& usual, const std::u16string& detail,
 }
 
 // What the tolerant mode skipped, in order; the strict mode throws instead.
-class CSkipped {
+class Skipped {
  public:
-  explicit CSkipped(bool continueOnErrors) : continueOnErrors_(continueOnErrors) {}
+  explicit Skipped(bool continueOnErrors) : continueOnErrors_(continueOnErrors) {}
 
   void Add(const CZRErr& error) {
     if (!continueOnErrors_) throw error;
@@ -171,12 +173,12 @@ class CSkipped {
 // mode back before the patch's own attributes are set, or when the run stops
 // early: nothing here may outlive the run. Both go through the target's
 // handle like every other change.
-class CWritableParents {
+class WritableParents {
  public:
-  explicit CWritableParents(const platform::DirectoryHandle& target) : target_(target) {}
-  CWritableParents(const CWritableParents&) = delete;
-  CWritableParents& operator=(const CWritableParents&) = delete;
-  ~CWritableParents() { Restore(); }
+  explicit WritableParents(const platform::DirectoryHandle& target) : target_(target) {}
+  WritableParents(const WritableParents&) = delete;
+  WritableParents& operator=(const WritableParents&) = delete;
+  ~WritableParents() { Restore(); }
 
   // Opens the existing parents (the target itself included) of every path
   // the patch removes, creates or writes.
@@ -220,6 +222,9 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
                                        const std::u16string& reportPath, bool continueOnErrors,
                                        bool ignoreFingerprint) {
   const std::u16string directory = NormalizePath(directoryText);
+  CheckOutputs({directory},
+               {{patchPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
+  CheckReportWritable(reportPath);
   progress.SetStatus(u"Applying a file");
   const ChangeSet patch = LoadPatchInfo(progress, patchPath);
   if (!DirectoryExists(directory)) {
@@ -249,8 +254,8 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   }
   ChangeSet applied;
   PathList errorTexts;
-  CSkipped skipped(continueOnErrors);
-  CWritableParents writableParents(target);
+  Skipped skipped(continueOnErrors);
+  WritableParents writableParents(target);
   writableParents.Open(patch, storedFiles);
 
   progress.SetStatus(u"Removing Files.");

@@ -104,9 +104,8 @@ void AddCount(TextMap& info, const char16_t* name, size_t count) {
 
 }  // namespace
 
-void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
-                  CElapsedTimer& timer, const std::u16string& patchPath,
-                  const std::u16string& reportPath) {
+ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
+                           CElapsedTimer& timer) {
   ChangeSet changes;
   changes.NewerTreeID = ComputeFingerprint(progress, newer);
   changes.OlderTreeID = ComputeFingerprint(progress, older);
@@ -134,10 +133,16 @@ void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& ol
   info.insert_or_assign(u"OlderDir", older.root);
   info.insert_or_assign(u"OlderTreeID", changes.OlderTreeID);
   info.insert_or_assign(u"NewerTreeID", changes.NewerTreeID);
-  // The analysis time covers scanning and comparing, not the writing below.
+  // The analysis time covers scanning and comparing, not the writing after.
   timer.Stop();
   info.insert_or_assign(u"AnalysisTime", timer.Format());
+  return changes;
+}
 
+void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
+                  CElapsedTimer& timer, const std::u16string& patchPath,
+                  const std::u16string& reportPath) {
+  const ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
   if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
   WritePatch(progress, changes, newer.root, patchPath, &newer.fileIds);
 }

@@ -1,11 +1,12 @@
-// Tree comparison: turns an older and a newer snapshot into a change set and
-// writes it out as an optional report and a patch.
+// Tree comparison: turns an older and a newer snapshot into a change set, and
+// writes that out as an optional report and a patch.
 #pragma once
 
 #include <string>
 
 #include "engine/base/elapsed_timer.h"
 #include "engine/base/progress.h"
+#include "engine/patch/change_set.h"
 #include "engine/tree/snapshot.h"
 
 // Fingerprints both snapshots (newer first; this sorts their lists in
@@ -23,10 +24,15 @@
 //                        every entry whose word differs
 // An attribute word of 0 (unreadable) counts as absent. The info entries get
 // the standard ones, the eight counts, both roots and fingerprints, and
-// "AnalysisTime" from `timer`, which is stopped here. Then the report is
-// written when reportPath is not empty, and the patch at patchPath (contents
-// read from newer.root). Every failure propagates; a report already written
-// stays when the patch then fails.
+// "AnalysisTime" from `timer`, which is stopped here. Progress: the
+// fingerprints', then "Detecting deleted files..." and "Comparing files...",
+// each stepping once per entry. Every failure propagates.
+ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
+                           CElapsedTimer& timer);
+
+// CompareSnapshots, then the report when reportPath is not empty, and the
+// patch at patchPath (contents read from newer.root). Every failure
+// propagates; a report already written stays when the patch then fails.
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath);

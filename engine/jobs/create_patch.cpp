@@ -5,6 +5,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/io/file_system.h"
 #include "engine/jobs/compare_trees.h"
+#include "engine/jobs/output_rules.h"
 #include "engine/tree/normalize_path.h"
 #include "engine/tree/walker.h"
 #include "engine/xml/vault_file.h"
@@ -43,6 +44,8 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
     Raise(site::kOlderDirectoryMissing, older);
   }
   RequirePatchPath(patchPath);
+  CheckOutputs({older, newer},
+               {{patchPath, FileArgument::Use::Write}, {reportPath, FileArgument::Use::Report}});
 
   const CIgnoreFilter compiled(filter);
   CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, compiled, filter, true);
@@ -61,6 +64,10 @@ void CreatePatchFromVault(CProgressSink& progress, const std::u16string& newerDi
   if (vaultPath.empty()) {
     Raise(site::kNoVaultForPatch);
   }
+  CheckOutputs({newer},
+               {{patchPath, FileArgument::Use::Write},
+                {vaultPath, updateVault ? FileArgument::Use::Write : FileArgument::Use::Read},
+                {reportPath, FileArgument::Use::Report}});
 
   CDirSnapshot olderSnapshot = ReadVault(progress, vaultPath);
   CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, olderSnapshot.filter, true);

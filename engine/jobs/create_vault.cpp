@@ -4,6 +4,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/base/info_entries.h"
 #include "engine/io/file_system.h"
+#include "engine/jobs/output_rules.h"
 #include "engine/tree/normalize_path.h"
 #include "engine/tree/walker.h"
 #include "engine/xml/vault_file.h"
@@ -17,6 +18,7 @@ void CreateVault(CProgressSink& progress, const std::u16string& directory,
   if (vaultPath.empty()) {
     Raise(site::kNoVaultToCreate);
   }
+  CheckOutputs({root}, {{vaultPath, FileArgument::Use::Write}});
   CDirSnapshot snapshot = BuildSnapshot(progress, root, filter, true);
   AddInfoEntries(snapshot.info);
   WriteVault(progress, vaultPath, snapshot);

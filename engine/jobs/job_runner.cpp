@@ -8,6 +8,7 @@
 #include "engine/jobs/create_patch.h"
 #include "engine/jobs/create_vault.h"
 #include "engine/jobs/query_patch.h"
+#include "engine/jobs/verify_tree.h"
 
 namespace {
 
@@ -56,10 +57,14 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
       const auto& p = std::get<FingerprintParams>(params);
       return CalculateFingerprint(progress, p.directory, p.filter);
     },
+    [](CProgressSink& progress, const JobParams& params) {
+      const auto& p = std::get<VerifyParams>(params);
+      return VerifyTree(progress, p.directory, p.vaultPath, p.reportPath);
+    },
 };
 
 // A job that this build lacks is an unexpected failure, reported as such.
-class CMissingEntryPoint {};
+class MissingEntryPoint {};
 
 // The final reports are not cancellation points: a cancel requested after
 // the job's last one must not escape the runner.
@@ -88,7 +93,7 @@ JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind k
   JobRun run;
   try {
     const JobEntryPoint entry = EntryPointFor(kind);
-    if (entry == nullptr) throw CMissingEntryPoint();
+    if (entry == nullptr) throw MissingEntryPoint();
     const std::u16string result = entry(sink, params);
     if (onSuccess) onSuccess(result);
     run.outcome = JobOutcome::Succeeded;

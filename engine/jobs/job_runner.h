@@ -1,5 +1,5 @@
-// The six jobs, their parameters, the dispatch table and the runner that
-// wraps every job: locking the host, timing, reporting the outcome.
+// The seven jobs, their parameters, the dispatch table and the runner that
+// wraps every job: timing it and reporting its outcome.
 #pragma once
 
 #include <atomic>
@@ -17,8 +17,9 @@ enum class JobKind : int32_t {
   QueryPatch = 3,
   CreateVault = 4,
   Fingerprint = 5,
+  Verify = 6,  // directory against a vault; the command line's alone
 };
-inline constexpr int kJobKindCount = 6;
+inline constexpr int kJobKindCount = 7;
 
 // Parameters of each job, in the order the entry point takes them.
 struct CreatePatchParams {
@@ -42,17 +43,21 @@ struct CreateVaultParams {
 struct FingerprintParams {
   std::u16string directory, filter;
 };
+struct VerifyParams {
+  std::u16string directory, vaultPath, reportPath;
+};
 
 // Alternative i holds the parameters of JobKind i.
-using JobParams = std::variant<CreatePatchParams, CreateVaultPatchParams, ApplyPatchParams,
-                               QueryPatchParams, CreateVaultParams, FingerprintParams>;
+using JobParams =
+    std::variant<CreatePatchParams, CreateVaultPatchParams, ApplyPatchParams, QueryPatchParams,
+                 CreateVaultParams, FingerprintParams, VerifyParams>;
 
 // An entry point: runs the job and returns its result text: the fingerprint
-// job's fingerprint; for Apply Patch, one line per item a tolerant run
-// skipped (the message of the error that made it skip, any line feed or
-// carriage return in it made a blank), lines separated by a line feed, in
-// the order they happened, empty when nothing was skipped; empty text for
-// the others. Raises CZRErr or lets COPCancel pass.
+// job's fingerprint; verify's difference lines; for Apply Patch, one line per
+// item a tolerant run skipped (the message of the error that made it skip, any
+// line feed or carriage return in it made a blank), lines separated by a line
+// feed, in the order they happened, empty when nothing was skipped; empty text
+// for the others. Raises CZRErr or lets COPCancel pass.
 using JobEntryPoint = std::u16string (*)(CProgressSink& progress, const JobParams& params);
 
 // The dispatch table: the entry point of a job, or nullptr for a job this
@@ -69,8 +74,8 @@ inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 // What one run of a job ended with.
 struct JobRun {
   JobOutcome outcome = JobOutcome::Failed;
-  // The job's result text after success (the fingerprint, or Apply Patch's
-  // skipped items, see JobEntryPoint); empty otherwise.
+  // The job's result text after success (the fingerprint, verify's lines or
+  // Apply Patch's skipped items, see JobEntryPoint); empty otherwise.
   std::u16string result;
 };
 

@@ -2,6 +2,7 @@
 #include "engine/jobs/query_patch.h"
 
 #include "engine/base/error_sites.h"
+#include "engine/jobs/output_rules.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/diff_report.h"
 
@@ -10,6 +11,7 @@ void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
   if (reportPath.empty()) {
     Raise(site::kNoReportToQuery);
   }
+  CheckOutputs({}, {{patchPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
   const ChangeSet info = LoadPatchInfo(progress, patchPath);
   WriteDiffReport(progress, reportPath, info, {});
 }

@@ -1,5 +1,5 @@
 // The patch reader: patch info, file index, compound records and file
-// extraction (patchReader module).
+// extraction (errors located .\patchReader).
 #include "engine/patch/patch_reader.h"
 
 #include "engine/base/error_sites.h"

@@ -1,5 +1,5 @@
 // Patch record primitives: tags, numbers, raw bytes, strings, the header
-// check and the chunked content copy (patchReader module).
+// check and the chunked content copy (errors located .\patchReader).
 #include "engine/patch/patch_stream.h"
 
 #include <algorithm>
@@ -37,25 +37,58 @@ constexpr size_t kStringStepUnits = 32768;
 // Block size of the buffered record input and output.
 constexpr size_t kRecordBlock = 65536;
 
+[[noreturn]] void RaiseShortWrite(RecordPiece piece, int64_t expected, int64_t written) {
+  switch (piece) {
+    case RecordPiece::Tag:
+      Raise(site::kWriteType);
+    case RecordPiece::Qword:
+      Raise(site::kWriteQword);
+    case RecordPiece::Dword:
+      Raise(site::kWriteDword);
+    case RecordPiece::Raw:
+      break;
+  }
+  Raise(site::kWriteBuffer, DecimalText(expected) + u" actual:" + DecimalText(written));
+}
+
+void Put(RecordOutput& out, const void* buffer, int64_t n, RecordPiece piece) {
+  const int64_t written = out.write(buffer, n, piece);
+  if (written != n) RaiseShortWrite(piece, n, written);
+}
+
 }  // namespace
 
 BufferedOutput::BufferedOutput(zrFile::Writer& out) : out_(out) { pending_.reserve(kRecordBlock); }
 
-int64_t BufferedOutput::write(const void* buffer, int64_t n) {
+int64_t BufferedOutput::write(const void* buffer, int64_t n, RecordPiece piece) {
   const size_t size = static_cast<size_t>(n);
   if (pending_.size() + size > kRecordBlock) Flush();
   if (size >= kRecordBlock) {
-    WriteRaw(out_, buffer, n);
+    DirectOutput direct(out_);
+    Put(direct, buffer, n, piece);
   } else {
     pending_.append(static_cast<const char*>(buffer), size);
+    pieces_.emplace_back(pending_.size(), piece);
   }
   return n;
 }
 
 void BufferedOutput::Flush() {
   if (pending_.empty()) return;
-  WriteRaw(out_, pending_.data(), static_cast<int64_t>(pending_.size()));
+  const int64_t written = out_.write(pending_.data(), static_cast<int64_t>(pending_.size()));
+  if (written != static_cast<int64_t>(pending_.size())) {
+    // The failure belongs to the first piece that did not get out whole.
+    size_t start = 0;
+    for (const auto& [end, piece] : pieces_) {
+      if (written < 0 || end > static_cast<size_t>(written)) {
+        RaiseShortWrite(piece, static_cast<int64_t>(end - start),
+                        written < 0 ? -1 : written - static_cast<int64_t>(start));
+      }
+      start = end;
+    }
+  }
   pending_.clear();
+  pieces_.clear();
 }
 
 BufferedInput::BufferedInput(zrFile::Reader& in)
@@ -95,21 +128,21 @@ int64_t BufferedInput::read(void* buffer, int64_t n) {
 
 void WriteTag(RecordOutput& out, RecordType tag) {
   const uint8_t byte = static_cast<uint8_t>(tag);
-  if (out.write(&byte, 1) < 1) Raise(site::kWriteType);
+  Put(out, &byte, 1, RecordPiece::Tag);
 }
 
 void WriteQword(RecordOutput& out, int64_t value) {
   WriteTag(out, RecordType::Qword);
   uint8_t bytes[8];
   PutLittleEndian(bytes, static_cast<uint64_t>(value), 8);
-  if (out.write(bytes, 8) < 8) Raise(site::kWriteQword);
+  Put(out, bytes, 8, RecordPiece::Qword);
 }
 
 void WriteDword(RecordOutput& out, uint32_t value) {
   WriteTag(out, RecordType::Dword);
   uint8_t bytes[4];
   PutLittleEndian(bytes, value, 4);
-  if (out.write(bytes, 4) < 4) Raise(site::kWriteDword);
+  Put(out, bytes, 4, RecordPiece::Dword);
 }
 
 void WriteRaw(zrFile::Writer& out, const void* buffer, int64_t n) {
@@ -118,10 +151,7 @@ void WriteRaw(zrFile::Writer& out, const void* buffer, int64_t n) {
 }
 
 void WriteRaw(RecordOutput& out, const void* buffer, int64_t n) {
-  const int64_t written = out.write(buffer, n);
-  if (written != n) {
-    Raise(site::kWriteBuffer, DecimalText(n) + u" actual:" + DecimalText(written));
-  }
+  Put(out, buffer, n, RecordPiece::Raw);
 }
 
 void WriteString(RecordOutput& out, std::u16string_view text) {
@@ -173,6 +203,8 @@ std::u16string ReadString(RecordInput& in) {
     SwapUnitsOnBigEndian(text.data() + start, step);
     left -= step;
   }
+  const size_t nul = text.find(u'\0');
+  if (nul != std::u16string::npos) text.resize(nul);
   return text;
 }
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_format.h"
@@ -20,11 +22,20 @@
 // per tag or number would cost more than the data. So the primitives work on
 // these small interfaces, with a direct and a buffered form of each.
 
+// What a primitive writes, so that a short write, even one found only when
+// a buffered block goes out, fails with that piece's own message.
+enum class RecordPiece {
+  Tag,    // "Unable write a type to a patch."
+  Qword,  // "Unable write DWORD a patch."
+  Dword,  // "Unable write DWORD to a patch."
+  Raw,    // "Unable write buffer to a patch. exp:" n " actual:" written
+};
+
 class RecordOutput {
  public:
   virtual ~RecordOutput() = default;
   // The count written (short or -1 on failure), as zrFile::File::write.
-  virtual int64_t write(const void* buffer, int64_t n) = 0;
+  virtual int64_t write(const void* buffer, int64_t n, RecordPiece piece) = 0;
 };
 
 class RecordInput {
@@ -38,25 +49,30 @@ class RecordInput {
 class DirectOutput : public RecordOutput {
  public:
   explicit DirectOutput(zrFile::Writer& out) : out_(out) {}
-  int64_t write(const void* buffer, int64_t n) override { return out_.write(buffer, n); }
+  int64_t write(const void* buffer, int64_t n, RecordPiece) override {
+    return out_.write(buffer, n);
+  }
 
  private:
   zrFile::Writer& out_;
 };
 
-// Collects records and writes them in blocks with WriteRaw, so a failure is
-// reported with that primitive's message. Call Flush before the Writer is
-// used directly (positions, contents, sync); what is not flushed is lost.
+// Collects records and writes them in blocks. Call Flush before the Writer
+// is used directly (positions, contents, sync); what is not flushed is lost.
+// A block that cannot be written whole fails with the message of the first
+// piece that did not get out, as if it had been written directly.
 class BufferedOutput : public RecordOutput {
  public:
   explicit BufferedOutput(zrFile::Writer& out);
   // Always accepts all n bytes; a block that cannot be written raises.
-  int64_t write(const void* buffer, int64_t n) override;
+  int64_t write(const void* buffer, int64_t n, RecordPiece piece) override;
   void Flush();
 
  private:
   zrFile::Writer& out_;
   std::string pending_;
+  // Where each piece of pending_ ends, and what it is.
+  std::vector<std::pair<size_t, RecordPiece>> pieces_;
 };
 
 // Every read comes straight from the file.
@@ -114,7 +130,8 @@ void ReadRaw(RecordInput& in, void* buffer, int64_t n);
 // The stored length never sizes a buffer by itself: the text grows in bounded
 // steps as its bytes arrive, so a length larger than the rest of the file
 // fails as a short read ("Unable to read a buffer from a patch.") having held
-// no more memory than the file could fill.
+// no more memory than the file could fill. A stored NUL ends the text: what
+// follows it is read past and dropped.
 std::u16string ReadString(RecordInput& in);
 // Reads n raw bytes and compares them with text; a short read fails as
 // ReadRaw, different bytes with "Unable to open a patch file, missing magic

@@ -1,5 +1,5 @@
 // The patch writer: header, patch info, file contents and index
-// (patchReader module).
+// (errors located .\patchReader).
 #include "engine/patch/patch_writer.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include "engine/io/file_system.h"
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_stream.h"
+#include "platform/output_target.h"
 
 namespace {
 
@@ -100,8 +101,10 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   for (const std::u16string& path : changes.NewFiles) index.emplace(path, 0);
   for (const std::u16string& path : changes.ChangedFiles) index.emplace(path, 0);
 
-  RemoveItem(true, patchPath);
-  zrFile::Writer out(patchPath);
+  // A link at the path stays; the file it names is replaced.
+  const std::u16string target = platform::ResolveFinalLink(patchPath);
+  RemoveItem(true, target);
+  zrFile::Writer out(target);
   BufferedOutput records(out);
 
   WriteRaw(records, kPatchMagic, kPatchMagicSize);

@@ -14,7 +14,8 @@
 // leave a complete-looking patch with missing contents.
 //
 // An existing file at patchPath is removed first (a failure to remove it is
-// ignored; opening then reports). Every failure raises CZRErr and leaves the
+// ignored; opening then reports); a symbolic link there stays, and the file
+// it names is the one replaced. Every failure raises CZRErr and leaves the
 // partial file with flag 0, which every reader refuses; COPCancel from
 // SetDetail or Step propagates the same way. Progress: SetStatus("Creating a
 // patch file"), SetRange(number of files), ResetProgress, then per file

@@ -38,6 +38,7 @@ CDirSnapshot ReadVault(CProgressSink&, const std::u16string& vaultPath) {
   try {
     XmlDocument document;
     document.Open(vaultPath);
+    if (document.documentElement().IsNull()) throw XmlFailure(document.LoadFailure());
     const XmlElement product = document.documentElement().FindChild(u"riDerev");
     if (product.IsNull()) throw NotAVault();
     if (!product.HasAttribute(u"Version") || product.GetAttribute(u"Version") != u"1.1") {

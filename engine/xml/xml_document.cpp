@@ -3,17 +3,19 @@
 // that sees the DOM library.
 #include "engine/xml/xml_document.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <pugixml.hpp>
 #include <random>
 #include <string_view>
-#include <system_error>
 #include <unordered_map>
 
 #include "engine/base/error_sites.h"
 #include "engine/base/number_text.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/output_target.h"
 #include "platform/system_error.h"
 
 // Converts between the opaque handles of the header and the library's nodes.
@@ -34,7 +36,10 @@ namespace {
 
 std::string Utf8(const std::u16string& text) { return platform::ToUtf8(text); }
 
-void SetAttributeValue(pugi::xml_node node, const char* name, const std::string& value) {
+// Values go through the reversible mapping of platform/encoding.h, so every
+// name gives well-formed XML 1.0 and reads back unchanged.
+void SetAttributeValue(pugi::xml_node node, const char* name, std::u16string_view text) {
+  const std::string value = platform::ToXmlUtf8(text);
   pugi::xml_attribute attribute = node.attribute(name);
   if (!attribute) attribute = node.append_attribute(name);
   if (!attribute || !attribute.set_value(value.data(), value.size())) {
@@ -51,7 +56,7 @@ pugi::xml_node AddChild(pugi::xml_node parent, const char* name) {
 std::u16string RequiredAttribute(pugi::xml_node node, const char* name) {
   const pugi::xml_attribute attribute = node.attribute(name);
   if (!attribute) throw XmlFailure();
-  return platform::FromUtf8(attribute.value());
+  return platform::FromXmlUtf8(attribute.value());
 }
 
 // Calls f for every child element named `name`, in document order. Only
@@ -64,8 +69,9 @@ void ForEachChildElement(pugi::xml_node parent, const char* name, F f) {
 }
 
 // Reads a number the way _wtoi does: leading blanks, an optional sign, then
-// digits up to the first non-digit; 0 when there are none. The value wraps
-// to 32 bits, the width of the word it is stored in.
+// digits up to the first non-digit; 0 when there are none; a value beyond the
+// 32-bit signed range saturates at INT_MAX or INT_MIN. The result's bits are
+// the word.
 uint32_t WordFromDecimal(std::u16string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
@@ -74,11 +80,14 @@ uint32_t WordFromDecimal(std::u16string_view text) {
     negative = text[i] == u'-';
     ++i;
   }
-  uint32_t value = 0;
+  // One past INT_MAX is enough to know the value saturates either way.
+  constexpr int64_t kCap = int64_t{INT32_MAX} + 1;
+  int64_t value = 0;
   for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-    value = value * 10 + static_cast<uint32_t>(text[i] - u'0');
+    value = std::min(kCap, value * 10 + (text[i] - u'0'));
   }
-  return negative ? 0u - value : value;
+  const int64_t signedValue = negative ? -value : std::min<int64_t>(value, INT32_MAX);
+  return static_cast<uint32_t>(static_cast<int32_t>(signedValue));
 }
 
 // Finds or makes the fNode of a path below a list element. Children are
@@ -120,7 +129,7 @@ class PathTreeBuilder {
         children_.try_emplace(Key{parent.internal_object(), std::u16string(component)}, nullptr);
     if (inserted) {
       pugi::xml_node node = AddChild(parent, "fNode");
-      SetAttributeValue(node, "path", platform::ToUtf8(component));
+      SetAttributeValue(node, "path", component);
       it->second = node.internal_object();
     }
     return pugi::xml_node(it->second);
@@ -189,9 +198,27 @@ std::u16string TemporaryNameBeside(const std::u16string& path) {
          HexText(static_cast<uint32_t>(tag)) + u".tmp";
 }
 
+// The system's words for an error code.
+std::u16string Reason(int error) { return platform::FromUtf8(platform::ErrorCodeText(error)); }
+
 [[noreturn]] void ThrowSaveFailure(const std::u16string& path, int error) {
-  throw XmlFailure(u"Unable to save " + path + u": " +
-                   platform::FromUtf8(std::generic_category().message(error)));
+  Raise(site::kXmlSave, path + u": " + Reason(error));
+}
+
+// Has `write` fill the descriptor; returns 0 or the errno of the first
+// failed write. When `write` throws, the descriptor is closed and cleanUp
+// runs before the exception goes on.
+template <typename Write, typename CleanUp>
+int StreamInto(int fd, Write write, CleanUp cleanUp) {
+  try {
+    DescriptorWriter out(fd);
+    write(out);
+    return out.Flush();
+  } catch (...) {
+    platform::CloseDescriptor(fd);
+    cleanUp();
+    throw;
+  }
 }
 
 // Has `write` fill a temporary file beside `path`, forces the file to the
@@ -204,16 +231,7 @@ void ReplaceFileWith(const std::u16string& path, Write write) {
   platform::RemoveFile(temporary);
   const int fd = platform::OpenForWriting(temporary);
   if (fd < 0) ThrowSaveFailure(path, LastError());
-  int error = 0;
-  try {
-    DescriptorWriter out(fd);
-    write(out);
-    error = out.Flush();
-  } catch (...) {
-    platform::CloseDescriptor(fd);
-    platform::RemoveFile(temporary);
-    throw;
-  }
+  int error = StreamInto(fd, write, [&] { platform::RemoveFile(temporary); });
   if (error == 0 && !platform::SyncDescriptor(fd)) error = LastError();
   platform::CloseDescriptor(fd);
   // The new file takes the place of the old one, permissions included.
@@ -227,6 +245,17 @@ void ReplaceFileWith(const std::u16string& path, Write write) {
     platform::RemoveFile(temporary);
     ThrowSaveFailure(path, error);
   }
+}
+
+// A character device or FIFO is written into as it is (a report on
+// /dev/stdout): there is nothing to replace, and nothing to rename over it.
+template <typename Write>
+void WriteStraightInto(const std::u16string& path, Write write) {
+  const int fd = platform::OpenDeviceForWriting(path);
+  if (fd < 0) ThrowSaveFailure(path, LastError());
+  const int error = StreamInto(fd, write, [] {});
+  platform::CloseDescriptor(fd);
+  if (error != 0) ThrowSaveFailure(path, error);
 }
 
 // The whole file, or false when it cannot be opened or read.
@@ -256,7 +285,7 @@ bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
 // ---- XmlElement --------------------------------------------------------------
 
 void XmlElement::SetAttribute(const std::u16string& name, const std::u16string& value) {
-  SetAttributeValue(XmlAccess::Require(*this), Utf8(name).c_str(), Utf8(value));
+  SetAttributeValue(XmlAccess::Require(*this), Utf8(name).c_str(), value);
 }
 
 std::u16string XmlElement::GetAttribute(const std::u16string& name) const {
@@ -286,10 +315,12 @@ struct XmlDocument::Impl {
   pugi::xml_document document;
   pugi::xml_node root;  // the document element; null when a load failed
   std::string source;   // the loaded bytes; parsed in place, so kept alive
+  std::u16string loadFailure;
   void Reset() {
     document.reset();
     root = pugi::xml_node();
     source.clear();
+    loadFailure.clear();
   }
 };
 
@@ -313,7 +344,12 @@ void XmlDocument::Open(const std::u16string& path) {
   try {
     impl_->Reset();
     mainElement = XmlElement();
-    if (!ReadWholeFile(path, impl_->source)) return;
+    if (!ReadWholeFile(path, impl_->source)) {
+      const int error = LastError();
+      impl_->Reset();
+      impl_->loadFailure = path + u": " + Reason(error);
+      return;
+    }
     const pugi::xml_parse_result result = impl_->document.load_buffer_inplace(
         impl_->source.data(), impl_->source.size(), pugi::parse_default, pugi::encoding_auto);
     if (result.status == pugi::status_out_of_memory) {
@@ -324,6 +360,8 @@ void XmlDocument::Open(const std::u16string& path) {
       impl_->root = impl_->document.document_element();
     } else {
       impl_->Reset();
+      impl_->loadFailure = path + u": " + platform::FromUtf8(result.description()) +
+                           u" at offset " + DecimalText(static_cast<int64_t>(result.offset));
     }
   } catch (const XmlFailure&) {
     Raise(site::kXmlOpen);
@@ -339,10 +377,12 @@ XmlElement XmlDocument::CreateElement(const std::u16string& name) {
 
 XmlElement XmlDocument::documentElement() const { return XmlAccess::Wrap(impl_->root); }
 
+const std::u16string& XmlDocument::LoadFailure() const { return impl_->loadFailure; }
+
 void XmlDocument::Save(const std::u16string& path) {
   const pugi::xml_node document = impl_->document;
   const pugi::xml_node root = impl_->root;
-  ReplaceFileWith(path, [&](pugi::xml_writer& out) {
+  const auto serialise = [&](pugi::xml_writer& out) {
     bool declared = false;
     for (pugi::xml_node node : document.children()) {
       if (node.type() == pugi::node_declaration) declared = true;
@@ -353,7 +393,21 @@ void XmlDocument::Save(const std::u16string& path) {
       if (node.type() == pugi::node_element && node != root) continue;
       node.print(out, "  ", pugi::format_default, pugi::encoding_utf8);
     }
-  });
+  };
+  // A link at the path stays; what it names is replaced or written into.
+  const std::u16string target = platform::ResolveFinalLink(path);
+  switch (platform::KindOfNode(target)) {
+    case platform::NodeKind::Missing:
+    case platform::NodeKind::RegularFile:
+      return ReplaceFileWith(target, serialise);
+    case platform::NodeKind::CharacterDevice:
+    case platform::NodeKind::Fifo:
+      return WriteStraightInto(target, serialise);
+    case platform::NodeKind::Directory:
+    case platform::NodeKind::Other:
+      break;
+  }
+  Raise(site::kOutputNotAFile, path);
 }
 
 XmlElement XmlDocument::NewList(const std::u16string& listName, XmlElement parent) {
@@ -369,7 +423,7 @@ XmlElement XmlDocument::WriteList(const std::u16string& listName, const PathList
   const std::string item = Utf8(itemName);
   const std::string attribute = Utf8(attributeName);
   for (const std::u16string& text : items) {
-    SetAttributeValue(AddChild(node, item.c_str()), attribute.c_str(), Utf8(text));
+    SetAttributeValue(AddChild(node, item.c_str()), attribute.c_str(), text);
   }
   (parent.IsNull() ? mainElement : parent).AppendChild(list);
   return list;
@@ -386,8 +440,8 @@ void XmlDocument::WriteNameValueList(const std::u16string& listName, const TextM
   const std::string value = Utf8(valueAttribute);
   for (const auto& [k, v] : entries) {
     const pugi::xml_node child = AddChild(node, item.c_str());
-    SetAttributeValue(child, key.c_str(), Utf8(k));
-    SetAttributeValue(child, value.c_str(), Utf8(v));
+    SetAttributeValue(child, key.c_str(), k);
+    SetAttributeValue(child, value.c_str(), v);
   }
   mainElement.AppendChild(list);
 }
@@ -397,8 +451,8 @@ void XmlDocument::WriteAttributeList(const std::u16string& listName, const Attri
   const pugi::xml_node node = XmlAccess::Node(list);
   for (const auto& [path, word] : words) {
     const pugi::xml_node child = AddChild(node, "fNode");
-    SetAttributeValue(child, "path", Utf8(path));
-    SetAttributeValue(child, "attr", Utf8(DecimalText(static_cast<int32_t>(word))));
+    SetAttributeValue(child, "path", path);
+    SetAttributeValue(child, "attr", DecimalText(static_cast<int32_t>(word)));
   }
   mainElement.AppendChild(list);
 }
@@ -414,7 +468,7 @@ void XmlDocument::WriteAttributeTree(const std::u16string& listName, const Attri
   XmlElement list = NewList(listName, {});
   PathTreeBuilder tree(XmlAccess::Node(list));
   for (const auto& [path, word] : words) {
-    SetAttributeValue(tree.NodeFor(path), "attr", Utf8(HexText(word)));
+    SetAttributeValue(tree.NodeFor(path), "attr", HexText(word));
   }
   mainElement.AppendChild(list);
 }

@@ -7,6 +7,10 @@
 
 #include "engine/base/tree_types.h"
 
+// Attribute values are written through platform::ToXmlUtf8 and read through
+// platform::FromXmlUtf8: the characters XML 1.0 cannot hold travel as an
+// escape sequence, so every name a tree can hold round-trips.
+//
 // The one failure of the XML layer: a document that cannot be made, read or
 // saved, a missing element or attribute. It is deliberately not a CZRErr:
 // CreateNew, Open and the vault reader turn it into one; everywhere else it
@@ -59,17 +63,26 @@ class XmlDocument {
   // "Unable to make an XML object " + description (.\xmlrep, line 46).
   void CreateNew();
   // Loads a file. A file that is missing, unreadable or not well-formed XML
-  // leaves documentElement() null (the later reads fail); raises CZRErr
-  // "XML object Err" (.\xmlrep, line 29) only when the document itself
-  // cannot be made.
+  // leaves documentElement() null (the later reads fail) and LoadFailure()
+  // saying why; raises CZRErr "XML object Err" (.\xmlrep, line 29) only when
+  // the document itself cannot be made.
   void Open(const std::u16string& path);
+  // Why the last Open found no document: the path, ": " and the system's
+  // reason or the parser's complaint with its offset. Empty after a load
+  // that worked.
+  const std::u16string& LoadFailure() const;
   // A new element, not yet attached.
   XmlElement CreateElement(const std::u16string& name);
   // Writes the document as indented UTF-8 with an XML declaration. An
   // existing file is replaced atomically: the bytes go to a temporary file
   // beside it, are flushed to the device and renamed over the target, so a
   // failure leaves the previous file as it was; the new file keeps the old
-  // one's permissions. Raises XmlFailure.
+  // one's permissions. A symbolic link at the path stays and what it names
+  // is written; a character device or FIFO is written into as it is. Raises
+  // CZRErr "Unable to save an XML file:" + path + ": " + the system's reason
+  // (.\xmlrep, line 95), or "Refusing to replace what is not a regular
+  // file: " + path (.\fileio, line 301) for a directory, a socket or a block
+  // device.
   void Save(const std::u16string& path);
 
   // The document's root element (xml for a new document); null after Open of
@@ -119,8 +132,9 @@ PathList ReadList(XmlElement list, const std::u16string& itemName,
                   const std::u16string& attributeName);
 // fNode items: path -> attr read as decimal the way _wtoi reads it (leading
 // blanks and a sign accepted, digits up to the first non-digit, 0 when there
-// are none), wrapped to 32 bits so "-1" and "4294967295" both give
-// 0xFFFFFFFF. A repeated path keeps the last value.
+// are none, saturating at INT_MAX and INT_MIN), its bits taken as the word:
+// "-1" gives 0xFFFFFFFF, "4294967295" 0x7FFFFFFF. A repeated path keeps the
+// last value.
 AttributeMap ReadAttributeMap(XmlElement list);
 // key -> value; a repeated key keeps the last value.
 TextMap ReadNameValueMap(XmlElement list, const std::u16string& itemName,

@@ -11,10 +11,10 @@ namespace {
 
 static_assert(std::atomic<bool>::is_always_lock_free,
               "the interrupt handler may only touch a lock-free atomic");
-std::atomic<bool>* g_interruptFlag = nullptr;
+std::atomic<bool>* gInterruptFlag = nullptr;
 
 extern "C" void OnInterrupt(int) {
-  if (g_interruptFlag != nullptr) g_interruptFlag->store(true);
+  if (gInterruptFlag != nullptr) gInterruptFlag->store(true);
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ int StderrColumns() {
 }
 
 void SetCancelFlagOnInterrupt(std::atomic<bool>* flag) {
-  g_interruptFlag = flag;
+  gInterruptFlag = flag;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);

@@ -78,14 +78,14 @@ void ForEachCodePoint(std::u16string_view text, Fn fn) {
 
 bool IsSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 
-}  // namespace
-
-std::u16string NameFromNative(std::string_view bytes) {
+// Native bytes to engine text; names map a '\\' to its stand-in, typed text
+// keeps it.
+std::u16string DecodeNative(std::string_view bytes, bool isName) {
   std::u16string out;
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size();) {
     const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c == '\\') {
+    if (isName && c == '\\') {
       out.push_back(kNameBackslash);
       ++i;
       continue;
@@ -102,6 +102,24 @@ std::u16string NameFromNative(std::string_view bytes) {
   }
   return out;
 }
+
+// Units XML 1.0 cannot hold, and the escape itself, in their written form.
+bool NeedsXmlEscape(char16_t u) {
+  return (u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || u == 0xFFFE || u == 0xFFFF ||
+         u == kXmlEscape;
+}
+
+int HexDigitValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::u16string NameFromNative(std::string_view bytes) { return DecodeNative(bytes, true); }
+
+std::u16string TextFromArgument(std::string_view bytes) { return DecodeNative(bytes, false); }
 
 std::string NameToNative(std::u16string_view name) {
   std::string out;
@@ -154,6 +172,56 @@ std::u16string FromUtf8(std::string_view bytes) {
       AppendUtf16(out, cp);
       i += len;
     }
+  }
+  return out;
+}
+
+std::string ToXmlUtf8(std::u16string_view text) {
+  // Paired surrogates are text; only a unit left alone must be escaped.
+  std::u16string escaped;
+  escaped.reserve(text.size());
+  bool changed = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i];
+    const bool pairs = u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                       text[i + 1] <= 0xDFFF;
+    if (pairs) {
+      escaped.append(text.substr(i, 2));
+      ++i;
+    } else if (NeedsXmlEscape(u) || IsSurrogate(u)) {
+      static constexpr char16_t kDigits[] = u"0123456789abcdef";
+      escaped += {kXmlEscape, kDigits[u >> 12], kDigits[(u >> 8) & 0xF], kDigits[(u >> 4) & 0xF],
+                  kDigits[u & 0xF]};
+      changed = true;
+    } else {
+      escaped.push_back(u);
+    }
+  }
+  return ToUtf8(changed ? std::u16string_view(escaped) : text);
+}
+
+std::u16string FromXmlUtf8(std::string_view bytes) {
+  std::u16string text = FromUtf8(bytes);
+  if (text.find(kXmlEscape) == std::u16string::npos) return text;
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == kXmlEscape && i + 4 < text.size()) {
+      int value = 0;
+      for (size_t k = 1; k <= 4 && value >= 0; ++k) {
+        const int digit = HexDigitValue(text[i + k]);
+        value = digit < 0 ? -1 : value * 16 + digit;
+      }
+      // Only what the writer escapes is undone: other text that happens to
+      // look like an escape stays as it was.
+      const char16_t unit = static_cast<char16_t>(value);
+      if (value >= 0 && (NeedsXmlEscape(unit) || IsSurrogate(unit))) {
+        out.push_back(unit);
+        i += 4;
+        continue;
+      }
+    }
+    out.push_back(text[i]);
   }
   return out;
 }

@@ -210,6 +210,14 @@ bool SyncDescriptor(int fd) {
 
 void CloseDescriptor(int fd) { ::close(fd); }
 
+bool GetNodeId(const std::u16string& path, NodeId& id) {
+  struct stat st;
+  if (::stat(ToNativePath(path).c_str(), &st) != 0) return false;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  return true;
+}
+
 bool IsSymbolicLink(const std::u16string& path) {
   struct stat st;
   return ::lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);

@@ -1,5 +1,6 @@
 // errno and strerror behind the platform's error helpers.
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "platform/system_error.h"
@@ -13,6 +14,8 @@ bool LastErrorIsFileTooLarge() { return errno == EFBIG; }
 bool LastErrorIsLinkInTheWay() { return errno == ELOOP; }
 
 bool LastErrorIsMissingEntry() { return errno == ENOENT; }
+
+void ReportOversizedWritesAsErrors() { std::signal(SIGXFSZ, SIG_IGN); }
 
 std::string ErrorCodeText(uint32_t code) {
   char buffer[256];

@@ -192,7 +192,8 @@ QString CommandLineFingerprint(const QString& dir) {
 void CheckIdle(CTorquelinDlg& dlg) {
   QVERIFY(dlg.TabCtrl().tabBar()->isEnabled());
   QVERIFY(!dlg.CancelButton().isEnabled());
-  for (int kind = 0; kind < kJobKindCount; ++kind) QVERIFY(AllListedEnabled(*dlg.PageForJob(kind)));
+  for (int kind = 0; kind < kJobKindCount; ++kind)
+    if (dlg.PageForJob(kind) != nullptr) QVERIFY(AllListedEnabled(*dlg.PageForJob(kind)));
 }
 
 }  // namespace
@@ -618,6 +619,7 @@ class WindowTest : public QObject {
     FingerprintWindow w("");
     MessageBoxCloser closer;
     for (int kind = 0; kind < kJobKindCount; ++kind) {
+      if (w.dlg.PageForJob(kind) == nullptr) continue;  // a job the window does not offer
       w.dlg.StartJob(JobKind(kind));
       QVERIFY(w.WaitForJob(kind + 1));
       QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));

@@ -1,0 +1,111 @@
+// The output rules: what may stand at an output path, outputs that collide,
+// outputs inside the trees a job works on.
+#include "engine/jobs/output_rules.h"
+
+#include "engine/base/error_sites.h"
+#include "engine/tree/normalize_path.h"
+#include "platform/encoding.h"
+#include "platform/files.h"
+#include "platform/output_target.h"
+#include "platform/system_error.h"
+
+namespace {
+
+using Use = FileArgument::Use;
+
+bool IsWritten(const FileArgument& file) { return !file.path.empty() && file.use != Use::Read; }
+
+bool IsDeviceOrFifo(platform::NodeKind kind) {
+  return kind == platform::NodeKind::CharacterDevice || kind == platform::NodeKind::Fifo;
+}
+
+// A user's path may separate with '/' or '\'.
+size_t LastSeparator(const std::u16string& path) { return path.find_last_of(u"/\\"); }
+
+// The directory a path's last component lives in: "." for a bare name.
+std::u16string ParentOf(const std::u16string& path) {
+  const size_t separator = LastSeparator(path);
+  if (separator == std::u16string::npos) return u".";
+  return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+}
+
+std::u16string LastComponent(const std::u16string& path) {
+  const size_t separator = LastSeparator(path);
+  return separator == std::u16string::npos ? path : path.substr(separator + 1);
+}
+
+bool SameFile(const std::u16string& a, const std::u16string& b) {
+  platform::NodeId idA, idB;
+  const bool existsA = platform::GetNodeId(a, idA);
+  const bool existsB = platform::GetNodeId(b, idB);
+  if (existsA || existsB) return existsA && existsB && idA == idB;
+  // Neither exists yet: the same name in the same directory is one file.
+  if (platform::GetNodeId(ParentOf(a), idA) && platform::GetNodeId(ParentOf(b), idB)) {
+    return idA == idB && LastComponent(a) == LastComponent(b);
+  }
+  return NormalizePath(a) == NormalizePath(b);
+}
+
+// True when the path's directory is `tree` or lies below it. Climbs by ".."
+// from the nearest directory that exists, so the physical parents count,
+// never the text: a link to the tree, or "x/../tree", is caught as well.
+bool IsInside(const std::u16string& path, const platform::NodeId& tree) {
+  std::u16string directory = ParentOf(path);
+  platform::NodeId here;
+  while (!platform::GetNodeId(directory, here)) {
+    const std::u16string up = ParentOf(directory);
+    if (up == directory) return false;
+    directory = up;
+  }
+  while (true) {
+    if (here == tree) return true;
+    directory += u"/..";
+    platform::NodeId parent;
+    // The root is its own parent.
+    if (!platform::GetNodeId(directory, parent) || parent == here) return false;
+    here = parent;
+  }
+}
+
+}  // namespace
+
+void CheckOutputs(const std::vector<std::u16string>& trees,
+                  const std::vector<FileArgument>& files) {
+  for (const FileArgument& file : files) {
+    if (!IsWritten(file)) continue;
+    const platform::NodeKind kind = platform::KindOfNode(file.path);
+    const bool replaceable =
+        kind == platform::NodeKind::Missing || kind == platform::NodeKind::RegularFile;
+    if (!replaceable && !(file.use == Use::Report && IsDeviceOrFifo(kind))) {
+      Raise(site::kOutputNotAFile, file.path);
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t k = i + 1; k < files.size(); ++k) {
+      const FileArgument& a = files[i];
+      const FileArgument& b = files[k];
+      if (a.path.empty() || b.path.empty() || (!IsWritten(a) && !IsWritten(b))) continue;
+      if (SameFile(a.path, b.path)) Raise(site::kOutputsCollide, a.path + u" and " + b.path);
+    }
+  }
+  for (const std::u16string& tree : trees) {
+    platform::NodeId treeId;
+    if (tree.empty() || !platform::GetNodeId(tree, treeId)) continue;
+    for (const FileArgument& file : files) {
+      // Writing into a device or FIFO adds nothing to a tree.
+      if (!IsWritten(file) || IsDeviceOrFifo(platform::KindOfNode(file.path))) continue;
+      if (IsInside(platform::ResolveFinalLink(file.path), treeId)) {
+        Raise(site::kOutputInsideTree, file.path + u" is inside " + tree);
+      }
+    }
+  }
+}
+
+void CheckReportWritable(const std::u16string& reportPath) {
+  if (reportPath.empty()) return;
+  const bool straightIn = IsDeviceOrFifo(platform::KindOfNode(reportPath));
+  if (platform::MayWrite(straightIn ? reportPath : ParentOf(reportPath))) return;
+  Raise(
+      site::kReportNotWritable,
+      reportPath + u": " + platform::FromUtf8(platform::ErrorCodeText(platform::LastErrorCode())));
+}

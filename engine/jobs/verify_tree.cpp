@@ -1,0 +1,157 @@
+// Job 6: a directory compared with a vault, reported as lines a script reads.
+#include "engine/jobs/verify_tree.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "engine/base/elapsed_timer.h"
+#include "engine/base/error_sites.h"
+#include "engine/io/file_system.h"
+#include "engine/jobs/compare_trees.h"
+#include "engine/tree/normalize_path.h"
+#include "engine/tree/walker.h"
+#include "engine/xml/diff_report.h"
+#include "engine/xml/vault_file.h"
+#include "platform/files.h"
+
+namespace {
+
+// In the order the marks of one path are listed.
+enum class Mark { Removed, Added, Content, Attributes };
+
+struct Difference {
+  std::u16string path;
+  Mark mark;
+};
+
+// Indexed by Mark.
+constexpr char16_t kMarkChars[] = u"-+MA";
+
+std::u16string ShownPath(const std::u16string& path) {
+  std::u16string shown = path.starts_with(u'\\') ? path.substr(1) : path;
+  std::replace(shown.begin(), shown.end(), u'\\', u'/');
+  return shown;
+}
+
+bool NeedsQuotes(const std::u16string& shown) {
+  return shown.starts_with(u'"') ||
+         std::any_of(shown.begin(), shown.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
+}
+
+void AppendQuoted(const std::u16string& shown, std::u16string& out) {
+  out += u'"';
+  for (const char16_t c : shown) {
+    switch (c) {
+      case u'\t':
+        out += u"\\t";
+        break;
+      case u'\n':
+        out += u"\\n";
+        break;
+      case u'\r':
+        out += u"\\r";
+        break;
+      case u'"':
+      case u'\\':
+        out += u'\\';
+        out += c;
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          out += u'\\';
+          out += static_cast<char16_t>(u'0' + ((c >> 6) & 7));
+          out += static_cast<char16_t>(u'0' + ((c >> 3) & 7));
+          out += static_cast<char16_t>(u'0' + (c & 7));
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += u'"';
+}
+
+bool ByPathThenMark(const Difference& a, const Difference& b) {
+  return a.path != b.path ? a.path < b.path : a.mark < b.mark;
+}
+
+}  // namespace
+
+std::u16string DifferenceLines(const ChangeSet& changes) {
+  std::vector<Difference> found;
+  const auto add = [&](const PathList& paths, Mark mark) {
+    for (const std::u16string& path : paths) found.push_back({path, mark});
+  };
+  add(changes.UnlinkedFiles, Mark::Removed);
+  add(changes.UnlinkedDirectories, Mark::Removed);
+  add(changes.NewFiles, Mark::Added);
+  add(changes.NewDirs, Mark::Added);
+  // A file where the vault had a directory is the directory's removal (listed
+  // above) and a new file, not a change of content.
+  for (const std::u16string& path : changes.ChangedFiles) {
+    const bool wasDirectory = std::binary_search(changes.UnlinkedDirectories.begin(),
+                                                 changes.UnlinkedDirectories.end(), path);
+    found.push_back({path, wasDirectory ? Mark::Added : Mark::Content});
+  }
+  std::sort(found.begin(), found.end(), ByPathThenMark);
+  const size_t listed = found.size();
+  for (const auto& [path, word] : changes.AttributeChanges) {
+    const Difference probe{path, Mark::Removed};
+    if (!std::binary_search(
+            found.begin(), found.begin() + static_cast<std::ptrdiff_t>(listed), probe,
+            [](const Difference& a, const Difference& b) { return a.path < b.path; })) {
+      found.push_back({path, Mark::Attributes});
+    }
+  }
+
+  for (Difference& d : found) d.path = ShownPath(d.path);
+  std::sort(found.begin(), found.end(), ByPathThenMark);
+  // A path the change set names twice with one mark is one difference.
+  found.erase(std::unique(found.begin(), found.end(),
+                          [](const Difference& a, const Difference& b) {
+                            return a.path == b.path && a.mark == b.mark;
+                          }),
+              found.end());
+
+  std::u16string lines;
+  for (const Difference& d : found) {
+    if (!lines.empty()) lines += u'\n';
+    lines += kMarkChars[static_cast<int>(d.mark)];
+    lines += u' ';
+    if (NeedsQuotes(d.path)) {
+      AppendQuoted(d.path, lines);
+    } else {
+      lines += d.path;
+    }
+  }
+  return lines;
+}
+
+std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directory,
+                          const std::u16string& vaultPath, const std::u16string& reportPath) {
+  const std::u16string root = NormalizePath(directory);
+  CElapsedTimer timer;
+  timer.Clear();
+  timer.Start();
+  if (!DirectoryExists(root)) {
+    Raise(site::kVerifyDirectoryMissing, root);
+  }
+  if (vaultPath.empty()) {
+    Raise(site::kNoVaultToVerify);
+  }
+  // The report replaces its file; over the vault it would destroy the very
+  // record the tree is checked against.
+  platform::NodeId vaultNode, reportNode;
+  if (!reportPath.empty() && platform::GetNodeId(vaultPath, vaultNode) &&
+      platform::GetNodeId(reportPath, reportNode) && vaultNode == reportNode) {
+    Raise(site::kReportOverVault, reportPath);
+  }
+
+  CDirSnapshot vault = ReadVault(progress, vaultPath);
+  CDirSnapshot tree = BuildSnapshot(progress, root, vault.filter, true);
+  const ChangeSet changes = CompareSnapshots(progress, tree, vault, timer);
+  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
+  std::u16string lines = DifferenceLines(changes);
+  progress.SetStatus(lines.empty() ? kTreeMatchesText : kTreeDiffersText);
+  return lines;
+}

@@ -1,0 +1,41 @@
+// Job 6, Verify: which entries of a directory differ from the state a vault
+// recorded, without changing anything.
+#pragma once
+
+#include <string>
+
+#include "engine/base/progress.h"
+#include "engine/patch/change_set.h"
+
+// The job's last status, which tells a front end how it ended.
+inline constexpr char16_t kTreeMatchesText[] = u"Directory matches the vault.";
+inline constexpr char16_t kTreeDiffersText[] = u"Directory differs from the vault.";
+
+// Normalises directory, then checks, in this order, raising CZRErr (type 0,
+// .\vudare) at the first that fails, before anything is read:
+//   "Directory to verify does not exist: " + normalised directory
+//   "No vault file specified: "
+//   "Refusing to write the report over the vault file: " + report path
+// Reads the vault, scans the directory with the vault's filter and compares
+// the two as CompareSnapshots does (the directory is the newer tree). When
+// reportPath is not empty the change set is written there as the diff
+// report. Ends with the status kTreeMatchesText or kTreeDiffersText and
+// returns DifferenceLines of the change set. Changes nothing in the
+// directory or the vault; every failure propagates.
+std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directory,
+                          const std::u16string& vaultPath, const std::u16string& reportPath);
+
+// One line per difference, joined by '\n' with none after the last, empty
+// when there is none. A line is a mark, a blank and the path:
+//   "+ "  in the newer tree only     (NewFiles, NewDirs)
+//   "- "  in the older tree only     (UnlinkedFiles, UnlinkedDirectories)
+//   "M "  content differs            (ChangedFiles)
+//   "A "  only the attribute word differs (the rest of AttributeChanges)
+// An entry that changed between file and directory is "- " then "+ ". The
+// path drops the leading '\' and shows '/' between components. A path
+// holding a control character (U+0000-U+001F, U+007F) or starting with '"'
+// is quoted, so that no name can forge a line: in double quotes, with \t,
+// \n, \r, \" and \\ escaped and any other control character as \ooo (three
+// octal digits). Lines are sorted by the unquoted shown path in UTF-16
+// code-unit order, and for one path in the order "-", "+", "M", "A".
+std::u16string DifferenceLines(const ChangeSet& changes);

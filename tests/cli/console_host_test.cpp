@@ -1,0 +1,78 @@
+// The console host: an interrupt or a flag set on another thread cancels the
+// running job.
+#include "cli/console_host.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "engine/base/errors.h"
+#include "platform/console.h"
+#include "platform/encoding.h"
+#include "tests/support/temp_dir.h"
+
+TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
+  TempDir dir;
+  dir.WriteFile("a.txt", "a");
+  // The interrupt arrives once the job is under way, as a Ctrl-C during the
+  // scan would.
+  std::FILE* err = std::tmpfile();
+  CConsoleHost host(CConsoleHost::Mode::Lines, err);
+  platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
+  std::raise(SIGINT);
+  const JobRun run =
+      RunJob(host, host.CancelFlag(), JobKind::Fingerprint, FingerprintParams{dir.wpath(), u""});
+  const JobOutcome outcome = run.outcome;
+  host.Finish(outcome);
+  std::signal(SIGINT, SIG_DFL);
+  EXPECT_EQ(outcome, JobOutcome::Cancelled);
+  EXPECT_EQ(ExitCodeFor(outcome), 130);
+  EXPECT_EQ(run.result, u"");
+  std::rewind(err);
+  char buffer[512] = {};
+  const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
+  std::fclose(err);
+  EXPECT_EQ(std::string(buffer, n).rfind("Counting all files\nCancelled\nCompleted.  Time:", 0), 0u)
+      << buffer;
+}
+
+TEST(CConsoleHost, CancelFlagSetOnAnotherThreadIsSeen) {
+  CConsoleHost host(CConsoleHost::Mode::Quiet, stderr);
+  EXPECT_NO_THROW(host.Step());
+  std::thread([&] { host.CancelFlag().store(true); }).join();
+  EXPECT_THROW(host.SetDetail(u"x"), COPCancel);
+  EXPECT_THROW(host.Step(), COPCancel);
+  host.CancelFlag().store(false);
+  EXPECT_NO_THROW(host.SetStatus(u"x"));
+}
+
+TEST(CConsoleHost, SkippedItemsAreListedAndExitWithFour) {
+  struct Case {
+    std::u16string result;
+    const char* status;
+    std::string shown;
+    int exitCode;
+  } cases[] = {
+      {u"", "Patch applied ok.", "", 0},
+      {u"\\a.txt\n\\d\n", "Patch applied ok.",
+       "Skipped: \\a.txt\nSkipped: \\d\n2 items were skipped.\n", 4},
+      // The closing check's verdict outranks the list.
+      {u"\\a.txt", "After patch has been aplied fingerprints do not match.",
+       "Skipped: \\a.txt\n1 item was skipped.\n", 3},
+  };
+  for (const Case& c : cases) {
+    std::FILE* err = std::tmpfile();
+    CConsoleHost host(CConsoleHost::Mode::Quiet, err);
+    const size_t skipped = ReportSkippedItems(host, c.result);
+    EXPECT_EQ(ExitCodeFor(JobOutcome::Succeeded, platform::FromUtf8(c.status), skipped), c.exitCode)
+        << c.status;
+    std::rewind(err);
+    char buffer[512] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);
+    std::fclose(err);
+    EXPECT_EQ(std::string(buffer, n), c.shown);
+  }
+}

@@ -1,0 +1,295 @@
+// The torquelin program end to end: the built binary run on real trees, its
+// exit codes and what it prints.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "engine/base/errors.h"
+#include "engine/patch/patch_writer.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
+#include "platform/console.h"
+#include "platform/encoding.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sink.h"
+
+namespace {
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs the built program with stdout and stderr captured in files (so stderr
+// is not a terminal: status texts come out as lines).
+RunResult RunProgram(const std::string& args) {
+  const char* bin = std::getenv("TORQUELIN_BIN");
+  EXPECT_NE(bin, nullptr) << "TORQUELIN_BIN must name the directory of the program";
+  TempDir capture;
+  const std::string command = std::string(bin ? bin : ".") + "/torquelin " + args + " >" +
+                              capture.Native("out") + " 2>" + capture.Native("err") + " </dev/null";
+  const int status = std::system(command.c_str());
+  RunResult r;
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(capture.Native("out"));
+  r.err = Slurp(capture.Native("err"));
+  return r;
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+}  // namespace
+
+TEST(Program, FingerprintsTreesWhereverTheyLie) {
+  TempDir one, two, empty;
+  for (const TempDir* d : {&one, &two}) {
+    d->WriteFile("a.txt", "alpha");
+    d->WriteFile("sub/b.txt", "beta");
+    chmod(d->Native("a.txt").c_str(), 0644);
+    chmod(d->Native("sub/b.txt").c_str(), 0644);
+    chmod(d->Native("sub").c_str(), 0755);
+  }
+  const RunResult first = RunProgram("fingerprint " + Quote(one.path()));
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  ASSERT_EQ(first.out.size(), 41u) << first.out;
+  // Whole seconds: a run that straddles a second boundary shows 00:00:01.
+  EXPECT_EQ(first.err.rfind("Counting all files\nCollecting files...\nGetting File attributes...\n"
+                            "Calculating file ids...\nCalculating directory fingerprint...\n"
+                            "Fingerprint calculated.\nCompleted.  Time:00:00:0",
+                            0),
+            0u)
+      << first.err;
+  // Fixed content, names and modes give a fixed value.
+  EXPECT_EQ(first.out, "7a7051126fff229080b2bcb9e09d76415b49f2d6\n");
+  EXPECT_EQ(RunProgram("-q fingerprint " + Quote(two.path() + "//")).out, first.out);
+  EXPECT_EQ(RunProgram("fingerprint -q " + Quote(one.path()) + " --filter '*.txt'").out,
+            "d7f905e85ab732fbaf832b718f2a59813b3c2ba8\n");
+
+  const RunResult none = RunProgram("-q fingerprint " + Quote(empty.path()));
+  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.out, "da39a3ee5e6b4b0d3255bfef95601890afd80709\n");
+  EXPECT_EQ(none.err, "");
+}
+
+TEST(Program, FailureExitCodesAndTexts) {
+  TempDir dir;
+  const std::string missing = dir.path() + "/missing";
+  const RunResult r = RunProgram("-q fingerprint " + Quote(missing + "/"));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  const std::string expected =
+      "Error type:1\nMessage: Directory for fingerprinting does  not exists: " + missing +
+      "\nError Code: 2\nLocation: .\\rezeriravodu line:";
+  EXPECT_EQ(r.err.rfind(expected, 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+
+  const RunResult noDir = RunProgram("-q fingerprint");
+  EXPECT_EQ(noDir.exitCode, 1);
+  EXPECT_NE(noDir.err.find("does  not exists: \n"), std::string::npos) << noDir.err;
+
+  for (const char* bad : {"", "bogus", "fingerprint /a /b", "fingerprint --nope /a"}) {
+    const RunResult usage = RunProgram(bad);
+    EXPECT_EQ(usage.exitCode, 2) << bad;
+    EXPECT_NE(usage.err.find("usage: torquelin"), std::string::npos) << bad;
+  }
+  const RunResult help = RunProgram("--help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("fingerprint DIR [--filter TEXT]"), std::string::npos);
+  EXPECT_EQ(RunProgram("--version").out, "torquelin 1.2.0\n");
+}
+
+TEST(Program, CreatesVaultsPatchesAndReports) {
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "old");
+  older.WriteFile("gone/x.txt", "x");
+  newer.WriteFile("a.txt", "new");
+  newer.WriteFile("fresh/y.txt", "y");
+  const std::string patch = Quote(out.Native("p.dov"));
+  const std::string vault = Quote(out.Native("v.zov"));
+  // The line before the completion line is the job's own last status.
+  const auto lastStatus = [](const std::string& err) {
+    const size_t completed = err.rfind("Completed.  Time:");
+    if (completed == std::string::npos || completed == 0) return std::string("<none>");
+    const size_t start = err.rfind('\n', completed - 2);
+    return err.substr(start == std::string::npos ? 0 : start + 1,
+                      completed - 1 - (start == std::string::npos ? 0 : start + 1));
+  };
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string lastStatus;
+  } cases[] = {
+      {"create-patch " + Quote(older.path()) + " " + Quote(newer.path()) + " " + patch +
+           " --report " + Quote(out.Native("made.xml")),
+       0, "Patch created ok."},
+      {"query " + patch + " " + Quote(out.Native("queried.xml")), 0, "XML Report Created. "},
+      {"create-vault " + Quote(older.path()) + " " + vault, 0, "riDerev file Created. "},
+      {"create-patch-vault " + Quote(newer.path()) + " " + vault + " " + patch + " --update-vault",
+       0, "Patch created ok."},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.err;
+    EXPECT_EQ(lastStatus(r.err), c.lastStatus) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(out.ReadFile("queried.xml"), out.ReadFile("made.xml"));
+  // The vault now records the newer tree: a second patch has nothing to do.
+  const RunResult again = RunProgram("-q create-patch-vault " + Quote(newer.path()) + " " + vault +
+                                     " " + patch + " --report " + Quote(out.Native("again.xml")));
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(out.ReadFile("again.xml").find("<infoEntry name=\"ChangedFiles\" value=\"0\" />"),
+            std::string::npos);
+}
+
+TEST(Program, MissingArgumentsReachTheJobAsEmptyText) {
+  struct Case {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"create-patch", "Newer directory for patch creation does  not exists: \n"},
+      {"create-patch . .", "No patch file specified: \n"},
+      {"create-vault .", "No vault file specified: \n"},
+      {"create-patch-vault . '' p.dov", "No vault file specified: \n"},
+      {"query", "No XML report file specified: \n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(std::string("-q ") + c.args);
+    EXPECT_EQ(r.exitCode, 1) << c.args;
+    EXPECT_EQ(r.err.find(std::string("Message: ") + c.message), r.err.find('\n') + 1)
+        << c.args << "\n"
+        << r.err;
+  }
+}
+
+TEST(Program, TheReadmesFirstRunWorksOnTheSampleTrees) {
+  const std::string examples = std::string(TORQUELIN_SOURCE_DIR) + "/examples";
+  TempDir out;
+  const RunResult r = RunProgram("-q create-patch " + Quote(examples + "/older") + " " +
+                                 Quote(examples + "/newer") + " " + Quote(out.Native("p.dov")) +
+                                 " --report " + Quote(out.Native("r.xml")));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string report = out.ReadFile("r.xml");
+  for (const char* count :
+       {"ChangedFiles\" value=\"2\"", "NewFiles\" value=\"2\"", "UnlinkedFiles\" value=\"2\"",
+        "NewDirs\" value=\"1\"", "UnlinkedDirectories\" value=\"1\""}) {
+    EXPECT_NE(report.find(count), std::string::npos) << count;
+  }
+}
+
+TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "old");
+  newer.WriteFile("a.txt", "new");
+  for (const TempDir* d : {&older, &newer}) chmod(d->Native("a.txt").c_str(), 0644);
+  RecordingSink sink;
+  const auto fingerprint = [&](const TempDir& d) {
+    CDirSnapshot s = BuildSnapshot(sink, d.wpath(), u"", true);
+    return ComputeFingerprint(sink, s);
+  };
+  ChangeSet changes;
+  changes.OlderTreeID = fingerprint(older);
+  changes.NewerTreeID = fingerprint(newer);
+  changes.ChangedFiles = {u"\\a.txt"};
+  changes.AttributeChanges[u"\\a.txt"] = 0x81A40020;
+  WritePatch(sink, changes, newer.wpath(), out.wpath() + u"/good.dov");
+  changes.NewerTreeID = changes.OlderTreeID;
+  WritePatch(sink, changes, newer.wpath(), out.wpath() + u"/wrong.dov");
+  const std::string dir = Quote(older.path());
+
+  const RunResult ok = RunProgram("apply " + dir + " " + Quote(out.Native("good.dov")) +
+                                  " --report " + Quote(out.Native("r.xml")));
+  EXPECT_EQ(ok.exitCode, 0) << ok.err;
+  EXPECT_NE(ok.err.find("Restoring FS attributes.\nCreating an XML report\nXML Report Created. \n"
+                        "Patch applied ok.\n"),
+            std::string::npos)
+      << ok.err;
+  EXPECT_NE(ok.err.find("New fingerprint verified.\nCompleted.  Time:"), std::string::npos);
+  EXPECT_EQ(older.ReadFile("a.txt"), "new");
+  EXPECT_NE(out.ReadFile("r.xml").find("<ModifyedFiles>"), std::string::npos);
+
+  // Now in the newer state, the target no longer passes the first check.
+  const RunResult again = RunProgram("-q apply " + dir + " " + Quote(out.Native("good.dov")));
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err.rfind("Error type:0\nMessage: Trying to apply a patch to dirrectory", 0), 0u)
+      << again.err;
+
+  older.WriteFile("a.txt", "old");
+  const RunResult differs = RunProgram("-q apply " + dir + " " + Quote(out.Native("wrong.dov")));
+  EXPECT_EQ(differs.exitCode, 3);
+  EXPECT_EQ(differs.err, "After patch has been aplied fingerprints do not match.\n");
+  EXPECT_EQ(older.ReadFile("a.txt"), "new");
+}
+
+// A command's --help explains each of its options, so an option added to the
+// table without its line of help is caught.
+TEST(Program, CommandHelpShowsTheCommandsUsageAndEveryOption) {
+  for (const CommandSpec& c : Commands()) {
+    const RunResult r = RunProgram(std::string(c.name) + " --help");
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_EQ(
+        r.out.rfind("usage: torquelin [-q] " + std::string(c.name) + " " + c.synopsis + "\n", 0),
+        0u)
+        << r.out;
+    for (const auto* options : {&c.valueOptions, &c.flagOptions}) {
+      for (const char* option : *options) {
+        EXPECT_NE(r.out.find("\n  " + std::string(option) + " "), std::string::npos)
+            << c.name << " " << option;
+      }
+    }
+  }
+}
+
+TEST(Program, VerifyPrintsOneLinePerDifferenceAndExitsThreeWhenTheTreeDrifted) {
+  TempDir tree, out;
+  for (const char* name : {"a.txt", "c.txt", "keep.txt", "old/x.txt"}) tree.WriteFile(name, name);
+  chmod(tree.Native("keep.txt").c_str(), 0644);
+  const std::string verify = "verify " + Quote(tree.path()) + " " + Quote(out.Native("v.zov"));
+  ASSERT_EQ(
+      RunProgram("-q create-vault " + Quote(tree.path()) + " " + out.Native("v.zov")).exitCode, 0);
+  const RunResult same = RunProgram(verify);
+  EXPECT_EQ(same.exitCode, 0) << same.err;
+  EXPECT_EQ(same.out, "");
+  EXPECT_NE(same.err.find("Comparing files...\nDirectory matches the vault.\n"), std::string::npos);
+
+  tree.WriteFile("a.txt", "ALPHA");
+  chmod(tree.Native("keep.txt").c_str(), 0600);
+  for (const char* gone : {"c.txt", "old/x.txt", "old"}) std::remove(tree.Native(gone).c_str());
+  tree.WriteFile("new/n.txt", "n");
+  const RunResult drifted = RunProgram("-q " + verify + " --report " + Quote(out.Native("r.xml")));
+  EXPECT_EQ(drifted.exitCode, 3) << drifted.err;
+  EXPECT_EQ(drifted.out, "M a.txt\n- c.txt\nA keep.txt\n+ new\n+ new/n.txt\n- old\n- old/x.txt\n");
+  EXPECT_EQ(drifted.err, "Directory differs from the vault.\n");
+  EXPECT_EQ(out.ReadFile("r.xml").rfind("<?xml version=\"1.0\"?>\n<xml version=\"1.0\">\n", 0), 0u);
+}
+
+// The desktop program hands the engine the text as typed; so does the command
+// line now: a filter with '\\' matches whole paths.
+TEST(Program, TypedBackslashesAreBackslashes) {
+  TempDir tree;
+  tree.WriteFile("sub/a.txt", "a");
+  tree.WriteFile("b.txt", "b");
+  RecordingSink sink;
+  CDirSnapshot filtered = BuildSnapshot(sink, tree.wpath(), u"sub\\*.txt", true);
+  const std::string expected = Narrow(ComputeFingerprint(sink, filtered)) + "\n";
+  const RunResult r = RunProgram("-q fingerprint " + Quote(tree.path()) + " --filter 'sub\\*.txt'");
+  EXPECT_EQ(r.out, expected) << r.err;
+  EXPECT_EQ(filtered.ignored, PathList{u"\\sub\\a.txt"});
+  // A trailing backslash is a separator, as '/' is.
+  EXPECT_EQ(
+      RunProgram("-q fingerprint " + Quote(tree.path() + "\\") + " --filter 'sub\\*.txt'").out,
+      expected);
+}

@@ -1,0 +1,387 @@
+// The program meeting a file-size limit and being killed at random moments:
+// whatever is left behind is either refused or whole, never half-good.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/base/errors.h"
+#include "engine/jobs/apply_patch.h"
+#include "engine/patch/patch_reader.h"
+#include "engine/xml/vault_file.h"
+#include "platform/encoding.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sink.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::u16string Wide(const std::string& native) { return platform::FromUtf8(native); }
+
+// The program started with stdout and stdin on /dev/null and stderr in a
+// file; optionally under a file-size limit. SIGXFSZ starts at its default
+// (a test runner may ignore it, and exec keeps that): the program itself
+// must make a write beyond the limit fail with EFBIG instead of dying.
+class Child {
+ public:
+  Child(const std::vector<std::string>& args, const std::string& errPath,
+        rlim_t fileSizeLimit = RLIM_INFINITY) {
+    const char* bin = std::getenv("TORQUELIN_BIN");
+    EXPECT_NE(bin, nullptr) << "TORQUELIN_BIN must name the directory of the program";
+    const std::string program = std::string(bin ? bin : ".") + "/torquelin";
+    std::vector<std::string> all = {program, "-q"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls between fork and exec.
+      ::signal(SIGXFSZ, SIG_DFL);
+      const struct rlimit limit = {fileSizeLimit, fileSizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      const int null = ::open("/dev/null", O_RDWR);
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(null, 0);
+      ::dup2(null, 1);
+      ::dup2(err, 2);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+  }
+  // Waits for the end; the raw wait status.
+  int Wait() {
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+  }
+  void Kill() { ::kill(pid_, SIGKILL); }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+struct Result {
+  int exitCode = -1;  // -1 when killed by a signal
+  std::string err;
+};
+
+Result RunProgram(const std::vector<std::string>& args, const TempDir& scratch,
+                  rlim_t fileSizeLimit = RLIM_INFINITY) {
+  const std::string errPath = scratch.Native("stderr.txt");
+  Child child(args, errPath, fileSizeLimit);
+  const int status = child.Wait();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(errPath)};
+}
+
+const std::string kTooLarge =
+    "Error type:1\nMessage: It appers that the output file is larger then 4GB, please verify "
+    "that you are not using FAT filesystem for the storage.\n";
+
+}  // namespace
+
+// A write refused for the file's size (EFBIG): creation fails with the type-1
+// message and leaves a file query refuses; apply fails with the same message,
+// and with errors tolerated writes the later files and reports the failure.
+TEST(ProgramFaults, FileSizeLimitGivesTheTooLargeError) {
+  TempDir dir;
+  constexpr rlim_t kLimit = 64 * 1024;
+  dir.MakeDir("older");
+  dir.WriteFile("newer/a.txt", std::string(1000, 'a'));
+  dir.WriteFile("newer/b.bin", std::string(4 * kLimit, 'b'));
+  dir.WriteFile("newer/c.txt", "c");
+
+  const Result create =
+      RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), dir.Native("big.pat")},
+                 dir, kLimit);
+  EXPECT_EQ(create.exitCode, 1);
+  EXPECT_NE(create.err.find(kTooLarge), std::string::npos) << create.err;
+  const Result query = RunProgram({"query", dir.Native("big.pat"), dir.Native("q.xml")}, dir);
+  EXPECT_EQ(query.exitCode, 1);
+  EXPECT_NE(query.err.find("Message: This patch file has not been properly written.\n"),
+            std::string::npos)
+      << query.err;
+  EXPECT_FALSE(fs::exists(dir.Native("q.xml")));
+
+  ASSERT_EQ(
+      RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), dir.Native("p.pat")},
+                 dir)
+          .exitCode,
+      0);
+  dir.MakeDir("strict");
+  const Result strict =
+      RunProgram({"apply", dir.Native("strict"), dir.Native("p.pat")}, dir, kLimit);
+  EXPECT_EQ(strict.exitCode, 1);
+  EXPECT_NE(strict.err.find(kTooLarge), std::string::npos) << strict.err;
+  EXPECT_FALSE(fs::exists(dir.Native("strict/c.txt")));
+
+  dir.MakeDir("tolerant");
+  const Result tolerant = RunProgram({"apply", dir.Native("tolerant"), dir.Native("p.pat"),
+                                      "--continue-on-errors", "--report", dir.Native("r.xml")},
+                                     dir, kLimit);
+  // Applied, but the tree is not the newer one: the mismatch exit status.
+  EXPECT_EQ(tolerant.exitCode, 3) << tolerant.err;
+  EXPECT_EQ(dir.ReadFile("tolerant/c.txt"), "c");
+  EXPECT_EQ(dir.ReadFile("tolerant/a.txt"), std::string(1000, 'a'));
+  const std::string report = dir.ReadFile("r.xml");
+  EXPECT_NE(report.find("<Error msg=\"Error type:1&#10;Message: It appers that the output file"),
+            std::string::npos)
+      << report;
+}
+
+namespace {
+
+// A tree big enough that each job takes some milliseconds: many small files
+// in a few directories and some larger ones, with every kind of change
+// between older and newer.
+void BuildTrees(const TempDir& dir) {
+  for (int d = 0; d < 4; ++d) {
+    for (int f = 0; f < 40; ++f) {
+      const std::string name = "d" + std::to_string(d) + "/f" + std::to_string(f) + ".txt";
+      dir.WriteFile("older/" + name, "old " + name);
+      if (f % 3 != 0) dir.WriteFile("newer/" + name, (f % 3 == 1 ? "old " : "new ") + name);
+    }
+    dir.WriteFile("newer/d" + std::to_string(d) + "/added/big.bin",
+                  std::string(1 << 20, static_cast<char>('a' + d)));
+  }
+  dir.MakeDir("older/gone/deeper");
+}
+
+int KillRuns() {
+  if (const char* runs = std::getenv("TORQUELIN_KILL_RUNS")) return std::atoi(runs);
+  return std::getenv("TORQUELIN_LARGE_TESTS") ? 50 : 10;
+}
+
+// Runs a job to its end once to learn its length, then `runs` times more,
+// killing it after delays spread evenly over 0 to 1.2 times that length
+// (plus the process start); after each, `check` judges what was left and
+// names it for the statistics printed at the end.
+template <typename Prepare, typename Check>
+void KillRepeatedly(const char* job, const std::vector<std::string>& args, const TempDir& scratch,
+                    Prepare prepare, Check check) {
+  const std::string errPath = scratch.Native("stderr.txt");
+  prepare();
+  const auto start = std::chrono::steady_clock::now();
+  {
+    Child whole(args, errPath);
+    EXPECT_EQ(whole.Wait(), 0) << job << ": " << Slurp(errPath);
+  }
+  const auto length = std::chrono::steady_clock::now() - start;
+  std::map<std::string, int> outcomes;
+  const int runs = KillRuns();
+  for (int i = 0; i < runs; ++i) {
+    prepare();
+    const auto delay = length * 12 / 10 * i / runs;
+    Child child(args, errPath);
+    std::this_thread::sleep_for(delay);
+    child.Kill();
+    const int status = child.Wait();
+    const bool killed = WIFSIGNALED(status);
+    if (!killed) {
+      EXPECT_EQ(WEXITSTATUS(status), 0) << job << ": " << Slurp(errPath);
+    }
+    SCOPED_TRACE(std::string(job) + " run " + std::to_string(i));
+    ++outcomes[(killed ? "killed, " : "finished, ") + check()];
+  }
+  std::cout << job << " (" << runs << " runs, whole run "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(length).count() << " ms):";
+  for (const auto& [label, count] : outcomes) std::cout << " [" << label << ": " << count << "]";
+  std::cout << "\n";
+}
+
+// The error with which loading the patch refuses it, or "" when it loads.
+std::string Refusal(const std::string& patch) {
+  RecordingSink sink;
+  try {
+    LoadPatchInfo(sink, Wide(patch));
+  } catch (const CZRErr& e) {
+    return Narrow(e.message);
+  }
+  return "";
+}
+
+// Applies a patch to a fresh copy of the older tree: true when the result has
+// the newer fingerprint, i.e. the patch was whole.
+bool AppliesCleanly(const TempDir& dir, const std::string& patch) {
+  fs::remove_all(dir.Native("check"));
+  fs::copy(dir.Native("older"), dir.Native("check"), fs::copy_options::recursive);
+  RecordingSink sink;
+  ApplyPatch(sink, Wide(dir.Native("check")), Wide(patch), u"", false, false);
+  return sink.statuses.back() == u"New fingerprint verified.";
+}
+
+std::vector<std::string> TemporaryFiles(const std::string& directory) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::directory_iterator(directory)) {
+    if (e.path().extension() == ".tmp") found.push_back(e.path());
+  }
+  return found;
+}
+
+// The vault as it was before a run, with no temporary file beside it.
+void PutBack(const std::string& vault, const std::string& bytes) {
+  std::ofstream(vault, std::ios::binary | std::ios::trunc) << bytes;
+  for (const std::string& leftover : TemporaryFiles(fs::path(vault).parent_path())) {
+    fs::remove(leftover);
+  }
+}
+
+}  // namespace
+
+// A killed create-patch leaves a file that is refused; a file that loads is
+// one the job finished, and it applies cleanly.
+TEST(ProgramKilled, CreatePatchNeverLeavesAnAcceptedPartialPatch) {
+  TempDir dir;
+  BuildTrees(dir);
+  const std::string patch = dir.Native("p.pat");
+  KillRepeatedly(
+      "create-patch", {"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir,
+      [&] { dir.WriteFile("p.pat", "an earlier patch"); },
+      [&]() -> std::string {
+        if (!fs::exists(patch)) return "no file";
+        const std::string refusal = Refusal(patch);
+        if (!refusal.empty()) {
+          // Once the header is there, its flag is what refuses the file.
+          if (fs::file_size(patch) >= 34) {
+            EXPECT_EQ(refusal, "This patch file has not been properly written.");
+          }
+          return "refused: " + refusal;
+        }
+        EXPECT_TRUE(AppliesCleanly(dir, patch));
+        return "complete";
+      });
+}
+
+// A killed create-patch-vault --update-vault leaves the old vault or the new
+// one, byte for byte; never a mixture, never an unreadable file.
+TEST(ProgramKilled, VaultUpdateLeavesTheOldOrTheNewVault) {
+  TempDir dir;
+  BuildTrees(dir);
+  dir.MakeDir("v");
+  const std::string vault = dir.Native("v/v.zov");
+  ASSERT_EQ(RunProgram({"create-vault", dir.Native("older"), vault}, dir).exitCode, 0);
+  const std::string oldVault = Slurp(vault);
+  const std::vector<std::string> args = {"create-patch-vault", dir.Native("newer"), vault,
+                                         dir.Native("p.pat"), "--update-vault"};
+  ASSERT_EQ(RunProgram(args, dir).exitCode, 0);
+  const std::string newVault = Slurp(vault);
+  ASSERT_NE(oldVault, newVault);
+
+  KillRepeatedly(
+      "create-patch-vault --update-vault", args, dir, [&] { PutBack(vault, oldVault); },
+      [&]() -> std::string {
+        const std::string now = Slurp(vault);
+        EXPECT_TRUE(now == oldVault || now == newVault);
+        const std::string leftover = TemporaryFiles(dir.Native("v")).empty() ? "" : ", temp left";
+        return (now == oldVault   ? "old vault"
+                : now == newVault ? "new vault"
+                                  : "BROKEN") +
+               leftover;
+      });
+}
+
+// A killed create-vault over an existing vault leaves that vault whole, or a
+// complete new one.
+TEST(ProgramKilled, CreateVaultKeepsTheExistingVaultWhole) {
+  TempDir dir;
+  BuildTrees(dir);
+  dir.MakeDir("v");
+  const std::string vault = dir.Native("v/v.zov");
+  ASSERT_EQ(RunProgram({"create-vault", dir.Native("older"), vault}, dir).exitCode, 0);
+  const std::string oldVault = Slurp(vault);
+  RecordingSink sink;
+  ASSERT_EQ(
+      RunProgram({"create-vault", dir.Native("newer"), dir.Native("reference.zov")}, dir).exitCode,
+      0);
+  const CDirSnapshot reference = ReadVault(sink, Wide(dir.Native("reference.zov")));
+
+  KillRepeatedly(
+      "create-vault", {"create-vault", dir.Native("newer"), vault}, dir,
+      [&] { PutBack(vault, oldVault); },
+      [&]() -> std::string {
+        if (Slurp(vault) == oldVault) return "old vault";
+        try {
+          const CDirSnapshot now = ReadVault(sink, Wide(vault));
+          EXPECT_EQ(now.files, reference.files);
+          EXPECT_EQ(now.directories, reference.directories);
+          EXPECT_EQ(now.fileIds, reference.fileIds);
+        } catch (const CZRErr& e) {
+          ADD_FAILURE() << Narrow(e.message);
+          return "BROKEN";
+        }
+        return "new vault";
+      });
+}
+
+// After a killed apply, a second apply either refuses with the fingerprint
+// message (something had changed) or, when nothing had, brings the tree to
+// the newer state.
+TEST(ProgramKilled, ApplyAgainRefusesOrCompletes) {
+  TempDir dir;
+  BuildTrees(dir);
+  const std::string patch = dir.Native("p.pat");
+  ASSERT_EQ(
+      RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
+      0);
+  const std::string target = dir.Native("target");
+  KillRepeatedly(
+      "apply", {"apply", target, patch}, dir,
+      [&] {
+        fs::remove_all(target);
+        fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
+      },
+      [&]() -> std::string {
+        RecordingSink sink;
+        try {
+          ApplyPatch(sink, Wide(target), Wide(patch), u"", false, false);
+        } catch (const CZRErr& e) {
+          EXPECT_EQ(Narrow(e.message).rfind(
+                        "Trying to apply a patch to dirrectory with different fingerprint", 0),
+                    0u)
+              << Narrow(e.message);
+          return "second apply refused";
+        }
+        EXPECT_EQ(sink.statuses.back(), u"New fingerprint verified.");
+        return "second apply completed";
+      });
+}
+
+// A result that cannot be written to standard output (a full disk, a closed
+// pipe) must not pass for a delivered one.
+TEST(ProgramFaults, UndeliverableResultIsAFailure) {
+  TempDir dir;
+  dir.WriteFile("tree/a.txt", "a");
+  const char* bin = std::getenv("TORQUELIN_BIN");
+  ASSERT_NE(bin, nullptr);
+  for (const std::string& args : {"fingerprint " + dir.Native("tree"), std::string("--version")}) {
+    SCOPED_TRACE(args);
+    const std::string command = std::string(bin) + "/torquelin -q " + args + " >/dev/full 2>" +
+                                dir.Native("err") + " </dev/null";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(dir.ReadFile("err"),
+              "torquelin: unable to write to standard output: No space left on device\n");
+  }
+}

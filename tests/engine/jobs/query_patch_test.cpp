@@ -1,0 +1,40 @@
+// The report Query Patch writes from a patch.
+#include "engine/jobs/query_patch.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/io/file_system.h"
+#include "engine/jobs/create_patch.h"
+#include "tests/support/patch_test_util.h"
+#include "tests/support/temp_dir.h"
+
+TEST(QueryPatch, ReportEqualsTheOneWrittenWithThePatch) {
+  TempDir older, newer, out;
+  older.WriteFile("gone/x.txt", "x");
+  older.WriteFile("same.txt", "same");
+  older.WriteFile("edit.txt", "v1");
+  newer.WriteFile("same.txt", "same");
+  newer.WriteFile("edit.txt", "v2");
+  newer.WriteFile("fresh/y.txt", "y");
+  RecordingSink sink;
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov",
+                             out.wpath() + u"/made.xml", u"");
+  // The report made with the patch renders the very change set stored in it,
+  // so the queried one must match it byte for byte.
+  RecordingSink query;
+  QueryPatch(query, out.wpath() + u"/p.dov", out.wpath() + u"/queried.xml");
+  EXPECT_EQ(query.statuses.back(), u"XML Report Created. ");
+  const std::string queried = out.ReadFile("queried.xml");
+  EXPECT_EQ(queried, out.ReadFile("made.xml"));
+  EXPECT_NE(queried.find("<ModifyedFiles>\n      <fNode path=\"edit.txt\" />"), std::string::npos)
+      << queried;
+
+  // An unfinished patch is refused and no report is written.
+  std::string bytes = ReadBytes(out.Native("p.dov"));
+  bytes[30] = 0;  // the completion flag, after the tag at 29
+  WriteBytes(out.Native("half.dov"), bytes);
+  EXPECT_EQ(
+      ErrorOf([&] { QueryPatch(query, out.wpath() + u"/half.dov", out.wpath() + u"/h.xml"); }),
+      "This patch file has not been properly written.");
+  EXPECT_FALSE(PathExists(out.wpath() + u"/h.xml"));
+}
