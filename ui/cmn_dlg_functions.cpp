@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <QUrl>
 
-#include "ui/item_visitors.h"
+#include "ui/control_visitors.h"
 
 const FileFilter kPatchFilter = {{u"zoDuvur files (*.dov)", u"*.dov"},
                                  {u"All files (*.*)", u"*.*"}};

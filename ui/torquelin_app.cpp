@@ -1,7 +1,7 @@
 // Start-up of the desktop program.
 #include "ui/torquelin_app.h"
 
-#include "ui/registry.h"
+#include "ui/settings_store.h"
 #include "ui/torquelin_dlg.h"
 
 CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {

@@ -19,8 +19,13 @@
 
 #include "engine/base/errors.h"
 #include "ui/about_page.h"
-#include "ui/item_visitors.h"
-#include "ui/job_pages.h"
+#include "ui/apply_patch_page.h"
+#include "ui/control_visitors.h"
+#include "ui/create_patch_page.h"
+#include "ui/create_vault_page.h"
+#include "ui/fingerprint_page.h"
+#include "ui/query_patch_page.h"
+#include "ui/vault_patch_page.h"
 
 namespace {
 
@@ -111,7 +116,7 @@ CTorquelinDlg::~CTorquelinDlg() {
     closePending_ = false;
     cancelRequested_.store(true);
     QEventLoop loop;
-    connect(this, &CTorquelinDlg::jobFinished, &loop, &QEventLoop::quit);
+    connect(this, &CTorquelinDlg::JobFinished, &loop, &QEventLoop::quit);
     if (worker_.joinable()) loop.exec();
   }
 }
@@ -143,7 +148,7 @@ void CTorquelinDlg::OnInitDialog() {
   for (CJobPage* page : std::initializer_list<CJobPage*>{crPatch, crVaultPatch, crVault, apply,
                                                          patchInfo, finger_}) {
     pages_[static_cast<size_t>(page->Kind())] = page;
-    connect(page, &CJobPage::jobRequested, this, &CTorquelinDlg::StartJob);
+    connect(page, &CJobPage::JobRequested, this, &CTorquelinDlg::StartJob);
   }
 
   tabs_->setCurrentIndex(0);
@@ -191,7 +196,7 @@ void CTorquelinDlg::StartJob(JobKind kind) {
 
 void CTorquelinDlg::OnWorkerFinished() {
   if (worker_.joinable()) worker_.join();
-  emit jobFinished();
+  emit JobFinished();
   if (closePending_) {
     closePending_ = false;
     QDialog::done(closeResult_);

@@ -8,11 +8,11 @@
 #include <thread>
 
 #include <QDialog>
-#include <QTabWidget>
 
 #include "engine/base/progress.h"
 #include "engine/jobs/job_runner.h"
 #include "ui/dialog_units.h"
+#include "ui/tab_ctrl.h"
 
 class CDlgFinger;
 class CDlgHelp;
@@ -21,15 +21,6 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-
-// The tab strip; it only exposes the tab bar so the window can lock it alone
-// (locking the whole widget would lock every page with it).
-class CZRTabCtrl : public QTabWidget {
-  Q_OBJECT
- public:
-  using QTabWidget::QTabWidget;
-  using QTabWidget::tabBar;
-};
 
 // The tab holding the About page.
 inline constexpr int kAboutTab = 6;
@@ -82,7 +73,7 @@ class CTorquelinDlg : public QDialog, public CProgressSink {
 
  signals:
   // A job's worker has ended and the window is idle again.
-  void jobFinished();
+  void JobFinished();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

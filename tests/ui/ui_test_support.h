@@ -1,13 +1,19 @@
 // Helpers shared by the desktop program's tests.
 #pragma once
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "ui/control_visitors.h"
 #include "ui/history_codec.h"
-#include "ui/registry.h"
+#include "ui/job_page.h"
+#include "ui/settings_store.h"
+#include "ui/torquelin_dlg.h"
 
 // Points the per-user settings at dir and empties them, so a test never sees
 // or touches the real user's settings.
@@ -41,4 +47,53 @@ inline HistoryList ToHistory(const QStringList& list) {
   HistoryList out;
   for (const QString& entry : list) out.push_back(entry.toStdU16String());
   return out;
+}
+
+// Records each visited control as "name:kind:caption".
+class RecordingVisitor : public CDlgItemsItSink {
+ public:
+  void Visit(std::u16string name, QWidget& control) override {
+    QString kind = "other";
+    QString caption;
+    if (qobject_cast<QComboBox*>(&control)) {
+      kind = "field";
+    } else if (auto* check = qobject_cast<QCheckBox*>(&control)) {
+      kind = "check";
+      caption = check->text();
+    } else if (auto* button = qobject_cast<QPushButton*>(&control)) {
+      kind = "button";
+      caption = button->text();
+    }
+    visits << QString::fromStdU16String(name) + ":" + kind +
+                  (caption.isEmpty() ? "" : ":" + caption);
+    enabled << control.isEnabled();
+  }
+  QStringList visits;
+  QList<bool> enabled;
+};
+
+inline QStringList Visits(CJobPage& page) {
+  RecordingVisitor visitor;
+  page.ForEachItem(visitor);
+  return visitor.visits;
+}
+
+inline bool AllListedEnabled(CJobPage& page) {
+  RecordingVisitor visitor;
+  page.ForEachItem(visitor);
+  return !visitor.enabled.contains(false);
+}
+
+inline bool NoneListedEnabled(CJobPage& page) {
+  RecordingVisitor visitor;
+  page.ForEachItem(visitor);
+  return !visitor.enabled.contains(true);
+}
+
+inline QComboBox& Field(CTorquelinDlg& dlg, JobKind kind, const QString& name) {
+  return *dlg.PageForJob(int(kind))->findChild<QComboBox*>(name);
+}
+
+inline QPushButton& Action(CTorquelinDlg& dlg, JobKind kind) {
+  return *dlg.PageForJob(int(kind))->findChild<QPushButton*>("action");
 }

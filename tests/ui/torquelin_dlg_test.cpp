@@ -1,5 +1,7 @@
 // The main window: tabs, pages, their labels and visit orders, the About
 // page, screenshots of every tab, and jobs run through the window.
+#include "ui/torquelin_dlg.h"
+
 #include <functional>
 
 #include <QApplication>
@@ -21,73 +23,12 @@
 #include "engine/base/silent_sink.h"
 #include "engine/jobs/job_runner.h"
 #include "ui/about_page.h"
-#include "ui/item_visitors.h"
-#include "ui/job_pages.h"
-#include "ui/torquelin_dlg.h"
+#include "ui/control_visitors.h"
+#include "ui/fingerprint_page.h"
+#include "ui/job_page.h"
 #include "ui_test_support.h"
 
 namespace {
-
-// Records each visited control as "name:kind:caption".
-class RecordingVisitor : public CDlgItemsItSink {
- public:
-  void Visit(std::u16string name, QWidget& control) override {
-    QString kind = "other";
-    QString caption;
-    if (qobject_cast<QComboBox*>(&control)) {
-      kind = "field";
-    } else if (auto* check = qobject_cast<QCheckBox*>(&control)) {
-      kind = "check";
-      caption = check->text();
-    } else if (auto* button = qobject_cast<QPushButton*>(&control)) {
-      kind = "button";
-      caption = button->text();
-    }
-    visits << QString::fromStdU16String(name) + ":" + kind +
-                  (caption.isEmpty() ? "" : ":" + caption);
-    enabled << control.isEnabled();
-  }
-  QStringList visits;
-  QList<bool> enabled;
-};
-
-QStringList Visits(CJobPage& page) {
-  RecordingVisitor visitor;
-  page.ForEachItem(visitor);
-  return visitor.visits;
-}
-
-bool AllListedEnabled(CJobPage& page) {
-  RecordingVisitor visitor;
-  page.ForEachItem(visitor);
-  return !visitor.enabled.contains(false);
-}
-
-bool NoneListedEnabled(CJobPage& page) {
-  RecordingVisitor visitor;
-  page.ForEachItem(visitor);
-  return !visitor.enabled.contains(true);
-}
-
-// Texts on the page in screen order: labels, check boxes and bottom buttons.
-QStringList Captions(QWidget& page) {
-  QList<QWidget*> widgets;
-  for (QWidget* w : page.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-    if (qobject_cast<QLabel*>(w) || qobject_cast<QCheckBox*>(w) ||
-        (qobject_cast<QPushButton*>(w) && static_cast<QPushButton*>(w)->text() != "..."))
-      widgets << w;
-  std::stable_sort(widgets.begin(), widgets.end(), [](QWidget* a, QWidget* b) {
-    return a->y() != b->y() ? a->y() < b->y() : a->x() < b->x();
-  });
-  QStringList out;
-  for (QWidget* w : widgets) {
-    if (auto* label = qobject_cast<QLabel*>(w))
-      out << label->text();
-    else
-      out << static_cast<QAbstractButton*>(w)->text();
-  }
-  return out;
-}
 
 // Answers the next message boxes: records their text and presses OK.
 class MessageBoxCloser : public QObject {
@@ -127,14 +68,6 @@ void SaveScreenshot(QWidget& widget, const QString& name) {
   QVERIFY(widget.grab().save(QString(TORQUELIN_SCREENSHOT_DIR) + "/" + name + ".png"));
 }
 
-QComboBox& Field(CTorquelinDlg& dlg, JobKind kind, const QString& name) {
-  return *dlg.PageForJob(int(kind))->findChild<QComboBox*>(name);
-}
-
-QPushButton& Action(CTorquelinDlg& dlg, JobKind kind) {
-  return *dlg.PageForJob(int(kind))->findChild<QPushButton*>("action");
-}
-
 // Serves the window until the worker reports it is done.
 bool WaitForJob(CTorquelinDlg& dlg, QSignalSpy& finished, int count = 1) {
   for (int i = 0; i < 600 && finished.count() < count; ++i) finished.wait(100);
@@ -170,7 +103,7 @@ struct FingerprintWindow {
   bool WaitForJob(int count = 1) { return ::WaitForJob(dlg, finished, count); }
 
   CTorquelinDlg dlg;
-  QSignalSpy finished{&dlg, &CTorquelinDlg::jobFinished};
+  QSignalSpy finished{&dlg, &CTorquelinDlg::JobFinished};
 };
 
 std::u16string EngineFingerprint(const QString& dir) {
@@ -281,131 +214,6 @@ class WindowTest : public QObject {
     QCOMPARE(dlg.PageForJob(-1), nullptr);
   }
 
-  void pagesShowTheirLabels_data() {
-    QTest::addColumn<int>("job");
-    QTest::addColumn<QStringList>("captions");
-    QTest::newRow("Create Patch(Directory)")
-        << 0 << QStringList{"Older Directory",      "Newer Directory",    "Patch File",
-                            "XML Diff Report",      "File Ignore Filter", "Help",
-                            "View XML Diff Report", "Create Patch"};
-    QTest::newRow("Create Patch(Vault)")
-        << 1
-        << QStringList{"Directory",         "Vault File", "Patch File",           "XML Diff Report",
-                       "Update Vault File", "Help",       "View XML Diff Report", "Create Patch"};
-    QTest::newRow("Apply Patch") << 2
-                                 << QStringList{"Older Directory",
-                                                "Patch File",
-                                                "XML Diff Report",
-                                                "Ignore Directory Fingerprint(Not Recomnded)",
-                                                "Continue on Filesystem Errors(Not Recomnded)",
-                                                "Help",
-                                                "View XML Diff Report",
-                                                "Apply Patch"};
-    QTest::newRow("Query Patch") << 3
-                                 << QStringList{"Patch File", "XML Diff Report", "Help",
-                                                "View XML Diff Report", "Querry Patch"};
-    QTest::newRow("Create Vault File") << 4
-                                       << QStringList{"Older Directory", "Vault File",
-                                                      "File Ignore Filter", "Help", "Create Vault"};
-    QTest::newRow("Calculate Fingerprint")
-        << 5
-        << QStringList{"Directory", "File Ignore Filter", "Fingerprint", "Help", "Fingerprint"};
-  }
-  void pagesShowTheirLabels() {
-    QFETCH(int, job);
-    QFETCH(QStringList, captions);
-    CTorquelinDlg dlg;
-    QCOMPARE(Captions(*dlg.PageForJob(job)), captions);
-  }
-
-  void pagesListTheirControlsInOrder_data() {
-    QTest::addColumn<int>("job");
-    QTest::addColumn<QStringList>("visits");
-    const QString b = ":button:...";
-    QTest::newRow("Create Patch(Directory)") << 0
-                                             << QStringList{"CrPatch_olddir:field",
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_newdir:field",
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_patch:field",
-                                                            "CrPatch_report:field",
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_filter:field",
-                                                            "CrPatch_:button:Create Patch",
-                                                            "CrPatch_:button:View XML Diff Report",
-                                                            "CrPatch_:button:Help"};
-    QTest::newRow("Create Patch(Vault)")
-        << 1
-        << QStringList{"CrPatchVault_dir:field",
-                       "CrPatchVault_" + b,
-                       "CrPatchVault_patch:field",
-                       "CrPatchVault_report:field",
-                       "CrPatchVault_vault:field",
-                       "CrPatchVault_" + b,
-                       "CrPatchVault_" + b,
-                       "CrPatchVault_" + b,
-                       "CrPatchVault_:button:Create Patch",
-                       "CrPatchVault_:button:View XML Diff Report",
-                       "CrPatchVault_:button:Help",
-                       "CrPatchVault_updateVault:check:Update Vault File"};
-    QTest::newRow("Apply Patch")
-        << 2
-        << QStringList{"Apply_dir:field",
-                       "Apply_" + b,
-                       "Apply_patch:field",
-                       "Apply_report:field",
-                       "Apply_" + b,
-                       "Apply_" + b,
-                       "Apply_:button:Apply Patch",
-                       "Apply_:button:View XML Diff Report",
-                       "Apply_:button:Help",
-                       "Apply_fpignore:check:Ignore Directory Fingerprint(Not Recomnded)",
-                       "Apply_fsignore:check:Continue on Filesystem Errors(Not Recomnded)"};
-    QTest::newRow("Query Patch") << 3 << QStringList{"PatchInfo_patch:field",
-                                                     "PatchInfo_report:field",
-                                                     "PatchInfo_" + b,
-                                                     "PatchInfo_" + b,
-                                                     "PatchInfo_:button:Querry Patch",
-                                                     "PatchInfo_:button:View XML Diff Report",
-                                                     "PatchInfo_:button:Help"};
-    QTest::newRow("Create Vault File")
-        << 4 << QStringList{"CrVault_dir:field",    "CrVault_" + b,
-                            "CrVault_vault:field",  "CrVault_" + b,
-                            "CrVault_filter:field", "CrVault_:button:Create Vault",
-                            "CrVault_:button:Help"};
-    QTest::newRow("Calculate Fingerprint")
-        << 5
-        << QStringList{"Fingerprint_dir:field", "Fingerprint_filter:field", "Fingerprint_" + b,
-                       "Fingerprint_:button:Fingerprint", "Fingerprint_:button:Help"};
-  }
-  void pagesListTheirControlsInOrder() {
-    QFETCH(int, job);
-    QFETCH(QStringList, visits);
-    CTorquelinDlg dlg;
-    QCOMPARE(Visits(*dlg.PageForJob(job)), visits);
-  }
-
-  void pagesHandTheirFieldsToTheJob() {
-    CTorquelinDlg dlg;
-    Field(dlg, JobKind::ApplyPatch, "Apply_dir").setEditText(" /tree ");
-    Field(dlg, JobKind::ApplyPatch, "Apply_patch").setEditText("p.dov");
-    Field(dlg, JobKind::ApplyPatch, "Apply_report").setEditText("");
-    dlg.PageForJob(2)->findChild<QCheckBox*>("Apply_fsignore")->setChecked(true);
-    const auto apply = std::get<ApplyPatchParams>(dlg.PageForJob(2)->ReadParameters());
-    QVERIFY(apply.directory == u" /tree ");  // untrimmed
-    QVERIFY(apply.patchPath == u"p.dov");
-    QVERIFY(apply.reportPath.empty());
-    QVERIFY(apply.continueOnErrors);
-    QVERIFY(!apply.ignoreFingerprint);
-
-    Field(dlg, JobKind::CreateVaultPatch, "CrPatchVault_patch").setEditText("new.dov");
-    Field(dlg, JobKind::CreateVaultPatch, "CrPatchVault_vault").setEditText("old.zov");
-    const auto vault = std::get<CreateVaultPatchParams>(dlg.PageForJob(1)->ReadParameters());
-    QVERIFY(vault.patchPath == u"new.dov");
-    QVERIFY(vault.vaultPath == u"old.zov");
-  }
-
   void historiesLoadAtStartWithTheMostRecentShown() {
     CRegistry().WriteStringList("CrPatch_olddir", {u"/recent", u"/older"});
     CRegistry().WriteDword("CrPatchVault_updateVault", 1);
@@ -415,106 +223,6 @@ class WindowTest : public QObject {
     QCOMPARE(field.count(), 2);
     QVERIFY(dlg.PageForJob(1)->findChild<QCheckBox*>("CrPatchVault_updateVault")->isChecked());
     QCOMPARE(Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").currentText(), QString());
-  }
-
-  void enterAndEscapeInsideAPageDoNothing() {
-    CTorquelinDlg dlg;
-    dlg.show();
-    QComboBox& field = Field(dlg, JobKind::CreatePatch, "CrPatch_olddir");
-    field.setFocus();
-    field.setEditText("/typed");
-    QSignalSpy finished(&dlg, &CTorquelinDlg::jobFinished);
-    QTest::keyClick(field.lineEdit(), Qt::Key_Return);
-    QTest::keyClick(field.lineEdit(), Qt::Key_Escape);
-    QTest::qWait(50);
-    QVERIFY(dlg.isVisible());
-    QVERIFY(!dlg.IsJobRunning());
-    QCOMPARE(finished.count(), 0);
-    QCOMPARE(field.count(), 0);  // Enter does not add to the history
-    QCOMPARE(field.currentText(), QString("/typed"));
-  }
-
-  void aboutTabRestartsTheCreditsAndOtherTabsStopThem() {
-    CTorquelinDlg dlg;
-    dlg.show();
-    CScrollCredits& credits = dlg.AboutPage().Credits();
-    QVERIFY(!credits.IsScrolling());
-    for (int round = 0; round < 2; ++round) {
-      dlg.TabCtrl().setCurrentIndex(kAboutTab);
-      QVERIFY(credits.IsScrolling());
-      QCOMPARE(credits.ScrollOffset(), 1);      // restarted at 0, first frame drawn at once
-      QTRY_VERIFY(credits.ScrollOffset() > 2);  // the timer keeps it moving
-      dlg.TabCtrl().setCurrentIndex(round == 0 ? 5 : 0);
-      QVERIFY(!credits.IsScrolling());
-      const int stoppedAt = credits.ScrollOffset();
-      QTest::qWait(3 * CScrollCredits::kTickMilliseconds);
-      QCOMPARE(credits.ScrollOffset(), stoppedAt);
-    }
-  }
-
-  void creditsHaveTheirStructure() {
-    int lines = 0, blanks = 0;
-    QStringList headings;
-    for (const char* const* line = kCreditLines; *line != nullptr; ++line, ++lines) {
-      const QByteArray text(*line);
-      if (text.isEmpty()) {
-        ++blanks;
-        continue;
-      }
-      if (text == kLogoLine) continue;
-      QVERIFY2(text.endsWith('\t') || text.endsWith('\r') || text.endsWith(' '), *line);
-      if (text.endsWith('\t')) headings << QString::fromLatin1(text.chopped(1));
-    }
-    QCOMPARE(lines, 118);
-    QCOMPARE(blanks, 71);
-    QCOMPARE(QByteArray(kCreditLines[1]), QByteArray("IDB_ZRLOGO"));
-    for (const char* heading : {"Software Development", "Testing", "Project Website",
-                                "Bug submission", "Outsourcing", "Disclaimer", "THANKS"})
-      QVERIFY2(headings.contains(heading), heading);
-    QCOMPARE(headings.last(), QString("* * * * * * * * * "));
-    const QPixmap logo = MakeProductLogo();
-    QCOMPARE(logo.size(), QSize(373, 170));
-  }
-
-  // After the whole list and one more client height have left the top, the
-  // list comes back in from three quarters of the height.
-  void creditsReenterFromThreeQuartersDown() {
-    CTorquelinDlg dlg;
-    dlg.show();
-    dlg.TabCtrl().setCurrentIndex(kAboutTab);
-    CScrollCredits& credits = dlg.AboutPage().Credits();
-    credits.StopScrolling();
-    int previous = credits.ScrollOffset();
-    for (int tick = 0; tick < 100000; ++tick) {
-      credits.ScrollTick();
-      if (credits.ScrollOffset() < previous) break;
-      previous = credits.ScrollOffset();
-    }
-    QCOMPARE(credits.ScrollOffset(), -static_cast<int>(0.75 * credits.height()));
-    QVERIFY(previous > credits.height());
-  }
-
-  void screenshotsOfEveryTab() {
-    CTorquelinDlg dlg;
-    dlg.show();
-    Field(dlg, JobKind::CreatePatch, "CrPatch_olddir").setEditText("/srv/site/2026-11");
-    Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").setEditText("/srv/site/2026-12");
-    Field(dlg, JobKind::CreatePatch, "CrPatch_patch").setEditText("/srv/patches/site-2026-12.dov");
-    Field(dlg, JobKind::CreatePatch, "CrPatch_filter").setEditText("*.tmp;*.bak");
-    const char* names[] = {"tab0_create_patch_directory",
-                           "tab1_create_patch_vault",
-                           "tab2_create_vault_file",
-                           "tab3_apply_patch",
-                           "tab4_query_patch",
-                           "tab5_calculate_fingerprint",
-                           "tab6_about"};
-    for (int tab = 0; tab < 7; ++tab) {
-      dlg.TabCtrl().setCurrentIndex(tab);
-      if (tab == kAboutTab)
-        for (int i = 0; i < 60; ++i) dlg.AboutPage().Credits().ScrollTick();
-      QCoreApplication::processEvents();
-      SaveScreenshot(dlg, names[tab]);
-    }
   }
 
   void fingerprintJobFillsTheFieldAndSavesSettings() {
@@ -654,4 +362,4 @@ class WindowTest : public QObject {
 };
 
 QTEST_MAIN(WindowTest)
-#include "window_test.moc"
+#include "torquelin_dlg_test.moc"
