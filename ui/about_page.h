@@ -6,6 +6,7 @@
 
 #include "ui/dialog_units.h"
 #include "ui/scroll_credits.h"
+#include "ui/stretch_layout.h"
 
 // The credit lines, ending with a null pointer. Each text line ends in its
 // style mark (see CScrollCredits).
@@ -28,6 +29,8 @@ class CDlgHelp : public QWidget {
   // Restart the credits from the top / stop them.
   void StartScrolling();
   void StopScrolling();
+  // Keeps the credits centred in a page extraWidth pixels wider than designed.
+  void Stretch(int extraWidth);
   CScrollCredits& Credits() { return *credits_; }
 
  protected:
@@ -37,5 +40,6 @@ class CDlgHelp : public QWidget {
 
  private:
   CScrollCredits* credits_;
+  CStretchLayout layout_;
   QPixmap logo_;
 };

@@ -91,7 +91,11 @@ std::u16string CCmnDlgFunctions::BrowseForFile(bool open, std::u16string initial
   return chosen.front().toStdU16String();
 }
 
-void CCmnDlgFunctions::ViewReport(std::u16string path) {
-  if (path.empty()) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+bool CCmnDlgFunctions::ViewReport(std::u16string path) {
+  if (path.empty()) return true;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+std::u16string NoViewerMessage(const std::u16string& reportPath) {
+  return u"No program to show XML files was found.\n\nThe report is at:\n" + reportPath;
 }

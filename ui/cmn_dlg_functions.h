@@ -48,10 +48,14 @@ class CCmnDlgFunctions {
 
   // Opens the report with the desktop's program for its type. The path goes
   // to the desktop as a file URL, never through a shell or a composed
-  // command line, so blanks and quotes in it are harmless. A failure shows
-  // nothing.
-  static void ViewReport(std::u16string path);
+  // command line, so blanks and quotes in it are harmless. Returns false
+  // when no program could be started for it (an empty path starts nothing
+  // and counts as done).
+  static bool ViewReport(std::u16string path);
 };
+
+// What the user is told when no program to show the report was found.
+std::u16string NoViewerMessage(const std::u16string& reportPath);
 
 // The extension of the filter's first pattern ("*.dov" -> "dov"), empty when
 // it has none.

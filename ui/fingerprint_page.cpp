@@ -7,13 +7,13 @@ namespace {
 
 // In visit order.
 const PageControl kControls[] = {
-    {ControlKind::kField, "Directory", u"dir", 3},
-    {ControlKind::kField, "File Ignore Filter", u"filter", 20},
+    {ControlKind::kField, "&Directory", u"dir", 3},
+    {ControlKind::kField, "&File Ignore Filter", u"filter", 20},
     {ControlKind::kBrowse, "...", u"", 3, 0, Picker::kFolder},
-    {ControlKind::kAction, "Fingerprint"},
-    {ControlKind::kHelp, "Help"},
+    {ControlKind::kAction, "F&ingerprint"},
+    {ControlKind::kHelp, "&Help"},
     // Not listed, so it stays usable (and its text copyable) while a job runs.
-    {ControlKind::kResult, "Fingerprint", u"result", 38},
+    {ControlKind::kResult, "Fin&gerprint", u"result", 38},
 };
 
 }  // namespace

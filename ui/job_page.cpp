@@ -124,7 +124,10 @@ QWidget* CJobPage::Build(const PageControl& c) {
       // The history changes only after a successful job, never by typing Enter.
       field->setInsertPolicy(QComboBox::NoInsert);
       field->setMaxVisibleItems(static_cast<int>(kMaxHistoryEntries));
-      field->setGeometry(units_.Rect(kFieldX, c.y, kFieldWidth, kRowHeight));
+      // What the user types is what the job gets: no completion from the
+      // history behind the cursor (the drop-down list still offers it).
+      field->setCompleter(nullptr);
+      layout_.Place(field, units_.Rect(kFieldX, c.y, kFieldWidth, kRowHeight), kGrowWide);
       field->setObjectName(name);
       addLabel(field);
       return field;
@@ -132,7 +135,7 @@ QWidget* CJobPage::Build(const PageControl& c) {
     case ControlKind::kResult: {
       auto* result = new QLineEdit(this);
       result->setReadOnly(true);
-      result->setGeometry(units_.Rect(kFieldX, c.y, kFieldWidth, kRowHeight));
+      layout_.Place(result, units_.Rect(kFieldX, c.y, kFieldWidth, kRowHeight), kGrowWide);
       result->setObjectName(name);
       addLabel(result);
       return result;
@@ -141,7 +144,7 @@ QWidget* CJobPage::Build(const PageControl& c) {
       auto* field = static_cast<QComboBox*>(FieldAt(c.y));
       auto* button = new QPushButton(QStringLiteral("..."), this);
       button->setAutoDefault(false);
-      button->setGeometry(units_.Rect(kBrowseX, c.y, kBrowseWidth, kRowHeight));
+      layout_.Place(button, units_.Rect(kBrowseX, c.y, kBrowseWidth, kRowHeight), kKeepRight);
       button->setObjectName(field->objectName() + QStringLiteral("_browse"));
       const Picker picker = c.picker;
       const FileFilter* filter = c.filter;
@@ -169,14 +172,19 @@ QWidget* CJobPage::Build(const PageControl& c) {
   const ButtonPlace place = BottomButton(c.kind);
   auto* button = new QPushButton(label, this);
   button->setAutoDefault(false);
-  button->setGeometry(units_.Rect(place.x, kBottomY, place.width, kRowHeight));
+  layout_.Place(button, units_.Rect(place.x, kBottomY, place.width, kRowHeight),
+                c.kind == ControlKind::kHelp ? kFixed : kKeepRight);
   button->setObjectName(QLatin1String(place.objectName));
   if (c.kind == ControlKind::kHelp) {
     connect(button, &QPushButton::clicked, this,
             [this] { QMessageBox::information(this, PageHelpTitle(kind_), PageHelpText(kind_)); });
   } else if (c.kind == ControlKind::kViewReport) {
-    connect(button, &QPushButton::clicked, this,
-            [this] { ViewReport(GetControlText(Control(u"report"))); });
+    connect(button, &QPushButton::clicked, this, [this] {
+      const std::u16string report = GetControlText(Control(u"report"));
+      if (!ViewReport(report))
+        QMessageBox::information(this, QStringLiteral("Torquelin"),
+                                 QString::fromStdU16String(NoViewerMessage(report)));
+    });
   } else {
     connect(button, &QPushButton::clicked, this, [this] { emit JobRequested(kind_); });
   }
@@ -197,6 +205,8 @@ QWidget& CJobPage::Control(std::u16string_view key) const {
   // A page asks only for keys of its own table.
   std::abort();
 }
+
+void CJobPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
 void CJobPage::ForEachItem(CDlgItemsItSink& visitor) {
   for (size_t i = 0; i < table_.size(); ++i) {

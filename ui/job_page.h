@@ -13,6 +13,7 @@
 #include "engine/jobs/job_runner.h"
 #include "ui/cmn_dlg_functions.h"
 #include "ui/dialog_units.h"
+#include "ui/stretch_layout.h"
 
 class QPushButton;
 
@@ -60,6 +61,9 @@ class CJobPage : public QWidget, public CCmnDlgFunctions {
   // The job's parameters as the fields show them now, untrimmed.
   virtual JobParams ReadParameters() const = 0;
   QPushButton& ActionButton() const;
+  // Widens the fields (and moves what sits right of them) by extraWidth
+  // pixels beyond the designed width.
+  void Stretch(int extraWidth);
 
  signals:
   // The action button was pressed.
@@ -86,6 +90,7 @@ class CJobPage : public QWidget, public CCmnDlgFunctions {
   std::u16string prefix_;
   std::span<const PageControl> table_;
   CDialogUnits units_;
+  CStretchLayout layout_;
   // controls_[i] is the control of table_[i].
   std::vector<QWidget*> controls_;
 };

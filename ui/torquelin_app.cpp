@@ -10,7 +10,8 @@ CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) 
 }
 
 int CTorquelinApp::Run() {
-  CTorquelinDlg dialog;
-  dialog.exec();
+  CTorquelinDlg window;
+  window.show();
+  exec();
   return 0;
 }

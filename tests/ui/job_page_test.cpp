@@ -2,6 +2,7 @@
 // the parameters they hand to their job, and keys inside a page.
 #include "ui/job_page.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
@@ -24,9 +25,9 @@ QStringList Captions(QWidget& page) {
   QStringList out;
   for (QWidget* w : widgets) {
     if (auto* label = qobject_cast<QLabel*>(w))
-      out << label->text();
+      out << ShownText(label->text());
     else
-      out << static_cast<QAbstractButton*>(w)->text();
+      out << ShownText(static_cast<QAbstractButton*>(w)->text());
   }
   return out;
 }
@@ -182,6 +183,74 @@ class JobPageTest : public QObject {
     QCOMPARE(finished.count(), 0);
     QCOMPARE(field.count(), 0);  // Enter does not add to the history
     QCOMPARE(field.currentText(), QString("/typed"));
+  }
+
+  // Typing the start of a remembered path leaves exactly what was typed.
+  void historyDoesNotCompleteWhatIsTyped() {
+    CRegistry().WriteStringList("Fingerprint_dir", {u"/older/tools", u"/other"});
+    CTorquelinDlg dlg;
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);  // completion acts on the focused field only
+    dlg.TabCtrl().setCurrentIndex(5);
+    QComboBox& field = Field(dlg, JobKind::Fingerprint, "Fingerprint_dir");
+    field.setFocus();
+    field.clearEditText();
+    QTest::keyClicks(field.lineEdit(), "/older");
+    QCOMPARE(field.currentText(), QString("/older"));
+    QCOMPARE(field.lineEdit()->selectedText(), QString());
+    const auto params = std::get<FingerprintParams>(dlg.PageForJob(5)->ReadParameters());
+    QVERIFY(params.directory == u"/older");
+    QCOMPARE(field.count(), 2);  // the drop-down history stays
+  }
+
+  // Tab walks each page as it reads: row by row, left to right.
+  void tabOrderFollowsTheScreen() {
+    CTorquelinDlg dlg;
+    for (int job = 0; job < kJobKindCount; ++job) {
+      CJobPage& page = *dlg.PageForJob(job);
+      QList<QWidget*> chain;
+      for (QWidget* w = page.nextInFocusChain(); w != &page; w = w->nextInFocusChain())
+        if (w->parentWidget() == &page && (w->focusPolicy() & Qt::TabFocus)) chain << w;
+      QVERIFY(chain.size() >= 5);
+      for (qsizetype i = 1; i < chain.size(); ++i) {
+        const QRect a = chain[i - 1]->geometry(), b = chain[i]->geometry();
+        QVERIFY2(a.y() < b.y() || (a.y() == b.y() && a.x() < b.x()),
+                 qPrintable(chain[i - 1]->objectName() + " before " + chain[i]->objectName()));
+      }
+    }
+  }
+
+  // Within a page no two captions share their Alt+letter, and none takes
+  // Cancel's.
+  void mnemonicsDoNotClash() {
+    CTorquelinDlg dlg;
+    for (int job = 0; job < kJobKindCount; ++job) {
+      QStringList letters{"c"};
+      for (QWidget* w : dlg.PageForJob(job)->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(w)) text = label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) text = button->text();
+        const qsizetype mark = text.indexOf('&');
+        if (mark < 0) continue;
+        const QString letter = text.mid(mark + 1, 1).toLower();
+        QVERIFY2(!letters.contains(letter), qPrintable(text));
+        letters << letter;
+      }
+      QVERIFY(letters.size() >= 5);
+    }
+  }
+
+  void viewReportWithoutAViewerSaysSo() {
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "");  // no desktop opener to be found
+    auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    CTorquelinDlg dlg;
+    Field(dlg, JobKind::QueryPatch, "PatchInfo_report").setEditText("/tmp/a report.xml");
+    MessageBoxCloser closer;
+    dlg.PageForJob(int(JobKind::QueryPatch))->findChild<QPushButton*>("view")->click();
+    QCOMPARE(closer.texts,
+             QStringList{"No program to show XML files was found.\n\nThe report is at:\n"
+                         "/tmp/a report.xml"});
   }
 
  private:

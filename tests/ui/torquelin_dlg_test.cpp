@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
+#include <QThread>
 #include <QtTest>
 
 #include "engine/base/errors.h"
@@ -29,27 +30,6 @@
 #include "ui_test_support.h"
 
 namespace {
-
-// Answers the next message boxes: records their text and presses OK.
-class MessageBoxCloser : public QObject {
- public:
-  MessageBoxCloser() {
-    timer_.setInterval(20);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (box == nullptr || !box->isVisible()) continue;
-        texts << box->text();
-        box->button(QMessageBox::Ok)->click();
-      }
-    });
-    timer_.start();
-  }
-  QStringList texts;
-
- private:
-  QTimer timer_;
-};
 
 void WriteTree(const QString& root, int directories, int filesEach) {
   for (int d = 0; d < directories; ++d) {
@@ -68,15 +48,25 @@ void SaveScreenshot(QWidget& widget, const QString& name) {
   QVERIFY(widget.grab().save(QString(TORQUELIN_SCREENSHOT_DIR) + "/" + name + ".png"));
 }
 
+// A window whose job takes a while per step, so that a test sees, and acts
+// on, a job at work.
+class PacedWindow : public CTorquelinDlg {
+ public:
+  void Step() override {
+    CTorquelinDlg::Step();
+    if (QThread::currentThread() != thread()) QThread::usleep(pace);
+  }
+  std::atomic<unsigned long> pace{2000};
+};
+
 // Serves the window until the worker reports it is done.
 bool WaitForJob(CTorquelinDlg& dlg, QSignalSpy& finished, int count = 1) {
   for (int i = 0; i < 600 && finished.count() < count; ++i) finished.wait(100);
   return finished.count() >= count && !dlg.IsJobRunning();
 }
 
-// Serves the window's calls one short pass at a time until the job's window
-// shows what shown() looks for. The worker waits for the window at every
-// call, so the job cannot move on while the test acts on what it saw.
+// Serves the window one short pass at a time until a running job's window
+// shows what shown() looks for.
 bool WaitUntilShown(CTorquelinDlg& dlg, const std::function<bool()>& shown) {
   QElapsedTimer clock;
   clock.start();
@@ -102,7 +92,7 @@ struct FingerprintWindow {
   void Press() { Action(dlg, JobKind::Fingerprint).click(); }
   bool WaitForJob(int count = 1) { return ::WaitForJob(dlg, finished, count); }
 
-  CTorquelinDlg dlg;
+  PacedWindow dlg;
   QSignalSpy finished{&dlg, &CTorquelinDlg::JobFinished};
 };
 
@@ -141,7 +131,8 @@ class WindowTest : public QObject {
     CTorquelinDlg dlg;
     QCOMPARE(dlg.windowTitle(), QString("Torquelin"));
     QCOMPARE(dlg.size(), dlg.Units().Size(445, 241));
-    QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
+    QCOMPARE(dlg.minimumSize(), dlg.size());  // it may grow, never shrink
+    QVERIFY(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
     QCOMPARE(dlg.GetBufferSize(), 2097152u);
     QCOMPARE(dlg.StatusLine().text(), QString());
     QCOMPARE(dlg.DetailLine().text(), QString());
@@ -225,11 +216,70 @@ class WindowTest : public QObject {
     QCOMPARE(Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").currentText(), QString());
   }
 
+  // The designed size is the smallest; beyond it the fields and the status
+  // area take the extra room, and the buttons right of the fields keep
+  // their distance from the edge. Leaves a picture of every tab at both sizes.
+  void windowGrowsWithItsFieldsAndStatusArea() {
+    CTorquelinDlg dlg;
+    dlg.show();
+    Field(dlg, JobKind::CreatePatch, "CrPatch_olddir").setEditText("/srv/site/2026-11");
+    Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").setEditText("/srv/site/2026-12");
+    Field(dlg, JobKind::CreatePatch, "CrPatch_patch").setEditText("/srv/patches/site-2026-12.dov");
+    Field(dlg, JobKind::CreatePatch, "CrPatch_filter").setEditText("*.tmp;*.bak");
+    dlg.SetStatus(u"Calculating file ids...");
+    dlg.SetDetail(
+        u"Processing: \\srv\\site\\2026-12\\a rather long directory name\\"
+        u"and a file name long enough to need the width.txt");
+    const QSize designed = dlg.size();
+    const QSize grown(300, 160);
+    CJobPage& page = *dlg.PageForJob(int(JobKind::CreatePatch));
+    QWidget* followers[] = {&Field(dlg, JobKind::CreatePatch, "CrPatch_olddir"),
+                            page.findChild<QPushButton*>("CrPatch_olddir_browse"),
+                            &Action(dlg, JobKind::CreatePatch),
+                            page.findChild<QPushButton*>("help"),
+                            &dlg.StatusLine(),
+                            &dlg.DetailLine(),
+                            &dlg.CancelButton()};
+    QList<QRect> before;
+    for (QWidget* w : followers) before << w->geometry();
+    const char* names[] = {"tab0_create_patch_directory",
+                           "tab1_create_patch_vault",
+                           "tab2_create_vault_file",
+                           "tab3_apply_patch",
+                           "tab4_query_patch",
+                           "tab5_calculate_fingerprint",
+                           "tab6_about"};
+    for (const QSize& size : {designed, designed + grown}) {
+      dlg.resize(size);
+      for (int tab = 0; tab < 7; ++tab) {
+        dlg.TabCtrl().setCurrentIndex(tab);
+        QCoreApplication::processEvents();
+        SaveScreenshot(dlg, QString(names[tab]) + (size == designed ? "_min" : "_large"));
+      }
+    }
+    dlg.TabCtrl().setCurrentIndex(0);
+    QCoreApplication::processEvents();
+    const QRect expected[] = {
+        before[0].adjusted(0, 0, grown.width(), 0),                   // field widens
+        before[1].translated(grown.width(), 0),                       // "..." keeps right
+        before[2].translated(grown.width(), 0),                       // action keeps right
+        before[3],                                                    // Help stays
+        before[4].adjusted(0, 0, grown.width(), grown.height() / 2),  // status line
+        before[5].adjusted(0, grown.height() / 2, grown.width(), grown.height()),
+        before[6].translated(grown.width(), grown.height() / 2),  // Cancel
+    };
+    for (int i = 0; i < 7; ++i) QCOMPARE(followers[i]->geometry(), expected[i]);
+    dlg.resize(designed - QSize(40, 40));
+    QCOMPARE(dlg.size(), designed);
+  }
+
   void fingerprintJobFillsTheFieldAndSavesSettings() {
     QTemporaryDir tree;
     WriteTree(tree.path(), 3, 4);
     FingerprintWindow w(tree.path() + "/");
     w.Page().SetFingerprint(u"stale");
+    QApplication::setActiveWindow(&w.dlg);
+    Action(w.dlg, JobKind::Fingerprint).setFocus();
     w.Press();
     QVERIFY(w.WaitForJob());
     QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Succeeded);
@@ -246,6 +296,8 @@ class WindowTest : public QObject {
     QVERIFY(CRegistry().ReadStringList("Fingerprint_filter", filters));
     QCOMPARE(ToStrings(filters), QStringList{""});
     CheckIdle(w.dlg);
+    // Locking the page took the focus from the button; it comes back.
+    QCOMPARE(QApplication::focusWidget(), &Action(w.dlg, JobKind::Fingerprint));
   }
 
   void missingDirectoryShowsOneMessageAndSavesNothing() {
@@ -253,6 +305,11 @@ class WindowTest : public QObject {
     const QString missing = parent.path() + "/not here";
     FingerprintWindow w(missing);
     w.Page().SetFingerprint(u"from an earlier run");
+    // What an earlier job left must not pass for this one's.
+    w.dlg.SetStatus(u"Fingerprint calculated.");
+    w.dlg.SetRange(2);
+    w.dlg.Step();
+    w.dlg.Step();
     MessageBoxCloser closer;
     w.Press();
     QVERIFY(w.WaitForJob());
@@ -262,11 +319,14 @@ class WindowTest : public QObject {
     QCOMPARE(lines.size(), 5);  // four lines, each ending in a line feed
     QCOMPARE(lines[0], QString("Error type:1"));
     QCOMPARE(lines[1], "Message: Directory for fingerprinting does  not exists: " + missing);
-    QVERIFY(lines[2].startsWith("Error Code: "));
+    QCOMPARE(lines[2], QString("Error Code: 2 (No such file or directory)"));
     QVERIFY(lines[3].startsWith("Location: .\\rezeriravodu line:"));
     QCOMPARE(lines[4], QString());
     QCOMPARE(w.Page().Fingerprint(), std::u16string());
+    QCOMPARE(w.dlg.StatusLine().text(),
+             "Job failed: Directory for fingerprinting does  not exists: " + missing);
     QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
+    QCOMPARE(w.dlg.ProgressBar().value(), 0);
     QVERIFY(!StoredValue("Fingerprint_dir").isValid());
     QVERIFY(!StoredValue("Fingerprint_filter").isValid());
     CheckIdle(w.dlg);
@@ -333,19 +393,81 @@ class WindowTest : public QObject {
     }
   }
 
-  void closingDuringAJobCancelsAndWaits() {
+  // Closing asks first: "No" keeps the job running, "Yes" cancels it and
+  // closes once it has ended.
+  void closingDuringAJobAsks() {
     QTemporaryDir tree;
     WriteTree(tree.path(), 20, 100);
     FingerprintWindow w(tree.path());
     w.Press();
     QVERIFY(WaitUntilRunning(w.dlg));
-    QVERIFY(!w.dlg.close());  // refused for now: the job must end first
+    {
+      MessageBoxCloser no(QMessageBox::No);
+      QVERIFY(!w.dlg.close());
+      QCOMPARE(no.texts, QStringList{"A job is running. Cancel it and quit?"});
+    }
+    QTest::qWait(100);
     QVERIFY(w.dlg.isVisible());
     QVERIFY(w.dlg.IsJobRunning());
+    QVERIFY(!w.dlg.CancelButton().isHidden() && w.dlg.CancelButton().isEnabled());
+    {
+      MessageBoxCloser yes(QMessageBox::Yes);
+      QVERIFY(!w.dlg.close());  // not yet: the job must end first
+      QCOMPARE(yes.texts.size(), 1);
+    }
     QVERIFY(w.WaitForJob());
     QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Cancelled);
     QTRY_VERIFY(!w.dlg.isVisible());
-    QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
+  }
+
+  void closingWhenIdleAsksNothing() {
+    CTorquelinDlg dlg;
+    dlg.show();
+    MessageBoxCloser closer;
+    QVERIFY(dlg.close());
+    QVERIFY(closer.texts.isEmpty());
+  }
+
+  // Enter and Escape, wherever the focus is, neither close the window nor
+  // start or stop a job.
+  void enterAndEscapeNeverCloseTheWindow() {
+    QTemporaryDir tree;
+    WriteTree(tree.path(), 20, 100);
+    FingerprintWindow w(tree.path());
+    QApplication::setActiveWindow(&w.dlg);
+    const Qt::Key keys[] = {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter};
+    auto pressAll = [&](QWidget* target) {
+      for (Qt::Key key : keys) {
+        QTest::keyClick(target, key);
+        QTest::keyClick(&w.dlg, key);
+      }
+    };
+    for (int tab = 0; tab < w.dlg.TabCtrl().count(); ++tab) {
+      w.dlg.TabCtrl().setCurrentIndex(tab);
+      QWidget* page = w.dlg.TabCtrl().widget(tab);
+      QList<QWidget*> focusable;
+      for (QWidget* child : page->findChildren<QWidget*>())
+        if (child->focusPolicy() & Qt::TabFocus) focusable << child;
+      if (focusable.isEmpty()) focusable << page;
+      for (QWidget* target : focusable) {
+        target->setFocus();
+        pressAll(target);
+      }
+      QVERIFY2(w.dlg.isVisible(), qPrintable(w.dlg.TabCtrl().tabText(tab)));
+      QVERIFY(!w.dlg.IsJobRunning());
+    }
+    w.dlg.TabCtrl().setCurrentIndex(5);
+    w.Press();
+    QVERIFY(WaitUntilRunning(w.dlg));
+    QWidget* focused = QApplication::focusWidget();
+    pressAll(focused != nullptr ? focused : &w.dlg);
+    QTest::qWait(50);
+    QVERIFY(w.dlg.isVisible());
+    QVERIFY(w.dlg.IsJobRunning());
+    w.dlg.CancelButton().click();
+    QVERIFY(w.WaitForJob());
+    QCOMPARE(w.dlg.LastOutcome(), JobOutcome::Cancelled);
+    QVERIFY(w.dlg.isVisible());
   }
 
   void destroyingTheWindowDuringAJobEndsTheJobFirst() {

@@ -1,13 +1,16 @@
 // Helpers shared by the desktop program's tests.
 #pragma once
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "ui/control_visitors.h"
 #include "ui/history_codec.h"
@@ -59,10 +62,10 @@ class RecordingVisitor : public CDlgItemsItSink {
       kind = "field";
     } else if (auto* check = qobject_cast<QCheckBox*>(&control)) {
       kind = "check";
-      caption = check->text();
+      caption = ShownText(check->text());
     } else if (auto* button = qobject_cast<QPushButton*>(&control)) {
       kind = "button";
-      caption = button->text();
+      caption = ShownText(button->text());
     }
     visits << QString::fromStdU16String(name) + ":" + kind +
                   (caption.isEmpty() ? "" : ":" + caption);
@@ -97,3 +100,25 @@ inline QComboBox& Field(CTorquelinDlg& dlg, JobKind kind, const QString& name) {
 inline QPushButton& Action(CTorquelinDlg& dlg, JobKind kind) {
   return *dlg.PageForJob(int(kind))->findChild<QPushButton*>("action");
 }
+
+// Answers every message box that opens while it lives: records its text and
+// presses the given button.
+class MessageBoxCloser : public QObject {
+ public:
+  explicit MessageBoxCloser(QMessageBox::StandardButton answer = QMessageBox::Ok) {
+    timer_.setInterval(20);
+    connect(&timer_, &QTimer::timeout, this, [this, answer] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box == nullptr || !box->isVisible()) continue;
+        texts << box->text();
+        box->button(answer)->click();
+      }
+    });
+    timer_.start();
+  }
+  QStringList texts;
+
+ private:
+  QTimer timer_;
+};
