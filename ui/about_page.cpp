@@ -2,7 +2,6 @@
 #include "ui/about_page.h"
 
 #include <QImage>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -204,13 +203,4 @@ void CDlgHelp::showEvent(QShowEvent* event) {
   setPalette(palette);
   setAutoFillBackground(true);
   QWidget::showEvent(event);
-}
-
-void CDlgHelp::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-      event->key() == Qt::Key_Escape) {
-    event->accept();
-    return;
-  }
-  QWidget::keyPressEvent(event);
 }

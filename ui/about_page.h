@@ -34,8 +34,6 @@ class CDlgHelp : public QWidget {
   CScrollCredits& Credits() { return *credits_; }
 
  protected:
-  // Enter and Escape do nothing on the page.
-  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:

@@ -7,7 +7,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -227,16 +226,4 @@ std::u16string CJobPage::Text(std::u16string_view key) const {
 
 bool CJobPage::IsSet(std::u16string_view key) const {
   return static_cast<QCheckBox&>(Control(key)).checkState() != Qt::Unchecked;
-}
-
-void CJobPage::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    default:
-      QWidget::keyPressEvent(event);
-  }
 }

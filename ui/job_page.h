@@ -79,9 +79,6 @@ class CJobPage : public QWidget, public CCmnDlgFunctions {
   bool IsSet(std::u16string_view key) const;
   QWidget& Control(std::u16string_view key) const;
 
-  // Enter and Escape inside a page neither start a job nor close the window.
-  void keyPressEvent(QKeyEvent* event) override;
-
  private:
   QWidget* Build(const PageControl& control);
   QWidget* FieldAt(int y) const;

@@ -259,7 +259,8 @@ void CTorquelinDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CTorquelinDlg::keyPressEvent(QKeyEvent* event) {
-  // A main window is closed on purpose, never by a stray Enter or Escape.
+  // A main window is closed on purpose, never by a stray Enter or Escape;
+  // the pages leave both keys to it, so they start and stop nothing either.
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
