@@ -3,10 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
-#include "engine/base/errors.h"
-
 namespace {
 
 struct Case {
@@ -38,14 +34,4 @@ TEST(WithErrorCodeText, AddsTheSystemTextToTheCodeLineOnly) {
        head + u"Error Code: 2x\n" + tail},
   };
   for (const Case& c : cases) EXPECT_EQ(WithErrorCodeText(c.text), c.shown) << c.name;
-}
-
-TEST(WithErrorCodeText, LeavesTheErrorsOwnTextAlone) {
-  errno = ENOENT;
-  const CZRErr error(1, u"gone", ".\\fileio", 7);
-  const std::u16string text = error.GetText();
-  EXPECT_EQ(text, u"Error type:1\nMessage: gone\nError Code: 2\nLocation: .\\fileio line:7\n");
-  EXPECT_EQ(WithErrorCodeText(text),
-            u"Error type:1\nMessage: gone\nError Code: 2 (No such file or directory)\n"
-            u"Location: .\\fileio line:7\n");
 }
