@@ -3,6 +3,7 @@
 #include "ui/job_page.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <numeric>
 
 #include <QCheckBox>
