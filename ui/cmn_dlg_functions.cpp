@@ -5,8 +5,11 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 
@@ -91,9 +94,35 @@ std::u16string CCmnDlgFunctions::BrowseForFile(bool open, std::u16string initial
   return chosen.front().toStdU16String();
 }
 
-bool CCmnDlgFunctions::ViewReport(std::u16string path) {
-  if (path.empty()) return true;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+void CCmnDlgFunctions::ViewReport(std::u16string path, std::function<void()> noViewer) {
+  if (path.empty()) return;
+  const QUrl url = QUrl::fromLocalFile(Q(path));
+  const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  if (opener.isEmpty()) {
+    if (!QDesktopServices::openUrl(url) && noViewer) noViewer();
+    return;
+  }
+  // xdg-open reports a missing program only by its exit status, so it is
+  // watched. It has no parent: closing the program must not end a viewer
+  // that xdg-open runs in its own process.
+  auto* process = new QProcess;
+  process->setProgram(opener);
+  // An absolute path: it can never be taken for one of xdg-open's options.
+  process->setArguments({QFileInfo(Q(path)).absoluteFilePath()});
+  process->setStandardOutputFile(QProcess::nullDevice());
+  process->setStandardErrorFile(QProcess::nullDevice());
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, noViewer](int code, QProcess::ExitStatus status) {
+                     process->deleteLater();
+                     if ((status != QProcess::NormalExit || code != 0) && noViewer) noViewer();
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, process,
+                   [process, noViewer](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     process->deleteLater();
+                     if (noViewer) noViewer();
+                   });
+  process->start();
 }
 
 std::u16string NoViewerMessage(const std::u16string& reportPath) {

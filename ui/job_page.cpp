@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include "ui/control_visitors.h"
@@ -181,9 +182,11 @@ QWidget* CJobPage::Build(const PageControl& c) {
   } else if (c.kind == ControlKind::kViewReport) {
     connect(button, &QPushButton::clicked, this, [this] {
       const std::u16string report = GetControlText(Control(u"report"));
-      if (!ViewReport(report))
-        QMessageBox::information(this, QStringLiteral("Torquelin"),
-                                 QString::fromStdU16String(NoViewerMessage(report)));
+      ViewReport(report, [page = QPointer<CJobPage>(this), report] {
+        if (page)
+          QMessageBox::information(page, QStringLiteral("Torquelin"),
+                                   QString::fromStdU16String(NoViewerMessage(report)));
+      });
     });
   } else {
     connect(button, &QPushButton::clicked, this, [this] { emit JobRequested(kind_); });

@@ -240,17 +240,47 @@ class JobPageTest : public QObject {
     }
   }
 
-  void viewReportWithoutAViewerSaysSo() {
+  // The report goes to xdg-open as its absolute path; when no opener exists, or
+  // xdg-open finds no program, a box says so and names the report.
+  void viewReportSaysWhenNoViewerIsFound_data() {
+    QTest::addColumn<QString>("opener");  // xdg-open's script; empty: none on PATH
+    QTest::addColumn<bool>("told");
+    QTest::newRow("no opener at all") << "" << true;
+    QTest::newRow("opener finds no program") << "exit 3" << true;
+    QTest::newRow("opener shows it") << "printf %s \"$1\" > \"$0.arg\"" << false;
+  }
+  void viewReportSaysWhenNoViewerIsFound() {
+    QFETCH(QString, opener);
+    QFETCH(bool, told);
+    QTemporaryDir bin;
+    const QString script = bin.path() + "/xdg-open";
+    if (!opener.isEmpty()) {
+      QFile file(script);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(("#!/bin/sh\n" + opener + "\n").toUtf8());
+      file.close();
+      file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
     const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", "");  // no desktop opener to be found
+    qputenv("PATH", (bin.path() + (opener.isEmpty() ? "" : ":/usr/bin:/bin")).toUtf8());
     auto restore = qScopeGuard([&] { qputenv("PATH", path); });
     CTorquelinDlg dlg;
     Field(dlg, JobKind::QueryPatch, "PatchInfo_report").setEditText("/tmp/a report.xml");
     MessageBoxCloser closer;
     dlg.PageForJob(int(JobKind::QueryPatch))->findChild<QPushButton*>("view")->click();
-    QCOMPARE(closer.texts,
-             QStringList{"No program to show XML files was found.\n\nThe report is at:\n"
-                         "/tmp/a report.xml"});
+    const QStringList box{
+        "No program to show XML files was found.\n\nThe report is at:\n"
+        "/tmp/a report.xml"};
+    if (told) {
+      QTRY_COMPARE(closer.texts, box);
+    } else {
+      QTRY_VERIFY(QFileInfo(script + ".arg").size() > 0);
+      QFile arg(script + ".arg");
+      QVERIFY(arg.open(QIODevice::ReadOnly));
+      QCOMPARE(arg.readAll(), QByteArray("/tmp/a report.xml"));
+      QTest::qWait(100);
+      QVERIFY(closer.texts.isEmpty());
+    }
   }
 
  private:
