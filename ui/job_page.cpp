@@ -111,12 +111,16 @@ CJobPage::CJobPage(JobKind kind, std::u16string prefix, std::span<const PageCont
 QWidget* CJobPage::Build(const PageControl& c) {
   const QString name = QString::fromStdU16String(prefix_) + QString::fromUtf16(c.key);
   const QString label = QString::fromLatin1(c.label);
-  auto addLabel = [&](QWidget* buddy) {
+  // A field or the result box: in the field column, its label left of it.
+  auto labelled = [&](QWidget* box) {
+    layout_.Place(box, units_.Rect(kFieldX, c.y, kFieldWidth, kRowHeight), kGrowWide);
+    box->setObjectName(name);
     auto* caption = new QLabel(label, this);
     caption->setGeometry(
         units_.Rect(kLabelX, LabelRow(c.y) + kLabelTop, kLabelWidth, kLabelHeight));
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    caption->setBuddy(buddy);
+    caption->setBuddy(box);
+    return box;
   };
   switch (c.kind) {
     case ControlKind::kField: {
@@ -128,18 +132,12 @@ QWidget* CJobPage::Build(const PageControl& c) {
       // What the user types is what the job gets: no completion from the
       // history behind the cursor (the drop-down list still offers it).
       field->setCompleter(nullptr);
-      layout_.Place(field, units_.Rect(kFieldX, c.y, kFieldWidth, kRowHeight), kGrowWide);
-      field->setObjectName(name);
-      addLabel(field);
-      return field;
+      return labelled(field);
     }
     case ControlKind::kResult: {
       auto* result = new QLineEdit(this);
       result->setReadOnly(true);
-      layout_.Place(result, units_.Rect(kFieldX, c.y, kFieldWidth, kRowHeight), kGrowWide);
-      result->setObjectName(name);
-      addLabel(result);
-      return result;
+      return labelled(result);
     }
     case ControlKind::kBrowse: {
       auto* field = static_cast<QComboBox*>(FieldAt(c.y));
