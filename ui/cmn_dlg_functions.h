@@ -50,9 +50,9 @@ class CCmnDlgFunctions {
   // Opens the report with the desktop's program for its type (xdg-open, or
   // Qt's own desktop services without it). The path goes over as one
   // argument, never through a shell or a composed command line, so blanks
-  // and quotes in it are harmless. When no program can be found for it, noViewer runs
-  // on the interface thread: at once, or once xdg-open has said it found
-  // none. An empty path starts nothing. Not waited for.
+  // and quotes in it are harmless. When no program can be found for it,
+  // noViewer runs on the interface thread: at once, or once xdg-open has
+  // said it found none. An empty path starts nothing. Not waited for.
   static void ViewReport(std::u16string path, std::function<void()> noViewer = {});
 };
 
