@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "engine/base/error_code_text.h"
 #include "engine/base/errors.h"
 #include "engine/base/number_text.h"
 #include "engine/jobs/apply_patch.h"
@@ -104,7 +105,8 @@ void CConsoleHost::SetDetail(const std::u16string& text) {
 
 void CConsoleHost::ShowMessage(const std::u16string& text) {
   EraseBlock();
-  std::string utf8 = platform::ToUtf8(text);
+  // The system's words for the error code are for the reader only.
+  std::string utf8 = platform::ToUtf8(WithErrorCodeText(text));
   if (utf8.empty() || utf8.back() != '\n') utf8 += "\n";
   Write(utf8);
 }

@@ -2,7 +2,6 @@
 #include "ui/about_page.h"
 
 #include <QImage>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -186,12 +185,15 @@ QPixmap MakeProductLogo() {
 CDlgHelp::CDlgHelp(const CDialogUnits& units, QWidget* parent)
     : QWidget(parent), credits_(new CScrollCredits(this)), logo_(MakeProductLogo()) {
   setObjectName(QStringLiteral("About"));
-  credits_->setGeometry(units.Rect(7, 7, 408, 108));
+  // The credits stay centred as the window widens.
+  layout_.Place(credits_, units.Rect(7, 7, 408, 108), {0.5, 0, 0, 0});
 }
 
 void CDlgHelp::StartScrolling() { credits_->StartScrolling(kCreditLines, {{kLogoLine, logo_}}); }
 
 void CDlgHelp::StopScrolling() { credits_->StopScrolling(); }
+
+void CDlgHelp::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
 void CDlgHelp::showEvent(QShowEvent* event) {
   // The themed tab body is white; match it.
@@ -201,13 +203,4 @@ void CDlgHelp::showEvent(QShowEvent* event) {
   setPalette(palette);
   setAutoFillBackground(true);
   QWidget::showEvent(event);
-}
-
-void CDlgHelp::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-      event->key() == Qt::Key_Escape) {
-    event->accept();
-    return;
-  }
-  QWidget::keyPressEvent(event);
 }

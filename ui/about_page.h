@@ -6,6 +6,7 @@
 
 #include "ui/dialog_units.h"
 #include "ui/scroll_credits.h"
+#include "ui/stretch_layout.h"
 
 // The credit lines, ending with a null pointer. Each text line ends in its
 // style mark (see CScrollCredits).
@@ -28,14 +29,15 @@ class CDlgHelp : public QWidget {
   // Restart the credits from the top / stop them.
   void StartScrolling();
   void StopScrolling();
+  // Keeps the credits centred in a page extraWidth pixels wider than designed.
+  void Stretch(int extraWidth);
   CScrollCredits& Credits() { return *credits_; }
 
  protected:
-  // Enter and Escape do nothing on the page.
-  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
   CScrollCredits* credits_;
+  CStretchLayout layout_;
   QPixmap logo_;
 };

@@ -5,12 +5,15 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 
-#include "ui/item_visitors.h"
+#include "ui/control_visitors.h"
 
 const FileFilter kPatchFilter = {{u"zoDuvur files (*.dov)", u"*.dov"},
                                  {u"All files (*.*)", u"*.*"}};
@@ -91,7 +94,37 @@ std::u16string CCmnDlgFunctions::BrowseForFile(bool open, std::u16string initial
   return chosen.front().toStdU16String();
 }
 
-void CCmnDlgFunctions::ViewReport(std::u16string path) {
+void CCmnDlgFunctions::ViewReport(std::u16string path, std::function<void()> noViewer) {
   if (path.empty()) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+  const QUrl url = QUrl::fromLocalFile(Q(path));
+  const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  if (opener.isEmpty()) {
+    if (!QDesktopServices::openUrl(url) && noViewer) noViewer();
+    return;
+  }
+  // xdg-open reports a missing program only by its exit status, so it is
+  // watched. It has no parent: closing the program must not end a viewer
+  // that xdg-open runs in its own process.
+  auto* process = new QProcess;
+  process->setProgram(opener);
+  // An absolute path: it can never be taken for one of xdg-open's options.
+  process->setArguments({QFileInfo(Q(path)).absoluteFilePath()});
+  process->setStandardOutputFile(QProcess::nullDevice());
+  process->setStandardErrorFile(QProcess::nullDevice());
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, noViewer](int code, QProcess::ExitStatus status) {
+                     process->deleteLater();
+                     if ((status != QProcess::NormalExit || code != 0) && noViewer) noViewer();
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, process,
+                   [process, noViewer](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     process->deleteLater();
+                     if (noViewer) noViewer();
+                   });
+  process->start();
+}
+
+std::u16string NoViewerMessage(const std::u16string& reportPath) {
+  return u"No program to show XML files was found.\n\nThe report is at:\n" + reportPath;
 }

@@ -2,6 +2,7 @@
 // control's text, the folder and file pickers and the report viewer.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,12 +47,17 @@ class CCmnDlgFunctions {
   // jobs replace files safely). Returns initial when cancelled.
   static std::u16string BrowseForFile(bool open, std::u16string initial, const FileFilter& filter);
 
-  // Opens the report with the desktop's program for its type. The path goes
-  // to the desktop as a file URL, never through a shell or a composed
-  // command line, so blanks and quotes in it are harmless. A failure shows
-  // nothing.
-  static void ViewReport(std::u16string path);
+  // Opens the report with the desktop's program for its type (xdg-open, or
+  // Qt's own desktop services without it). The path goes over as one
+  // argument, never through a shell or a composed command line, so blanks
+  // and quotes in it are harmless. When no program can be found for it,
+  // noViewer runs on the interface thread: at once, or once xdg-open has
+  // said it found none. An empty path starts nothing. Not waited for.
+  static void ViewReport(std::u16string path, std::function<void()> noViewer = {});
 };
+
+// What the user is told when no program to show the report was found.
+std::u16string NoViewerMessage(const std::u16string& reportPath);
 
 // The extension of the filter's first pattern ("*.dov" -> "dov"), empty when
 // it has none.

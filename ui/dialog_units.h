@@ -19,8 +19,8 @@ class CDialogUnits {
   }
   QSize Size(int width, int height) const { return QSize(X(width), Y(height)); }
 
-  int avgWidth() const { return avgWidth_; }
-  int avgHeight() const { return avgHeight_; }
+  int AvgWidth() const { return avgWidth_; }
+  int AvgHeight() const { return avgHeight_; }
 
  private:
   int avgWidth_;

@@ -1,7 +1,7 @@
 // Start-up of the desktop program.
 #include "ui/torquelin_app.h"
 
-#include "ui/registry.h"
+#include "ui/settings_store.h"
 #include "ui/torquelin_dlg.h"
 
 CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {
@@ -11,7 +11,8 @@ CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) 
 }
 
 int CTorquelinApp::Run() {
-  CTorquelinDlg dialog;
-  dialog.exec();
+  CTorquelinDlg window;
+  window.show();
+  exec();
   return 0;
 }

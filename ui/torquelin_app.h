@@ -9,6 +9,6 @@ class CTorquelinApp : public QApplication {
   Q_OBJECT
  public:
   CTorquelinApp(int& argc, char** argv);
-  // Shows the main window modally; the program ends when it closes.
+  // Shows the main window; the program ends when it closes.
   int Run();
 };

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QIcon>
@@ -14,13 +15,21 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabBar>
 #include <QThread>
 
+#include "engine/base/error_code_text.h"
 #include "engine/base/errors.h"
 #include "ui/about_page.h"
-#include "ui/item_visitors.h"
-#include "ui/job_pages.h"
+#include "ui/apply_patch_page.h"
+#include "ui/control_visitors.h"
+#include "ui/create_patch_page.h"
+#include "ui/create_vault_page.h"
+#include "ui/fingerprint_page.h"
+#include "ui/job_messages.h"
+#include "ui/query_patch_page.h"
+#include "ui/vault_patch_page.h"
 
 namespace {
 
@@ -41,12 +50,11 @@ QIcon MakeIcon() {
 }
 
 // A status line: plain text (a path may contain '<'), wrapped at words.
-QLabel* MakeStatusLine(QWidget* parent, const QRect& geometry) {
+QLabel* MakeStatusLine(QWidget* parent) {
   auto* label = new QLabel(parent);
   label->setTextFormat(Qt::PlainText);
   label->setWordWrap(true);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label->setGeometry(geometry);
   return label;
 }
 
@@ -63,42 +71,60 @@ void FitTabsIntoStrip(CZRTabCtrl& tabs) {
   }
 }
 
+// Extra height goes to the status area, shared by its two text lines, so a
+// long path can be read in full.
+constexpr Stretch kStatusBox{0, 1, 0, 1};
+constexpr Stretch kUpperLine{0, 1, 0, 0.5};
+constexpr Stretch kBarRow{0, 1, 0.5, 0};
+constexpr Stretch kCancelPlace{1, 0, 0.5, 0};
+constexpr Stretch kLowerLine{0, 1, 0.5, 0.5};
+
 }  // namespace
 
 CTorquelinDlg::CTorquelinDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint),
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       units_(font()),
       scratchBuffer_(new uint8_t[kScratchBufferSize]) {
   setWindowTitle(QStringLiteral("Torquelin"));
-  setFixedSize(units_.Size(445, 241));
+  // The designed size is the smallest: every caption fits in it.
+  setMinimumSize(units_.Size(445, 241));
+  resize(minimumSize());
 
   tabs_ = new CZRTabCtrl(this);
   tabs_->setObjectName(QStringLiteral("tabs"));
-  tabs_->setGeometry(units_.Rect(7, 7, 431, 141));
+  layout_.Place(tabs_, units_.Rect(7, 7, 431, 141), kGrowWide);
   tabs_->setUsesScrollButtons(true);
   tabs_->setElideMode(Qt::ElideNone);
 
   statusBox_ = new QGroupBox(QStringLiteral("Status"), this);
-  statusBox_->setGeometry(units_.Rect(7, 150, 431, 84));
-  statusLine_ = MakeStatusLine(this, units_.Rect(15, 159, 415, 27));
+  layout_.Place(statusBox_, units_.Rect(7, 150, 431, 84), kStatusBox);
+  statusLine_ = MakeStatusLine(this);
   statusLine_->setObjectName(QStringLiteral("statusLine"));
+  layout_.Place(statusLine_, units_.Rect(15, 159, 415, 27), kUpperLine);
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("progress"));
-  progress_->setGeometry(units_.Rect(14, 189, 372, 14));
+  layout_.Place(progress_, units_.Rect(14, 189, 372, 14), kBarRow);
   progress_->setTextVisible(false);
-  progress_->setRange(0, static_cast<int>(range_));
+  progress_->setRange(0, 100);
   progress_->setValue(0);
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_ = new QPushButton(QStringLiteral("&Cancel"), this);
   cancel_->setObjectName(QStringLiteral("cancel"));
-  // Enter on the focused Cancel button presses it rather than closing the
-  // window.
+  // Enter on the focused Cancel button presses it.
   cancel_->setAutoDefault(true);
-  cancel_->setGeometry(units_.Rect(390, 189, 41, 14));
+  layout_.Place(cancel_, units_.Rect(390, 189, 41, 14), kCancelPlace);
   cancel_->setEnabled(false);
   connect(cancel_, &QPushButton::clicked, this, &CTorquelinDlg::OnCancelButton);
-  detailLine_ = MakeStatusLine(this, units_.Rect(14, 206, 417, 27));
+  detailLine_ = MakeStatusLine(this);
   detailLine_->setObjectName(QStringLiteral("detailLine"));
+  layout_.Place(detailLine_, units_.Rect(14, 206, 417, 27), kLowerLine);
+
+  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+  connect(quit, &QShortcut::activated, this, &QWidget::close);
+
+  progressTimer_.setInterval(kProgressRefreshMilliseconds);
+  connect(&progressTimer_, &QTimer::timeout, this, &CTorquelinDlg::ShowProgress);
 
   OnInitDialog();
 }
@@ -111,7 +137,7 @@ CTorquelinDlg::~CTorquelinDlg() {
     closePending_ = false;
     cancelRequested_.store(true);
     QEventLoop loop;
-    connect(this, &CTorquelinDlg::jobFinished, &loop, &QEventLoop::quit);
+    connect(this, &CTorquelinDlg::JobFinished, &loop, &QEventLoop::quit);
     if (worker_.joinable()) loop.exec();
   }
 }
@@ -143,7 +169,7 @@ void CTorquelinDlg::OnInitDialog() {
   for (CJobPage* page : std::initializer_list<CJobPage*>{crPatch, crVaultPatch, crVault, apply,
                                                          patchInfo, finger_}) {
     pages_[static_cast<size_t>(page->Kind())] = page;
-    connect(page, &CJobPage::jobRequested, this, &CTorquelinDlg::StartJob);
+    connect(page, &CJobPage::JobRequested, this, &CTorquelinDlg::StartJob);
   }
 
   tabs_->setCurrentIndex(0);
@@ -187,36 +213,73 @@ void CTorquelinDlg::StartJob(JobKind kind) {
     });
   } catch (const std::system_error&) {
     // No thread: nothing happens and the user may press again.
+    return;
   }
+  runningKind_ = kind;
+  progressTimer_.start();
 }
 
 void CTorquelinDlg::OnWorkerFinished() {
   if (worker_.joinable()) worker_.join();
-  emit jobFinished();
+  progressTimer_.stop();
+  // Whatever the job set last stays on screen.
+  ShowProgress();
+  // The action button lost the focus when its page was locked; the user
+  // goes on where they started.
+  if (CJobPage* page = PageForJob(static_cast<int>(runningKind_)); page && page->isVisible())
+    page->ActionButton().setFocus(Qt::OtherFocusReason);
+  emit JobFinished();
   if (closePending_) {
     closePending_ = false;
-    QDialog::done(closeResult_);
+    close();
   }
 }
 
-void CTorquelinDlg::done(int result) {
-  if (worker_.joinable()) {
-    closePending_ = true;
-    closeResult_ = result;
-    cancelRequested_.store(true);
+bool CTorquelinDlg::ConfirmQuitDuringJob() {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Torquelin"), Q(kQuitDuringJobQuestion),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void CTorquelinDlg::closeEvent(QCloseEvent* event) {
+  if (!worker_.joinable()) {
+    event->accept();
     return;
   }
-  QDialog::done(result);
+  event->ignore();
+  if (closePending_) return;  // already cancelling; closes when the job ends
+  if (!ConfirmQuitDuringJob()) return;
+  // The job may have ended while the question was open.
+  if (!worker_.joinable()) {
+    event->accept();
+    return;
+  }
+  closePending_ = true;
+  cancelRequested_.store(true);
 }
 
 void CTorquelinDlg::keyPressEvent(QKeyEvent* event) {
-  // Enter outside the pages (and off the Cancel button) ends the dialog like
-  // Escape does; the pages swallow both.
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-    accept();
-    return;
+  // A main window is closed on purpose, never by a stray Enter or Escape;
+  // the pages leave both keys to it, so they start and stop nothing either.
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+      event->accept();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
   }
-  QDialog::keyPressEvent(event);
+}
+
+void CTorquelinDlg::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int extraWidth = width() - minimumWidth();
+  layout_.Apply(extraWidth, height() - minimumHeight());
+  for (CJobPage* page : pages_)
+    if (page != nullptr) page->Stretch(extraWidth);
+  if (about_ != nullptr) about_->Stretch(extraWidth);
 }
 
 template <typename Fn>
@@ -231,6 +294,37 @@ void CTorquelinDlg::CheckCancel() const {
   if (cancelRequested_.load()) throw COPCancel();
 }
 
+// --- Progress ------------------------------------------------------------------
+
+void CTorquelinDlg::ShowProgress() {
+  showProgressQueued_.store(false);
+  if (progressState_.Version() == shownVersion_) return;
+  const CProgressState::Snapshot now = progressState_.Take();
+  shownVersion_ = now.version;
+  statusLine_->setText(Q(now.status));
+  detailLine_->setText(Q(now.detail));
+  // The bar holds int; a range beyond that is shown scaled.
+  if (now.range <= static_cast<uint32_t>(INT_MAX)) {
+    progress_->setRange(0, now.range == 0 ? 1 : static_cast<int>(now.range));
+    progress_->setValue(static_cast<int>(now.position));
+  } else {
+    constexpr int kScaled = 1 << 30;
+    progress_->setRange(0, kScaled);
+    progress_->setValue(static_cast<int>(uint64_t{now.position} * kScaled / now.range));
+  }
+}
+
+void CTorquelinDlg::RequestShowProgress() {
+  if (QThread::currentThread() == thread()) {
+    ShowProgress();
+    return;
+  }
+  // One pending request is enough: it shows whatever is latest when it runs.
+  if (!showProgressQueued_.exchange(true))
+    QMetaObject::invokeMethod(
+        this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+}
+
 // --- CProgressSink -----------------------------------------------------------
 
 uint32_t CTorquelinDlg::GetBufferSize() { return kScratchBufferSize; }
@@ -238,57 +332,42 @@ uint32_t CTorquelinDlg::GetBufferSize() { return kScratchBufferSize; }
 uint8_t* CTorquelinDlg::GetBuffer() { return scratchBuffer_.get(); }
 
 void CTorquelinDlg::SetStatus(const std::u16string& text) {
-  OnUiThread([&] { statusLine_->setText(Q(text)); });
+  progressState_.SetStatus(text);
+  // A new phase is shown at once; details and steps wait for the timer.
+  RequestShowProgress();
   CheckCancel();
 }
 
 void CTorquelinDlg::SetDetail(const std::u16string& text) {
-  OnUiThread([&] { detailLine_->setText(Q(text)); });
+  progressState_.SetDetail(text);
+  if (QThread::currentThread() == thread()) ShowProgress();
   CheckCancel();
 }
 
 void CTorquelinDlg::ShowMessage(const std::u16string& text) {
+  if (QThread::currentThread() != thread()) lastMessage_ = text;
   OnUiThread([&] {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Torquelin"), Q(text), QMessageBox::Ok,
-                    this);
+    ShowProgress();
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Torquelin"), Q(WithErrorCodeText(text)),
+                    QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
   });
 }
 
-void CTorquelinDlg::ShowProgress() {
-  // The bar holds int; a range beyond that is shown scaled.
-  if (range_ <= static_cast<uint32_t>(INT_MAX)) {
-    progress_->setRange(0, range_ == 0 ? 1 : static_cast<int>(range_));
-    progress_->setValue(static_cast<int>(position_));
-  } else {
-    constexpr int kScaled = 1 << 30;
-    progress_->setRange(0, kScaled);
-    progress_->setValue(static_cast<int>(uint64_t{position_} * kScaled / range_));
-  }
-}
-
 void CTorquelinDlg::SetRange(uint32_t count) {
-  OnUiThread([&] {
-    range_ = count;
-    if (position_ > range_) position_ = range_;
-    ShowProgress();
-  });
+  progressState_.SetRange(count);
+  if (QThread::currentThread() == thread()) ShowProgress();
 }
 
 void CTorquelinDlg::ResetProgress() {
-  OnUiThread([&] {
-    position_ = 0;
-    ShowProgress();
-  });
+  progressState_.ResetPosition();
+  if (QThread::currentThread() == thread()) ShowProgress();
 }
 
 void CTorquelinDlg::Step() {
-  OnUiThread([&] {
-    // A step past the end starts the bar over, as progress bars always have.
-    position_ = position_ >= range_ ? 0 : position_ + 1;
-    ShowProgress();
-  });
+  progressState_.Step();
+  if (QThread::currentThread() == thread()) ShowProgress();
   CheckCancel();
 }
 
@@ -302,12 +381,24 @@ JobOutcome CTorquelinDlg::RunJobOnWorker(JobKind kind) {
   SetTabStripEnabled(false);
   SetCancelEnabled(true);
   SetPageLocked(kind, true);
+  // Nothing of an earlier job may pass for this one's.
+  progressState_.Clear();
+  lastMessage_.clear();
+  RequestShowProgress();
   if (kind == JobKind::Fingerprint) SetFingerprintField(u"");
   const JobRun run = RunJob(*this, cancelRequested_, kind, ReadParameters(kind),
                             [&](const std::u16string& result) {
                               if (kind == JobKind::Fingerprint) SetFingerprintField(result);
                               SaveSettings(kind);
                             });
+  if (run.outcome == JobOutcome::Failed) {
+    // The box is gone once dismissed; the reason stays on the status line.
+    progressState_.SetStatus(FailedJobStatus(lastMessage_));
+    RequestShowProgress();
+  }
+  // An apply that went on past errors lists what it skipped.
+  if (kind == JobKind::ApplyPatch && run.outcome == JobOutcome::Succeeded && !run.result.empty())
+    ShowMessage(SkippedItemsMessage(run.result));
   SetCancelEnabled(false);
   SetPageLocked(kind, false);
   SetTabStripEnabled(true);
@@ -334,6 +425,10 @@ void CTorquelinDlg::SetPageLocked(JobKind kind, bool locked) {
     CJobPage* page = PageForJob(static_cast<int>(kind));
     if (page == nullptr) return;
     if (locked) {
+      // Left to itself the focus would move on to the next control, often
+      // Cancel, where a stray Enter would end the job; the window swallows
+      // Enter and Escape instead. Alt+C still reaches Cancel.
+      if (page->isAncestorOf(QApplication::focusWidget())) setFocus(Qt::OtherFocusReason);
       CControlDisabler disabler;
       page->ForEachItem(disabler);
     } else {

@@ -7,12 +7,15 @@
 #include <memory>
 #include <thread>
 
-#include <QDialog>
-#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
 
 #include "engine/base/progress.h"
 #include "engine/jobs/job_runner.h"
 #include "ui/dialog_units.h"
+#include "ui/progress_state.h"
+#include "ui/stretch_layout.h"
+#include "ui/tab_ctrl.h"
 
 class CDlgFinger;
 class CDlgHelp;
@@ -22,25 +25,22 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-// The tab strip; it only exposes the tab bar so the window can lock it alone
-// (locking the whole widget would lock every page with it).
-class CZRTabCtrl : public QTabWidget {
-  Q_OBJECT
- public:
-  using QTabWidget::QTabWidget;
-  using QTabWidget::tabBar;
-};
-
 // The tab holding the About page.
 inline constexpr int kAboutTab = 6;
+// How often the window shows a running job's progress.
+inline constexpr int kProgressRefreshMilliseconds = 40;
+// Asked when the window is closed while a job runs.
+inline constexpr char16_t kQuitDuringJobQuestion[] = u"A job is running. Cancel it and quit?";
 
 // The one main window. Lives on the interface thread. While a job runs, the
-// worker thread calls the CProgressSink operations and the window's part of
-// a run; each of them
-// is carried out on the interface thread by a blocking queued call, so the
-// worker waits until the window has shown the change. Closing the window
-// while a job runs asks the job to cancel and closes once it has ended.
-class CTorquelinDlg : public QDialog, public CProgressSink {
+// worker thread reports progress into a shared record that the window shows
+// on a timer and at each status change, so progress never waits for the
+// window; the window's own steps around a job (locking, reading the fields,
+// showing the result, saving settings, message boxes) are blocking calls
+// carried out on the interface thread. Enter and Escape never close it;
+// closing it while a job runs asks first, then cancels the job and closes
+// once the job has ended.
+class CTorquelinDlg : public QWidget, public CProgressSink {
   Q_OBJECT
 
  public:
@@ -77,15 +77,14 @@ class CTorquelinDlg : public QDialog, public CProgressSink {
   // Sets the cancellation request back to "none".
   void ClearCancelRequest();
 
-  // Closing while a job runs defers the close until the job has ended.
-  void done(int result) override;
-
  signals:
   // A job's worker has ended and the window is idle again.
-  void jobFinished();
+  void JobFinished();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void OnInitDialog();
@@ -106,9 +105,15 @@ class CTorquelinDlg : public QDialog, public CProgressSink {
   void OnUiThread(Fn&& fn);
   // Throws COPCancel when the user asked to cancel; read afresh each time.
   void CheckCancel() const;
+  // Shows the shared progress record now (interface thread), or soon
+  // (worker thread).
   void ShowProgress();
+  void RequestShowProgress();
+  // Whether the user agrees to cancel the running job and quit.
+  bool ConfirmQuitDuringJob();
 
   CDialogUnits units_;
+  CStretchLayout layout_;
   CZRTabCtrl* tabs_ = nullptr;
   // Indexed by job number.
   std::array<CJobPage*, kJobKindCount> pages_{};
@@ -126,10 +131,16 @@ class CTorquelinDlg : public QDialog, public CProgressSink {
   // Joinable exactly while a job's worker exists; touched only on the
   // interface thread.
   std::thread worker_;
+  JobKind runningKind_ = JobKind::CreatePatch;
   JobOutcome lastOutcome_ = JobOutcome::Succeeded;
+  // The last message box text of the running job; worker thread only.
+  std::u16string lastMessage_;
+  // The window was closed during a job and closes when the job has ended.
   bool closePending_ = false;
-  int closeResult_ = 0;
-  // The progress bar's 32-bit range and position.
-  uint32_t range_ = 100;
-  uint32_t position_ = 0;
+
+  CProgressState progressState_;
+  // The version of progressState_ the controls show.
+  uint64_t shownVersion_ = ~uint64_t{0};
+  std::atomic<bool> showProgressQueued_{false};
+  QTimer progressTimer_;
 };

@@ -92,7 +92,7 @@ TEST(Program, FailureExitCodesAndTexts) {
   EXPECT_EQ(r.out, "");
   const std::string expected =
       "Error type:1\nMessage: Directory for fingerprinting does  not exists: " + missing +
-      "\nError Code: 2\nLocation: .\\rezeriravodu line:";
+      "\nError Code: 2 (No such file or directory)\nLocation: .\\rezeriravodu line:";
   EXPECT_EQ(r.err.rfind(expected, 0), 0u) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
 

@@ -1,5 +1,5 @@
 // CRegistry over QSettings.
-#include "ui/registry.h"
+#include "ui/settings_store.h"
 
 #include <QByteArray>
 #include <QSettings>

@@ -1,5 +1,7 @@
 // The pages' shared functions: the pickers with their defaults and the
 // file filters.
+#include "ui/cmn_dlg_functions.h"
+
 #include <functional>
 
 #include <QApplication>
@@ -8,8 +10,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "ui/cmn_dlg_functions.h"
-#include "ui/job_pages.h"
+#include "ui/job_page.h"
 #include "ui/torquelin_dlg.h"
 #include "ui_test_support.h"
 
@@ -141,4 +142,4 @@ class PageFunctionsTest : public QObject {
 };
 
 QTEST_MAIN(PageFunctionsTest)
-#include "page_functions_test.moc"
+#include "cmn_dlg_functions_test.moc"

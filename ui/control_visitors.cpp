@@ -1,12 +1,12 @@
 // The four control visitors.
-#include "ui/item_visitors.h"
+#include "ui/control_visitors.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QWidget>
 
 #include "ui/history_codec.h"
-#include "ui/registry.h"
+#include "ui/settings_store.h"
 
 namespace {
 

@@ -1,0 +1,54 @@
+// The window's own texts at a job's end.
+#include "ui/job_messages.h"
+
+#include <QtTest>
+
+class JobMessagesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void failedJobStatus_data() {
+    QTest::addColumn<QString>("reported");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("an error's four lines")
+        << "Error type:1\nMessage: Directory for fingerprinting does  not exists: /x\n"
+           "Error Code: 2\nLocation: .\\rezeriravodu line:64\n"
+        << "Job failed: Directory for fingerprinting does  not exists: /x";
+    QTest::newRow("one line") << "A general unknown error has occured."
+                              << "Job failed: A general unknown error has occured.";
+    QTest::newRow("several lines, no message line") << "first\nsecond"
+                                                    << "Job failed: first";
+    QTest::newRow("nothing reported") << ""
+                                      << "Job failed.";
+  }
+  void failedJobStatus() {
+    QFETCH(QString, reported);
+    QFETCH(QString, status);
+    QCOMPARE(QString::fromStdU16String(FailedJobStatus(reported.toStdU16String())), status);
+  }
+
+  void skippedItemsMessage_data() {
+    QTest::addColumn<QString>("skipped");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("one") << "\\a\\b.txt\n"
+                         << "Patch applied, but 1 item was skipped:\n\\a\\b.txt";
+    QTest::newRow("two, no final line feed")
+        << "\\a\n\\b"
+        << "Patch applied, but 2 items were skipped:\n\\a\n\\b";
+    QString twelve, shown;
+    for (int i = 1; i <= 12; ++i) {
+      twelve += "\\f" + QString::number(i) + "\n";
+      if (i <= kSkippedItemsShown) shown += "\n\\f" + QString::number(i);
+    }
+    QTest::newRow("more than are shown")
+        << twelve << "Patch applied, but 12 items were skipped:" + shown + "\n... and 2 more.";
+  }
+  void skippedItemsMessage() {
+    QFETCH(QString, skipped);
+    QFETCH(QString, message);
+    QCOMPARE(QString::fromStdU16String(SkippedItemsMessage(skipped.toStdU16String())), message);
+  }
+};
+
+QTEST_MAIN(JobMessagesTest)
+#include "job_messages_test.moc"

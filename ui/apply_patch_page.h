@@ -1,0 +1,10 @@
+// The "Apply Patch" page: a patch applied to an older directory.
+#pragma once
+
+#include "ui/job_page.h"
+
+class CDlgApply : public CJobPage {
+ public:
+  CDlgApply(const CDialogUnits& units, QWidget* parent);
+  JobParams ReadParameters() const override;
+};

@@ -1,0 +1,13 @@
+// The "Calculate Fingerprint" page: a directory in, its fingerprint shown.
+#pragma once
+
+#include "ui/job_page.h"
+
+class CDlgFinger : public CJobPage {
+ public:
+  CDlgFinger(const CDialogUnits& units, QWidget* parent);
+  JobParams ReadParameters() const override;
+  // The read-only result box.
+  void SetFingerprint(const std::u16string& text);
+  std::u16string Fingerprint() const;
+};

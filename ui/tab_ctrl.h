@@ -1,0 +1,13 @@
+// The main window's tab strip.
+#pragma once
+
+#include <QTabWidget>
+
+// Exposes the tab bar so the window can lock the strip alone (locking the
+// whole widget would lock every page with it).
+class CZRTabCtrl : public QTabWidget {
+  Q_OBJECT
+ public:
+  using QTabWidget::QTabWidget;
+  using QTabWidget::tabBar;
+};
