@@ -29,7 +29,9 @@ TEST(DirectoryListing, ReportsNamesAndKindsWithoutFollowingLinks) {
     std::map<std::u16string, Kind> seen;
     for (const auto& e : entries) {
       seen[e.name] = e.kind;
-      if (withWords && e.name == u"to-d") EXPECT_EQ(e.word, 0xA1FF0420u);
+      if (withWords && e.name == u"to-d") {
+        EXPECT_EQ(e.word, 0xA1FF0420u);
+      }
     }
     EXPECT_EQ(seen, (std::map<std::u16string, Kind>{{u"f", Kind::Other},
                                                     {u"d", Kind::Directory},

@@ -737,7 +737,9 @@ TEST(ApplyPatch, NothingOutsideTheTargetIsEverTouched) {
       const auto r = Apply(s.Target(), s.Patch(), tolerant, c.duringRun != nullptr);
       platform::fault_injection::DisarmAll();
       EXPECT_EQ(Listing(s.base.Native("sentinel")), sentinel);
-      if (c.refusedWhole) EXPECT_EQ(Listing(s.base.Native("t")), target);
+      if (c.refusedWhole) {
+        EXPECT_EQ(Listing(s.base.Native("t")), target);
+      }
       if (!tolerant || c.refusedWhole) {
         EXPECT_EQ(r->error, error);
         continue;

@@ -116,7 +116,9 @@ TEST(OutputRules, RefusedBeforeAnyWorkAndNothingReplaced) {
     RecordingSink sink;
     RunJobForTest(sink, c.kind, c.params);
     EXPECT_EQ(MessageOf(sink), c.message);
-    if (c.message != "<none>") EXPECT_LE(sink.statuses.size(), 1u) << "work was done";
+    if (c.message != "<none>") {
+      EXPECT_LE(sink.statuses.size(), 1u) << "work was done";
+    }
     EXPECT_EQ(type(c.remains), before);
     // Nothing was written anywhere but where a run that works writes.
     EXPECT_EQ(d.ReadFile("older/a.txt"), "old");
