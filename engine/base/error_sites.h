@@ -134,8 +134,6 @@ inline constexpr ErrorSite kVerifyDirectoryMissing{0, location::kVudare, 214,
                                                    u"Directory to verify does not exist: "};
 inline constexpr ErrorSite kNoVaultToVerify{0, location::kVudare, 220,
                                             u"No vault file specified: "};
-inline constexpr ErrorSite kReportOverVault{0, location::kVudare, 226,
-                                            u"Refusing to write the report over the vault file: "};
 
 // Create Vault (.\vault).
 inline constexpr ErrorSite kVaultDirectoryMissing{

@@ -9,6 +9,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/io/file_system.h"
 #include "engine/jobs/compare_trees.h"
+#include "engine/jobs/output_rules.h"
 #include "engine/tree/normalize_path.h"
 #include "engine/tree/walker.h"
 #include "engine/xml/diff_report.h"
@@ -139,13 +140,11 @@ std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directo
   if (vaultPath.empty()) {
     Raise(site::kNoVaultToVerify);
   }
-  // The report replaces its file; over the vault it would destroy the very
-  // record the tree is checked against.
-  platform::NodeId vaultNode, reportNode;
-  if (!reportPath.empty() && platform::GetNodeId(vaultPath, vaultNode) &&
-      platform::GetNodeId(reportPath, reportNode) && vaultNode == reportNode) {
-    Raise(site::kReportOverVault, reportPath);
-  }
+  // The report replaces its file: over the vault it would destroy the very
+  // record the tree is checked against, inside the tree it would be a
+  // difference of its own on the next run.
+  CheckOutputs({root},
+               {{vaultPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
 
   CDirSnapshot vault = ReadVault(progress, vaultPath);
   CDirSnapshot tree = BuildSnapshot(progress, root, vault.filter, true);

@@ -11,11 +11,13 @@
 inline constexpr char16_t kTreeMatchesText[] = u"Directory matches the vault.";
 inline constexpr char16_t kTreeDiffersText[] = u"Directory differs from the vault.";
 
-// Normalises directory, then checks, in this order, raising CZRErr (type 0,
-// .\vudare) at the first that fails, before anything is read:
-//   "Directory to verify does not exist: " + normalised directory
-//   "No vault file specified: "
-//   "Refusing to write the report over the vault file: " + report path
+// Normalises directory, then checks, in this order, raising CZRErr at the
+// first that fails, before anything is read:
+//   "Directory to verify does not exist: " + normalised directory (.\vudare)
+//   "No vault file specified: " (.\vudare)
+//   the output rules (CheckOutputs: the report is never the vault, never
+//   inside the directory, never something other than a regular file, a
+//   character device or a FIFO).
 // Reads the vault, scans the directory with the vault's filter and compares
 // the two as CompareSnapshots does (the directory is the newer tree). When
 // reportPath is not empty the change set is written there as the diff

@@ -55,9 +55,9 @@ TEST(VerifyTree, EveryKindOfDriftIsOneLineSortedByTheShownPath) {
 }
 
 TEST(VerifyTree, RefusesBadInputsBeforeReadingAnything) {
-  TempDir dir;
-  dir.WriteFile("v.zov", "the vault");
-  const std::u16string d = dir.wpath();
+  TempDir dir, out;
+  out.WriteFile("v.zov", "the vault");
+  const std::u16string d = dir.wpath(), o = out.wpath();
   struct Case {
     VerifyParams params;
     std::u16string message;
@@ -68,9 +68,14 @@ TEST(VerifyTree, RefusesBadInputsBeforeReadingAnything) {
        214},
       {{d, u"", u""}, u"No vault file specified: ", 220},
       // Another spelling of the vault is still the vault.
-      {{d, d + u"/v.zov", d + u"/./v.zov"},
-       u"Refusing to write the report over the vault file: " + d + u"/./v.zov",
-       226},
+      {{d, o + u"/v.zov", o + u"/./v.zov"},
+       u"Two arguments name the same file: " + o + u"/v.zov and " + o + u"/./v.zov",
+       309},
+      // A report inside the tree would be a difference of its own next time.
+      {{d, o + u"/v.zov", d + u"/r.xml"},
+       u"Refusing to write into a directory the job reads or changes: " + d + u"/r.xml is inside " +
+           d,
+       317},
   };
   for (const Case& c : cases) {
     RecordingSink sink;
@@ -83,5 +88,5 @@ TEST(VerifyTree, RefusesBadInputsBeforeReadingAnything) {
     }
     EXPECT_TRUE(sink.calls.empty()) << Narrow(c.message);
   }
-  EXPECT_EQ(dir.ReadFile("v.zov"), "the vault");
+  EXPECT_EQ(out.ReadFile("v.zov"), "the vault");
 }
