@@ -74,6 +74,23 @@ class DirectoryHandle {
   // here); EEXIST when anything is there already.
   bool MakeLink(std::u16string_view relative, const std::string& target) const;
 
+  // Opens the regular file `name` in the directory itself (one component,
+  // no link followed), creating it (mode 0600) when `create`, and takes an
+  // exclusive lock on it (flock) without waiting: -1 with EWOULDBLOCK when
+  // another open file holds the lock. A file removed or replaced between
+  // the open and the lock is opened again, so the lock held is always on
+  // the file the name names. The caller owns the descriptor; closing it
+  // releases the lock.
+  int OpenLocked(std::u16string_view name, bool create) const;
+
+  // Flushes the directory itself to the device, so entries created or
+  // removed in it survive a crash.
+  bool SyncSelf() const;
+
+  // Bytes an unprivileged process may still write on the file system
+  // (statvfs f_bavail times f_frsize), and its fragment size.
+  bool FreeSpace(uint64_t& available, uint64_t& blockSize) const;
+
  private:
   // A descriptor of the directory holding the last component of relative,
   // and that component's native name. Returns -1 on failure; the result

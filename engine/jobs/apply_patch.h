@@ -12,6 +12,26 @@
 // command-line program's exit status) compare the last status with it.
 inline constexpr char16_t kAppliedFingerprintMismatchText[] =
     u"After patch has been aplied fingerprints do not match.";
+// The closing status of a run that found nothing to do.
+inline constexpr char16_t kAlreadyAppliedText[] = u"Directory already has the newer fingerprint.";
+// The closing status of a check that found the patch applicable.
+inline constexpr char16_t kApplyCheckedText[] = u"The patch can be applied.";
+// The closing status of a check that found a killed run of the same patch
+// still pending: applying again finishes it.
+inline constexpr char16_t kApplyPendingText[] =
+    u"An interrupted apply of this patch is pending; applying it again finishes it.";
+
+// How the changes are made.
+enum class ApplyWay {
+  // Every new content is first written beside its destination and made
+  // durable, under a journal; then the commit renames them into place. A
+  // run killed at any moment leaves a tree that the same command finishes.
+  Staged,
+  // Straight into place, as the changes come: needs no room beyond the new
+  // tree's, but a run that stops halfway leaves a tree that is neither the
+  // older nor the newer one.
+  InPlace,
+};
 
 // Applies the patch at patchPath to directory (normalised first). In order:
 // loads the patch info (the reader's errors, "No patch file specified: " for
@@ -50,4 +70,5 @@ inline constexpr char16_t kAppliedFingerprintMismatchText[] =
 std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directory,
                                        const std::u16string& patchPath,
                                        const std::u16string& reportPath, bool continueOnErrors,
-                                       bool ignoreFingerprint);
+                                       bool ignoreFingerprint, ApplyWay way = ApplyWay::Staged,
+                                       bool checkOnly = false);
