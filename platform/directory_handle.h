@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -86,6 +87,16 @@ class DirectoryHandle {
   // Flushes the directory itself to the device, so entries created or
   // removed in it survive a crash.
   bool SyncSelf() const;
+
+  // Makes the contents of `files` (links are skipped: a link lives in its
+  // directory) and the entries of `directories` ("" the directory itself)
+  // durable, and nothing else: every file's writeback is started first and
+  // waited for after, so the device sees one batch rather than one flush
+  // per file. A directory that is not there, or is no longer one, is
+  // skipped. False with errno
+  // at the first failure.
+  bool SyncEntries(const std::vector<std::u16string>& files,
+                   const std::vector<std::u16string>& directories) const;
 
   // Bytes an unprivileged process may still write on the file system
   // (statvfs f_bavail times f_frsize), and its fragment size.

@@ -124,10 +124,6 @@ bool TouchDescriptor(int fd, int64_t& changedNs);
 // Cuts the file to `size` bytes.
 bool TruncateDescriptor(int fd, int64_t size);
 
-// Flushes every file of the file system holding fd to the device (syncfs):
-// one call instead of one fsync per file.
-bool SyncFileSystemOf(int fd);
-
 // True when the entry itself (lstat) is a symbolic link, dangling or not.
 bool IsSymbolicLink(const std::u16string& path);
 

@@ -1,6 +1,7 @@
 // The apply journal: its text form, and the locked file that holds it.
 #include "engine/jobs/apply_journal.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "engine/base/error_sites.h"
@@ -190,8 +191,15 @@ void ApplyJournal::Begin(const JournalRecord& record) {
   if (!target_.SyncSelf()) Fail();
 }
 
-void ApplyJournal::Commit() {
-  if (!platform::SyncFileSystemOf(descriptor_)) Fail();
+void ApplyJournal::Commit(const std::vector<StagedFile>& files) {
+  std::vector<std::u16string> staged, directories;
+  for (const StagedFile& file : files) {
+    staged.push_back(file.staged);
+    directories.push_back(file.staged.substr(0, file.staged.rfind(u'\\')));
+  }
+  std::sort(directories.begin(), directories.end());
+  directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
+  if (!target_.SyncEntries(staged, directories)) Fail();
   Write(kJournalCommitLine, true);
   state_ = State::Committing;
 }
@@ -201,8 +209,8 @@ void ApplyJournal::Resume() {
   state_ = State::Committing;
 }
 
-void ApplyJournal::Finish() {
-  if (!platform::SyncFileSystemOf(descriptor_)) Fail();
+void ApplyJournal::Finish(const std::vector<std::u16string>& directories) {
+  if (!target_.SyncEntries({}, directories)) Fail();
   Write({}, false);
   state_ = State::Idle;
   staged_.clear();

@@ -82,12 +82,14 @@ class ApplyJournal {
 
   // Writes the record (staging) and makes it and its entry durable.
   void Begin(const JournalRecord& record);
-  // Makes every staged file durable, then records that the commit starts.
-  void Commit();
+  // Makes every staged file (those of `files` written) and their
+  // directories durable, then records that the commit starts.
+  void Commit(const std::vector<StagedFile>& files);
   // Takes over a pending journal that is committing, to finish its commit.
   void Resume();
-  // Makes the commit durable, then empties the journal.
-  void Finish();
+  // Makes the commit's changes to `directories` durable, then empties the
+  // journal.
+  void Finish(const std::vector<std::u16string>& directories);
 
  private:
   void Write(const std::string& bytes, bool append);

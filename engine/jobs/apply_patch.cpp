@@ -454,6 +454,27 @@ std::u16string StagingName(const std::u16string& path, const std::set<std::u16st
   return name;
 }
 
+// Every directory the commit adds an entry to or removes one from, the
+// target itself included: sorted, each once. A directory removed meanwhile
+// would fail its flush, and its parent is in the list anyway.
+std::vector<std::u16string> ChangedDirectories(const ChangeSet& patch) {
+  std::set<std::u16string> directories{u""};
+  const auto addParent = [&](const std::u16string& path) {
+    directories.insert(path.substr(0, path.rfind(u'\\')));
+  };
+  for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs,
+                               &patch.NewFiles, &patch.ChangedFiles}) {
+    std::for_each(list->begin(), list->end(), addParent);
+  }
+  const std::set<std::u16string> gone(patch.UnlinkedDirectories.begin(),
+                                      patch.UnlinkedDirectories.end());
+  std::vector<std::u16string> kept;
+  for (const std::u16string& directory : directories) {
+    if (gone.count(directory) == 0) kept.push_back(directory);
+  }
+  return kept;
+}
+
 // The changes themselves, item by item, with the texts every run shows; a
 // failure raises or, when tolerated, is listed and skipped. When `resuming`
 // a killed run's commit, what that run did already counts as done.
@@ -702,7 +723,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
       changer.MoveIntoPlace(staged);
       writableParents.Restore();
       changer.RestoreAttributes();
-      journal.Finish();
+      journal.Finish(ChangedDirectories(patch));
       changer.Report(reportPath);
       progress.SetStatus(u"Patch applied ok.");
       if (!ignoreFingerprint) ClosingCheck(progress, directory, filter, patch, {});
@@ -770,7 +791,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     }
     journal.Begin(record);
     const std::vector<StagedFile> staged = changer.WriteFiles(reader, storedFiles, &record.files);
-    journal.Commit();
+    journal.Commit(staged);
     CommitSink commitSink(progress);
     changer.UseSink(commitSink);
     changer.RemoveFiles();
@@ -779,7 +800,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     changer.MoveIntoPlace(staged);
     writableParents.Restore();
     changer.RestoreAttributes();
-    journal.Finish();
+    journal.Finish(ChangedDirectories(patch));
     changer.Report(reportPath);
     changer.UseSink(progress);
   }

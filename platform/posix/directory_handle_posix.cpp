@@ -296,6 +296,64 @@ bool DirectoryHandle::SyncSelf() const {
   return ok;
 }
 
+bool DirectoryHandle::SyncEntries(const std::vector<std::u16string>& files,
+                                  const std::vector<std::u16string>& directories) const {
+  if (InjectedFailure(fault_injection::FaultPoint::Sync)) return false;
+  // One pass starts the writeback of every file, the next waits for each:
+  // by then most are written, and their metadata goes in few journal commits.
+  for (const bool wait : {false, true}) {
+    for (const std::u16string& file : files) {
+      std::string name;
+      const int parent = OpenParent(file, name);
+      if (parent < 0) return false;
+      const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      const int error = errno;
+      CloseParent(parent);
+      if (fd < 0) {
+        if (error == ELOOP) continue;  // a link
+        errno = error;
+        return false;
+      }
+      const bool ok =
+          wait ? ::fdatasync(fd) == 0 : (::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE), true);
+      const int syncError = errno;
+      ::close(fd);
+      if (!ok) {
+        errno = syncError;
+        return false;
+      }
+    }
+  }
+  for (const std::u16string& directory : directories) {
+    int fd = -1;
+    if (directory.empty()) {
+      fd = ::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else {
+      std::string name;
+      const int parent = OpenParent(directory, name);
+      if (parent < 0) return false;
+      fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const int error = errno;
+      CloseParent(parent);
+      errno = error;
+    }
+    if (fd < 0) {
+      // Gone, or no longer a directory (a link is never followed): nothing
+      // of ours there to flush.
+      if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) continue;
+      return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!ok) {
+      errno = error;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool DirectoryHandle::FreeSpace(uint64_t& available, uint64_t& blockSize) const {
   struct statvfs vfs;
   if (::fstatvfs(descriptor_, &vfs) != 0) return false;

@@ -235,11 +235,6 @@ bool TouchDescriptor(int fd, int64_t& changedNs) {
 
 bool TruncateDescriptor(int fd, int64_t size) { return ::ftruncate(fd, size) == 0; }
 
-bool SyncFileSystemOf(int fd) {
-  if (InjectedFailure(fault_injection::FaultPoint::Sync)) return false;
-  return ::syncfs(fd) == 0;
-}
-
 bool GetNodeId(const std::u16string& path, NodeId& id) {
   struct stat st;
   if (::stat(ToNativePath(path).c_str(), &st) != 0) return false;
