@@ -68,6 +68,29 @@ void CheckListedPaths(const ChangeSet& patch, const CIgnoreFilter& filter) {
   for (const auto& [path, word] : patch.AttributeChanges) RequireActionable(path, filter);
 }
 
+// The journal lives in the target's root, so a root whose owner may not
+// write it is opened for the owner for the whole run, and gets its mode back
+// last, once the journal is gone.
+class WritableRoot {
+ public:
+  WritableRoot(const platform::DirectoryHandle& target, bool open) : target_(target) {
+    platform::EntryStatus status;
+    if (open && target_.Stat(u"", status) && (status.word & platform::kAttrReadOnly) != 0 &&
+        target_.SetMode(u"", 0)) {
+      word_ = status.word;
+    }
+  }
+  WritableRoot(const WritableRoot&) = delete;
+  WritableRoot& operator=(const WritableRoot&) = delete;
+  ~WritableRoot() {
+    if (word_) target_.SetMode(u"", *word_);
+  }
+
+ private:
+  const platform::DirectoryHandle& target_;
+  std::optional<uint32_t> word_;
+};
+
 // One file the patch carries, as checked before anything changes.
 struct StoredFile {
   std::u16string path;
@@ -687,6 +710,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   }
   // Declared before the journal, so a run that stops while staging has its
   // staged files removed before the parents' modes are put back.
+  const WritableRoot writableRoot(target, !checkOnly);
   WritableParents writableParents(target);
   ApplyJournal journal(target, directory, !checkOnly);
   zrFile::Reader reader(patchPath);

@@ -933,6 +933,8 @@ TEST(ApplyPatch, StagedRunsRefuseOrFinishWithoutATrace) {
       {"a rename refused during the commit",
        [] { platform::fault_injection::Arm(FaultPoint::Rename, 3, EIO); }, false,
        "Unable to move a new file into place: ", false, [] {}},
+      {"a root its owner may not write", [&] { fs::permissions(t, fs::perms(0555)); }, false,
+       "New fingerprint verified.", true, nullptr},
       {"a second apply while one runs",
        [&] {
          platform::fault_injection::ArmAction(FaultPoint::Rename, 1,
@@ -975,6 +977,11 @@ TEST(ApplyPatch, StagedRunsRefuseOrFinishWithoutATrace) {
     if (std::string(c.name) != "another patch pending") {
       EXPECT_EQ(Leftovers(t), std::vector<std::string>());
     }
+    // The root gets its own mode back, last.
+    const bool readOnly = std::string(c.name) == "a root its owner may not write";
+    EXPECT_EQ(fs::status(t).permissions() & fs::perms::owner_write,
+              readOnly ? fs::perms::none : fs::perms::owner_write);
+    fs::permissions(t, fs::perms::owner_write, fs::perm_options::add);
   }
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->error, "Another apply is already running on this directory: " + t + " @170");
