@@ -394,8 +394,8 @@ TextMap HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
 // The fingerprint the tree will have once the patch is applied: the opening
 // scan less what is removed, plus the new directories, with the carried
 // files' new ids and the patch's attribute words. Nothing when that cannot
-// be told: a damaged record the tolerant mode will skip, or a new entry the
-// patch gives no attribute word.
+// be told: a damaged record or a file the tolerant mode skips, or a new
+// entry the patch gives no attribute word.
 std::optional<std::u16string> PredictFingerprint(const CDirSnapshot& before, const ChangeSet& patch,
                                                  const std::vector<StoredFile>& files,
                                                  const TextMap& contentIds) {
@@ -431,7 +431,9 @@ std::optional<std::u16string> PredictFingerprint(const CDirSnapshot& before, con
       next.files.push_back(file.path);
       next.attributes[file.path] = 0;
     }
-    next.fileIds[file.path] = contentIds.at(file.path);
+    const auto id = contentIds.find(file.path);
+    if (id == contentIds.end()) return std::nullopt;  // a file the tolerant mode skipped
+    next.fileIds[file.path] = id->second;
   }
   for (const auto& [path, word] : patch.AttributeChanges) {
     const auto it = next.attributes.find(path);
@@ -439,6 +441,16 @@ std::optional<std::u16string> PredictFingerprint(const CDirSnapshot& before, con
   }
   CSilentSink silent(nullptr, 0);
   return ComputeFingerprint(silent, next);
+}
+
+// Refuses, before the commit, a patch whose stored contents would not give
+// its newer fingerprint.
+void RefuseAnotherResult(const CDirSnapshot& before, const ChangeSet& patch,
+                         const std::vector<StoredFile>& files, const TextMap& contentIds) {
+  const auto predicted = PredictFingerprint(before, patch, files, contentIds);
+  if (predicted && *predicted != patch.NewerTreeID) {
+    Raise(site::kApplyContentsMismatch, *predicted + u" expected:" + patch.NewerTreeID);
+  }
 }
 
 // Staging needs room for every new content while the old ones are still
@@ -559,9 +571,10 @@ class Changer {
 
   // Writes every stored file at its destination (in place) or, with
   // `staged` (one name per file), under its staging name; returns the
-  // files written.
+  // files written. With `ids`, each written content's id goes there.
   std::vector<StagedFile> WriteFiles(zrFile::Reader& reader, const std::vector<StoredFile>& files,
-                                     const std::vector<StagedFile>* staged) {
+                                     const std::vector<StagedFile>* staged,
+                                     TextMap* ids = nullptr) {
     progress_->SetStatus(staged != nullptr ? u"Staging new contents." : u"Restoring files.");
     progress_->SetRange(static_cast<uint32_t>(files.size()));
     std::vector<StagedFile> written;
@@ -576,11 +589,19 @@ class Changer {
       const std::u16string writeAs = staged != nullptr ? (*staged)[i].staged : std::u16string();
       try {
         if (file.damage) throw *file.damage;
+        Sha1Context context;
+        Sha1Init(context);
         if (!ExtractFileBeneath(reader, continueOnErrors_, *progress_, file.offset, target_,
-                                directory_, file.path, asLink, writeAs)) {
+                                directory_, file.path, asLink, writeAs,
+                                ids != nullptr ? &context : nullptr)) {
           // Tolerated, and the shortened file stays; but the report must say
           // so, or a damaged file would pass for a restored one.
           ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path));
+        }
+        if (ids != nullptr) {
+          Sha1Digest digest;
+          Sha1Final(digest, context);
+          (*ids)[file.path] = DigestToHex(digest);
         }
         if (staged == nullptr) applied.ChangedFiles.push_back(file.path);
         written.push_back({file.path, writeAs});
@@ -773,12 +794,13 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     Raise(site::kApplyFingerprintMismatch, fingerprint + u" expected:" + patch.OlderTreeID);
   }
   RefuseLinksOnTheWay(before, patch, storedFiles, directory);
-  if (ids) {
-    const TextMap contentIds = HashStoredContents(progress, reader, storedFiles);
-    const auto predicted = PredictFingerprint(before, patch, storedFiles, contentIds);
-    if (predicted && *predicted != patch.NewerTreeID) {
-      Raise(site::kApplyContentsMismatch, *predicted + u" expected:" + patch.NewerTreeID);
-    }
+  // Staging reads every content anyway: it checks them in the same pass,
+  // and a refusal then removes what it staged. Otherwise they are read
+  // once more here.
+  const bool checkWhileStaging = ids && way == ApplyWay::Staged && !checkOnly;
+  if (ids && !checkWhileStaging) {
+    RefuseAnotherResult(before, patch, storedFiles,
+                        HashStoredContents(progress, reader, storedFiles));
   }
   const std::set<std::u16string> goneDirs(patch.UnlinkedDirectories.begin(),
                                           patch.UnlinkedDirectories.end());
@@ -786,7 +808,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   for (const std::u16string& path : before.directories) {
     if (goneDirs.count(path) == 0) stays.insert(path);
   }
-  before = CDirSnapshot();
+  if (!checkWhileStaging) before = CDirSnapshot();
   if (way == ApplyWay::Staged) RequireRoom(target, directory, patch, storedFiles);
   if (checkOnly) {
     std::vector<std::u16string> damaged;
@@ -814,7 +836,13 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
       record.files.push_back({file.path, StagingName(file.path, stays, random)});
     }
     journal.Begin(record);
-    const std::vector<StagedFile> staged = changer.WriteFiles(reader, storedFiles, &record.files);
+    TextMap contentIds;
+    const std::vector<StagedFile> staged = changer.WriteFiles(
+        reader, storedFiles, &record.files, checkWhileStaging ? &contentIds : nullptr);
+    if (checkWhileStaging) {
+      RefuseAnotherResult(before, patch, storedFiles, contentIds);
+      before = CDirSnapshot();
+    }
     journal.Commit(staged);
     CommitSink commitSink(progress);
     changer.UseSink(commitSink);

@@ -96,7 +96,7 @@ constexpr int64_t kLongestLinkTarget = 4095;
 bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
                         int64_t offset, const platform::DirectoryHandle& target,
                         const std::u16string& targetDirectory, const std::u16string& relPath,
-                        bool asLink, const std::u16string& writeAs) {
+                        bool asLink, const std::u16string& writeAs, Sha1Context* digest) {
   reader.seek(offset);
   DirectInput in(reader);
   ExpectTag(in, RecordType::FileContent);
@@ -141,6 +141,9 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
   }
   if (asLink) {
     if (!target.MakeLink(written, linkTarget)) RaiseFor(site::kWriterOpen, destination);
+    if (digest != nullptr) {
+      Sha1Update(*digest, linkTarget.data(), static_cast<uint32_t>(linkTarget.size()));
+    }
     return true;
   }
   const int descriptor = target.CreateFile(written);
@@ -151,6 +154,9 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
   const int64_t done =
       CopyThroughBuffer(reader, length, progress.GetBuffer(), progress.GetBufferSize(),
                         [&](const uint8_t* chunk, int64_t n) {
+                          if (digest != nullptr) {
+                            Sha1Update(*digest, chunk, static_cast<uint32_t>(n));
+                          }
                           if (out.write(chunk, n) != n) {
                             Raise(site::kExtractWrite, destination);
                           }
