@@ -710,6 +710,19 @@ class Changer {
   PathList errorTexts_;
 };
 
+// The commit of the staged files, made durable and the journal emptied at
+// its end.
+void Commit(Changer& changer, WritableParents& writableParents, ApplyJournal& journal,
+            const std::vector<StagedFile>& staged, const ChangeSet& patch) {
+  changer.RemoveFiles();
+  changer.RemoveDirectories();
+  changer.CreateDirectories();
+  changer.MoveIntoPlace(staged);
+  writableParents.Restore();
+  changer.RestoreAttributes();
+  journal.Finish(ChangedDirectories(patch));
+}
+
 }  // namespace
 
 std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
@@ -762,13 +775,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
       CommitSink commitSink(progress);
       Changer changer(commitSink, directory, target, patch, continueOnErrors, true);
       writableParents.Open(patch, storedFiles);
-      changer.RemoveFiles();
-      changer.RemoveDirectories();
-      changer.CreateDirectories();
-      changer.MoveIntoPlace(staged);
-      writableParents.Restore();
-      changer.RestoreAttributes();
-      journal.Finish(ChangedDirectories(patch));
+      Commit(changer, writableParents, journal, staged, patch);
       changer.Report(reportPath);
       progress.SetStatus(u"Patch applied ok.");
       if (!ignoreFingerprint) ClosingCheck(progress, directory, filter, patch, {});
@@ -846,13 +853,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     journal.Commit(staged);
     CommitSink commitSink(progress);
     changer.UseSink(commitSink);
-    changer.RemoveFiles();
-    changer.RemoveDirectories();
-    changer.CreateDirectories();
-    changer.MoveIntoPlace(staged);
-    writableParents.Restore();
-    changer.RestoreAttributes();
-    journal.Finish(ChangedDirectories(patch));
+    Commit(changer, writableParents, journal, staged, patch);
     changer.Report(reportPath);
     changer.UseSink(progress);
   }

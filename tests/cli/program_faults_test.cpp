@@ -359,6 +359,24 @@ std::string LeftBehind(const std::string& target, const std::string& older,
   return now == older ? "older tree" : now == newer ? "newer tree" : "OTHER TREE";
 }
 
+// A patch from the built trees and a target reset to the older tree before
+// each run.
+struct ApplyScene {
+  explicit ApplyScene(const TempDir& dir) : dir(dir) {
+    BuildTrees(dir);
+    EXPECT_EQ(
+        RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
+        0);
+  }
+  void Reset() const {
+    fs::remove_all(target);
+    fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
+  }
+  const TempDir& dir;
+  const std::string patch = dir.Native("p.pat");
+  const std::string target = dir.Native("target");
+};
+
 // Staged files and journals anywhere below root.
 std::vector<std::string> Leftovers(const std::string& root) {
   std::vector<std::string> found;
@@ -376,20 +394,13 @@ std::vector<std::string> Leftovers(const std::string& root) {
 // file or journal is left.
 TEST(ProgramKilled, ApplyAgainFinishesTheJob) {
   TempDir dir;
-  BuildTrees(dir);
-  const std::string patch = dir.Native("p.pat");
-  ASSERT_EQ(
-      RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
-      0);
+  const ApplyScene scene(dir);
+  const std::string& patch = scene.patch;
+  const std::string& target = scene.target;
   const std::string older = TreeFingerprint(dir.Native("older"));
   const std::string newer = TreeFingerprint(dir.Native("newer"));
-  const std::string target = dir.Native("target");
   KillRepeatedly(
-      "apply", {"apply", target, patch}, dir,
-      [&] {
-        fs::remove_all(target);
-        fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
-      },
+      "apply", {"apply", target, patch}, dir, [&] { scene.Reset(); },
       [&]() -> std::string {
         const std::string left = LeftBehind(target, older, newer);
         EXPECT_NE(left, "OTHER TREE");
@@ -406,22 +417,15 @@ TEST(ProgramKilled, ApplyAgainFinishesTheJob) {
 // nothing had or everything had, ends with the newer tree.
 TEST(ProgramKilled, ApplyInPlaceAgainRefusesOrCompletes) {
   TempDir dir;
-  BuildTrees(dir);
-  const std::string patch = dir.Native("p.pat");
-  ASSERT_EQ(
-      RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
-      0);
-  const std::string target = dir.Native("target");
+  const ApplyScene scene(dir);
   KillRepeatedly(
-      "apply --in-place", {"apply", target, patch, "--in-place"}, dir,
-      [&] {
-        fs::remove_all(target);
-        fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
-      },
+      "apply --in-place", {"apply", scene.target, scene.patch, "--in-place"}, dir,
+      [&] { scene.Reset(); },
       [&]() -> std::string {
         RecordingSink sink;
         try {
-          ApplyPatch(sink, Wide(target), Wide(patch), u"", false, false, ApplyWay::InPlace);
+          ApplyPatch(sink, Wide(scene.target), Wide(scene.patch), u"", false, false,
+                     ApplyWay::InPlace);
         } catch (const CZRErr& e) {
           EXPECT_EQ(Narrow(e.message).rfind(
                         "Trying to apply a patch to dirrectory with different fingerprint", 0),
