@@ -87,19 +87,29 @@ const std::vector<CommandSpec>& Commands() {
        }},
       {"apply",
        JobKind::ApplyPatch,
-       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint]",
+       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check] "
+       "[--in-place]",
        "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
        "  --report XML          write what was done, and every file that could not be\n"
        "                        written, as the XML report XML\n"
        "  --continue-on-errors  go on past items that cannot be changed (not recommended:\n"
        "                        only the closing fingerprint check judges the result)\n"
-       "  --ignore-fingerprint  skip the fingerprint checks before and after\n",
+       "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
+       "  --check               run every check up to the first change and change nothing:\n"
+       "                        exit status 0 when the apply would succeed, 1 otherwise\n"
+       "  --in-place            change DIR directly, without staging the new contents beside\n"
+       "                        their destinations first (needs less room; not crash-safe)\n",
        {"DIR", "PATCH"},
        {"--report"},
-       {"--continue-on-errors", "--ignore-fingerprint"},
+       {"--continue-on-errors", "--ignore-fingerprint", "--check", "--in-place"},
        [](const CommandArgs& a) -> JobParams {
-         return ApplyPatchParams{a.Positional(0), a.Positional(1), a.Value("--report"),
-                                 a.Flag("--continue-on-errors"), a.Flag("--ignore-fingerprint")};
+         return ApplyPatchParams{a.Positional(0),
+                                 a.Positional(1),
+                                 a.Value("--report"),
+                                 a.Flag("--continue-on-errors"),
+                                 a.Flag("--ignore-fingerprint"),
+                                 a.Flag("--in-place"),
+                                 a.Flag("--check")};
        }},
       {"verify",
        JobKind::Verify,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -73,6 +74,33 @@ class DirectoryHandle {
   // Creates a symbolic link holding `target` (raw bytes, never resolved
   // here); EEXIST when anything is there already.
   bool MakeLink(std::u16string_view relative, const std::string& target) const;
+
+  // Opens the regular file `name` in the directory itself (one component,
+  // no link followed), creating it (mode 0600) when `create`, and takes an
+  // exclusive lock on it (flock) without waiting: -1 with EWOULDBLOCK when
+  // another open file holds the lock. A file removed or replaced between
+  // the open and the lock is opened again, so the lock held is always on
+  // the file the name names. The caller owns the descriptor; closing it
+  // releases the lock.
+  int OpenLocked(std::u16string_view name, bool create) const;
+
+  // Flushes the directory itself to the device, so entries created or
+  // removed in it survive a crash.
+  bool SyncSelf() const;
+
+  // Makes the contents of `files` (links are skipped: a link lives in its
+  // directory) and the entries of `directories` ("" the directory itself)
+  // durable, and nothing else: every file's writeback is started first and
+  // waited for after, so the device sees one batch rather than one flush
+  // per file. A directory that is not there, or is no longer one, is
+  // skipped. False with errno
+  // at the first failure.
+  bool SyncEntries(const std::vector<std::u16string>& files,
+                   const std::vector<std::u16string>& directories) const;
+
+  // Bytes an unprivileged process may still write on the file system
+  // (statvfs f_bavail times f_frsize), and its fragment size.
+  bool FreeSpace(uint64_t& available, uint64_t& blockSize) const;
 
  private:
   // A descriptor of the directory holding the last component of relative,

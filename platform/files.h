@@ -100,6 +100,30 @@ struct NodeId {
 // stat() identity of a path (links followed); false when it cannot be read.
 bool GetNodeId(const std::u16string& path, NodeId& id);
 
+// What lstat says about an entry, enough to tell that a file has not been
+// touched since: any write or change of its mode moves ctime, a replacement
+// brings another inode.
+struct EntryStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modifiedNs = 0;  // mtime, nanoseconds since the epoch
+  int64_t changedNs = 0;   // ctime, nanoseconds since the epoch
+  bool operator==(const EntryStamp&) const = default;
+};
+
+// The entry's stamp, never through a link (lstat); false when it cannot be
+// read.
+bool StampEntry(const std::u16string& path, EntryStamp& stamp);
+
+// Sets the file's times to now and returns its new change time: the file
+// system's own clock, which stamps of other files on it can be compared
+// with. False on failure.
+bool TouchDescriptor(int fd, int64_t& changedNs);
+
+// Cuts the file to `size` bytes.
+bool TruncateDescriptor(int fd, int64_t size);
+
 // True when the entry itself (lstat) is a symbolic link, dangling or not.
 bool IsSymbolicLink(const std::u16string& path);
 

@@ -18,6 +18,12 @@ bool LastErrorIsFileTooLarge();
 bool LastErrorIsLinkInTheWay();
 // True when the last failure was an entry that is not there (ENOENT).
 bool LastErrorIsMissingEntry();
+// True when the last failure was a lock another process holds (EWOULDBLOCK
+// from DirectoryHandle::OpenLocked).
+bool LastErrorIsLockHeld();
+// True when the last failure was an entry already there (EEXIST), or a
+// directory in the way of a rename (EISDIR, ENOTEMPTY).
+bool LastErrorIsEntryInTheWay();
 // Called once at program start: a write beyond the file-size limit (ulimit
 // -f) then fails with EFBIG, which the engine reports as an error, instead of
 // raising SIGXFSZ, which would end the process with no word said.

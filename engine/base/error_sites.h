@@ -61,6 +61,28 @@ inline constexpr ErrorSite kApplyShortenedFile{
     u"Unable to fully read a patch file content, the file stays shortened: "};
 inline constexpr ErrorSite kApplySetAttributes{0, location::kFileio, 287,
                                                u"Unable to set attributes on a file "};
+// The lock and the journal that make a run safe to kill (+ the directory,
+// or the journal's full path).
+inline constexpr ErrorSite kApplyBusy{0, location::kFileio, 170,
+                                      u"Another apply is already running on this directory: "};
+inline constexpr ErrorSite kApplyJournal{0, location::kFileio, 178,
+                                         u"Unable to write the apply journal: "};
+// + patch path + " (fingerprints " + older + " to " + newer + ")"
+inline constexpr ErrorSite kApplyOtherPatchPending{
+    0, location::kFileio, 175,
+    u"An interrupted apply of another patch must be finished first in this directory: "};
+// + calculated + " expected:" + expected: the stored contents are not those
+// the patch was made with, found before anything changed.
+inline constexpr ErrorSite kApplyContentsMismatch{
+    0, location::kFileio, 192,
+    u"The patch's stored contents do not give its newer fingerprint, nothing was changed. "
+    u"Calculated:"};
+// + directory + ": needed " + bytes + " bytes, available " + bytes + " bytes"
+inline constexpr ErrorSite kApplyNoRoom{0, location::kFileio, 194,
+                                        u"Not enough free space for the patch's new contents in "};
+// + the destination's full path
+inline constexpr ErrorSite kApplyMoveIntoPlace{0, location::kFileio, 262,
+                                               u"Unable to move a new file into place: "};
 
 // The output rules every job checks before its first change (.\fileio).
 inline constexpr ErrorSite kOutputNotAFile{0, location::kFileio, 301,

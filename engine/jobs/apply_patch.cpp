@@ -1,17 +1,23 @@
 // Apply Patch (errors located .\fileio): the checks before anything is
-// touched, the five phases that change the target, the report and the closing
-// check.
+// touched, staging the new contents, the five phases that change the target
+// (the commit), finishing a killed run, the report and the closing check.
 #include "engine/jobs/apply_patch.h"
 
 #include <algorithm>
 #include <optional>
+#include <random>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "engine/base/error_sites.h"
 #include "engine/base/info_entries.h"
+#include "engine/base/number_text.h"
+#include "engine/base/silent_sink.h"
+#include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
+#include "engine/jobs/apply_journal.h"
 #include "engine/jobs/output_rules.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/patch_reader.h"
@@ -62,10 +68,34 @@ void CheckListedPaths(const ChangeSet& patch, const CIgnoreFilter& filter) {
   for (const auto& [path, word] : patch.AttributeChanges) RequireActionable(path, filter);
 }
 
+// The journal lives in the target's root, so a root whose owner may not
+// write it is opened for the owner for the whole run, and gets its mode back
+// last, once the journal is gone.
+class WritableRoot {
+ public:
+  WritableRoot(const platform::DirectoryHandle& target, bool open) : target_(target) {
+    platform::EntryStatus status;
+    if (open && target_.Stat(u"", status) && (status.word & platform::kAttrReadOnly) != 0 &&
+        target_.SetMode(u"", 0)) {
+      word_ = status.word;
+    }
+  }
+  WritableRoot(const WritableRoot&) = delete;
+  WritableRoot& operator=(const WritableRoot&) = delete;
+  ~WritableRoot() {
+    if (word_) target_.SetMode(u"", *word_);
+  }
+
+ private:
+  const platform::DirectoryHandle& target_;
+  std::optional<uint32_t> word_;
+};
+
 // One file the patch carries, as checked before anything changes.
 struct StoredFile {
   std::u16string path;
   int64_t offset = 0;
+  int64_t length = 0;
   // Why its record cannot be used; only ever set when errors are tolerated,
   // and then only this file is skipped.
   std::optional<CZRErr> damage;
@@ -76,8 +106,8 @@ struct StoredFile {
 // its tag, its path (the index key that leads to it: the report and the
 // attributes would otherwise speak of one file while another is written),
 // and a length that ends before the index.
-void CheckRecord(zrFile::Reader& reader, int64_t indexOffset, const std::u16string& path,
-                 int64_t offset) {
+int64_t CheckRecord(zrFile::Reader& reader, int64_t indexOffset, const std::u16string& path,
+                    int64_t offset) {
   if (offset < kPatchHeaderSize || offset >= indexOffset) {
     Raise(site::kApplyRecordPosition, path);
   }
@@ -92,6 +122,7 @@ void CheckRecord(zrFile::Reader& reader, int64_t indexOffset, const std::u16stri
   if (length < 0 || length > indexOffset - reader.tell()) {
     Raise(site::kApplyRecordLength, path);
   }
+  return length;
 }
 
 // The file index, each entry checked. An index key that could reach
@@ -106,9 +137,9 @@ std::vector<StoredFile> CheckStoredFiles(CProgressSink& progress, zrFile::Reader
   files.reserve(index.size());
   for (const auto& [path, offset] : index) {
     RequireActionable(path, filter);
-    StoredFile file{path, offset, std::nullopt};
+    StoredFile file{path, offset, 0, std::nullopt};
     try {
-      CheckRecord(reader, indexOffset, path, offset);
+      file.length = CheckRecord(reader, indexOffset, path, offset);
     } catch (const CZRErr& error) {
       if (!continueOnErrors) throw;
       file.damage = error;
@@ -215,12 +246,489 @@ class WritableParents {
   std::vector<std::pair<std::u16string, uint32_t>> opened_;
 };
 
+// Stays silent about cancellation: once the commit has started, stopping
+// halfway would leave a tree that is neither the older nor the newer one, so
+// a request to cancel waits for the commit's end. Everything else is passed
+// on as it comes.
+class CommitSink : public CProgressSink {
+ public:
+  explicit CommitSink(CProgressSink& inner) : inner_(inner) {}
+  uint32_t GetBufferSize() override { return inner_.GetBufferSize(); }
+  uint8_t* GetBuffer() override { return inner_.GetBuffer(); }
+  void SetStatus(const std::u16string& text) override {
+    Pass([&] { inner_.SetStatus(text); });
+  }
+  void SetDetail(const std::u16string& text) override {
+    Pass([&] { inner_.SetDetail(text); });
+  }
+  void ShowMessage(const std::u16string& text) override { inner_.ShowMessage(text); }
+  void SetRange(uint32_t count) override { inner_.SetRange(count); }
+  void ResetProgress() override { inner_.ResetProgress(); }
+  void Step() override {
+    Pass([&] { inner_.Step(); });
+  }
+
+ private:
+  template <typename Fn>
+  void Pass(Fn fn) {
+    try {
+      fn();
+    } catch (const COPCancel&) {
+    }
+  }
+  CProgressSink& inner_;
+};
+
+// The journal's name for the patch: both fingerprints, its size, and the
+// SHA-1 of its header and file index.
+PatchIdentity IdentifyPatch(CProgressSink& progress, zrFile::Reader& reader, int64_t indexOffset,
+                            const ChangeSet& patch, const std::u16string& patchPath) {
+  PatchIdentity identity{patch.OlderTreeID, patch.NewerTreeID, reader.size(), {}, patchPath};
+  Sha1Context context;
+  Sha1Init(context);
+  const auto hash = [&](int64_t from, int64_t length) {
+    reader.seek(from);
+    CopyThroughBuffer(reader, length, progress.GetBuffer(), progress.GetBufferSize(),
+                      [&](const uint8_t* chunk, int64_t n) {
+                        Sha1Update(context, chunk, static_cast<uint32_t>(n));
+                      });
+  };
+  hash(0, kPatchHeaderSize);
+  hash(indexOffset, identity.size - indexOffset);
+  Sha1Digest digest;
+  Sha1Final(digest, context);
+  identity.digest = DigestToHex(digest);
+  return identity;
+}
+
+// A file of the opening scan whose id the closing check may take over while
+// it stays exactly as it was.
+struct KnownFile {
+  platform::EntryStamp stamp;
+  std::u16string id;
+};
+using KnownFiles = std::unordered_map<std::u16string, KnownFile>;
+
+// The opening scan. With ids, every file is stamped before it is read, and
+// a file whose change time is before `clockNs` (the file system's own clock
+// at the start) goes into `known`: any later write or mode change moves its
+// change time past the stamp, and a replacement brings another inode, so an
+// equal stamp at the end means an equal content. A file changed in the same
+// clock tick as the start could keep its stamp; it is never known.
+CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& directory,
+                         const CIgnoreFilter& filter, const std::u16string& filterText, bool ids,
+                         int64_t clockNs, KnownFiles* known) {
+  CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, false);
+  if (!ids) return snapshot;
+  if (known != nullptr) {
+    for (const std::u16string& path : snapshot.files) {
+      platform::EntryStamp stamp;
+      if (platform::StampEntry(JoinPath(directory, path), stamp) && stamp.changedNs < clockNs &&
+          stamp.modifiedNs < clockNs) {
+        known->emplace(path, KnownFile{stamp, {}});
+      }
+    }
+  }
+  ComputeFileIds(progress, snapshot);
+  if (known != nullptr) {
+    for (auto& [path, file] : *known) file.id = snapshot.fileIds[path];
+  }
+  return snapshot;
+}
+
+// The closing check: a new scan, whose ids are read afresh for every file
+// but those `known` still stamped exactly as at the start.
+void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
+                  const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known) {
+  CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false);
+  CDirSnapshot reread;
+  reread.root = after.root;
+  for (const std::u16string& path : after.files) {
+    const auto found = known.find(path);
+    platform::EntryStamp now;
+    if (found != known.end() && platform::StampEntry(JoinPath(directory, path), now) &&
+        now == found->second.stamp) {
+      after.fileIds[path] = found->second.id;
+    } else {
+      reread.files.push_back(path);
+    }
+  }
+  ComputeFileIds(progress, reread);
+  for (auto& [path, id] : reread.fileIds) after.fileIds[path] = std::move(id);
+  progress.SetStatus(ComputeFingerprint(progress, after) == patch.NewerTreeID
+                         ? u"New fingerprint verified."
+                         : kAppliedFingerprintMismatchText);
+}
+
+// Reads every stored content once and returns its id; a damaged record is
+// left out.
+TextMap HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
+                           const std::vector<StoredFile>& files) {
+  progress.SetStatus(u"Checking the patch's contents.");
+  progress.SetRange(static_cast<uint32_t>(files.size()));
+  TextMap ids;
+  for (const StoredFile& file : files) {
+    progress.Step();
+    progress.SetDetail(u"Checking: " + file.path);
+    if (file.damage) continue;
+    reader.seek(file.offset);
+    DirectInput in(reader);
+    ExpectTag(in, RecordType::FileContent);
+    ReadString(in);
+    ReadQword(in);
+    Sha1Context context;
+    Sha1Init(context);
+    const int64_t read =
+        CopyThroughBuffer(reader, file.length, progress.GetBuffer(), progress.GetBufferSize(),
+                          [&](const uint8_t* chunk, int64_t n) {
+                            Sha1Update(context, chunk, static_cast<uint32_t>(n));
+                          });
+    if (read != file.length) Raise(site::kApplyRecordLength, file.path);
+    Sha1Digest digest;
+    Sha1Final(digest, context);
+    ids.emplace(file.path, DigestToHex(digest));
+  }
+  return ids;
+}
+
+// The fingerprint the tree will have once the patch is applied: the opening
+// scan less what is removed, plus the new directories, with the carried
+// files' new ids and the patch's attribute words. Nothing when that cannot
+// be told: a damaged record or a file the tolerant mode skips, or a new
+// entry the patch gives no attribute word.
+std::optional<std::u16string> PredictFingerprint(const CDirSnapshot& before, const ChangeSet& patch,
+                                                 const std::vector<StoredFile>& files,
+                                                 const TextMap& contentIds) {
+  const std::set<std::u16string> goneFiles(patch.UnlinkedFiles.begin(), patch.UnlinkedFiles.end());
+  const std::set<std::u16string> goneDirs(patch.UnlinkedDirectories.begin(),
+                                          patch.UnlinkedDirectories.end());
+  CDirSnapshot next;
+  for (const std::u16string& path : before.directories) {
+    if (goneDirs.count(path) != 0) continue;
+    next.directories.push_back(path);
+    next.attributes[path] = before.attributes.at(path);
+  }
+  for (const std::u16string& path : before.files) {
+    if (goneFiles.count(path) != 0) continue;
+    next.files.push_back(path);
+    next.attributes[path] = before.attributes.at(path);
+    const auto id = before.fileIds.find(path);
+    if (id != before.fileIds.end()) next.fileIds[path] = id->second;
+  }
+  const auto isNew = [&](const std::u16string& path) {
+    return next.attributes.count(path) == 0 && patch.AttributeChanges.count(path) != 0;
+  };
+  for (const std::u16string& path : patch.NewDirs) {
+    if (next.attributes.count(path) != 0) continue;
+    if (!isNew(path)) return std::nullopt;
+    next.directories.push_back(path);
+    next.attributes[path] = 0;
+  }
+  for (const StoredFile& file : files) {
+    if (file.damage) return std::nullopt;
+    if (next.attributes.count(file.path) == 0) {
+      if (!isNew(file.path)) return std::nullopt;
+      next.files.push_back(file.path);
+      next.attributes[file.path] = 0;
+    }
+    const auto id = contentIds.find(file.path);
+    if (id == contentIds.end()) return std::nullopt;  // a file the tolerant mode skipped
+    next.fileIds[file.path] = id->second;
+  }
+  for (const auto& [path, word] : patch.AttributeChanges) {
+    const auto it = next.attributes.find(path);
+    if (it != next.attributes.end()) it->second = word;
+  }
+  CSilentSink silent(nullptr, 0);
+  return ComputeFingerprint(silent, next);
+}
+
+// Refuses, before the commit, a patch whose stored contents would not give
+// its newer fingerprint.
+void RefuseAnotherResult(const CDirSnapshot& before, const ChangeSet& patch,
+                         const std::vector<StoredFile>& files, const TextMap& contentIds) {
+  const auto predicted = PredictFingerprint(before, patch, files, contentIds);
+  if (predicted && *predicted != patch.NewerTreeID) {
+    Raise(site::kApplyContentsMismatch, *predicted + u" expected:" + patch.NewerTreeID);
+  }
+}
+
+// Staging needs room for every new content while the old ones are still
+// there: each content rounded up to whole blocks, a block per new directory
+// and for the journal, and a margin (1 MiB and a hundredth of the contents)
+// for the file system's own bookkeeping.
+void RequireRoom(const platform::DirectoryHandle& target, const std::u16string& directory,
+                 const ChangeSet& patch, const std::vector<StoredFile>& files) {
+  uint64_t available = 0, block = 0;
+  if (!target.FreeSpace(available, block)) return;  // a file system that cannot say
+  block = std::max<uint64_t>(block, 1);
+  uint64_t contents = 0;
+  for (const StoredFile& file : files) {
+    contents += (static_cast<uint64_t>(file.length) + block - 1) / block * block;
+  }
+  const uint64_t needed =
+      contents + (patch.NewDirs.size() + 1) * block + (uint64_t{1} << 20) + contents / 100;
+  if (needed > available) {
+    Raise(site::kApplyNoRoom, directory + u": needed " + DecimalText(static_cast<int64_t>(needed)) +
+                                  u" bytes, available " +
+                                  DecimalText(static_cast<int64_t>(available)) + u" bytes");
+  }
+}
+
+// Where a new content waits for the commit: beside its destination, or, in a
+// directory the commit creates, in the nearest directory above it that stays.
+std::u16string StagingName(const std::u16string& path, const std::set<std::u16string>& stays,
+                           std::mt19937_64& random) {
+  std::u16string parent = path.substr(0, path.rfind(u'\\'));
+  while (!parent.empty() && stays.count(parent) == 0)
+    parent = parent.substr(0, parent.rfind(u'\\'));
+  const uint64_t r = random();
+  std::u16string name = parent + u"\\.tq-";
+  name += HexText(static_cast<uint32_t>(r >> 32));
+  name += HexText(static_cast<uint32_t>(r));
+  return name;
+}
+
+// Every directory the commit adds an entry to or removes one from, the
+// target itself included: sorted, each once. A directory removed meanwhile
+// would fail its flush, and its parent is in the list anyway.
+std::vector<std::u16string> ChangedDirectories(const ChangeSet& patch) {
+  std::set<std::u16string> directories{u""};
+  const auto addParent = [&](const std::u16string& path) {
+    directories.insert(path.substr(0, path.rfind(u'\\')));
+  };
+  for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs,
+                               &patch.NewFiles, &patch.ChangedFiles}) {
+    std::for_each(list->begin(), list->end(), addParent);
+  }
+  const std::set<std::u16string> gone(patch.UnlinkedDirectories.begin(),
+                                      patch.UnlinkedDirectories.end());
+  std::vector<std::u16string> kept;
+  for (const std::u16string& directory : directories) {
+    if (gone.count(directory) == 0) kept.push_back(directory);
+  }
+  return kept;
+}
+
+// The changes themselves, item by item, with the texts every run shows; a
+// failure raises or, when tolerated, is listed and skipped. When `resuming`
+// a killed run's commit, what that run did already counts as done.
+class Changer {
+ public:
+  Changer(CProgressSink& progress, const std::u16string& directory,
+          const platform::DirectoryHandle& target, const ChangeSet& patch, bool continueOnErrors,
+          bool resuming)
+      : progress_(&progress),
+        directory_(directory),
+        target_(target),
+        patch_(patch),
+        continueOnErrors_(continueOnErrors),
+        resuming_(resuming),
+        skipped_(continueOnErrors) {}
+
+  void UseSink(CProgressSink& progress) { progress_ = &progress; }
+
+  void RemoveFiles() {
+    progress_->SetStatus(u"Removing Files.");
+    progress_->SetRange(static_cast<uint32_t>(patch_.UnlinkedFiles.size()));
+    for (const std::u16string& path : patch_.UnlinkedFiles) {
+      progress_->Step();
+      progress_->SetDetail(u"Removing: " + path);
+      Remove(path, false, applied.UnlinkedFiles);
+    }
+  }
+
+  void RemoveDirectories() {
+    progress_->SetStatus(u"Removing Directories.");
+    PathList unlinkedDirs = patch_.UnlinkedDirectories;
+    progress_->SetRange(static_cast<uint32_t>(unlinkedDirs.size()));
+    // Ascending order puts a parent before everything below it; walking it
+    // backwards empties every directory before its parent is removed.
+    std::sort(unlinkedDirs.begin(), unlinkedDirs.end());
+    for (auto it = unlinkedDirs.rbegin(); it != unlinkedDirs.rend(); ++it) {
+      progress_->Step();
+      progress_->SetDetail(u"Removing: " + *it);
+      Remove(*it, true, applied.UnlinkedDirectories);
+    }
+  }
+
+  void CreateDirectories() {
+    progress_->SetStatus(u"Creating Directories.");
+    progress_->SetRange(static_cast<uint32_t>(patch_.NewDirs.size()));
+    for (const std::u16string& path : patch_.NewDirs) {
+      progress_->Step();
+      progress_->SetDetail(u"Creating: " + path);
+      platform::EntryStatus status;
+      if (target_.MakeDirectory(path) ||
+          (resuming_ && target_.Stat(path, status) && status.isDirectory)) {
+        applied.NewDirs.push_back(path);
+      } else {
+        const std::u16string full = JoinPath(directory_, path);
+        skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full));
+      }
+    }
+  }
+
+  // Writes every stored file at its destination (in place) or, with
+  // `staged` (one name per file), under its staging name; returns the
+  // files written. With `ids`, each written content's id goes there.
+  std::vector<StagedFile> WriteFiles(zrFile::Reader& reader, const std::vector<StoredFile>& files,
+                                     const std::vector<StagedFile>* staged,
+                                     TextMap* ids = nullptr) {
+    progress_->SetStatus(staged != nullptr ? u"Staging new contents." : u"Restoring files.");
+    progress_->SetRange(static_cast<uint32_t>(files.size()));
+    std::vector<StagedFile> written;
+    for (size_t i = 0; i < files.size(); ++i) {
+      const StoredFile& file = files[i];
+      progress_->Step();
+      progress_->SetDetail((staged != nullptr ? u"Staging: " : u"Extructing file: ") + file.path);
+      // The carried file's word says whether it is a link.
+      const auto word = patch_.AttributeChanges.find(file.path);
+      const bool asLink =
+          word != patch_.AttributeChanges.end() && platform::IsLinkWord(word->second);
+      const std::u16string writeAs = staged != nullptr ? (*staged)[i].staged : std::u16string();
+      try {
+        if (file.damage) throw *file.damage;
+        Sha1Context context;
+        Sha1Init(context);
+        if (!ExtractFileBeneath(reader, continueOnErrors_, *progress_, file.offset, target_,
+                                directory_, file.path, asLink, writeAs,
+                                ids != nullptr ? &context : nullptr)) {
+          // Tolerated, and the shortened file stays; but the report must say
+          // so, or a damaged file would pass for a restored one.
+          ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path));
+        }
+        if (ids != nullptr) {
+          Sha1Digest digest;
+          Sha1Final(digest, context);
+          (*ids)[file.path] = DigestToHex(digest);
+        }
+        if (staged == nullptr) applied.ChangedFiles.push_back(file.path);
+        written.push_back({file.path, writeAs});
+      } catch (const CZRErr& error) {
+        if (!continueOnErrors_) throw;
+        if (!writeAs.empty()) target_.Remove(writeAs);
+        ReportFailedFile(error);
+      }
+    }
+    return written;
+  }
+
+  // Renames each staged file over its destination.
+  void MoveIntoPlace(const std::vector<StagedFile>& staged) {
+    progress_->SetStatus(u"Restoring files.");
+    progress_->SetRange(static_cast<uint32_t>(staged.size()));
+    for (const StagedFile& file : staged) {
+      progress_->Step();
+      progress_->SetDetail(u"Extructing file: " + file.path);
+      const std::u16string full = directory_ + u"\\" + file.path;
+      bool moved = target_.Rename(file.staged, file.path);
+      // An empty directory in the way goes, as it would for an extraction.
+      if (!moved && platform::LastErrorIsEntryInTheWay() && target_.Remove(file.path)) {
+        moved = target_.Rename(file.staged, file.path);
+      }
+      const CZRErr error = ChangeError(site::kApplyMoveIntoPlace, full, full);
+      platform::EntryStatus status;
+      // A killed run moved it already.
+      if (moved || (resuming_ && !target_.Stat(file.staged, status) &&
+                    platform::LastErrorIsMissingEntry())) {
+        applied.ChangedFiles.push_back(file.path);
+        continue;
+      }
+      if (continueOnErrors_) target_.Remove(file.staged);
+      ReportFailedFile(error);
+    }
+  }
+
+  void RestoreAttributes() {
+    progress_->SetStatus(u"Restoring FS attributes.");
+    progress_->SetRange(static_cast<uint32_t>(patch_.AttributeChanges.size()));
+    for (const auto& [path, word] : patch_.AttributeChanges) {
+      progress_->Step();
+      const std::u16string full = directory_ + u"\\" + path;
+      progress_->SetDetail(u"Restoring: " + full);
+      if (platform::IsLinkWord(word)) {
+        // A link has no permissions of its own: its word holds when a link
+        // stands there.
+        platform::EntryStatus status;
+        if (!target_.Stat(path, status)) {
+          skipped_.Add(ChangeError(site::kApplySetAttributes, path, full));
+        } else if (!status.isLink) {
+          skipped_.Add(CZRErr(site::kApplySetAttributes, path));
+        } else {
+          applied.AttributeChanges[path] = word;
+        }
+      } else if (target_.SetMode(path, word)) {
+        applied.AttributeChanges[path] = word;
+      } else {
+        skipped_.Add(ChangeError(site::kApplySetAttributes, path, full));
+      }
+    }
+  }
+
+  // Adds the info entries and writes the report, when one was asked for.
+  void Report(const std::u16string& reportPath) {
+    AddInfoEntries(applied.Info);
+    if (!reportPath.empty()) WriteDiffReport(*progress_, reportPath, applied, errorTexts_);
+  }
+
+  std::vector<std::u16string> TakeSkipped() { return skipped_.Take(); }
+
+  ChangeSet applied;
+
+ private:
+  void Remove(const std::u16string& path, bool directory, PathList& done) {
+    platform::EntryStatus status;
+    // A killed run removed it already, or put the newer entry of the other
+    // kind in its place.
+    if (resuming_ && (!target_.Stat(path, status) || status.isDirectory != directory)) {
+      done.push_back(path);
+      return;
+    }
+    bool wasDirectory = false;
+    if (target_.Remove(path, &wasDirectory)) {
+      done.push_back(path);
+      return;
+    }
+    const std::u16string full = JoinPath(directory_, path);
+    skipped_.Add(
+        ChangeError(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, full, full));
+  }
+
+  void ReportFailedFile(const CZRErr& error) {
+    errorTexts_.push_back(error.GetText());
+    skipped_.Add(error);
+  }
+
+  CProgressSink* progress_;
+  const std::u16string& directory_;
+  const platform::DirectoryHandle& target_;
+  const ChangeSet& patch_;
+  bool continueOnErrors_;
+  bool resuming_;
+  Skipped skipped_;
+  PathList errorTexts_;
+};
+
+// The commit of the staged files, made durable and the journal emptied at
+// its end.
+void Commit(Changer& changer, WritableParents& writableParents, ApplyJournal& journal,
+            const std::vector<StagedFile>& staged, const ChangeSet& patch) {
+  changer.RemoveFiles();
+  changer.RemoveDirectories();
+  changer.CreateDirectories();
+  changer.MoveIntoPlace(staged);
+  writableParents.Restore();
+  changer.RestoreAttributes();
+  journal.Finish(ChangedDirectories(patch));
+}
+
 }  // namespace
 
 std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directoryText,
                                        const std::u16string& patchPath,
                                        const std::u16string& reportPath, bool continueOnErrors,
-                                       bool ignoreFingerprint) {
+                                       bool ignoreFingerprint, ApplyWay way, bool checkOnly) {
   const std::u16string directory = NormalizePath(directoryText);
   CheckOutputs({directory},
                {{patchPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
@@ -230,137 +738,126 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   if (!DirectoryExists(directory)) {
     Raise(site::kApplyDirectoryMissing, directory);
   }
+  platform::DirectoryHandle target;
+  if (!target.Open(directory)) {
+    Raise(site::kApplyDirectoryMissing, directory);
+  }
+  // Declared before the journal, so a run that stops while staging has its
+  // staged files removed before the parents' modes are put back.
+  const WritableRoot writableRoot(target, !checkOnly);
+  WritableParents writableParents(target);
+  ApplyJournal journal(target, directory, !checkOnly);
   zrFile::Reader reader(patchPath);
   const int64_t indexOffset = ReadPatchHeader(reader);
+  const PatchIdentity identity = IdentifyPatch(progress, reader, indexOffset, patch, patchPath);
   const CIgnoreFilter filter(patch.IgnoreFilter);
   CheckListedPaths(patch, filter);
   const std::vector<StoredFile> storedFiles =
       CheckStoredFiles(progress, reader, indexOffset, filter, continueOnErrors);
 
+  if (journal.Pending()) {
+    const PatchIdentity& pending = journal.Pending()->patch;
+    if (!pending.SamePatch(identity)) {
+      journal.KeepPending();
+      Raise(site::kApplyOtherPatchPending,
+            pending.path + u" (fingerprints " + pending.olderId + u" to " + pending.newerId + u")");
+    }
+    if (checkOnly) {
+      progress.SetStatus(kApplyPendingText);
+      return {};
+    }
+    if (journal.Pending()->committing) {
+      // Killed during the commit: every new content is staged, so the rest
+      // of the commit finishes the tree.
+      progress.SetStatus(u"Finishing an interrupted apply.");
+      const std::vector<StagedFile> staged = journal.Pending()->files;
+      journal.Resume();
+      CommitSink commitSink(progress);
+      Changer changer(commitSink, directory, target, patch, continueOnErrors, true);
+      writableParents.Open(patch, storedFiles);
+      Commit(changer, writableParents, journal, staged, patch);
+      changer.Report(reportPath);
+      progress.SetStatus(u"Patch applied ok.");
+      if (!ignoreFingerprint) ClosingCheck(progress, directory, filter, patch, {});
+      return changer.TakeSkipped();
+    }
+    journal.DropStaleStaging();
+  }
+
   // Without the check the scan still runs (without ids), so every run shows
   // the same phases.
-  CDirSnapshot before =
-      BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, !ignoreFingerprint);
+  const bool ids = !ignoreFingerprint;
+  KnownFiles known;
+  const int64_t clock = ids && !checkOnly ? journal.FileSystemNow() : 0;
+  CDirSnapshot before = OpeningScan(progress, directory, filter, patch.IgnoreFilter, ids, clock,
+                                    checkOnly ? nullptr : &known);
   const std::u16string fingerprint = ComputeFingerprint(progress, before);
-  if (!ignoreFingerprint && fingerprint != patch.OlderTreeID) {
+  if (ids && fingerprint != patch.OlderTreeID) {
+    if (fingerprint == patch.NewerTreeID) {
+      if (!checkOnly) Changer(progress, directory, target, patch, false, false).Report(reportPath);
+      progress.SetStatus(kAlreadyAppliedText);
+      return {};
+    }
     Raise(site::kApplyFingerprintMismatch, fingerprint + u" expected:" + patch.OlderTreeID);
   }
   RefuseLinksOnTheWay(before, patch, storedFiles, directory);
-  before = CDirSnapshot();
-
-  platform::DirectoryHandle target;
-  if (!target.Open(directory)) {
-    Raise(site::kApplyDirectoryMissing, directory);
+  // Staging reads every content anyway: it checks them in the same pass,
+  // and a refusal then removes what it staged. Otherwise they are read
+  // once more here.
+  const bool checkWhileStaging = ids && way == ApplyWay::Staged && !checkOnly;
+  if (ids && !checkWhileStaging) {
+    RefuseAnotherResult(before, patch, storedFiles,
+                        HashStoredContents(progress, reader, storedFiles));
   }
-  ChangeSet applied;
-  PathList errorTexts;
-  Skipped skipped(continueOnErrors);
-  WritableParents writableParents(target);
+  const std::set<std::u16string> goneDirs(patch.UnlinkedDirectories.begin(),
+                                          patch.UnlinkedDirectories.end());
+  std::set<std::u16string> stays;
+  for (const std::u16string& path : before.directories) {
+    if (goneDirs.count(path) == 0) stays.insert(path);
+  }
+  if (!checkWhileStaging) before = CDirSnapshot();
+  if (way == ApplyWay::Staged) RequireRoom(target, directory, patch, storedFiles);
+  if (checkOnly) {
+    std::vector<std::u16string> damaged;
+    for (const StoredFile& file : storedFiles) {
+      if (file.damage) damaged.push_back(file.damage->message);
+    }
+    progress.SetStatus(kApplyCheckedText);
+    return damaged;
+  }
+
+  Changer changer(progress, directory, target, patch, continueOnErrors, false);
   writableParents.Open(patch, storedFiles);
-
-  progress.SetStatus(u"Removing Files.");
-  progress.SetRange(static_cast<uint32_t>(patch.UnlinkedFiles.size()));
-  const auto remove = [&](const std::u16string& path, PathList& done) {
-    bool wasDirectory = false;
-    if (target.Remove(path, &wasDirectory)) {
-      done.push_back(path);
-      return;
+  if (way == ApplyWay::InPlace) {
+    changer.RemoveFiles();
+    changer.RemoveDirectories();
+    changer.CreateDirectories();
+    changer.WriteFiles(reader, storedFiles, nullptr);
+    writableParents.Restore();
+    changer.RestoreAttributes();
+    changer.Report(reportPath);
+  } else {
+    std::mt19937_64 random{std::random_device{}()};
+    JournalRecord record{identity, {}, false};
+    for (const StoredFile& file : storedFiles) {
+      record.files.push_back({file.path, StagingName(file.path, stays, random)});
     }
-    const std::u16string full = JoinPath(directory, path);
-    skipped.Add(ChangeError(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, full, full));
-  };
-  for (const std::u16string& path : patch.UnlinkedFiles) {
-    progress.Step();
-    progress.SetDetail(u"Removing: " + path);
-    remove(path, applied.UnlinkedFiles);
-  }
-
-  progress.SetStatus(u"Removing Directories.");
-  PathList unlinkedDirs = patch.UnlinkedDirectories;
-  progress.SetRange(static_cast<uint32_t>(unlinkedDirs.size()));
-  // Ascending order puts a parent before everything below it; walking it
-  // backwards empties every directory before its parent is removed.
-  std::sort(unlinkedDirs.begin(), unlinkedDirs.end());
-  for (auto it = unlinkedDirs.rbegin(); it != unlinkedDirs.rend(); ++it) {
-    progress.Step();
-    progress.SetDetail(u"Removing: " + *it);
-    remove(*it, applied.UnlinkedDirectories);
-  }
-
-  progress.SetStatus(u"Creating Directories.");
-  progress.SetRange(static_cast<uint32_t>(patch.NewDirs.size()));
-  for (const std::u16string& path : patch.NewDirs) {
-    progress.Step();
-    progress.SetDetail(u"Creating: " + path);
-    if (target.MakeDirectory(path)) {
-      applied.NewDirs.push_back(path);
-    } else {
-      const std::u16string full = JoinPath(directory, path);
-      skipped.Add(ChangeError(site::kApplyCreateDirectory, full, full));
+    journal.Begin(record);
+    TextMap contentIds;
+    const std::vector<StagedFile> staged = changer.WriteFiles(
+        reader, storedFiles, &record.files, checkWhileStaging ? &contentIds : nullptr);
+    if (checkWhileStaging) {
+      RefuseAnotherResult(before, patch, storedFiles, contentIds);
+      before = CDirSnapshot();
     }
+    journal.Commit(staged);
+    CommitSink commitSink(progress);
+    changer.UseSink(commitSink);
+    Commit(changer, writableParents, journal, staged, patch);
+    changer.Report(reportPath);
+    changer.UseSink(progress);
   }
-
-  progress.SetStatus(u"Restoring files.");
-  progress.SetRange(static_cast<uint32_t>(storedFiles.size()));
-  const auto reportExtractionError = [&](const CZRErr& error) {
-    errorTexts.push_back(error.GetText());
-    skipped.Add(error);
-  };
-  for (const StoredFile& file : storedFiles) {
-    progress.Step();
-    progress.SetDetail(u"Extructing file: " + file.path);
-    // The carried file's word says whether it is a link.
-    const auto word = patch.AttributeChanges.find(file.path);
-    const bool asLink = word != patch.AttributeChanges.end() && platform::IsLinkWord(word->second);
-    try {
-      if (file.damage) throw *file.damage;
-      if (!ExtractFileBeneath(reader, continueOnErrors, progress, file.offset, target, directory,
-                              file.path, asLink)) {
-        // Tolerated, and the shortened file stays; but the report must say
-        // so, or a damaged file would pass for a restored one.
-        reportExtractionError(CZRErr(site::kApplyShortenedFile, file.path));
-      }
-      applied.ChangedFiles.push_back(file.path);
-    } catch (const CZRErr& error) {
-      if (!continueOnErrors) throw;
-      reportExtractionError(error);
-    }
-  }
-
-  writableParents.Restore();
-  progress.SetStatus(u"Restoring FS attributes.");
-  progress.SetRange(static_cast<uint32_t>(patch.AttributeChanges.size()));
-  for (const auto& [path, word] : patch.AttributeChanges) {
-    progress.Step();
-    const std::u16string full = directory + u"\\" + path;
-    progress.SetDetail(u"Restoring: " + full);
-    if (platform::IsLinkWord(word)) {
-      // A link has no permissions of its own: its word holds when a link
-      // stands there.
-      platform::EntryStatus status;
-      if (!target.Stat(path, status)) {
-        skipped.Add(ChangeError(site::kApplySetAttributes, path, full));
-      } else if (!status.isLink) {
-        skipped.Add(CZRErr(site::kApplySetAttributes, path));
-      } else {
-        applied.AttributeChanges[path] = word;
-      }
-    } else if (target.SetMode(path, word)) {
-      applied.AttributeChanges[path] = word;
-    } else {
-      skipped.Add(ChangeError(site::kApplySetAttributes, path, full));
-    }
-  }
-
-  AddInfoEntries(applied.Info);
-  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, applied, errorTexts);
   progress.SetStatus(u"Patch applied ok.");
-
-  if (!ignoreFingerprint) {
-    CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, true);
-    progress.SetStatus(ComputeFingerprint(progress, after) == patch.NewerTreeID
-                           ? u"New fingerprint verified."
-                           : kAppliedFingerprintMismatchText);
-  }
-  return skipped.Take();
+  if (!ignoreFingerprint) ClosingCheck(progress, directory, filter, patch, known);
+  return changer.TakeSkipped();
 }

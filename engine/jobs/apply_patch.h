@@ -12,23 +12,57 @@
 // command-line program's exit status) compare the last status with it.
 inline constexpr char16_t kAppliedFingerprintMismatchText[] =
     u"After patch has been aplied fingerprints do not match.";
+// The closing status of a run that found nothing to do.
+inline constexpr char16_t kAlreadyAppliedText[] = u"Directory already has the newer fingerprint.";
+// The closing status of a check that found the patch applicable.
+inline constexpr char16_t kApplyCheckedText[] = u"The patch can be applied.";
+// The closing status of a check that found a killed run of the same patch
+// still pending: applying again finishes it.
+inline constexpr char16_t kApplyPendingText[] =
+    u"An interrupted apply of this patch is pending; applying it again finishes it.";
+
+// How the changes are made.
+enum class ApplyWay {
+  // Every new content is first written beside its destination and made
+  // durable, under a journal; then the commit renames them into place. A
+  // run killed at any moment leaves a tree that the same command finishes.
+  Staged,
+  // Straight into place, as the changes come: needs no room beyond the new
+  // tree's, but a run that stops halfway leaves a tree that is neither the
+  // older nor the newer one.
+  InPlace,
+};
 
 // Applies the patch at patchPath to directory (normalised first). In order:
 // loads the patch info (the reader's errors, "No patch file specified: " for
 // an empty path); refuses a missing directory ("Directory for patch
-// application does  not exists: ", line 165); then, before anything is
-// touched, refuses a patch that holds a path that could leave the directory
-// (line 27) or that the patch's own filter ignores, itself or through a
-// directory above it (line 31), and checks every stored file's record: its
-// position (58), tag, path against its index key (56) and length (60);
-// unless ignoreFingerprint, refuses a directory whose fingerprint is not the
-// patch's older one (line 188); and refuses a path that lies beneath a
-// symbolic link of the target which the patch does not remove (35). Then
-// removes files, removes directories deepest first, creates directories
-// (line 238), writes every stored file (a link where its word says so), sets
-// attributes (line 287; never on a link), writes the report of what was done
-// to reportPath when given, shows "Patch applied ok." and, unless
-// ignoreFingerprint, "New fingerprint verified." or
+// application does  not exists: ", line 165); takes the lock on the
+// directory's journal ("Another apply is already running on this directory:
+// ", 170); then, before anything is touched, refuses a patch that holds a
+// path that could leave the directory (line 27) or that the patch's own
+// filter ignores, itself or through a directory above it (line 31), and
+// checks every stored file's record: its position (58), tag, path against
+// its index key (56) and length (60). A journal left by a killed run of
+// another patch refuses the run (175); one of this patch is finished (its
+// commit) or cleared (its staged files). Unless ignoreFingerprint: a
+// directory whose fingerprint is the patch's newer one is left as it is
+// (kAlreadyAppliedText, success); any other than the older one is refused
+// (line 188). A path beneath a symbolic link of the target which the patch
+// does not remove is refused (35). Unless ignoreFingerprint, every stored
+// content is read and the fingerprint the tree would have is computed: not
+// the newer one, the patch is refused (192; skipped when a tolerated damaged
+// record makes it unknowable). Staged, a file system without room for the
+// new contents is refused (194). checkOnly stops here (kApplyCheckedText).
+//
+// Then, Staged: every stored file is written beside its destination and
+// made durable under the journal, and the commit removes files, removes
+// directories deepest first, creates directories (line 238), renames the
+// staged files into place (262) and sets attributes (line 287; never on a
+// link); a cancel request waits for the commit's end. InPlace: the same
+// phases with every stored file written straight into place (a link where
+// its word says so). Then writes the report of what was done to reportPath
+// when given, shows "Patch applied ok." and, unless ignoreFingerprint, runs
+// the closing check: "New fingerprint verified." or
 // kAppliedFingerprintMismatchText.
 //
 // Every change goes through one DirectoryHandle on the directory: nothing
@@ -44,10 +78,12 @@ inline constexpr char16_t kAppliedFingerprintMismatchText[] =
 // report errors, and every skipped item's message is returned, in the order
 // they happened (empty when nothing was skipped). Without it the first such
 // failure raises, and a damaged record refuses the patch before anything
-// changes. Nothing is rolled back: after an error or a cancellation
-// (COPCancel passes through) what was done stays done. Raises CZRErr of
-// type 0. Runs on the job's thread.
+// changes. A failure while staging leaves the tree as it was; one during
+// the commit leaves the journal, so that the same run again finishes it.
+// InPlace keeps what was done after an error or a cancellation (COPCancel
+// passes through). Raises CZRErr of type 0. Runs on the job's thread.
 std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directory,
                                        const std::u16string& patchPath,
                                        const std::u16string& reportPath, bool continueOnErrors,
-                                       bool ignoreFingerprint);
+                                       bool ignoreFingerprint, ApplyWay way = ApplyWay::Staged,
+                                       bool checkOnly = false);

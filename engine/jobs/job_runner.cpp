@@ -40,8 +40,9 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<ApplyPatchParams>(params);
-      return SkippedItemsText(ApplyPatch(progress, p.directory, p.patchPath, p.reportPath,
-                                         p.continueOnErrors, p.ignoreFingerprint));
+      return SkippedItemsText(ApplyPatch(
+          progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors, p.ignoreFingerprint,
+          p.inPlace ? ApplyWay::InPlace : ApplyWay::Staged, p.checkOnly));
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<QueryPatchParams>(params);

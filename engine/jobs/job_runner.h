@@ -33,6 +33,8 @@ struct ApplyPatchParams {
   std::u16string directory, patchPath, reportPath;
   bool continueOnErrors = false;
   bool ignoreFingerprint = false;
+  bool inPlace = false;    // ApplyWay::InPlace instead of staging
+  bool checkOnly = false;  // every check, no change
 };
 struct QueryPatchParams {
   std::u16string patchPath, reportPath;

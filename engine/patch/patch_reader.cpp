@@ -96,7 +96,7 @@ constexpr int64_t kLongestLinkTarget = 4095;
 bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
                         int64_t offset, const platform::DirectoryHandle& target,
                         const std::u16string& targetDirectory, const std::u16string& relPath,
-                        bool asLink) {
+                        bool asLink, const std::u16string& writeAs, Sha1Context* digest) {
   reader.seek(offset);
   DirectInput in(reader);
   ExpectTag(in, RecordType::FileContent);
@@ -126,9 +126,12 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
     if (length > 0 && reader.read(linkTarget.data(), length) != length) Raise(site::kExtractShort);
   }
   // Whatever is there (a file, a link, an empty directory) goes as the
-  // entry it is; a link is never written through.
+  // entry it is; a link is never written through. A new name needs no room.
+  const std::u16string& written = writeAs.empty() ? relPath : writeAs;
   platform::EntryStatus existing;
-  if (target.Stat(relPath, existing)) {
+  if (written != relPath) {
+    // Nothing at the destination changes.
+  } else if (target.Stat(relPath, existing)) {
     bool wasDirectory = false;
     if (!target.Remove(relPath, &wasDirectory)) {
       RaiseFor(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, destination);
@@ -137,10 +140,13 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
     RaiseFor(site::kWriterOpen, destination);
   }
   if (asLink) {
-    if (!target.MakeLink(relPath, linkTarget)) RaiseFor(site::kWriterOpen, destination);
+    if (!target.MakeLink(written, linkTarget)) RaiseFor(site::kWriterOpen, destination);
+    if (digest != nullptr) {
+      Sha1Update(*digest, linkTarget.data(), static_cast<uint32_t>(linkTarget.size()));
+    }
     return true;
   }
-  const int descriptor = target.CreateFile(relPath);
+  const int descriptor = target.CreateFile(written);
   if (descriptor < 0) RaiseFor(site::kWriterOpen, destination);
   zrFile::Writer out;
   out.adopt(descriptor);
@@ -148,6 +154,9 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
   const int64_t done =
       CopyThroughBuffer(reader, length, progress.GetBuffer(), progress.GetBufferSize(),
                         [&](const uint8_t* chunk, int64_t n) {
+                          if (digest != nullptr) {
+                            Sha1Update(*digest, chunk, static_cast<uint32_t>(n));
+                          }
                           if (out.write(chunk, n) != n) {
                             Raise(site::kExtractWrite, destination);
                           }
@@ -174,5 +183,5 @@ bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& prog
   platform::DirectoryHandle target;
   if (!target.Open(targetDirectory)) Raise(site::kWriterOpen, targetDirectory + u"\\" + stored);
   return ExtractFileBeneath(reader, tolerateShort, progress, offset, target, targetDirectory,
-                            stored, false);
+                            stored, false, {});
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/base/progress.h"
+#include "engine/hash/sha1.h"
 #include "engine/io/large_file.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/patch_stream.h"
@@ -53,11 +54,16 @@ bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress
 // patch raises "Unable to fully read a patch file content" unless
 // tolerateShort (never for a link), in which case the short file stays.
 // Attributes are not set. Returns true when the whole content was written,
-// false only when tolerateShort let a short content pass.
+// false only when tolerateShort let a short content pass. With writeAs, the
+// content goes to that new entry instead (which must not exist; nothing at
+// relPath is touched), messages still naming the destination. With digest,
+// every byte written is fed to it too, so reading and checking the content
+// take one pass.
 bool ExtractFileBeneath(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress,
                         int64_t offset, const platform::DirectoryHandle& target,
                         const std::u16string& targetDirectory, const std::u16string& relPath,
-                        bool asLink);
+                        bool asLink, const std::u16string& writeAs = {},
+                        Sha1Context* digest = nullptr);
 
 // The compound reads, each at the input's position. A count larger than the
 // records that follow fails in the first read that runs out of data; nothing

@@ -78,7 +78,11 @@ class Walker {
     }
     if (depth >= kKeptLevels) levels_[depth].listing.Close();
     std::u16string matched;
+    const bool atRoot = depth == 0 && relPath.empty();
     for (platform::ListedEntry& entry : entries) {
+      if (atRoot && entry.kind == platform::EntryKind::Other && entry.name == kApplyJournalName) {
+        continue;
+      }
       const std::u16string entryPath = relPath + u"\\" + entry.name;
       if (filter_.Match(entryPath, matched)) {
         sink_.OnIgnored(progress_, root_, entryPath);

@@ -9,6 +9,11 @@
 #include "engine/tree/ignore_filter.h"
 #include "engine/tree/snapshot.h"
 
+// The journal apply keeps in the root of the tree it changes (a regular file
+// of this name). It is the program's own bookkeeping, never part of the
+// tree: every walk from the root leaves it out.
+inline constexpr char16_t kApplyJournalName[] = u".torquelin-journal";
+
 // Visitor of WalkDirectory. Each call gets the progress sink, the root passed
 // to the walk and the entry's relative path. Progress calls inside may throw
 // COPCancel, which passes through the walk unchanged.
@@ -64,7 +69,8 @@ class CFSLocator : public CDirIterSink {
 // nor path length limits the walk. A symbolic link is an entry like a file
 // (OnFile) and is never entered. When `words` is given, every directory and
 // file gets its attribute word there, read without following a link (one
-// stat per entry); without it the listing's own entry types suffice.
+// stat per entry); without it the listing's own entry types suffice. A
+// regular file named kApplyJournalName in the root is not visited at all.
 // Raises "Unable to list a directory: " + path (.\fileio 62) for a
 // directory that cannot be opened or read, the starting one included, and
 // "An entry vanished while its directory was read: " + path (66) for an

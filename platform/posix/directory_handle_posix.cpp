@@ -4,7 +4,9 @@
 // itself is the *at call on the last component.
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -246,6 +248,118 @@ bool DirectoryHandle::MakeLink(std::u16string_view relative, const std::string& 
   CloseParent(parent);
   errno = error;
   return ok;
+}
+
+int DirectoryHandle::OpenLocked(std::u16string_view name, bool create) const {
+  const std::string native = ToNativePath(name);
+  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0);
+  // Another run may remove the file between our open and our lock; the lock
+  // would then sit on a file nobody else can find. A few tries settle it.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int fd = ::openat(descriptor_, native.c_str(), flags, 0600);
+    if (fd < 0) return -1;
+    struct stat opened = {}, named = {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+      // Only a regular file can be the journal: anything else is refused.
+      ::close(fd);
+      errno = EINVAL;
+      return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error == EAGAIN ? EWOULDBLOCK : error;
+      return -1;
+    }
+    if (::fstatat(descriptor_, native.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    ::close(fd);
+    if (!create) {
+      errno = ENOENT;
+      return -1;
+    }
+  }
+  errno = EWOULDBLOCK;
+  return -1;
+}
+
+bool DirectoryHandle::SyncSelf() const {
+  const int fd = ::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return ok;
+}
+
+bool DirectoryHandle::SyncEntries(const std::vector<std::u16string>& files,
+                                  const std::vector<std::u16string>& directories) const {
+  if (InjectedFailure(fault_injection::FaultPoint::Sync)) return false;
+  // One pass starts the writeback of every file, the next waits for each:
+  // by then most are written, and their metadata goes in few journal commits.
+  for (const bool wait : {false, true}) {
+    for (const std::u16string& file : files) {
+      std::string name;
+      const int parent = OpenParent(file, name);
+      if (parent < 0) return false;
+      const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      const int error = errno;
+      CloseParent(parent);
+      if (fd < 0) {
+        if (error == ELOOP) continue;  // a link
+        errno = error;
+        return false;
+      }
+      const bool ok =
+          wait ? ::fdatasync(fd) == 0 : (::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE), true);
+      const int syncError = errno;
+      ::close(fd);
+      if (!ok) {
+        errno = syncError;
+        return false;
+      }
+    }
+  }
+  for (const std::u16string& directory : directories) {
+    int fd = -1;
+    if (directory.empty()) {
+      fd = ::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else {
+      std::string name;
+      const int parent = OpenParent(directory, name);
+      if (parent < 0) return false;
+      fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const int error = errno;
+      CloseParent(parent);
+      errno = error;
+    }
+    if (fd < 0) {
+      // Gone, or no longer a directory (a link is never followed): nothing
+      // of ours there to flush.
+      if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) continue;
+      return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!ok) {
+      errno = error;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DirectoryHandle::FreeSpace(uint64_t& available, uint64_t& blockSize) const {
+  struct statvfs vfs;
+  if (::fstatvfs(descriptor_, &vfs) != 0) return false;
+  blockSize = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
+  available = static_cast<uint64_t>(vfs.f_bavail) * blockSize;
+  return true;
 }
 
 }  // namespace platform

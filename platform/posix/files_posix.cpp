@@ -210,6 +210,31 @@ bool SyncDescriptor(int fd) {
 
 void CloseDescriptor(int fd) { ::close(fd); }
 
+namespace {
+
+int64_t Nanoseconds(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+}  // namespace
+
+bool StampEntry(const std::u16string& path, EntryStamp& stamp) {
+  struct stat st;
+  if (::lstat(ToNativePath(path).c_str(), &st) != 0) return false;
+  stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
+           Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+  return true;
+}
+
+bool TouchDescriptor(int fd, int64_t& changedNs) {
+  struct stat st;
+  if (::futimens(fd, nullptr) != 0 || ::fstat(fd, &st) != 0) return false;
+  changedNs = Nanoseconds(st.st_ctim);
+  return true;
+}
+
+bool TruncateDescriptor(int fd, int64_t size) { return ::ftruncate(fd, size) == 0; }
+
 bool GetNodeId(const std::u16string& path, NodeId& id) {
   struct stat st;
   if (::stat(ToNativePath(path).c_str(), &st) != 0) return false;

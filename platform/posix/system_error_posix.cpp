@@ -15,6 +15,10 @@ bool LastErrorIsLinkInTheWay() { return errno == ELOOP; }
 
 bool LastErrorIsMissingEntry() { return errno == ENOENT; }
 
+bool LastErrorIsLockHeld() { return errno == EWOULDBLOCK; }
+
+bool LastErrorIsEntryInTheWay() { return errno == EEXIST || errno == EISDIR || errno == ENOTEMPTY; }
+
 void ReportOversizedWritesAsErrors() { std::signal(SIGXFSZ, SIG_IGN); }
 
 std::string ErrorCodeText(uint32_t code) {

@@ -21,6 +21,8 @@
 #include "engine/base/errors.h"
 #include "engine/jobs/apply_patch.h"
 #include "engine/patch/patch_reader.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
 #include "engine/xml/vault_file.h"
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
@@ -335,27 +337,95 @@ TEST(ProgramKilled, CreateVaultKeepsTheExistingVaultWhole) {
       });
 }
 
-// After a killed apply, a second apply either refuses with the fingerprint
-// message (something had changed) or, when nothing had, brings the tree to
-// the newer state.
-TEST(ProgramKilled, ApplyAgainRefusesOrCompletes) {
-  TempDir dir;
-  BuildTrees(dir);
+namespace {
+
+std::string TreeFingerprint(const std::string& root) {
+  RecordingSink sink;
+  CDirSnapshot snapshot = BuildSnapshot(sink, Wide(root), u"", true);
+  return Narrow(ComputeFingerprint(sink, snapshot));
+}
+
+// What a killed apply left: the journal's phase when there is one, else
+// which tree the target is.
+std::string LeftBehind(const std::string& target, const std::string& older,
+                       const std::string& newer) {
+  const std::string journal = target + "/.torquelin-journal";
+  if (fs::exists(journal)) {
+    const std::string text = Slurp(journal);
+    if (text.empty()) return "empty journal";
+    return text.find("\ncommit\n") != std::string::npos ? "committing" : "staging";
+  }
+  const std::string now = TreeFingerprint(target);
+  return now == older ? "older tree" : now == newer ? "newer tree" : "OTHER TREE";
+}
+
+// A patch from the built trees and a target reset to the older tree before
+// each run.
+struct ApplyScene {
+  explicit ApplyScene(const TempDir& dir) : dir(dir) {
+    BuildTrees(dir);
+    EXPECT_EQ(
+        RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
+        0);
+  }
+  void Reset() const {
+    fs::remove_all(target);
+    fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
+  }
+  const TempDir& dir;
   const std::string patch = dir.Native("p.pat");
-  ASSERT_EQ(
-      RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
-      0);
   const std::string target = dir.Native("target");
+};
+
+// Staged files and journals anywhere below root.
+std::vector<std::string> Leftovers(const std::string& root) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().filename();
+    if (name.rfind(".tq-", 0) == 0 || name == ".torquelin-journal") found.push_back(e.path());
+  }
+  return found;
+}
+
+}  // namespace
+
+// After a killed apply, the same command finishes the job, whatever moment
+// the kill came at: the tree ends with the newer fingerprint, and no staged
+// file or journal is left.
+TEST(ProgramKilled, ApplyAgainFinishesTheJob) {
+  TempDir dir;
+  const ApplyScene scene(dir);
+  const std::string& patch = scene.patch;
+  const std::string& target = scene.target;
+  const std::string older = TreeFingerprint(dir.Native("older"));
+  const std::string newer = TreeFingerprint(dir.Native("newer"));
   KillRepeatedly(
-      "apply", {"apply", target, patch}, dir,
-      [&] {
-        fs::remove_all(target);
-        fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
-      },
+      "apply", {"apply", target, patch}, dir, [&] { scene.Reset(); },
+      [&]() -> std::string {
+        const std::string left = LeftBehind(target, older, newer);
+        EXPECT_NE(left, "OTHER TREE");
+        const Result again = RunProgram({"apply", target, patch}, dir);
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(TreeFingerprint(target), newer);
+        EXPECT_EQ(Leftovers(target), std::vector<std::string>());
+        return left;
+      });
+}
+
+// The in-place way is not crash-safe: after a kill, a second apply either
+// refuses with the fingerprint message (something had changed) or, when
+// nothing had or everything had, ends with the newer tree.
+TEST(ProgramKilled, ApplyInPlaceAgainRefusesOrCompletes) {
+  TempDir dir;
+  const ApplyScene scene(dir);
+  KillRepeatedly(
+      "apply --in-place", {"apply", scene.target, scene.patch, "--in-place"}, dir,
+      [&] { scene.Reset(); },
       [&]() -> std::string {
         RecordingSink sink;
         try {
-          ApplyPatch(sink, Wide(target), Wide(patch), u"", false, false);
+          ApplyPatch(sink, Wide(scene.target), Wide(scene.patch), u"", false, false,
+                     ApplyWay::InPlace);
         } catch (const CZRErr& e) {
           EXPECT_EQ(Narrow(e.message).rfind(
                         "Trying to apply a patch to dirrectory with different fingerprint", 0),
@@ -363,6 +433,7 @@ TEST(ProgramKilled, ApplyAgainRefusesOrCompletes) {
               << Narrow(e.message);
           return "second apply refused";
         }
+        if (sink.statuses.back() == kAlreadyAppliedText) return "already newer";
         EXPECT_EQ(sink.statuses.back(), u"New fingerprint verified.");
         return "second apply completed";
       });

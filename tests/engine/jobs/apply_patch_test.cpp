@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <thread>
 
 #include "engine/jobs/create_patch.h"
 #include "engine/jobs/create_vault.h"
@@ -107,10 +110,12 @@ struct Applied {
 
 std::unique_ptr<Applied> Apply(const std::u16string& dir, const std::u16string& patch,
                                bool tolerant = false, bool ignoreFingerprint = false,
-                               const std::u16string& report = u"") {
+                               const std::u16string& report = u"", ApplyWay way = ApplyWay::Staged,
+                               bool checkOnly = false) {
   auto r = std::make_unique<Applied>();
   try {
-    r->skipped = ApplyPatch(r->sink, dir, patch, report, tolerant, ignoreFingerprint);
+    r->skipped =
+        ApplyPatch(r->sink, dir, patch, report, tolerant, ignoreFingerprint, way, checkOnly);
   } catch (const CZRErr& e) {
     r->error = Narrow(e.message) + " @" + std::to_string(e.line);
   }
@@ -324,9 +329,6 @@ TEST(ApplyPatch, RefusesAndLeavesTheTargetUntouched) {
   };
   const std::string unsafe = "Refusing an unsafe path stored in the patch: ";
   const Case cases[] = {
-      {"target already newer", nullptr, nullptr, newer, u"", false,
-       "Trying to apply a patch to dirrectory with different fingerprint Calculated:" +
-           Narrow(good.NewerTreeID) + " expected:" + Narrow(good.OlderTreeID) + " @188"},
       {"one byte changed", nullptr, nullptr, u"", u"", false, " @188"},
       {"empty patch path before the directory check", nullptr, nullptr, missing, u"-", false,
        "No patch file specified: "},
@@ -482,7 +484,8 @@ TEST(ApplyPatch, FailedExtractionsAreReportedAndTheOthersStillWritten) {
   for (const bool tolerant : {false, true}) {
     SCOPED_TRACE(tolerant ? "tolerant" : "strict");
     TempDir target;
-    const auto r = Apply(target.wpath(), patch, tolerant, true, out.wpath() + u"/r.xml");
+    const auto r =
+        Apply(target.wpath(), patch, tolerant, true, out.wpath() + u"/r.xml", ApplyWay::InPlace);
     EXPECT_EQ(target.ReadFile("a.txt"), "a.txt");
     if (!tolerant) {
       EXPECT_EQ(r->error.rfind("Unable to open file:" + target.path() + "\\\\b\\x.txt", 0), 0u)
@@ -592,16 +595,24 @@ TEST(ApplyPatch, IgnoringTheFingerprintSkipsIdsAndTheClosingCheck) {
   EXPECT_EQ(older.ReadFile("a.txt"), "b");
 }
 
-TEST(ApplyPatch, ADifferentResultIsShownButTheJobEndsNormally) {
+// A patch whose contents would not give its newer fingerprint (here the
+// fingerprint itself is wrong) is refused before anything changes, either way.
+TEST(ApplyPatch, AResultThatWouldDifferIsRefusedBeforeAnyChange) {
   TempDir older, newer, out;
   older.WriteFile("a.txt", "a");
   newer.WriteFile("a.txt", "b");
   ChangeSet changes = Compare(older.wpath(), newer.wpath());
+  const std::string expected = Narrow(changes.NewerTreeID);
   changes.NewerTreeID = changes.OlderTreeID;
-  const auto r = Apply(older.wpath(), WritePatchFile(changes, newer, out));
-  EXPECT_EQ(r->error, "");
-  EXPECT_EQ(Closing(r->sink),
-            (std::vector<std::u16string>{u"Patch applied ok.", kAppliedFingerprintMismatchText}));
+  const std::u16string patch = WritePatchFile(changes, newer, out);
+  for (const ApplyWay way : {ApplyWay::Staged, ApplyWay::InPlace}) {
+    const auto r = Apply(older.wpath(), patch, false, false, u"", way);
+    EXPECT_EQ(r->error,
+              "The patch's stored contents do not give its newer fingerprint, nothing "
+              "was changed. Calculated:" +
+                  expected + " expected:" + Narrow(changes.OlderTreeID) + " @192");
+    EXPECT_EQ(older.ReadFile("a.txt"), "a");
+  }
 }
 
 TEST(ApplyPatch, CancelBetweenPhasesKeepsWhatWasDone) {
@@ -612,8 +623,8 @@ TEST(ApplyPatch, CancelBetweenPhasesKeepsWhatWasDone) {
 
   RecordingSink sink;
   sink.cancelOnStatus = u"Creating Directories.";
-  const ApplyPatchParams params{older.wpath(), WritePatchFile(changes, newer, out), u"", false,
-                                false};
+  const ApplyPatchParams params{
+      older.wpath(), WritePatchFile(changes, newer, out), u"", false, false, true};
   EXPECT_EQ(RunJobForTest(sink, JobKind::ApplyPatch, params).outcome, JobOutcome::Cancelled);
   EXPECT_EQ(sink.statuses.back(), u"Cancelled");
   EXPECT_FALSE(fs::exists(older.Native("old.txt")));
@@ -734,7 +745,9 @@ TEST(ApplyPatch, NothingOutsideTheTargetIsEverTouched) {
       if (c.duringRun) {
         platform::fault_injection::ArmAction(FaultPoint::Resolve, 1, [&] { c.duringRun(s); });
       }
-      const auto r = Apply(s.Target(), s.Patch(), tolerant, c.duringRun != nullptr);
+      // A crafted patch's newer fingerprint is not the point here: the
+      // refusals at the changes themselves are.
+      const auto r = Apply(s.Target(), s.Patch(), tolerant, !c.refusedWhole || c.duringRun);
       platform::fault_injection::DisarmAll();
       EXPECT_EQ(Listing(s.base.Native("sentinel")), sentinel);
       if (c.refusedWhole) {
@@ -836,4 +849,202 @@ TEST(ApplyPatch, ADamagedRecordCostsOnlyItsFileWhenTolerated) {
     EXPECT_EQ(Count(Section(report, "Errors"), "<Error msg="), 1u);
     EXPECT_EQ(Count(Section(report, "ModifyedFiles"), "<fNode"), 2u);
   }
+}
+
+namespace {
+
+// Staged files and journals anywhere below root.
+std::vector<std::string> Leftovers(const std::string& root) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().filename();
+    if (name.rfind(".tq-", 0) == 0 || name == ".torquelin-journal") found.push_back(name);
+  }
+  return found;
+}
+
+struct Killed {};  // thrown from a hook: the run stops as if killed, unwinding
+
+}  // namespace
+
+// The staged way: every refusal before the first change leaves the target
+// as it was, a check changes nothing, a run stopped during its commit is
+// finished by the next, a second run meanwhile is refused, and a finished
+// run leaves no staged file and no journal.
+TEST(ApplyPatch, StagedRunsRefuseOrFinishWithoutATrace) {
+  using platform::fault_injection::FaultPoint;
+  TempDir base;
+  for (const char* f : {"keep.txt", "gone.txt", "changed.txt", "dir/gone/x", "was-file"}) {
+    base.WriteFile(std::string("older/") + f, std::string("old ") + f);
+  }
+  for (const char* f : {"keep.txt", "changed.txt", "new/deep/n.txt", "was-file/inside"}) {
+    base.WriteFile(std::string("newer/") + f, std::string(f) == "keep.txt" ? "old keep.txt" : f);
+  }
+  base.MakeDir("newer/dir");
+  base.MakeDir("p");
+  const ChangeSet changes = Compare(base.wpath() + u"/older", base.wpath() + u"/newer");
+  RecordingSink sink;
+  const std::u16string patch = base.wpath() + u"/p/p.dov";
+  WritePatch(sink, changes, base.wpath() + u"/newer", patch);
+  const std::string good = ReadBytes(base.Native("p/p.dov"));
+  const std::string newerListing = Listing(base.Native("newer"));
+  const std::string t = base.Native("t");
+  const std::u16string target = platform::FromUtf8(t);
+  const std::string otherJournal =
+      "torquelin-journal 1\nolder 1111\nnewer 2222\nsize 9\ndigest 3333\npatch /x/other%20p.dov\n"
+      "end\n";
+
+  struct Case {
+    const char* name;
+    std::function<void()> setup;  // after the target is a copy of older
+    bool checkOnly;
+    std::string result;                // the error with its line, or the last status
+    bool changed;                      // the target ends as newer, else as it was
+    std::function<void()> rerunSetup;  // when set, run again after it: the newer tree
+  };
+  std::unique_ptr<Applied> second;
+  const Case cases[] = {
+      {"applied", nullptr, false, "New fingerprint verified.", true, nullptr},
+      {"checked", nullptr, true, Narrow(kApplyCheckedText), false, nullptr},
+      {"checked on a drifted target", [&] { base.WriteFile("t/keep.txt", "drift"); }, true, " @188",
+       false, nullptr},
+      {"already newer",
+       [&] { fs::remove_all(t), fs::copy(base.Native("newer"), t, fs::copy_options::recursive); },
+       false, Narrow(kAlreadyAppliedText), false, nullptr},
+      {"a flipped content byte",
+       [&] {
+         std::string bytes = good;
+         bytes[bytes.find("new/deep/n.txt", 40)] ^= 1;
+         WriteBytes(base.Native("p/p.dov"), bytes);
+       },
+       false,
+       "The patch's stored contents do not give its newer fingerprint, nothing was changed. "
+       "Calculated:",
+       false, nullptr},
+      {"another patch pending", [&] { base.WriteFile("t/.torquelin-journal", otherJournal); },
+       false,
+       "An interrupted apply of another patch must be finished first in this directory: "
+       "/x/other p.dov (fingerprints 1111 to 2222) @175",
+       false, nullptr},
+      {"a write fails while staging",
+       [] { platform::fault_injection::Arm(FaultPoint::Write, 2, ENOSPC, true); }, false,
+       "Unable to write a dest file:", false, nullptr},
+      {"killed during the commit",
+       [] { platform::fault_injection::ArmAction(FaultPoint::Rename, 2, [] { throw Killed(); }); },
+       false, "killed", false, [] {}},
+      {"a rename refused during the commit",
+       [] { platform::fault_injection::Arm(FaultPoint::Rename, 3, EIO); }, false,
+       "Unable to move a new file into place: ", false, [] {}},
+      {"a root its owner may not write", [&] { fs::permissions(t, fs::perms(0555)); }, false,
+       "New fingerprint verified.", true, nullptr},
+      {"a second apply while one runs",
+       [&] {
+         platform::fault_injection::ArmAction(FaultPoint::Rename, 1,
+                                              [&] { second = Apply(target, patch); });
+       },
+       false, "New fingerprint verified.", true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(t);
+    fs::copy(base.Native("older"), t, fs::copy_options::recursive);
+    WriteBytes(base.Native("p/p.dov"), good);
+    if (c.setup) c.setup();
+    const std::string before = Listing(t);
+    std::unique_ptr<Applied> r;
+    try {
+      r = Apply(target, patch, false, false, u"", ApplyWay::Staged, c.checkOnly);
+    } catch (const Killed&) {
+      r = std::make_unique<Applied>();
+      r->error = "killed";
+    }
+    platform::fault_injection::DisarmAll();
+    const std::string result = r->error.empty() ? Narrow(r->sink.statuses.back()) : r->error;
+    EXPECT_NE(result.find(c.result), std::string::npos) << result;
+    if (c.rerunSetup) {
+      // Stopped during its commit: the journal stays, and the same command
+      // finishes the tree.
+      const std::vector<std::string> left = Leftovers(t);
+      EXPECT_NE(std::find(left.begin(), left.end(), ".torquelin-journal"), left.end());
+      const auto again = Apply(target, patch);
+      EXPECT_EQ(again->error, "");
+      EXPECT_EQ(again->sink.statuses[2], u"Finishing an interrupted apply.");
+      EXPECT_EQ(again->sink.statuses.back(), u"New fingerprint verified.");
+    }
+    if (c.changed || c.rerunSetup) {
+      EXPECT_EQ(Listing(t), newerListing);
+    } else {
+      EXPECT_EQ(Listing(t), before);
+    }
+    if (std::string(c.name) != "another patch pending") {
+      EXPECT_EQ(Leftovers(t), std::vector<std::string>());
+    }
+    // The root gets its own mode back, last.
+    const bool readOnly = std::string(c.name) == "a root its owner may not write";
+    EXPECT_EQ(fs::status(t).permissions() & fs::perms::owner_write,
+              readOnly ? fs::perms::none : fs::perms::owner_write);
+    fs::permissions(t, fs::perms::owner_write, fs::perm_options::add);
+  }
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->error, "Another apply is already running on this directory: " + t + " @170");
+}
+
+// The closing check takes over the opening id of a file stamped exactly as
+// before the run, and reads every other file again: one changed behind the
+// run's back (same size, same modification time) is caught.
+TEST(ApplyPatch, ClosingCheckReReadsWhatMayHaveChanged) {
+  using platform::fault_injection::FaultPoint;
+  TempDir older, newer, out;
+  for (TempDir* d : {&older, &newer}) {
+    d->WriteFile("a.txt", "same a");
+    d->WriteFile("b.txt", "same b");
+  }
+  older.WriteFile("c.txt", "old c");
+  newer.WriteFile("c.txt", "new c");
+  const std::u16string patch = WritePatchFile(Compare(older.wpath(), newer.wpath()), newer, out);
+  fs::copy(older.path(), out.Native("second"), fs::copy_options::recursive);
+  // Files changed in the very clock tick the run starts in are never taken over.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  const auto r = Apply(older.wpath(), patch);
+  EXPECT_EQ(r->sink.statuses.back(), u"New fingerprint verified.");
+  const std::vector<std::string> reread = Details(r->sink, u"Calculating file ids...");
+  // The opening scan read all three; the closing one only the written file.
+  ASSERT_EQ(reread.size(), 4u);
+  EXPECT_EQ(reread.back(), "Processing: \\c.txt");
+
+  const std::string a = out.Native("second/a.txt");
+  const auto mtime = fs::last_write_time(a);
+  platform::fault_injection::ArmAction(FaultPoint::Rename, 1, [&] {
+    std::ofstream(a, std::ios::binary | std::ios::trunc) << "SAME A";
+    fs::last_write_time(a, mtime);
+  });
+  const auto changed = Apply(out.wpath() + u"/second", patch);
+  platform::fault_injection::DisarmAll();
+  EXPECT_EQ(changed->sink.statuses.back(), kAppliedFingerprintMismatchText);
+}
+
+// Without room for the new contents beside the old ones, nothing changes.
+TEST(ApplyPatch, WithoutRoomForTheNewContentsNothingChanges) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  TempDir base, newer, out;
+  base.MakeDir("small");
+  const std::string small = base.Native("small");
+  if (std::system(("mount -t tmpfs -o size=2m tmpfs " + small + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "mount refused";
+  }
+  std::string content(3 << 20, 'x');
+  newer.WriteFile("big.bin", content);
+  fs::create_directory(small + "/t");
+  const std::u16string target = platform::FromUtf8(small + "/t");
+  const std::u16string patch = WritePatchFile(Compare(target, newer.wpath()), newer, out);
+  const auto r = Apply(target, patch);
+  EXPECT_EQ(
+      r->error.rfind(
+          "Not enough free space for the patch's new contents in " + small + "/t: needed ", 0),
+      0u)
+      << r->error;
+  EXPECT_NE(r->error.find(" bytes, available "), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(small + "/t"));
+  std::system(("umount " + small).c_str());
 }

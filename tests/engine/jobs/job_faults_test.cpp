@@ -302,16 +302,17 @@ TEST_F(FaultTest, ApplyExtractionAndReportFailures) {
   fs::copy(dir_.Native("older"), dir_.Native("reported"), fs::copy_options::recursive);
   const auto failFirstWrite = [] { platform::fault_injection::Arm(FaultPoint::Write, 1, ENOSPC); };
 
-  const auto strict = RunJobWith(
-      JobKind::ApplyPatch, ApplyPatchParams{W("strict"), patch, u"", false, false}, failFirstWrite);
+  const auto strict =
+      RunJobWith(JobKind::ApplyPatch, ApplyPatchParams{W("strict"), patch, u"", false, false, true},
+                 failFirstWrite);
   EXPECT_EQ(strict->outcome, JobOutcome::Failed);
   EXPECT_EQ(strict->Message(),
             "Unable to write a dest file:" + dir_.Native("strict") + "\\\\a.txt");
   EXPECT_FALSE(strict->Showed(u"Patch applied ok."));
 
   const auto tolerant = RunJobWith(
-      JobKind::ApplyPatch, ApplyPatchParams{W("tolerant"), patch, W("out/t.xml"), true, false},
-      failFirstWrite);
+      JobKind::ApplyPatch,
+      ApplyPatchParams{W("tolerant"), patch, W("out/t.xml"), true, false, true}, failFirstWrite);
   EXPECT_EQ(tolerant->outcome, JobOutcome::Succeeded);
   EXPECT_EQ(tolerant->sink.statuses.back(), kAppliedFingerprintMismatchText);
   EXPECT_EQ(dir_.ReadFile("tolerant/sub/new/z.txt"), "zzz");
@@ -326,9 +327,10 @@ TEST_F(FaultTest, ApplyExtractionAndReportFailures) {
   EXPECT_EQ(modified.find("path=\"a.txt\""), std::string::npos) << modified;
   EXPECT_NE(modified.find("path=\"z.txt\""), std::string::npos) << modified;
 
-  const auto reported = RunJobWith(
-      JobKind::ApplyPatch, ApplyPatchParams{W("reported"), patch, W("out/r.xml"), false, false},
-      [] { platform::fault_injection::Arm(FaultPoint::Rename, 1, ENOSPC); });
+  const auto reported =
+      RunJobWith(JobKind::ApplyPatch,
+                 ApplyPatchParams{W("reported"), patch, W("out/r.xml"), false, false, true},
+                 [] { platform::fault_injection::Arm(FaultPoint::Rename, 1, ENOSPC); });
   EXPECT_EQ(reported->outcome, JobOutcome::Failed);
   EXPECT_EQ(reported->Message(),
             "Unable to save an XML file:" + dir_.Native("out/r.xml") + ": No space left on device");

@@ -87,6 +87,18 @@ TEST(BuildSnapshot, IgnoredEntriesAndWhatLiesBelowThemAreLeftOut) {
   EXPECT_EQ(s.attributes.size(), 3u);
 }
 
+// Apply's journal is no part of the tree: only the regular file of its name
+// in the root is left out, not even listed as ignored.
+TEST(BuildSnapshot, TheApplyJournalInTheRootIsLeftOut) {
+  TempDir dir;
+  dir.WriteFile(".torquelin-journal", "journal");
+  dir.WriteFile("sub/.torquelin-journal", "a user's file");
+  RecordingSink sink;
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", false);
+  EXPECT_EQ(s.files, PathList{u"\\sub\\.torquelin-journal"});
+  EXPECT_TRUE(s.ignored.empty());
+}
+
 TEST(BuildSnapshot, AFifoIsListedAsAFileAndFailsOnlyWhenRead) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0644), 0);
