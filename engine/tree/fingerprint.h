@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/base/progress.h"
 #include "engine/tree/snapshot.h"
@@ -18,16 +19,25 @@
 // COPCancel passes. No thread outlives the call.
 void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot);
 
+// A length the walk did not give (not a regular file, or 4 GiB and more).
+inline constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+
 // ComputeFileIds in two steps, so that the files are read while the job
 // thread does other work first. The constructor starts the hashing threads
 // (none with one thread) and makes no progress call; from then until Finish
 // returns or the object is destroyed, snapshot.root and snapshot.files must
 // stay unchanged and the sink's buffer belongs to the hasher. Finish does
 // exactly what ComputeFileIds documents, progress calls included. The
-// destructor stops the threads and waits for them.
+// destructor stops the threads and waits for them. `sizes`, when not empty,
+// holds each file's length as the walk listed it (kUnknownSize where it has
+// none): a file shorter than the scratch buffer is then read in one open and
+// one read of that length plus one byte; any difference (the file grew,
+// shrank or changed kind) reads it again the general way, so the id is
+// always that of the whole content as one open saw it.
 class FileIdHasher {
  public:
-  FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot);
+  FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot,
+               std::vector<uint32_t> sizes = {});
   ~FileIdHasher();
   FileIdHasher(const FileIdHasher&) = delete;
   FileIdHasher& operator=(const FileIdHasher&) = delete;
@@ -35,6 +45,7 @@ class FileIdHasher {
 
  private:
   class Pool;
+  std::vector<uint32_t> sizes_;
   std::unique_ptr<Pool> pool_;
 };
 

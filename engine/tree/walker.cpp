@@ -22,8 +22,13 @@ constexpr size_t kKeptLevels = 128;
 class Walker {
  public:
   Walker(CProgressSink& progress, const std::u16string& root, CDirIterSink& sink,
-         const CIgnoreFilter& filter, AttributeMap* words)
-      : progress_(progress), root_(root), sink_(sink), filter_(filter), words_(words) {}
+         const CIgnoreFilter& filter, AttributeMap* words, std::vector<uint32_t>* sizes)
+      : progress_(progress),
+        root_(root),
+        sink_(sink),
+        filter_(filter),
+        words_(words),
+        sizes_(words != nullptr ? sizes : nullptr) {}
 
   void Run(const std::u16string& relPath) {
     levels_.resize(1);
@@ -87,6 +92,11 @@ class Walker {
       if (words_ != nullptr) words_->insert_or_assign(entryPath, entry.word);
       if (entry.kind != platform::EntryKind::Directory) {
         sink_.OnFile(progress_, root_, entryPath);
+        if (sizes_ != nullptr) {
+          sizes_->push_back(entry.size >= 0 && entry.size < kUnknownSize
+                                ? static_cast<uint32_t>(entry.size)
+                                : kUnknownSize);
+        }
         continue;
       }
       sink_.OnDirectory(progress_, root_, entryPath);
@@ -103,6 +113,7 @@ class Walker {
   CDirIterSink& sink_;
   const CIgnoreFilter& filter_;
   AttributeMap* words_;
+  std::vector<uint32_t>* sizes_;
   std::vector<Level> levels_;  // the open directories from the start down
 };
 
@@ -139,8 +150,8 @@ void CFSLocator::OnFile(CProgressSink& progress, const std::u16string&,
 
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
-                   AttributeMap* words) {
-  Walker(progress, root, sink, filter, words).Run(relPath);
+                   AttributeMap* words, std::vector<uint32_t>* sizes) {
+  Walker(progress, root, sink, filter, words, sizes).Run(relPath);
 }
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
@@ -162,12 +173,14 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   progress.SetRange(counter.total);
   progress.ResetProgress();
   CFSLocator locator(&snapshot);
-  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes);
+  std::vector<uint32_t> sizes;
+  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes,
+                computeFileIds ? &sizes : nullptr);
 
   // The collecting pass read every word already; this phase keeps its
   // progress while the hashing threads start on the contents.
   std::optional<FileIdHasher> hasher;
-  if (computeFileIds) hasher.emplace(progress, snapshot);
+  if (computeFileIds) hasher.emplace(progress, snapshot, std::move(sizes));
   progress.SetStatus(u"Getting File attributes...");
   progress.SetRange(counter.total);
   progress.ResetProgress();
