@@ -319,7 +319,8 @@ FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot
 
 FileIdHasher::~FileIdHasher() = default;
 
-void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot) {
+void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot,
+                          std::vector<FileId>* ids) {
   progress.SetStatus(u"Calculating file ids...");
   progress.SetRange(static_cast<uint32_t>(snapshot.files.size()));
   progress.ResetProgress();
@@ -330,6 +331,7 @@ void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot) {
   std::u16string fullPath;
   SmallFileReader reader;
   Sha1Digest digest;
+  if (ids != nullptr) ids->reserve(ids->size() + count);
   for (size_t i = 0; i < count; ++i) {
     const std::u16string& path = snapshot.files[i];
     detail.assign(u"Processing: ").append(path);
@@ -339,7 +341,12 @@ void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot) {
     } else {
       DigestListed(progress, reader, snapshot, sizes_, i, fullPath, digest);
     }
-    snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
+    if (ids != nullptr) {
+      ids->emplace_back();
+      std::memcpy(ids->back().data(), digest, sizeof digest);
+    } else {
+      snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
+    }
     progress.Step();
   }
   pool_.reset();
@@ -351,34 +358,84 @@ void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
   hasher.Finish(progress, snapshot);
 }
 
-std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
+namespace {
+
+// Puts paths[order[j]] and ids[order[j]] at j for every j, following the
+// permutation's cycles, so that no second copy of either list is needed.
+void Permute(PathList& paths, std::vector<FileId>& ids, std::vector<uint32_t>& order) {
+  for (uint32_t i = 0; i < order.size(); ++i) {
+    uint32_t j = i;
+    while (order[j] != i) {
+      const uint32_t k = order[j];
+      std::swap(paths[j], paths[k]);
+      std::swap(ids[j], ids[k]);
+      order[j] = j;
+      j = k;
+    }
+    order[j] = j;
+  }
+}
+
+// The fingerprint over the sorted lists; idOf(i, text) appends file i's id.
+template <class IdOf>
+std::u16string FingerprintSorted(CProgressSink& progress, const CDirSnapshot& snapshot, IdOf idOf) {
   Sha1Context context;
   Sha1Init(context);
-  progress.SetStatus(u"Calculating directory fingerprint...");
-  progress.SetRange(static_cast<uint32_t>(snapshot.files.size() + snapshot.directories.size()));
-  progress.ResetProgress();
-  std::sort(snapshot.files.begin(), snapshot.files.end());
-  std::sort(snapshot.directories.begin(), snapshot.directories.end());
-
   std::u16string text;
   std::vector<uint8_t> bytes;
   // Both lists are sorted now, so each pass walks the maps alongside.
   // The word is written as a signed 32-bit number: a word with the top bit
   // set (every POSIX regular file) contributes a '-'.
-  const auto feed = [&](OrderedLookup<AttributeMap>& words, const std::u16string& path,
-                        const std::u16string* id) {
+  const auto feed = [&](OrderedLookup<AttributeMap>& words, const std::u16string& path) {
     const uint32_t* word = words.Find(path);
     text.assign(path).append(DecimalText(static_cast<int32_t>(word == nullptr ? 0 : *word)));
-    if (id != nullptr) text.append(*id);
-    UpdateWithText(context, text, bytes);
-    progress.Step();
   };
   OrderedLookup directoryWords(snapshot.attributes);
-  for (const std::u16string& path : snapshot.directories) feed(directoryWords, path, nullptr);
+  for (const std::u16string& path : snapshot.directories) {
+    feed(directoryWords, path);
+    UpdateWithText(context, text, bytes);
+    progress.Step();
+  }
   OrderedLookup fileWords(snapshot.attributes);
-  OrderedLookup ids(snapshot.fileIds);
-  for (const std::u16string& path : snapshot.files) feed(fileWords, path, ids.Find(path));
+  for (size_t i = 0; i < snapshot.files.size(); ++i) {
+    feed(fileWords, snapshot.files[i]);
+    idOf(i, text);
+    UpdateWithText(context, text, bytes);
+    progress.Step();
+  }
   Sha1Digest digest;
   Sha1Final(digest, context);
   return DigestToHex(digest);
+}
+
+void StartFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
+  progress.SetStatus(u"Calculating directory fingerprint...");
+  progress.SetRange(static_cast<uint32_t>(snapshot.files.size() + snapshot.directories.size()));
+  progress.ResetProgress();
+  std::sort(snapshot.directories.begin(), snapshot.directories.end());
+}
+
+}  // namespace
+
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
+  StartFingerprint(progress, snapshot);
+  std::sort(snapshot.files.begin(), snapshot.files.end());
+  OrderedLookup ids(snapshot.fileIds);
+  return FingerprintSorted(progress, snapshot, [&](size_t i, std::u16string& text) {
+    if (const std::u16string* id = ids.Find(snapshot.files[i])) text.append(*id);
+  });
+}
+
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
+                                  std::vector<FileId>& ids) {
+  StartFingerprint(progress, snapshot);
+  std::vector<uint32_t> order(snapshot.files.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return snapshot.files[a] < snapshot.files[b]; });
+  ids.resize(snapshot.files.size());
+  Permute(snapshot.files, ids, order);
+  return FingerprintSorted(progress, snapshot, [&](size_t i, std::u16string& text) {
+    text.append(DigestToHex(ids[i].data()));
+  });
 }

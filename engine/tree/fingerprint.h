@@ -2,6 +2,8 @@
 // (one SHA-1 over a snapshot's sorted paths, attribute words and ids).
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +20,10 @@
 // read completely (ids of earlier files stay, no later id is stored);
 // COPCancel passes. No thread outlives the call.
 void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot);
+
+// A file id as its 20 bytes, for a job that holds a great many of them
+// only until it has the fingerprint.
+using FileId = std::array<uint8_t, 20>;
 
 // A length the walk did not give (not a regular file, or 4 GiB and more).
 inline constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
@@ -41,7 +47,8 @@ class FileIdHasher {
   ~FileIdHasher();
   FileIdHasher(const FileIdHasher&) = delete;
   FileIdHasher& operator=(const FileIdHasher&) = delete;
-  void Finish(CProgressSink& progress, CDirSnapshot& snapshot);
+  // With `ids`, the ids go there in list order instead of into fileIds.
+  void Finish(CProgressSink& progress, CDirSnapshot& snapshot, std::vector<FileId>* ids = nullptr);
 
  private:
   class Pool;
@@ -61,3 +68,7 @@ unsigned FileIdThreadCount();
 // each sorted directory, its path (UTF-16LE) and its attribute word as signed
 // decimal, then for each sorted file its path, word and id (empty if none).
 std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot);
+// The same with the files' ids in `ids`, in the order of snapshot.files (as
+// Finish leaves them), instead of in fileIds; `ids` is sorted with the files.
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
+                                  std::vector<FileId>& ids);

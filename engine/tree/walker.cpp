@@ -161,7 +161,7 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds) {
+                           bool computeFileIds, std::vector<FileId>* ids) {
   CDirSnapshot snapshot;
   CFileCounterSink counter;
   progress.SetStatus(u"Counting all files");
@@ -186,6 +186,6 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   progress.ResetProgress();
   for (size_t i = snapshot.directories.size() + snapshot.files.size(); i > 0; --i) progress.Step();
 
-  if (hasher) hasher->Finish(progress, snapshot);
+  if (hasher) hasher->Finish(progress, snapshot, ids);
   return snapshot;
 }

@@ -87,7 +87,8 @@ void WalkDirectory(CProgressSink& progress, const std::u16string& root,
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const std::u16string& filterText, bool computeFileIds);
 // The same with the filter already compiled from filterText, for a job that
-// scans more than once.
+// scans more than once. With `ids` (and computeFileIds), the ids go there,
+// in the order of the snapshot's files, rather than into its fileIds.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds);
+                           bool computeFileIds, std::vector<FileId>* ids = nullptr);

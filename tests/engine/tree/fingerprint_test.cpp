@@ -372,3 +372,30 @@ TEST(FileIdsFromListedSizes, TheIdIsTheContentWhateverTheListedLength) {
   }
   SetFileIdThreadCount(0);
 }
+
+// Ids held as bytes beside the list give what the map gives: the same
+// fingerprint, calls and sorted list, whatever order the files come in.
+TEST(ComputeFingerprint, IdsBesideTheListGiveWhatTheMapGives) {
+  CDirSnapshot viaMap;
+  std::vector<FileId> ids;
+  for (int i : {7, 3, 9, 0, 5, 1, 8, 2, 6, 4, 12, 11, 10}) {
+    const std::u16string path = u"\\f" + std::u16string(1, char16_t(u'a' + i));
+    viaMap.files.push_back(path);
+    viaMap.attributes[path] = 0x81A40020u + i;
+    FileId id{};
+    id[0] = static_cast<uint8_t>(i * 17);
+    id[19] = static_cast<uint8_t>(i);
+    ids.push_back(id);
+    viaMap.fileIds[path] = DigestToHex(id.data());
+  }
+  viaMap.directories = {u"\\z", u"\\b"};
+  CDirSnapshot viaBytes = viaMap;
+  viaBytes.fileIds.clear();
+  RecordingSink mapSink, bytesSink;
+  EXPECT_EQ(ComputeFingerprint(bytesSink, viaBytes, ids), ComputeFingerprint(mapSink, viaMap));
+  EXPECT_EQ(viaBytes.files, viaMap.files);
+  EXPECT_TRUE(bytesSink.calls == mapSink.calls);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(DigestToHex(ids[i].data()), viaMap.fileIds[viaMap.files[i]]) << i;
+  }
+}
