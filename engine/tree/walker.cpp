@@ -172,8 +172,13 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   progress.SetStatus(u"Collecting files...");
   progress.SetRange(counter.total);
   progress.ResetProgress();
+  // The counting pass knows the lists' lengths: growing them by doubling
+  // would move every path several times and leave up to half unused.
+  snapshot.files.reserve(counter.files);
+  snapshot.directories.reserve(counter.directories);
   CFSLocator locator(&snapshot);
   std::vector<uint32_t> sizes;
+  if (computeFileIds) sizes.reserve(counter.files);
   WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes,
                 computeFileIds ? &sizes : nullptr);
 
