@@ -11,21 +11,36 @@
 #   apply         torquelin apply (both fingerprint checks on) on a fresh copy
 #                 of OLDER  vs  rsync -rc --delete --read-batch on a fresh copy
 #
+# The same three jobs on a tree of many tiny files (make_trees.py --many
+# 100000: 0-200 bytes in directories of 1,000), where the cost per entry
+# decides:
+#
+#   many-fingerprint   vs  find | xargs -0 -P2 -n1024 sha1sum
+#   many-create-patch  vs  rsync -rcW --delete --only-write-batch
+#   many-apply         vs  rsync -rcW --delete --read-batch, both on a fresh copy
+#   many-memory        peak memory (GNU time's maximum resident set) of a
+#                      fingerprint of MEMORY_FILES files (default 1,000,000)
+#                      less that of an empty tree, per entry; once, no ratio
+#
 #   bench/compare.sh [ROW...]        (default every row; RUNS=5 timed runs each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install_packages.sh hyperfine rsync openssl
-# sha1_bench has an OpenSSL row only when it is built with the headers.
-if ! dpkg-query -W -f='${Status}' libssl-dev 2>/dev/null | grep -q "install ok installed"; then
-  bash scripts/install_packages.sh libssl-dev
-  cmake -S . -B build >/dev/null
-fi
-cmake --build build -j2 --target torquelin sha1_bench >/dev/null
-
+bash scripts/install_packages.sh hyperfine rsync openssl time
 wanted() { [ "$#" -eq 1 ] || [[ " ${*:2} " == *" $1 "* ]]; }
+cmake --build build -j2 --target torquelin >/dev/null
+if wanted sha1 "$@"; then
+  # sha1_bench has an OpenSSL row only when it is built with the headers.
+  if ! dpkg-query -W -f='${Status}' libssl-dev 2>/dev/null | grep -q "install ok installed"; then
+    bash scripts/install_packages.sh libssl-dev
+    cmake -S . -B build >/dev/null
+  fi
+  cmake --build build -j2 --target sha1_bench >/dev/null
+fi
 bin=build/bin/torquelin
-python3 bench/make_trees.py bench/trees
+if wanted fingerprint "$@" || wanted create-patch "$@" || wanted apply "$@"; then
+  python3 bench/make_trees.py bench/trees
+fi
 older=bench/trees/older
 newer=bench/trees/newer
 out=$(mktemp -d bench/trees/run.XXXXXX)
@@ -78,7 +93,26 @@ if wanted apply "$@"; then
   rsync -rcW --delete --only-write-batch="$out/apply.batch" "$newer/" "$older/"
 fi
 
-echo "trees: $older ($(find "$older" -type f | wc -l) files, $(du -sh "$older" | cut -f1))," \
+many=bench/trees/many-100000
+if wanted many-fingerprint "$@" || wanted many-create-patch "$@" || wanted many-apply "$@"; then
+  python3 bench/make_trees.py --many 100000 bench/trees
+fi
+row many-fingerprint \
+  "$bin -q fingerprint $many/older" \
+  "find $many/older -type f -print0 | xargs -0 -P2 -n1024 sha1sum >/dev/null"
+row many-create-patch \
+  "$bin -q create-patch $many/older $many/newer $out/many.dov" \
+  "rsync -rcW --delete --only-write-batch=$out/many.batch $many/newer/ $many/older/"
+row many-apply \
+  "$bin -q apply $out/many-target $out/many-apply.dov" \
+  "rsync -rcW --delete --read-batch=$out/many-apply.batch $out/many-target/" \
+  "rm -rf $out/many-target && cp -a $many/older $out/many-target"
+if wanted many-apply "$@"; then
+  "$bin" -q create-patch "$many/older" "$many/newer" "$out/many-apply.dov"
+  rsync -rcW --delete --only-write-batch="$out/many-apply.batch" "$many/newer/" "$many/older/"
+fi
+
+[ -d "$older" ] && echo "trees: $older ($(find "$older" -type f | wc -l) files, $(du -sh "$older" | cut -f1))," \
   "$newer ($(find "$newer" -type f | wc -l) files, $(du -sh "$newer" | cut -f1))"
 for i in "${!names[@]}"; do
   name=${names[$i]}
@@ -95,6 +129,20 @@ print("%-26s torquelin %7.3f s      other %7.3f s      ratio %.2f"
 PY
 )")
 done
+if wanted many-memory "$@"; then
+  files=${MEMORY_FILES:-1000000}
+  python3 bench/make_trees.py --many "$files" bench/trees
+  mkdir -p "$out/empty"
+  peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+  base=$(peak "$bin" -q fingerprint "$out/empty")
+  start=$(date +%s.%N)
+  full=$(peak "$bin" -q fingerprint "bench/trees/many-$files/older")
+  took=$(echo "$(date +%s.%N) - $start" | bc)
+  entries=$(find "bench/trees/many-$files/older" -mindepth 1 | wc -l)
+  summary+=("$(printf '%-26s torquelin %7.0f MB peak, %.0f bytes per entry above an empty tree (%d entries, %.1f s)' \
+    many-memory "$(echo "$full / 1024" | bc -l)" "$(echo "($full - $base) * 1024 / $entries" | bc -l)" \
+    "$entries" "$took")")
+fi
 echo
 echo "Medians (ratio = torquelin / other; for sha1, of throughputs):"
 printf '%s\n' "${summary[@]}"

@@ -19,6 +19,7 @@ struct ListedEntry {
   std::string nativeName;  // as the file system spells it, for OpenChild
   EntryKind kind = EntryKind::Other;
   uint32_t word = 0;  // the attribute word (lstat), when asked for
+  int64_t size = -1;  // a regular file's length (the same lstat); -1 otherwise
 };
 
 // Owns the descriptor of one open directory; closed when destroyed.

@@ -88,6 +88,25 @@ bool SyncDescriptor(int fd);
 // Closes once; never retried, even on EINTR.
 void CloseDescriptor(int fd);
 
+// ---- Many small files ------------------------------------------------------
+// On a tree of tiny files the system calls per file are the whole cost, so a
+// scan opens them relative to their directory and trusts the size it listed.
+
+// Opens a directory only to open entries below it (O_PATH); -1 on failure.
+// An empty path is the root directory.
+int OpenDirectoryForLookup(const std::u16string& path);
+
+// Opens the entry `nativeName` of `directory` for reading without a stat: a
+// symbolic link is refused (ELOOP), the open never blocks, and the access
+// time stays as it was where the system allows it. The caller must make sure
+// by other means that it reads a regular file (the length it reads must be
+// the one a listing gave).
+int OpenEntryAt(int directory, const std::string& nativeName);
+
+// One read of up to n bytes, retried on EINTR only; -1 on any error,
+// EAGAIN included.
+int64_t ReadOnce(int fd, void* buffer, uint64_t n);
+
 // ---- Entries ----------------------------------------------------------------
 // Identity of a file-system node (device and inode): two paths name the same
 // file exactly when their ids agree.

@@ -19,6 +19,8 @@
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
 #include "engine/tree/ordered_lookup.h"
+#include "platform/encoding.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -46,6 +48,71 @@ void DigestFile(CProgressSink& bufferOwner, const std::u16string& fullPath, Sha1
   Sha1Final(digest, context);
 }
 
+// Reads the small files of a tree at the cost of three system calls each:
+// an open relative to the file's directory (kept open while the files of
+// one directory follow each other, so the kernel does not resolve the
+// whole path every time), one read of the listed length plus one byte, and
+// the close. The walk's stat stands in for the one an open would make.
+class SmallFileReader {
+ public:
+  SmallFileReader() = default;
+  ~SmallFileReader() { CloseDirectory(); }
+  SmallFileReader(const SmallFileReader&) = delete;
+  SmallFileReader& operator=(const SmallFileReader&) = delete;
+
+  // True, with the digest, when the file held exactly `size` bytes. False
+  // when it is no small regular file of that length now, or cannot be read
+  // this way: the caller reads it the general way, which raises what the
+  // file deserves.
+  bool Digest(CProgressSink& bufferOwner, const std::u16string& root, const std::u16string& relPath,
+              uint32_t size, Sha1Digest digest) {
+    if (size == kUnknownSize || size >= bufferOwner.GetBufferSize()) return false;
+    const size_t slash = relPath.rfind(u'\\');
+    if (slash == std::u16string::npos) return false;
+    const std::u16string_view parent(relPath.data(), slash);
+    if (directory_ < 0 || parent != parent_) {
+      CloseDirectory();
+      parent_.assign(parent);
+      directory_ = platform::OpenDirectoryForLookup(JoinPath(root, parent_));
+      if (directory_ < 0) return false;
+    }
+    name_ = platform::NameToNative(std::u16string_view(relPath).substr(slash + 1));
+    const int fd = platform::OpenEntryAt(directory_, name_);
+    if (fd < 0) return false;
+    uint8_t* buffer = bufferOwner.GetBuffer();
+    // The byte past the listed length tells a file that grew since.
+    const int64_t got = platform::ReadOnce(fd, buffer, uint64_t{size} + 1);
+    platform::CloseDescriptor(fd);
+    if (got != int64_t{size}) return false;
+    Sha1Context context;
+    Sha1Init(context);
+    Sha1Update(context, buffer, size);
+    Sha1Final(digest, context);
+    return true;
+  }
+
+ private:
+  void CloseDirectory() {
+    if (directory_ >= 0) platform::CloseDescriptor(directory_);
+    directory_ = -1;
+  }
+
+  std::u16string parent_;  // relative path of the open directory
+  int directory_ = -1;
+  std::string name_;
+};
+
+// The id of file `index`, read the quick way when the walk's length allows.
+void DigestListed(CProgressSink& bufferOwner, SmallFileReader& reader, const CDirSnapshot& snapshot,
+                  const std::vector<uint32_t>& sizes, size_t index, std::u16string& fullPath,
+                  Sha1Digest digest) {
+  const std::u16string& path = snapshot.files[index];
+  const uint32_t size = index < sizes.size() ? sizes[index] : kUnknownSize;
+  if (reader.Digest(bufferOwner, snapshot.root, path, size, digest)) return;
+  fullPath.assign(snapshot.root).append(path);
+  DigestFile(bufferOwner, fullPath, digest);
+}
+
 }  // namespace
 
 // Hashes the snapshot's files on a few threads, each file once, taking them
@@ -58,8 +125,9 @@ void DigestFile(CProgressSink& bufferOwner, const std::u16string& fullPath, Sha1
 // dropped, nothing new is started.
 class FileIdHasher::Pool {
  public:
-  Pool(CProgressSink& progress, const CDirSnapshot& snapshot, unsigned threads)
-      : snapshot_(snapshot), slots_(kWindow) {
+  Pool(CProgressSink& progress, const CDirSnapshot& snapshot, const std::vector<uint32_t>& sizes,
+       unsigned threads)
+      : snapshot_(snapshot), sizes_(sizes), slots_(kWindow) {
     const uint32_t size = progress.GetBufferSize();
     lenders_.reserve(threads);
     lenders_.emplace_back(progress.GetBuffer(), size);
@@ -127,8 +195,18 @@ class FileIdHasher::Pool {
   // reads the attributes before it starts taking digests.
   static constexpr size_t kWindow = 4096;
   // Files the job thread waits for at once when it has caught up.
-  static constexpr size_t kRun = 32;
+  static constexpr size_t kRun = 64;
   static_assert(kRun <= kWindow);
+  // A thread takes a run of files at once, so that the mutex is taken per
+  // run rather than per file, but stops before a run holds much content:
+  // the files after a large one would wait for it.
+  static constexpr size_t kBatchFiles = 32;
+  static constexpr uint64_t kBatchBytes = 256 * 1024;
+
+  struct Finished {
+    Sha1Digest digest;
+    std::exception_ptr error;
+  };
 
   struct Slot {
     bool done = false;
@@ -136,8 +214,24 @@ class FileIdHasher::Pool {
     std::exception_ptr error;
   };
 
+  // The end of the run of files a thread takes from `first` on.
+  size_t BatchEnd(size_t first) const {
+    const size_t limit = std::min({snapshot_.files.size(), taken_ + kWindow, first + kBatchFiles});
+    size_t end = first;
+    uint64_t bytes = 0;
+    while (end < limit) {
+      const uint32_t size = end < sizes_.size() ? sizes_[end] : kUnknownSize;
+      bytes += size == kUnknownSize ? kBatchBytes : size;
+      if (end > first && bytes > kBatchBytes) break;
+      ++end;
+    }
+    return end;
+  }
+
   void Work(CProgressSink& lender) {
     std::u16string fullPath;
+    SmallFileReader reader;
+    std::vector<Finished> finished(kBatchFiles);
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
       if (!stop_ && next_ < snapshot_.files.size() && next_ >= taken_ + kWindow) {
@@ -146,24 +240,32 @@ class FileIdHasher::Pool {
         --idle_;
       }
       if (stop_ || next_ >= snapshot_.files.size()) return;
-      const size_t index = next_++;
+      const size_t first = next_;
+      const size_t end = BatchEnd(first);
+      next_ = end;
       lock.unlock();
-      Sha1Digest digest;
-      std::exception_ptr error;
-      try {
-        fullPath.assign(snapshot_.root).append(snapshot_.files[index]);
-        DigestFile(lender, fullPath, digest);
-      } catch (...) {
-        error = std::current_exception();
+      for (size_t index = first; index < end; ++index) {
+        Finished& done = finished[index - first];
+        try {
+          DigestListed(lender, reader, snapshot_, sizes_, index, fullPath, done.digest);
+        } catch (...) {
+          done.error = std::current_exception();
+        }
       }
       lock.lock();
-      Slot& slot = slots_[index % kWindow];
-      std::memcpy(slot.digest, digest, sizeof digest);
-      slot.error = std::move(error);
-      slot.done = true;
-      // Files before the job thread's run were all taken, so any file that
-      // finishes below its end belongs to the run.
-      if (index < waitEnd_ && --missing_ == 0) {
+      bool wake = false;
+      for (size_t index = first; index < end; ++index) {
+        Finished& done = finished[index - first];
+        Slot& slot = slots_[index % kWindow];
+        std::memcpy(slot.digest, done.digest, sizeof done.digest);
+        slot.error = std::move(done.error);
+        done.error = nullptr;
+        slot.done = true;
+        // Files before the job thread's run were all taken, so any file
+        // that finishes below its end belongs to the run.
+        if (index < waitEnd_ && --missing_ == 0) wake = true;
+      }
+      if (wake) {
         // Unlocked first, so that the job thread does not wake into a held
         // mutex.
         lock.unlock();
@@ -174,6 +276,7 @@ class FileIdHasher::Pool {
   }
 
   const CDirSnapshot& snapshot_;
+  const std::vector<uint32_t>& sizes_;
   std::mutex mutex_;
   std::condition_variable workReady_;    // a hashing thread may go on
   std::condition_variable resultReady_;  // the digest the job waits for is in
@@ -203,10 +306,12 @@ unsigned FileIdThreadCount() {
   return std::clamp(cores, 1u, kMaxDefaultThreads);
 }
 
-FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot) {
+FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot,
+                           std::vector<uint32_t> sizes)
+    : sizes_(std::move(sizes)) {
   const size_t count = snapshot.files.size();
   if (const unsigned threads = FileIdThreadCount(); threads > 1 && count > 1) {
-    pool_ = std::make_unique<Pool>(progress, snapshot,
+    pool_ = std::make_unique<Pool>(progress, snapshot, sizes_,
                                    static_cast<unsigned>(std::min<size_t>(threads, count)));
     if (!pool_->Running()) pool_.reset();
   }
@@ -214,7 +319,8 @@ FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot
 
 FileIdHasher::~FileIdHasher() = default;
 
-void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot) {
+void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot,
+                          std::vector<FileId>* ids) {
   progress.SetStatus(u"Calculating file ids...");
   progress.SetRange(static_cast<uint32_t>(snapshot.files.size()));
   progress.ResetProgress();
@@ -223,7 +329,9 @@ void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot) {
   // itself needs.
   std::u16string detail;
   std::u16string fullPath;
+  SmallFileReader reader;
   Sha1Digest digest;
+  if (ids != nullptr) ids->reserve(ids->size() + count);
   for (size_t i = 0; i < count; ++i) {
     const std::u16string& path = snapshot.files[i];
     detail.assign(u"Processing: ").append(path);
@@ -231,13 +339,18 @@ void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot) {
     if (pool_) {
       pool_->Take(i, digest);
     } else {
-      fullPath.assign(snapshot.root).append(path);
-      DigestFile(progress, fullPath, digest);
+      DigestListed(progress, reader, snapshot, sizes_, i, fullPath, digest);
     }
-    snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
+    if (ids != nullptr) {
+      ids->emplace_back();
+      std::memcpy(ids->back().data(), digest, sizeof digest);
+    } else {
+      snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
+    }
     progress.Step();
   }
   pool_.reset();
+  sizes_ = {};
 }
 
 void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
@@ -245,34 +358,84 @@ void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
   hasher.Finish(progress, snapshot);
 }
 
-std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
+namespace {
+
+// Puts paths[order[j]] and ids[order[j]] at j for every j, following the
+// permutation's cycles, so that no second copy of either list is needed.
+void Permute(PathList& paths, std::vector<FileId>& ids, std::vector<uint32_t>& order) {
+  for (uint32_t i = 0; i < order.size(); ++i) {
+    uint32_t j = i;
+    while (order[j] != i) {
+      const uint32_t k = order[j];
+      std::swap(paths[j], paths[k]);
+      std::swap(ids[j], ids[k]);
+      order[j] = j;
+      j = k;
+    }
+    order[j] = j;
+  }
+}
+
+// The fingerprint over the sorted lists; idOf(i, text) appends file i's id.
+template <class IdOf>
+std::u16string FingerprintSorted(CProgressSink& progress, const CDirSnapshot& snapshot, IdOf idOf) {
   Sha1Context context;
   Sha1Init(context);
-  progress.SetStatus(u"Calculating directory fingerprint...");
-  progress.SetRange(static_cast<uint32_t>(snapshot.files.size() + snapshot.directories.size()));
-  progress.ResetProgress();
-  std::sort(snapshot.files.begin(), snapshot.files.end());
-  std::sort(snapshot.directories.begin(), snapshot.directories.end());
-
   std::u16string text;
   std::vector<uint8_t> bytes;
   // Both lists are sorted now, so each pass walks the maps alongside.
   // The word is written as a signed 32-bit number: a word with the top bit
   // set (every POSIX regular file) contributes a '-'.
-  const auto feed = [&](OrderedLookup<AttributeMap>& words, const std::u16string& path,
-                        const std::u16string* id) {
+  const auto feed = [&](OrderedLookup<AttributeMap>& words, const std::u16string& path) {
     const uint32_t* word = words.Find(path);
     text.assign(path).append(DecimalText(static_cast<int32_t>(word == nullptr ? 0 : *word)));
-    if (id != nullptr) text.append(*id);
-    UpdateWithText(context, text, bytes);
-    progress.Step();
   };
   OrderedLookup directoryWords(snapshot.attributes);
-  for (const std::u16string& path : snapshot.directories) feed(directoryWords, path, nullptr);
+  for (const std::u16string& path : snapshot.directories) {
+    feed(directoryWords, path);
+    UpdateWithText(context, text, bytes);
+    progress.Step();
+  }
   OrderedLookup fileWords(snapshot.attributes);
-  OrderedLookup ids(snapshot.fileIds);
-  for (const std::u16string& path : snapshot.files) feed(fileWords, path, ids.Find(path));
+  for (size_t i = 0; i < snapshot.files.size(); ++i) {
+    feed(fileWords, snapshot.files[i]);
+    idOf(i, text);
+    UpdateWithText(context, text, bytes);
+    progress.Step();
+  }
   Sha1Digest digest;
   Sha1Final(digest, context);
   return DigestToHex(digest);
+}
+
+void StartFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
+  progress.SetStatus(u"Calculating directory fingerprint...");
+  progress.SetRange(static_cast<uint32_t>(snapshot.files.size() + snapshot.directories.size()));
+  progress.ResetProgress();
+  std::sort(snapshot.directories.begin(), snapshot.directories.end());
+}
+
+}  // namespace
+
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
+  StartFingerprint(progress, snapshot);
+  std::sort(snapshot.files.begin(), snapshot.files.end());
+  OrderedLookup ids(snapshot.fileIds);
+  return FingerprintSorted(progress, snapshot, [&](size_t i, std::u16string& text) {
+    if (const std::u16string* id = ids.Find(snapshot.files[i])) text.append(*id);
+  });
+}
+
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
+                                  std::vector<FileId>& ids) {
+  StartFingerprint(progress, snapshot);
+  std::vector<uint32_t> order(snapshot.files.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return snapshot.files[a] < snapshot.files[b]; });
+  ids.resize(snapshot.files.size());
+  Permute(snapshot.files, ids, order);
+  return FingerprintSorted(progress, snapshot, [&](size_t i, std::u16string& text) {
+    text.append(DigestToHex(ids[i].data()));
+  });
 }

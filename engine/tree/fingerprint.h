@@ -2,8 +2,11 @@
 // (one SHA-1 over a snapshot's sorted paths, attribute words and ids).
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/base/progress.h"
 #include "engine/tree/snapshot.h"
@@ -18,23 +21,38 @@
 // COPCancel passes. No thread outlives the call.
 void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot);
 
+// A file id as its 20 bytes, for a job that holds a great many of them
+// only until it has the fingerprint.
+using FileId = std::array<uint8_t, 20>;
+
+// A length the walk did not give (not a regular file, or 4 GiB and more).
+inline constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+
 // ComputeFileIds in two steps, so that the files are read while the job
 // thread does other work first. The constructor starts the hashing threads
 // (none with one thread) and makes no progress call; from then until Finish
 // returns or the object is destroyed, snapshot.root and snapshot.files must
 // stay unchanged and the sink's buffer belongs to the hasher. Finish does
 // exactly what ComputeFileIds documents, progress calls included. The
-// destructor stops the threads and waits for them.
+// destructor stops the threads and waits for them. `sizes`, when not empty,
+// holds each file's length as the walk listed it (kUnknownSize where it has
+// none): a file shorter than the scratch buffer is then read in one open and
+// one read of that length plus one byte; any difference (the file grew,
+// shrank or changed kind) reads it again the general way, so the id is
+// always that of the whole content as one open saw it.
 class FileIdHasher {
  public:
-  FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot);
+  FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot,
+               std::vector<uint32_t> sizes = {});
   ~FileIdHasher();
   FileIdHasher(const FileIdHasher&) = delete;
   FileIdHasher& operator=(const FileIdHasher&) = delete;
-  void Finish(CProgressSink& progress, CDirSnapshot& snapshot);
+  // With `ids`, the ids go there in list order instead of into fileIds.
+  void Finish(CProgressSink& progress, CDirSnapshot& snapshot, std::vector<FileId>* ids = nullptr);
 
  private:
   class Pool;
+  std::vector<uint32_t> sizes_;
   std::unique_ptr<Pool> pool_;
 };
 
@@ -50,3 +68,7 @@ unsigned FileIdThreadCount();
 // each sorted directory, its path (UTF-16LE) and its attribute word as signed
 // decimal, then for each sorted file its path, word and id (empty if none).
 std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot);
+// The same with the files' ids in `ids`, in the order of snapshot.files (as
+// Finish leaves them), instead of in fileIds; `ids` is sorted with the files.
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
+                                  std::vector<FileId>& ids);

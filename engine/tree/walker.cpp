@@ -22,8 +22,13 @@ constexpr size_t kKeptLevels = 128;
 class Walker {
  public:
   Walker(CProgressSink& progress, const std::u16string& root, CDirIterSink& sink,
-         const CIgnoreFilter& filter, AttributeMap* words)
-      : progress_(progress), root_(root), sink_(sink), filter_(filter), words_(words) {}
+         const CIgnoreFilter& filter, AttributeMap* words, std::vector<uint32_t>* sizes)
+      : progress_(progress),
+        root_(root),
+        sink_(sink),
+        filter_(filter),
+        words_(words),
+        sizes_(words != nullptr ? sizes : nullptr) {}
 
   void Run(const std::u16string& relPath) {
     levels_.resize(1);
@@ -91,6 +96,11 @@ class Walker {
       if (words_ != nullptr) words_->insert_or_assign(entryPath, entry.word);
       if (entry.kind != platform::EntryKind::Directory) {
         sink_.OnFile(progress_, root_, entryPath);
+        if (sizes_ != nullptr) {
+          sizes_->push_back(entry.size >= 0 && entry.size < kUnknownSize
+                                ? static_cast<uint32_t>(entry.size)
+                                : kUnknownSize);
+        }
         continue;
       }
       sink_.OnDirectory(progress_, root_, entryPath);
@@ -107,6 +117,7 @@ class Walker {
   CDirIterSink& sink_;
   const CIgnoreFilter& filter_;
   AttributeMap* words_;
+  std::vector<uint32_t>* sizes_;
   std::vector<Level> levels_;  // the open directories from the start down
 };
 
@@ -143,8 +154,8 @@ void CFSLocator::OnFile(CProgressSink& progress, const std::u16string&,
 
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
-                   AttributeMap* words) {
-  Walker(progress, root, sink, filter, words).Run(relPath);
+                   AttributeMap* words, std::vector<uint32_t>* sizes) {
+  Walker(progress, root, sink, filter, words, sizes).Run(relPath);
 }
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
@@ -154,7 +165,7 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds) {
+                           bool computeFileIds, std::vector<FileId>* ids) {
   CDirSnapshot snapshot;
   CFileCounterSink counter;
   progress.SetStatus(u"Counting all files");
@@ -165,18 +176,25 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   progress.SetStatus(u"Collecting files...");
   progress.SetRange(counter.total);
   progress.ResetProgress();
+  // The counting pass knows the lists' lengths: growing them by doubling
+  // would move every path several times and leave up to half unused.
+  snapshot.files.reserve(counter.files);
+  snapshot.directories.reserve(counter.directories);
   CFSLocator locator(&snapshot);
-  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes);
+  std::vector<uint32_t> sizes;
+  if (computeFileIds) sizes.reserve(counter.files);
+  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes,
+                computeFileIds ? &sizes : nullptr);
 
   // The collecting pass read every word already; this phase keeps its
   // progress while the hashing threads start on the contents.
   std::optional<FileIdHasher> hasher;
-  if (computeFileIds) hasher.emplace(progress, snapshot);
+  if (computeFileIds) hasher.emplace(progress, snapshot, std::move(sizes));
   progress.SetStatus(u"Getting File attributes...");
   progress.SetRange(counter.total);
   progress.ResetProgress();
   for (size_t i = snapshot.directories.size() + snapshot.files.size(); i > 0; --i) progress.Step();
 
-  if (hasher) hasher->Finish(progress, snapshot);
+  if (hasher) hasher->Finish(progress, snapshot, ids);
   return snapshot;
 }

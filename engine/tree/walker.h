@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/base/progress.h"
+#include "engine/tree/fingerprint.h"
 #include "engine/tree/ignore_filter.h"
 #include "engine/tree/snapshot.h"
 
@@ -75,10 +77,12 @@ class CFSLocator : public CDirIterSink {
 // directory that cannot be opened or read, the starting one included, and
 // "An entry vanished while its directory was read: " + path (66) for an
 // entry gone between the listing and its stat: a silent hole would pass for
-// removed files. COPCancel from the sink passes through.
+// removed files. COPCancel from the sink passes through. When `sizes` is
+// given too, each OnFile appends the length that same stat saw for a
+// regular file, kUnknownSize for anything else (see FileIdHasher).
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
-                   AttributeMap* words = nullptr);
+                   AttributeMap* words = nullptr, std::vector<uint32_t>* sizes = nullptr);
 
 // Scans a tree: a counting pass, a collecting pass under the filter that
 // also reads every entry's attribute word, the attribute phase's progress,
@@ -89,7 +93,8 @@ void WalkDirectory(CProgressSink& progress, const std::u16string& root,
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const std::u16string& filterText, bool computeFileIds);
 // The same with the filter already compiled from filterText, for a job that
-// scans more than once.
+// scans more than once. With `ids` (and computeFileIds), the ids go there,
+// in the order of the snapshot's files, rather than into its fileIds.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds);
+                           bool computeFileIds, std::vector<FileId>* ids = nullptr);

@@ -108,6 +108,7 @@ bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& ent
       }
       entry.kind = KindFromMode(st.st_mode);
       entry.word = AttributeWordFromMode(st.st_mode);
+      if (S_ISREG(st.st_mode)) entry.size = st.st_size;
     }
     entries.push_back(std::move(entry));
   }

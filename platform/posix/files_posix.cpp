@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -129,6 +130,35 @@ int OpenForReading(const std::u16string& path, int64_t* size) {
 
 int OpenEntryForReading(const std::u16string& path, int64_t* size) {
   return OpenRegularForReading(path, size, O_NOFOLLOW);
+}
+
+int OpenDirectoryForLookup(const std::u16string& path) {
+  const std::string native = ToNativePath(path);
+  return ::open(native.empty() ? "/" : native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+namespace {
+// O_NOATIME is refused (EPERM) on files the caller does not own; once one
+// refused it, the scan most likely reads someone else's tree and stops
+// asking rather than paying a failed open per file.
+std::atomic<bool> gNoAccessTimeRefused{false};
+}  // namespace
+
+int OpenEntryAt(int directory, const std::string& nativeName) {
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+  if (!gNoAccessTimeRefused.load(std::memory_order_relaxed)) {
+    const int fd = ::openat(directory, nativeName.c_str(), flags | O_NOATIME);
+    if (fd >= 0 || errno != EPERM) return fd;
+    gNoAccessTimeRefused.store(true, std::memory_order_relaxed);
+  }
+  return ::openat(directory, nativeName.c_str(), flags);
+}
+
+int64_t ReadOnce(int fd, void* buffer, uint64_t n) {
+  while (true) {
+    const ssize_t got = ::read(fd, buffer, n);
+    if (got >= 0 || errno != EINTR) return got;
+  }
 }
 
 bool ReadLinkTarget(const std::u16string& path, std::string& target) {

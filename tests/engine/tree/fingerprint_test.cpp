@@ -324,3 +324,78 @@ TEST(ComputeFingerprint, SortsTheListsAndStepsOncePerEntry) {
             (std::vector<std::u16string>{u"status:Calculating directory fingerprint...", u"range:5",
                                          u"reset", u"step", u"step", u"step", u"step", u"step"}));
 }
+
+// A file the walk listed as short enough is read in one go; one whose length
+// now differs from the listed one (it grew or shrank since), or that fills
+// the buffer, or has no listed length, is read whole the general way. The id
+// is always that of the content, on one thread and on two.
+TEST(FileIdsFromListedSizes, TheIdIsTheContentWhateverTheListedLength) {
+  constexpr uint32_t kBuffer = 4096;
+  const struct {
+    size_t size;
+    uint32_t listed;
+  } cases[] = {{0, 0},       {1, 1},       {4094, 4094},       {4095, 4095}, {4096, 4096},
+               {9000, 9000}, {100, 99},    {100, 101},         {0, 5},       {5, 0},
+               {4096, 4095}, {4095, 4096}, {100, kUnknownSize}};
+  TempDir dir;
+  CDirSnapshot snapshot;
+  snapshot.root = dir.wpath();
+  std::vector<uint32_t> sizes;
+  std::vector<std::u16string> expected;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    std::string content(cases[i].size, '\0');
+    for (size_t b = 0; b < content.size(); ++b) content[b] = static_cast<char>(b * 13 + i);
+    // The first file lies in the root itself, the others in two directories.
+    const std::string name = i == 0 ? "f0" : "d" + std::to_string(i % 2) + "/f" + std::to_string(i);
+    dir.WriteFile(name, content);
+    std::u16string path;
+    for (char c : "/" + name) path.push_back(c == '/' ? u'\\' : char16_t(c));
+    snapshot.files.push_back(path);
+    sizes.push_back(cases[i].listed);
+    Sha1Context context;
+    Sha1Init(context);
+    Sha1Update(context, content.data(), static_cast<uint32_t>(content.size()));
+    Sha1Digest digest;
+    Sha1Final(digest, context);
+    expected.push_back(DigestToHex(digest));
+  }
+  for (unsigned threads : {1u, 2u}) {
+    SetFileIdThreadCount(threads);
+    RecordingSink sink(kBuffer);
+    snapshot.fileIds.clear();
+    FileIdHasher hasher(sink, snapshot, sizes);
+    hasher.Finish(sink, snapshot);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+      EXPECT_EQ(snapshot.fileIds[snapshot.files[i]], expected[i])
+          << threads << " threads, size " << cases[i].size << " listed " << cases[i].listed;
+    }
+  }
+  SetFileIdThreadCount(0);
+}
+
+// Ids held as bytes beside the list give what the map gives: the same
+// fingerprint, calls and sorted list, whatever order the files come in.
+TEST(ComputeFingerprint, IdsBesideTheListGiveWhatTheMapGives) {
+  CDirSnapshot viaMap;
+  std::vector<FileId> ids;
+  for (int i : {7, 3, 9, 0, 5, 1, 8, 2, 6, 4, 12, 11, 10}) {
+    const std::u16string path = u"\\f" + std::u16string(1, char16_t(u'a' + i));
+    viaMap.files.push_back(path);
+    viaMap.attributes[path] = 0x81A40020u + i;
+    FileId id{};
+    id[0] = static_cast<uint8_t>(i * 17);
+    id[19] = static_cast<uint8_t>(i);
+    ids.push_back(id);
+    viaMap.fileIds[path] = DigestToHex(id.data());
+  }
+  viaMap.directories = {u"\\z", u"\\b"};
+  CDirSnapshot viaBytes = viaMap;
+  viaBytes.fileIds.clear();
+  RecordingSink mapSink, bytesSink;
+  EXPECT_EQ(ComputeFingerprint(bytesSink, viaBytes, ids), ComputeFingerprint(mapSink, viaMap));
+  EXPECT_EQ(viaBytes.files, viaMap.files);
+  EXPECT_TRUE(bytesSink.calls == mapSink.calls);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(DigestToHex(ids[i].data()), viaMap.fileIds[viaMap.files[i]]) << i;
+  }
+}
