@@ -6,11 +6,7 @@
 void WriteDiffReport(CProgressSink& progress, const std::u16string& reportPath,
                      const ChangeSet& changes, const PathList& errorTexts) {
   XmlDocument document;
-  document.CreateNew();
-  XmlElement product = document.CreateElement(u"roRaraVevodIzorov");
-  product.SetAttribute(u"Version", u"1.0");
-  document.documentElement().AppendChild(product);
-  document.mainElement = product;
+  document.CreateNewWithProduct(u"roRaraVevodIzorov", u"1.0");
 
   progress.SetStatus(u"Creating an XML report");
   progress.SetRange(10);

@@ -14,11 +14,7 @@ struct NotAVault {};
 void WriteVault(CProgressSink& progress, const std::u16string& vaultPath,
                 const CDirSnapshot& snapshot) {
   XmlDocument document;
-  document.CreateNew();
-  XmlElement product = document.CreateElement(u"riDerev");
-  product.SetAttribute(u"Version", u"1.1");
-  document.documentElement().AppendChild(product);
-  document.mainElement = product;
+  document.CreateNewWithProduct(u"riDerev", u"1.1");
 
   progress.SetStatus(u"Creating vault file.");
   document.WriteList(u"ignoredItems", snapshot.ignored, u"fNode", u"path")

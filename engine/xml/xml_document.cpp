@@ -327,6 +327,14 @@ struct XmlDocument::Impl {
 XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
 
+void XmlDocument::CreateNewWithProduct(const char16_t* name, const char16_t* version) {
+  CreateNew();
+  XmlElement product = CreateElement(name);
+  product.SetAttribute(u"Version", version);
+  documentElement().AppendChild(product);
+  mainElement = product;
+}
+
 void XmlDocument::CreateNew() {
   try {
     impl_->Reset();

@@ -62,6 +62,10 @@ class XmlDocument {
   // Starts from the fixed text <xml version="1.0"></xml>. Raises CZRErr
   // "Unable to make an XML object " + description (.\xmlrep, line 46).
   void CreateNew();
+  // CreateNew, then the product element `name` with its Version attribute,
+  // appended to the document element and made mainElement: the shape every
+  // file we write starts with.
+  void CreateNewWithProduct(const char16_t* name, const char16_t* version);
   // Loads a file. A file that is missing, unreadable or not well-formed XML
   // leaves documentElement() null (the later reads fail) and LoadFailure()
   // saying why; raises CZRErr "XML object Err" (.\xmlrep, line 29) only when
