@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace platform {
 
 enum class EntryKind {
@@ -20,6 +22,7 @@ struct ListedEntry {
   EntryKind kind = EntryKind::Other;
   uint32_t word = 0;  // the attribute word (lstat), when asked for
   int64_t size = -1;  // a regular file's length (the same lstat); -1 otherwise
+  EntryStamp stamp;   // the same lstat's identity and times, when asked for
 };
 
 // Owns the descriptor of one open directory; closed when destroyed.

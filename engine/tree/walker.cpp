@@ -22,13 +22,15 @@ constexpr size_t kKeptLevels = 128;
 class Walker {
  public:
   Walker(CProgressSink& progress, const std::u16string& root, CDirIterSink& sink,
-         const CIgnoreFilter& filter, AttributeMap* words, std::vector<uint32_t>* sizes)
+         const CIgnoreFilter& filter, AttributeMap* words, std::vector<uint32_t>* sizes,
+         std::vector<platform::EntryStamp>* stamps)
       : progress_(progress),
         root_(root),
         sink_(sink),
         filter_(filter),
         words_(words),
-        sizes_(words != nullptr ? sizes : nullptr) {}
+        sizes_(words != nullptr ? sizes : nullptr),
+        stamps_(sizes_ != nullptr ? stamps : nullptr) {}
 
   void Run(const std::u16string& relPath) {
     levels_.resize(1);
@@ -101,6 +103,7 @@ class Walker {
                                 ? static_cast<uint32_t>(entry.size)
                                 : kUnknownSize);
         }
+        if (stamps_ != nullptr) stamps_->push_back(entry.stamp);
         continue;
       }
       sink_.OnDirectory(progress_, root_, entryPath);
@@ -118,6 +121,7 @@ class Walker {
   const CIgnoreFilter& filter_;
   AttributeMap* words_;
   std::vector<uint32_t>* sizes_;
+  std::vector<platform::EntryStamp>* stamps_;
   std::vector<Level> levels_;  // the open directories from the start down
 };
 
@@ -154,8 +158,9 @@ void CFSLocator::OnFile(CProgressSink& progress, const std::u16string&,
 
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
-                   AttributeMap* words, std::vector<uint32_t>* sizes) {
-  Walker(progress, root, sink, filter, words, sizes).Run(relPath);
+                   AttributeMap* words, std::vector<uint32_t>* sizes,
+                   std::vector<platform::EntryStamp>* stamps) {
+  Walker(progress, root, sink, filter, words, sizes, stamps).Run(relPath);
 }
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
@@ -165,7 +170,8 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds, std::vector<FileId>* ids) {
+                           bool computeFileIds, std::vector<FileId>* ids,
+                           std::vector<platform::EntryStamp>* stamps) {
   CDirSnapshot snapshot;
   CFileCounterSink counter;
   progress.SetStatus(u"Counting all files");
@@ -182,9 +188,12 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   snapshot.directories.reserve(counter.directories);
   CFSLocator locator(&snapshot);
   std::vector<uint32_t> sizes;
-  if (computeFileIds) sizes.reserve(counter.files);
-  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes,
-                computeFileIds ? &sizes : nullptr);
+  sizes.reserve(counter.files);
+  if (stamps != nullptr) {
+    stamps->clear();
+    stamps->reserve(counter.files);
+  }
+  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes, &sizes, stamps);
 
   // The collecting pass read every word already; this phase keeps its
   // progress while the hashing threads start on the contents.

@@ -10,6 +10,7 @@
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/ignore_filter.h"
 #include "engine/tree/snapshot.h"
+#include "platform/files.h"
 
 // The journal apply keeps in the root of the tree it changes (a regular file
 // of this name). It is the program's own bookkeeping, never part of the
@@ -79,10 +80,12 @@ class CFSLocator : public CDirIterSink {
 // entry gone between the listing and its stat: a silent hole would pass for
 // removed files. COPCancel from the sink passes through. When `sizes` is
 // given too, each OnFile appends the length that same stat saw for a
-// regular file, kUnknownSize for anything else (see FileIdHasher).
+// regular file, kUnknownSize for anything else (see FileIdHasher); with
+// `stamps` as well, each OnFile appends that stat's stamp.
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
-                   AttributeMap* words = nullptr, std::vector<uint32_t>* sizes = nullptr);
+                   AttributeMap* words = nullptr, std::vector<uint32_t>* sizes = nullptr,
+                   std::vector<platform::EntryStamp>* stamps = nullptr);
 
 // Scans a tree: a counting pass, a collecting pass under the filter that
 // also reads every entry's attribute word, the attribute phase's progress,
@@ -94,7 +97,11 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const std::u16string& filterText, bool computeFileIds);
 // The same with the filter already compiled from filterText, for a job that
 // scans more than once. With `ids` (and computeFileIds), the ids go there,
-// in the order of the snapshot's files, rather than into its fileIds.
+// in the order of the snapshot's files, rather than into its fileIds. With
+// `stamps`, each file's stamp as the collecting pass saw it (before its
+// content is read) goes there, in the order of the snapshot's files as the
+// walk left them.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds, std::vector<FileId>* ids = nullptr);
+                           bool computeFileIds, std::vector<FileId>* ids = nullptr,
+                           std::vector<platform::EntryStamp>* stamps = nullptr);

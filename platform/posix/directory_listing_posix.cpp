@@ -12,6 +12,7 @@
 #include "platform/directory_listing.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/posix/stat_stamp.h"
 
 namespace platform {
 namespace {
@@ -109,6 +110,7 @@ bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& ent
       entry.kind = KindFromMode(st.st_mode);
       entry.word = AttributeWordFromMode(st.st_mode);
       if (S_ISREG(st.st_mode)) entry.size = st.st_size;
+      entry.stamp = StampFromStat(st);
     }
     entries.push_back(std::move(entry));
   }

@@ -11,6 +11,7 @@
 #include "platform/encoding.h"
 #include "platform/fault_injection.h"
 #include "platform/files.h"
+#include "platform/posix/stat_stamp.h"
 
 namespace platform {
 namespace {
@@ -240,19 +241,10 @@ bool SyncDescriptor(int fd) {
 
 void CloseDescriptor(int fd) { ::close(fd); }
 
-namespace {
-
-int64_t Nanoseconds(const struct timespec& t) {
-  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-}  // namespace
-
 bool StampEntry(const std::u16string& path, EntryStamp& stamp) {
   struct stat st;
   if (::lstat(ToNativePath(path).c_str(), &st) != 0) return false;
-  stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
-           Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+  stamp = StampFromStat(st);
   return true;
 }
 

@@ -67,6 +67,25 @@ TEST(BuildSnapshot, ReportsPhasesInOrderAndStepsOncePerEntry) {
   EXPECT_EQ(std::count(sink.calls.begin(), sink.calls.end(), u"range:3"), 2);
 }
 
+// The stamps ride along with the files, so a job can tell later whether a
+// file is still the one that was read.
+TEST(BuildSnapshot, HandsBackEachFilesStampInFileOrder) {
+  TempDir dir;
+  dir.WriteFile("a.txt", "a");
+  dir.WriteFile("sub/b.txt", "bb");
+  dir.WriteFile("sub/c.txt", "ccc");
+  RecordingSink sink;
+  std::vector<platform::EntryStamp> stamps;
+  CDirSnapshot s =
+      BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", false, nullptr, &stamps);
+  ASSERT_EQ(stamps.size(), s.files.size());
+  for (size_t i = 0; i < s.files.size(); ++i) {
+    platform::EntryStamp now;
+    ASSERT_TRUE(platform::StampEntry(dir.wpath() + s.files[i], now));
+    EXPECT_EQ(stamps[i], now) << Narrow(s.files[i]);
+  }
+}
+
 TEST(BuildSnapshot, IgnoredEntriesAndWhatLiesBelowThemAreLeftOut) {
   TempDir dir;
   dir.WriteFile("Debug/x.obj", "");
