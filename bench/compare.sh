@@ -20,7 +20,9 @@
 #   many-apply         vs  rsync -rcW --delete --read-batch, both on a fresh copy
 #   many-memory        peak memory (GNU time's maximum resident set) of a
 #                      fingerprint of MEMORY_FILES files (default 1,000,000)
-#                      less that of an empty tree, per entry; once, no ratio
+#                      less that of an empty tree, per entry, and the same
+#                      for a create-patch per entry it holds (both trees);
+#                      once, no ratio
 #
 #   bench/compare.sh [ROW...]        (default every row; RUNS=5 timed runs each)
 set -euo pipefail
@@ -141,6 +143,14 @@ if wanted many-memory "$@"; then
   entries=$(find "bench/trees/many-$files/older" -mindepth 1 | wc -l)
   summary+=("$(printf '%-26s torquelin %7.0f MB peak, %.0f bytes per entry above an empty tree (%d entries, %.1f s)' \
     many-memory "$(echo "$full / 1024" | bc -l)" "$(echo "($full - $base) * 1024 / $entries" | bc -l)" \
+    "$entries" "$took")")
+  base=$(peak "$bin" -q create-patch "$out/empty" "$out/empty" "$out/empty.dov")
+  start=$(date +%s.%N)
+  full=$(peak "$bin" -q create-patch "bench/trees/many-$files/older" "bench/trees/many-$files/newer" "$out/memory.dov")
+  took=$(echo "$(date +%s.%N) - $start" | bc)
+  entries=$((entries + $(find "bench/trees/many-$files/newer" -mindepth 1 | wc -l)))
+  summary+=("$(printf '%-26s torquelin %7.0f MB peak, %.0f bytes per entry held above empty trees (%d entries, %.1f s)' \
+    many-memory-patch "$(echo "$full / 1024" | bc -l)" "$(echo "($full - $base) * 1024 / $entries" | bc -l)" \
     "$entries" "$took")")
 fi
 echo

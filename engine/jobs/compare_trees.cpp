@@ -16,11 +16,40 @@
 
 namespace {
 
+// A snapshot's ids as its fileIds map holds them, found for paths asked in
+// ascending order.
+class MappedIds {
+ public:
+  explicit MappedIds(const CDirSnapshot& snapshot) : ids_(snapshot.fileIds) {}
+  const std::u16string* Find(const std::u16string& path) { return ids_.Find(path); }
+
+ private:
+  OrderedLookup<TextMap> ids_;
+};
+
+// A snapshot's ids as raw bytes beside its sorted files (a job that holds
+// two large trees keeps them so), found the same way.
+class RawIds {
+ public:
+  RawIds(const CDirSnapshot& snapshot, const std::vector<FileId>& ids)
+      : files_(snapshot.files), ids_(ids) {}
+  const FileId* Find(const std::u16string& path) {
+    while (cursor_ < files_.size() && files_[cursor_] < path) ++cursor_;
+    return cursor_ < files_.size() && files_[cursor_] == path ? &ids_[cursor_] : nullptr;
+  }
+
+ private:
+  const PathList& files_;
+  const std::vector<FileId>& ids_;
+  size_t cursor_ = 0;
+};
+
 // Looks up one snapshot's words and ids for paths asked in ascending order.
+template <class Ids>
 class SortedView {
  public:
-  explicit SortedView(const CDirSnapshot& snapshot)
-      : words_(snapshot.attributes), ids_(snapshot.fileIds) {}
+  explicit SortedView(const CDirSnapshot& snapshot, Ids ids)
+      : words_(snapshot.attributes), ids_(std::move(ids)) {}
 
   // 0 when the snapshot lacks the path; an unreadable item was recorded as 0
   // too, and counts as absent.
@@ -29,15 +58,17 @@ class SortedView {
     return word == nullptr ? 0 : *word;
   }
 
-  const std::u16string& IdOf(const std::u16string& path) {
-    static const std::u16string kNone;
-    const std::u16string* id = ids_.Find(path);
-    return id == nullptr ? kNone : *id;
+  // True when both snapshots hold the same id for path, or neither holds one.
+  bool SameId(const std::u16string& path, SortedView& other) {
+    const auto* mine = ids_.Find(path);
+    const auto* theirs = other.ids_.Find(path);
+    if (mine == nullptr || theirs == nullptr) return mine == theirs;
+    return *mine == *theirs;
   }
 
  private:
   OrderedLookup<AttributeMap> words_;
-  OrderedLookup<TextMap> ids_;
+  Ids ids_;
 };
 
 void StartPhase(CProgressSink& progress, const std::u16string& status, size_t items) {
@@ -49,17 +80,22 @@ void StartPhase(CProgressSink& progress, const std::u16string& status, size_t it
 // The lists and AttributeChanges; the snapshots' lists are sorted already,
 // so every list comes out ascending except UnlinkedDirectories' order, which
 // the caller fixes, and each pass over a list walks the maps alongside.
+// idsOf(snapshot) gives the lookup of a snapshot's ids.
+template <class IdsOf>
 void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDirSnapshot& older,
-                   ChangeSet& changes) {
+                   IdsOf idsOf, ChangeSet& changes) {
+  const auto view = [&](const CDirSnapshot& snapshot) {
+    return SortedView(snapshot, idsOf(snapshot));
+  };
   StartPhase(progress, u"Detecting deleted files...",
              older.files.size() + older.directories.size());
-  SortedView newerOfFiles(newer);
+  auto newerOfFiles = view(newer);
   for (const std::u16string& path : older.files) {
     const uint32_t now = newerOfFiles.WordOf(path);
     if (now == 0 || IsDirectoryAttribute(now)) changes.UnlinkedFiles.push_back(path);
     progress.Step();
   }
-  SortedView newerOfDirectories(newer);
+  auto newerOfDirectories = view(newer);
   for (const std::u16string& path : older.directories) {
     if (!IsDirectoryAttribute(newerOfDirectories.WordOf(path))) {
       changes.UnlinkedDirectories.push_back(path);
@@ -68,15 +104,15 @@ void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDi
   }
 
   StartPhase(progress, u"Comparing files...", newer.files.size() + newer.directories.size());
-  SortedView newFiles(newer);
-  SortedView oldFiles(older);
+  auto newFiles = view(newer);
+  auto oldFiles = view(older);
   for (const std::u16string& path : newer.files) {
     const uint32_t n = newFiles.WordOf(path);
     const uint32_t o = oldFiles.WordOf(path);
     bool carriesContent = true;
     if (o == 0) {
       changes.NewFiles.push_back(path);
-    } else if (oldFiles.IdOf(path) != newFiles.IdOf(path) ||
+    } else if (!oldFiles.SameId(path, newFiles) ||
                platform::IsLinkWord(n) != platform::IsLinkWord(o)) {
       // A file that became a link holding its very content (or the
       // reverse) has the same id, yet apply must replace the entry.
@@ -87,8 +123,8 @@ void DetectChanges(CProgressSink& progress, const CDirSnapshot& newer, const CDi
     if (carriesContent || n != o) changes.AttributeChanges.insert_or_assign(path, n);
     progress.Step();
   }
-  SortedView newDirectories(newer);
-  SortedView oldDirectories(older);
+  auto newDirectories = view(newer);
+  auto oldDirectories = view(older);
   for (const std::u16string& path : newer.directories) {
     const uint32_t n = newDirectories.WordOf(path);
     const uint32_t o = oldDirectories.WordOf(path);
@@ -102,13 +138,11 @@ void AddCount(TextMap& info, const char16_t* name, size_t count) {
   info.insert_or_assign(name, DecimalText(static_cast<int64_t>(count)));
 }
 
-}  // namespace
-
-ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
-                           CElapsedTimer& timer) {
-  ChangeSet changes;
-  changes.NewerTreeID = ComputeFingerprint(progress, newer);
-  changes.OlderTreeID = ComputeFingerprint(progress, older);
+// The change set once both fingerprints are known.
+template <class IdsOf>
+ChangeSet CompareFingerprinted(CProgressSink& progress, const CDirSnapshot& newer,
+                               const CDirSnapshot& older, IdsOf idsOf, ChangeSet changes,
+                               CElapsedTimer& timer) {
   if (newer.filter != older.filter) {
     Raise(site::kFiltersDiffer, newer.filter + u" old:" + older.filter);
   }
@@ -116,7 +150,7 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSna
   changes.ignoredNew = newer.ignored;
   changes.ignoredOld = older.ignored;
 
-  DetectChanges(progress, newer, older, changes);
+  DetectChanges(progress, newer, older, idsOf, changes);
   std::sort(changes.UnlinkedDirectories.begin(), changes.UnlinkedDirectories.end());
 
   TextMap& info = changes.Info;
@@ -139,10 +173,51 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSna
   return changes;
 }
 
+}  // namespace
+
+ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
+                           CElapsedTimer& timer) {
+  ChangeSet changes;
+  changes.NewerTreeID = ComputeFingerprint(progress, newer);
+  changes.OlderTreeID = ComputeFingerprint(progress, older);
+  return CompareFingerprinted(
+      progress, newer, older, [](const CDirSnapshot& s) { return MappedIds(s); },
+      std::move(changes), timer);
+}
+
+ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer,
+                           std::vector<FileId>& newerIds, CDirSnapshot& older,
+                           std::vector<FileId>& olderIds, CElapsedTimer& timer) {
+  ChangeSet changes;
+  changes.NewerTreeID = ComputeFingerprint(progress, newer, newerIds);
+  changes.OlderTreeID = ComputeFingerprint(progress, older, olderIds);
+  return CompareFingerprinted(
+      progress, newer, older,
+      [&](const CDirSnapshot& s) { return RawIds(s, &s == &newer ? newerIds : olderIds); },
+      std::move(changes), timer);
+}
+
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath) {
   const ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
   if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
   WritePatch(progress, changes, newer.root, patchPath, &newer.fileIds);
+}
+
+void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, std::vector<FileId>& newerIds,
+                  CDirSnapshot& older, std::vector<FileId>& olderIds, CElapsedTimer& timer,
+                  const std::u16string& patchPath, const std::u16string& reportPath) {
+  const ChangeSet changes = CompareSnapshots(progress, newer, newerIds, older, olderIds, timer);
+  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
+  // The writer checks each copied content against the id the scan gave it;
+  // it needs those of the carried files alone.
+  TextMap carriedIds;
+  for (const PathList* list : {&changes.ChangedFiles, &changes.NewFiles}) {
+    RawIds ids(newer, newerIds);  // each list is ascending on its own
+    for (const std::u16string& path : *list) {
+      if (const FileId* id = ids.Find(path)) carriedIds.emplace(path, DigestToHex(id->data()));
+    }
+  }
+  WritePatch(progress, changes, newer.root, patchPath, &carriedIds);
 }

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/base/elapsed_timer.h"
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
+#include "engine/tree/fingerprint.h"
 #include "engine/tree/snapshot.h"
 
 // Fingerprints both snapshots (newer first; this sorts their lists in
@@ -29,6 +31,13 @@
 // each stepping once per entry. Every failure propagates.
 ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                            CElapsedTimer& timer);
+// The same for snapshots whose ids were kept apart as raw bytes, in the
+// order of their files (BuildSnapshot's `ids`): a job that holds two large
+// trees saves most of a map entry per file. The fingerprints sort each list
+// of ids along with its files.
+ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer,
+                           std::vector<FileId>& newerIds, CDirSnapshot& older,
+                           std::vector<FileId>& olderIds, CElapsedTimer& timer);
 
 // CompareSnapshots, then the report when reportPath is not empty, and the
 // patch at patchPath (contents read from newer.root). Every failure
@@ -36,3 +45,7 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSna
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath);
+// The same with the ids kept apart, as CompareSnapshots' second form.
+void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, std::vector<FileId>& newerIds,
+                  CDirSnapshot& older, std::vector<FileId>& olderIds, CElapsedTimer& timer,
+                  const std::u16string& patchPath, const std::u16string& reportPath);

@@ -48,9 +48,13 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
                {{patchPath, FileArgument::Use::Write}, {reportPath, FileArgument::Use::Report}});
 
   const CIgnoreFilter compiled(filter);
-  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, compiled, filter, true);
-  CDirSnapshot olderSnapshot = BuildSnapshot(progress, older, compiled, filter, true);
-  CompareTrees(progress, newerSnapshot, olderSnapshot, timer, patchPath, reportPath);
+  // Both trees are held at once: their ids stay raw bytes beside the lists.
+  std::vector<FileId> newerIds;
+  std::vector<FileId> olderIds;
+  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, compiled, filter, true, &newerIds);
+  CDirSnapshot olderSnapshot = BuildSnapshot(progress, older, compiled, filter, true, &olderIds);
+  CompareTrees(progress, newerSnapshot, newerIds, olderSnapshot, olderIds, timer, patchPath,
+               reportPath);
   progress.SetStatus(u"Patch created ok.");
 }
 
