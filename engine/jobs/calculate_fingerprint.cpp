@@ -16,8 +16,11 @@ std::u16string CalculateFingerprint(CProgressSink& progress, const std::u16strin
   // The ids are needed only for the fingerprint: held as their bytes, a
   // tree of a million files needs a fifth of the memory for them.
   std::vector<FileId> ids;
-  CDirSnapshot snapshot = BuildSnapshot(progress, root, CIgnoreFilter(filter), filter, true, &ids);
-  std::u16string fingerprint = ComputeFingerprint(progress, snapshot, ids);
+  // The scan works out the sorted order on its threads as it goes.
+  PathOrder order;
+  CDirSnapshot snapshot =
+      BuildSnapshot(progress, root, CIgnoreFilter(filter), filter, true, &ids, nullptr, &order);
+  std::u16string fingerprint = ComputeFingerprint(progress, snapshot, ids, order);
   progress.SetStatus(u"Fingerprint calculated.");
   return fingerprint;
 }

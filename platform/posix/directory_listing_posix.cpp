@@ -120,4 +120,75 @@ bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& ent
   return ok;
 }
 
+bool DirectoryListing::ListNames(std::vector<ListedEntry>& entries) {
+  entries.clear();
+  const int copy = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return false;
+  DIR* dir = ::fdopendir(copy);
+  if (dir == nullptr) {
+    const int error = errno;
+    ::close(copy);
+    errno = error;
+    return false;
+  }
+  ::rewinddir(dir);
+  bool ok = true;
+  while (true) {
+    errno = 0;
+    const struct dirent* e = ::readdir(dir);
+    if (e == nullptr) {
+      ok = errno == 0;
+      break;
+    }
+    const char* name = e->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    ListedEntry& entry = entries.emplace_back();
+    entry.nativeName = name;
+    entry.name = NameFromNative(name);
+    entry.listedAsFile = e->d_type == DT_REG;
+  }
+  const int error = errno;
+  ::closedir(dir);
+  errno = error;
+  return ok;
+}
+
+bool DirectoryListing::LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit,
+                              int64_t& content) const {
+  content = -1;
+  struct stat st;
+  if (entry.listedAsFile && buffer != nullptr) {
+    // One lookup of the name instead of two (a stat, then an open).
+    const int fd = OpenEntryAt(descriptor_, entry.nativeName);
+    if (fd >= 0) {
+      const bool known = ::fstat(fd, &st) == 0;
+      if (known && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(limit)) {
+        // The byte past the length tells a file that grew since the stat.
+        const int64_t got = ReadOnce(fd, buffer, static_cast<uint64_t>(st.st_size) + 1);
+        if (got == st.st_size) content = got;
+      }
+      ::close(fd);
+      if (known) {
+        entry.kind = KindFromMode(st.st_mode);
+        entry.word = AttributeWordFromMode(st.st_mode);
+        entry.size = S_ISREG(st.st_mode) ? st.st_size : -1;
+        entry.stamp = StampFromStat(st);
+        return true;
+      }
+    } else if (errno == ENOENT) {
+      return false;
+    }
+    // Refused for another reason (a link now, no permission, no descriptor
+    // left): the stat below says what the entry is.
+  }
+  if (::fstatat(descriptor_, entry.nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  entry.kind = KindFromMode(st.st_mode);
+  entry.word = AttributeWordFromMode(st.st_mode);
+  entry.size = S_ISREG(st.st_mode) ? st.st_size : -1;
+  entry.stamp = StampFromStat(st);
+  return true;
+}
+
 }  // namespace platform
