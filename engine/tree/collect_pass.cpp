@@ -17,6 +17,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
+#include "engine/tree/path_compare.h"
 #include "engine/tree/walker.h"
 #include "platform/directory_listing.h"
 #include "platform/system_error.h"
@@ -89,8 +90,7 @@ struct Task {
 bool KeyLess(const std::u16string& a, bool slashA, const std::u16string& b, bool slashB,
              size_t skip) {
   const size_t n = std::min(a.size(), b.size());
-  const auto diff = std::mismatch(a.begin() + skip, a.begin() + n, b.begin() + skip);
-  if (diff.first != a.begin() + n) return *diff.first < *diff.second;
+  if (const size_t i = FirstDifference(a.data(), b.data(), skip, n); i < n) return a[i] < b[i];
   const auto unit = [](const std::u16string& s, bool slash, size_t i) -> int32_t {
     return i < s.size() ? s[i] : i == s.size() && slash ? u'\\' : -1;
   };

@@ -19,6 +19,7 @@
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
 #include "engine/tree/ordered_lookup.h"
+#include "engine/tree/path_compare.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
@@ -413,32 +414,6 @@ void Permute(std::vector<uint32_t>& order, Lists&... lists) {
   }
 }
 
-// std::u16string's '<' (code-unit order) four units at a time: sorting a
-// tree's paths compares long shared prefixes over and over.
-bool PathLess(const std::u16string& a, const std::u16string& b) {
-  const size_t n = std::min(a.size(), b.size());
-  const char16_t* x = a.data();
-  const char16_t* y = b.data();
-  size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 4 <= n; i += 4) {
-      uint64_t p;
-      uint64_t q;
-      std::memcpy(&p, x + i, 8);
-      std::memcpy(&q, y + i, 8);
-      if (p != q) {
-        // The lowest differing bits belong to the first differing unit.
-        const size_t k = i + static_cast<size_t>(std::countr_zero(p ^ q)) / 16;
-        return x[k] < y[k];
-      }
-    }
-  }
-  for (; i < n; ++i) {
-    if (x[i] != y[i]) return x[i] < y[i];
-  }
-  return a.size() < b.size();
-}
-
 // The bytes the fingerprint hashes, gathered so that SHA-1 gets whole
 // blocks rather than one short piece per entry.
 class FingerprintText {
@@ -447,7 +422,12 @@ class FingerprintText {
 
   void Append(const std::u16string& text) {
     uint8_t* at = Room(text.size());
-    for (const char16_t unit : text) at = Unit(at, unit);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(at, text.data(), 2 * text.size());
+      at += 2 * text.size();
+    } else {
+      for (const char16_t unit : text) at = Unit(at, unit);
+    }
     used_ = static_cast<size_t>(at - bytes_.data());
   }
   // The word as a signed 32-bit number: a word with the top bit set (every
@@ -587,9 +567,6 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
     text.AppendId(ids[f].data());
     progress.Step();
   }
-  // The lists are left sorted, as the other forms leave them.
-  Permute(order.directories, snapshot.directories);
-  Permute(order.files, snapshot.files, ids);
   order = {};
   return text.Finish();
 }

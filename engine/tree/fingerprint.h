@@ -92,6 +92,7 @@ struct PathOrder {
   std::vector<uint32_t> fileWords;       // each file's attribute word
 };
 // The same, taking the order and the words from `order` (consumed) when it
-// covers the lists, else as above. The same value and calls.
+// covers the lists, else as above. The same value and calls; the lists and
+// ids stay in walk order then, for a job that wants the value alone.
 std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
                                   std::vector<FileId>& ids, PathOrder& order);
