@@ -73,7 +73,6 @@ struct Task {
 
   std::vector<Entry> entries;
   std::vector<std::shared_ptr<Task>> children;  // one per Directory entry, in order
-  AttributeMap words;                           // of every Directory and File entry
   // The directory's part of the lists' path order (see Sorted).
   std::vector<uint32_t> fileItems;
   std::vector<uint32_t> directoryItems;
@@ -260,7 +259,6 @@ class TreeCollector::Work {
         entry.use = Use::Ignored;
         continue;
       }
-      task.words.insert_or_assign(entry.path, found.word);
       entry.word = found.word;
       if (found.name.find(u'\\') != std::u16string::npos) task.unordered = true;
       if (found.kind == platform::EntryKind::Directory) {
@@ -370,7 +368,7 @@ class TreeCollector::Work {
     // Counted as held only until the job thread starts on them: the entries
     // of the directories it is inside stay, as on any walk.
     Release(task.entries.size());
-    Merge(task.words);
+    Merge(task);
     size_t child = 0;
     for (Entry& entry : task.entries) {
       switch (entry.use) {
@@ -451,17 +449,15 @@ class TreeCollector::Work {
 
   // A directory's words are one run in the snapshot's map (no key there
   // falls between two of them yet: any such key lies below the directory),
-  // so each goes in next to the one before without a search.
-  void Merge(AttributeMap& words) {
+  // so in sorted order each goes in next to the one before without a
+  // search. Its files' order is that order but for subdirectories, whose
+  // words (in the wrong place) are found by a search.
+  void Merge(const Task& task) {
     AttributeMap& all = snapshot_->attributes;
-    // The first goes by a search (the end is no hint for it).
     auto hint = all.end();
-    while (!words.empty()) {
-      auto node = words.extract(words.begin());
-      const auto at = all.insert(hint, std::move(node));
-      // A path met twice keeps the word it was met with last.
-      if (!node.empty()) at->second = node.mapped();
-      hint = std::next(at);
+    for (const uint32_t item : task.fileItems) {
+      const Entry& entry = task.entries[item >> 1];
+      hint = std::next(all.insert_or_assign(hint, entry.path, entry.word));
     }
   }
 

@@ -431,20 +431,26 @@ class FingerprintText {
     used_ = static_cast<size_t>(at - bytes_.data());
   }
   // The word as a signed 32-bit number: a word with the top bit set (every
-  // POSIX regular file) contributes a '-'.
+  // POSIX regular file) contributes a '-'. Most entries share a handful of
+  // words, so the last one's text is kept.
   void AppendWord(uint32_t word) {
-    const int32_t value = static_cast<int32_t>(word);
-    uint32_t magnitude = value < 0 ? 0u - word : word;
-    char16_t digits[11];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    uint8_t* at = Room(12);
-    if (value < 0) at = Unit(at, u'-');
-    while (n > 0) at = Unit(at, digits[--n]);
-    used_ = static_cast<size_t>(at - bytes_.data());
+    if (word != lastWord_ || lastWordSize_ == 0) {
+      const int32_t value = static_cast<int32_t>(word);
+      uint32_t magnitude = value < 0 ? 0u - word : word;
+      char16_t digits[11];
+      int n = 0;
+      do {
+        digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+      } while (magnitude != 0);
+      uint8_t* at = lastWordText_;
+      if (value < 0) at = Unit(at, u'-');
+      while (n > 0) at = Unit(at, digits[--n]);
+      lastWord_ = word;
+      lastWordSize_ = static_cast<size_t>(at - lastWordText_);
+    }
+    std::memcpy(Room(12), lastWordText_, lastWordSize_);
+    used_ += lastWordSize_;
   }
   void AppendId(const uint8_t* id) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -487,6 +493,9 @@ class FingerprintText {
   Sha1Context context_;
   std::vector<uint8_t> bytes_;
   size_t used_ = 0;
+  uint32_t lastWord_ = 0;
+  uint8_t lastWordText_[24];
+  size_t lastWordSize_ = 0;
 };
 
 // The fingerprint over the sorted lists; idOf(i, text) appends file i's id.

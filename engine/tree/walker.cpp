@@ -86,12 +86,15 @@ class Walker {
     }
     if (depth >= kKeptLevels) levels_[depth].listing.Close();
     std::u16string matched;
+    // One buffer for the whole directory: a path apiece would cost an
+    // allocation per entry.
+    std::u16string entryPath;
     const bool atRoot = depth == 0 && relPath.empty();
     for (platform::ListedEntry& entry : entries) {
       if (atRoot && entry.kind == platform::EntryKind::Other && entry.name == kApplyJournalName) {
         continue;
       }
-      const std::u16string entryPath = relPath + u"\\" + entry.name;
+      entryPath.assign(relPath).append(1, u'\\').append(entry.name);
       if (filter_.Match(entryPath, matched)) {
         sink_.OnIgnored(progress_, root_, entryPath);
         continue;
