@@ -1,4 +1,4 @@
-// CollectTree: directories are tasks; threads run them (open, list, look at
+// TreeCollector: directories are tasks; threads run them (open, list, look at
 // every entry, hash the small files) and the job thread takes their results
 // in walk order, running a task itself when no thread has started it yet.
 #include "engine/tree/collect_pass.h"
@@ -73,7 +73,7 @@ struct Task {
 
   std::vector<Entry> entries;
   std::vector<std::shared_ptr<Task>> children;  // one per Directory entry, in order
-  // The directory's part of the lists' path order (see Sorted).
+  // The directory's part of the lists' path order (see Sort).
   std::vector<uint32_t> fileItems;
   std::vector<uint32_t> directoryItems;
   bool unordered = false;  // a name holds a '\\': no order from here
