@@ -23,8 +23,10 @@ struct ListedEntry {
   uint32_t word = 0;  // the attribute word (lstat), when asked for
   int64_t size = -1;  // a regular file's length (the same lstat); -1 otherwise
   EntryStamp stamp;   // the same lstat's identity and times, when asked for
-  // From ListNames: the listing called it a regular file. Only a hint (the
-  // entry may have changed since); LookAt decides.
+  // From ListNames: the kind came from the listing (which may not give
+  // one), and it called the entry a regular file. Only hints (the entry may
+  // have changed since); LookAt decides.
+  bool kindListed = false;
   bool listedAsFile = false;
 };
 
@@ -60,8 +62,9 @@ class DirectoryListing {
   bool ReadEntries(bool withWords, std::vector<ListedEntry>& entries, std::u16string& failedName);
 
   // ReadEntries in two steps, for a scan that reads small files while it
-  // lists them. ListNames gives every entry's names and listedAsFile, in
-  // readdir order, "." and ".." skipped.
+  // lists them. ListNames gives every entry's names and the listing's
+  // hints (kind, kindListed, listedAsFile), in readdir order, "." and ".."
+  // skipped.
   bool ListNames(std::vector<ListedEntry>& entries);
   // Fills kind, word, size and stamp of one listed entry as lstat gives
   // them. An entry listed as a file is opened instead (never following a
@@ -75,6 +78,9 @@ class DirectoryListing {
   bool LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit, int64_t& content) const;
 
  private:
+  // fstatat that never follows a link: kind, word, size and stamp.
+  bool Stat(ListedEntry& entry) const;
+
   int descriptor_ = -1;
 };
 
