@@ -557,10 +557,8 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
                                   std::vector<FileId>& ids, PathOrder& order) {
   const size_t files = snapshot.files.size();
   const size_t directories = snapshot.directories.size();
-  if (ids.size() != files || order.files.size() != files || order.fileWords.size() != files ||
-      order.directories.size() != directories || order.directoryWords.size() != directories) {
+  if (ids.size() != files || !order.Covers(snapshot))
     return ComputeFingerprint(progress, snapshot, ids);
-  }
   progress.SetStatus(u"Calculating directory fingerprint...");
   progress.SetRange(static_cast<uint32_t>(files + directories));
   progress.ResetProgress();

@@ -90,6 +90,14 @@ struct PathOrder {
   std::vector<uint32_t> files;           // positions, in path order
   std::vector<uint32_t> directoryWords;  // each directory's attribute word
   std::vector<uint32_t> fileWords;       // each file's attribute word
+
+  // Whether it covers the snapshot's lists: then the fingerprint reads
+  // neither their order nor the snapshot's attribute map.
+  bool Covers(const CDirSnapshot& snapshot) const {
+    return files.size() == snapshot.files.size() && fileWords.size() == files.size() &&
+           directories.size() == snapshot.directories.size() &&
+           directoryWords.size() == directories.size();
+  }
 };
 // The same, taking the order and the words from `order` (consumed) when it
 // covers the lists, else as above. The same value and calls; the lists and
