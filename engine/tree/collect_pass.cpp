@@ -35,6 +35,12 @@ constexpr size_t kKeptListings = 128;
 // memory stays bounded whatever the tree.
 constexpr size_t kEntriesAhead = 32768;
 
+// A directory with more entries than this is looked at in runs of
+// kShareRun by every thread free for it, so that one large directory does
+// not keep the others waiting for one thread.
+constexpr size_t kShareAbove = 2048;
+constexpr size_t kShareRun = 1024;
+
 // A directory kept open for the tasks below it; counted while it lives.
 struct KeptListing {
   KeptListing(platform::DirectoryListing opened, std::atomic<size_t>& count)
@@ -76,7 +82,9 @@ struct Task {
   // The directory's part of the lists' path order (see Sort).
   std::vector<uint32_t> fileItems;
   std::vector<uint32_t> directoryItems;
-  bool unordered = false;  // a name holds a '\\': no order from here
+  // A name holds a '\\': no order from here. Set by any thread looking at
+  // the entries.
+  std::atomic<bool> unordered{false};
   bool failed = false;
   bool openFailed = false;    // the directory itself could not be opened
   bool missing = false;       // the failure was an entry not there
@@ -142,7 +150,7 @@ class TreeCollector::Work {
     order_ = order;
     if (order_ != nullptr) *order_ = {};
     const std::shared_ptr<Task> top = std::move(top_);
-    Take(*top, 0);
+    Take(top, 0);
     if (order_ == nullptr) return;
     if (ordered_) {
       order_->files.reserve(snapshot.files.size());
@@ -168,21 +176,95 @@ class TreeCollector::Work {
     Scratch scratch;
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
-      while (!stop_.load() && (queue_.empty() || ahead_ >= kEntriesAhead)) {
+      while (!stop_.load() && shared_.empty() && (queue_.empty() || ahead_ >= kEntriesAhead)) {
         ++idle_;
         workReady_.wait(lock);
         --idle_;
       }
       if (stop_.load()) return;
+      // A directory already begun goes first: the job thread waits for it.
+      if (!shared_.empty()) {
+        const std::shared_ptr<Shared> shared = shared_.front();
+        const size_t run = shared->next++;
+        if (shared->next == shared->runs) shared_.pop_front();
+        lock.unlock();
+        const bool last = RunShare(*shared, run, scratch);
+        lock.lock();
+        if (last) Finished(*shared->task, lock);
+        continue;
+      }
       const std::shared_ptr<Task> task = std::move(queue_.front());
       queue_.pop_front();
       if (task->state != Task::State::Queued) continue;
       task->state = Task::State::Running;
       lock.unlock();
-      RunTask(*task, scratch);
+      std::shared_ptr<Shared> shared;
+      RunTask(task, scratch, &shared);
       lock.lock();
-      Finished(*task, lock);
+      if (shared == nullptr) {
+        Finished(*task, lock);
+      } else {
+        shared_.push_back(std::move(shared));
+        if (idle_ > 0) workReady_.notify_all();
+      }
     }
+  }
+
+  // A large directory whose entries several threads look at: run r covers
+  // entries [r * kShareRun, (r + 1) * kShareRun). The thread that ends the
+  // last run finishes the task.
+  struct Shared {
+    std::shared_ptr<Task> task;
+    platform::DirectoryListing listing;
+    std::vector<platform::ListedEntry> listed;
+    size_t runs = 0;
+    size_t next = 0;  // the next run to take (under the collector's mutex)
+    std::atomic<size_t> left{0};
+    std::mutex failure;  // guards the three below
+    size_t failedAt = SIZE_MAX;
+    bool missing = false;
+    std::exception_ptr error;
+  };
+
+  // Looks at one run; true when it was the last and the task is finished.
+  bool RunShare(Shared& shared, size_t run, Scratch& scratch) {
+    Task& task = *shared.task;
+    const size_t begin = run * kShareRun;
+    const size_t end = std::min(shared.listed.size(), begin + kShareRun);
+    try {
+      size_t failedAt = 0;
+      if (!LookAtRange(task, shared.listing, shared.listed, begin, end, scratch, failedAt)) {
+        const bool missing = platform::LastErrorIsMissingEntry();
+        std::lock_guard<std::mutex> lock(shared.failure);
+        if (failedAt < shared.failedAt) {
+          shared.failedAt = failedAt;
+          shared.missing = missing;
+        }
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(shared.failure);
+      if (!shared.error) shared.error = std::current_exception();
+    }
+    if (shared.left.fetch_sub(1, std::memory_order_acq_rel) != 1) return false;
+    // Every run is in: the first failure in list order is the directory's.
+    try {
+      if (shared.error) {
+        task.error = shared.error;
+      } else if (shared.failedAt != SIZE_MAX) {
+        task.failed = true;
+        task.missing = shared.missing;
+        task.failedName = std::move(shared.listed[shared.failedAt].name);
+      } else {
+        Conclude(task, shared.listed);
+        if (!task.children.empty()) Hand(task, std::move(shared.listing));
+      }
+    } catch (...) {
+      task.error = std::current_exception();
+      task.children.clear();
+    }
+    task.base.reset();
+    task.route.clear();
+    return true;
   }
 
   // Marks a task done, counts its entries as held and queues its children
@@ -202,16 +284,37 @@ class TreeCollector::Work {
   }
 
   // Opens, lists and looks at one directory. Never throws: what goes wrong
-  // is kept in the task for the job thread to raise in walk order.
-  void RunTask(Task& task, Scratch& scratch) {
+  // is kept in the task for the job thread to raise in walk order. With
+  // `shared`, a large directory may be left there for the threads to look
+  // at together (see Shared), the task still running.
+  void RunTask(const std::shared_ptr<Task>& owner, Scratch& scratch,
+               std::shared_ptr<Shared>* shared = nullptr) {
+    Task& task = *owner;
     try {
       platform::DirectoryListing listing;
       task.openFailed = !Open(task, listing);
-      if (task.openFailed || !List(task, listing, scratch)) {
+      std::vector<platform::ListedEntry>& listed = scratch.listed;
+      size_t failedAt = 0;
+      if (task.openFailed || !listing.ListNames(listed)) {
         task.failed = true;
         task.missing = platform::LastErrorIsMissingEntry();
+      } else if (shared != nullptr && listed.size() > kShareAbove) {
+        task.entries.resize(listed.size());
+        *shared = std::make_shared<Shared>();
+        (*shared)->task = owner;
+        (*shared)->listing = std::move(listing);
+        (*shared)->listed = std::move(listed);
+        (*shared)->runs = ((*shared)->listed.size() + kShareRun - 1) / kShareRun;
+        (*shared)->left.store((*shared)->runs);
+        return;
+      } else if (!LookAtRange(task, listing, listed, 0, listed.size(), scratch, failedAt)) {
+        task.failed = true;
+        task.missing = platform::LastErrorIsMissingEntry();
+        task.failedName = std::move(listed[failedAt].name);
+      } else {
+        Conclude(task, listed);
+        if (!task.children.empty()) Hand(task, std::move(listing));
       }
-      if (!task.failed && !task.children.empty()) Hand(task, std::move(listing));
     } catch (...) {
       task.error = std::current_exception();
       task.children.clear();
@@ -233,13 +336,15 @@ class TreeCollector::Work {
     return listing.OpenChild(*parent, task.route.back());
   }
 
-  bool List(Task& task, platform::DirectoryListing& listing, Scratch& scratch) {
-    std::vector<platform::ListedEntry>& listed = scratch.listed;
-    if (!listing.ListNames(listed)) return false;
+  // Looks at entries [begin, end) of the listing (task.entries as long as
+  // `listed`); false at the first that cannot be looked at, its position
+  // in `failedAt`, errno kept.
+  bool LookAtRange(Task& task, const platform::DirectoryListing& listing,
+                   std::vector<platform::ListedEntry>& listed, size_t begin, size_t end,
+                   Scratch& scratch, size_t& failedAt) {
     const bool atRoot = task.relPath.empty();
-    task.entries.resize(listed.size());
-    size_t directories = 0;
-    for (size_t i = 0; i < listed.size(); ++i) {
+    if (task.entries.size() != listed.size()) task.entries.resize(listed.size());
+    for (size_t i = begin; i < end; ++i) {
       if (stop_.load(std::memory_order_relaxed)) return true;
       platform::ListedEntry& found = listed[i];
       Entry& entry = task.entries[i];
@@ -251,7 +356,7 @@ class TreeCollector::Work {
       const bool read = readFiles_ && !journal && !ignored;
       if (!listing.LookAt(found, read ? scratch.buffer.data() : nullptr, kCollectReadLimit,
                           content)) {
-        task.failedName = std::move(found.name);
+        failedAt = i;
         return false;
       }
       if (journal && found.kind == platform::EntryKind::Other) continue;
@@ -260,10 +365,11 @@ class TreeCollector::Work {
         continue;
       }
       entry.word = found.word;
-      if (found.name.find(u'\\') != std::u16string::npos) task.unordered = true;
+      if (found.name.find(u'\\') != std::u16string::npos) {
+        task.unordered.store(true, std::memory_order_relaxed);
+      }
       if (found.kind == platform::EntryKind::Directory) {
         entry.use = Use::Directory;
-        ++directories;
         continue;
       }
       entry.use = Use::File;
@@ -278,8 +384,13 @@ class TreeCollector::Work {
         entry.hashed = true;
       }
     }
+    return true;
+  }
+
+  // Once every entry was looked at: the directory's part of the path order
+  // and a task for each subdirectory.
+  void Conclude(Task& task, std::vector<platform::ListedEntry>& listed) {
     Sort(task);
-    task.children.reserve(directories);
     for (size_t i = 0; i < listed.size(); ++i) {
       if (task.entries[i].use != Use::Directory) continue;
       const auto child = std::make_shared<Task>();
@@ -287,7 +398,6 @@ class TreeCollector::Work {
       child->route.push_back(std::move(listed[i].nativeName));
       task.children.push_back(child);
     }
-    return true;
   }
 
   // A directory's part of the path order. Names hold no '\\', so among the
@@ -333,12 +443,13 @@ class TreeCollector::Work {
 
   // Waits for the task, or runs it when no thread has started it, and
   // raises what it met.
-  void Await(Task& task) {
+  void Await(const std::shared_ptr<Task>& owner) {
+    Task& task = *owner;
     std::unique_lock<std::mutex> lock(mutex_);
     if (task.state == Task::State::Queued) {
       task.state = Task::State::Running;
       lock.unlock();
-      RunTask(task, jobScratch_);
+      RunTask(owner, jobScratch_);
       lock.lock();
       // Left in the queue; the threads pass over it.
       Finished(task, lock);
@@ -363,8 +474,9 @@ class TreeCollector::Work {
 
   // Puts one directory's entries into the snapshot in walk order, going
   // down into each subdirectory where it stands.
-  void Take(Task& task, uint32_t node) {
-    Await(task);
+  void Take(const std::shared_ptr<Task>& owner, uint32_t node) {
+    Task& task = *owner;
+    Await(owner);
     // Counted as held only until the job thread starts on them: the entries
     // of the directories it is inside stay, as on any walk.
     Release(task.entries.size());
@@ -385,7 +497,7 @@ class TreeCollector::Work {
           detail_.assign(kProcessing).append(snapshot_->directories.back());
           progress_->SetDetail(detail_);
           std::shared_ptr<Task> below = std::move(task.children[child++]);
-          Take(*below, entry.index + 1);
+          Take(below, entry.index + 1);
           break;
         }
         case Use::File:
@@ -415,7 +527,7 @@ class TreeCollector::Work {
   // Keeps the directory's part of the path order with the lists' positions
   // of its entries: node 0 is the top, node d + 1 directory d.
   void Place(const Task& task, uint32_t node) {
-    if (task.unordered) ordered_ = false;
+    if (task.unordered.load(std::memory_order_relaxed)) ordered_ = false;
     if (!ordered_) return;
     if (nodes_.size() <= node) nodes_.resize(node + 1);
     Node& placed = nodes_[node];
@@ -487,7 +599,8 @@ class TreeCollector::Work {
   std::condition_variable workReady_;    // a task was queued, or room made
   std::condition_variable resultReady_;  // the task the job thread waits for is done
   std::deque<std::shared_ptr<Task>> queue_;
-  size_t ahead_ = 0;  // entries of done tasks not taken yet
+  std::deque<std::shared_ptr<Shared>> shared_;  // with runs left to take
+  size_t ahead_ = 0;                            // entries of done tasks not taken yet
   unsigned idle_ = 0;
   const Task* waitingFor_ = nullptr;
   std::atomic<bool> stop_{false};

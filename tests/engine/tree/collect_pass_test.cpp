@@ -62,8 +62,8 @@ Reference SerialScan(const std::u16string& root, const std::u16string& filter, b
 
 // A comb: each level holds the next, eight empty siblings and a file, so
 // that most levels stay open for siblings still to come, past the count
-// the pass keeps open; the top holds files of every size class, a link, an
-// ignored directory and the journal.
+// the pass keeps open; the top holds a directory of many files, files of
+// every size class, a link, an ignored directory and the journal.
 void MakeTree(TempDir& dir, int levels) {
   std::string level = "comb";
   for (int i = 0; i < levels; ++i) {
@@ -71,7 +71,9 @@ void MakeTree(TempDir& dir, int levels) {
     dir.WriteFile(level + "/file", std::to_string(i));
     level += "/next";
   }
-  for (int i = 0; i < 300; ++i) dir.WriteFile("many/" + std::to_string(i), std::string(i, 'x'));
+  // More than one thread looks at the entries of a directory this large.
+  for (int i = 0; i < 5000; ++i)
+    dir.WriteFile("many/" + std::to_string(i), std::string(i % 300, 'x'));
   const size_t limit = kCollectReadLimit;
   for (const size_t size : {limit - 1, limit, limit + 1, size_t{3} << 20}) {
     dir.WriteFile("sizes/" + std::to_string(size), std::string(size, 's'));
@@ -87,7 +89,9 @@ TEST(CollectTree, GivesWhatTheSerialWalkGivesOnAnyThreadCount) {
   TempDir dir;
   MakeTree(dir, 160);
   for (const bool withFifo : {false, true}) {
-    if (withFifo) ASSERT_EQ(mkfifo(dir.Native("many/pipe").c_str(), 0644), 0);
+    if (withFifo) {
+      ASSERT_EQ(mkfifo(dir.Native("many/pipe").c_str(), 0644), 0);
+    }
     // A FIFO fails when read: lists only.
     const bool ids = !withFifo;
     const Reference reference = SerialScan(dir.wpath(), u"*.obj", ids);
