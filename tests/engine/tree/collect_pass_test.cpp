@@ -202,3 +202,24 @@ TEST(CollectTree, ADirectoryVanishingBeforeItIsOpenedFailsTheScanInWalkOrder) {
   EXPECT_EQ(sink.calls.back(), u"detail:Processing: \\b\\c");
   EXPECT_EQ(sink.statuses.back(), u"Collecting files...");
 }
+
+// Cancelled at points across the collecting pass (inside a directory the
+// threads share among them too): the same calls as on one thread, and the
+// call returns, every thread joined.
+TEST(CollectTree, CancelInTheCollectingPassMakesTheSameCallsOnAnyThreadCount) {
+  TempDir dir;
+  MakeTree(dir, 20);
+  for (const uint64_t after : {uint64_t{400}, uint64_t{2000}, uint64_t{4000}, uint64_t{5300}}) {
+    std::vector<std::u16string> one;
+    for (const unsigned threads : {1u, 2u, 5u}) {
+      const Threads scope(threads);
+      RecordingSink sink;
+      sink.cancelAfterCalls = after;
+      EXPECT_THROW(BuildSnapshot(sink, dir.wpath(), u"*.obj", true), COPCancel);
+      ASSERT_NE(std::find(sink.calls.begin(), sink.calls.end(), u"status:Collecting files..."),
+                sink.calls.end());
+      if (threads == 1) one = sink.calls;
+      EXPECT_TRUE(sink.calls == one) << after << " calls, " << threads << " threads";
+    }
+  }
+}
