@@ -30,7 +30,8 @@ inline constexpr uint32_t kCollectReadLimit = 64 * 1024;
 // at the same point), and fills `files` (and `stamps` when given). With
 // readFiles, regular files up to kCollectReadLimit are hashed on the way.
 // Directories are listed, their entries looked at and their small files
-// read on FileIdThreadCount() threads (none with one), which start when the
+// read on FileIdThreadCount() threads (none with one; a large directory's
+// entries by several of them together), which start when the
 // object is made, so that they work while the job thread counts the tree;
 // they run a bounded number of entries ahead of the job thread, which puts
 // their results together in walk order in Collect, running a directory
