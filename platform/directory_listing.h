@@ -23,6 +23,11 @@ struct ListedEntry {
   uint32_t word = 0;  // the attribute word (lstat), when asked for
   int64_t size = -1;  // a regular file's length (the same lstat); -1 otherwise
   EntryStamp stamp;   // the same lstat's identity and times, when asked for
+  // From ListNames: the kind came from the listing (which may not give
+  // one), and it called the entry a regular file. Only hints (the entry may
+  // have changed since); LookAt decides.
+  bool kindListed = false;
+  bool listedAsFile = false;
 };
 
 // Owns the descriptor of one open directory; closed when destroyed.
@@ -56,7 +61,26 @@ class DirectoryListing {
   // The descriptor stays open, for OpenChild.
   bool ReadEntries(bool withWords, std::vector<ListedEntry>& entries, std::u16string& failedName);
 
+  // ReadEntries in two steps, for a scan that reads small files while it
+  // lists them. ListNames gives every entry's names and the listing's
+  // hints (kind, kindListed, listedAsFile), in readdir order, "." and ".."
+  // skipped.
+  bool ListNames(std::vector<ListedEntry>& entries);
+  // Fills kind, word, size and stamp of one listed entry as lstat gives
+  // them. An entry listed as a file is opened instead (never following a
+  // link, never blocking, the access time kept where allowed) and its
+  // stat taken from the open descriptor; when it is a regular file of at
+  // most `limit` bytes, one read of its length plus one byte puts its
+  // content into `buffer`, and `content` is that length; otherwise (any
+  // other kind, larger, a different length read, or not readable this
+  // way) `content` is -1. False, with errno, when the entry cannot be
+  // looked at (ENOENT when it is gone).
+  bool LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit, int64_t& content) const;
+
  private:
+  // fstatat that never follows a link: kind, word, size and stamp.
+  bool Stat(ListedEntry& entry) const;
+
   int descriptor_ = -1;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -14,25 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "engine/base/number_text.h"
 #include "engine/base/silent_sink.h"
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
 #include "engine/tree/ordered_lookup.h"
+#include "engine/tree/path_compare.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
 namespace {
-
-// Feeds text as little-endian UTF-16 code units, whatever the host's order.
-void UpdateWithText(Sha1Context& context, const std::u16string& text, std::vector<uint8_t>& bytes) {
-  bytes.resize(text.size() * 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    bytes[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
-  }
-  Sha1Update(context, bytes.data(), static_cast<uint32_t>(bytes.size()));
-}
 
 // 0: not set by SetFileIdThreadCount.
 std::atomic<unsigned> gThreadCount{0};
@@ -125,9 +116,15 @@ void DigestListed(CProgressSink& bufferOwner, SmallFileReader& reader, const CDi
 // dropped, nothing new is started.
 class FileIdHasher::Pool {
  public:
+  // Reads the files `pending` names (every file when it is empty and all).
   Pool(CProgressSink& progress, const CDirSnapshot& snapshot, const std::vector<uint32_t>& sizes,
-       unsigned threads)
-      : snapshot_(snapshot), sizes_(sizes), slots_(kWindow) {
+       const std::vector<uint32_t>& pending, bool all, unsigned threads)
+      : snapshot_(snapshot),
+        sizes_(sizes),
+        pending_(pending),
+        all_(all),
+        count_(all ? snapshot.files.size() : pending.size()),
+        slots_(kWindow) {
     const uint32_t size = progress.GetBufferSize();
     lenders_.reserve(threads);
     lenders_.emplace_back(progress.GetBuffer(), size);
@@ -159,7 +156,8 @@ class FileIdHasher::Pool {
 
   bool Running() const { return !threads_.empty(); }
 
-  // The digest of file index, to be asked for in walk order, each once.
+  // The digest of the index-th file it reads, to be asked for in walk
+  // order, each once.
   // Rethrows what reading that file raised.
   void Take(size_t index, Sha1Digest digest) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -169,7 +167,7 @@ class FileIdHasher::Pool {
       // hashing thread each time and contend with it for the mutex; it
       // sleeps until a run of files is in instead. The run lies inside the
       // window, so the threads reach its end without waiting for a Take.
-      waitEnd_ = std::min(index + kRun, snapshot_.files.size());
+      waitEnd_ = std::min(index + kRun, count_);
       missing_ = 0;
       for (size_t i = index; i < waitEnd_; ++i) missing_ += slots_[i % kWindow].done ? 0 : 1;
       resultReady_.wait(lock, [&] { return missing_ == 0; });
@@ -216,11 +214,12 @@ class FileIdHasher::Pool {
 
   // The end of the run of files a thread takes from `first` on.
   size_t BatchEnd(size_t first) const {
-    const size_t limit = std::min({snapshot_.files.size(), taken_ + kWindow, first + kBatchFiles});
+    const size_t limit = std::min({count_, taken_ + kWindow, first + kBatchFiles});
     size_t end = first;
     uint64_t bytes = 0;
     while (end < limit) {
-      const uint32_t size = end < sizes_.size() ? sizes_[end] : kUnknownSize;
+      const size_t file = FileAt(end);
+      const uint32_t size = file < sizes_.size() ? sizes_[file] : kUnknownSize;
       bytes += size == kUnknownSize ? kBatchBytes : size;
       if (end > first && bytes > kBatchBytes) break;
       ++end;
@@ -234,12 +233,12 @@ class FileIdHasher::Pool {
     std::vector<Finished> finished(kBatchFiles);
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
-      if (!stop_ && next_ < snapshot_.files.size() && next_ >= taken_ + kWindow) {
+      if (!stop_ && next_ < count_ && next_ >= taken_ + kWindow) {
         ++idle_;
         workReady_.wait(lock, [&] { return stop_ || next_ < taken_ + kWindow; });
         --idle_;
       }
-      if (stop_ || next_ >= snapshot_.files.size()) return;
+      if (stop_ || next_ >= count_) return;
       const size_t first = next_;
       const size_t end = BatchEnd(first);
       next_ = end;
@@ -247,7 +246,7 @@ class FileIdHasher::Pool {
       for (size_t index = first; index < end; ++index) {
         Finished& done = finished[index - first];
         try {
-          DigestListed(lender, reader, snapshot_, sizes_, index, fullPath, done.digest);
+          DigestListed(lender, reader, snapshot_, sizes_, FileAt(index), fullPath, done.digest);
         } catch (...) {
           done.error = std::current_exception();
         }
@@ -275,8 +274,13 @@ class FileIdHasher::Pool {
     }
   }
 
+  size_t FileAt(size_t index) const { return all_ ? index : pending_[index]; }
+
   const CDirSnapshot& snapshot_;
   const std::vector<uint32_t>& sizes_;
+  const std::vector<uint32_t>& pending_;
+  const bool all_;
+  const size_t count_;  // files to read
   std::mutex mutex_;
   std::condition_variable workReady_;    // a hashing thread may go on
   std::condition_variable resultReady_;  // the digest the job waits for is in
@@ -308,10 +312,21 @@ unsigned FileIdThreadCount() {
 
 FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot,
                            std::vector<uint32_t> sizes)
-    : sizes_(std::move(sizes)) {
-  const size_t count = snapshot.files.size();
+    : FileIdHasher(progress, snapshot, std::move(sizes), {}, {}) {}
+
+FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot,
+                           std::vector<uint32_t> sizes, std::vector<FileId> known,
+                           std::vector<bool> hashed)
+    : sizes_(std::move(sizes)), known_(std::move(known)), hashed_(std::move(hashed)) {
+  const bool all = hashed_.empty();
+  if (!all) {
+    for (size_t i = 0; i < hashed_.size(); ++i) {
+      if (!hashed_[i]) pending_.push_back(static_cast<uint32_t>(i));
+    }
+  }
+  const size_t count = all ? snapshot.files.size() : pending_.size();
   if (const unsigned threads = FileIdThreadCount(); threads > 1 && count > 1) {
-    pool_ = std::make_unique<Pool>(progress, snapshot, sizes_,
+    pool_ = std::make_unique<Pool>(progress, snapshot, sizes_, pending_, all,
                                    static_cast<unsigned>(std::min<size_t>(threads, count)));
     if (!pool_->Running()) pool_.reset();
   }
@@ -331,26 +346,49 @@ void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot,
   std::u16string fullPath;
   SmallFileReader reader;
   Sha1Digest digest;
-  if (ids != nullptr) ids->reserve(ids->size() + count);
-  for (size_t i = 0; i < count; ++i) {
-    const std::u16string& path = snapshot.files[i];
-    detail.assign(u"Processing: ").append(path);
-    progress.SetDetail(detail);
-    if (pool_) {
-      pool_->Take(i, digest);
-    } else {
-      DigestListed(progress, reader, snapshot, sizes_, i, fullPath, digest);
+  // The known ids become the list handed back, filled in where missing.
+  const bool inPlace = ids != nullptr && ids->empty() && known_.size() == count;
+  if (inPlace) {
+    ids->swap(known_);
+  } else if (ids != nullptr) {
+    ids->reserve(ids->size() + count);
+  }
+  const std::vector<FileId>& known = inPlace ? *ids : known_;
+  size_t read = 0;
+  size_t i = 0;
+  try {
+    for (; i < count; ++i) {
+      const std::u16string& path = snapshot.files[i];
+      detail.assign(u"Processing: ").append(path);
+      progress.SetDetail(detail);
+      const bool isKnown = i < hashed_.size() && hashed_[i];
+      if (isKnown) {
+        std::memcpy(digest, known[i].data(), sizeof digest);
+      } else if (pool_) {
+        pool_->Take(read++, digest);
+      } else {
+        DigestListed(progress, reader, snapshot, sizes_, i, fullPath, digest);
+      }
+      if (inPlace) {
+        std::memcpy((*ids)[i].data(), digest, sizeof digest);
+      } else if (ids != nullptr) {
+        ids->emplace_back();
+        std::memcpy(ids->back().data(), digest, sizeof digest);
+      } else {
+        snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
+      }
+      progress.Step();
     }
-    if (ids != nullptr) {
-      ids->emplace_back();
-      std::memcpy(ids->back().data(), digest, sizeof digest);
-    } else {
-      snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
-    }
-    progress.Step();
+  } catch (...) {
+    // No id past the file that failed, as when they are appended.
+    if (inPlace) ids->resize(i);
+    throw;
   }
   pool_.reset();
   sizes_ = {};
+  known_ = {};
+  hashed_ = {};
+  pending_ = {};
 }
 
 void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
@@ -360,15 +398,15 @@ void ComputeFileIds(CProgressSink& progress, CDirSnapshot& snapshot) {
 
 namespace {
 
-// Puts paths[order[j]] and ids[order[j]] at j for every j, following the
-// permutation's cycles, so that no second copy of either list is needed.
-void Permute(PathList& paths, std::vector<FileId>& ids, std::vector<uint32_t>& order) {
+// Puts each list's element order[j] at j for every j, following the
+// permutation's cycles, so that no second copy of a list is needed.
+template <class... Lists>
+void Permute(std::vector<uint32_t>& order, Lists&... lists) {
   for (uint32_t i = 0; i < order.size(); ++i) {
     uint32_t j = i;
     while (order[j] != i) {
       const uint32_t k = order[j];
-      std::swap(paths[j], paths[k]);
-      std::swap(ids[j], ids[k]);
+      (std::swap(lists[j], lists[k]), ...);
       order[j] = j;
       j = k;
     }
@@ -376,53 +414,129 @@ void Permute(PathList& paths, std::vector<FileId>& ids, std::vector<uint32_t>& o
   }
 }
 
+// The bytes the fingerprint hashes, gathered so that SHA-1 gets whole
+// blocks rather than one short piece per entry.
+class FingerprintText {
+ public:
+  FingerprintText() : bytes_(kBatch) { Sha1Init(context_); }
+
+  void Append(const std::u16string& text) {
+    uint8_t* at = Room(text.size());
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(at, text.data(), 2 * text.size());
+      at += 2 * text.size();
+    } else {
+      for (const char16_t unit : text) at = Unit(at, unit);
+    }
+    used_ = static_cast<size_t>(at - bytes_.data());
+  }
+  // The word as a signed 32-bit number: a word with the top bit set (every
+  // POSIX regular file) contributes a '-'. Most entries share a handful of
+  // words, so the last one's text is kept.
+  void AppendWord(uint32_t word) {
+    if (word != lastWord_ || lastWordSize_ == 0) {
+      const int32_t value = static_cast<int32_t>(word);
+      uint32_t magnitude = value < 0 ? 0u - word : word;
+      char16_t digits[11];
+      int n = 0;
+      do {
+        digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+      } while (magnitude != 0);
+      uint8_t* at = lastWordText_;
+      if (value < 0) at = Unit(at, u'-');
+      while (n > 0) at = Unit(at, digits[--n]);
+      lastWord_ = word;
+      lastWordSize_ = static_cast<size_t>(at - lastWordText_);
+    }
+    std::memcpy(Room(12), lastWordText_, lastWordSize_);
+    used_ += lastWordSize_;
+  }
+  void AppendId(const uint8_t* id) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    uint8_t* at = Room(40);
+    for (int i = 0; i < 20; ++i) {
+      at = Unit(at, static_cast<char16_t>(kDigits[id[i] >> 4]));
+      at = Unit(at, static_cast<char16_t>(kDigits[id[i] & 0xF]));
+    }
+    used_ = static_cast<size_t>(at - bytes_.data());
+  }
+  std::u16string Finish() {
+    Flush();
+    Sha1Digest digest;
+    Sha1Final(digest, context_);
+    return DigestToHex(digest);
+  }
+
+ private:
+  static constexpr size_t kBatch = 64 * 1024;
+
+  // Where `units` more code units go.
+  uint8_t* Room(size_t units) {
+    if (used_ + 2 * units > bytes_.size()) {
+      Flush();
+      if (2 * units > bytes_.size()) bytes_.resize(2 * units);
+    }
+    return bytes_.data() + used_;
+  }
+  // Little-endian, whatever the host's order.
+  static uint8_t* Unit(uint8_t* at, char16_t unit) {
+    at[0] = static_cast<uint8_t>(unit & 0xFF);
+    at[1] = static_cast<uint8_t>(unit >> 8);
+    return at + 2;
+  }
+  void Flush() {
+    Sha1Update(context_, bytes_.data(), static_cast<uint32_t>(used_));
+    used_ = 0;
+  }
+
+  Sha1Context context_;
+  std::vector<uint8_t> bytes_;
+  size_t used_ = 0;
+  uint32_t lastWord_ = 0;
+  uint8_t lastWordText_[24];
+  size_t lastWordSize_ = 0;
+};
+
 // The fingerprint over the sorted lists; idOf(i, text) appends file i's id.
 template <class IdOf>
 std::u16string FingerprintSorted(CProgressSink& progress, const CDirSnapshot& snapshot, IdOf idOf) {
-  Sha1Context context;
-  Sha1Init(context);
-  std::u16string text;
-  std::vector<uint8_t> bytes;
-  // Both lists are sorted now, so each pass walks the maps alongside.
-  // The word is written as a signed 32-bit number: a word with the top bit
-  // set (every POSIX regular file) contributes a '-'.
+  FingerprintText text;
+  // Both lists are sorted now, so each pass walks the map alongside.
   const auto feed = [&](OrderedLookup<AttributeMap>& words, const std::u16string& path) {
     const uint32_t* word = words.Find(path);
-    text.assign(path).append(DecimalText(static_cast<int32_t>(word == nullptr ? 0 : *word)));
+    text.Append(path);
+    text.AppendWord(word == nullptr ? 0 : *word);
   };
   OrderedLookup directoryWords(snapshot.attributes);
   for (const std::u16string& path : snapshot.directories) {
     feed(directoryWords, path);
-    UpdateWithText(context, text, bytes);
     progress.Step();
   }
   OrderedLookup fileWords(snapshot.attributes);
   for (size_t i = 0; i < snapshot.files.size(); ++i) {
     feed(fileWords, snapshot.files[i]);
     idOf(i, text);
-    UpdateWithText(context, text, bytes);
     progress.Step();
   }
-  Sha1Digest digest;
-  Sha1Final(digest, context);
-  return DigestToHex(digest);
+  return text.Finish();
 }
 
 void StartFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
   progress.SetStatus(u"Calculating directory fingerprint...");
   progress.SetRange(static_cast<uint32_t>(snapshot.files.size() + snapshot.directories.size()));
   progress.ResetProgress();
-  std::sort(snapshot.directories.begin(), snapshot.directories.end());
+  std::sort(snapshot.directories.begin(), snapshot.directories.end(), PathLess);
 }
 
 }  // namespace
 
 std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot) {
   StartFingerprint(progress, snapshot);
-  std::sort(snapshot.files.begin(), snapshot.files.end());
+  std::sort(snapshot.files.begin(), snapshot.files.end(), PathLess);
   OrderedLookup ids(snapshot.fileIds);
-  return FingerprintSorted(progress, snapshot, [&](size_t i, std::u16string& text) {
-    if (const std::u16string* id = ids.Find(snapshot.files[i])) text.append(*id);
+  return FingerprintSorted(progress, snapshot, [&](size_t i, FingerprintText& text) {
+    if (const std::u16string* id = ids.Find(snapshot.files[i])) text.Append(*id);
   });
 }
 
@@ -432,10 +546,34 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
   std::vector<uint32_t> order(snapshot.files.size());
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
-            [&](uint32_t a, uint32_t b) { return snapshot.files[a] < snapshot.files[b]; });
+            [&](uint32_t a, uint32_t b) { return PathLess(snapshot.files[a], snapshot.files[b]); });
   ids.resize(snapshot.files.size());
-  Permute(snapshot.files, ids, order);
-  return FingerprintSorted(progress, snapshot, [&](size_t i, std::u16string& text) {
-    text.append(DigestToHex(ids[i].data()));
-  });
+  Permute(order, snapshot.files, ids);
+  return FingerprintSorted(progress, snapshot,
+                           [&](size_t i, FingerprintText& text) { text.AppendId(ids[i].data()); });
+}
+
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
+                                  std::vector<FileId>& ids, PathOrder& order) {
+  const size_t files = snapshot.files.size();
+  const size_t directories = snapshot.directories.size();
+  if (ids.size() != files || !order.Covers(snapshot))
+    return ComputeFingerprint(progress, snapshot, ids);
+  progress.SetStatus(u"Calculating directory fingerprint...");
+  progress.SetRange(static_cast<uint32_t>(files + directories));
+  progress.ResetProgress();
+  FingerprintText text;
+  for (const uint32_t d : order.directories) {
+    text.Append(snapshot.directories[d]);
+    text.AppendWord(order.directoryWords[d]);
+    progress.Step();
+  }
+  for (const uint32_t f : order.files) {
+    text.Append(snapshot.files[f]);
+    text.AppendWord(order.fileWords[f]);
+    text.AppendId(ids[f].data());
+    progress.Step();
+  }
+  order = {};
+  return text.Finish();
 }

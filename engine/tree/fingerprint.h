@@ -44,6 +44,11 @@ class FileIdHasher {
  public:
   FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot,
                std::vector<uint32_t> sizes = {});
+  // The same for a snapshot whose walk hashed some files already: file i's
+  // id is known[i] where hashed[i] is set (both as long as the file list),
+  // and only the other files are read. Finish makes the same calls.
+  FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot, std::vector<uint32_t> sizes,
+               std::vector<FileId> known, std::vector<bool> hashed);
   ~FileIdHasher();
   FileIdHasher(const FileIdHasher&) = delete;
   FileIdHasher& operator=(const FileIdHasher&) = delete;
@@ -53,6 +58,9 @@ class FileIdHasher {
  private:
   class Pool;
   std::vector<uint32_t> sizes_;
+  std::vector<FileId> known_;
+  std::vector<bool> hashed_;
+  std::vector<uint32_t> pending_;  // with hashed_: the files to read, in order
   std::unique_ptr<Pool> pool_;
 };
 
@@ -72,3 +80,27 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
 // Finish leaves them), instead of in fileIds; `ids` is sorted with the files.
 std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
                                   std::vector<FileId>& ids);
+
+// The sorted order of a snapshot's lists and its words, as a scan works
+// them out on the way (see BuildSnapshot), all by position in the lists'
+// walk order: sorting and searching a large tree's paths costs more than
+// the rest of the fingerprint.
+struct PathOrder {
+  std::vector<uint32_t> directories;     // positions, in path order
+  std::vector<uint32_t> files;           // positions, in path order
+  std::vector<uint32_t> directoryWords;  // each directory's attribute word
+  std::vector<uint32_t> fileWords;       // each file's attribute word
+
+  // Whether it covers the snapshot's lists: then the fingerprint reads
+  // neither their order nor the snapshot's attribute map.
+  bool Covers(const CDirSnapshot& snapshot) const {
+    return files.size() == snapshot.files.size() && fileWords.size() == files.size() &&
+           directories.size() == snapshot.directories.size() &&
+           directoryWords.size() == directories.size();
+  }
+};
+// The same, taking the order and the words from `order` (consumed) when it
+// covers the lists, else as above. The same value and calls; the lists and
+// ids stay in walk order then, for a job that wants the value alone.
+std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
+                                  std::vector<FileId>& ids, PathOrder& order);

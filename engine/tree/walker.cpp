@@ -6,6 +6,7 @@
 
 #include "engine/base/error_sites.h"
 #include "engine/io/file_system.h"
+#include "engine/tree/collect_pass.h"
 #include "engine/tree/fingerprint.h"
 #include "platform/directory_listing.h"
 #include "platform/system_error.h"
@@ -85,12 +86,15 @@ class Walker {
     }
     if (depth >= kKeptLevels) levels_[depth].listing.Close();
     std::u16string matched;
+    // One buffer for the whole directory: a path apiece would cost an
+    // allocation per entry.
+    std::u16string entryPath;
     const bool atRoot = depth == 0 && relPath.empty();
     for (platform::ListedEntry& entry : entries) {
       if (atRoot && entry.kind == platform::EntryKind::Other && entry.name == kApplyJournalName) {
         continue;
       }
-      const std::u16string entryPath = relPath + u"\\" + entry.name;
+      entryPath.assign(relPath).append(1, u'\\').append(entry.name);
       if (filter_.Match(entryPath, matched)) {
         sink_.OnIgnored(progress_, root_, entryPath);
         continue;
@@ -171,9 +175,11 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
                            bool computeFileIds, std::vector<FileId>* ids,
-                           std::vector<platform::EntryStamp>* stamps) {
+                           std::vector<platform::EntryStamp>* stamps, PathOrder* order) {
   CDirSnapshot snapshot;
   CFileCounterSink counter;
+  // Its threads get going on the collecting pass while this one counts.
+  TreeCollector collector(root, filter, computeFileIds);
   progress.SetStatus(u"Counting all files");
   snapshot.filter = filterText;
   WalkDirectory(progress, root, u"", counter, filter);
@@ -186,19 +192,25 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   // would move every path several times and leave up to half unused.
   snapshot.files.reserve(counter.files);
   snapshot.directories.reserve(counter.directories);
-  CFSLocator locator(&snapshot);
-  std::vector<uint32_t> sizes;
-  sizes.reserve(counter.files);
+  CollectedFiles collected;
+  collected.sizes.reserve(counter.files);
+  if (computeFileIds) {
+    collected.ids.reserve(counter.files);
+    collected.hashed.reserve(counter.files);
+  }
   if (stamps != nullptr) {
     stamps->clear();
     stamps->reserve(counter.files);
   }
-  WalkDirectory(progress, root, u"", locator, filter, &snapshot.attributes, &sizes, stamps);
+  collector.Collect(progress, snapshot, collected, stamps, order);
 
-  // The collecting pass read every word already; this phase keeps its
-  // progress while the hashing threads start on the contents.
+  // The collecting pass read every word already, and the small files; this
+  // phase keeps its progress while the hashing threads start on the rest.
   std::optional<FileIdHasher> hasher;
-  if (computeFileIds) hasher.emplace(progress, snapshot, std::move(sizes));
+  if (computeFileIds) {
+    hasher.emplace(progress, snapshot, std::move(collected.sizes), std::move(collected.ids),
+                   std::move(collected.hashed));
+  }
   progress.SetStatus(u"Getting File attributes...");
   progress.SetRange(counter.total);
   progress.ResetProgress();

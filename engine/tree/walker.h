@@ -100,8 +100,12 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 // in the order of the snapshot's files, rather than into its fileIds. With
 // `stamps`, each file's stamp as the collecting pass saw it (before its
 // content is read) goes there, in the order of the snapshot's files as the
-// walk left them.
+// walk left them. With `order`, the lists' path order and words go there
+// for ComputeFingerprint (left empty where the names do not allow it).
+// The collecting pass runs on several threads (see TreeCollector) with the
+// same entries, calls and errors as WalkDirectory.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
                            bool computeFileIds, std::vector<FileId>* ids = nullptr,
-                           std::vector<platform::EntryStamp>* stamps = nullptr);
+                           std::vector<platform::EntryStamp>* stamps = nullptr,
+                           PathOrder* order = nullptr);

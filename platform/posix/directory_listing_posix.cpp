@@ -23,6 +23,13 @@ EntryKind KindFromMode(mode_t mode) {
   return EntryKind::Other;
 }
 
+void Fill(ListedEntry& entry, const struct stat& st) {
+  entry.kind = KindFromMode(st.st_mode);
+  entry.word = AttributeWordFromMode(st.st_mode);
+  entry.size = S_ISREG(st.st_mode) ? st.st_size : -1;
+  entry.stamp = StampFromStat(st);
+}
+
 }  // namespace
 
 DirectoryListing::~DirectoryListing() { Close(); }
@@ -70,8 +77,20 @@ bool DirectoryListing::OpenChild(const DirectoryListing& parent, const std::stri
 
 bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& entries,
                                    std::u16string& failedName) {
-  entries.clear();
   failedName.clear();
+  if (!ListNames(entries)) return false;
+  for (ListedEntry& entry : entries) {
+    if (!withWords && entry.kindListed) continue;
+    if (!Stat(entry)) {
+      failedName = entry.name;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DirectoryListing::ListNames(std::vector<ListedEntry>& entries) {
+  entries.clear();
   // readdir takes its descriptor over; the listing keeps its own for openat.
   const int copy = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return false;
@@ -93,31 +112,56 @@ bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& ent
     }
     const char* name = e->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    ListedEntry entry;
+    ListedEntry& entry = entries.emplace_back();
     entry.nativeName = name;
     entry.name = NameFromNative(name);
-    if (!withWords && e->d_type != DT_UNKNOWN) {
-      entry.kind = e->d_type == DT_DIR   ? EntryKind::Directory
-                   : e->d_type == DT_LNK ? EntryKind::Link
-                                         : EntryKind::Other;
-    } else {
-      struct stat st;
-      if (::fstatat(descriptor_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        failedName = entry.name;
-        ok = false;
-        break;
-      }
-      entry.kind = KindFromMode(st.st_mode);
-      entry.word = AttributeWordFromMode(st.st_mode);
-      if (S_ISREG(st.st_mode)) entry.size = st.st_size;
-      entry.stamp = StampFromStat(st);
-    }
-    entries.push_back(std::move(entry));
+    entry.kindListed = e->d_type != DT_UNKNOWN;
+    entry.kind = e->d_type == DT_DIR   ? EntryKind::Directory
+                 : e->d_type == DT_LNK ? EntryKind::Link
+                                       : EntryKind::Other;
+    entry.listedAsFile = e->d_type == DT_REG;
   }
   const int error = errno;
   ::closedir(dir);
   errno = error;
   return ok;
+}
+
+bool DirectoryListing::Stat(ListedEntry& entry) const {
+  struct stat st;
+  if (::fstatat(descriptor_, entry.nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  Fill(entry, st);
+  return true;
+}
+
+bool DirectoryListing::LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit,
+                              int64_t& content) const {
+  content = -1;
+  if (entry.listedAsFile && buffer != nullptr) {
+    // One lookup of the name instead of two (a stat, then an open).
+    const int fd = OpenEntryAt(descriptor_, entry.nativeName);
+    if (fd >= 0) {
+      struct stat st;
+      const bool known = ::fstat(fd, &st) == 0;
+      if (known && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(limit)) {
+        // The byte past the length tells a file that grew since the stat.
+        const int64_t got = ReadOnce(fd, buffer, static_cast<uint64_t>(st.st_size) + 1);
+        if (got == st.st_size) content = got;
+      }
+      ::close(fd);
+      if (known) {
+        Fill(entry, st);
+        return true;
+      }
+    } else if (errno == ENOENT) {
+      return false;
+    }
+    // Refused for another reason (a link now, no permission, no descriptor
+    // left): the stat below says what the entry is.
+  }
+  return Stat(entry);
 }
 
 }  // namespace platform
