@@ -185,15 +185,16 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSna
       std::move(changes), timer);
 }
 
-ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer,
-                           std::vector<FileId>& newerIds, CDirSnapshot& older,
-                           std::vector<FileId>& olderIds, CElapsedTimer& timer) {
+ChangeSet CompareSnapshots(CProgressSink& progress, CompactTree& newer, CompactTree& older,
+                           CElapsedTimer& timer) {
   ChangeSet changes;
-  changes.NewerTreeID = ComputeFingerprint(progress, newer, newerIds);
-  changes.OlderTreeID = ComputeFingerprint(progress, older, olderIds);
+  changes.NewerTreeID = ComputeFingerprintSorting(progress, newer.snapshot, newer.ids, newer.order);
+  changes.OlderTreeID = ComputeFingerprintSorting(progress, older.snapshot, older.ids, older.order);
   return CompareFingerprinted(
-      progress, newer, older,
-      [&](const CDirSnapshot& s) { return RawIds(s, &s == &newer ? newerIds : olderIds); },
+      progress, newer.snapshot, older.snapshot,
+      [&](const CDirSnapshot& s) {
+        return RawIds(s, &s == &newer.snapshot ? newer.ids : older.ids);
+      },
       std::move(changes), timer);
 }
 
@@ -205,19 +206,19 @@ void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& ol
   WritePatch(progress, changes, newer.root, patchPath, &newer.fileIds);
 }
 
-void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, std::vector<FileId>& newerIds,
-                  CDirSnapshot& older, std::vector<FileId>& olderIds, CElapsedTimer& timer,
-                  const std::u16string& patchPath, const std::u16string& reportPath) {
-  const ChangeSet changes = CompareSnapshots(progress, newer, newerIds, older, olderIds, timer);
+void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& older,
+                  CElapsedTimer& timer, const std::u16string& patchPath,
+                  const std::u16string& reportPath) {
+  const ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
   if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
   // The writer checks each copied content against the id the scan gave it;
   // it needs those of the carried files alone.
   TextMap carriedIds;
   for (const PathList* list : {&changes.ChangedFiles, &changes.NewFiles}) {
-    RawIds ids(newer, newerIds);  // each list is ascending on its own
+    RawIds ids(newer.snapshot, newer.ids);  // each list is ascending on its own
     for (const std::u16string& path : *list) {
       if (const FileId* id = ids.Find(path)) carriedIds.emplace(path, DigestToHex(id->data()));
     }
   }
-  WritePatch(progress, changes, newer.root, patchPath, &carriedIds);
+  WritePatch(progress, changes, newer.snapshot.root, patchPath, &carriedIds);
 }

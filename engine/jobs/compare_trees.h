@@ -31,13 +31,20 @@
 // each stepping once per entry. Every failure propagates.
 ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                            CElapsedTimer& timer);
-// The same for snapshots whose ids were kept apart as raw bytes, in the
-// order of their files (BuildSnapshot's `ids`): a job that holds two large
-// trees saves most of a map entry per file. The fingerprints sort each list
-// of ids along with its files.
-ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer,
-                           std::vector<FileId>& newerIds, CDirSnapshot& older,
-                           std::vector<FileId>& olderIds, CElapsedTimer& timer);
+// A scanned tree that keeps its file ids apart as raw bytes, in the order
+// of its files (BuildSnapshot's `ids`), with the sorted order the scan
+// worked out (`order`): a job that holds two large trees saves most of a
+// map entry per file, and sorting them again.
+struct CompactTree {
+  CDirSnapshot snapshot;
+  std::vector<FileId> ids;
+  PathOrder order;
+};
+
+// The same for two compact trees. The fingerprints sort each list of ids
+// along with its files.
+ChangeSet CompareSnapshots(CProgressSink& progress, CompactTree& newer, CompactTree& older,
+                           CElapsedTimer& timer);
 
 // CompareSnapshots, then the report when reportPath is not empty, and the
 // patch at patchPath (contents read from newer.root). Every failure
@@ -45,7 +52,7 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer,
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath);
-// The same with the ids kept apart, as CompareSnapshots' second form.
-void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, std::vector<FileId>& newerIds,
-                  CDirSnapshot& older, std::vector<FileId>& olderIds, CElapsedTimer& timer,
-                  const std::u16string& patchPath, const std::u16string& reportPath);
+// The same for two compact trees, as CompareSnapshots' second form.
+void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& older,
+                  CElapsedTimer& timer, const std::u16string& patchPath,
+                  const std::u16string& reportPath);

@@ -49,12 +49,13 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
 
   const CIgnoreFilter compiled(filter);
   // Both trees are held at once: their ids stay raw bytes beside the lists.
-  std::vector<FileId> newerIds;
-  std::vector<FileId> olderIds;
-  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, compiled, filter, true, &newerIds);
-  CDirSnapshot olderSnapshot = BuildSnapshot(progress, older, compiled, filter, true, &olderIds);
-  CompareTrees(progress, newerSnapshot, newerIds, olderSnapshot, olderIds, timer, patchPath,
-               reportPath);
+  CompactTree newerTree;
+  newerTree.snapshot = BuildSnapshot(progress, newer, compiled, filter, true, &newerTree.ids,
+                                     nullptr, &newerTree.order);
+  CompactTree olderTree;
+  olderTree.snapshot = BuildSnapshot(progress, older, compiled, filter, true, &olderTree.ids,
+                                     nullptr, &olderTree.order);
+  CompareTrees(progress, newerTree, olderTree, timer, patchPath, reportPath);
   progress.SetStatus(u"Patch created ok.");
 }
 

@@ -577,3 +577,16 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
   order = {};
   return text.Finish();
 }
+
+std::u16string ComputeFingerprintSorting(CProgressSink& progress, CDirSnapshot& snapshot,
+                                         std::vector<FileId>& ids, PathOrder& order) {
+  if (ids.size() != snapshot.files.size() || !order.Covers(snapshot)) {
+    return ComputeFingerprint(progress, snapshot, ids);
+  }
+  std::vector<uint32_t> files = order.files;
+  std::vector<uint32_t> directories = order.directories;
+  std::u16string fingerprint = ComputeFingerprint(progress, snapshot, ids, order);
+  Permute(files, snapshot.files, ids);
+  Permute(directories, snapshot.directories);
+  return fingerprint;
+}

@@ -104,3 +104,7 @@ struct PathOrder {
 // ids stay in walk order then, for a job that wants the value alone.
 std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapshot,
                                   std::vector<FileId>& ids, PathOrder& order);
+// The same, but leaving the lists and ids sorted as the two-argument form
+// does: put in place by the scan's order rather than sorted again.
+std::u16string ComputeFingerprintSorting(CProgressSink& progress, CDirSnapshot& snapshot,
+                                         std::vector<FileId>& ids, PathOrder& order);
