@@ -7,6 +7,8 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -307,31 +309,11 @@ struct KnownFile {
   FileId id;
 };
 
-// The known files, sorted by path, so the closing check finds them in one
-// walk alongside its own sorted list.
+// The known files, in the opening walk's order.
 struct KnownFiles {
   PathList paths;
   std::vector<KnownFile> files;  // parallel to paths
 };
-
-// Sorts paths (UTF-16 code-unit order, as the fingerprint does) and moves
-// the lists that go with them (when given) into the same order.
-void SortWithPaths(PathList& paths, std::vector<FileId>* ids,
-                   std::vector<platform::EntryStamp>* stamps) {
-  std::vector<uint32_t> order(paths.size());
-  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](uint32_t a, uint32_t b) { return paths[a] < paths[b]; });
-  const auto reorder = [&](auto& list) {
-    std::remove_reference_t<decltype(list)> sorted;
-    sorted.reserve(list.size());
-    for (const uint32_t i : order) sorted.push_back(std::move(list[i]));
-    list = std::move(sorted);
-  };
-  reorder(paths);
-  if (ids != nullptr) reorder(*ids);
-  if (stamps != nullptr) reorder(*stamps);
-}
 
 // The opening scan, with its fingerprint: the snapshot's lists come back
 // sorted, and `ids` holds the files' ids in that order (empty without ids).
@@ -355,7 +337,8 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
   CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, true, &ids,
                                         known != nullptr ? &stamps : nullptr);
   if (known != nullptr) {
-    SortWithPaths(snapshot.files, &ids, &stamps);
+    known->paths.reserve(snapshot.files.size());
+    known->files.reserve(snapshot.files.size());
     for (size_t i = 0; i < snapshot.files.size(); ++i) {
       if (stamps[i].changedNs < clockNs && stamps[i].modifiedNs < clockNs) {
         known->paths.push_back(snapshot.files[i]);
@@ -386,25 +369,28 @@ void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
   std::vector<platform::EntryStamp> stamps;
   CDirSnapshot after =
       BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false, nullptr, &stamps);
-  SortWithPaths(after.files, nullptr, &stamps);
+  // Both walks list each directory in the same order, but entries come
+  // and go between them: an index by path finds each known file in one step.
+  std::unordered_map<std::u16string_view, uint32_t> knownAt;
+  knownAt.reserve(known.paths.size());
+  for (uint32_t k = 0; k < known.paths.size(); ++k) knownAt.emplace(known.paths[k], k);
   std::vector<FileId> ids(after.files.size());
   CDirSnapshot reread;
   reread.root = after.root;
   std::vector<uint32_t> sizes;
   std::vector<size_t> rereadAt;
-  size_t cursor = 0;
   for (size_t i = 0; i < after.files.size(); ++i) {
     const std::u16string& path = after.files[i];
-    while (cursor < known.paths.size() && known.paths[cursor] < path) ++cursor;
-    if (cursor < known.paths.size() && known.paths[cursor] == path &&
-        known.files[cursor].stamp == stamps[i]) {
-      ids[i] = known.files[cursor].id;
+    const auto found = knownAt.find(path);
+    if (found != knownAt.end() && known.files[found->second].stamp == stamps[i]) {
+      ids[i] = known.files[found->second].id;
     } else {
       reread.files.push_back(path);
       sizes.push_back(ListedSize(after, path, stamps[i]));
       rereadAt.push_back(i);
     }
   }
+  knownAt = {};
   stamps = {};
   std::vector<FileId> rereadIds;
   {
