@@ -7,8 +7,7 @@
 #include <optional>
 #include <random>
 #include <set>
-#include <string_view>
-#include <unordered_map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -309,11 +308,17 @@ struct KnownFile {
   FileId id;
 };
 
-// The known files, in the opening walk's order.
-struct KnownFiles {
-  PathList paths;
-  std::vector<KnownFile> files;  // parallel to paths
-};
+// Orders known files by the file they are (device and inode), whatever
+// name they have.
+bool ByIdentity(const KnownFile& a, const KnownFile& b) {
+  return std::tie(a.stamp.device, a.stamp.inode) < std::tie(b.stamp.device, b.stamp.inode);
+}
+
+// The known files, sorted by identity. A path is not needed: the same
+// device and inode with the same size and times is the same content,
+// whatever name it is found under at the end (a hard link of a known file
+// is known too), and it takes far less room than a list of paths.
+using KnownFiles = std::vector<KnownFile>;
 
 // The opening scan, with its fingerprint: the snapshot's lists come back
 // sorted, and `ids` holds the files' ids in that order (empty without ids).
@@ -337,14 +342,13 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
   CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, true, &ids,
                                         known != nullptr ? &stamps : nullptr);
   if (known != nullptr) {
-    known->paths.reserve(snapshot.files.size());
-    known->files.reserve(snapshot.files.size());
+    known->reserve(snapshot.files.size());
     for (size_t i = 0; i < snapshot.files.size(); ++i) {
       if (stamps[i].changedNs < clockNs && stamps[i].modifiedNs < clockNs) {
-        known->paths.push_back(snapshot.files[i]);
-        known->files.push_back({stamps[i], ids[i]});
+        known->push_back({stamps[i], ids[i]});
       }
     }
+    std::sort(known->begin(), known->end(), ByIdentity);
   }
   fingerprint = ComputeFingerprint(progress, snapshot, ids);
   return snapshot;
@@ -369,11 +373,6 @@ void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
   std::vector<platform::EntryStamp> stamps;
   CDirSnapshot after =
       BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false, nullptr, &stamps);
-  // Both walks list each directory in the same order, but entries come
-  // and go between them: an index by path finds each known file in one step.
-  std::unordered_map<std::u16string_view, uint32_t> knownAt;
-  knownAt.reserve(known.paths.size());
-  for (uint32_t k = 0; k < known.paths.size(); ++k) knownAt.emplace(known.paths[k], k);
   std::vector<FileId> ids(after.files.size());
   CDirSnapshot reread;
   reread.root = after.root;
@@ -381,16 +380,16 @@ void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
   std::vector<size_t> rereadAt;
   for (size_t i = 0; i < after.files.size(); ++i) {
     const std::u16string& path = after.files[i];
-    const auto found = knownAt.find(path);
-    if (found != knownAt.end() && known.files[found->second].stamp == stamps[i]) {
-      ids[i] = known.files[found->second].id;
+    const KnownFile wanted{stamps[i], {}};
+    const auto found = std::lower_bound(known.begin(), known.end(), wanted, ByIdentity);
+    if (found != known.end() && found->stamp == stamps[i]) {
+      ids[i] = found->id;
     } else {
       reread.files.push_back(path);
       sizes.push_back(ListedSize(after, path, stamps[i]));
       rereadAt.push_back(i);
     }
   }
-  knownAt = {};
   stamps = {};
   std::vector<FileId> rereadIds;
   {

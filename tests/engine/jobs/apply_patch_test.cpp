@@ -1071,6 +1071,46 @@ TEST(ApplyPatch, ClosingCheckReReadsWhatMayHaveChanged) {
   }
 }
 
+// A known file is found by what it is, not by its name: two names of one
+// file (a hard link) are both taken over while it stays as it was, and both
+// read again once it was touched, though only one name was.
+TEST(ApplyPatch, ClosingCheckKnowsAFileUnderEachOfItsNames) {
+  using platform::fault_injection::FaultPoint;
+  TempDir older, newer, out;
+  for (TempDir* d : {&older, &newer}) {
+    d->WriteFile("a.txt", "same a");
+    d->WriteFile("b.txt", "same a");
+  }
+  older.WriteFile("c.txt", "old c");
+  newer.WriteFile("c.txt", "new c");
+  const std::u16string patch = WritePatchFile(Compare(older.wpath(), newer.wpath()), newer, out);
+  for (const bool touched : {false, true}) {
+    SCOPED_TRACE(touched ? "touched" : "left alone");
+    const std::string target = out.Native(touched ? "touched" : "alone");
+    fs::copy(older.path(), target, fs::copy_options::recursive);
+    fs::remove(target + "/b.txt");
+    fs::create_hard_link(target + "/a.txt", target + "/b.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (touched) {
+      platform::fault_injection::ArmAction(FaultPoint::Rename, 1, [&] {
+        fs::permissions(target + "/a.txt", fs::perms::owner_exec, fs::perm_options::add);
+        fs::permissions(target + "/a.txt", fs::perms::owner_exec, fs::perm_options::remove);
+      });
+    }
+    const auto r = Apply(platform::FromUtf8(target), patch);
+    platform::fault_injection::DisarmAll();
+    EXPECT_EQ(r->sink.statuses.back(), u"New fingerprint verified.");
+    const std::vector<std::string> read = Details(r->sink, u"Calculating file ids...");
+    std::vector<std::string> closing(read.begin() + std::min<size_t>(3, read.size()), read.end());
+    std::sort(closing.begin(), closing.end());
+    const std::vector<std::string> expected =
+        touched ? std::vector<std::string>{"Processing: \\a.txt", "Processing: \\b.txt",
+                                           "Processing: \\c.txt"}
+                : std::vector<std::string>{"Processing: \\c.txt"};
+    EXPECT_EQ(closing, expected);
+  }
+}
+
 // The fingerprint foretold before the commit is the one the tree ends with,
 // whatever the shape of the change: new names sorting before, between and
 // after the kept ones (in UTF-16 order, where a character beyond U+FFFF
