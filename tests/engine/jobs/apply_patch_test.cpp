@@ -989,6 +989,19 @@ TEST(ApplyPatch, StagedRunsRefuseOrFinishWithoutATrace) {
   EXPECT_EQ(second->error, "Another apply is already running on this directory: " + t + " @170");
 }
 
+// Trees with two kept files (a.txt, and b.txt holding `b`) and one changed
+// (c.txt), and the patch between them.
+static std::u16string KeptAndChangedPatch(TempDir& older, TempDir& newer, const TempDir& out,
+                                          const std::string& b) {
+  for (TempDir* d : {&older, &newer}) {
+    d->WriteFile("a.txt", "same a");
+    d->WriteFile("b.txt", b);
+  }
+  older.WriteFile("c.txt", "old c");
+  newer.WriteFile("c.txt", "new c");
+  return WritePatchFile(Compare(older.wpath(), newer.wpath()), newer, out);
+}
+
 // The closing check takes over the opening id of a file stamped exactly as
 // before the run, and reads every other file again. Each way of touching a
 // kept file behind the run's back (during the commit) either leaves its
@@ -997,13 +1010,7 @@ TEST(ApplyPatch, StagedRunsRefuseOrFinishWithoutATrace) {
 TEST(ApplyPatch, ClosingCheckReReadsWhatMayHaveChanged) {
   using platform::fault_injection::FaultPoint;
   TempDir older, newer, out;
-  for (TempDir* d : {&older, &newer}) {
-    d->WriteFile("a.txt", "same a");
-    d->WriteFile("b.txt", "same b");
-  }
-  older.WriteFile("c.txt", "old c");
-  newer.WriteFile("c.txt", "new c");
-  const std::u16string patch = WritePatchFile(Compare(older.wpath(), newer.wpath()), newer, out);
+  const std::u16string patch = KeptAndChangedPatch(older, newer, out, "same b");
   // Files changed in the very clock tick the run starts in are never taken over.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
@@ -1077,13 +1084,7 @@ TEST(ApplyPatch, ClosingCheckReReadsWhatMayHaveChanged) {
 TEST(ApplyPatch, ClosingCheckKnowsAFileUnderEachOfItsNames) {
   using platform::fault_injection::FaultPoint;
   TempDir older, newer, out;
-  for (TempDir* d : {&older, &newer}) {
-    d->WriteFile("a.txt", "same a");
-    d->WriteFile("b.txt", "same a");
-  }
-  older.WriteFile("c.txt", "old c");
-  newer.WriteFile("c.txt", "new c");
-  const std::u16string patch = WritePatchFile(Compare(older.wpath(), newer.wpath()), newer, out);
+  const std::u16string patch = KeptAndChangedPatch(older, newer, out, "same a");
   for (const bool touched : {false, true}) {
     SCOPED_TRACE(touched ? "touched" : "left alone");
     const std::string target = out.Native(touched ? "touched" : "alone");
