@@ -91,10 +91,10 @@ class DirectoryHandle {
   // Makes the contents of `files` (links are skipped: a link lives in its
   // directory) and the entries of `directories` ("" the directory itself)
   // durable, and nothing else: every file's writeback is started first and
-  // waited for after, so the device sees one batch rather than one flush
-  // per file. A directory that is not there, or is no longer one, is
-  // skipped. False with errno
-  // at the first failure.
+  // waited for after, several files at a time on a few threads, so the
+  // device sees batches rather than one flush per file; the directories
+  // follow once every file is durable. A directory that is not there, or is
+  // no longer one, is skipped. False with errno when a flush failed.
   bool SyncEntries(const std::vector<std::u16string>& files,
                    const std::vector<std::u16string>& directories) const;
 

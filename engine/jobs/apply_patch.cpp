@@ -7,7 +7,7 @@
 #include <optional>
 #include <random>
 #include <set>
-#include <unordered_map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -305,69 +305,121 @@ PatchIdentity IdentifyPatch(CProgressSink& progress, zrFile::Reader& reader, int
 // it stays exactly as it was.
 struct KnownFile {
   platform::EntryStamp stamp;
-  std::u16string id;
+  FileId id;
 };
-using KnownFiles = std::unordered_map<std::u16string, KnownFile>;
 
-// The opening scan. With ids, every file is stamped before it is read, and
-// a file whose change time is before `clockNs` (the file system's own clock
-// at the start) goes into `known`: any later write or mode change moves its
-// change time past the stamp, and a replacement brings another inode, so an
-// equal stamp at the end means an equal content. A file changed in the same
-// clock tick as the start could keep its stamp; it is never known.
+// Orders known files by the file they are (device and inode), whatever
+// name they have.
+bool ByIdentity(const KnownFile& a, const KnownFile& b) {
+  return std::tie(a.stamp.device, a.stamp.inode) < std::tie(b.stamp.device, b.stamp.inode);
+}
+
+// The known files, sorted by identity. A path is not needed: the same
+// device and inode with the same size and times is the same content,
+// whatever name it is found under at the end (a hard link of a known file
+// is known too), and it takes far less room than a list of paths.
+using KnownFiles = std::vector<KnownFile>;
+
+// The opening scan, with its fingerprint: the snapshot's lists come back
+// sorted, and `ids` holds the files' ids in that order (empty without ids).
+// With `known`, each file is stamped by the walk's own lstat, before its
+// content is read, and a file whose change and modification times are both
+// before `clockNs` (the file system's own clock at the start) goes there:
+// any later write or mode change moves its change time past the stamp, and
+// a replacement brings another inode, so an equal stamp at the end means an
+// equal content. A file changed in the same clock tick as the start could
+// keep its stamp; it is never known.
 CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& directory,
-                         const CIgnoreFilter& filter, const std::u16string& filterText, bool ids,
-                         int64_t clockNs, KnownFiles* known) {
-  CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, false);
-  if (!ids) return snapshot;
+                         const CIgnoreFilter& filter, const std::u16string& filterText,
+                         bool withIds, int64_t clockNs, std::vector<FileId>& ids, KnownFiles* known,
+                         std::u16string& fingerprint) {
+  if (!withIds) {
+    CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, false);
+    fingerprint = ComputeFingerprint(progress, snapshot);
+    return snapshot;
+  }
+  std::vector<platform::EntryStamp> stamps;
+  CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, true, &ids,
+                                        known != nullptr ? &stamps : nullptr);
   if (known != nullptr) {
-    for (const std::u16string& path : snapshot.files) {
-      platform::EntryStamp stamp;
-      if (platform::StampEntry(JoinPath(directory, path), stamp) && stamp.changedNs < clockNs &&
-          stamp.modifiedNs < clockNs) {
-        known->emplace(path, KnownFile{stamp, {}});
+    known->reserve(snapshot.files.size());
+    for (size_t i = 0; i < snapshot.files.size(); ++i) {
+      if (stamps[i].changedNs < clockNs && stamps[i].modifiedNs < clockNs) {
+        known->push_back({stamps[i], ids[i]});
       }
     }
+    std::sort(known->begin(), known->end(), ByIdentity);
   }
-  ComputeFileIds(progress, snapshot);
-  if (known != nullptr) {
-    for (auto& [path, file] : *known) file.id = snapshot.fileIds[path];
-  }
+  fingerprint = ComputeFingerprint(progress, snapshot, ids);
   return snapshot;
 }
 
+// The length the walk's stamp gives a regular file, for the quick read of a
+// small one; anything else is read the general way, which judges it.
+uint32_t ListedSize(const CDirSnapshot& snapshot, const std::u16string& path,
+                    const platform::EntryStamp& stamp) {
+  const auto word = snapshot.attributes.find(path);
+  const bool regular =
+      word != snapshot.attributes.end() && ((word->second >> 16) & 0170000) == 0100000;
+  return regular && stamp.size >= 0 && stamp.size < kUnknownSize ? static_cast<uint32_t>(stamp.size)
+                                                                 : kUnknownSize;
+}
+
 // The closing check: a new scan, whose ids are read afresh for every file
-// but those `known` still stamped exactly as at the start.
+// but those `known` still stamped exactly as at the start (the walk's own
+// lstat stamps them).
 void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
                   const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known) {
-  CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false);
+  std::vector<platform::EntryStamp> stamps;
+  CDirSnapshot after =
+      BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false, nullptr, &stamps);
+  std::vector<FileId> ids(after.files.size());
   CDirSnapshot reread;
   reread.root = after.root;
-  for (const std::u16string& path : after.files) {
-    const auto found = known.find(path);
-    platform::EntryStamp now;
-    if (found != known.end() && platform::StampEntry(JoinPath(directory, path), now) &&
-        now == found->second.stamp) {
-      after.fileIds[path] = found->second.id;
+  std::vector<uint32_t> sizes;
+  std::vector<size_t> rereadAt;
+  for (size_t i = 0; i < after.files.size(); ++i) {
+    const std::u16string& path = after.files[i];
+    const KnownFile wanted{stamps[i], {}};
+    const auto found = std::lower_bound(known.begin(), known.end(), wanted, ByIdentity);
+    if (found != known.end() && found->stamp == stamps[i]) {
+      ids[i] = found->id;
     } else {
       reread.files.push_back(path);
+      sizes.push_back(ListedSize(after, path, stamps[i]));
+      rereadAt.push_back(i);
     }
   }
-  ComputeFileIds(progress, reread);
-  for (auto& [path, id] : reread.fileIds) after.fileIds[path] = std::move(id);
-  progress.SetStatus(ComputeFingerprint(progress, after) == patch.NewerTreeID
+  stamps = {};
+  std::vector<FileId> rereadIds;
+  {
+    FileIdHasher hasher(progress, reread, std::move(sizes));
+    hasher.Finish(progress, reread, &rereadIds);
+  }
+  for (size_t j = 0; j < rereadAt.size(); ++j) ids[rereadAt[j]] = rereadIds[j];
+  progress.SetStatus(ComputeFingerprint(progress, after, ids) == patch.NewerTreeID
                          ? u"New fingerprint verified."
                          : kAppliedFingerprintMismatchText);
 }
 
-// Reads every stored content once and returns its id; a damaged record is
-// left out.
-TextMap HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
-                           const std::vector<StoredFile>& files) {
+// The id of each stored content, in the order of the patch's files; none
+// for a damaged record or a file the tolerant mode skipped.
+using ContentIds = std::vector<std::optional<FileId>>;
+
+FileId ToFileId(const Sha1Digest digest) {
+  FileId id;
+  std::copy(digest, digest + id.size(), id.begin());
+  return id;
+}
+
+// Reads every stored content once and returns its id.
+ContentIds HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
+                              const std::vector<StoredFile>& files) {
   progress.SetStatus(u"Checking the patch's contents.");
   progress.SetRange(static_cast<uint32_t>(files.size()));
-  TextMap ids;
-  for (const StoredFile& file : files) {
+  ContentIds ids(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    const StoredFile& file = files[i];
     progress.Step();
     progress.SetDetail(u"Checking: " + file.path);
     if (file.damage) continue;
@@ -386,7 +438,7 @@ TextMap HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
     if (read != file.length) Raise(site::kApplyRecordLength, file.path);
     Sha1Digest digest;
     Sha1Final(digest, context);
-    ids.emplace(file.path, DigestToHex(digest));
+    ids[i] = ToFileId(digest);
   }
   return ids;
 }
@@ -394,60 +446,98 @@ TextMap HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
 // The fingerprint the tree will have once the patch is applied: the opening
 // scan less what is removed, plus the new directories, with the carried
 // files' new ids and the patch's attribute words. Nothing when that cannot
-// be told: a damaged record or a file the tolerant mode skips, or a new
-// entry the patch gives no attribute word.
-std::optional<std::u16string> PredictFingerprint(const CDirSnapshot& before, const ChangeSet& patch,
+// be told: a damaged record or a file the tolerant mode skipped, or a new
+// entry the patch gives no attribute word. Takes the opening scan (sorted,
+// `ids` parallel to its files) apart to build the new tree from it, so no
+// entry is copied.
+std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector<FileId>& ids,
+                                                 const ChangeSet& patch,
                                                  const std::vector<StoredFile>& files,
-                                                 const TextMap& contentIds) {
-  const std::set<std::u16string> goneFiles(patch.UnlinkedFiles.begin(), patch.UnlinkedFiles.end());
-  const std::set<std::u16string> goneDirs(patch.UnlinkedDirectories.begin(),
-                                          patch.UnlinkedDirectories.end());
-  CDirSnapshot next;
-  for (const std::u16string& path : before.directories) {
-    if (goneDirs.count(path) != 0) continue;
-    next.directories.push_back(path);
-    next.attributes[path] = before.attributes.at(path);
-  }
-  for (const std::u16string& path : before.files) {
-    if (goneFiles.count(path) != 0) continue;
-    next.files.push_back(path);
-    next.attributes[path] = before.attributes.at(path);
-    const auto id = before.fileIds.find(path);
-    if (id != before.fileIds.end()) next.fileIds[path] = id->second;
-  }
+                                                 const ContentIds& contentIds) {
+  // Keeps the entries of a sorted list that `gone` does not name, and
+  // forgets the words of those it drops.
+  const auto dropGone = [&](PathList& list, const PathList& goneList,
+                            std::vector<FileId>* listIds) {
+    PathList gone = goneList;
+    std::sort(gone.begin(), gone.end());
+    size_t kept = 0, cursor = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+      while (cursor < gone.size() && gone[cursor] < list[i]) ++cursor;
+      if (cursor < gone.size() && gone[cursor] == list[i]) {
+        tree.attributes.erase(list[i]);
+        continue;
+      }
+      if (kept != i) {
+        list[kept] = std::move(list[i]);
+        if (listIds != nullptr) (*listIds)[kept] = (*listIds)[i];
+      }
+      ++kept;
+    }
+    list.resize(kept);
+    if (listIds != nullptr) listIds->resize(kept);
+  };
+  dropGone(tree.directories, patch.UnlinkedDirectories, nullptr);
+  dropGone(tree.files, patch.UnlinkedFiles, &ids);
+
   const auto isNew = [&](const std::u16string& path) {
-    return next.attributes.count(path) == 0 && patch.AttributeChanges.count(path) != 0;
+    return tree.attributes.count(path) == 0 && patch.AttributeChanges.count(path) != 0;
   };
   for (const std::u16string& path : patch.NewDirs) {
-    if (next.attributes.count(path) != 0) continue;
+    if (tree.attributes.count(path) != 0) continue;
     if (!isNew(path)) return std::nullopt;
-    next.directories.push_back(path);
-    next.attributes[path] = 0;
+    tree.directories.push_back(path);
+    tree.attributes[path] = 0;
   }
-  for (const StoredFile& file : files) {
+  std::vector<std::pair<std::u16string, FileId>> added;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const StoredFile& file = files[i];
     if (file.damage) return std::nullopt;
-    if (next.attributes.count(file.path) == 0) {
+    const bool fresh = tree.attributes.count(file.path) == 0;
+    if (fresh) {
       if (!isNew(file.path)) return std::nullopt;
-      next.files.push_back(file.path);
-      next.attributes[file.path] = 0;
+      tree.attributes[file.path] = 0;
     }
-    const auto id = contentIds.find(file.path);
-    if (id == contentIds.end()) return std::nullopt;  // a file the tolerant mode skipped
-    next.fileIds[file.path] = id->second;
+    if (!contentIds[i]) return std::nullopt;  // a file the tolerant mode skipped
+    if (fresh) {
+      added.emplace_back(file.path, *contentIds[i]);
+      continue;
+    }
+    // A carried file that replaces a kept directory has no id to change.
+    const auto at = std::lower_bound(tree.files.begin(), tree.files.end(), file.path);
+    if (at != tree.files.end() && *at == file.path) ids[at - tree.files.begin()] = *contentIds[i];
   }
   for (const auto& [path, word] : patch.AttributeChanges) {
-    const auto it = next.attributes.find(path);
-    if (it != next.attributes.end()) it->second = word;
+    const auto it = tree.attributes.find(path);
+    if (it != tree.attributes.end()) it->second = word;
   }
+  // The new files go in at their sorted places, so the list stays sorted.
+  std::sort(added.begin(), added.end());
+  PathList merged;
+  std::vector<FileId> mergedIds;
+  merged.reserve(tree.files.size() + added.size());
+  mergedIds.reserve(merged.capacity());
+  size_t next = 0;
+  for (size_t i = 0; i <= tree.files.size(); ++i) {
+    while (next < added.size() && (i == tree.files.size() || added[next].first < tree.files[i])) {
+      merged.push_back(std::move(added[next].first));
+      mergedIds.push_back(added[next].second);
+      ++next;
+    }
+    if (i == tree.files.size()) break;
+    merged.push_back(std::move(tree.files[i]));
+    mergedIds.push_back(ids[i]);
+  }
+  tree.files = std::move(merged);
+  ids = std::move(mergedIds);
   CSilentSink silent(nullptr, 0);
-  return ComputeFingerprint(silent, next);
+  return ComputeFingerprint(silent, tree, ids);
 }
 
 // Refuses, before the commit, a patch whose stored contents would not give
-// its newer fingerprint.
-void RefuseAnotherResult(const CDirSnapshot& before, const ChangeSet& patch,
-                         const std::vector<StoredFile>& files, const TextMap& contentIds) {
-  const auto predicted = PredictFingerprint(before, patch, files, contentIds);
+// its newer fingerprint. Takes the opening scan apart.
+void RefuseAnotherResult(CDirSnapshot& tree, std::vector<FileId>& ids, const ChangeSet& patch,
+                         const std::vector<StoredFile>& files, const ContentIds& contentIds) {
+  const auto predicted = PredictFingerprint(tree, ids, patch, files, contentIds);
   if (predicted && *predicted != patch.NewerTreeID) {
     Raise(site::kApplyContentsMismatch, *predicted + u" expected:" + patch.NewerTreeID);
   }
@@ -571,10 +661,11 @@ class Changer {
 
   // Writes every stored file at its destination (in place) or, with
   // `staged` (one name per file), under its staging name; returns the
-  // files written. With `ids`, each written content's id goes there.
+  // files written. With `ids` (one per stored file), each written
+  // content's id goes there.
   std::vector<StagedFile> WriteFiles(zrFile::Reader& reader, const std::vector<StoredFile>& files,
                                      const std::vector<StagedFile>* staged,
-                                     TextMap* ids = nullptr) {
+                                     ContentIds* ids = nullptr) {
     progress_->SetStatus(staged != nullptr ? u"Staging new contents." : u"Restoring files.");
     progress_->SetRange(static_cast<uint32_t>(files.size()));
     std::vector<StagedFile> written;
@@ -601,7 +692,7 @@ class Changer {
         if (ids != nullptr) {
           Sha1Digest digest;
           Sha1Final(digest, context);
-          (*ids)[file.path] = DigestToHex(digest);
+          (*ids)[i] = ToFileId(digest);
         }
         if (staged == nullptr) applied.ChangedFiles.push_back(file.path);
         written.push_back({file.path, writeAs});
@@ -786,13 +877,14 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
 
   // Without the check the scan still runs (without ids), so every run shows
   // the same phases.
-  const bool ids = !ignoreFingerprint;
+  const bool withIds = !ignoreFingerprint;
   KnownFiles known;
-  const int64_t clock = ids && !checkOnly ? journal.FileSystemNow() : 0;
-  CDirSnapshot before = OpeningScan(progress, directory, filter, patch.IgnoreFilter, ids, clock,
-                                    checkOnly ? nullptr : &known);
-  const std::u16string fingerprint = ComputeFingerprint(progress, before);
-  if (ids && fingerprint != patch.OlderTreeID) {
+  const int64_t clock = withIds && !checkOnly ? journal.FileSystemNow() : 0;
+  std::vector<FileId> ids;
+  std::u16string fingerprint;
+  CDirSnapshot before = OpeningScan(progress, directory, filter, patch.IgnoreFilter, withIds, clock,
+                                    ids, checkOnly ? nullptr : &known, fingerprint);
+  if (withIds && fingerprint != patch.OlderTreeID) {
     if (fingerprint == patch.NewerTreeID) {
       if (!checkOnly) Changer(progress, directory, target, patch, false, false).Report(reportPath);
       progress.SetStatus(kAlreadyAppliedText);
@@ -801,21 +893,24 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     Raise(site::kApplyFingerprintMismatch, fingerprint + u" expected:" + patch.OlderTreeID);
   }
   RefuseLinksOnTheWay(before, patch, storedFiles, directory);
-  // Staging reads every content anyway: it checks them in the same pass,
-  // and a refusal then removes what it staged. Otherwise they are read
-  // once more here.
-  const bool checkWhileStaging = ids && way == ApplyWay::Staged && !checkOnly;
-  if (ids && !checkWhileStaging) {
-    RefuseAnotherResult(before, patch, storedFiles,
-                        HashStoredContents(progress, reader, storedFiles));
-  }
   const std::set<std::u16string> goneDirs(patch.UnlinkedDirectories.begin(),
                                           patch.UnlinkedDirectories.end());
   std::set<std::u16string> stays;
   for (const std::u16string& path : before.directories) {
     if (goneDirs.count(path) == 0) stays.insert(path);
   }
-  if (!checkWhileStaging) before = CDirSnapshot();
+  // Staging reads every content anyway: it checks them in the same pass,
+  // and a refusal then removes what it staged. Otherwise they are read
+  // once more here.
+  const bool checkWhileStaging = withIds && way == ApplyWay::Staged && !checkOnly;
+  if (withIds && !checkWhileStaging) {
+    RefuseAnotherResult(before, ids, patch, storedFiles,
+                        HashStoredContents(progress, reader, storedFiles));
+  }
+  if (!checkWhileStaging) {
+    before = CDirSnapshot();
+    ids = {};
+  }
   if (way == ApplyWay::Staged) RequireRoom(target, directory, patch, storedFiles);
   if (checkOnly) {
     std::vector<std::u16string> damaged;
@@ -843,12 +938,13 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
       record.files.push_back({file.path, StagingName(file.path, stays, random)});
     }
     journal.Begin(record);
-    TextMap contentIds;
+    ContentIds contentIds(storedFiles.size());
     const std::vector<StagedFile> staged = changer.WriteFiles(
         reader, storedFiles, &record.files, checkWhileStaging ? &contentIds : nullptr);
     if (checkWhileStaging) {
-      RefuseAnotherResult(before, patch, storedFiles, contentIds);
+      RefuseAnotherResult(before, ids, patch, storedFiles, contentIds);
       before = CDirSnapshot();
+      ids = {};
     }
     journal.Commit(staged);
     CommitSink commitSink(progress);

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "platform/encoding.h"
 #include "platform/fault_injection.h"
 #include "tests/support/temp_dir.h"
 
@@ -136,4 +138,30 @@ TEST(DirectoryHandle, NoPathLengthLimit) {
   close(fd);
   ASSERT_TRUE(handle.Remove(path + u"\\f"));
   for (; !path.empty(); path.resize(path.size() - name.size())) ASSERT_TRUE(handle.Remove(path));
+}
+
+// Flushing many files runs on several threads: links are passed over, and
+// a missing file in the middle fails the call with its errno.
+TEST(DirectoryHandle, SyncEntriesFlushesOrSaysWhyNot) {
+  for (const size_t count : {size_t{3}, size_t{200}}) {
+    for (const char16_t* odd : {u"\\d\\link", u"\\d\\missing"}) {
+      SCOPED_TRACE(platform::ToUtf8(odd) + ", " + std::to_string(count) + " files");
+      TempDir dir;
+      std::vector<std::u16string> files;
+      for (size_t i = 0; i < count; ++i) {
+        dir.WriteFile("d/f" + std::to_string(i), std::string(i, 'x'));
+        files.push_back(u"\\d\\f" + platform::FromUtf8(std::to_string(i)));
+      }
+      fs::create_symlink("f0", dir.Native("d/link"));
+      files.insert(files.begin() + count / 2, odd);
+      DirectoryHandle handle;
+      ASSERT_TRUE(handle.Open(dir.wpath()));
+      const bool missing = std::u16string(odd).find(u"missing") != std::u16string::npos;
+      errno = 0;
+      EXPECT_EQ(handle.SyncEntries(files, {u"", u"\\d", u"\\gone"}), !missing);
+      if (missing) {
+        EXPECT_EQ(errno, ENOENT);
+      }
+    }
+  }
 }

@@ -990,38 +990,89 @@ TEST(ApplyPatch, StagedRunsRefuseOrFinishWithoutATrace) {
 }
 
 // The closing check takes over the opening id of a file stamped exactly as
-// before the run, and reads every other file again: one changed behind the
-// run's back (same size, same modification time) is caught.
+// before the run, found by device and inode (b.txt is a second name of
+// a.txt), and reads every other file again. Touching a kept file behind the
+// run's back (during the commit) moves its stamp, so both its names are read
+// again: a different content is caught even with the same size and time.
 TEST(ApplyPatch, ClosingCheckReReadsWhatMayHaveChanged) {
   using platform::fault_injection::FaultPoint;
   TempDir older, newer, out;
-  for (TempDir* d : {&older, &newer}) {
-    d->WriteFile("a.txt", "same a");
-    d->WriteFile("b.txt", "same b");
+  for (const char* kept : {"a.txt", "b.txt"}) {
+    older.WriteFile(kept, "same a");
+    newer.WriteFile(kept, "same a");
   }
   older.WriteFile("c.txt", "old c");
   newer.WriteFile("c.txt", "new c");
   const std::u16string patch = WritePatchFile(Compare(older.wpath(), newer.wpath()), newer, out);
-  fs::copy(older.path(), out.Native("second"), fs::copy_options::recursive);
-  // Files changed in the very clock tick the run starts in are never taken over.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto sameTime = [](const std::string& a, const std::string& from, const char* text) {
+    const auto mtime = fs::last_write_time(a);
+    std::ofstream(from, std::ios::binary | std::ios::trunc) << text;
+    fs::last_write_time(from, mtime);
+    if (from != a) fs::rename(from, a);
+  };
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> touch;
+    bool differs;
+  } cases[] = {
+      {"left alone", nullptr, false},
+      {"rewritten, same size and time", [&](auto& a) { sameTime(a, a, "SAME A"); }, true},
+      {"renamed over, same size and time", [&](auto& a) { sameTime(a, a + ".n", "SAME A"); }, true},
+      {"mode changed and put back",
+       [&](auto& a) {
+         fs::permissions(a, fs::perms::owner_exec, fs::perm_options::add);
+         fs::permissions(a, fs::perms::owner_exec, fs::perm_options::remove);
+       },
+       false}};
+  for (const auto& [name, touch, differs] : cases) {
+    SCOPED_TRACE(name);
+    const std::string target = out.Native(name);
+    fs::copy(older.path(), target, fs::copy_options::recursive);
+    fs::remove(target + "/b.txt");
+    fs::create_hard_link(target + "/a.txt", target + "/b.txt");
+    // Files changed in the very clock tick the run starts in are never taken over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    if (touch) {
+      platform::fault_injection::ArmAction(FaultPoint::Rename, 1,
+                                           [&] { touch(target + "/a.txt"); });
+    }
+    const auto r = Apply(platform::FromUtf8(target), patch);
+    platform::fault_injection::DisarmAll();
+    EXPECT_EQ(r->sink.statuses.back(),
+              differs ? kAppliedFingerprintMismatchText : u"New fingerprint verified.");
+    // The opening scan read all three; the closing one what may differ.
+    std::vector<std::string> read = Details(r->sink, u"Calculating file ids...");
+    ASSERT_GE(read.size(), 3u);
+    read.erase(read.begin(), read.begin() + 3);
+    std::sort(read.begin(), read.end());
+    EXPECT_EQ(read.size(), touch ? 3u : 1u);  // a touched file under both its names
+    EXPECT_EQ(read.back(), "Processing: \\c.txt");
+  }
+}
 
-  const auto r = Apply(older.wpath(), patch);
-  EXPECT_EQ(r->sink.statuses.back(), u"New fingerprint verified.");
-  const std::vector<std::string> reread = Details(r->sink, u"Calculating file ids...");
-  // The opening scan read all three; the closing one only the written file.
-  ASSERT_EQ(reread.size(), 4u);
-  EXPECT_EQ(reread.back(), "Processing: \\c.txt");
-
-  const std::string a = out.Native("second/a.txt");
-  const auto mtime = fs::last_write_time(a);
-  platform::fault_injection::ArmAction(FaultPoint::Rename, 1, [&] {
-    std::ofstream(a, std::ios::binary | std::ios::trunc) << "SAME A";
-    fs::last_write_time(a, mtime);
-  });
-  const auto changed = Apply(out.wpath() + u"/second", patch);
-  platform::fault_injection::DisarmAll();
-  EXPECT_EQ(changed->sink.statuses.back(), kAppliedFingerprintMismatchText);
+// The fingerprint foretold before the commit is the one the tree ends with,
+// whatever the shape of the change (new names sorting around kept ones, in
+// UTF-16 order where U+1F600 sorts below U+FF01; files and directories
+// swapping), in each way of applying: a wrong forecast refuses the patch.
+TEST(ApplyPatch, ForecastFingerprintMatchesEveryShapeOfChange) {
+  TempDir older, newer, out;
+  for (const char* name : {"d/b", "d/n", "k/\xef\xbc\x81", "z"}) {
+    older.WriteFile(name, name);
+    newer.WriteFile(name, name);
+  }
+  for (const char* name : {"d/a", "d/m", "d/z", "!", "k/\xf0\x9f\x98\x80", "x/in", "y"}) {
+    newer.WriteFile(name, name);
+  }
+  for (const char* name : {"d/c", "x", "y/in", "gone/f"}) older.WriteFile(name, name);
+  const std::u16string patch = WritePatchFile(Compare(older.wpath(), newer.wpath()), newer, out);
+  for (const ApplyWay way : {ApplyWay::Staged, ApplyWay::InPlace}) {
+    const std::string target = out.Native(way == ApplyWay::Staged ? "staged" : "in-place");
+    fs::copy(older.path(), target, fs::copy_options::recursive);
+    EXPECT_EQ(Apply(platform::FromUtf8(target), patch, false, false, u"", way, true)->error, "");
+    const auto r = Apply(platform::FromUtf8(target), patch, false, false, u"", way);
+    EXPECT_EQ(r->sink.statuses.back(), u"New fingerprint verified.");
+    EXPECT_EQ(Listing(target), Listing(newer.path()));
+  }
 }
 
 // Without room for the new contents beside the old ones, nothing changes.
