@@ -339,8 +339,9 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
     return snapshot;
   }
   std::vector<platform::EntryStamp> stamps;
+  PathOrder order;
   CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, true, &ids,
-                                        known != nullptr ? &stamps : nullptr);
+                                        known != nullptr ? &stamps : nullptr, &order);
   if (known != nullptr) {
     known->reserve(snapshot.files.size());
     for (size_t i = 0; i < snapshot.files.size(); ++i) {
@@ -350,7 +351,7 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
     }
     std::sort(known->begin(), known->end(), ByIdentity);
   }
-  fingerprint = ComputeFingerprint(progress, snapshot, ids);
+  fingerprint = ComputeFingerprintSorting(progress, snapshot, ids, order);
   return snapshot;
 }
 
@@ -371,8 +372,9 @@ uint32_t ListedSize(const CDirSnapshot& snapshot, const std::u16string& path,
 void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
                   const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known) {
   std::vector<platform::EntryStamp> stamps;
-  CDirSnapshot after =
-      BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false, nullptr, &stamps);
+  PathOrder order;
+  CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false,
+                                     nullptr, &stamps, &order);
   std::vector<FileId> ids(after.files.size());
   CDirSnapshot reread;
   reread.root = after.root;
@@ -397,7 +399,7 @@ void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
     hasher.Finish(progress, reread, &rereadIds);
   }
   for (size_t j = 0; j < rereadAt.size(); ++j) ids[rereadAt[j]] = rereadIds[j];
-  progress.SetStatus(ComputeFingerprint(progress, after, ids) == patch.NewerTreeID
+  progress.SetStatus(ComputeFingerprint(progress, after, ids, order) == patch.NewerTreeID
                          ? u"New fingerprint verified."
                          : kAppliedFingerprintMismatchText);
 }
