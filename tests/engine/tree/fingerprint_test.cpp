@@ -399,3 +399,29 @@ TEST(ComputeFingerprint, IdsBesideTheListGiveWhatTheMapGives) {
     EXPECT_EQ(DigestToHex(ids[i].data()), viaMap.fileIds[viaMap.files[i]]) << i;
   }
 }
+
+// A job that keeps the lists sorted takes the scan's order instead of
+// sorting: lists, ids and calls must come out as the sorting form leaves
+// them, on a tree whose listing order is not its path order.
+TEST(ComputeFingerprint, TheScansOrderSortsListsAndIdsLikeSorting) {
+  TempDir dir;
+  for (const char* name : {"b/z", "b/a", "B.txt", "a b", "a/c", "a.txt", "a/\xC3\xA9"}) {
+    dir.WriteFile(name, name);
+  }
+  RecordingSink sink;
+  std::vector<FileId> sortedIds;
+  CDirSnapshot sorted = BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", true, &sortedIds);
+  const std::u16string expected = ComputeFingerprint(sink, sorted, sortedIds);
+
+  std::vector<FileId> ids;
+  PathOrder order;
+  RecordingSink orderedSink;
+  CDirSnapshot ordered =
+      BuildSnapshot(orderedSink, dir.wpath(), CIgnoreFilter(u""), u"", true, &ids, nullptr, &order);
+  ASSERT_TRUE(order.Covers(ordered));
+  EXPECT_EQ(ComputeFingerprintSorting(orderedSink, ordered, ids, order), expected);
+  EXPECT_EQ(ordered.files, sorted.files);
+  EXPECT_EQ(ordered.directories, sorted.directories);
+  EXPECT_TRUE(ids == sortedIds);
+  EXPECT_TRUE(orderedSink.calls == sink.calls);
+}
