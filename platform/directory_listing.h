@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ class DirectoryListing {
   // Opens the subdirectory `nativeName` of `parent`, never following a link
   // (a link there fails with ELOOP, a vanished one with ENOENT).
   bool OpenChild(const DirectoryListing& parent, const std::string& nativeName);
+
+  // Opens the directory reached from `base` through `route`, each name a
+  // subdirectory of the one before, as OpenChild does at every step; for a
+  // walk that keeps only some of its levels open. `route` is not empty.
+  bool OpenRoute(const DirectoryListing& base, std::span<const std::string> route);
 
   bool IsOpen() const { return descriptor_ >= 0; }
   void Close();

@@ -173,6 +173,15 @@ ChangeSet CompareFingerprinted(CProgressSink& progress, const CDirSnapshot& newe
   return changes;
 }
 
+// The report when one is asked for, then the patch, whose writer checks
+// each copied content against `scannedIds`.
+void WriteOutputs(CProgressSink& progress, const ChangeSet& changes,
+                  const std::u16string& newerRoot, const std::u16string& patchPath,
+                  const std::u16string& reportPath, const TextMap& scannedIds) {
+  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
+  WritePatch(progress, changes, newerRoot, patchPath, &scannedIds);
+}
+
 }  // namespace
 
 ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
@@ -202,15 +211,13 @@ void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& ol
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath) {
   const ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
-  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
-  WritePatch(progress, changes, newer.root, patchPath, &newer.fileIds);
+  WriteOutputs(progress, changes, newer.root, patchPath, reportPath, newer.fileIds);
 }
 
 void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath) {
   const ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
-  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
   // The writer checks each copied content against the id the scan gave it;
   // it needs those of the carried files alone.
   TextMap carriedIds;
@@ -220,5 +227,5 @@ void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& olde
       if (const FileId* id = ids.Find(path)) carriedIds.emplace(path, DigestToHex(id->data()));
     }
   }
-  WritePatch(progress, changes, newer.snapshot.root, patchPath, &carriedIds);
+  WriteOutputs(progress, changes, newer.snapshot.root, patchPath, reportPath, carriedIds);
 }

@@ -325,15 +325,7 @@ class TreeCollector::Work {
 
   bool Open(const Task& task, platform::DirectoryListing& listing) {
     if (task.base == nullptr) return listing.OpenRoot(root_);
-    const platform::DirectoryListing* parent = &task.base->listing;
-    platform::DirectoryListing at;
-    for (size_t k = 0; k + 1 < task.route.size(); ++k) {
-      platform::DirectoryListing next;
-      if (!next.OpenChild(*parent, task.route[k])) return false;
-      at = std::move(next);
-      parent = &at;
-    }
-    return listing.OpenChild(*parent, task.route.back());
+    return listing.OpenRoute(task.base->listing, task.route);
   }
 
   // Looks at entries [begin, end) of the listing (task.entries as long as

@@ -67,15 +67,9 @@ class Walker {
     }
     size_t kept = depth;
     while (!levels_[kept].listing.IsOpen()) --kept;
-    platform::DirectoryListing at;
-    const platform::DirectoryListing* parent = &levels_[kept].listing;
-    for (size_t k = kept + 1; k <= depth; ++k) {
-      platform::DirectoryListing next;
-      if (!next.OpenChild(*parent, levels_[k].nativeName)) return false;
-      at = std::move(next);
-      parent = &at;
-    }
-    return levels_[depth + 1].listing.OpenChild(*parent, levels_[depth + 1].nativeName);
+    std::vector<std::string> route;
+    for (size_t k = kept + 1; k <= depth + 1; ++k) route.push_back(levels_[k].nativeName);
+    return levels_[depth + 1].listing.OpenRoute(levels_[kept].listing, route);
   }
 
   void Walk(size_t depth, const std::u16string& relPath) {

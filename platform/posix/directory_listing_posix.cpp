@@ -75,6 +75,18 @@ bool DirectoryListing::OpenChild(const DirectoryListing& parent, const std::stri
   return false;
 }
 
+bool DirectoryListing::OpenRoute(const DirectoryListing& base, std::span<const std::string> route) {
+  const DirectoryListing* parent = &base;
+  DirectoryListing at;
+  for (size_t k = 0; k + 1 < route.size(); ++k) {
+    DirectoryListing next;
+    if (!next.OpenChild(*parent, route[k])) return false;
+    at = std::move(next);
+    parent = &at;
+  }
+  return OpenChild(*parent, route.back());
+}
+
 bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& entries,
                                    std::u16string& failedName) {
   failedName.clear();
