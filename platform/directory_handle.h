@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace platform {
 
 // One entry as it is, never through a link (lstat).
@@ -15,6 +17,20 @@ struct EntryStatus {
   uint32_t word = 0;  // the attribute word (files.h), a link's included
   bool isDirectory = false;
   bool isLink = false;
+  // Who owns it, how many names it has and which node it is: enough to tell
+  // a file of our own from one put in its place.
+  uint32_t owner = 0;
+  uint32_t group = 0;
+  uint64_t links = 0;
+  NodeId id;
+};
+
+// What OpenOwnFile found at its name.
+enum class OwnFile {
+  Opened,   // a regular file of ours with one name, open and locked
+  Missing,  // nothing there, and nothing was to be created
+  Foreign,  // something that cannot be ours: a link, a directory, a FIFO or
+            // other kind, a file with a second name, or another user's file
 };
 
 // Owns one descriptor of a directory. Move-only; closed when destroyed. Used
@@ -52,14 +68,38 @@ class DirectoryHandle {
   // when there was none), so a caller can word its error.
   bool Remove(std::u16string_view relative, bool* wasDirectory = nullptr) const;
 
-  // Creates a directory (mode 0777 less the umask); EEXIST when anything is
-  // there already.
-  bool MakeDirectory(std::u16string_view relative) const;
+  // Creates a directory with `permissions` (less the umask); EEXIST when
+  // anything is there already.
+  bool MakeDirectory(std::u16string_view relative, uint32_t permissions = 0777) const;
 
-  // Creates a new regular file (mode 0666 less the umask) open for writing
-  // and returns its descriptor, which the caller owns; EEXIST when anything,
-  // a dangling link included, is there already. -1 on failure.
-  int CreateFile(std::u16string_view relative) const;
+  // Creates a new regular file with `permissions` (less the umask) open for
+  // writing and returns its descriptor, which the caller owns; EEXIST when
+  // anything, a dangling link included, is there already. -1 on failure.
+  int CreateFile(std::u16string_view relative, uint32_t permissions = 0666) const;
+
+  // Opens the regular file at `relative` for reading (no link followed,
+  // never blocking; anything but a regular file fails with EISDIR or ENXIO,
+  // as OpenForReading does) and returns the descriptor the caller owns, or
+  // -1.
+  int OpenFile(std::u16string_view relative) const;
+
+  // The raw bytes the link at `relative` holds (readlink); EINVAL when it is
+  // no link.
+  bool ReadLink(std::u16string_view relative, std::string& target) const;
+
+  // Gives the entry (a link itself, never its target) to `owner` and
+  // `group`. Only the superuser may give an entry away.
+  bool SetOwner(std::u16string_view relative, uint32_t owner, uint32_t group) const;
+
+  // The names in the directory at `relative` (empty: the directory itself),
+  // "." and ".." left out, in listing order. A link there fails with ELOOP.
+  bool ListNames(std::u16string_view relative, std::vector<std::u16string>& names) const;
+
+  // Whether the system keeps the entry from being removed, renamed or
+  // rewritten whatever its permissions say (immutable or append-only). False
+  // in `unchangeable` where the file system cannot tell; the call fails only
+  // when the entry cannot be looked at.
+  bool IsUnchangeable(std::u16string_view relative, bool& unchangeable) const;
 
   // Renames `from` to `to`, replacing what `to` names as rename(2) does
   // (a link at `to` is replaced, never followed).
@@ -75,14 +115,18 @@ class DirectoryHandle {
   // here); EEXIST when anything is there already.
   bool MakeLink(std::u16string_view relative, const std::string& target) const;
 
-  // Opens the regular file `name` in the directory itself (one component,
-  // no link followed), creating it (mode 0600) when `create`, and takes an
-  // exclusive lock on it (flock) without waiting: -1 with EWOULDBLOCK when
-  // another open file holds the lock. A file removed or replaced between
-  // the open and the lock is opened again, so the lock held is always on
-  // the file the name names. The caller owns the descriptor; closing it
-  // releases the lock.
-  int OpenLocked(std::u16string_view name, bool create) const;
+  // Opens a file this process keeps for itself under `name` in the directory
+  // itself (one component, no link followed) and takes an exclusive lock on
+  // it (flock) without waiting. A file there must be a regular file with one
+  // name that the effective user owns (else OwnFile::Foreign, untouched);
+  // with nothing there it is created when `create` (O_EXCL, mode 0600), else
+  // OwnFile::Missing. -1 with EWOULDBLOCK when another open file holds the
+  // lock. A file removed or replaced between the open and the lock is opened
+  // again, so the lock held is always on the file the name names. The
+  // caller owns the descriptor (`descriptor`, set only for
+  // OwnFile::Opened); closing it releases the lock. False, with errno, on
+  // any other failure.
+  bool OpenOwnFile(std::u16string_view name, bool create, OwnFile& found, int& descriptor) const;
 
   // Flushes the directory itself to the device, so entries created or
   // removed in it survive a crash.

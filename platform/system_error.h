@@ -19,7 +19,7 @@ bool LastErrorIsLinkInTheWay();
 // True when the last failure was an entry that is not there (ENOENT).
 bool LastErrorIsMissingEntry();
 // True when the last failure was a lock another process holds (EWOULDBLOCK
-// from DirectoryHandle::OpenLocked).
+// from DirectoryHandle::OpenOwnFile).
 bool LastErrorIsLockHeld();
 // True when the last failure was an entry already there (EEXIST), or a
 // directory in the way of a rename (EISDIR, ENOTEMPTY).

@@ -11,6 +11,10 @@ bool GetHostName(std::u16string& name);
 // Stands in for GetUserNameW: the name of the user running the program.
 bool GetUserName(std::u16string& name);
 
+// True when the program runs with the superuser's rights (effective user
+// 0): it may then give entries to other users, and must take care which.
+bool RunsAsSuperuser();
+
 // Seconds since the epoch, 64-bit.
 int64_t CurrentTime();
 

@@ -41,6 +41,14 @@ inline constexpr ErrorSite kApplyIndexMismatch{0, location::kFileio, 56,
                                                u"Refusing a patch whose file index entry "};
 inline constexpr ErrorSite kApplyIgnoredPath{0, location::kFileio, 31,
                                              u"Refusing a path the patch's own filter ignores: "};
+// The journal's own name in the root, which no patch may name.
+inline constexpr ErrorSite kApplyReservedPath{0, location::kFileio, 29,
+                                              u"Refusing a path apply keeps for its journal: "};
+// A path in two lists, or twice in one, beyond what comparing two trees
+// writes.
+inline constexpr ErrorSite kApplyContradictingPath{
+    0, location::kFileio, 33,
+    u"Refusing a path the patch lists twice or in lists that contradict each other: "};
 // + the full path of the item that lies through (or is) the link
 inline constexpr ErrorSite kApplyThroughLink{0, location::kFileio, 35,
                                              u"Refusing to follow a symbolic link on the way to: "};
@@ -67,6 +75,14 @@ inline constexpr ErrorSite kApplyBusy{0, location::kFileio, 170,
                                       u"Another apply is already running on this directory: "};
 inline constexpr ErrorSite kApplyJournal{0, location::kFileio, 178,
                                          u"Unable to write the apply journal: "};
+// + the journal's full path: what stands at its name is not a journal this
+// program wrote for this patch and this tree.
+inline constexpr ErrorSite kApplyJournalInvalid{
+    0, location::kFileio, 179,
+    u"Refusing an entry that is not a valid apply journal (move it away to apply): "};
+// + the full path of what stands at a staged file's name.
+inline constexpr ErrorSite kApplyStagedInTheWay{0, location::kFileio, 181,
+                                                u"Refusing an entry in the way of a staged file: "};
 // + patch path + " (fingerprints " + older + " to " + newer + ")"
 inline constexpr ErrorSite kApplyOtherPatchPending{
     0, location::kFileio, 175,
@@ -77,6 +93,22 @@ inline constexpr ErrorSite kApplyContentsMismatch{
     0, location::kFileio, 192,
     u"The patch's stored contents do not give its newer fingerprint, nothing was changed. "
     u"Calculated:"};
+// + the path of a new entry the patch gives no attribute word.
+inline constexpr ErrorSite kApplyUnforeseeable{
+    0, location::kFileio, 190, u"Refusing a patch whose newer tree cannot be foreseen: "};
+// + the full path of the entry that would keep a removal from succeeding.
+inline constexpr ErrorSite kApplyRemovalBlocked{
+    0, location::kFileio, 200,
+    u"A directory the patch removes holds an entry the patch does not remove: "};
+// + the full path of the entry.
+inline constexpr ErrorSite kApplyUnchangeable{
+    0, location::kFileio, 202,
+    u"The system keeps an entry the patch changes from being changed (immutable or "
+    u"append-only): "};
+// Not raised: listed as skipped. + the relative path.
+inline constexpr ErrorSite kApplySetIdLeftOff{
+    0, location::kFileio, 290,
+    u"Set-user-id and set-group-id bits left off, the owner is not the replaced file's: "};
 // + directory + ": needed " + bytes + " bytes, available " + bytes + " bytes"
 inline constexpr ErrorSite kApplyNoRoom{0, location::kFileio, 194,
                                         u"Not enough free space for the patch's new contents in "};

@@ -1,20 +1,23 @@
-// The apply journal: its text form, and the locked file that holds it.
+// The apply journal: its text form, the names of staged files, and the
+// locked file that holds it.
 #include "engine/jobs/apply_journal.h"
 
 #include <algorithm>
-#include <sstream>
+#include <random>
 
 #include "engine/base/error_sites.h"
 #include "engine/base/number_text.h"
-#include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/safe_path.h"
 #include "platform/system_error.h"
 
 namespace {
 
-constexpr char kFirstLine[] = "torquelin-journal 1";
+constexpr char kFirstLine[] = "torquelin-journal 2";
 constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr size_t kTokenLength = 16;
+constexpr char16_t kStagedPrefix[] = u".tq-";
 
 // A path or name as one word of a line: UTF-8, with every byte a line or a
 // word could not hold (blanks, controls, '%') written as %XX.
@@ -33,124 +36,254 @@ std::string Escape(const std::u16string& text) {
   return out;
 }
 
+bool IsHex(const std::string& text) {
+  return !text.empty() && text.find_first_not_of(kHexDigits) == std::string::npos;
+}
+
+// The value of one word, or nothing when it is not one Escape could have
+// written; a value holding a control character (which a message would put
+// on the user's terminal) is refused too.
 std::optional<std::u16string> Unescape(const std::string& word) {
   std::string bytes;
   for (size_t i = 0; i < word.size(); ++i) {
-    if (word[i] != '%') {
+    const auto byte = static_cast<unsigned char>(word[i]);
+    if (byte <= 0x20 || byte == 0x7F) return std::nullopt;
+    if (byte != '%') {
       bytes += word[i];
       continue;
     }
-    if (i + 2 >= word.size()) return std::nullopt;
-    const std::string hex = word.substr(i + 1, 2);
-    if (hex.find_first_not_of(kHexDigits) != std::string::npos) return std::nullopt;
-    bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
+    if (i + 2 >= word.size() || !IsHex(word.substr(i + 1, 2))) return std::nullopt;
+    bytes += static_cast<char>(std::stoi(word.substr(i + 1, 2), nullptr, 16));
     i += 2;
   }
-  return platform::FromUtf8(bytes);
+  std::u16string text = platform::FromUtf8(bytes);
+  if (std::any_of(text.begin(), text.end(),
+                  [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); })) {
+    return std::nullopt;
+  }
+  return text;
+}
+
+std::optional<uint64_t> Number(const std::string& text, int base) {
+  if (text.empty() || text.size() > 16 ||
+      text.find_first_not_of(base == 16 ? kHexDigits : "0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoull(text, nullptr, base);
+}
+
+std::optional<std::u16string> PathOfWord(const std::string& word) {
+  auto path = Unescape(word);
+  if (!path || !platform::IsSafeRelativePath(*path)) return std::nullopt;
+  return path;
 }
 
 }  // namespace
 
+std::string JournalPreamble(std::optional<uint32_t> root) {
+  std::string text = std::string(kFirstLine) + "\n";
+  if (root) text += "root " + platform::ToUtf8(HexText(*root)) + "\n";
+  return text;
+}
+
 std::string JournalText(const JournalRecord& record) {
   const PatchIdentity& p = record.patch;
-  std::string text = std::string(kFirstLine) + "\n";
+  std::string text = JournalPreamble(record.root);
   text += "older " + Escape(p.olderId) + "\n";
   text += "newer " + Escape(p.newerId) + "\n";
   text += "size " + std::to_string(p.size) + "\n";
   text += "digest " + Escape(p.digest) + "\n";
   text += "patch " + Escape(p.path) + "\n";
-  for (const StagedFile& file : record.files) {
-    text += "stage " + Escape(file.staged) + " " + Escape(file.path) + "\n";
+  text += "token " + record.token + "\n";
+  for (const OpenedDirectory& opened : record.opened) {
+    text += "opened " + Escape(opened.path) + " " + platform::ToUtf8(HexText(opened.word)) + "\n";
   }
   text += "end\n";
   return text;
 }
 
-std::optional<JournalRecord> ParseJournal(const std::string& bytes) {
-  std::istringstream in(bytes);
-  std::string line;
-  if (!std::getline(in, line) || line != kFirstLine) return std::nullopt;
-  JournalRecord record;
-  bool ended = false;
-  while (std::getline(in, line)) {
-    // A line without its line feed was cut short by a crash.
-    if (in.eof()) break;
-    const size_t blank = line.find(' ');
-    const std::string key = line.substr(0, blank);
-    const std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
-    if (ended) {
-      if (line + "\n" == kJournalCommitLine) record.committing = true;
-      continue;
-    }
-    if (key == "end") {
-      ended = true;
-      continue;
-    }
-    if (key == "stage") {
-      const size_t split = rest.find(' ');
-      if (split == std::string::npos) return std::nullopt;
-      const auto staged = Unescape(rest.substr(0, split));
-      const auto path = Unescape(rest.substr(split + 1));
-      if (!staged || !path) return std::nullopt;
-      record.files.push_back({*path, *staged});
-      continue;
-    }
-    const auto value = Unescape(rest);
-    if (!value) return std::nullopt;
-    if (key == "older") {
-      record.patch.olderId = *value;
-    } else if (key == "newer") {
-      record.patch.newerId = *value;
-    } else if (key == "size") {
-      record.patch.size = std::strtoll(rest.c_str(), nullptr, 10);
-    } else if (key == "digest") {
-      record.patch.digest = *value;
-    } else if (key == "patch") {
-      record.patch.path = *value;
-    } else {
-      return std::nullopt;
-    }
+std::string JournalCommitText(const std::vector<uint32_t>& unstaged) {
+  std::string text;
+  for (const uint32_t index : unstaged) text += "skip " + std::to_string(index) + "\n";
+  return text + "commit\n";
+}
+
+ParsedJournal ParseJournal(const std::string& bytes) {
+  ParsedJournal parsed;
+  if (bytes.empty()) return parsed;
+  // Every line but a last one cut short by a crash ends in a line feed.
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(bytes.substr(start, end - start));
   }
-  if (!ended) return std::nullopt;
-  return record;
+  const std::string tail = bytes.substr(start);
+  const auto invalid = [&] {
+    parsed.kind = ParsedJournal::Kind::Invalid;
+    return parsed;
+  };
+  if (lines.empty()) {
+    return std::string(kFirstLine).rfind(tail, 0) == 0 ? parsed : invalid();
+  }
+  if (lines[0] != kFirstLine) return invalid();
+
+  JournalRecord& record = parsed.record;
+  const char* const kHead[] = {"older", "newer", "size", "digest", "patch", "token"};
+  size_t i = 1;
+  if (i < lines.size() && lines[i].rfind("root ", 0) == 0) {
+    const auto word = Number(lines[i].substr(5), 16);
+    if (!word || *word > 0xFFFFFFFF) return invalid();
+    record.root = static_cast<uint32_t>(*word);
+    ++i;
+  }
+  for (const char* key : kHead) {
+    if (i == lines.size()) return parsed;  // cut short: nothing staged yet
+    const std::string& line = lines[i++];
+    const size_t blank = line.find(' ');
+    if (line.substr(0, blank) != key || blank == std::string::npos) return invalid();
+    const std::string word = line.substr(blank + 1);
+    if (std::string(key) == "size") {
+      const auto size = Number(word, 10);
+      if (!size) return invalid();
+      record.patch.size = static_cast<int64_t>(*size);
+      continue;
+    }
+    if (std::string(key) == "token") {
+      if (word.size() != kTokenLength || !IsHex(word)) return invalid();
+      record.token = word;
+      continue;
+    }
+    const auto value = Unescape(word);
+    if (!value) return invalid();
+    std::u16string& field = std::string(key) == "older"    ? record.patch.olderId
+                            : std::string(key) == "newer"  ? record.patch.newerId
+                            : std::string(key) == "digest" ? record.patch.digest
+                                                           : record.patch.path;
+    field = *value;
+  }
+  for (;; ++i) {
+    if (i == lines.size()) return parsed;
+    const std::string& line = lines[i];
+    if (line == "end") break;
+    const size_t first = line.find(' ');
+    const size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+    if (line.substr(0, first) != "opened" || second == std::string::npos) return invalid();
+    const auto path = PathOfWord(line.substr(first + 1, second - first - 1));
+    const auto word = Number(line.substr(second + 1), 16);
+    if (!path || !word || *word > 0xFFFFFFFF) return invalid();
+    record.opened.push_back({*path, static_cast<uint32_t>(*word)});
+  }
+  parsed.kind = ParsedJournal::Kind::Record;
+  // After the end line: the commit, appended in one write. Without its own
+  // last line it had not begun.
+  std::vector<uint32_t> unstaged;
+  for (++i; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line == "commit") {
+      if (i + 1 != lines.size() || !tail.empty()) return invalid();
+      record.committing = true;
+      record.unstaged = std::move(unstaged);
+      return parsed;
+    }
+    const auto index = line.rfind("skip ", 0) == 0 ? Number(line.substr(5), 10) : std::nullopt;
+    if (!index || *index > 0xFFFFFFFF) return invalid();
+    unstaged.push_back(static_cast<uint32_t>(*index));
+  }
+  return parsed;
+}
+
+std::string NewStagingToken() {
+  std::random_device device;
+  const uint64_t value = (uint64_t{device()} << 32) ^ device();
+  std::string token;
+  for (int shift = 60; shift >= 0; shift -= 4) token += kHexDigits[(value >> shift) & 15];
+  return token;
+}
+
+std::u16string StagedPath(const std::u16string& path, const std::set<std::u16string>& newDirs,
+                          const std::string& token, size_t index) {
+  std::u16string parent = path.substr(0, path.rfind(u'\\'));
+  while (!parent.empty() && newDirs.count(parent) != 0) {
+    parent.resize(parent.rfind(u'\\'));
+  }
+  std::u16string name = parent + u"\\" + kStagedPrefix;
+  name.append(token.begin(), token.end());
+  name += u"." + DecimalText(static_cast<int64_t>(index));
+  return name;
 }
 
 ApplyJournal::ApplyJournal(const platform::DirectoryHandle& target, const std::u16string& directory,
-                           bool create)
-    : target_(target), directory_(directory), path_(directory + u"\\" + kApplyJournalName) {
-  descriptor_ = target_.OpenLocked(kApplyJournalName, create);
-  if (descriptor_ < 0) {
+                           bool create, std::optional<uint32_t> openedRoot)
+    : target_(target),
+      directory_(directory),
+      path_(directory + u"\\" + kApplyJournalName),
+      root_(openedRoot) {
+  platform::OwnFile found = platform::OwnFile::Missing;
+  if (!target_.OpenOwnFile(kApplyJournalName, create, found, descriptor_)) {
     if (platform::LastErrorIsLockHeld()) Raise(site::kApplyBusy, directory);
-    if (!create && platform::LastErrorIsMissingEntry()) return;
     Fail();
   }
+  if (found == platform::OwnFile::Foreign) Raise(site::kApplyJournalInvalid, path_);
+  if (found == platform::OwnFile::Missing) return;
+  platform::EntryStatus status;
+  if (!target_.Stat(std::u16string(u"\\") + kApplyJournalName, status)) Fail();
+  entry_ = {kApplyJournalName, status.id};
+  owner_ = status.owner;
   if (!create) keep_ = true;
   std::string bytes;
   char chunk[65536];
   int64_t n = 0;
-  while ((n = platform::ReadDescriptor(descriptor_, chunk, sizeof chunk)) > 0) {
+  // A journal is a few hundred bytes; one far larger is nobody's journal.
+  while ((n = platform::ReadDescriptor(descriptor_, chunk, sizeof chunk)) > 0 &&
+         bytes.size() < (size_t{16} << 20)) {
     bytes.append(chunk, static_cast<size_t>(n));
   }
   if (n < 0) Fail();
-  pending_ = ParseJournal(bytes);
+  ParsedJournal parsed = ParseJournal(bytes);
+  if (parsed.kind == ParsedJournal::Kind::Invalid || n > 0) {
+    keep_ = true;
+    platform::CloseDescriptor(descriptor_);
+    descriptor_ = -1;
+    Raise(site::kApplyJournalInvalid, path_);
+  }
+  if (!root_) root_ = parsed.record.root;
+  if (parsed.kind == ParsedJournal::Kind::Record) {
+    pending_ = std::move(parsed.record);
+  } else if (create && root_) {
+    // From here until the run ends, the root's mode is never unrecorded.
+    Write(JournalPreamble(root_), false);
+  }
   if (pending_ && pending_->committing) state_ = State::Committing;
 }
 
 ApplyJournal::~ApplyJournal() {
   if (descriptor_ < 0) return;
   if (state_ == State::Staging) {
-    for (const StagedFile& file : staged_) target_.Remove(file.staged);
-    platform::TruncateDescriptor(descriptor_, 0);
+    for (const std::u16string& staged : staged_) target_.Remove(staged);
+    const std::string preamble = JournalPreamble(root_);
+    if (platform::TruncateDescriptor(descriptor_, 0) &&
+        platform::SeekDescriptor(descriptor_, 0) == 0) {
+      platform::WriteDescriptor(descriptor_, preamble.data(), preamble.size());
+    }
     state_ = State::Idle;
   }
   if (state_ == State::Idle && !keep_) {
-    // Removed while still locked, so no other run can take it meanwhile.
-    target_.Remove(std::u16string(u"\\") + kApplyJournalName);
+    // Removed while still locked, so no other run can take it meanwhile;
+    // and only while it is still the file this run holds.
+    platform::EntryStatus status;
+    if (target_.Stat(std::u16string(u"\\") + kApplyJournalName, status) && status.id == entry_.id) {
+      target_.Remove(std::u16string(u"\\") + kApplyJournalName);
+    }
   }
   platform::CloseDescriptor(descriptor_);
 }
 
 void ApplyJournal::Fail() { Raise(site::kApplyJournal, path_); }
+
+void ApplyJournal::RefusePending() {
+  keep_ = true;
+  Raise(site::kApplyJournalInvalid, path_);
+}
 
 void ApplyJournal::Write(const std::string& bytes, bool append) {
   if (!append && (!platform::TruncateDescriptor(descriptor_, 0) ||
@@ -165,14 +298,23 @@ void ApplyJournal::Write(const std::string& bytes, bool append) {
   }
 }
 
-void ApplyJournal::DropStaleStaging() {
+void ApplyJournal::DropStaleStaging(const std::vector<std::u16string>& staged) {
   if (!pending_) return;
-  for (const StagedFile& file : pending_->files) {
-    if (!target_.Remove(file.staged) && !platform::LastErrorIsMissingEntry()) {
-      Raise(site::kRemoveFile, directory_ + file.staged);
+  for (const std::u16string& path : staged) {
+    platform::EntryStatus status;
+    if (!target_.Stat(path, status)) {
+      if (platform::LastErrorIsMissingEntry()) continue;
+      Raise(site::kRemoveFile, directory_ + path);
+    }
+    if (status.isDirectory || status.links != 1 || status.owner != owner_) {
+      keep_ = true;
+      Raise(site::kApplyStagedInTheWay, directory_ + path);
+    }
+    if (!target_.Remove(path) && !platform::LastErrorIsMissingEntry()) {
+      Raise(site::kRemoveFile, directory_ + path);
     }
   }
-  Write({}, false);
+  Write(JournalPreamble(root_), false);
   pending_.reset();
   state_ = State::Idle;
 }
@@ -183,24 +325,26 @@ int64_t ApplyJournal::FileSystemNow() {
   return now;
 }
 
-void ApplyJournal::Begin(const JournalRecord& record) {
+void ApplyJournal::Begin(const JournalRecord& record, const std::vector<std::u16string>& staged) {
   // From the first byte on, a failure removes whatever was staged.
-  staged_ = record.files;
+  staged_ = staged;
   state_ = State::Staging;
-  Write(JournalText(record), false);
+  JournalRecord withRoot = record;
+  withRoot.root = root_;
+  Write(JournalText(withRoot), false);
   if (!target_.SyncSelf()) Fail();
 }
 
-void ApplyJournal::Commit(const std::vector<StagedFile>& files) {
-  std::vector<std::u16string> staged, directories;
-  for (const StagedFile& file : files) {
-    staged.push_back(file.staged);
-    directories.push_back(file.staged.substr(0, file.staged.rfind(u'\\')));
+void ApplyJournal::Commit(const std::vector<std::u16string>& written,
+                          const std::vector<uint32_t>& unstaged) {
+  std::vector<std::u16string> directories;
+  for (const std::u16string& staged : written) {
+    directories.push_back(staged.substr(0, staged.rfind(u'\\')));
   }
   std::sort(directories.begin(), directories.end());
   directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
-  if (!target_.SyncEntries(staged, directories)) Fail();
-  Write(kJournalCommitLine, true);
+  if (!target_.SyncEntries(written, directories)) Fail();
+  Write(JournalCommitText(unstaged), true);
   state_ = State::Committing;
 }
 
@@ -211,7 +355,7 @@ void ApplyJournal::Resume() {
 
 void ApplyJournal::Finish(const std::vector<std::u16string>& directories) {
   if (!target_.SyncEntries({}, directories)) Fail();
-  Write({}, false);
+  Write(JournalPreamble(root_), false);
   state_ = State::Idle;
   staged_.clear();
 }

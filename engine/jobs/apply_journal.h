@@ -1,14 +1,22 @@
-// The journal apply keeps in the root of its target while it changes it, and
-// the lock on it that keeps a second apply out: what lets a rerun finish a
-// run that was killed. The format is described in docs/apply-journal.md.
+// The journal apply keeps in the root of its target while it changes it, the
+// lock on it that keeps a second apply out, and the names of the files it
+// stages: what lets a rerun finish a run that was killed. The format, and
+// why nothing in it can steer a rerun, is described in
+// docs/apply-journal.md.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "engine/tree/walker.h"
 #include "platform/directory_handle.h"
+
+// The journal's name in the target's root. A patch may not name this entry
+// of the root; anything else standing there refuses the run.
+inline constexpr char16_t kApplyJournalName[] = u".torquelin-journal";
 
 // Names a patch well enough that a rerun knows it is the same one.
 struct PatchIdentity {
@@ -24,28 +32,60 @@ struct PatchIdentity {
   }
 };
 
-// A new content written beside its destination before the commit.
-struct StagedFile {
-  std::u16string path;    // the destination, a relative path of the tree
-  std::u16string staged;  // the temporary entry, a relative path of the tree
+// A directory of the target whose owner may not write it, opened for the
+// owner while the tree changes: its word from before.
+struct OpenedDirectory {
+  std::u16string path;  // a relative path of the tree
+  uint32_t word = 0;
 };
 
-// What a journal holds.
+// What a journal holds. Paths appear only in `opened`, and a rerun takes
+// those only where the patch itself leads it (see ApplyPatch).
 struct JournalRecord {
+  // The root's word from before, when the run opened the root for its owner
+  // (to keep the journal there). Written first, the moment the journal is
+  // made, so even a journal cut short holds it.
+  std::optional<uint32_t> root;
   PatchIdentity patch;
-  std::vector<StagedFile> files;
+  std::string token;  // 16 lower-case hexadecimal digits; names the staged files
+  std::vector<OpenedDirectory> opened;
   // Set once every staged file was complete on the device: from then on the
   // tree may be part way through the commit.
   bool committing = false;
+  // With `committing`: the stored files (by their place in the patch's
+  // file index) the tolerant mode could not stage.
+  std::vector<uint32_t> unstaged;
 };
 
-// The journal's bytes without the commit line, and that line.
+// The journal's bytes up to its `end` line, the first lines alone (which
+// hold nothing of a patch), and the part that starts the commit.
 std::string JournalText(const JournalRecord& record);
-inline constexpr char kJournalCommitLine[] = "commit\n";
+std::string JournalPreamble(std::optional<uint32_t> root);
+std::string JournalCommitText(const std::vector<uint32_t>& unstaged);
 
-// The record the bytes hold, or nullopt for an empty or cut-short journal
-// (a run killed while writing it had staged nothing yet).
-std::optional<JournalRecord> ParseJournal(const std::string& bytes);
+// What a journal's bytes say.
+struct ParsedJournal {
+  enum class Kind {
+    Nothing,  // empty, or cut short before its end line: nothing was staged
+              // (`record.root` may be known all the same)
+    Record,   // `record` holds it
+    Invalid,  // not a journal this program wrote
+  };
+  Kind kind = Kind::Nothing;
+  JournalRecord record;
+};
+ParsedJournal ParseJournal(const std::string& bytes);
+
+// A new random token for the staged names of one run.
+std::string NewStagingToken();
+
+// Where the patch's stored file `index`, destined for `path`, waits for the
+// commit: beside its destination, or, when the commit creates that
+// directory (`newDirs`), in the nearest directory above it that the commit
+// does not create. The name is ".tq-" + token + "." + index, so the patch
+// and the token alone give every staged path.
+std::u16string StagedPath(const std::u16string& path, const std::set<std::u16string>& newDirs,
+                          const std::string& token, size_t index);
 
 // The journal file of one run, locked for the whole run. Lifecycle:
 // constructed (locked; Pending tells what an earlier run left), then
@@ -57,38 +97,59 @@ std::optional<JournalRecord> ParseJournal(const std::string& bytes);
 class ApplyJournal {
  public:
   // Locks the journal of the tree `target` opens (`directory` names it in
-  // messages), creating the file when `create`; without it a missing file
-  // means nothing to lock or read, and nothing is ever written or removed.
+  // messages), creating it when `create`; without it a missing file means
+  // nothing to lock or read, and nothing is ever written or removed.
+  // `openedRoot` is the root's word from before when this run opened the
+  // root; a journal made or found holding nothing records it (or the one an
+  // earlier run recorded) at once.
   // Raises "Another apply is already running on this directory: " when
-  // another process holds the lock.
+  // another process holds the lock, and refuses, naming it, whatever stands
+  // at the journal's name that is not a journal of this program: another
+  // kind of entry, a file with a second name or of another user, or bytes
+  // that do not parse.
   ApplyJournal(const platform::DirectoryHandle& target, const std::u16string& directory,
-               bool create);
+               bool create, std::optional<uint32_t> openedRoot = std::nullopt);
   ~ApplyJournal();
   ApplyJournal(const ApplyJournal&) = delete;
   ApplyJournal& operator=(const ApplyJournal&) = delete;
 
   // What an earlier run left, if anything.
   const std::optional<JournalRecord>& Pending() const { return pending_; }
+  // The root's word from before that this run or an earlier one recorded:
+  // whoever holds the journal puts it back at the end.
+  std::optional<uint32_t> RootWord() const { return root_; }
   // Keeps a pending journal of another patch in place when the run ends.
   void KeepPending() { keep_ = true; }
+  // Refuses the pending journal as one that does not fit this patch or
+  // this tree, naming it; it stays where it is.
+  [[noreturn]] void RefusePending();
 
-  // Removes the staged files a run killed while staging left, and forgets
-  // its journal.
-  void DropStaleStaging();
+  // The journal as the entry a scan of the tree leaves out; null when no
+  // journal file is held.
+  const LeftOutEntry* Entry() const { return descriptor_ >= 0 ? &entry_ : nullptr; }
+  // The user the journal file belongs to: the one this run runs as.
+  uint32_t Owner() const { return owner_; }
+
+  // Removes the entries at `staged` (the staged paths of the pending run,
+  // which was killed while staging) and forgets its journal. Only what that
+  // run could have made is removed: a regular file or a link of ours with
+  // one name; anything else there refuses the run, naming it.
+  void DropStaleStaging(const std::vector<std::u16string>& staged);
 
   // The file system's clock now, read by touching the journal: a file
   // whose change time is earlier cannot change later without moving it.
   int64_t FileSystemNow();
 
-  // Writes the record (staging) and makes it and its entry durable.
-  void Begin(const JournalRecord& record);
-  // Makes every staged file (those of `files` written) and their
-  // directories durable, then records that the commit starts.
-  void Commit(const std::vector<StagedFile>& files);
+  // Writes the record (staging) and makes it and its entry durable. From
+  // here on a failure removes the entries at `staged`.
+  void Begin(const JournalRecord& record, const std::vector<std::u16string>& staged);
+  // Makes the staged files written and their directories durable, then
+  // records that the commit starts and which files were not staged.
+  void Commit(const std::vector<std::u16string>& written, const std::vector<uint32_t>& unstaged);
   // Takes over a pending journal that is committing, to finish its commit.
   void Resume();
   // Makes the commit's changes to `directories` durable, then empties the
-  // journal.
+  // journal (but for the root's word).
   void Finish(const std::vector<std::u16string>& directories);
 
  private:
@@ -100,8 +161,11 @@ class ApplyJournal {
   std::u16string directory_;
   std::u16string path_;  // full path, for messages
   int descriptor_ = -1;
+  LeftOutEntry entry_;
+  uint32_t owner_ = 0;  // the journal's, the effective user's
   State state_ = State::Idle;
   bool keep_ = false;
   std::optional<JournalRecord> pending_;
-  std::vector<StagedFile> staged_;
+  std::optional<uint32_t> root_;
+  std::vector<std::u16string> staged_;
 };

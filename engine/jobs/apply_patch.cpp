@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <random>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -17,6 +16,7 @@
 #include "engine/base/silent_sink.h"
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
+#include "engine/jobs/apply_checks.h"
 #include "engine/jobs/apply_journal.h"
 #include "engine/jobs/output_rules.h"
 #include "engine/patch/change_set.h"
@@ -29,44 +29,99 @@
 #include "engine/xml/diff_report.h"
 #include "platform/directory_handle.h"
 #include "platform/files.h"
-#include "platform/safe_path.h"
 #include "platform/system_error.h"
+#include "platform/system_info.h"
 
 namespace {
 
-// Calls fn with every proper ancestor of a relative path ("\a\b\c" gives
-// "\a", then "\a\b").
-template <typename Fn>
-void ForEachAncestor(const std::u16string& path, Fn fn) {
-  for (size_t end = path.find(u'\\', 1); end != std::u16string::npos;
-       end = path.find(u'\\', end + 1)) {
-    fn(path.substr(0, end));
-  }
-}
+// New contents and directories stay private until the commit gives them
+// the patch's attributes.
+constexpr uint32_t kPrivateFile = 0600;
+constexpr uint32_t kPrivateDirectory = 0700;
+// The set-user-id and set-group-id bits of an attribute word's high half.
+constexpr uint32_t kSetIdBits = 06000u << 16;
+// The owner's write bit of a mode.
+constexpr uint32_t kOwnerWrite = 0200;
 
-// A path the patch acts on must stay inside the directory and must be one a
-// patch made with its own filter could hold: a path the filter ignores, or
-// one below an ignored directory, is refused whole (a patch whose filter is
-// "*" would otherwise see an empty tree, whatever the target holds).
-void RequireActionable(const std::u16string& path, const CIgnoreFilter& filter) {
-  if (!platform::IsSafeRelativePath(path)) {
-    Raise(site::kApplyUnsafePath, path);
-  }
-  std::u16string matched;
-  bool ignored = filter.Match(path, matched);
-  ForEachAncestor(path, [&](const std::u16string& ancestor) {
-    ignored = ignored || filter.Match(ancestor, matched);
-  });
-  if (ignored) Raise(site::kApplyIgnoredPath, path);
-}
+// Added to a failure during the commit of a staged apply: the journal stays,
+// so the same command finishes the tree.
+constexpr char16_t kPartlyChanged[] =
+    u" (The directory is partly changed; once the cause is fixed, running the same command again "
+    u"finishes the apply.)";
 
-void CheckListedPaths(const ChangeSet& patch, const CIgnoreFilter& filter) {
-  for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs,
-                               &patch.ChangedFiles, &patch.NewFiles}) {
-    for (const std::u16string& path : *list) RequireActionable(path, filter);
+// Permission bits of an attribute word.
+uint32_t PermissionsOf(uint32_t word) { return (word >> 16) & 07777; }
+
+// A directory of the target whose owner may not write it refuses new and
+// removed entries, which a directory's read-only attribute never did on
+// Windows; yet the older tree may hold such directories with entries the
+// patch must change. Their owner gets the write bit while the tree changes,
+// and each gets its mode back (only while it still has exactly the mode it
+// was given) before the patch's own attributes are set, or when the run
+// stops. The journal records them before they are opened, so a run killed
+// meanwhile leaves them for the next run to put back.
+class WritableDirectories {
+ public:
+  explicit WritableDirectories(const platform::DirectoryHandle& target) : target_(target) {}
+  WritableDirectories(const WritableDirectories&) = delete;
+  WritableDirectories& operator=(const WritableDirectories&) = delete;
+  ~WritableDirectories() { Restore(); }
+
+  // Notes which of `directories` exist, as directories their owner may not
+  // write; nothing changes yet.
+  void Plan(const std::vector<std::u16string>& directories) {
+    for (const std::u16string& directory : directories) {
+      platform::EntryStatus status;
+      // The root is WritableRoot's.
+      if (!directory.empty() && target_.Stat(directory, status) && status.isDirectory &&
+          (status.word & platform::kAttrReadOnly) != 0) {
+        planned_.push_back({directory, status.word});
+      }
+    }
   }
-  for (const auto& [path, word] : patch.AttributeChanges) RequireActionable(path, filter);
-}
+  const std::vector<OpenedDirectory>& Planned() const { return planned_; }
+
+  // Gives the planned directories their owner's write bit.
+  void Open() {
+    for (const OpenedDirectory& directory : planned_) {
+      // A zero high half with the read-only bit clear adds the owner's write bit.
+      if (target_.SetMode(directory.path, 0)) opened_.push_back(directory);
+    }
+    planned_.clear();
+  }
+
+  // Takes over directories a killed run opened (their words from before):
+  // each still as that run left it, or as it was before, is opened now and
+  // put back at the end; one changed since is left as it is.
+  void Adopt(const std::vector<OpenedDirectory>& directories) {
+    for (const OpenedDirectory& directory : directories) {
+      platform::EntryStatus status;
+      if (!target_.Stat(directory.path, status) || !status.isDirectory) continue;
+      const uint32_t now = PermissionsOf(status.word), before = PermissionsOf(directory.word);
+      if (now == (before | kOwnerWrite) || (now == before && target_.SetMode(directory.path, 0))) {
+        opened_.push_back(directory);
+      }
+    }
+  }
+
+  // Puts back every mode changed by Open or taken over by Adopt. Safe to
+  // call twice.
+  void Restore() {
+    for (const OpenedDirectory& directory : opened_) {
+      platform::EntryStatus status;
+      if (target_.Stat(directory.path, status) && status.isDirectory &&
+          PermissionsOf(status.word) == (PermissionsOf(directory.word) | kOwnerWrite)) {
+        target_.SetMode(directory.path, directory.word);
+      }
+    }
+    opened_.clear();
+  }
+
+ private:
+  const platform::DirectoryHandle& target_;
+  std::vector<OpenedDirectory> planned_;
+  std::vector<OpenedDirectory> opened_;
+};
 
 // The journal lives in the target's root, so a root whose owner may not
 // write it is opened for the owner for the whole run, and gets its mode back
@@ -83,7 +138,24 @@ class WritableRoot {
   WritableRoot(const WritableRoot&) = delete;
   WritableRoot& operator=(const WritableRoot&) = delete;
   ~WritableRoot() {
-    if (word_) target_.SetMode(u"", *word_);
+    platform::EntryStatus status;
+    if (word_ && target_.Stat(u"", status) &&
+        PermissionsOf(status.word) == (PermissionsOf(*word_) | kOwnerWrite)) {
+      target_.SetMode(u"", *word_);
+    }
+  }
+
+  // The root's word from before, when this run opened it.
+  std::optional<uint32_t> Word() const { return word_; }
+
+  // Takes over the root a killed run opened, when it still has the mode that
+  // run gave it.
+  void Adopt(uint32_t word) {
+    platform::EntryStatus status;
+    if (!word_ && target_.Stat(u"", status) &&
+        PermissionsOf(status.word) == (PermissionsOf(word) | kOwnerWrite)) {
+      word_ = word;
+    }
   }
 
  private:
@@ -100,6 +172,24 @@ struct StoredFile {
   // and then only this file is skipped.
   std::optional<CZRErr> damage;
 };
+
+// The file index, in index order.
+std::vector<StoredFile> ReadStoredFiles(CProgressSink& progress, zrFile::Reader& reader,
+                                        int64_t indexOffset) {
+  reader.seek(indexOffset);
+  const PatchFileIndex index = ReadFileIndex(reader, progress);
+  std::vector<StoredFile> files;
+  files.reserve(index.size());
+  for (const auto& [path, offset] : index) files.push_back({path, offset, 0, std::nullopt});
+  return files;
+}
+
+std::vector<std::u16string> PathsOf(const std::vector<StoredFile>& files) {
+  std::vector<std::u16string> paths;
+  paths.reserve(files.size());
+  for (const StoredFile& file : files) paths.push_back(file.path);
+  return paths;
+}
 
 // Reads the record's head as extraction will, so no later step can fail on
 // a record this check let pass: its place between the header and the index,
@@ -125,50 +215,18 @@ int64_t CheckRecord(zrFile::Reader& reader, int64_t indexOffset, const std::u16s
   return length;
 }
 
-// The file index, each entry checked. An index key that could reach
-// outside the directory refuses the patch in both modes; a damaged record
-// refuses it only when errors are not tolerated.
-std::vector<StoredFile> CheckStoredFiles(CProgressSink& progress, zrFile::Reader& reader,
-                                         int64_t indexOffset, const CIgnoreFilter& filter,
-                                         bool continueOnErrors) {
-  reader.seek(indexOffset);
-  const PatchFileIndex index = ReadFileIndex(reader, progress);
-  std::vector<StoredFile> files;
-  files.reserve(index.size());
-  for (const auto& [path, offset] : index) {
-    RequireActionable(path, filter);
-    StoredFile file{path, offset, 0, std::nullopt};
+// Checks every stored file's record. A damaged record refuses the patch, or,
+// when errors are tolerated, costs only its file.
+void CheckRecords(zrFile::Reader& reader, int64_t indexOffset, std::vector<StoredFile>& files,
+                  bool continueOnErrors) {
+  for (StoredFile& file : files) {
     try {
-      file.length = CheckRecord(reader, indexOffset, path, offset);
+      file.length = CheckRecord(reader, indexOffset, file.path, file.offset);
     } catch (const CZRErr& error) {
       if (!continueOnErrors) throw;
       file.damage = error;
     }
-    files.push_back(std::move(file));
   }
-  return files;
-}
-
-// A path beneath a symbolic link of the target would be changed wherever
-// the link points: refused whole, naming it, unless the patch removes that
-// link first (a link the newer tree replaced by a directory).
-void RefuseLinksOnTheWay(const CDirSnapshot& target, const ChangeSet& patch,
-                         const std::vector<StoredFile>& files, const std::u16string& directory) {
-  const std::set<std::u16string> removed(patch.UnlinkedFiles.begin(), patch.UnlinkedFiles.end());
-  const auto check = [&](const std::u16string& path) {
-    ForEachAncestor(path, [&](const std::u16string& ancestor) {
-      const auto word = target.attributes.find(ancestor);
-      if (word != target.attributes.end() && platform::IsLinkWord(word->second) &&
-          removed.count(ancestor) == 0) {
-        Raise(site::kApplyThroughLink, JoinPath(directory, path));
-      }
-    });
-  };
-  for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs}) {
-    std::for_each(list->begin(), list->end(), check);
-  }
-  for (const auto& [path, word] : patch.AttributeChanges) check(path);
-  for (const StoredFile& file : files) check(file.path);
 }
 
 // The error for a change that failed beneath the target: a symbolic link met
@@ -181,6 +239,7 @@ CZRErr ChangeError(const ErrorSite& usual, const std::u16string& detail,
 }
 
 // What the tolerant mode skipped, in order; the strict mode throws instead.
+// A note is listed in both modes and never stops the run.
 class Skipped {
  public:
   explicit Skipped(bool continueOnErrors) : continueOnErrors_(continueOnErrors) {}
@@ -190,60 +249,13 @@ class Skipped {
     messages_.push_back(error.message);
   }
 
+  void Note(const std::u16string& message) { messages_.push_back(message); }
+
   std::vector<std::u16string> Take() { return std::move(messages_); }
 
  private:
   bool continueOnErrors_;
   std::vector<std::u16string> messages_;
-};
-
-// A directory whose owner may not write it refuses new and removed entries,
-// which a directory's read-only attribute never did on Windows; yet the older
-// tree may hold such directories with entries the patch must change. Their
-// owner gets the write bit while the tree changes, and every one gets its
-// mode back before the patch's own attributes are set, or when the run stops
-// early: nothing here may outlive the run. Both go through the target's
-// handle like every other change.
-class WritableParents {
- public:
-  explicit WritableParents(const platform::DirectoryHandle& target) : target_(target) {}
-  WritableParents(const WritableParents&) = delete;
-  WritableParents& operator=(const WritableParents&) = delete;
-  ~WritableParents() { Restore(); }
-
-  // Opens the existing parents (the target itself included) of every path
-  // the patch removes, creates or writes.
-  void Open(const ChangeSet& patch, const std::vector<StoredFile>& files) {
-    std::set<std::u16string> parents;
-    const auto addParent = [&](const std::u16string& path) {
-      parents.insert(path.substr(0, path.rfind(u'\\')));
-    };
-    for (const PathList* list :
-         {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs}) {
-      std::for_each(list->begin(), list->end(), addParent);
-    }
-    for (const StoredFile& file : files) addParent(file.path);
-    for (const std::u16string& parent : parents) {
-      platform::EntryStatus status;
-      if (!target_.Stat(parent, status) || !status.isDirectory ||
-          (status.word & platform::kAttrReadOnly) == 0) {
-        continue;
-      }
-      // A zero high half with the read-only bit clear adds the owner's write bit.
-      if (target_.SetMode(parent, 0)) opened_.emplace_back(parent, status.word);
-    }
-  }
-
-  // Puts back every mode changed by Open; a directory removed meanwhile is
-  // skipped. Safe to call twice.
-  void Restore() {
-    for (const auto& [parent, word] : opened_) target_.SetMode(parent, word);
-    opened_.clear();
-  }
-
- private:
-  const platform::DirectoryHandle& target_;
-  std::vector<std::pair<std::u16string, uint32_t>> opened_;
 };
 
 // Stays silent about cancellation: once the commit has started, stopping
@@ -328,20 +340,22 @@ using KnownFiles = std::vector<KnownFile>;
 // any later write or mode change moves its change time past the stamp, and
 // a replacement brings another inode, so an equal stamp at the end means an
 // equal content. A file changed in the same clock tick as the start could
-// keep its stamp; it is never known.
+// keep its stamp; it is never known. The journal (`leaveOut`) is no part of
+// the tree.
 CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& directory,
                          const CIgnoreFilter& filter, const std::u16string& filterText,
                          bool withIds, int64_t clockNs, std::vector<FileId>& ids, KnownFiles* known,
-                         std::u16string& fingerprint) {
+                         const LeftOutEntry* leaveOut, std::u16string& fingerprint) {
   if (!withIds) {
-    CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, false);
+    CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, false, nullptr,
+                                          nullptr, nullptr, leaveOut);
     fingerprint = ComputeFingerprint(progress, snapshot);
     return snapshot;
   }
   std::vector<platform::EntryStamp> stamps;
   PathOrder order;
   CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, true, &ids,
-                                        known != nullptr ? &stamps : nullptr, &order);
+                                        known != nullptr ? &stamps : nullptr, &order, leaveOut);
   if (known != nullptr) {
     known->reserve(snapshot.files.size());
     for (size_t i = 0; i < snapshot.files.size(); ++i) {
@@ -368,13 +382,14 @@ uint32_t ListedSize(const CDirSnapshot& snapshot, const std::u16string& path,
 
 // The closing check: a new scan, whose ids are read afresh for every file
 // but those `known` still stamped exactly as at the start (the walk's own
-// lstat stamps them).
+// lstat stamps them). The journal (`leaveOut`) is no part of the tree.
 void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
-                  const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known) {
+                  const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known,
+                  const LeftOutEntry* leaveOut) {
   std::vector<platform::EntryStamp> stamps;
   PathOrder order;
   CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false,
-                                     nullptr, &stamps, &order);
+                                     nullptr, &stamps, &order, leaveOut);
   std::vector<FileId> ids(after.files.size());
   CDirSnapshot reread;
   reread.root = after.root;
@@ -447,11 +462,11 @@ ContentIds HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
 
 // The fingerprint the tree will have once the patch is applied: the opening
 // scan less what is removed, plus the new directories, with the carried
-// files' new ids and the patch's attribute words. Nothing when that cannot
-// be told: a damaged record or a file the tolerant mode skipped, or a new
-// entry the patch gives no attribute word. Takes the opening scan (sorted,
-// `ids` parallel to its files) apart to build the new tree from it, so no
-// entry is copied.
+// files' new ids and the patch's attribute words. Refuses a patch that gives
+// a new entry no attribute word: its newer tree cannot be told. Nothing when
+// a damaged record or a file the tolerant mode skipped leaves it unknown.
+// Takes the opening scan (sorted, `ids` parallel to its files) apart to
+// build the new tree from it, so no entry is copied.
 std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector<FileId>& ids,
                                                  const ChangeSet& patch,
                                                  const std::vector<StoredFile>& files,
@@ -481,25 +496,29 @@ std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector
   dropGone(tree.directories, patch.UnlinkedDirectories, nullptr);
   dropGone(tree.files, patch.UnlinkedFiles, &ids);
 
-  const auto isNew = [&](const std::u16string& path) {
-    return tree.attributes.count(path) == 0 && patch.AttributeChanges.count(path) != 0;
+  const auto requireWord = [&](const std::u16string& path) {
+    if (patch.AttributeChanges.count(path) == 0) Raise(site::kApplyUnforeseeable, path);
   };
   for (const std::u16string& path : patch.NewDirs) {
     if (tree.attributes.count(path) != 0) continue;
-    if (!isNew(path)) return std::nullopt;
+    requireWord(path);
     tree.directories.push_back(path);
     tree.attributes[path] = 0;
   }
+  bool known = true;
   std::vector<std::pair<std::u16string, FileId>> added;
   for (size_t i = 0; i < files.size(); ++i) {
     const StoredFile& file = files[i];
-    if (file.damage) return std::nullopt;
     const bool fresh = tree.attributes.count(file.path) == 0;
     if (fresh) {
-      if (!isNew(file.path)) return std::nullopt;
+      requireWord(file.path);
       tree.attributes[file.path] = 0;
     }
-    if (!contentIds[i]) return std::nullopt;  // a file the tolerant mode skipped
+    // A damaged record, or a file the tolerant mode skipped.
+    if (file.damage || !contentIds[i]) {
+      known = false;
+      continue;
+    }
     if (fresh) {
       added.emplace_back(file.path, *contentIds[i]);
       continue;
@@ -508,6 +527,7 @@ std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector
     const auto at = std::lower_bound(tree.files.begin(), tree.files.end(), file.path);
     if (at != tree.files.end() && *at == file.path) ids[at - tree.files.begin()] = *contentIds[i];
   }
+  if (!known) return std::nullopt;
   for (const auto& [path, word] : patch.AttributeChanges) {
     const auto it = tree.attributes.find(path);
     if (it != tree.attributes.end()) it->second = word;
@@ -567,40 +587,121 @@ void RequireRoom(const platform::DirectoryHandle& target, const std::u16string& 
   }
 }
 
-// Where a new content waits for the commit: beside its destination, or, in a
-// directory the commit creates, in the nearest directory above it that stays.
-std::u16string StagingName(const std::u16string& path, const std::set<std::u16string>& stays,
-                           std::mt19937_64& random) {
-  std::u16string parent = path.substr(0, path.rfind(u'\\'));
-  while (!parent.empty() && stays.count(parent) == 0)
-    parent = parent.substr(0, parent.rfind(u'\\'));
-  const uint64_t r = random();
-  std::u16string name = parent + u"\\.tq-";
-  name += HexText(static_cast<uint32_t>(r >> 32));
-  name += HexText(static_cast<uint32_t>(r));
-  return name;
+// The id of the content at `path` beneath the target: a regular file's
+// bytes, or a link's target text; nothing when it cannot be read.
+std::optional<FileId> ContentIdBeneath(CProgressSink& progress,
+                                       const platform::DirectoryHandle& target,
+                                       const std::u16string& path, bool isLink) {
+  Sha1Context context;
+  Sha1Init(context);
+  if (isLink) {
+    std::string text;
+    if (!target.ReadLink(path, text)) return std::nullopt;
+    Sha1Update(context, text.data(), static_cast<uint32_t>(text.size()));
+  } else {
+    const int fd = target.OpenFile(path);
+    if (fd < 0) return std::nullopt;
+    int64_t n = 0;
+    while ((n = platform::ReadDescriptor(fd, progress.GetBuffer(), progress.GetBufferSize())) > 0) {
+      Sha1Update(context, progress.GetBuffer(), static_cast<uint32_t>(n));
+    }
+    platform::CloseDescriptor(fd);
+    if (n < 0) return std::nullopt;
+  }
+  Sha1Digest digest;
+  Sha1Final(digest, context);
+  return ToFileId(digest);
 }
 
-// Every directory the commit adds an entry to or removes one from, the
-// target itself included: sorted, each once. A directory removed meanwhile
-// would fail its flush, and its parent is in the list anyway.
-std::vector<std::u16string> ChangedDirectories(const ChangeSet& patch) {
-  std::set<std::u16string> directories{u""};
-  const auto addParent = [&](const std::u16string& path) {
-    directories.insert(path.substr(0, path.rfind(u'\\')));
-  };
-  for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs,
-                               &patch.NewFiles, &patch.ChangedFiles}) {
-    std::for_each(list->begin(), list->end(), addParent);
-  }
-  const std::set<std::u16string> gone(patch.UnlinkedDirectories.begin(),
-                                      patch.UnlinkedDirectories.end());
-  std::vector<std::u16string> kept;
-  for (const std::u16string& directory : directories) {
-    if (gone.count(directory) == 0) kept.push_back(directory);
-  }
-  return kept;
+// Whether the carried file at `path` is a symbolic link: its word says so.
+bool CarriedAsLink(const ChangeSet& patch, const std::u16string& path) {
+  const auto word = patch.AttributeChanges.find(path);
+  return word != patch.AttributeChanges.end() && platform::IsLinkWord(word->second);
 }
+
+// A killed run's commit is finished only where the tree still holds what
+// that run left: every stored file it staged is either still staged, a file
+// of ours with one name holding the patch's content, or already in its
+// place with that content. Anything else (a journal planted with a commit
+// line, or a tree changed since) refuses the journal before any change.
+void RequireResumable(CProgressSink& progress, zrFile::Reader& reader,
+                      const platform::DirectoryHandle& target, ApplyJournal& journal,
+                      const ChangeSet& patch, const std::vector<StoredFile>& files,
+                      const std::vector<std::u16string>& staged,
+                      const std::vector<bool>& unstaged) {
+  const ContentIds ids = HashStoredContents(progress, reader, files);
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (unstaged[i] || !ids[i]) continue;
+    const bool asLink = CarriedAsLink(patch, files[i].path);
+    platform::EntryStatus status;
+    std::optional<FileId> found;
+    if (target.Stat(staged[i], status)) {
+      if (status.isLink == asLink && !status.isDirectory && status.links == 1 &&
+          status.owner == journal.Owner()) {
+        found = ContentIdBeneath(progress, target, staged[i], asLink);
+      }
+    } else if (platform::LastErrorIsMissingEntry() && target.Stat(files[i].path, status) &&
+               status.isLink == asLink && !status.isDirectory) {
+      found = ContentIdBeneath(progress, target, files[i].path, asLink);
+    }
+    if (found != ids[i]) journal.RefusePending();
+  }
+}
+
+// Who a new or replaced entry belongs to. Run by the superuser, a replaced
+// entry keeps its owner and group and a new one takes its directory's, so
+// that applying never hands a user's file to the superuser; the set-id bits
+// of a file then stay only where its owner is the one it had (an entry only
+// given new attributes, or a replaced file), so a patch never makes a
+// program set-id for someone else. Run by anyone else, entries are the
+// running user's as they are made, and nothing here changes.
+class Ownership {
+ public:
+  Ownership(const platform::DirectoryHandle& target, const ChangeSet& patch)
+      : target_(target), active_(platform::RunsAsSuperuser()) {
+    if (!active_) return;
+    carried_.insert(patch.NewFiles.begin(), patch.NewFiles.end());
+    carried_.insert(patch.ChangedFiles.begin(), patch.ChangedFiles.end());
+  }
+
+  bool Active() const { return active_; }
+
+  // Who `path` belongs to once made or replaced: the entry there now, else
+  // its directory. False when neither can be looked at.
+  bool OwnerFor(const std::u16string& path, platform::EntryStatus& owner, bool& replaces) const {
+    replaces = target_.Stat(path, owner);
+    return replaces || target_.Stat(path.substr(0, path.rfind(u'\\')), owner);
+  }
+
+  // Gives `entry` (the new entry, or its staged stand-in) to `owner`;
+  // `replaces` tells whether it takes the place of an entry of that owner.
+  bool Give(const std::u16string& entry, const std::u16string& path,
+            const platform::EntryStatus& owner, bool replaces) {
+    if (!target_.SetOwner(entry, owner.owner, owner.group)) return false;
+    if (replaces) kept_.insert(path);
+    return true;
+  }
+
+  // Marks a replaced file that a killed run already moved into place: that
+  // run gave it the replaced file's owner first.
+  void AlreadyGiven(const std::u16string& path) { kept_.insert(path); }
+
+  // The word to set on `path`: without its set-id bits where they would
+  // come with another owner than the file had.
+  uint32_t Allowed(const std::u16string& path, uint32_t word) const {
+    if (!active_ || (word & kSetIdBits) == 0 || (word & platform::kAttrDirectory) != 0) {
+      return word;
+    }
+    if (carried_.count(path) == 0 || kept_.count(path) != 0) return word;
+    return word & ~kSetIdBits;
+  }
+
+ private:
+  const platform::DirectoryHandle& target_;
+  bool active_;
+  std::set<std::u16string> carried_;  // the new and changed files
+  std::set<std::u16string> kept_;     // those that kept a replaced file's owner
+};
 
 // The changes themselves, item by item, with the texts every run shows; a
 // failure raises or, when tolerated, is listed and skipped. When `resuming`
@@ -616,7 +717,8 @@ class Changer {
         patch_(patch),
         continueOnErrors_(continueOnErrors),
         resuming_(resuming),
-        skipped_(continueOnErrors) {}
+        skipped_(continueOnErrors),
+        ownership_(target, patch) {}
 
   void UseSink(CProgressSink& progress) { progress_ = &progress; }
 
@@ -650,46 +752,61 @@ class Changer {
     for (const std::u16string& path : patch_.NewDirs) {
       progress_->Step();
       progress_->SetDetail(u"Creating: " + path);
-      platform::EntryStatus status;
-      if (target_.MakeDirectory(path) ||
-          (resuming_ && target_.Stat(path, status) && status.isDirectory)) {
-        applied.NewDirs.push_back(path);
-      } else {
-        const std::u16string full = JoinPath(directory_, path);
+      const std::u16string full = JoinPath(directory_, path);
+      platform::EntryStatus status, parent;
+      if (!target_.MakeDirectory(path, kPrivateDirectory) &&
+          !(resuming_ && target_.Stat(path, status) && status.isDirectory)) {
         skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full));
+        continue;
       }
+      // A new directory belongs to whoever its directory belongs to.
+      if (ownership_.Active() && !(target_.Stat(path.substr(0, path.rfind(u'\\')), parent) &&
+                                   ownership_.Give(path, path, parent, false))) {
+        skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full));
+        continue;
+      }
+      applied.NewDirs.push_back(path);
     }
   }
 
   // Writes every stored file at its destination (in place) or, with
   // `staged` (one name per file), under its staging name; returns the
-  // files written. With `ids` (one per stored file), each written
-  // content's id goes there.
-  std::vector<StagedFile> WriteFiles(zrFile::Reader& reader, const std::vector<StoredFile>& files,
-                                     const std::vector<StagedFile>* staged,
-                                     ContentIds* ids = nullptr) {
+  // places in `files` of those written. With `ids` (one per stored file),
+  // each written content's id goes there.
+  std::vector<size_t> WriteFiles(zrFile::Reader& reader, const std::vector<StoredFile>& files,
+                                 const std::vector<std::u16string>* staged,
+                                 ContentIds* ids = nullptr) {
     progress_->SetStatus(staged != nullptr ? u"Staging new contents." : u"Restoring files.");
     progress_->SetRange(static_cast<uint32_t>(files.size()));
-    std::vector<StagedFile> written;
+    std::vector<size_t> written;
     for (size_t i = 0; i < files.size(); ++i) {
       const StoredFile& file = files[i];
       progress_->Step();
       progress_->SetDetail((staged != nullptr ? u"Staging: " : u"Extructing file: ") + file.path);
-      // The carried file's word says whether it is a link.
-      const auto word = patch_.AttributeChanges.find(file.path);
-      const bool asLink =
-          word != patch_.AttributeChanges.end() && platform::IsLinkWord(word->second);
-      const std::u16string writeAs = staged != nullptr ? (*staged)[i].staged : std::u16string();
+      const bool asLink = CarriedAsLink(patch_, file.path);
+      const std::u16string writeAs = staged != nullptr ? (*staged)[i] : std::u16string();
+      const std::u16string full = directory_ + u"\\" + file.path;
       try {
         if (file.damage) throw *file.damage;
+        // In place, the owner of what is replaced is known only before.
+        platform::EntryStatus owner;
+        bool replaces = false;
+        if (staged == nullptr && ownership_.Active() &&
+            !ownership_.OwnerFor(file.path, owner, replaces)) {
+          throw ChangeError(site::kWriterOpen, full, full);
+        }
         Sha1Context context;
         Sha1Init(context);
         if (!ExtractFileBeneath(reader, continueOnErrors_, *progress_, file.offset, target_,
                                 directory_, file.path, asLink, writeAs,
-                                ids != nullptr ? &context : nullptr)) {
+                                ids != nullptr ? &context : nullptr, kPrivateFile)) {
           // Tolerated, and the shortened file stays; but the report must say
           // so, or a damaged file would pass for a restored one.
           ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path));
+        }
+        if (staged == nullptr && ownership_.Active() &&
+            !ownership_.Give(file.path, file.path, owner, replaces)) {
+          throw ChangeError(site::kWriterOpen, full, full);
         }
         if (ids != nullptr) {
           Sha1Digest digest;
@@ -697,7 +814,7 @@ class Changer {
           (*ids)[i] = ToFileId(digest);
         }
         if (staged == nullptr) applied.ChangedFiles.push_back(file.path);
-        written.push_back({file.path, writeAs});
+        written.push_back(i);
       } catch (const CZRErr& error) {
         if (!continueOnErrors_) throw;
         if (!writeAs.empty()) target_.Remove(writeAs);
@@ -707,28 +824,39 @@ class Changer {
     return written;
   }
 
-  // Renames each staged file over its destination.
-  void MoveIntoPlace(const std::vector<StagedFile>& staged) {
+  // Renames each staged file (`staged`, by the places in `files` of
+  // `moving`) over its destination.
+  void MoveIntoPlace(const std::vector<StoredFile>& files,
+                     const std::vector<std::u16string>& staged, const std::vector<size_t>& moving) {
     progress_->SetStatus(u"Restoring files.");
-    progress_->SetRange(static_cast<uint32_t>(staged.size()));
-    for (const StagedFile& file : staged) {
+    progress_->SetRange(static_cast<uint32_t>(moving.size()));
+    for (const size_t i : moving) {
+      const std::u16string& path = files[i].path;
       progress_->Step();
-      progress_->SetDetail(u"Extructing file: " + file.path);
-      const std::u16string full = directory_ + u"\\" + file.path;
-      bool moved = target_.Rename(file.staged, file.path);
-      // An empty directory in the way goes, as it would for an extraction.
-      if (!moved && platform::LastErrorIsEntryInTheWay() && target_.Remove(file.path)) {
-        moved = target_.Rename(file.staged, file.path);
-      }
-      const CZRErr error = ChangeError(site::kApplyMoveIntoPlace, full, full);
+      progress_->SetDetail(u"Extructing file: " + path);
+      const std::u16string full = directory_ + u"\\" + path;
       platform::EntryStatus status;
       // A killed run moved it already.
-      if (moved || (resuming_ && !target_.Stat(file.staged, status) &&
-                    platform::LastErrorIsMissingEntry())) {
-        applied.ChangedFiles.push_back(file.path);
+      if (resuming_ && !target_.Stat(staged[i], status) && platform::LastErrorIsMissingEntry()) {
+        ownership_.AlreadyGiven(path);
+        applied.ChangedFiles.push_back(path);
         continue;
       }
-      if (continueOnErrors_) target_.Remove(file.staged);
+      platform::EntryStatus owner;
+      bool replaces = false;
+      bool moved = !ownership_.Active() || (ownership_.OwnerFor(path, owner, replaces) &&
+                                            ownership_.Give(staged[i], path, owner, replaces));
+      moved = moved && target_.Rename(staged[i], path);
+      // An empty directory in the way goes, as it would for an extraction.
+      if (!moved && platform::LastErrorIsEntryInTheWay() && target_.Remove(path)) {
+        moved = target_.Rename(staged[i], path);
+      }
+      if (moved) {
+        applied.ChangedFiles.push_back(path);
+        continue;
+      }
+      const CZRErr error = ChangeError(site::kApplyMoveIntoPlace, full, full);
+      if (continueOnErrors_) target_.Remove(staged[i]);
       ReportFailedFile(error);
     }
   }
@@ -736,10 +864,11 @@ class Changer {
   void RestoreAttributes() {
     progress_->SetStatus(u"Restoring FS attributes.");
     progress_->SetRange(static_cast<uint32_t>(patch_.AttributeChanges.size()));
-    for (const auto& [path, word] : patch_.AttributeChanges) {
+    for (const auto& [path, asked] : patch_.AttributeChanges) {
       progress_->Step();
       const std::u16string full = directory_ + u"\\" + path;
       progress_->SetDetail(u"Restoring: " + full);
+      const uint32_t word = ownership_.Allowed(path, asked);
       if (platform::IsLinkWord(word)) {
         // A link has no permissions of its own: its word holds when a link
         // stands there.
@@ -753,6 +882,7 @@ class Changer {
         }
       } else if (target_.SetMode(path, word)) {
         applied.AttributeChanges[path] = word;
+        if (word != asked) skipped_.Note(CZRErr(site::kApplySetIdLeftOff, path).message);
       } else {
         skipped_.Add(ChangeError(site::kApplySetAttributes, path, full));
       }
@@ -801,19 +931,43 @@ class Changer {
   bool resuming_;
   Skipped skipped_;
   PathList errorTexts_;
+  Ownership ownership_;
 };
 
 // The commit of the staged files, made durable and the journal emptied at
-// its end.
-void Commit(Changer& changer, WritableParents& writableParents, ApplyJournal& journal,
-            const std::vector<StagedFile>& staged, const ChangeSet& patch) {
-  changer.RemoveFiles();
-  changer.RemoveDirectories();
-  changer.CreateDirectories();
-  changer.MoveIntoPlace(staged);
-  writableParents.Restore();
-  changer.RestoreAttributes();
-  journal.Finish(ChangedDirectories(patch));
+// its end. A failure on the way leaves the journal, and says that the same
+// command finishes the tree.
+void Commit(Changer& changer, WritableDirectories& writable, ApplyJournal& journal,
+            const std::vector<StoredFile>& files, const std::vector<std::u16string>& staged,
+            const std::vector<size_t>& moving, const std::vector<std::u16string>& changedDirs) {
+  try {
+    changer.RemoveFiles();
+    changer.RemoveDirectories();
+    changer.CreateDirectories();
+    changer.MoveIntoPlace(files, staged, moving);
+    writable.Restore();
+    changer.RestoreAttributes();
+    journal.Finish(changedDirs);
+  } catch (CZRErr& error) {
+    error.message += kPartlyChanged;
+    throw;
+  }
+}
+
+// Every directory the commit adds an entry to or removes one from, the
+// target itself included: sorted, each once. A directory removed meanwhile
+// would fail its flush, and its parent is in the list anyway.
+std::vector<std::u16string> ChangedDirectories(const ChangeSet& patch) {
+  std::vector<std::u16string> directories = ParentsOfChanges(patch, {});
+  if (directories.empty() || !directories.front().empty())
+    directories.insert(directories.begin(), u"");
+  PathList gone = patch.UnlinkedDirectories;
+  std::sort(gone.begin(), gone.end());
+  std::vector<std::u16string> kept;
+  for (const std::u16string& directory : directories) {
+    if (!std::binary_search(gone.begin(), gone.end(), directory)) kept.push_back(directory);
+  }
+  return kept;
 }
 
 }  // namespace
@@ -836,45 +990,83 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     Raise(site::kApplyDirectoryMissing, directory);
   }
   // Declared before the journal, so a run that stops while staging has its
-  // staged files removed before the parents' modes are put back.
-  const WritableRoot writableRoot(target, !checkOnly);
-  WritableParents writableParents(target);
-  ApplyJournal journal(target, directory, !checkOnly);
+  // staged files removed before the directories' modes are put back.
+  WritableRoot writableRoot(target, !checkOnly);
+  WritableDirectories writable(target);
+  ApplyJournal journal(target, directory, !checkOnly, writableRoot.Word());
+  // A killed run that opened the root left its word in the journal.
+  if (journal.RootWord()) writableRoot.Adopt(*journal.RootWord());
   zrFile::Reader reader(patchPath);
   const int64_t indexOffset = ReadPatchHeader(reader);
   const PatchIdentity identity = IdentifyPatch(progress, reader, indexOffset, patch, patchPath);
   const CIgnoreFilter filter(patch.IgnoreFilter);
-  CheckListedPaths(patch, filter);
-  const std::vector<StoredFile> storedFiles =
-      CheckStoredFiles(progress, reader, indexOffset, filter, continueOnErrors);
+  std::vector<StoredFile> storedFiles = ReadStoredFiles(progress, reader, indexOffset);
+  CheckListedPaths(patch, PathsOf(storedFiles), filter);
+  CheckRecords(reader, indexOffset, storedFiles, continueOnErrors);
+  const std::set<std::u16string> newDirs(patch.NewDirs.begin(), patch.NewDirs.end());
+  // The staged paths follow from the patch and a token alone.
+  const auto stagedPaths = [&](const std::string& token) {
+    std::vector<std::u16string> staged;
+    staged.reserve(storedFiles.size());
+    for (size_t i = 0; i < storedFiles.size(); ++i) {
+      staged.push_back(StagedPath(storedFiles[i].path, newDirs, token, i));
+    }
+    return staged;
+  };
+  const std::vector<std::u16string> changedDirs = ChangedDirectories(patch);
 
   if (journal.Pending()) {
-    const PatchIdentity& pending = journal.Pending()->patch;
-    if (!pending.SamePatch(identity)) {
+    const JournalRecord& pending = *journal.Pending();
+    if (!pending.patch.SamePatch(identity)) {
       journal.KeepPending();
-      Raise(site::kApplyOtherPatchPending,
-            pending.path + u" (fingerprints " + pending.olderId + u" to " + pending.newerId + u")");
+      Raise(site::kApplyOtherPatchPending, pending.patch.path + u" (fingerprints " +
+                                               pending.patch.olderId + u" to " +
+                                               pending.patch.newerId + u")");
+    }
+    // Nothing the journal holds leads anywhere the patch does not: the
+    // directories it opened are ones the patch changes.
+    const std::vector<std::u16string> staged = stagedPaths(pending.token);
+    const std::vector<std::u16string> parents = ParentsOfChanges(patch, staged);
+    for (const OpenedDirectory& opened : pending.opened) {
+      if (!std::binary_search(parents.begin(), parents.end(), opened.path)) {
+        journal.RefusePending();
+      }
+    }
+    std::vector<bool> unstaged(storedFiles.size(), false);
+    for (const uint32_t index : pending.unstaged) {
+      if (index >= storedFiles.size()) journal.RefusePending();
+      unstaged[index] = true;
     }
     if (checkOnly) {
       progress.SetStatus(kApplyPendingText);
       return {};
     }
-    if (journal.Pending()->committing) {
+    if (pending.committing) {
       // Killed during the commit: every new content is staged, so the rest
       // of the commit finishes the tree.
       progress.SetStatus(u"Finishing an interrupted apply.");
-      const std::vector<StagedFile> staged = journal.Pending()->files;
+      RequireResumable(progress, reader, target, journal, patch, storedFiles, staged, unstaged);
+      writable.Adopt(pending.opened);
+      std::vector<size_t> moving;
+      for (size_t i = 0; i < storedFiles.size(); ++i) {
+        if (!unstaged[i]) moving.push_back(i);
+      }
       journal.Resume();
       CommitSink commitSink(progress);
       Changer changer(commitSink, directory, target, patch, continueOnErrors, true);
-      writableParents.Open(patch, storedFiles);
-      Commit(changer, writableParents, journal, staged, patch);
+      Commit(changer, writable, journal, storedFiles, staged, moving, changedDirs);
       changer.Report(reportPath);
       progress.SetStatus(u"Patch applied ok.");
-      if (!ignoreFingerprint) ClosingCheck(progress, directory, filter, patch, {});
+      if (!ignoreFingerprint) {
+        ClosingCheck(progress, directory, filter, patch, {}, journal.Entry());
+      }
       return changer.TakeSkipped();
     }
-    journal.DropStaleStaging();
+    // Killed while staging: its directories get their modes back (the root
+    // stays open for this run) and its staged files go.
+    writable.Adopt(pending.opened);
+    writable.Restore();
+    journal.DropStaleStaging(staged);
   }
 
   // Without the check the scan still runs (without ids), so every run shows
@@ -884,8 +1076,9 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   const int64_t clock = withIds && !checkOnly ? journal.FileSystemNow() : 0;
   std::vector<FileId> ids;
   std::u16string fingerprint;
-  CDirSnapshot before = OpeningScan(progress, directory, filter, patch.IgnoreFilter, withIds, clock,
-                                    ids, checkOnly ? nullptr : &known, fingerprint);
+  CDirSnapshot before =
+      OpeningScan(progress, directory, filter, patch.IgnoreFilter, withIds, clock, ids,
+                  checkOnly ? nullptr : &known, journal.Entry(), fingerprint);
   if (withIds && fingerprint != patch.OlderTreeID) {
     if (fingerprint == patch.NewerTreeID) {
       if (!checkOnly) Changer(progress, directory, target, patch, false, false).Report(reportPath);
@@ -894,13 +1087,8 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     }
     Raise(site::kApplyFingerprintMismatch, fingerprint + u" expected:" + patch.OlderTreeID);
   }
-  RefuseLinksOnTheWay(before, patch, storedFiles, directory);
-  const std::set<std::u16string> goneDirs(patch.UnlinkedDirectories.begin(),
-                                          patch.UnlinkedDirectories.end());
-  std::set<std::u16string> stays;
-  for (const std::u16string& path : before.directories) {
-    if (goneDirs.count(path) == 0) stays.insert(path);
-  }
+  RefuseLinksOnTheWay(before, patch, PathsOf(storedFiles), directory);
+  if (!continueOnErrors) CheckChangesCanBeMade(target, directory, patch);
   // Staging reads every content anyway: it checks them in the same pass,
   // and a refusal then removes what it staged. Otherwise they are read
   // once more here.
@@ -924,38 +1112,49 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   }
 
   Changer changer(progress, directory, target, patch, continueOnErrors, false);
-  writableParents.Open(patch, storedFiles);
   if (way == ApplyWay::InPlace) {
+    writable.Plan(ParentsOfChanges(patch, {}));
+    writable.Open();
     changer.RemoveFiles();
     changer.RemoveDirectories();
     changer.CreateDirectories();
     changer.WriteFiles(reader, storedFiles, nullptr);
-    writableParents.Restore();
+    writable.Restore();
     changer.RestoreAttributes();
     changer.Report(reportPath);
   } else {
-    std::mt19937_64 random{std::random_device{}()};
-    JournalRecord record{identity, {}, false};
-    for (const StoredFile& file : storedFiles) {
-      record.files.push_back({file.path, StagingName(file.path, stays, random)});
-    }
-    journal.Begin(record);
+    JournalRecord record{std::nullopt, identity, NewStagingToken(), {}, false, {}};
+    const std::vector<std::u16string> staged = stagedPaths(record.token);
+    writable.Plan(ParentsOfChanges(patch, staged));
+    record.opened = writable.Planned();
+    journal.Begin(record, staged);
+    writable.Open();
     ContentIds contentIds(storedFiles.size());
-    const std::vector<StagedFile> staged = changer.WriteFiles(
-        reader, storedFiles, &record.files, checkWhileStaging ? &contentIds : nullptr);
+    const std::vector<size_t> written =
+        changer.WriteFiles(reader, storedFiles, &staged, checkWhileStaging ? &contentIds : nullptr);
     if (checkWhileStaging) {
       RefuseAnotherResult(before, ids, patch, storedFiles, contentIds);
       before = CDirSnapshot();
       ids = {};
     }
-    journal.Commit(staged);
+    std::vector<std::u16string> writtenPaths;
+    std::vector<uint32_t> unstaged;
+    for (size_t i = 0, w = 0; i < storedFiles.size(); ++i) {
+      if (w < written.size() && written[w] == i) {
+        writtenPaths.push_back(staged[i]);
+        ++w;
+      } else {
+        unstaged.push_back(static_cast<uint32_t>(i));
+      }
+    }
+    journal.Commit(writtenPaths, unstaged);
     CommitSink commitSink(progress);
     changer.UseSink(commitSink);
-    Commit(changer, writableParents, journal, staged, patch);
+    Commit(changer, writable, journal, storedFiles, staged, written, changedDirs);
     changer.Report(reportPath);
     changer.UseSink(progress);
   }
   progress.SetStatus(u"Patch applied ok.");
-  if (!ignoreFingerprint) ClosingCheck(progress, directory, filter, patch, known);
+  if (!ignoreFingerprint) ClosingCheck(progress, directory, filter, patch, known, journal.Entry());
   return changer.TakeSkipped();
 }

@@ -96,7 +96,8 @@ constexpr int64_t kLongestLinkTarget = 4095;
 bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
                         int64_t offset, const platform::DirectoryHandle& target,
                         const std::u16string& targetDirectory, const std::u16string& relPath,
-                        bool asLink, const std::u16string& writeAs, Sha1Context* digest) {
+                        bool asLink, const std::u16string& writeAs, Sha1Context* digest,
+                        uint32_t permissions) {
   reader.seek(offset);
   DirectInput in(reader);
   ExpectTag(in, RecordType::FileContent);
@@ -146,7 +147,7 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
     }
     return true;
   }
-  const int descriptor = target.CreateFile(written);
+  const int descriptor = target.CreateFile(written, permissions);
   if (descriptor < 0) RaiseFor(site::kWriterOpen, destination);
   zrFile::Writer out;
   out.adopt(descriptor);

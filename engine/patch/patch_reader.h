@@ -58,12 +58,12 @@ bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress
 // content goes to that new entry instead (which must not exist; nothing at
 // relPath is touched), messages still naming the destination. With digest,
 // every byte written is fed to it too, so reading and checking the content
-// take one pass.
+// take one pass. A new file gets `permissions` (less the umask).
 bool ExtractFileBeneath(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress,
                         int64_t offset, const platform::DirectoryHandle& target,
                         const std::u16string& targetDirectory, const std::u16string& relPath,
                         bool asLink, const std::u16string& writeAs = {},
-                        Sha1Context* digest = nullptr);
+                        Sha1Context* digest = nullptr, uint32_t permissions = 0666);
 
 // The compound reads, each at the input's position. A count larger than the
 // records that follow fails in the first read that runs out of data; nothing

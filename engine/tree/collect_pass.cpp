@@ -117,8 +117,13 @@ constexpr uint32_t kBelow = 1;
 
 class TreeCollector::Work {
  public:
-  Work(const std::u16string& root, const CIgnoreFilter& filter, bool readFiles, unsigned threads)
-      : root_(root), filter_(filter), readFiles_(readFiles), top_(std::make_shared<Task>()) {
+  Work(const std::u16string& root, const CIgnoreFilter& filter, bool readFiles,
+       const LeftOutEntry* leaveOut, unsigned threads)
+      : root_(root),
+        filter_(filter),
+        readFiles_(readFiles),
+        leaveOut_(leaveOut),
+        top_(std::make_shared<Task>()) {
     queue_.push_back(top_);
     try {
       for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Run(); });
@@ -342,17 +347,22 @@ class TreeCollector::Work {
       Entry& entry = task.entries[i];
       entry.path.reserve(task.relPath.size() + 1 + found.name.size());
       entry.path.assign(task.relPath).append(1, u'\\').append(found.name);
-      const bool journal = atRoot && found.name == kApplyJournalName;
-      const bool ignored = !journal && filter_.Match(entry.path, scratch.matched);
+      // The left-out entry is known by the node it is, so one of its name is
+      // only decided once looked at (and then not read on the way).
+      const bool maybeLeftOut = atRoot && leaveOut_ != nullptr && found.name == leaveOut_->name;
+      const bool ignored = !maybeLeftOut && filter_.Match(entry.path, scratch.matched);
       int64_t content = -1;
-      const bool read = readFiles_ && !journal && !ignored;
+      const bool read = readFiles_ && !maybeLeftOut && !ignored;
       if (!listing.LookAt(found, read ? scratch.buffer.data() : nullptr, kCollectReadLimit,
                           content)) {
         failedAt = i;
         return false;
       }
-      if (journal && found.kind == platform::EntryKind::Other) continue;
-      if (ignored || (journal && filter_.Match(entry.path, scratch.matched))) {
+      if (maybeLeftOut && found.kind == platform::EntryKind::Other &&
+          found.stamp.device == leaveOut_->id.device && found.stamp.inode == leaveOut_->id.inode) {
+        continue;
+      }
+      if (ignored || (maybeLeftOut && filter_.Match(entry.path, scratch.matched))) {
         entry.use = Use::Ignored;
         continue;
       }
@@ -568,6 +578,7 @@ class TreeCollector::Work {
   const std::u16string root_;
   const CIgnoreFilter& filter_;
   const bool readFiles_;
+  const LeftOutEntry* leaveOut_;
   std::shared_ptr<Task> top_;
   CProgressSink* progress_ = nullptr;
   CDirSnapshot* snapshot_ = nullptr;
@@ -601,9 +612,9 @@ class TreeCollector::Work {
 };
 
 TreeCollector::TreeCollector(const std::u16string& root, const CIgnoreFilter& filter,
-                             bool readFiles) {
+                             bool readFiles, const LeftOutEntry* leaveOut) {
   const unsigned threads = FileIdThreadCount();
-  work_ = std::make_unique<Work>(root, filter, readFiles, threads > 1 ? threads : 0);
+  work_ = std::make_unique<Work>(root, filter, readFiles, leaveOut, threads > 1 ? threads : 0);
 }
 
 TreeCollector::~TreeCollector() = default;

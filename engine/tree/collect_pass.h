@@ -13,6 +13,8 @@
 #include "engine/tree/snapshot.h"
 #include "platform/files.h"
 
+struct LeftOutEntry;
+
 // What the pass learns of each file beside the snapshot, in file order.
 struct CollectedFiles {
   std::vector<uint32_t> sizes;  // for FileIdHasher
@@ -37,10 +39,12 @@ inline constexpr uint32_t kCollectReadLimit = 64 * 1024;
 // their results together in walk order in Collect, running a directory
 // itself when no thread has started it yet. What goes wrong on a thread is
 // raised by Collect where a walk would have met it. The destructor stops
-// the threads and waits for them.
+// the threads and waits for them. `leaveOut` (walker.h), when given, must
+// outlive the object.
 class TreeCollector {
  public:
-  TreeCollector(const std::u16string& root, const CIgnoreFilter& filter, bool readFiles);
+  TreeCollector(const std::u16string& root, const CIgnoreFilter& filter, bool readFiles,
+                const LeftOutEntry* leaveOut = nullptr);
   ~TreeCollector();
   TreeCollector(const TreeCollector&) = delete;
   TreeCollector& operator=(const TreeCollector&) = delete;

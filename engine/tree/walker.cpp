@@ -24,14 +24,15 @@ class Walker {
  public:
   Walker(CProgressSink& progress, const std::u16string& root, CDirIterSink& sink,
          const CIgnoreFilter& filter, AttributeMap* words, std::vector<uint32_t>* sizes,
-         std::vector<platform::EntryStamp>* stamps)
+         std::vector<platform::EntryStamp>* stamps, const LeftOutEntry* leaveOut)
       : progress_(progress),
         root_(root),
         sink_(sink),
         filter_(filter),
         words_(words),
         sizes_(words != nullptr ? sizes : nullptr),
-        stamps_(sizes_ != nullptr ? stamps : nullptr) {}
+        stamps_(sizes_ != nullptr ? stamps : nullptr),
+        leaveOut_(leaveOut) {}
 
   void Run(const std::u16string& relPath) {
     levels_.resize(1);
@@ -85,9 +86,7 @@ class Walker {
     std::u16string entryPath;
     const bool atRoot = depth == 0 && relPath.empty();
     for (platform::ListedEntry& entry : entries) {
-      if (atRoot && entry.kind == platform::EntryKind::Other && entry.name == kApplyJournalName) {
-        continue;
-      }
+      if (atRoot && IsLeftOut(levels_[0].listing, entry)) continue;
       entryPath.assign(relPath).append(1, u'\\').append(entry.name);
       if (filter_.Match(entryPath, matched)) {
         sink_.OnIgnored(progress_, root_, entryPath);
@@ -113,6 +112,19 @@ class Walker {
     }
   }
 
+  // Only an entry of the left-out name is looked at more closely: every
+  // other entry costs nothing more than before.
+  bool IsLeftOut(const platform::DirectoryListing& listing, platform::ListedEntry& entry) {
+    if (leaveOut_ == nullptr || entry.kind != platform::EntryKind::Other ||
+        entry.name != leaveOut_->name) {
+      return false;
+    }
+    int64_t content = -1;
+    platform::ListedEntry looked = entry;
+    if (words_ == nullptr && !listing.LookAt(looked, nullptr, 0, content)) return false;
+    return looked.stamp.device == leaveOut_->id.device && looked.stamp.inode == leaveOut_->id.inode;
+  }
+
   CProgressSink& progress_;
   const std::u16string& root_;
   CDirIterSink& sink_;
@@ -120,6 +132,7 @@ class Walker {
   AttributeMap* words_;
   std::vector<uint32_t>* sizes_;
   std::vector<platform::EntryStamp>* stamps_;
+  const LeftOutEntry* leaveOut_;
   std::vector<Level> levels_;  // the open directories from the start down
 };
 
@@ -157,8 +170,8 @@ void CFSLocator::OnFile(CProgressSink& progress, const std::u16string&,
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
                    AttributeMap* words, std::vector<uint32_t>* sizes,
-                   std::vector<platform::EntryStamp>* stamps) {
-  Walker(progress, root, sink, filter, words, sizes, stamps).Run(relPath);
+                   std::vector<platform::EntryStamp>* stamps, const LeftOutEntry* leaveOut) {
+  Walker(progress, root, sink, filter, words, sizes, stamps, leaveOut).Run(relPath);
 }
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
@@ -169,14 +182,15 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
                            bool computeFileIds, std::vector<FileId>* ids,
-                           std::vector<platform::EntryStamp>* stamps, PathOrder* order) {
+                           std::vector<platform::EntryStamp>* stamps, PathOrder* order,
+                           const LeftOutEntry* leaveOut) {
   CDirSnapshot snapshot;
   CFileCounterSink counter;
   // Its threads get going on the collecting pass while this one counts.
-  TreeCollector collector(root, filter, computeFileIds);
+  TreeCollector collector(root, filter, computeFileIds, leaveOut);
   progress.SetStatus(u"Counting all files");
   snapshot.filter = filterText;
-  WalkDirectory(progress, root, u"", counter, filter);
+  WalkDirectory(progress, root, u"", counter, filter, nullptr, nullptr, nullptr, leaveOut);
   snapshot.root = root;
 
   progress.SetStatus(u"Collecting files...");

@@ -12,10 +12,14 @@
 #include "engine/tree/snapshot.h"
 #include "platform/files.h"
 
-// The journal apply keeps in the root of the tree it changes (a regular file
-// of this name). It is the program's own bookkeeping, never part of the
-// tree: every walk from the root leaves it out.
-inline constexpr char16_t kApplyJournalName[] = u".torquelin-journal";
+// An entry of the root that a scan must not see: the file a job keeps there
+// for itself while it runs, known by its name and by the node it is. An
+// entry of the same name that is another node (a user's own file, or one put
+// there to be mistaken for ours) is part of the tree like any other.
+struct LeftOutEntry {
+  std::u16string name;
+  platform::NodeId id;
+};
 
 // Visitor of WalkDirectory. Each call gets the progress sink, the root passed
 // to the walk and the entry's relative path. Progress calls inside may throw
@@ -72,8 +76,8 @@ class CFSLocator : public CDirIterSink {
 // nor path length limits the walk. A symbolic link is an entry like a file
 // (OnFile) and is never entered. When `words` is given, every directory and
 // file gets its attribute word there, read without following a link (one
-// stat per entry); without it the listing's own entry types suffice. A
-// regular file named kApplyJournalName in the root is not visited at all.
+// stat per entry); without it the listing's own entry types suffice. The
+// entry `leaveOut` names, when it is found in the root, is not visited.
 // Raises "Unable to list a directory: " + path (.\fileio 62) for a
 // directory that cannot be opened or read, the starting one included, and
 // "An entry vanished while its directory was read: " + path (66) for an
@@ -85,7 +89,8 @@ class CFSLocator : public CDirIterSink {
 void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    const std::u16string& relPath, CDirIterSink& sink, const CIgnoreFilter& filter,
                    AttributeMap* words = nullptr, std::vector<uint32_t>* sizes = nullptr,
-                   std::vector<platform::EntryStamp>* stamps = nullptr);
+                   std::vector<platform::EntryStamp>* stamps = nullptr,
+                   const LeftOutEntry* leaveOut = nullptr);
 
 // Scans a tree: a counting pass, a collecting pass under the filter that
 // also reads every entry's attribute word, the attribute phase's progress,
@@ -102,10 +107,11 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 // content is read) goes there, in the order of the snapshot's files as the
 // walk left them. With `order`, the lists' path order and words go there
 // for ComputeFingerprint (left empty where the names do not allow it).
+// With `leaveOut`, that entry of the root is not part of the tree.
 // The collecting pass runs on several threads (see TreeCollector) with the
 // same entries, calls and errors as WalkDirectory.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
                            bool computeFileIds, std::vector<FileId>* ids = nullptr,
                            std::vector<platform::EntryStamp>* stamps = nullptr,
-                           PathOrder* order = nullptr);
+                           PathOrder* order = nullptr, const LeftOutEntry* leaveOut = nullptr);

@@ -2,6 +2,7 @@
 // directory with openat2(RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS), or, where
 // the kernel lacks it, one O_NOFOLLOW openat per component; the operation
 // itself is the *at call on the last component.
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/file.h>
@@ -144,6 +145,10 @@ bool DirectoryHandle::Stat(std::u16string_view relative, EntryStatus& status) co
   status.word = AttributeWordFromMode(st.st_mode);
   status.isDirectory = S_ISDIR(st.st_mode);
   status.isLink = S_ISLNK(st.st_mode);
+  status.owner = st.st_uid;
+  status.group = st.st_gid;
+  status.links = st.st_nlink;
+  status.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   return true;
 }
 
@@ -167,24 +172,25 @@ bool DirectoryHandle::Remove(std::u16string_view relative, bool* wasDirectory) c
   return ok;
 }
 
-bool DirectoryHandle::MakeDirectory(std::u16string_view relative) const {
+bool DirectoryHandle::MakeDirectory(std::u16string_view relative, uint32_t permissions) const {
   std::string name;
   const int parent = OpenParent(relative, name);
   if (parent < 0) return false;
-  const bool ok = ::mkdirat(parent, name.c_str(), 0777) == 0;
+  const bool ok = ::mkdirat(parent, name.c_str(), static_cast<mode_t>(permissions & 07777)) == 0;
   const int error = errno;
   CloseParent(parent);
   errno = error;
   return ok;
 }
 
-int DirectoryHandle::CreateFile(std::u16string_view relative) const {
+int DirectoryHandle::CreateFile(std::u16string_view relative, uint32_t permissions) const {
   if (InjectedFailure(fault_injection::FaultPoint::Create)) return -1;
   std::string name;
   const int parent = OpenParent(relative, name);
   if (parent < 0) return -1;
   const int fd =
-      ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+               static_cast<mode_t>(permissions & 07777));
   const int error = errno;
   CloseParent(parent);
   errno = error;
@@ -253,40 +259,169 @@ bool DirectoryHandle::MakeLink(std::u16string_view relative, const std::string& 
   return ok;
 }
 
-int DirectoryHandle::OpenLocked(std::u16string_view name, bool create) const {
+int DirectoryHandle::OpenFile(std::u16string_view relative) const {
+  std::string name;
+  const int parent = OpenParent(relative, name);
+  if (parent < 0) return -1;
+  int fd = ::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int error = fd < 0 ? errno : 0;
+  CloseParent(parent);
+  struct stat st;
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  errno = error;
+  return fd;
+}
+
+bool DirectoryHandle::ReadLink(std::u16string_view relative, std::string& target) const {
+  std::string name;
+  const int parent = OpenParent(relative, name);
+  if (parent < 0) return false;
+  std::vector<char> buffer(4096);
+  ssize_t n = 0;
+  while ((n = ::readlinkat(parent, name.c_str(), buffer.data(), buffer.size())) >= 0 &&
+         static_cast<size_t>(n) == buffer.size()) {
+    buffer.resize(buffer.size() * 2);
+  }
+  const int error = errno;
+  CloseParent(parent);
+  errno = error;
+  if (n < 0) return false;
+  target.assign(buffer.data(), static_cast<size_t>(n));
+  return true;
+}
+
+bool DirectoryHandle::SetOwner(std::u16string_view relative, uint32_t owner, uint32_t group) const {
+  std::string name;
+  const int parent = OpenParent(relative, name);
+  if (parent < 0) return false;
+  const bool ok = ::fchownat(parent, name.c_str(), static_cast<uid_t>(owner),
+                             static_cast<gid_t>(group), AT_SYMLINK_NOFOLLOW) == 0;
+  const int error = errno;
+  CloseParent(parent);
+  errno = error;
+  return ok;
+}
+
+bool DirectoryHandle::ListNames(std::u16string_view relative,
+                                std::vector<std::u16string>& names) const {
+  int fd = -1;
+  if (relative.empty()) {
+    fd = ::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } else {
+    std::string name;
+    const int parent = OpenParent(relative, name);
+    if (parent < 0) return false;
+    fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = fd < 0 ? ErrnoForComponent(parent, name.c_str(), errno) : 0;
+    CloseParent(parent);
+    errno = error;
+  }
+  if (fd < 0) return false;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return false;
+  }
+  names.clear();
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (name != "." && name != "..") names.push_back(NameFromNative(name));
+  }
+  const int error = errno;
+  ::closedir(dir);
+  errno = error;
+  return error == 0;
+}
+
+bool DirectoryHandle::IsUnchangeable(std::u16string_view relative, bool& unchangeable) const {
+  constexpr uint64_t kProtected = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  struct statx st;
+  int result = 0;
+  if (relative.empty()) {
+    result = ::statx(descriptor_, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, 0, &st);
+  } else {
+    std::string name;
+    const int parent = OpenParent(relative, name);
+    if (parent < 0) return false;
+    result = ::statx(parent, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, 0, &st);
+    const int error = errno;
+    CloseParent(parent);
+    errno = error;
+  }
+  if (result != 0) return false;
+  unchangeable = (st.stx_attributes & st.stx_attributes_mask & kProtected) != 0;
+  return true;
+}
+
+bool DirectoryHandle::OpenOwnFile(std::u16string_view name, bool create, OwnFile& found,
+                                  int& descriptor) const {
   const std::string native = ToNativePath(name);
-  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0);
+  // The entry is judged by lstat before it is opened, so nothing that is not
+  // a plain file (a device, a FIFO) is ever opened, and by fstat after, so
+  // the file opened is the one judged.
+  const auto foreign = [](const struct stat& st) {
+    return !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid();
+  };
   // Another run may remove the file between our open and our lock; the lock
   // would then sit on a file nobody else can find. A few tries settle it.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    const int fd = ::openat(descriptor_, native.c_str(), flags, 0600);
-    if (fd < 0) return -1;
-    struct stat opened = {}, named = {};
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-      // Only a regular file can be the journal: anything else is refused.
+    struct stat named = {};
+    int fd = -1;
+    if (::fstatat(descriptor_, native.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (foreign(named)) {
+        found = OwnFile::Foreign;
+        return true;
+      }
+      fd = ::openat(descriptor_, native.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+      if (fd < 0 && errno == ENOENT) continue;
+    } else if (errno != ENOENT) {
+      return false;
+    } else if (!create) {
+      found = OwnFile::Missing;
+      return true;
+    } else {
+      fd = ::openat(descriptor_, native.c_str(),
+                    O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+      if (fd < 0 && errno == EEXIST) continue;
+    }
+    if (fd < 0) return false;
+    struct stat opened = {};
+    if (::fstat(fd, &opened) != 0) {
+      const int error = errno;
       ::close(fd);
-      errno = EINVAL;
-      return -1;
+      errno = error;
+      return false;
+    }
+    if (foreign(opened)) {
+      ::close(fd);
+      found = OwnFile::Foreign;
+      return true;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       ::close(fd);
       errno = error == EAGAIN ? EWOULDBLOCK : error;
-      return -1;
+      return false;
     }
     if (::fstatat(descriptor_, native.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      return fd;
+      found = OwnFile::Opened;
+      descriptor = fd;
+      return true;
     }
     ::close(fd);
-    if (!create) {
-      errno = ENOENT;
-      return -1;
-    }
   }
   errno = EWOULDBLOCK;
-  return -1;
+  return false;
 }
 
 bool DirectoryHandle::SyncSelf() const {

@@ -30,6 +30,8 @@ bool GetUserName(std::u16string& name) {
   return true;
 }
 
+bool RunsAsSuperuser() { return ::geteuid() == 0; }
+
 int64_t CurrentTime() { return static_cast<int64_t>(::time(nullptr)); }
 
 LocalTimeParts ToLocalTime(int64_t t) {

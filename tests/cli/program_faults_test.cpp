@@ -359,18 +359,42 @@ std::string LeftBehind(const std::string& target, const std::string& older,
   return now == older ? "older tree" : now == newer ? "newer tree" : "OTHER TREE";
 }
 
+// Makes `directories` (relative to root) read-only, or writable again.
+void SetReadOnly(const std::string& root, const std::vector<std::string>& directories,
+                 bool readOnly) {
+  for (const std::string& d : directories) {
+    fs::permissions(root + "/" + d, fs::perms::owner_write,
+                    readOnly ? fs::perm_options::remove : fs::perm_options::add);
+  }
+}
+
 // A patch from the built trees and a target reset to the older tree before
-// each run.
+// each run. Directories whose owner may not write them, the target's root
+// among them, hold entries the patch changes; one of them becomes writable.
 struct ApplyScene {
   explicit ApplyScene(const TempDir& dir) : dir(dir) {
     BuildTrees(dir);
+    SetReadOnly(dir.Native("older"), {"d0", "d1"}, true);
+    SetReadOnly(dir.Native("newer"), {"d0"}, true);
     EXPECT_EQ(
         RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
         0);
   }
+  ~ApplyScene() { Unlock(); }
+  void Unlock() const {
+    if (fs::exists(target)) SetReadOnly(target, {".", "d0", "d1"}, false);
+  }
   void Reset() const {
+    Unlock();
     fs::remove_all(target);
+    SetReadOnly(dir.Native("older"), {"d0", "d1"}, false);
     fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
+    SetReadOnly(dir.Native("older"), {"d0", "d1"}, true);
+    SetReadOnly(target, {"d0", "d1", "."}, true);
+  }
+  // The target's root has its own mode back.
+  bool RootReadOnly() const {
+    return (fs::status(target).permissions() & fs::perms::owner_write) == fs::perms::none;
   }
   const TempDir& dir;
   const std::string patch = dir.Native("p.pat");
@@ -406,7 +430,9 @@ TEST(ProgramKilled, ApplyAgainFinishesTheJob) {
         EXPECT_NE(left, "OTHER TREE");
         const Result again = RunProgram({"apply", target, patch}, dir);
         EXPECT_EQ(again.exitCode, 0) << again.err;
+        // The fingerprint holds every directory's mode but the root's.
         EXPECT_EQ(TreeFingerprint(target), newer);
+        EXPECT_TRUE(scene.RootReadOnly());
         EXPECT_EQ(Leftovers(target), std::vector<std::string>());
         return left;
       });

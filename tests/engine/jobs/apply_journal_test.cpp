@@ -1,38 +1,93 @@
-// The apply journal's text: what it writes reads back, and a journal cut
-// short by a crash holds nothing.
+// The apply journal's text: what it writes reads back, a journal cut short by
+// a crash holds nothing, and anything else is refused; the staged names.
 #include "engine/jobs/apply_journal.h"
 
 #include <gtest/gtest.h>
 
-TEST(ApplyJournal, TextRoundTripsAndACutJournalHoldsNothing) {
+namespace {
+
+JournalRecord Sample() {
   JournalRecord record;
   record.patch = {u"older", u"newer", 1234, u"digest", u"/p/a patch%.dov"};
-  record.files = {{u"\\a b\\new\nline", u"\\a b\\.tq-1"}, {u"\\\u00e9t\u00e9", u"\\.tq-2"}};
+  record.token = "0123456789abcdef";
+  record.root = 0x416d0011;
+  record.opened = {{u"\\a b\\\u00e9", 0x41ed0011}};
+  return record;
+}
+
+}  // namespace
+
+TEST(ApplyJournal, TextRoundTripsAndACutJournalHoldsNothing) {
+  const JournalRecord record = Sample();
   const std::string text = JournalText(record);
   EXPECT_EQ(text,
-            "torquelin-journal 1\nolder older\nnewer newer\nsize 1234\ndigest digest\n"
-            "patch /p/a%20patch%25.dov\nstage \\a%20b\\.tq-1 \\a%20b\\new%0aline\n"
-            "stage \\.tq-2 \\\xc3\xa9t\xc3\xa9\nend\n");
+            "torquelin-journal 2\nroot 416d0011\nolder older\nnewer newer\nsize 1234\n"
+            "digest digest\npatch /p/a%20patch%25.dov\ntoken 0123456789abcdef\n"
+            "opened \\a%20b\\\xc3\xa9 41ed0011\nend\n");
+  const ParsedJournal staging = ParseJournal(text);
+  ASSERT_EQ(staging.kind, ParsedJournal::Kind::Record);
+  EXPECT_FALSE(staging.record.committing);
+  EXPECT_TRUE(staging.record.patch.SamePatch(record.patch));
+  EXPECT_EQ(staging.record.patch.path, record.patch.path);
+  EXPECT_EQ(staging.record.token, record.token);
+  EXPECT_EQ(staging.record.root, record.root);
+  ASSERT_EQ(staging.record.opened.size(), 1u);
+  EXPECT_EQ(staging.record.opened[0].path, record.opened[0].path);
+  EXPECT_EQ(staging.record.opened[0].word, record.opened[0].word);
+  // The root's word is known from the moment the journal is made.
+  EXPECT_EQ(ParseJournal(JournalPreamble(0x416d0011)).record.root, 0x416d0011u);
 
-  const auto staging = ParseJournal(text);
-  ASSERT_TRUE(staging.has_value());
-  EXPECT_FALSE(staging->committing);
-  EXPECT_TRUE(staging->patch.SamePatch(record.patch));
-  EXPECT_EQ(staging->patch.path, record.patch.path);
-  ASSERT_EQ(staging->files.size(), 2u);
-  EXPECT_EQ(staging->files[0].path, record.files[0].path);
-  EXPECT_EQ(staging->files[1].staged, record.files[1].staged);
+  const ParsedJournal committing = ParseJournal(text + JournalCommitText({3, 7}));
+  ASSERT_EQ(committing.kind, ParsedJournal::Kind::Record);
+  EXPECT_TRUE(committing.record.committing);
+  EXPECT_EQ(committing.record.unstaged, (std::vector<uint32_t>{3, 7}));
 
-  const auto committing = ParseJournal(text + kJournalCommitLine);
-  ASSERT_TRUE(committing.has_value());
-  EXPECT_TRUE(committing->committing);
-  // A commit line cut short: the commit had not begun.
-  EXPECT_FALSE(ParseJournal(text + "comm")->committing);
-
-  for (const size_t cut : {size_t{0}, size_t{10}, text.find("stage"), text.size() - 1}) {
-    SCOPED_TRACE(cut);
-    EXPECT_FALSE(ParseJournal(text.substr(0, cut)).has_value());
+  using Kind = ParsedJournal::Kind;
+  struct Case {
+    std::string bytes;
+    Kind kind;
+    bool committing;
+  };
+  const Case cases[] = {
+      {"", Kind::Nothing, false},
+      {"torquelin-jour", Kind::Nothing, false},
+      {text.substr(0, text.find("token")), Kind::Nothing, false},
+      {text.substr(0, text.size() - 1), Kind::Nothing, false},
+      // A commit cut short had not begun.
+      {text + "skip 3\ncomm", Kind::Record, false},
+      {text + "commit\n", Kind::Record, true},
+      // Anything this program never writes.
+      {"torquelin-journal 1\nolder o\n", Kind::Invalid, false},
+      {"#!/bin/sh\nrm -rf /\n", Kind::Invalid, false},
+      {text + "commit\nstage \\x \\..\\y\n", Kind::Invalid, false},
+      {text + "commit\ncommit\n", Kind::Invalid, false},
+      {text + "skip -1\ncommit\n", Kind::Invalid, false},
+      {text.substr(0, text.find("end")) + "opened \\..\\etc 41ed0011\nend\n", Kind::Invalid, false},
+      {text.substr(0, text.find("end")) + "opened \\ 41ed0011\nend\n", Kind::Invalid, false},
+      {text.substr(0, text.find("end")) + "stage \\.tq-1 \\..\\x\nend\n", Kind::Invalid, false},
+      {text.substr(0, text.find("token")) + "token ../../x\n", Kind::Invalid, false},
+      {"torquelin-journal 2\nolder o\nnewer n\nsize 1\ndigest d\npatch %1b[2J\n", Kind::Invalid,
+       false},
+      {"torquelin-journal 2\nolder o\nnewer n\nsize 1\ndigest d\npatch %zz\n", Kind::Invalid,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    const ParsedJournal parsed = ParseJournal(c.bytes);
+    EXPECT_EQ(parsed.kind, c.kind);
+    EXPECT_EQ(parsed.record.committing, c.committing);
   }
-  EXPECT_FALSE(ParseJournal("torquelin-journal 2\nend\n").has_value());
-  EXPECT_FALSE(ParseJournal("torquelin-journal 1\npatch %zz\nend\n").has_value());
+}
+
+// Staged files lie beside their destination, or in the nearest directory
+// above it that the commit does not create; the token and the file's place
+// in the patch make the name.
+TEST(ApplyJournal, StagedPathsFollowFromThePatchAndTheToken) {
+  const std::set<std::u16string> newDirs = {u"\\n", u"\\n\\m"};
+  EXPECT_EQ(StagedPath(u"\\a\\f", newDirs, "00000000000000ff", 0), u"\\a\\.tq-00000000000000ff.0");
+  EXPECT_EQ(StagedPath(u"\\n\\m\\f", newDirs, "00000000000000ff", 12),
+            u"\\.tq-00000000000000ff.12");
+  EXPECT_EQ(StagedPath(u"\\f", newDirs, "00000000000000ff", 3), u"\\.tq-00000000000000ff.3");
+  EXPECT_NE(NewStagingToken(), NewStagingToken());
+  EXPECT_EQ(NewStagingToken().size(), 16u);
 }

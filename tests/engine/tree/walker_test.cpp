@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/base/errors.h"
+#include "engine/base/number_text.h"
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -106,16 +107,38 @@ TEST(BuildSnapshot, IgnoredEntriesAndWhatLiesBelowThemAreLeftOut) {
   EXPECT_EQ(s.attributes.size(), 3u);
 }
 
-// Apply's journal is no part of the tree: only the regular file of its name
-// in the root is left out, not even listed as ignored.
-TEST(BuildSnapshot, TheApplyJournalInTheRootIsLeftOut) {
+// A file a job keeps in the root is left out by the node it is, never by
+// its name: a user's file of that name is part of the tree like any other.
+TEST(BuildSnapshot, OnlyTheHeldFileItselfIsLeftOut) {
   TempDir dir;
   dir.WriteFile(".torquelin-journal", "journal");
   dir.WriteFile("sub/.torquelin-journal", "a user's file");
-  RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", false);
-  EXPECT_EQ(s.files, PathList{u"\\sub\\.torquelin-journal"});
-  EXPECT_TRUE(s.ignored.empty());
+  struct stat st;
+  ASSERT_EQ(stat(dir.Native(".torquelin-journal").c_str(), &st), 0);
+  const LeftOutEntry held{u".torquelin-journal", {st.st_dev, st.st_ino}};
+  const LeftOutEntry other{u".torquelin-journal", {st.st_dev, st.st_ino + 1}};
+  struct Case {
+    const LeftOutEntry* leaveOut;
+    PathList files;
+  };
+  const Case cases[] = {
+      {nullptr, {u"\\.torquelin-journal", u"\\sub\\.torquelin-journal"}},
+      {&held, {u"\\sub\\.torquelin-journal"}},
+      {&other, {u"\\.torquelin-journal", u"\\sub\\.torquelin-journal"}},
+  };
+  for (const Case& c : cases) {
+    RecordingSink sink;
+    CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", true, nullptr,
+                                   nullptr, nullptr, c.leaveOut);
+    std::sort(s.files.begin(), s.files.end());
+    EXPECT_EQ(s.files, c.files);
+    EXPECT_TRUE(s.ignored.empty());
+    // The counting pass agrees: the bar's range is every entry collected.
+    const auto range =
+        std::find(sink.calls.begin(), sink.calls.end(), u"status:Collecting files...");
+    ASSERT_NE(range, sink.calls.end());
+    EXPECT_EQ(*(range + 1), u"range:" + DecimalText(static_cast<int64_t>(c.files.size() + 1)));
+  }
 }
 
 TEST(BuildSnapshot, AFifoIsListedAsAFileAndFailsOnlyWhenRead) {

@@ -1,0 +1,186 @@
+// The checks apply makes before its first change: the patch's lists, links
+// on the way, and whether every removal and change can be made.
+#include "engine/jobs/apply_checks.h"
+
+#include <algorithm>
+#include <set>
+
+#include "engine/base/error_sites.h"
+#include "engine/io/file_system.h"
+#include "engine/jobs/apply_journal.h"
+#include "platform/files.h"
+#include "platform/safe_path.h"
+
+namespace {
+
+// The lists a path can be in, as bits.
+enum ListBit : uint8_t {
+  kRemovedFile = 1,
+  kRemovedDirectory = 2,
+  kNewDirectory = 4,
+  kNewFile = 8,
+  kChangedFile = 16,
+  kStored = 32,
+  kAttribute = 64,
+};
+
+// Whether the lists (without kAttribute) a path is in are ones a comparison
+// of two trees writes together.
+bool ListsAgree(uint8_t lists) {
+  const uint8_t core = lists & ~kAttribute;
+  switch (core) {
+    case 0:  // an attribute change alone
+    case kNewDirectory:
+    case kNewFile | kStored:
+    case kChangedFile | kStored:
+    case kRemovedFile | kNewDirectory:
+    case kRemovedDirectory | kChangedFile | kStored:
+    case kRemovedDirectory | kNewFile | kStored:
+      return true;
+    case kRemovedFile:
+    case kRemovedDirectory:
+      return (lists & kAttribute) == 0;
+    default:
+      return false;
+  }
+}
+
+struct Listed {
+  const std::u16string* path;
+  uint8_t list;
+};
+
+// Every proper ancestor of `path` ("\a\b\c" gives "\a", then "\a\b") that is
+// not also one of `previous` (or `previous` itself), so a sorted run of
+// paths visits each directory once.
+template <typename Fn>
+void ForEachNewAncestor(const std::u16string& path, const std::u16string& previous, Fn fn) {
+  const size_t common =
+      std::mismatch(path.begin(), path.end(), previous.begin(), previous.end()).first -
+      path.begin();
+  for (size_t end = path.find(u'\\', 1); end != std::u16string::npos;
+       end = path.find(u'\\', end + 1)) {
+    if (end < common || (end == common && common == previous.size())) continue;
+    fn(path.substr(0, end));
+  }
+}
+
+}  // namespace
+
+void CheckListedPaths(const ChangeSet& patch, const std::vector<std::u16string>& stored,
+                      const CIgnoreFilter& filter) {
+  std::vector<Listed> all;
+  const auto add = [&](const PathList& list, uint8_t bit) {
+    for (const std::u16string& path : list) all.push_back({&path, bit});
+  };
+  add(patch.UnlinkedFiles, kRemovedFile);
+  add(patch.UnlinkedDirectories, kRemovedDirectory);
+  add(patch.NewDirs, kNewDirectory);
+  add(patch.NewFiles, kNewFile);
+  add(patch.ChangedFiles, kChangedFile);
+  add(stored, kStored);
+  for (const auto& [path, word] : patch.AttributeChanges) all.push_back({&path, kAttribute});
+  std::sort(all.begin(), all.end(), [](const Listed& a, const Listed& b) {
+    return *a.path < *b.path || (*a.path == *b.path && a.list < b.list);
+  });
+
+  const std::u16string journal = std::u16string(u"\\") + kApplyJournalName;
+  const std::u16string none;
+  const std::u16string* previous = &none;
+  std::u16string matched;
+  for (size_t i = 0; i < all.size();) {
+    const std::u16string& path = *all[i].path;
+    uint8_t lists = 0;
+    bool twice = false;
+    for (; i < all.size() && *all[i].path == path; ++i) {
+      twice = twice || (lists & all[i].list) != 0;
+      lists |= all[i].list;
+    }
+    if (!platform::IsSafeRelativePath(path)) Raise(site::kApplyUnsafePath, path);
+    if (path == journal) Raise(site::kApplyReservedPath, path);
+    if (twice || !ListsAgree(lists)) Raise(site::kApplyContradictingPath, path);
+    bool ignored = filter.Match(path, matched);
+    ForEachNewAncestor(path, *previous, [&](const std::u16string& ancestor) {
+      ignored = ignored || filter.Match(ancestor, matched);
+    });
+    if (ignored) Raise(site::kApplyIgnoredPath, path);
+    previous = &path;
+  }
+}
+
+void RefuseLinksOnTheWay(const CDirSnapshot& target, const ChangeSet& patch,
+                         const std::vector<std::u16string>& stored,
+                         const std::u16string& directory) {
+  std::vector<const std::u16string*> links;
+  for (const auto& [path, word] : target.attributes) {
+    if (platform::IsLinkWord(word)) links.push_back(&path);
+  }
+  if (links.empty()) return;
+  const std::set<std::u16string> removed(patch.UnlinkedFiles.begin(), patch.UnlinkedFiles.end());
+  std::vector<const std::u16string*> listed;
+  for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs}) {
+    for (const std::u16string& path : *list) listed.push_back(&path);
+  }
+  for (const auto& [path, word] : patch.AttributeChanges) listed.push_back(&path);
+  for (const std::u16string& path : stored) listed.push_back(&path);
+  std::sort(listed.begin(), listed.end(),
+            [](const std::u16string* a, const std::u16string* b) { return *a < *b; });
+  // Everything beneath a link sorts right after its path and a separator.
+  for (const std::u16string* link : links) {
+    if (removed.count(*link) != 0) continue;
+    const std::u16string below = *link + u"\\";
+    const auto at = std::lower_bound(
+        listed.begin(), listed.end(), below,
+        [](const std::u16string* path, const std::u16string& key) { return *path < key; });
+    if (at != listed.end() && (*at)->compare(0, below.size(), below) == 0) {
+      Raise(site::kApplyThroughLink, JoinPath(directory, **at));
+    }
+  }
+}
+
+void CheckChangesCanBeMade(const platform::DirectoryHandle& target, const std::u16string& directory,
+                           const ChangeSet& patch) {
+  std::vector<std::u16string> removed = patch.UnlinkedFiles;
+  removed.insert(removed.end(), patch.UnlinkedDirectories.begin(), patch.UnlinkedDirectories.end());
+  std::sort(removed.begin(), removed.end());
+  PathList directories = patch.UnlinkedDirectories;
+  std::sort(directories.begin(), directories.end());
+  std::vector<std::u16string> names;
+  for (const std::u16string& gone : directories) {
+    // One that cannot be listed is left to the commit, which says why.
+    if (!target.ListNames(gone, names)) continue;
+    std::sort(names.begin(), names.end());
+    for (const std::u16string& name : names) {
+      const std::u16string inside = gone + u"\\" + name;
+      if (!std::binary_search(removed.begin(), removed.end(), inside)) {
+        Raise(site::kApplyRemovalBlocked, JoinPath(directory, inside));
+      }
+    }
+  }
+
+  std::vector<std::u16string> changed = std::move(removed);
+  changed.insert(changed.end(), patch.ChangedFiles.begin(), patch.ChangedFiles.end());
+  for (const auto& [path, word] : patch.AttributeChanges) changed.push_back(path);
+  for (std::u16string& parent : ParentsOfChanges(patch, {})) changed.push_back(std::move(parent));
+  std::sort(changed.begin(), changed.end());
+  changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+  for (const std::u16string& path : changed) {
+    bool unchangeable = false;
+    // An entry that is not there yet is one the patch creates.
+    if (target.IsUnchangeable(path, unchangeable) && unchangeable) {
+      Raise(site::kApplyUnchangeable, JoinPath(directory, path));
+    }
+  }
+}
+
+std::vector<std::u16string> ParentsOfChanges(const ChangeSet& patch,
+                                             const std::vector<std::u16string>& staged) {
+  std::vector<std::u16string> parents;
+  for (const PathList* list : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories, &patch.NewDirs,
+                               &patch.NewFiles, &patch.ChangedFiles, &staged}) {
+    for (const std::u16string& path : *list) parents.push_back(path.substr(0, path.rfind(u'\\')));
+  }
+  std::sort(parents.begin(), parents.end());
+  parents.erase(std::unique(parents.begin(), parents.end()), parents.end());
+  return parents;
+}
