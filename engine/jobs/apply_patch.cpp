@@ -1037,15 +1037,17 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
       if (index >= storedFiles.size()) journal.RefusePending();
       unstaged[index] = true;
     }
+    if (pending.committing) {
+      // Killed during the commit: every new content is staged, so the rest
+      // of the commit finishes the tree.
+      if (!checkOnly) progress.SetStatus(u"Finishing an interrupted apply.");
+      RequireResumable(progress, reader, target, journal, patch, storedFiles, staged, unstaged);
+    }
     if (checkOnly) {
       progress.SetStatus(kApplyPendingText);
       return {};
     }
     if (pending.committing) {
-      // Killed during the commit: every new content is staged, so the rest
-      // of the commit finishes the tree.
-      progress.SetStatus(u"Finishing an interrupted apply.");
-      RequireResumable(progress, reader, target, journal, patch, storedFiles, staged, unstaged);
       writable.Adopt(pending.opened);
       std::vector<size_t> moving;
       for (size_t i = 0; i < storedFiles.size(); ++i) {

@@ -17,6 +17,7 @@
 #include "engine/jobs/create_patch.h"
 #include "engine/jobs/create_vault.h"
 #include "engine/jobs/job_runner.h"
+#include "engine/jobs/verify_tree.h"
 #include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
@@ -1109,4 +1110,287 @@ TEST(ApplyPatch, WithoutRoomForTheNewContentsNothingChanges) {
   EXPECT_NE(r->error.find(" bytes, available "), std::string::npos);
   EXPECT_TRUE(fs::is_empty(small + "/t"));
   std::system(("umount " + small).c_str());
+}
+
+// Whatever stands at the journal's name that this program did not write for
+// this patch and this tree is refused, naming it, before any change: nothing
+// in it can steer a run, and nothing outside the target is touched.
+TEST(ApplyPatch, PlantedJournalsAreRefusedBeforeAnyChange) {
+  using platform::fault_injection::FaultPoint;
+  TempDir base;
+  base.WriteFile("older/keep.txt", "k");
+  base.WriteFile("older/gone.txt", "g");
+  base.WriteFile("older/d/f.txt", "old");
+  base.WriteFile("newer/keep.txt", "k");
+  base.WriteFile("newer/d/f.txt", "new");
+  base.WriteFile("outside/secret", "secret");
+  base.MakeDir("p");
+  RecordingSink sink;
+  const std::u16string patch = base.wpath() + u"/p/p.dov";
+  CreatePatchFromDirectories(sink, base.wpath() + u"/older", base.wpath() + u"/newer", patch, u"",
+                             u"");
+  const std::string t = base.Native("t"), journal = t + "/.torquelin-journal";
+  const auto reset = [&] {
+    fs::remove_all(t);
+    fs::copy(base.Native("older"), t, fs::copy_options::recursive);
+  };
+  // A real journal of this patch, left by a run stopped as its commit began.
+  reset();
+  platform::fault_injection::ArmAction(FaultPoint::Rename, 1, [] { throw Killed(); });
+  EXPECT_THROW(Apply(platform::FromUtf8(t), patch), Killed);
+  platform::fault_injection::DisarmAll();
+  const std::string committing = ReadBytes(journal);
+  ASSERT_NE(committing.find("\ncommit\n"), std::string::npos);
+  const std::string staging = committing.substr(0, committing.find("end\n") + 4);
+
+  const std::string outside = Listing(base.Native("outside"));
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+  };
+  const Case cases[] = {
+      {"an old journal naming a path outside",
+       [&] {
+         WriteBytes(journal,
+                    "torquelin-journal 1\nolder x\nstage \\..\\outside\\secret \\keep.txt\nend\n"
+                    "commit\n");
+       }},
+      {"garbage",
+       [&] {
+         WriteBytes(journal, std::string("\x7f"
+                                         "ELF\0\0",
+                                         6));
+       }},
+      {"a commit of this patch with nothing staged", [&] { WriteBytes(journal, committing); }},
+      {"a directory outside the patch",
+       [&] {
+         WriteBytes(journal,
+                    staging.substr(0, staging.size() - 4) + "opened \\outside 41ed0011\nend\n");
+       }},
+      {"a hard link to a file outside",
+       [&] { ASSERT_EQ(link(base.Native("outside/secret").c_str(), journal.c_str()), 0); }},
+      {"a symbolic link", [&] { fs::create_symlink("../outside/secret", journal); }},
+      {"a directory", [&] { fs::create_directory(journal); }},
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(journal.c_str(), 0600), 0); }},
+  };
+  for (const Case& c : cases) {
+    for (const bool checkOnly : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (checkOnly ? " --check" : ""));
+      reset();
+      c.plant();
+      const std::string before = Listing(t);
+      const auto r =
+          Apply(platform::FromUtf8(t), patch, false, false, u"", ApplyWay::Staged, checkOnly);
+      EXPECT_EQ(r->error,
+                "Refusing an entry that is not a valid apply journal (move it away to apply): " +
+                    t + "\\.torquelin-journal @179");
+      EXPECT_EQ(Listing(t), before);
+      EXPECT_EQ(Listing(base.Native("outside")), outside);
+    }
+  }
+}
+
+// What would stop the commit halfway, or give another tree than the patch
+// promises, is refused before any change, and --check says so too.
+TEST(ApplyPatch, WhatWouldFailHalfwayIsRefusedBeforeAnyChange) {
+  TempDir base;
+  base.WriteFile("t/keep.txt", "k");
+  base.WriteFile("t/gone.txt", "g");
+  base.WriteFile("t/d2/a", "a");
+  base.WriteFile("t/d2/x.tmp", "ignored");
+  base.WriteFile("n/.torquelin-journal", "n");
+  base.WriteFile("n/keep.txt", "K");
+  base.MakeDir("p");
+  const std::u16string target = base.wpath() + u"/t";
+  const std::string t = base.Native("t");
+  struct Case {
+    const char* name;
+    std::function<void(ChangeSet&)> edit;
+    std::string error;
+  };
+  const std::string twice =
+      "Refusing a path the patch lists twice or in lists that contradict each other: ";
+  const Case cases[] = {
+      {"a path listed twice",
+       [](ChangeSet& c) {
+         c.NewDirs = {u"\\x", u"\\x"};
+       },
+       twice + "\\x @33"},
+      {"removed and changed",
+       [](ChangeSet& c) {
+         c.UnlinkedFiles = {u"\\keep.txt"};
+         c.ChangedFiles = {u"\\keep.txt"};
+       },
+       twice + "\\keep.txt @33"},
+      {"the journal's own name",
+       [](ChangeSet& c) {
+         c.NewFiles = {u"\\.torquelin-journal"};
+         c.AttributeChanges[u"\\.torquelin-journal"] = 0x81A40020;
+       },
+       "Refusing a path apply keeps for its journal: \\.torquelin-journal @29"},
+      {"a new directory without a word", [](ChangeSet& c) { c.NewDirs = {u"\\x"}; },
+       "Refusing a patch whose newer tree cannot be foreseen: \\x @190"},
+      {"no contents and another newer tree",
+       [](ChangeSet& c) {
+         c.UnlinkedFiles = {u"\\gone.txt"};
+         c.NewerTreeID = std::u16string(40, u'0');
+       },
+       "The patch's stored contents do not give its newer fingerprint, nothing was changed."},
+      {"an ignored entry in a removed directory",
+       [](ChangeSet& c) {
+         c.UnlinkedFiles = {u"\\d2\\a"};
+         c.UnlinkedDirectories = {u"\\d2"};
+       },
+       "A directory the patch removes holds an entry the patch does not remove: " + t +
+           "\\d2\\x.tmp @200"},
+  };
+  for (const Case& c : cases) {
+    for (const bool checkOnly : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (checkOnly ? " --check" : ""));
+      ChangeSet changes;
+      changes.IgnoreFilter = u"*.tmp";
+      RecordingSink sink;
+      CDirSnapshot snapshot = BuildSnapshot(sink, target, u"*.tmp", true);
+      changes.OlderTreeID = ComputeFingerprint(sink, snapshot);
+      c.edit(changes);
+      const std::u16string patch = base.wpath() + u"/p/p.dov";
+      WritePatch(sink, changes, base.wpath() + u"/n", patch);
+      const std::string before = Listing(t);
+      const auto r = Apply(target, patch, false, false, u"", ApplyWay::Staged, checkOnly);
+      EXPECT_EQ(r->error.rfind(c.error, 0), 0u) << r->error;
+      EXPECT_EQ(Listing(t), before);
+    }
+  }
+}
+
+// The system's own refusal to change a file (immutable, append-only) is
+// found before any change.
+TEST(ApplyPatch, AnUnchangeableEntryIsRefusedBeforeAnyChange) {
+  if (geteuid() != 0) GTEST_SKIP() << "marking a file immutable needs the superuser";
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "a");
+  older.WriteFile("locked.txt", "old");
+  newer.WriteFile("locked.txt", "new");
+  RecordingSink sink;
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov", u"", u"");
+  const std::string locked = older.Native("locked.txt");
+  if (std::system(("chattr +i '" + locked + "' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "the file system keeps no immutable flag";
+  }
+  const std::string before = Listing(older.path());
+  const auto r = Apply(older.wpath(), out.wpath() + u"/p.dov");
+  std::system(("chattr -i '" + locked + "'").c_str());
+  EXPECT_EQ(r->error,
+            "The system keeps an entry the patch changes from being changed (immutable or "
+            "append-only): " +
+                older.path() + "\\locked.txt @202");
+  EXPECT_EQ(Listing(older.path()), before);
+}
+
+// New contents wait for the commit readable by their owner alone, and new
+// directories are the owner's until the patch's attributes are set.
+TEST(ApplyPatch, StagedContentsArePrivateUntilTheCommit) {
+  using platform::fault_injection::FaultPoint;
+  TempDir older, newer, out;
+  older.WriteFile("secret.txt", "old");
+  newer.WriteFile("secret.txt", "new secret");
+  newer.WriteFile("nd/inner.txt", "i");
+  chmod(newer.Native("secret.txt").c_str(), 0644);
+  RecordingSink sink;
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov", u"", u"");
+  std::vector<std::string> seen;
+  platform::fault_injection::ArmAction(FaultPoint::Rename, 1, [&] {
+    for (const auto& e : fs::recursive_directory_iterator(older.path())) {
+      struct stat st;
+      lstat(e.path().c_str(), &st);
+      const std::string name = e.path().filename();
+      if (name.rfind(".tq-", 0) == 0 || name == "nd") {
+        seen.push_back((name == "nd" ? "nd " : ".tq ") + std::to_string(st.st_mode & 07777));
+      }
+    }
+  });
+  const auto r = Apply(older.wpath(), out.wpath() + u"/p.dov");
+  platform::fault_injection::DisarmAll();
+  EXPECT_EQ(r->error, "");
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{".tq 384", ".tq 384", "nd 448"}));  // 0600, 0700
+  EXPECT_EQ(Listing(older.path()), Listing(newer.path()));
+}
+
+// Run by the superuser, a replaced file keeps its owner and a new one takes
+// its directory's; set-id bits come only with the owner the file had, and
+// those left off are listed as skipped.
+TEST(ApplyPatch, AsSuperuserOwnersStayAndSetIdBitsNeedTheirOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving files away needs the superuser";
+  constexpr uid_t kNobody = 65534;
+  TempDir older, newer, out;
+  for (const TempDir* d : {&older, &newer}) {
+    d->WriteFile("prog", d == &older ? "old program" : "new program");
+    d->MakeDir("sub");
+  }
+  newer.WriteFile("sub/new-prog", "another program");
+  newer.WriteFile("new.txt", "n");
+  // chown drops set-id bits, so the modes come after.
+  ASSERT_EQ(chown(older.Native("prog").c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chown(older.Native("sub").c_str(), kNobody, kNobody), 0);
+  for (const std::string& p :
+       {older.Native("prog"), newer.Native("prog"), newer.Native("sub/new-prog")}) {
+    chmod(p.c_str(), 04755);
+  }
+  chmod(newer.Native("new.txt").c_str(), 0644);
+  RecordingSink sink;
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov", u"", u"");
+  const auto r = Apply(older.wpath(), out.wpath() + u"/p.dov");
+  EXPECT_EQ(r->error, "");
+  ASSERT_EQ(r->skipped.size(), 1u);
+  EXPECT_EQ(Narrow(r->skipped[0]),
+            "Set-user-id and set-group-id bits left off, the owner is not the replaced file's: "
+            "\\sub\\new-prog");
+  EXPECT_EQ(r->sink.statuses.back(), kAppliedFingerprintMismatchText);
+  struct Expected {
+    const char* path;
+    uid_t owner;
+    mode_t mode;
+  };
+  for (const Expected& e :
+       {Expected{"prog", kNobody, 04755}, Expected{"sub/new-prog", kNobody, 0755},
+        Expected{"new.txt", getuid(), 0644}}) {
+    SCOPED_TRACE(e.path);
+    struct stat st;
+    ASSERT_EQ(lstat(older.Native(e.path).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, e.owner);
+    EXPECT_EQ(st.st_mode & 07777, e.mode);
+  }
+}
+
+// Names a tree may hold that look like apply's own (a staged name, the
+// journal's name below the root) are entries like any other; the journal's
+// name in the root is one too for every job that only reads the tree.
+TEST(ApplyPatch, TreesHoldingReservedNamesRoundTrip) {
+  TempDir older, newer, out;
+  for (const TempDir* d : {&older, &newer}) {
+    d->WriteFile(".tq-0123456789abcdef.0", d == &older ? "staged-looking" : "changed");
+    d->WriteFile("sub/.torquelin-journal", d == &older ? "a user's file" : "still the user's");
+  }
+  newer.WriteFile(".tq-new", "n");
+  RecordingSink sink;
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov", u"", u"");
+  const auto r = Apply(older.wpath(), out.wpath() + u"/p.dov");
+  EXPECT_EQ(r->error, "");
+  EXPECT_EQ(r->sink.statuses.back(), u"New fingerprint verified.");
+  EXPECT_EQ(Listing(older.path()), Listing(newer.path()));
+
+  // In the root: fingerprinted, vaulted and verified as part of the tree.
+  const std::u16string without = Fingerprint(newer.wpath());
+  newer.WriteFile(".torquelin-journal", "a user's file in the root");
+  EXPECT_NE(Fingerprint(newer.wpath()), without);
+  CreateVault(sink, newer.wpath(), u"", out.wpath() + u"/v.zov");
+  EXPECT_EQ(VerifyTree(sink, newer.wpath(), out.wpath() + u"/v.zov", u""), u"");
+  // A patch that would write it there is refused before any change.
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p2.dov", u"",
+                             u"");
+  const std::string before = Listing(older.path());
+  EXPECT_EQ(Apply(older.wpath(), out.wpath() + u"/p2.dov")->error,
+            "Refusing a path apply keeps for its journal: \\.torquelin-journal @29");
+  EXPECT_EQ(Listing(older.path()), before);
 }
