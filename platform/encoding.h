@@ -7,10 +7,14 @@
 
 namespace platform {
 
-// Native names keep every byte. A byte sequence that is not valid UTF-8 maps
-// each undecodable byte b (0x80-0xFF) to the private-use unit U+EF00+b; a '\'
-// inside a native name maps to U+F05C, because '\' separates the components
-// of the engine's relative paths. Both map back to the original byte.
+// Native names keep every byte, and no two names share a text. A byte
+// sequence that is not valid UTF-8 maps each undecodable byte b (0x80-0xFF)
+// to the private-use unit U+EF00+b; a '\' inside a native name maps to
+// U+F05C, because '\' separates the components of the engine's relative
+// paths. Both map back to the original byte. A name that really holds one of
+// these stand-in characters (U+EF80-U+EFFF, U+F05C) carries it as the
+// stand-ins of its UTF-8 bytes (U+EF80 -> U+EFEE U+EFBE U+EF80), so it maps
+// back byte for byte and never meets the name the stand-in would stand for.
 inline constexpr char16_t kRawByteBase = 0xEF00;
 inline constexpr char16_t kNameBackslash = 0xF05C;
 
@@ -18,11 +22,15 @@ inline constexpr char16_t kNameBackslash = 0xF05C;
 std::u16string NameFromNative(std::string_view bytes);
 
 // Text the user typed (a command-line argument) to engine text: UTF-8, each
-// undecodable byte mapped as in names, but a '\' stays a backslash, so a
-// typed filter or path means what it says.
+// undecodable byte and each stand-in character mapped as in names, so a typed
+// path names the file on disk, but a '\' stays a backslash, so a typed filter
+// or path means what it says.
 std::u16string TextFromArgument(std::string_view bytes);
 
-// The inverse of NameFromNative for one component; '\' is kept as is.
+// The inverse of NameFromNative for one component; '\' is kept as is. Text
+// that no name maps to (a lone surrogate, which only a foreign patch can
+// carry, or stand-ins spelling a character that is no stand-in) still gives
+// bytes, but they read back as another text: IsSafeRelativePath refuses it.
 std::string NameToNative(std::u16string_view name);
 
 // The one place that turns an engine path into a native one: every '\'

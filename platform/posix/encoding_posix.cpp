@@ -78,6 +78,12 @@ void ForEachCodePoint(std::u16string_view text, Fn fn) {
 
 bool IsSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 
+// The characters whose units stand for name bytes; a name that really holds
+// one carries it as the stand-ins of its own bytes.
+bool IsStandIn(char32_t u) {
+  return (u >= kRawByteBase + 0x80 && u <= kRawByteBase + 0xFF) || u == kNameBackslash;
+}
+
 // Native bytes to engine text; names map a '\\' to its stand-in, typed text
 // keeps it.
 std::u16string DecodeNative(std::string_view bytes, bool isName) {
@@ -95,6 +101,10 @@ std::u16string DecodeNative(std::string_view bytes, bool isName) {
     if (len == 0) {
       out.push_back(static_cast<char16_t>(kRawByteBase + c));
       ++i;
+    } else if (IsStandIn(cp)) {
+      for (const size_t end = i + len; i < end; ++i) {
+        out.push_back(static_cast<char16_t>(kRawByteBase + static_cast<unsigned char>(bytes[i])));
+      }
     } else {
       AppendUtf16(out, cp);
       i += len;

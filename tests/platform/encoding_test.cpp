@@ -20,6 +20,13 @@ TEST(NameMapping, EveryByteSequenceRoundTrips) {
       {"\xED\xA0\x80", u"\uEFED\uEFA0\uEF80"},  // an encoded surrogate
       {"\xE2\x82", u"\uEFE2\uEF82"},            // truncated sequence
       {"\x80x", u"\uEF80x"},                    // stray continuation byte
+      // A name really holding a stand-in character carries its bytes' stand-ins,
+      // apart from the names above that the character alone stands for.
+      {"\xEE\xBE\x80", u"\uEFEE\uEFBE\uEF80"},        // U+EF80, not byte 0x80
+      {"\xEE\xBF\xBF", u"\uEFEE\uEFBF\uEFBF"},        // U+EFFF, not byte 0xFF
+      {"a\xEF\x81\x9C", u"a\uEFEF\uEF81\uEF9C"},      // U+F05C, not "a\\"
+      {"\xEE\xBD\xBF\xEF\x81\x9B", u"\uEF7F\uF05B"},  // their neighbours are plain
+      {"\xEE\xBE", u"\uEFEE\uEFBE"},                  // U+EF80 cut short
   };
   for (const Case& c : cases) {
     EXPECT_EQ(platform::NameFromNative(c.native), c.text) << c.native;
@@ -31,4 +38,23 @@ TEST(NameMapping, NativePathsUseSlashesAndMapEachComponent) {
   EXPECT_EQ(platform::ToNativePath(u"/tmp/root\\sub\\caf\uEFE9\\a\uF05Cb"),
             "/tmp/root/sub/caf\xE9/a\\b");
   EXPECT_EQ(platform::ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");  // lone surrogate
+}
+
+// Typed text names what a scan calls the same bytes, but a typed '\\' is a
+// backslash, which separates like '/'.
+TEST(NameMapping, TypedTextMapsAsNamesExceptBackslashes) {
+  struct Case {
+    std::string typed;
+    std::u16string text;
+    std::string native;
+  } cases[] = {
+      {"/d/caf\xE9", u"/d/caf\uEFE9", "/d/caf\xE9"},
+      {"/d/\xEE\xBE\x80", u"/d/\uEFEE\uEFBE\uEF80", "/d/\xEE\xBE\x80"},
+      {"/d/a\xEF\x81\x9C", u"/d/a\uEFEF\uEF81\uEF9C", "/d/a\xEF\x81\x9C"},
+      {"d\\*.o", u"d\\*.o", "d/*.o"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::TextFromArgument(c.typed), c.text) << c.typed;
+    EXPECT_EQ(platform::ToNativePath(c.text), c.native);
+  }
 }
