@@ -44,6 +44,21 @@ std::string ToUtf8(std::u16string_view text);
 // UTF-8 to UTF-16; each invalid sequence becomes U+FFFD.
 std::u16string FromUtf8(std::string_view bytes);
 
+// Engine text as the user knows the names in it, for a terminal or a script:
+// the native bytes, read as UTF-8. A '\' in a name (U+F05C) is '\' again, a
+// stand-in character a name really holds is that character, a lone surrogate
+// is U+FFFD; the engine's '\' separators are left as they are. An
+// undecodable byte b has no character to show: it comes out as the lone
+// surrogate U+DC00+b, which the caller escapes (a surrogate pair is always a
+// character, so a lone one is always such a byte). The result is shown text,
+// not engine text: mapping it again would change it.
+inline constexpr char16_t kShownRawByteBase = 0xDC00;
+std::u16string ShownText(std::u16string_view text);
+
+// ShownText as UTF-8 for console messages, each undecodable byte written as
+// \x and its two lower-case hexadecimal digits (byte 0xE9 -> "\xe9").
+std::string ToTerminalUtf8(std::u16string_view text);
+
 // XML 1.0 cannot carry every code unit a name or a foreign patch may hold, so
 // attribute values of saved XML go through one reversible mapping:
 //   a control character other than tab, line feed and carriage return

@@ -34,10 +34,14 @@ std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directo
 //   "M "  content differs            (ChangedFiles)
 //   "A "  only the attribute word differs (the rest of AttributeChanges)
 // An entry that changed between file and directory is "- " then "+ ". The
-// path drops the leading '\' and shows '/' between components. A path
-// holding a control character (U+0000-U+001F, U+007F) or starting with '"'
+// path is shown as the user knows it (platform::ShownText): without the
+// leading '\', '/' between components, each name its native bytes read as
+// UTF-8 (a '\' in a name is a '\'). A path holding a control character
+// (U+0000-U+001F, U+007F) or a byte that is not UTF-8, or starting with '"',
 // is quoted, so that no name can forge a line: in double quotes, with \t,
-// \n, \r, \" and \\ escaped and any other control character as \ooo (three
-// octal digits). Lines are sorted by the unquoted shown path in UTF-16
-// code-unit order, and for one path in the order "-", "+", "M", "A".
+// \n, \r, \" and \\ escaped, any other control character as \ooo (three
+// octal digits) and such a byte as \xhh (two lower-case hexadecimal digits).
+// Lines are sorted by the unquoted shown path in UTF-16 code-unit order (an
+// undecodable byte b counting as the unit U+DC00+b), and for one path in the
+// order "-", "+", "M", "A".
 std::u16string DifferenceLines(const ChangeSet& changes);

@@ -113,6 +113,26 @@ std::u16string DecodeNative(std::string_view bytes, bool isName) {
   return out;
 }
 
+// UTF-8 to UTF-16, each byte no valid sequence takes in becoming
+// undecodable(byte).
+template <typename Fn>
+std::u16string DecodeUtf8Text(std::string_view bytes, Fn undecodable) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp;
+    const size_t len = DecodeUtf8(bytes, i, cp);
+    if (len == 0) {
+      out.push_back(undecodable(static_cast<unsigned char>(bytes[i])));
+      ++i;
+    } else {
+      AppendUtf16(out, cp);
+      i += len;
+    }
+  }
+  return out;
+}
+
 // Units XML 1.0 cannot hold, and the escape itself, in their written form.
 bool NeedsXmlEscape(char16_t u) {
   return (u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || u == 0xFFFE || u == 0xFFFF ||
@@ -170,16 +190,29 @@ std::string ToUtf8(std::u16string_view text) {
 }
 
 std::u16string FromUtf8(std::string_view bytes) {
-  std::u16string out;
+  return DecodeUtf8Text(bytes, [](unsigned char) -> char16_t { return 0xFFFD; });
+}
+
+std::u16string ShownText(std::u16string_view text) {
+  return DecodeUtf8Text(NameToNative(text), [](unsigned char b) {
+    return static_cast<char16_t>(kShownRawByteBase + b);
+  });
+}
+
+std::string ToTerminalUtf8(std::u16string_view text) {
+  const std::string bytes = NameToNative(text);
+  std::string out;
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size();) {
     char32_t cp;
     const size_t len = DecodeUtf8(bytes, i, cp);
     if (len == 0) {
-      out.push_back(0xFFFD);
+      static constexpr char kDigits[] = "0123456789abcdef";
+      const unsigned char b = static_cast<unsigned char>(bytes[i]);
+      out += {'\\', 'x', kDigits[b >> 4], kDigits[b & 0xF]};
       ++i;
     } else {
-      AppendUtf16(out, cp);
+      out.append(bytes, i, len);
       i += len;
     }
   }

@@ -58,3 +58,25 @@ TEST(NameMapping, TypedTextMapsAsNamesExceptBackslashes) {
     EXPECT_EQ(platform::ToNativePath(c.text), c.native);
   }
 }
+
+// What a terminal shows: the native bytes, as UTF-8 where they are, each
+// undecodable byte a lone surrogate in shown text and \xhh on the console.
+TEST(NameMapping, ShownTextIsTheNativeBytes) {
+  struct Case {
+    std::u16string text;
+    std::u16string shown;
+    std::string terminal;
+  } cases[] = {
+      {u"\\d\\a\uF05Cb", u"\\d\\a\\b", "\\d\\a\\b"},
+      {u"caf\uEFE9", u"caf\xDCE9", "caf\\xe9"},
+      {u"\uEFEE\uEFBE\uEF80", u"\uEF80", "\xEE\xBE\x80"},
+      {u"\uEFEE\uEFBE", u"\xDCEE\xDCBE", "\\xee\\xbe"},
+      {u"\U00010080\U0001F600", u"\U00010080\U0001F600", "\xF0\x90\x82\x80\xF0\x9F\x98\x80"},
+      {u"x\xD800y", u"x\uFFFDy", "x\xEF\xBF\xBDy"},  // a lone surrogate
+      {u"\uEFC3\uEFA9", u"\u00E9", "\xC3\xA9"},      // stand-ins spelling e acute
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::ShownText(c.text), c.shown) << c.terminal;
+    EXPECT_EQ(platform::ToTerminalUtf8(c.text), c.terminal);
+  }
+}
