@@ -40,6 +40,14 @@ std::u16string ShownPath(const std::u16string& path) {
 
 bool IsControl(char32_t c) { return c < 0x20 || c == 0x7F; }
 
+// The characters that could end a line or move the text for whoever reads
+// it: C0 and C1 controls, DEL, the line and paragraph separators, the
+// byte-order mark and the bidirectional embeddings, overrides and isolates.
+bool IsSpecial(char32_t c) {
+  return IsControl(c) || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0xFEFF ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 // What a shown path holds, character by character: fn(c, shownByte, units)
 // with c a character, or an undecodable byte when shownByte (a lone
 // surrogate), and the units that spell it.
@@ -63,7 +71,7 @@ void ForEachShown(std::u16string_view shown, Fn fn) {
 bool NeedsQuotes(const std::u16string& shown) {
   bool needs = shown.starts_with(u'"');
   ForEachShown(shown, [&](char32_t c, bool shownByte, std::u16string_view) {
-    needs = needs || shownByte || IsControl(c);
+    needs = needs || shownByte || IsSpecial(c);
   });
   return needs;
 }
@@ -104,6 +112,9 @@ void AppendQuoted(const std::u16string& shown, std::u16string& out) {
       out += static_cast<char16_t>(u'0' + ((c >> 6) & 7));
       out += static_cast<char16_t>(u'0' + ((c >> 3) & 7));
       out += static_cast<char16_t>(u'0' + (c & 7));
+    } else if (IsSpecial(c)) {
+      out += u"\\u";
+      AppendHex(c, 4, out);
     } else {
       out += units;
     }
