@@ -312,17 +312,3 @@ TEST(Program, TypedBackslashesAreBackslashes) {
       RunProgram("-q fingerprint " + Quote(tree.path() + "\\") + " --filter 'sub\\*.txt'").out,
       expected);
 }
-
-// A typed directory or filter means the bytes a scan maps to the same text,
-// characters that stand in for name bytes included.
-TEST(Program, TypedStandInCharactersNameTheirOwnFiles) {
-  TempDir tree, plain;
-  const std::string odd = "d\xEF\x81\x9C\xEE\xBE\x80";  // U+F05C, U+EF80
-  tree.WriteFile(odd + "/\xEE\xBE\x80x", "left out");
-  tree.WriteFile(odd + "/\x80x", "kept");
-  plain.WriteFile("\x80x", "kept");
-  const RunResult r = RunProgram("-q fingerprint " + Quote(tree.Native(odd)) + " --filter " +
-                                 Quote("\xEE\xBE\x80*"));
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, RunProgram("-q fingerprint " + Quote(plain.path())).out);
-}

@@ -40,43 +40,26 @@ TEST(NameMapping, NativePathsUseSlashesAndMapEachComponent) {
   EXPECT_EQ(platform::ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");  // lone surrogate
 }
 
-// Typed text names what a scan calls the same bytes, but a typed '\\' is a
-// backslash, which separates like '/'.
-TEST(NameMapping, TypedTextMapsAsNamesExceptBackslashes) {
+// Typed text maps bytes as names do (a typed '\' stays a backslash), so a
+// typed path names the file on disk; the console shows the bytes on disk.
+TEST(NameMapping, TypedAndShownTextMeanTheBytesOnDisk) {
   struct Case {
-    std::string typed;
-    std::u16string text;
     std::string native;
-  } cases[] = {
-      {"/d/caf\xE9", u"/d/caf\uEFE9", "/d/caf\xE9"},
-      {"/d/\xEE\xBE\x80", u"/d/\uEFEE\uEFBE\uEF80", "/d/\xEE\xBE\x80"},
-      {"/d/a\xEF\x81\x9C", u"/d/a\uEFEF\uEF81\uEF9C", "/d/a\xEF\x81\x9C"},
-      {"d\\*.o", u"d\\*.o", "d/*.o"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::TextFromArgument(c.typed), c.text) << c.typed;
-    EXPECT_EQ(platform::ToNativePath(c.text), c.native);
-  }
-}
-
-// What a terminal shows: the native bytes, as UTF-8 where they are, each
-// undecodable byte a lone surrogate in shown text and \xhh on the console.
-TEST(NameMapping, ShownTextIsTheNativeBytes) {
-  struct Case {
-    std::u16string text;
-    std::u16string shown;
+    std::u16string typed, shown;
     std::string terminal;
   } cases[] = {
-      {u"\\d\\a\uF05Cb", u"\\d\\a\\b", "\\d\\a\\b"},
-      {u"caf\uEFE9", u"caf\xDCE9", "caf\\xe9"},
-      {u"\uEFEE\uEFBE\uEF80", u"\uEF80", "\xEE\xBE\x80"},
-      {u"\uEFEE\uEFBE", u"\xDCEE\xDCBE", "\\xee\\xbe"},
-      {u"\U00010080\U0001F600", u"\U00010080\U0001F600", "\xF0\x90\x82\x80\xF0\x9F\x98\x80"},
-      {u"x\xD800y", u"x\uFFFDy", "x\xEF\xBF\xBDy"},  // a lone surrogate
-      {u"\uEFC3\uEFA9", u"\u00E9", "\xC3\xA9"},      // stand-ins spelling e acute
+      {"/d/caf\xE9", u"/d/caf\uEFE9", u"/d/caf\xDCE9", "/d/caf\\xe9"},
+      {"/d/\xEE\xBE\x80", u"/d/\uEFEE\uEFBE\uEF80", u"/d/\uEF80", "/d/\xEE\xBE\x80"},
+      {"/d/a\xEF\x81\x9C", u"/d/a\uEFEF\uEF81\uEF9C", u"/d/a\uF05C", "/d/a\xEF\x81\x9C"},
+      {"/\xF0\x90\x82\x80", u"/\U00010080", u"/\U00010080", "/\xF0\x90\x82\x80"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(platform::ShownText(c.text), c.shown) << c.terminal;
-    EXPECT_EQ(platform::ToTerminalUtf8(c.text), c.terminal);
+    EXPECT_EQ(platform::TextFromArgument(c.native), c.typed) << c.terminal;
+    EXPECT_EQ(platform::ToNativePath(c.typed), c.native);
+    EXPECT_EQ(platform::ShownText(c.typed), c.shown) << c.terminal;
+    EXPECT_EQ(platform::ToTerminalUtf8(c.typed), c.terminal);
   }
+  // Text no name maps to shows as its bytes read: a lone surrogate, and
+  // stand-ins that spell e acute; a name's '\' is a '\' again.
+  EXPECT_EQ(platform::ShownText(u"x\xD800\uEFC3\uEFA9\\a\uF05Cb"), u"x\uFFFD\u00E9\\a\\b");
 }
