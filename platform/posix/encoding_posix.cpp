@@ -84,52 +84,42 @@ bool IsStandIn(char32_t u) {
   return (u >= kRawByteBase + 0x80 && u <= kRawByteBase + 0xFF) || u == kNameBackslash;
 }
 
+// Walks bytes as UTF-8: sequence(cp, spelling) for each valid sequence,
+// undecodable(b) for each byte that none takes in.
+template <typename Sequence, typename Undecodable>
+void ForEachUtf8(std::string_view bytes, Sequence sequence, Undecodable undecodable) {
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp;
+    const size_t len = DecodeUtf8(bytes, i, cp);
+    if (len == 0) {
+      undecodable(static_cast<unsigned char>(bytes[i]));
+      ++i;
+    } else {
+      sequence(cp, bytes.substr(i, len));
+      i += len;
+    }
+  }
+}
+
+char16_t RawByte(unsigned char b) { return static_cast<char16_t>(kRawByteBase + b); }
+
 // Native bytes to engine text; names map a '\\' to its stand-in, typed text
 // keeps it.
 std::u16string DecodeNative(std::string_view bytes, bool isName) {
   std::u16string out;
   out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (isName && c == '\\') {
-      out.push_back(kNameBackslash);
-      ++i;
-      continue;
-    }
-    char32_t cp;
-    const size_t len = DecodeUtf8(bytes, i, cp);
-    if (len == 0) {
-      out.push_back(static_cast<char16_t>(kRawByteBase + c));
-      ++i;
-    } else if (IsStandIn(cp)) {
-      for (const size_t end = i + len; i < end; ++i) {
-        out.push_back(static_cast<char16_t>(kRawByteBase + static_cast<unsigned char>(bytes[i])));
-      }
-    } else {
-      AppendUtf16(out, cp);
-      i += len;
-    }
-  }
-  return out;
-}
-
-// UTF-8 to UTF-16, each byte no valid sequence takes in becoming
-// undecodable(byte).
-template <typename Fn>
-std::u16string DecodeUtf8Text(std::string_view bytes, Fn undecodable) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    char32_t cp;
-    const size_t len = DecodeUtf8(bytes, i, cp);
-    if (len == 0) {
-      out.push_back(undecodable(static_cast<unsigned char>(bytes[i])));
-      ++i;
-    } else {
-      AppendUtf16(out, cp);
-      i += len;
-    }
-  }
+  ForEachUtf8(
+      bytes,
+      [&](char32_t cp, std::string_view spelling) {
+        if (isName && cp == u'\\') {
+          out.push_back(kNameBackslash);
+        } else if (IsStandIn(cp)) {
+          for (const char b : spelling) out.push_back(RawByte(static_cast<unsigned char>(b)));
+        } else {
+          AppendUtf16(out, cp);
+        }
+      },
+      [&](unsigned char b) { out.push_back(RawByte(b)); });
   return out;
 }
 
@@ -190,32 +180,32 @@ std::string ToUtf8(std::u16string_view text) {
 }
 
 std::u16string FromUtf8(std::string_view bytes) {
-  return DecodeUtf8Text(bytes, [](unsigned char) -> char16_t { return 0xFFFD; });
+  std::u16string out;
+  out.reserve(bytes.size());
+  ForEachUtf8(
+      bytes, [&](char32_t cp, std::string_view) { AppendUtf16(out, cp); },
+      [&](unsigned char) { out.push_back(0xFFFD); });
+  return out;
 }
 
 std::u16string ShownText(std::u16string_view text) {
-  return DecodeUtf8Text(NameToNative(text), [](unsigned char b) {
-    return static_cast<char16_t>(kShownRawByteBase + b);
-  });
+  std::u16string out;
+  out.reserve(text.size());
+  ForEachUtf8(
+      NameToNative(text), [&](char32_t cp, std::string_view) { AppendUtf16(out, cp); },
+      [&](unsigned char b) { out.push_back(static_cast<char16_t>(kShownRawByteBase + b)); });
+  return out;
 }
 
 std::string ToTerminalUtf8(std::u16string_view text) {
-  const std::string bytes = NameToNative(text);
   std::string out;
-  out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    char32_t cp;
-    const size_t len = DecodeUtf8(bytes, i, cp);
-    if (len == 0) {
-      static constexpr char kDigits[] = "0123456789abcdef";
-      const unsigned char b = static_cast<unsigned char>(bytes[i]);
-      out += {'\\', 'x', kDigits[b >> 4], kDigits[b & 0xF]};
-      ++i;
-    } else {
-      out.append(bytes, i, len);
-      i += len;
-    }
-  }
+  out.reserve(text.size());
+  ForEachUtf8(
+      NameToNative(text), [&](char32_t, std::string_view spelling) { out += spelling; },
+      [&](unsigned char b) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        out += {'\\', 'x', kDigits[b >> 4], kDigits[b & 0xF]};
+      });
   return out;
 }
 
