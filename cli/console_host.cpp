@@ -18,7 +18,7 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 // At most `columns` code points, so a long path does not wrap the line and
 // break the in-place redraw.
 std::string Fit(const std::u16string& text, int columns) {
-  std::string utf8 = platform::ToUtf8(text);
+  std::string utf8 = platform::ToTerminalUtf8(text);
   int seen = 0;
   for (size_t i = 0; i < utf8.size(); ++i) {
     if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
@@ -92,7 +92,7 @@ void CConsoleHost::Write(const std::string& text) {
 
 void CConsoleHost::SetStatus(const std::u16string& text) {
   status_ = text;
-  if (mode_ == Mode::Lines) Write(platform::ToUtf8(text) + "\n");
+  if (mode_ == Mode::Lines) Write(platform::ToTerminalUtf8(text) + "\n");
   if (mode_ == Mode::Terminal) Redraw(false);
   ThrowIfCancelled();
 }
@@ -106,7 +106,7 @@ void CConsoleHost::SetDetail(const std::u16string& text) {
 void CConsoleHost::ShowMessage(const std::u16string& text) {
   EraseBlock();
   // The system's words for the error code are for the reader only.
-  std::string utf8 = platform::ToUtf8(WithErrorCodeText(text));
+  std::string utf8 = platform::ToTerminalUtf8(WithErrorCodeText(text));
   if (utf8.empty() || utf8.back() != '\n') utf8 += "\n";
   Write(utf8);
 }
@@ -149,11 +149,11 @@ void CConsoleHost::Finish(JobOutcome outcome) {
       Write("\n");
       break;
     case Mode::Lines:
-      Write(platform::ToUtf8(detail_) + "\n");
+      Write(platform::ToTerminalUtf8(detail_) + "\n");
       break;
     case Mode::Quiet:
-      if (outcome == JobOutcome::Cancelled) Write(platform::ToUtf8(kCancelledText) + "\n");
-      if (ExitCodeFor(outcome, status_) == 3) Write(platform::ToUtf8(status_) + "\n");
+      if (outcome == JobOutcome::Cancelled) Write(platform::ToTerminalUtf8(kCancelledText) + "\n");
+      if (ExitCodeFor(outcome, status_) == 3) Write(platform::ToTerminalUtf8(status_) + "\n");
       break;
   }
 }

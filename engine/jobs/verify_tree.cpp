@@ -14,6 +14,7 @@
 #include "engine/tree/walker.h"
 #include "engine/xml/diff_report.h"
 #include "engine/xml/vault_file.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
 
 namespace {
@@ -29,46 +30,95 @@ struct Difference {
 // Indexed by Mark.
 constexpr char16_t kMarkChars[] = u"-+MA";
 
+// The path as the user knows it (platform::ShownText), '/' between its
+// components, without the leading one.
 std::u16string ShownPath(const std::u16string& path) {
-  std::u16string shown = path.starts_with(u'\\') ? path.substr(1) : path;
-  std::replace(shown.begin(), shown.end(), u'\\', u'/');
-  return shown;
+  std::u16string relative = path.starts_with(u'\\') ? path.substr(1) : path;
+  std::replace(relative.begin(), relative.end(), u'\\', u'/');
+  return platform::ShownText(relative);
+}
+
+bool IsControl(char32_t c) { return c < 0x20 || c == 0x7F; }
+
+// The characters that could end a line or move the text for whoever reads
+// it: C0 and C1 controls, DEL, the line and paragraph separators, the
+// byte-order mark and the bidirectional embeddings, overrides and isolates.
+bool IsSpecial(char32_t c) {
+  return IsControl(c) || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0xFEFF ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// What a shown path holds, character by character: fn(c, shownByte, units)
+// with c a character, or an undecodable byte when shownByte (a lone
+// surrogate), and the units that spell it.
+template <typename Fn>
+void ForEachShown(std::u16string_view shown, Fn fn) {
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const char16_t u = shown[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < shown.size() && shown[i + 1] >= 0xDC00 &&
+        shown[i + 1] <= 0xDFFF) {
+      fn(0x10000 + ((char32_t{u} - 0xD800) << 10) + (shown[i + 1] - 0xDC00), false,
+         shown.substr(i, 2));
+      ++i;
+    } else {
+      const bool shownByte = u >= 0xD800 && u <= 0xDFFF;
+      fn(shownByte ? char32_t{u} - platform::kShownRawByteBase : char32_t{u}, shownByte,
+         shown.substr(i, 1));
+    }
+  }
 }
 
 bool NeedsQuotes(const std::u16string& shown) {
-  return shown.starts_with(u'"') ||
-         std::any_of(shown.begin(), shown.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
+  bool needs = shown.starts_with(u'"');
+  ForEachShown(shown, [&](char32_t c, bool shownByte, std::u16string_view) {
+    needs = needs || shownByte || IsSpecial(c);
+  });
+  return needs;
+}
+
+void AppendHex(char32_t value, int digits, std::u16string& out) {
+  static constexpr char16_t kDigits[] = u"0123456789abcdef";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
 }
 
 void AppendQuoted(const std::u16string& shown, std::u16string& out) {
   out += u'"';
-  for (const char16_t c : shown) {
+  ForEachShown(shown, [&](char32_t c, bool shownByte, std::u16string_view units) {
+    if (shownByte) {
+      out += u"\\x";
+      AppendHex(c, 2, out);
+      return;
+    }
     switch (c) {
       case u'\t':
         out += u"\\t";
-        break;
+        return;
       case u'\n':
         out += u"\\n";
-        break;
+        return;
       case u'\r':
         out += u"\\r";
-        break;
+        return;
       case u'"':
       case u'\\':
         out += u'\\';
-        out += c;
-        break;
+        out += units;
+        return;
       default:
-        if (c < 0x20 || c == 0x7F) {
-          out += u'\\';
-          out += static_cast<char16_t>(u'0' + ((c >> 6) & 7));
-          out += static_cast<char16_t>(u'0' + ((c >> 3) & 7));
-          out += static_cast<char16_t>(u'0' + (c & 7));
-        } else {
-          out += c;
-        }
+        break;
     }
-  }
+    if (IsControl(c)) {
+      out += u'\\';
+      out += static_cast<char16_t>(u'0' + ((c >> 6) & 7));
+      out += static_cast<char16_t>(u'0' + ((c >> 3) & 7));
+      out += static_cast<char16_t>(u'0' + (c & 7));
+    } else if (IsSpecial(c)) {
+      out += u"\\u";
+      AppendHex(c, 4, out);
+    } else {
+      out += units;
+    }
+  });
   out += u'"';
 }
 

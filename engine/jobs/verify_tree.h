@@ -34,10 +34,19 @@ std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directo
 //   "M "  content differs            (ChangedFiles)
 //   "A "  only the attribute word differs (the rest of AttributeChanges)
 // An entry that changed between file and directory is "- " then "+ ". The
-// path drops the leading '\' and shows '/' between components. A path
-// holding a control character (U+0000-U+001F, U+007F) or starting with '"'
-// is quoted, so that no name can forge a line: in double quotes, with \t,
-// \n, \r, \" and \\ escaped and any other control character as \ooo (three
-// octal digits). Lines are sorted by the unquoted shown path in UTF-16
-// code-unit order, and for one path in the order "-", "+", "M", "A".
+// path is shown as the user knows it (platform::ShownText): without the
+// leading '\', '/' between components, each name its native bytes read as
+// UTF-8 (a '\' in a name is a '\'). A path that starts with '"', holds a
+// character a terminal or a line splitter treats specially, or holds a byte
+// that is not UTF-8 is quoted, so that no name can forge a line or move the
+// text around it: in double quotes, with
+//   \t \n \r \" \\   for a tab, line feed, carriage return, '"' and '\';
+//   \ooo            any other C0 control and DEL (three octal digits);
+//   \uxxxx          a C1 control (U+0080-U+009F), U+2028, U+2029, U+FEFF
+//                   and the bidirectional controls U+202A-U+202E and
+//                   U+2066-U+2069 (four lower-case hexadecimal digits);
+//   \xhh            a byte that is not valid UTF-8 (two lower-case digits);
+// every other character as itself. Lines are sorted by the unquoted shown
+// path in UTF-16 code-unit order (an undecodable byte b counting as the unit
+// U+DC00+b), and for one path in the order "-", "+", "M", "A".
 std::u16string DifferenceLines(const ChangeSet& changes);

@@ -78,28 +78,48 @@ void ForEachCodePoint(std::u16string_view text, Fn fn) {
 
 bool IsSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 
+// The characters whose units stand for name bytes; a name that really holds
+// one carries it as the stand-ins of its own bytes.
+bool IsStandIn(char32_t u) {
+  return (u >= kRawByteBase + 0x80 && u <= kRawByteBase + 0xFF) || u == kNameBackslash;
+}
+
+// Walks bytes as UTF-8: sequence(cp, spelling) for each valid sequence,
+// undecodable(b) for each byte that none takes in.
+template <typename Sequence, typename Undecodable>
+void ForEachUtf8(std::string_view bytes, Sequence sequence, Undecodable undecodable) {
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp;
+    const size_t len = DecodeUtf8(bytes, i, cp);
+    if (len == 0) {
+      undecodable(static_cast<unsigned char>(bytes[i]));
+      ++i;
+    } else {
+      sequence(cp, bytes.substr(i, len));
+      i += len;
+    }
+  }
+}
+
+char16_t RawByte(unsigned char b) { return static_cast<char16_t>(kRawByteBase + b); }
+
 // Native bytes to engine text; names map a '\\' to its stand-in, typed text
 // keeps it.
 std::u16string DecodeNative(std::string_view bytes, bool isName) {
   std::u16string out;
   out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (isName && c == '\\') {
-      out.push_back(kNameBackslash);
-      ++i;
-      continue;
-    }
-    char32_t cp;
-    const size_t len = DecodeUtf8(bytes, i, cp);
-    if (len == 0) {
-      out.push_back(static_cast<char16_t>(kRawByteBase + c));
-      ++i;
-    } else {
-      AppendUtf16(out, cp);
-      i += len;
-    }
-  }
+  ForEachUtf8(
+      bytes,
+      [&](char32_t cp, std::string_view spelling) {
+        if (isName && cp == u'\\') {
+          out.push_back(kNameBackslash);
+        } else if (IsStandIn(cp)) {
+          for (const char b : spelling) out.push_back(RawByte(static_cast<unsigned char>(b)));
+        } else {
+          AppendUtf16(out, cp);
+        }
+      },
+      [&](unsigned char b) { out.push_back(RawByte(b)); });
   return out;
 }
 
@@ -162,17 +182,30 @@ std::string ToUtf8(std::u16string_view text) {
 std::u16string FromUtf8(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size();) {
-    char32_t cp;
-    const size_t len = DecodeUtf8(bytes, i, cp);
-    if (len == 0) {
-      out.push_back(0xFFFD);
-      ++i;
-    } else {
-      AppendUtf16(out, cp);
-      i += len;
-    }
-  }
+  ForEachUtf8(
+      bytes, [&](char32_t cp, std::string_view) { AppendUtf16(out, cp); },
+      [&](unsigned char) { out.push_back(0xFFFD); });
+  return out;
+}
+
+std::u16string ShownText(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  ForEachUtf8(
+      NameToNative(text), [&](char32_t cp, std::string_view) { AppendUtf16(out, cp); },
+      [&](unsigned char b) { out.push_back(static_cast<char16_t>(kShownRawByteBase + b)); });
+  return out;
+}
+
+std::string ToTerminalUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachUtf8(
+      NameToNative(text), [&](char32_t, std::string_view spelling) { out += spelling; },
+      [&](unsigned char b) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        out += {'\\', 'x', kDigits[b >> 4], kDigits[b & 0xF]};
+      });
   return out;
 }
 

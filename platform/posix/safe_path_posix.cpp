@@ -27,7 +27,12 @@ bool IsSafeRelativePath(std::u16string_view path) {
     // The native check guards the mapping: today only '.', '/' and NUL
     // themselves produce those bytes (raw-byte units give 0x80-0xFF, the
     // mapped backslash gives '\', which is an ordinary byte in a POSIX name).
-    if (!IsCleanComponent(name) || !IsCleanComponent(NameToNative(name))) return false;
+    // A text no scan can give would name the same entry as the one a scan
+    // gives, a second text for one name.
+    const std::string native = NameToNative(name);
+    if (!IsCleanComponent(name) || !IsCleanComponent(native) || NameFromNative(native) != name) {
+      return false;
+    }
     if (end == std::u16string_view::npos) return true;
     start = end + 1;
   }

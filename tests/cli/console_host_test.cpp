@@ -62,6 +62,10 @@ TEST(CConsoleHost, SkippedItemsAreListedAndExitWithFour) {
       // The closing check's verdict outranks the list.
       {u"\\a.txt", "After patch has been aplied fingerprints do not match.",
        "Skipped: \\a.txt\n1 item was skipped.\n", 3},
+      // Names as the user knows them: a byte that is not UTF-8 escaped, a '\\'
+      // in a name and U+EF80 as they are on disk.
+      {u"/t\\caf\uEFE9\\a\uF05Cb\\\uEFEE\uEFBE\uEF80", "Patch applied ok.",
+       "Skipped: /t\\caf\\xe9\\a\\b\\\xEE\xBE\x80\n1 item was skipped.\n", 4},
   };
   for (const Case& c : cases) {
     std::FILE* err = std::tmpfile();

@@ -19,11 +19,14 @@ TEST(SafePath, AcceptsOnlyCleanRelativePaths) {
       {u"\\.hidden\\..x", true},
       {u"\\ \\x ", true},
       {u"\\Grüße\\\U0001F600", true},
-      {u"\\back\xF05Cslash", true},  // becomes a '\' byte inside one name
-      {u"\\\xF05C..", true},         // the name "\..", not ".."
-      {u"\\\xEF80\xEFFF", true},     // raw bytes 0x80 and 0xFF
-      {u"\\\xEF2E", true},           // outside the raw-byte range: stays U+EF2E
-      {u"\\\xD800", true},           // a lone surrogate becomes U+FFFD
+      {u"\\back\xF05Cslash", true},     // becomes a '\' byte inside one name
+      {u"\\\xF05C..", true},            // the name "\..", not ".."
+      {u"\\\xEF80\xEFFF", true},        // raw bytes 0x80 and 0xFF
+      {u"\\\xEF2E", true},              // outside the raw-byte range: stays U+EF2E
+      {u"\\\xEFEE\xEFBE\xEF80", true},  // a name really holding U+EF80
+      // Second texts for a name on disk: U+FFFD, and e acute spelled in stand-ins.
+      {u"\\\xD800", false},
+      {u"\\\xEFC3\xEFA9", false},
       {u"", false},
       {u"\\", false},
       {u"a.txt", false},

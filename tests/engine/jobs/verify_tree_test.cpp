@@ -90,3 +90,29 @@ TEST(VerifyTree, RefusesBadInputsBeforeReadingAnything) {
   }
   EXPECT_EQ(out.ReadFile("v.zov"), "the vault");
 }
+
+// No name can end a line, move the text around it on a terminal, or pass for
+// another name: such a path is quoted, with its own escapes.
+TEST(DifferenceLines, QuotesEveryCharacterThatCouldForgeALine) {
+  struct Case {
+    std::u16string path;
+    std::string line;
+  } cases[] = {
+      {u"\\d\\plain \u00A0\u2027\u202F\u206A\U0001F600",
+       "+ d/plain \u00A0\u2027\u202F\u206A\U0001F600"},
+      {u"\\a\uF05Cb", "+ a\\b"},  // a backslash in a name needs no quotes alone
+      {u"\\\"q", "+ \"\\\"q\""},
+      {u"\\t\t\n\r\x01\x1B\x7F\uF05C", "+ \"t\\t\\n\\r\\001\\033\\177\\\\\""},
+      {u"\\c1\u0080\u0085\u009B\u009F", "+ \"c1\\u0080\\u0085\\u009b\\u009f\""},
+      {u"\\\u2028\u2029\uFEFF", "+ \"\\u2028\\u2029\\ufeff\""},
+      {u"\\\u202A\u202E\u2066\u2069.txt", "+ \"\\u202a\\u202e\\u2066\\u2069.txt\""},
+      // Bytes that are not UTF-8, beside what is: U+10080 pairs to DC80.
+      {u"\\caf\uEFE9\U00010080", "+ \"caf\\xe9\U00010080\""},
+      {u"\\\uEFEE\uEFBE\uEF80", "+ \uEF80"},  // a name really holding U+EF80
+  };
+  for (const Case& c : cases) {
+    ChangeSet changes;
+    changes.NewFiles = {c.path};
+    EXPECT_EQ(Narrow(DifferenceLines(changes)), c.line);
+  }
+}

@@ -153,11 +153,13 @@ TEST(CollectTree, TheFirstUnreadableFileInWalkOrderIsReported) {
 }
 
 // Names on both sides of '\' in code-unit order, where the sorted order of
-// paths is not that of a walk that sorts each directory by name.
+// paths is not that of a walk that sorts each directory by name, and names
+// whose bytes become several stand-ins.
 TEST(CollectTree, TheFingerprintFromTheScansOrderIsTheSortedOne) {
   TempDir dir;
-  for (const char* file : {"a/x", "a/x y", "a/x-/1", "a/x]/2", "a b", "a_/3", "a.txt", "A/4",
-                           "a0/5", "a\\b", "z/a/b/c/d"}) {
+  for (const char* file :
+       {"a/x", "a/x y", "a/x-/1", "a/x]/2", "a b", "a_/3", "a.txt", "A/4", "a0/5", "a\\b",
+        "z/a/b/c/d", "a\x80", "a\xEE\xBE\x80/6", "a\xEE\xBE\x80\xEF\x81\x9C", "a\xEF\x81\x9C/7"}) {
     dir.WriteFile(file, file);
   }
   dir.MakeDir("a/empty");
