@@ -146,20 +146,23 @@ std::vector<std::u16string> CIgnoreFilter::Patterns() const {
   return patterns;
 }
 
-bool CIgnoreFilter::Match(const std::u16string& relPath, std::u16string& matchedPattern) const {
+bool CIgnoreFilter::Match(std::u16string_view relPath, std::u16string& matchedPattern) const {
   matchedPattern.clear();
   if (compiled_.empty()) return false;
-  std::u16string folded = relPath;
-  FoldAsciiUpper(folded);
-  std::u16string_view name(folded);
+  // Only what the patterns see is folded: a check of every ancestor of a
+  // deep path (and a scan of a deep tree) costs the length of each name
+  // rather than of each whole path.
+  std::u16string_view seen = relPath;
   if (anyPatternHasBackslash_) {
-    if (!name.empty() && name.front() == u'\\') name.remove_prefix(1);
+    if (!seen.empty() && seen.front() == u'\\') seen.remove_prefix(1);
   } else {
-    const size_t last = name.rfind(u'\\');
-    if (last != std::u16string_view::npos) name.remove_prefix(last + 1);
+    const size_t last = seen.rfind(u'\\');
+    if (last != std::u16string_view::npos) seen.remove_prefix(last + 1);
   }
+  std::u16string folded(seen);
+  FoldAsciiUpper(folded);
   for (const CompiledPattern& pattern : compiled_) {
-    if (MatchCompiled(name, pattern.elements)) {
+    if (MatchCompiled(folded, pattern.elements)) {
       matchedPattern = pattern.text;
       return true;
     }
