@@ -30,6 +30,7 @@
 #include "engine/base/silent_sink.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/patch_stream.h"
+#include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
 #include "platform/encoding.h"
@@ -126,36 +127,12 @@ std::u16string NewerFingerprint(CProgressSink& sink, CDirSnapshot tree, const Ch
   return ComputeFingerprint(sink, tree);
 }
 
-void WriteList(RecordOutput& out, const PathList& list) {
-  WriteTag(out, RecordType::StringList);
-  WriteDword(out, static_cast<uint32_t>(list.size()));
-  for (const std::u16string& path : list) WriteString(out, path);
-}
-
 // The patch as the writer lays it out: header, patch info, one empty
 // content per carried file, the index, then the index offset and the flag.
 void WriteCrafted(const std::u16string& patchPath, Crafted& crafted) {
-  const ChangeSet& c = crafted.changes;
   zrFile::Writer file(patchPath);
   BufferedOutput out(file);
-  WriteRaw(out, kPatchMagic, kPatchMagicSize);
-  WriteQword(out, 0);
-  WriteDword(out, 0);
-  WriteString(out, c.NewerTreeID);
-  WriteString(out, c.OlderTreeID);
-  WriteTag(out, RecordType::InfoMap);
-  WriteDword(out, 0);
-  WriteString(out, c.IgnoreFilter);
-  for (const PathList* list : {&c.ignoredNew, &c.ignoredOld, &c.UnlinkedDirectories,
-                               &c.UnlinkedFiles, &c.NewDirs, &c.ChangedFiles, &c.NewFiles}) {
-    WriteList(out, *list);
-  }
-  WriteTag(out, RecordType::AttributeMap);
-  WriteDword(out, static_cast<uint32_t>(c.AttributeChanges.size()));
-  for (const auto& [path, word] : c.AttributeChanges) {
-    WriteString(out, path);
-    WriteDword(out, word);
-  }
+  WritePatchStart(out, crafted.changes);
   for (auto& [path, offset] : crafted.files) {
     out.Flush();
     offset = file.tell();

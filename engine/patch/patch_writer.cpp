@@ -94,6 +94,25 @@ void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
 
 }  // namespace
 
+void WritePatchStart(RecordOutput& out, const ChangeSet& changes) {
+  WriteRaw(out, kPatchMagic, kPatchMagicSize);
+  WriteQword(out, 0);
+  WriteDword(out, 0);
+
+  WriteString(out, changes.NewerTreeID);
+  WriteString(out, changes.OlderTreeID);
+  WriteInfoMap(out, changes.Info);
+  WriteString(out, changes.IgnoreFilter);
+  WriteStringList(out, changes.ignoredNew);
+  WriteStringList(out, changes.ignoredOld);
+  WriteStringList(out, changes.UnlinkedDirectories);
+  WriteStringList(out, changes.UnlinkedFiles);
+  WriteStringList(out, changes.NewDirs);
+  WriteStringList(out, changes.ChangedFiles);
+  WriteStringList(out, changes.NewFiles);
+  WriteAttributeMap(out, changes.AttributeChanges);
+}
+
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
                 const std::u16string& patchPath, const TextMap* scannedIds) {
   progress.SetStatus(u"Creating a patch file");
@@ -113,22 +132,7 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   out.borrow(file.descriptor(), patchPath);
   BufferedOutput records(out);
 
-  WriteRaw(records, kPatchMagic, kPatchMagicSize);
-  WriteQword(records, 0);
-  WriteDword(records, 0);
-
-  WriteString(records, changes.NewerTreeID);
-  WriteString(records, changes.OlderTreeID);
-  WriteInfoMap(records, changes.Info);
-  WriteString(records, changes.IgnoreFilter);
-  WriteStringList(records, changes.ignoredNew);
-  WriteStringList(records, changes.ignoredOld);
-  WriteStringList(records, changes.UnlinkedDirectories);
-  WriteStringList(records, changes.UnlinkedFiles);
-  WriteStringList(records, changes.NewDirs);
-  WriteStringList(records, changes.ChangedFiles);
-  WriteStringList(records, changes.NewFiles);
-  WriteAttributeMap(records, changes.AttributeChanges);
+  WritePatchStart(records, changes);
 
   progress.SetRange(static_cast<uint32_t>(index.size()));
   progress.ResetProgress();

@@ -5,6 +5,7 @@
 
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/patch_stream.h"
 
 // Writes the patch at patchPath: the header with completion flag 0, the
 // change set as the patch info, the content of every new and changed file
@@ -34,3 +35,9 @@
 // path, since such a patch could not produce the tree its fingerprint names.
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
                 const std::u16string& patchPath, const TextMap* scannedIds = nullptr);
+
+// The start of every patch, as WritePatch lays it out: the header with index
+// offset 0 and completion flag 0, then the patch info (both fingerprints,
+// the info map, the filter, the seven lists and the attribute map). The
+// lists go as they are, so a tool can write what the writer never would.
+void WritePatchStart(RecordOutput& out, const ChangeSet& changes);
