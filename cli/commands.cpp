@@ -229,7 +229,7 @@ std::string CommandHelpText(const CommandSpec& command) {
               ? "  3    the patch was applied but DIR does not have the newer fingerprint\n"
               : "") +
          (command.kind == JobKind::Verify ? "  3    DIR differs from VAULT\n" : "") +
-         "  130  cancelled (Ctrl-C)\n"
+         "  130  cancelled (Ctrl-C, SIGTERM or SIGHUP)\n"
          "\nSee torquelin(1) for the filter syntax and examples.\n";
 }
 
@@ -250,6 +250,6 @@ std::string HelpText() {
       "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
       "the tree does not have the newer fingerprint (apply) or the tree differs from the\n"
       "vault (verify), 4 the patch was applied but items were skipped (3 wins when both\n"
-      "hold), 130 cancelled (Ctrl-C).\n";
+      "hold), 130 cancelled (Ctrl-C, SIGTERM or SIGHUP).\n";
   return text;
 }

@@ -11,8 +11,8 @@
 #include "engine/jobs/job_runner.h"
 
 // Runs on the thread that calls RunJob; only the cancel flag is touched from
-// elsewhere (the SIGINT handler), and it is an atomic read afresh at every
-// cancellation point.
+// elsewhere (the handler of SIGINT, SIGTERM and SIGHUP), and it is an atomic
+// read afresh at every cancellation point.
 class CConsoleHost : public CProgressSink {
  public:
   enum class Mode {

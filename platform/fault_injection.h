@@ -12,8 +12,8 @@ namespace platform::fault_injection {
 
 enum class FaultPoint {
   Write,    // WriteDescriptor: fails before writing anything
-  Create,   // OpenForWriting
-  Rename,   // RenameReplacing
+  Create,   // OpenForWriting, ReplacementFile::Create, DirectoryHandle::CreateFile
+  Rename,   // ReplacementFile::Commit, DirectoryHandle::Rename
   Sync,     // SyncDescriptor
   Resolve,  // DirectoryHandle: before it resolves a path beneath its directory
   Openat2,  // DirectoryHandle: openat2 itself; ENOSYS makes it walk component by component

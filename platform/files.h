@@ -152,7 +152,5 @@ bool RemoveFile(const std::u16string& path);
 bool RemoveEmptyDirectory(const std::u16string& path);
 // Stands in for CreateDirectoryW: fails when anything exists at the path.
 bool MakeDirectory(const std::u16string& path);
-// Atomically replaces `to` with `from` (rename).
-bool RenameReplacing(const std::u16string& from, const std::u16string& to);
 
 }  // namespace platform

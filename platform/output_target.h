@@ -29,7 +29,8 @@ std::u16string ResolveFinalLink(const std::u16string& path);
 
 // Opens an existing character device or FIFO for writing, following links,
 // never creating or truncating anything. Blocks on a FIFO until a reader
-// comes. Returns the descriptor or -1 (errno set).
+// comes. Returns the descriptor or -1 (errno set; ENXIO when what it opened
+// is neither).
 int OpenDeviceForWriting(const std::u16string& path);
 
 // True when this process may write to the existing path: a directory it may

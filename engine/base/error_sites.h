@@ -10,6 +10,13 @@
 // appends the variable part (usually a path) directly.
 namespace site {
 
+// What a failed write of an output adds after the fixed text (and after the
+// counts the text is followed by), so the message names the file the user
+// gave: " file:" + path; nothing when there is no path to name.
+inline std::u16string FileNameDetail(std::u16string_view path) {
+  return path.empty() ? std::u16string() : u" file:" + std::u16string(path);
+}
+
 // Large-file I/O (.\fileReader).
 inline constexpr ErrorSite kOutputTooLarge{
     1, location::kFileReader, 23,
@@ -155,6 +162,9 @@ inline constexpr ErrorSite kPatchSourceShortRead{0, location::kPatchReader, 74,
                                                  u"Unable read a source file:"};
 inline constexpr ErrorSite kPatchFlush{0, location::kPatchReader, 82,
                                        u"Unable to flush a patch file to disk:"};
+// The finished patch could not take the place of the previous file (+ path).
+inline constexpr ErrorSite kPatchReplace{0, location::kPatchReader, 86,
+                                         u"Unable to move a patch file into place:"};
 inline constexpr ErrorSite kNoPatchToLoad{0, location::kPatchReader, 50,
                                           u"No patch file specified: "};
 inline constexpr ErrorSite kExtractUnsafePath{0, location::kPatchReader, 90,

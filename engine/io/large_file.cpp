@@ -20,7 +20,9 @@ int64_t File::read(void* buffer, int64_t n) {
 
 int64_t File::write(const void* buffer, int64_t n) {
   const int64_t written = platform::WriteDescriptor(descriptor_, buffer, static_cast<uint64_t>(n));
-  if (written != n && platform::LastErrorIsFileTooLarge()) Raise(site::kOutputTooLarge);
+  if (written != n && platform::LastErrorIsFileTooLarge()) {
+    Raise(site::kOutputTooLarge, site::FileNameDetail(name_));
+  }
   return written;
 }
 
@@ -44,8 +46,9 @@ bool File::sync() { return open_ && platform::SyncDescriptor(descriptor_); }
 
 void File::close() {
   if (open_) {
-    platform::CloseDescriptor(descriptor_);
+    if (owned_) platform::CloseDescriptor(descriptor_);
     open_ = false;
+    owned_ = true;
     descriptor_ = 0;
   }
 }
@@ -65,6 +68,14 @@ void Writer::adopt(int descriptor) {
   close();
   descriptor_ = descriptor;
   open_ = true;
+}
+
+void Writer::borrow(int descriptor, std::u16string name) {
+  close();
+  descriptor_ = descriptor;
+  open_ = true;
+  owned_ = false;
+  name_ = std::move(name);
 }
 
 void Writer::open(const std::u16string& path) {

@@ -23,7 +23,8 @@ class File {
   int64_t read(void* buffer, int64_t n);
   // The count written (short or -1 on failure; the caller judges), except
   // that a write refused because the file would grow too large (EFBIG)
-  // raises the type-1 "larger then 4GB" error.
+  // raises the type-1 "larger then 4GB" error, followed by " file:" and
+  // name() when the file has one.
   int64_t write(const void* buffer, int64_t n);
   int64_t tell();
   // Absolute position; the result is not checked.
@@ -34,11 +35,16 @@ class File {
   bool eof();
   // Forces written data to the device.
   bool sync();
+  // Closes the descriptor, unless it was only borrowed.
   void close();
+  // The path a failed write names in its message; empty: none.
+  const std::u16string& name() const { return name_; }
 
  protected:
   int descriptor_ = 0;
   bool open_ = false;
+  bool owned_ = true;
+  std::u16string name_;
 };
 
 // Opens for reading; raises "Unable to ioen file:" + path.
@@ -57,6 +63,10 @@ class Writer : public File {
   void open(const std::u16string& path) override;
   // Takes over a descriptor opened for writing elsewhere (a DirectoryHandle).
   void adopt(int descriptor);
+  // Writes to a descriptor that stays its owner's (a platform::
+  // ReplacementFile): close leaves it open. `name` is the path failed
+  // writes name in their messages.
+  void borrow(int descriptor, std::u16string name);
 };
 
 }  // namespace zrFile

@@ -13,12 +13,15 @@ void ReadStringList(RecordInput& in, PathList& into) {
   for (uint32_t left = ReadDword(in); left > 0; --left) into.push_back(ReadString(in));
 }
 
+// The maps are stored in key order, so each key goes in at the end: reading
+// one costs a comparison per key, not a search. A key out of order (a patch
+// made elsewhere) is still put in its place.
 AttributeMap ReadAttributeMap(RecordInput& in) {
   ExpectTag(in, RecordType::AttributeMap);
   AttributeMap map;
   for (uint32_t left = ReadDword(in); left > 0; --left) {
     std::u16string key = ReadString(in);
-    map[std::move(key)] = ReadDword(in);
+    map.insert_or_assign(map.end(), std::move(key), ReadDword(in));
   }
   return map;
 }
@@ -28,7 +31,7 @@ TextMap ReadInfoMap(RecordInput& in) {
   TextMap map;
   for (uint32_t left = ReadDword(in); left > 0; --left) {
     std::u16string key = ReadString(in);
-    map[std::move(key)] = ReadString(in);
+    map.insert_or_assign(map.end(), std::move(key), ReadString(in));
   }
   return map;
 }
@@ -39,7 +42,7 @@ PatchFileIndex ReadFileIndex(zrFile::Reader& reader, CProgressSink& /*progress*/
   PatchFileIndex index;
   for (uint32_t left = ReadDword(in); left > 0; --left) {
     std::u16string key = ReadString(in);
-    index[std::move(key)] = ReadQword(in);
+    index.insert_or_assign(index.end(), std::move(key), ReadQword(in));
   }
   return index;
 }

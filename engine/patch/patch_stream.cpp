@@ -37,23 +37,25 @@ constexpr size_t kStringStepUnits = 32768;
 // Block size of the buffered record input and output.
 constexpr size_t kRecordBlock = 65536;
 
-[[noreturn]] void RaiseShortWrite(RecordPiece piece, int64_t expected, int64_t written) {
+[[noreturn]] void RaiseShortWrite(RecordPiece piece, int64_t expected, int64_t written,
+                                  std::u16string_view name) {
+  const std::u16string file = site::FileNameDetail(name);
   switch (piece) {
     case RecordPiece::Tag:
-      Raise(site::kWriteType);
+      Raise(site::kWriteType, file);
     case RecordPiece::Qword:
-      Raise(site::kWriteQword);
+      Raise(site::kWriteQword, file);
     case RecordPiece::Dword:
-      Raise(site::kWriteDword);
+      Raise(site::kWriteDword, file);
     case RecordPiece::Raw:
       break;
   }
-  Raise(site::kWriteBuffer, DecimalText(expected) + u" actual:" + DecimalText(written));
+  Raise(site::kWriteBuffer, DecimalText(expected) + u" actual:" + DecimalText(written) + file);
 }
 
 void Put(RecordOutput& out, const void* buffer, int64_t n, RecordPiece piece) {
   const int64_t written = out.write(buffer, n, piece);
-  if (written != n) RaiseShortWrite(piece, n, written);
+  if (written != n) RaiseShortWrite(piece, n, written, out.name());
 }
 
 }  // namespace
@@ -82,7 +84,7 @@ void BufferedOutput::Flush() {
     for (const auto& [end, piece] : pieces_) {
       if (written < 0 || end > static_cast<size_t>(written)) {
         RaiseShortWrite(piece, static_cast<int64_t>(end - start),
-                        written < 0 ? -1 : written - static_cast<int64_t>(start));
+                        written < 0 ? -1 : written - static_cast<int64_t>(start), out_.name());
       }
       start = end;
     }

@@ -36,6 +36,9 @@ class RecordOutput {
   virtual ~RecordOutput() = default;
   // The count written (short or -1 on failure), as zrFile::File::write.
   virtual int64_t write(const void* buffer, int64_t n, RecordPiece piece) = 0;
+  // The path a failed write names after its message (" file:" + path), the
+  // Writer's name(); empty: none.
+  virtual std::u16string_view name() const { return {}; }
 };
 
 class RecordInput {
@@ -52,6 +55,7 @@ class DirectOutput : public RecordOutput {
   int64_t write(const void* buffer, int64_t n, RecordPiece) override {
     return out_.write(buffer, n);
   }
+  std::u16string_view name() const override { return out_.name(); }
 
  private:
   zrFile::Writer& out_;
@@ -66,6 +70,7 @@ class BufferedOutput : public RecordOutput {
   explicit BufferedOutput(zrFile::Writer& out);
   // Always accepts all n bytes; a block that cannot be written raises.
   int64_t write(const void* buffer, int64_t n, RecordPiece piece) override;
+  std::u16string_view name() const override { return out_.name(); }
   void Flush();
 
  private:

@@ -12,6 +12,7 @@
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_stream.h"
 #include "platform/output_target.h"
+#include "platform/replacement_file.h"
 
 namespace {
 
@@ -93,6 +94,25 @@ void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
 
 }  // namespace
 
+void WritePatchStart(RecordOutput& out, const ChangeSet& changes) {
+  WriteRaw(out, kPatchMagic, kPatchMagicSize);
+  WriteQword(out, 0);
+  WriteDword(out, 0);
+
+  WriteString(out, changes.NewerTreeID);
+  WriteString(out, changes.OlderTreeID);
+  WriteInfoMap(out, changes.Info);
+  WriteString(out, changes.IgnoreFilter);
+  WriteStringList(out, changes.ignoredNew);
+  WriteStringList(out, changes.ignoredOld);
+  WriteStringList(out, changes.UnlinkedDirectories);
+  WriteStringList(out, changes.UnlinkedFiles);
+  WriteStringList(out, changes.NewDirs);
+  WriteStringList(out, changes.ChangedFiles);
+  WriteStringList(out, changes.NewFiles);
+  WriteAttributeMap(out, changes.AttributeChanges);
+}
+
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
                 const std::u16string& patchPath, const TextMap* scannedIds) {
   progress.SetStatus(u"Creating a patch file");
@@ -101,31 +121,18 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   for (const std::u16string& path : changes.NewFiles) index.emplace(path, 0);
   for (const std::u16string& path : changes.ChangedFiles) index.emplace(path, 0);
 
-  // A link at the path stays; the file it names is replaced.
-  const std::u16string target = platform::ResolveFinalLink(patchPath);
-  RemoveItem(true, target);
-  zrFile::Writer out(target);
+  // A link at the path stays; the file it names is replaced. Until the
+  // rename at the end the patch is a temporary file beside that one, which
+  // every failure and a cancel remove again.
+  platform::ReplacementFile file;
+  if (file.Create(platform::ResolveFinalLink(patchPath)) < 0) {
+    Raise(site::kWriterOpen, patchPath);
+  }
+  zrFile::Writer out;
+  out.borrow(file.descriptor(), patchPath);
   BufferedOutput records(out);
 
-  WriteRaw(records, kPatchMagic, kPatchMagicSize);
-  WriteQword(records, 0);
-  WriteDword(records, 0);
-
-  WriteString(records, changes.NewerTreeID);
-  WriteString(records, changes.OlderTreeID);
-  WriteInfoMap(records, changes.Info);
-  WriteString(records, changes.IgnoreFilter);
-  WriteStringList(records, changes.ignoredNew);
-  WriteStringList(records, changes.ignoredOld);
-  WriteStringList(records, changes.UnlinkedDirectories);
-  WriteStringList(records, changes.UnlinkedFiles);
-  WriteStringList(records, changes.NewDirs);
-  WriteStringList(records, changes.ChangedFiles);
-  WriteStringList(records, changes.NewFiles);
-  WriteAttributeMap(records, changes.AttributeChanges);
-  // On disk before the first cancellation point, so an interrupted file
-  // shows its flag 0 to every reader rather than being merely short.
-  records.Flush();
+  WritePatchStart(records, changes);
 
   progress.SetRange(static_cast<uint32_t>(index.size()));
   progress.ResetProgress();
@@ -151,25 +158,15 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   records.Flush();
 
   // The flag is what makes readers trust the file, so everything it vouches
-  // for must be on the device before it is, and the flag itself after.
+  // for must be on the device before it is, and the flag itself before the
+  // file takes the patch's name: a crash leaves the previous file or this
+  // one whole, never one whose flag is set over missing contents.
   SyncOrFail(out, patchPath);
   out.seek(kPatchIndexOffsetPosition);
   DirectOutput header(out);
   WriteQword(header, indexOffset);
-  const int64_t flagPosition = out.tell();
   WriteDword(header, kPatchComplete);
-  if (!out.sync()) {
-    // The job fails, so readers must not take the file for finished, though
-    // the flag already sits in the cache: it goes back to 0 (best effort,
-    // the device is failing).
-    const CZRErr failure(0, u"Unable to flush a patch file to disk:" + patchPath,
-                         location::kPatchReader, __LINE__);
-    out.seek(flagPosition);
-    try {
-      WriteDword(header, 0);
-    } catch (const CZRErr&) {
-    }
-    throw failure;
-  }
+  SyncOrFail(out, patchPath);
   out.close();
+  if (!file.Commit()) Raise(site::kPatchReplace, patchPath);
 }

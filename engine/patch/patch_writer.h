@@ -5,22 +5,29 @@
 
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/patch_stream.h"
 
 // Writes the patch at patchPath: the header with completion flag 0, the
 // change set as the patch info, the content of every new and changed file
 // (read from newerRoot + relative path, ascending code-unit order), and the
 // file index; then it stores the index offset and flag 1 in the header. The
-// body is flushed to the device before the flag is set, so a crash can never
-// leave a complete-looking patch with missing contents.
+// body is flushed to the device before the flag is set, and the flag before
+// the file takes the patch's name.
 //
-// An existing file at patchPath is removed first (a failure to remove it is
-// ignored; opening then reports); a symbolic link there stays, and the file
-// it names is the one replaced. Every failure raises CZRErr and leaves the
-// partial file with flag 0, which every reader refuses; COPCancel from
-// SetDetail or Step propagates the same way. Progress: SetStatus("Creating a
-// patch file"), SetRange(number of files), ResetProgress, then per file
-// SetDetail("Writing File: " + path) and Step. Contents pass through the
-// sink's scratch buffer, one read and one write per chunk.
+// The patch is written under a temporary name beside patchPath (private to
+// the user until done; see platform::ReplacementFile) and renamed over it
+// once complete, keeping the permissions of the file it replaces; a symbolic
+// link at patchPath stays, and the file it names is the one replaced. Every
+// failure raises CZRErr and a cancel (COPCancel from SetDetail or Step)
+// propagates; either way the temporary file is removed and the previous
+// file at patchPath stays as it was. Failures name patchPath: "Unable to
+// open file:" + path when the temporary cannot be created, a write failure's
+// fixed text (the 4GB one included) + " file:" + path, "Unable to flush a
+// patch file to disk:" + path, "Unable to move a patch file into place:" +
+// path. Progress: SetStatus("Creating a patch file"), SetRange(number of
+// files), ResetProgress, then per file SetDetail("Writing File: " + path)
+// and Step. Contents pass through the sink's scratch buffer, one read and
+// one write per chunk.
 //
 // scannedIds, when given, maps relative paths to the file ids the scan
 // computed: a copied content whose SHA-1 differs (the file changed, shrank
@@ -28,3 +35,9 @@
 // path, since such a patch could not produce the tree its fingerprint names.
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
                 const std::u16string& patchPath, const TextMap* scannedIds = nullptr);
+
+// The start of every patch, as WritePatch lays it out: the header with index
+// offset 0 and completion flag 0, then the patch info (both fingerprints,
+// the info map, the filter, the seven lists and the attribute map). The
+// lists go as they are, so a tool can write what the writer never would.
+void WritePatchStart(RecordOutput& out, const ChangeSet& changes);

@@ -1,6 +1,9 @@
 // CIgnoreFilter: parsing the filter text and the single-pass wildcard matcher.
 #include "engine/tree/ignore_filter.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace {
 
 void FoldAsciiUpper(std::u16string& text) {
@@ -102,6 +105,45 @@ bool MatchCompiled(std::u16string_view name, const std::vector<PatternElement>& 
   return true;
 }
 
+// Which beginnings of a folded text a compiled pattern matches: the lengths
+// p for which MatchCompiled(text.substr(0, p)) holds are `length`, and when
+// the pattern ends in a run, every length from it on.
+struct MatchingLengths {
+  size_t length = 0;
+  bool orLonger = false;
+};
+
+// The matcher run once over the whole text. A step on a beginning of it goes
+// exactly as on the whole text as long as what it finds lies inside the
+// beginning: the first occurrence of a literal in the beginning is its first
+// occurrence in the whole text, or there is none. So the steps that pass on
+// the whole text tell where every beginning that matches must end.
+std::optional<MatchingLengths> MatchingBeginnings(std::u16string_view text,
+                                                  const std::vector<PatternElement>& elements) {
+  if (elements.size() == 1) return std::nullopt;
+  size_t pos = 0;
+  for (size_t i = 0; i + 1 < elements.size(); ++i) {
+    const PatternElement& cur = elements[i];
+    const PatternElement& next = elements[i + 1];
+    if (cur.kind == PatternElement::Literal) {
+      // Found anywhere but at the front, the step fails.
+      if (text.substr(pos, cur.text.size()) != cur.text) return std::nullopt;
+      pos += cur.text.size();
+    } else if (next.kind == PatternElement::Literal) {
+      const size_t at = text.find(next.text, pos);
+      if (at == std::u16string_view::npos) return std::nullopt;
+      if (cur.kind == PatternElement::AnyChar && at == pos) return std::nullopt;
+      pos = at;
+    } else if (cur.kind == PatternElement::AnyRun) {
+      if (next.kind == PatternElement::End) return MatchingLengths{pos, true};
+    } else {
+      if (pos == text.size()) return std::nullopt;
+      ++pos;
+    }
+  }
+  return MatchingLengths{pos, false};
+}
+
 }  // namespace
 
 bool MatchStep(std::u16string& name, const PatternElement& cur, const PatternElement& next) {
@@ -146,23 +188,66 @@ std::vector<std::u16string> CIgnoreFilter::Patterns() const {
   return patterns;
 }
 
-bool CIgnoreFilter::Match(const std::u16string& relPath, std::u16string& matchedPattern) const {
+bool CIgnoreFilter::Match(std::u16string_view relPath, std::u16string& matchedPattern) const {
   matchedPattern.clear();
   if (compiled_.empty()) return false;
-  std::u16string folded = relPath;
-  FoldAsciiUpper(folded);
-  std::u16string_view name(folded);
+  // Only what the patterns see is folded: a check of every ancestor of a
+  // deep path (and a scan of a deep tree) costs the length of each name
+  // rather than of each whole path.
+  std::u16string_view seen = relPath;
   if (anyPatternHasBackslash_) {
-    if (!name.empty() && name.front() == u'\\') name.remove_prefix(1);
+    if (!seen.empty() && seen.front() == u'\\') seen.remove_prefix(1);
   } else {
-    const size_t last = name.rfind(u'\\');
-    if (last != std::u16string_view::npos) name.remove_prefix(last + 1);
+    const size_t last = seen.rfind(u'\\');
+    if (last != std::u16string_view::npos) seen.remove_prefix(last + 1);
   }
+  std::u16string folded(seen);
+  FoldAsciiUpper(folded);
   for (const CompiledPattern& pattern : compiled_) {
-    if (MatchCompiled(name, pattern.elements)) {
+    if (MatchCompiled(folded, pattern.elements)) {
       matchedPattern = pattern.text;
       return true;
     }
   }
   return false;
+}
+
+bool CIgnoreFilter::MatchSelfOrAncestor(std::u16string_view relPath,
+                                        std::u16string& matchedPattern) const {
+  matchedPattern.clear();
+  if (compiled_.empty()) return false;
+  // Where the path and each directory above it end, shortest first.
+  std::vector<size_t> ends;
+  for (size_t end = relPath.find(u'\\', 1); end != std::u16string_view::npos;
+       end = relPath.find(u'\\', end + 1)) {
+    ends.push_back(end);
+  }
+  ends.push_back(relPath.size());
+  if (!anyPatternHasBackslash_) {
+    // Match looks at the last component alone: every component once.
+    for (const size_t end : ends) {
+      if (Match(relPath.substr(0, end), matchedPattern)) return true;
+    }
+    return false;
+  }
+  // Every pattern sees the whole of each, without the leading '\': the
+  // beginnings of one folded text.
+  const size_t skip = !relPath.empty() && relPath.front() == u'\\' ? 1 : 0;
+  std::u16string folded(relPath.substr(skip));
+  FoldAsciiUpper(folded);
+  size_t best = ends.size();
+  for (const CompiledPattern& pattern : compiled_) {
+    const std::optional<MatchingLengths> lengths = MatchingBeginnings(folded, pattern.elements);
+    if (!lengths) continue;
+    // The shortest of them that the pattern matches, by its end in the path.
+    const size_t end = lengths->length + skip;
+    const auto first = std::lower_bound(ends.begin(), ends.end(), end);
+    if (first == ends.end() || (!lengths->orLonger && *first != end)) continue;
+    const size_t found = static_cast<size_t>(first - ends.begin());
+    if (found < best) {
+      best = found;
+      matchedPattern = pattern.text;
+    }
+  }
+  return best < ends.size();
 }

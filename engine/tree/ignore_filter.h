@@ -56,8 +56,18 @@ class CIgnoreFilter {
   // the last component is matched; when any does, every pattern is matched
   // against the whole path without its leading '\'. Only A-Z are folded to
   // lower case. On a match, matchedPattern receives the pattern as written;
-  // otherwise it is emptied.
-  bool Match(const std::u16string& relPath, std::u16string& matchedPattern) const;
+  // otherwise it is emptied. Costs the length of what is matched: the last
+  // component alone when no pattern holds a '\'.
+  bool Match(std::u16string_view relPath, std::u16string& matchedPattern) const;
+
+  // Whether Match leaves out relPath or any directory above it (for
+  // "\a\b\c": "\a", "\a\b" and the path itself): a path that no walk with
+  // this filter could list. On a match, matchedPattern receives the pattern
+  // as written that leaves out the shortest of them (the first such pattern
+  // in filter order); otherwise it is emptied. However deep the path, this
+  // costs about one Match of the whole path per pattern, where asking Match
+  // about every directory above it would cost the square of its depth.
+  bool MatchSelfOrAncestor(std::u16string_view relPath, std::u16string& matchedPattern) const;
 
   // Every pattern as written, in filter order, the empty ones included.
   std::vector<std::u16string> Patterns() const;

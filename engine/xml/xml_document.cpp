@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <pugixml.hpp>
-#include <random>
 #include <string_view>
 #include <unordered_map>
 
@@ -16,6 +15,7 @@
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/output_target.h"
+#include "platform/replacement_file.h"
 #include "platform/system_error.h"
 
 // Converts between the opaque handles of the header and the library's nodes.
@@ -183,21 +183,6 @@ class DescriptorWriter : public pugi::xml_writer {
   std::string buffer_;
 };
 
-std::u16string DirectoryPart(const std::u16string& path) {
-  const size_t slash = path.find_last_of(u"/\\");
-  return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash + 1);
-}
-
-// A fresh name in the target's directory: the rename that replaces the
-// target must not cross file systems. A short name, so a target whose name
-// is near the length limit can still be saved.
-std::u16string TemporaryNameBeside(const std::u16string& path) {
-  std::random_device random;
-  const uint64_t tag = (static_cast<uint64_t>(random()) << 32) | random();
-  return DirectoryPart(path) + u".torquelin-" + HexText(static_cast<uint32_t>(tag >> 32)) +
-         HexText(static_cast<uint32_t>(tag)) + u".tmp";
-}
-
 // The system's words for an error code.
 std::u16string Reason(int error) { return platform::FromUtf8(platform::ErrorCodeText(error)); }
 
@@ -206,56 +191,43 @@ std::u16string Reason(int error) { return platform::FromUtf8(platform::ErrorCode
 }
 
 // Has `write` fill the descriptor; returns 0 or the errno of the first
-// failed write. When `write` throws, the descriptor is closed and cleanUp
-// runs before the exception goes on.
-template <typename Write, typename CleanUp>
-int StreamInto(int fd, Write write, CleanUp cleanUp) {
-  try {
-    DescriptorWriter out(fd);
-    write(out);
-    return out.Flush();
-  } catch (...) {
-    platform::CloseDescriptor(fd);
-    cleanUp();
-    throw;
-  }
+// failed write.
+template <typename Write>
+int StreamInto(int fd, Write write) {
+  DescriptorWriter out(fd);
+  write(out);
+  return out.Flush();
 }
 
-// Has `write` fill a temporary file beside `path`, forces the file to the
-// device and renames it over `path`. On failure the temporary file is
-// removed and the previous file at `path` stays as it was.
+// Has `write` fill a temporary file beside `target`, forces the file to the
+// device and renames it over `target`. On failure, or when `write` throws,
+// the temporary file is removed and the previous file stays as it was.
+// Failures name `shownPath`, the path as the user gave it.
 template <typename Write>
-void ReplaceFileWith(const std::u16string& path, Write write) {
-  const std::u16string temporary = TemporaryNameBeside(path);
-  // OpenForWriting never truncates: a leftover of the same name must go.
-  platform::RemoveFile(temporary);
-  const int fd = platform::OpenForWriting(temporary);
-  if (fd < 0) ThrowSaveFailure(path, LastError());
-  int error = StreamInto(fd, write, [&] { platform::RemoveFile(temporary); });
-  if (error == 0 && !platform::SyncDescriptor(fd)) error = LastError();
-  platform::CloseDescriptor(fd);
-  // The new file takes the place of the old one, permissions included.
-  const uint32_t previous = platform::GetAttributeWord(path);
-  if (previous != platform::kInvalidAttributes && (previous & platform::kAttrDirectory) == 0 &&
-      (previous >> 16) != 0) {
-    platform::SetAttributeWord(temporary, previous);
-  }
-  if (error == 0 && !platform::RenameReplacing(temporary, path)) error = LastError();
-  if (error != 0) {
-    platform::RemoveFile(temporary);
-    ThrowSaveFailure(path, error);
-  }
+void ReplaceFileWith(const std::u16string& target, const std::u16string& shownPath, Write write) {
+  platform::ReplacementFile file;
+  if (file.Create(target) < 0) ThrowSaveFailure(shownPath, LastError());
+  int error = StreamInto(file.descriptor(), write);
+  if (error == 0 && !platform::SyncDescriptor(file.descriptor())) error = LastError();
+  if (error == 0 && !file.Commit()) error = LastError();
+  if (error != 0) ThrowSaveFailure(shownPath, error);
 }
 
 // A character device or FIFO is written into as it is (a report on
 // /dev/stdout): there is nothing to replace, and nothing to rename over it.
 template <typename Write>
-void WriteStraightInto(const std::u16string& path, Write write) {
-  const int fd = platform::OpenDeviceForWriting(path);
-  if (fd < 0) ThrowSaveFailure(path, LastError());
-  const int error = StreamInto(fd, write, [] {});
+void WriteStraightInto(const std::u16string& target, const std::u16string& shownPath, Write write) {
+  const int fd = platform::OpenDeviceForWriting(target);
+  if (fd < 0) ThrowSaveFailure(shownPath, LastError());
+  int error = 0;
+  try {
+    error = StreamInto(fd, write);
+  } catch (...) {
+    platform::CloseDescriptor(fd);
+    throw;
+  }
   platform::CloseDescriptor(fd);
-  if (error != 0) ThrowSaveFailure(path, error);
+  if (error != 0) ThrowSaveFailure(shownPath, error);
 }
 
 // The whole file, or false when it cannot be opened or read.
@@ -407,10 +379,10 @@ void XmlDocument::Save(const std::u16string& path) {
   switch (platform::KindOfNode(target)) {
     case platform::NodeKind::Missing:
     case platform::NodeKind::RegularFile:
-      return ReplaceFileWith(target, serialise);
+      return ReplaceFileWith(target, path, serialise);
     case platform::NodeKind::CharacterDevice:
     case platform::NodeKind::Fifo:
-      return WriteStraightInto(target, serialise);
+      return WriteStraightInto(target, path, serialise);
     case platform::NodeKind::Directory:
     case platform::NodeKind::Other:
       break;

@@ -79,14 +79,16 @@ class XmlDocument {
   XmlElement CreateElement(const std::u16string& name);
   // Writes the document as indented UTF-8 with an XML declaration. An
   // existing file is replaced atomically: the bytes go to a temporary file
-  // beside it, are flushed to the device and renamed over the target, so a
-  // failure leaves the previous file as it was; the new file keeps the old
-  // one's permissions. A symbolic link at the path stays and what it names
-  // is written; a character device or FIFO is written into as it is. Raises
-  // CZRErr "Unable to save an XML file:" + path + ": " + the system's reason
+  // beside it (platform::ReplacementFile: private to the user until done),
+  // are flushed to the device and renamed over the target, so a failure
+  // leaves the previous file as it was and no temporary behind; the new file
+  // keeps the old one's permissions, or gets those of any new file. A
+  // symbolic link at the path stays and what it names is written; a
+  // character device or FIFO is written into as it is. Raises CZRErr
+  // "Unable to save an XML file:" + path + ": " + the system's reason
   // (.\xmlrep, line 95), or "Refusing to replace what is not a regular
   // file: " + path (.\fileio, line 301) for a directory, a socket or a block
-  // device.
+  // device; path is the one given.
   void Save(const std::u16string& path);
 
   // The document's root element (xml for a new document); null after Open of

@@ -290,9 +290,4 @@ bool MakeDirectory(const std::u16string& path) {
   return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;
 }
 
-bool RenameReplacing(const std::u16string& from, const std::u16string& to) {
-  if (InjectedFailure(fault_injection::FaultPoint::Rename)) return false;
-  return ::rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0;
-}
-
 }  // namespace platform

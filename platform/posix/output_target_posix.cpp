@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -34,7 +35,16 @@ std::u16string ResolveFinalLink(const std::u16string& path) {
 }
 
 int OpenDeviceForWriting(const std::u16string& path) {
-  return ::open(ToNativePath(path).c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  const int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || (::fstat(fd, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)))) {
+    return fd;
+  }
+  // Something else took the device's place since the caller looked: written
+  // into without truncating, a regular file would keep a stale tail.
+  ::close(fd);
+  errno = ENXIO;
+  return -1;
 }
 
 bool MayWrite(const std::u16string& path) {

@@ -123,13 +123,15 @@ class FaultTest : public ::testing::Test {
 }  // namespace
 
 // Every single write of patch creation failing in turn, once (an I/O error)
-// or from then on (a full disk): the job fails with a patch-writing message,
-// never says "Patch created ok.", and the file it leaves is refused.
-TEST_F(FaultTest, CreatePatchWriteFailureAnywhereLeavesARefusedFile) {
+// or from then on (a full disk): the job fails with a patch-writing message
+// that names the patch, never says "Patch created ok.", and the patch that
+// was there before stays as it was, with no temporary file beside it.
+TEST_F(FaultTest, CreatePatchWriteFailureAnywhereKeepsThePreviousPatch) {
   for (const auto& [error, sticky] : {std::pair{ENOSPC, true}, std::pair{EIO, false}}) {
     bool finished = false;
     for (uint64_t nth = 1; nth < 200 && !finished; ++nth) {
       SCOPED_TRACE("errno " + std::to_string(error) + ", write " + std::to_string(nth));
+      dir_.WriteFile("out/p.pat", "an earlier patch");
       const auto run = RunJobWith(JobKind::CreatePatch, PatchParams(), [&] {
         platform::fault_injection::Arm(FaultPoint::Write, nth, error, sticky);
       });
@@ -141,12 +143,13 @@ TEST_F(FaultTest, CreatePatchWriteFailureAnywhereLeavesARefusedFile) {
         finished = true;
         break;
       }
-      EXPECT_EQ(run->Message().rfind("Unable write ", 0), 0u) << run->Message();
+      const std::string message = run->Message();
+      EXPECT_EQ(message.rfind("Unable write ", 0), 0u) << message;
+      const std::string named = " file:" + dir_.Native("out/p.pat");
+      EXPECT_EQ(message.substr(message.size() - std::min(message.size(), named.size())), named);
       EXPECT_FALSE(run->Showed(u"Patch created ok."));
-      const std::string refusal = QueryRefusal(W("out/p.pat"));
-      // Only a file whose very first write failed is too short for a header.
-      EXPECT_EQ(refusal, nth == 1 ? "Unable to read a buffer from a patch."
-                                  : "This patch file has not been properly written.");
+      EXPECT_TRUE(dir_.ReadFile("out/p.pat") == "an earlier patch");
+      EXPECT_EQ(Entries(dir_.Native("out")), std::vector<std::string>{"p.pat"});
     }
     EXPECT_TRUE(finished);
   }
@@ -208,22 +211,6 @@ TEST_F(FaultTest, UncreatablePatchOrDestinationNamesThePath) {
   EXPECT_FALSE(apply->Showed(u"Patch applied ok."));
 }
 
-// The device failing to confirm the body (the first flush) or the header
-// that marks the file complete (the second): the job fails, and so must every
-// reader of the file, though the flag may already sit in the cache.
-TEST_F(FaultTest, UnconfirmedPatchIsRefused) {
-  for (const uint64_t nth : {1, 2}) {
-    SCOPED_TRACE("flush " + std::to_string(nth));
-    const auto run = RunJobWith(JobKind::CreatePatch, PatchParams(), [&] {
-      platform::fault_injection::Arm(FaultPoint::Sync, nth, EIO);
-    });
-    EXPECT_EQ(run->outcome, JobOutcome::Failed);
-    EXPECT_EQ(run->Message(), "Unable to flush a patch file to disk:" + dir_.Native("out/p.pat"));
-    EXPECT_FALSE(run->Showed(u"Patch created ok."));
-    EXPECT_EQ(QueryRefusal(W("out/p.pat")), "This patch file has not been properly written.");
-  }
-}
-
 // A save of a vault or a report that fails at its creation, its first write,
 // any write from some point on, or its final rename: the job fails naming
 // the file and the reason, and the file that was there before is untouched,
@@ -277,9 +264,9 @@ TEST_F(FaultTest, FailedVaultUpdateKeepsTheOldVaultAndTheFinishedPatch) {
       JobOutcome::Succeeded);
   const std::string oldVault = dir_.ReadFile("out/v.zov");
   const CreateVaultPatchParams params{W("newer"), W("out/p.pat"), W("out/v.zov"), u"", true};
-  // The first creation is the patch's, the second the vault's temporary file.
+  // The first creation and rename are the patch's, the second the vault's.
   for (const auto& [point, nth] :
-       {std::pair{FaultPoint::Create, 2}, std::pair{FaultPoint::Rename, 1}}) {
+       {std::pair{FaultPoint::Create, 2}, std::pair{FaultPoint::Rename, 2}}) {
     const auto run = RunJobWith(JobKind::CreateVaultPatch, params,
                                 [&] { platform::fault_injection::Arm(point, nth, ENOSPC); });
     EXPECT_EQ(run->outcome, JobOutcome::Failed);
@@ -373,8 +360,8 @@ class ChangingSink : public RecordingSink {
 }  // namespace
 
 // A source file that vanishes or shrinks after the scan: the patch does not
-// carry what the scan saw, so creation must fail and the file it leaves must
-// be refused. A file removed after it was opened is still read whole.
+// carry what the scan saw, so creation must fail and leave no patch. A file
+// removed after it was opened is still read whole.
 TEST_F(FaultTest, SourceFileChangingBetweenScanAndCopy) {
   const std::string big = dir_.Native("newer/sub/big.bin");
   const std::u16string bigText = W("newer") + u"\\sub\\big.bin";
@@ -409,6 +396,71 @@ TEST_F(FaultTest, SourceFileChangingBetweenScanAndCopy) {
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_NE(Narrow(sink.messages[0]).find("Message: " + c.error + "\n"), std::string::npos)
         << Narrow(sink.messages[0]);
-    EXPECT_EQ(QueryRefusal(W("out/p.pat")), "This patch file has not been properly written.");
+    EXPECT_FALSE(fs::exists(dir_.Native("out/p.pat")));
+    EXPECT_EQ(Entries(dir_.Native("out")), std::vector<std::string>{});
+  }
+}
+
+// A create-patch that fails or is cancelled at any stage leaves the patch
+// that was there before byte for byte, and nothing else: no temporary file.
+// Each failure names the patch, or the source it could not read.
+TEST_F(FaultTest, FailedCreatePatchKeepsThePreviousPatch) {
+  GoodPatch();
+  const std::string previous = dir_.ReadFile("out/good.pat");
+  const std::string patch = dir_.Native("out/p.pat");
+  const std::string big = dir_.Native("newer/sub/big.bin");
+  RecordingSink* running = nullptr;
+  // The writes are the patch info, then per file its record's head and its
+  // content: the 6th is the first chunk of \sub\big.bin.
+  const auto failWrite = [](int error, bool sticky) {
+    return [=] { platform::fault_injection::Arm(FaultPoint::Write, 6, error, sticky); };
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> arm;
+    std::function<void()> change;  // when \sub\big.bin is announced
+    std::string message;           // empty for a cancel
+  } cases[] = {
+      {"unreadable source", [] {},
+       [&] {
+         fs::remove(big);
+         fs::create_directory(big);
+       },
+       "Unable to ioen file:" + Narrow(W("newer") + u"\\sub\\big.bin")},
+      {"full disk", failWrite(ENOSPC, true), nullptr,
+       "Unable write buffer to a patch. exp:2097152 actual:-1 file:" + patch},
+      {"file too large", failWrite(EFBIG, false), nullptr,
+       "It appers that the output file is larger then 4GB, please verify that you are not using "
+       "FAT filesystem for the storage. file:" +
+           patch},
+      {"cancel", [] {}, [&] { running->cancelRequested = true; }, ""},
+      {"body not flushed", [] { platform::fault_injection::Arm(FaultPoint::Sync, 1, EIO); },
+       nullptr, "Unable to flush a patch file to disk:" + patch},
+      {"header not flushed", [] { platform::fault_injection::Arm(FaultPoint::Sync, 2, EIO); },
+       nullptr, "Unable to flush a patch file to disk:" + patch},
+      {"rename refused", [] { platform::fault_injection::Arm(FaultPoint::Rename, 1, EIO); },
+       nullptr, "Unable to move a patch file into place:" + patch},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir_.WriteFile("out/p.pat", previous);
+    fs::remove_all(big);
+    dir_.WriteFile("newer/sub/big.bin", std::string(kScratchBufferSize + 5000, 'b'));
+    const std::vector<std::string> before = Entries(dir_.Native("out"));
+    ChangingSink sink(u"\\sub\\big.bin", ChangingSink::When::Announced, c.change);
+    running = &sink;
+    c.arm();
+    const JobOutcome outcome = RunJobForTest(sink, JobKind::CreatePatch, PatchParams()).outcome;
+    platform::fault_injection::DisarmAll();
+    if (c.message.empty()) {
+      EXPECT_EQ(outcome, JobOutcome::Cancelled);
+    } else {
+      EXPECT_EQ(outcome, JobOutcome::Failed);
+      ASSERT_EQ(sink.messages.size(), 1u);
+      EXPECT_NE(Narrow(sink.messages[0]).find("Message: " + c.message + "\n"), std::string::npos)
+          << Narrow(sink.messages[0]);
+    }
+    EXPECT_TRUE(dir_.ReadFile("out/p.pat") == previous);
+    EXPECT_EQ(Entries(dir_.Native("out")), before);
   }
 }

@@ -137,3 +137,38 @@ TEST(CIgnoreFilter, AHugeFilterSplitsOnceAndReportsThePatternAsWritten) {
   EXPECT_FALSE(filter.Match(u"\\dir\\a.txt", matched));
   EXPECT_EQ(matched, u"");
 }
+
+// The path and every directory above it, asked in one call, give what Match
+// gives when asked about each in turn, shortest first: for every path of up
+// to seven units over a small alphabet, under filters that take each turn
+// of the matcher (literals at either end, '?', runs, patterns that span
+// directories).
+TEST(CIgnoreFilter, SelfOrAncestorAgreesWithMatchOnEachDirectory) {
+  const char16_t* filters[] = {
+      u"a",        u"*",        u"?",     u"a*",    u"*a",     u"*a*",     u"a?",     u"?a",
+      u"*?",       u"?*",       u"a*b",   u"*.b",   u"A.*",    u"**",      u"a\\b",   u"a\\*",
+      u"*\\b",     u"?\\?",     u"a\\?*", u"*\\*",  u"a*\\*b", u"b;a\\b",  u"\\a",    u"a\\b\\",
+      u"*b*;a\\*", u"?.;*\\.a", u"*\\",   u"x;;*.", u"*a\\?",  u"a\\*\\b", u".*\\b?",
+  };
+  const char16_t alphabet[] = {u'a', u'B', u'.', u'\\'};
+  std::vector<std::u16string> paths = {u"\\"};
+  for (size_t from = 0; from < paths.size(); ++from) {
+    if (paths[from].size() == 7) continue;
+    for (const char16_t c : alphabet) paths.push_back(paths[from] + c);
+  }
+  for (const char16_t* text : filters) {
+    const CIgnoreFilter filter(text);
+    for (const std::u16string& path : paths) {
+      std::u16string expected;
+      bool ignored = false;
+      for (size_t end = path.find(u'\\', 1); !ignored; end = path.find(u'\\', end + 1)) {
+        ignored = filter.Match(path.substr(0, end), expected);
+        if (end == std::u16string::npos) break;
+      }
+      std::u16string matched = u"stale";
+      ASSERT_EQ(filter.MatchSelfOrAncestor(path, matched), ignored)
+          << Narrow(text) << " on " << Narrow(path);
+      ASSERT_EQ(matched, expected) << Narrow(text) << " on " << Narrow(path);
+    }
+  }
+}
