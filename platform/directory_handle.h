@@ -119,14 +119,16 @@ class DirectoryHandle {
   // itself (one component, no link followed) and takes an exclusive lock on
   // it (flock) without waiting. A file there must be a regular file with one
   // name that the effective user owns (else OwnFile::Foreign, untouched);
-  // with nothing there it is created when `create` (O_EXCL, mode 0600), else
+  // with nothing there it is created when `create` (O_EXCL, mode 0600),
+  // holding `content` from the moment its name appears, else
   // OwnFile::Missing. -1 with EWOULDBLOCK when another open file holds the
   // lock. A file removed or replaced between the open and the lock is opened
   // again, so the lock held is always on the file the name names. The
   // caller owns the descriptor (`descriptor`, set only for
   // OwnFile::Opened); closing it releases the lock. False, with errno, on
   // any other failure.
-  bool OpenOwnFile(std::u16string_view name, bool create, OwnFile& found, int& descriptor) const;
+  bool OpenOwnFile(std::u16string_view name, bool create, std::string_view content, OwnFile& found,
+                   int& descriptor) const;
 
   // Flushes the directory itself to the device, so entries created or
   // removed in it survive a crash.

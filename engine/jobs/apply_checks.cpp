@@ -50,21 +50,6 @@ struct Listed {
   uint8_t list;
 };
 
-// Every proper ancestor of `path` ("\a\b\c" gives "\a", then "\a\b") that is
-// not also one of `previous` (or `previous` itself), so a sorted run of
-// paths visits each directory once.
-template <typename Fn>
-void ForEachNewAncestor(const std::u16string& path, const std::u16string& previous, Fn fn) {
-  const size_t common =
-      std::mismatch(path.begin(), path.end(), previous.begin(), previous.end()).first -
-      path.begin();
-  for (size_t end = path.find(u'\\', 1); end != std::u16string::npos;
-       end = path.find(u'\\', end + 1)) {
-    if (end < common || (end == common && common == previous.size())) continue;
-    fn(path.substr(0, end));
-  }
-}
-
 }  // namespace
 
 void CheckListedPaths(const ChangeSet& patch, const std::vector<std::u16string>& stored,
@@ -85,8 +70,6 @@ void CheckListedPaths(const ChangeSet& patch, const std::vector<std::u16string>&
   });
 
   const std::u16string journal = std::u16string(u"\\") + kApplyJournalName;
-  const std::u16string none;
-  const std::u16string* previous = &none;
   std::u16string matched;
   for (size_t i = 0; i < all.size();) {
     const std::u16string& path = *all[i].path;
@@ -99,12 +82,7 @@ void CheckListedPaths(const ChangeSet& patch, const std::vector<std::u16string>&
     if (!platform::IsSafeRelativePath(path)) Raise(site::kApplyUnsafePath, path);
     if (path == journal) Raise(site::kApplyReservedPath, path);
     if (twice || !ListsAgree(lists)) Raise(site::kApplyContradictingPath, path);
-    bool ignored = filter.Match(path, matched);
-    ForEachNewAncestor(path, *previous, [&](const std::u16string& ancestor) {
-      ignored = ignored || filter.Match(ancestor, matched);
-    });
-    if (ignored) Raise(site::kApplyIgnoredPath, path);
-    previous = &path;
+    if (filter.MatchSelfOrAncestor(path, matched)) Raise(site::kApplyIgnoredPath, path);
   }
 }
 

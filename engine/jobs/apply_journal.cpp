@@ -200,12 +200,23 @@ std::string NewStagingToken() {
   return token;
 }
 
-std::u16string StagedPath(const std::u16string& path, const std::set<std::u16string>& newDirs,
-                          const std::string& token, size_t index) {
-  std::u16string parent = path.substr(0, path.rfind(u'\\'));
-  while (!parent.empty() && newDirs.count(parent) != 0) {
-    parent.resize(parent.rfind(u'\\'));
+StagingPlaces::StagingPlaces(const std::vector<std::u16string>& newDirs) {
+  std::vector<std::u16string> sorted = newDirs;
+  std::sort(sorted.begin(), sorted.end());
+  // A parent sorts before everything below it, so each directory's place is
+  // its parent's place, or its parent, found once.
+  for (const std::u16string& directory : sorted) {
+    std::u16string parent = directory.substr(0, directory.rfind(u'\\'));
+    const auto above = waitIn_.find(parent);
+    waitIn_[directory] = above != waitIn_.end() ? above->second : std::move(parent);
   }
+}
+
+std::u16string StagingPlaces::PathFor(const std::u16string& path, const std::string& token,
+                                      size_t index) const {
+  std::u16string parent = path.substr(0, path.rfind(u'\\'));
+  const auto place = waitIn_.find(parent);
+  if (place != waitIn_.end()) parent = place->second;
   std::u16string name = parent + u"\\" + kStagedPrefix;
   name.append(token.begin(), token.end());
   name += u"." + DecimalText(static_cast<int64_t>(index));
@@ -219,7 +230,10 @@ ApplyJournal::ApplyJournal(const platform::DirectoryHandle& target, const std::u
       path_(directory + u"\\" + kApplyJournalName),
       root_(openedRoot) {
   platform::OwnFile found = platform::OwnFile::Missing;
-  if (!target_.OpenOwnFile(kApplyJournalName, create, found, descriptor_)) {
+  // A journal made for a root this run opened holds the root's word from
+  // its first moment.
+  const std::string preamble = root_ ? JournalPreamble(root_) : std::string();
+  if (!target_.OpenOwnFile(kApplyJournalName, create, preamble, found, descriptor_)) {
     if (platform::LastErrorIsLockHeld()) Raise(site::kApplyBusy, directory);
     Fail();
   }
@@ -246,12 +260,13 @@ ApplyJournal::ApplyJournal(const platform::DirectoryHandle& target, const std::u
     descriptor_ = -1;
     Raise(site::kApplyJournalInvalid, path_);
   }
+  const bool rootRecorded = parsed.record.root == root_;
   if (!root_) root_ = parsed.record.root;
   if (parsed.kind == ParsedJournal::Kind::Record) {
     pending_ = std::move(parsed.record);
-  } else if (create && root_) {
+  } else if (create && root_ && !rootRecorded) {
     // From here until the run ends, the root's mode is never unrecorded.
-    Write(JournalPreamble(root_), false);
+    CutToPreamble();
   }
   if (pending_ && pending_->committing) state_ = State::Committing;
 }
@@ -260,11 +275,8 @@ ApplyJournal::~ApplyJournal() {
   if (descriptor_ < 0) return;
   if (state_ == State::Staging) {
     for (const std::u16string& staged : staged_) target_.Remove(staged);
-    const std::string preamble = JournalPreamble(root_);
-    if (platform::TruncateDescriptor(descriptor_, 0) &&
-        platform::SeekDescriptor(descriptor_, 0) == 0) {
-      platform::WriteDescriptor(descriptor_, preamble.data(), preamble.size());
-    }
+    // Cut back to the preamble, which this run wrote.
+    platform::TruncateDescriptor(descriptor_, static_cast<int64_t>(Preamble().size()));
     state_ = State::Idle;
   }
   if (state_ == State::Idle && !keep_) {
@@ -272,6 +284,7 @@ ApplyJournal::~ApplyJournal() {
     // and only while it is still the file this run holds.
     platform::EntryStatus status;
     if (target_.Stat(std::u16string(u"\\") + kApplyJournalName, status) && status.id == entry_.id) {
+      if (beforeRemoval_) beforeRemoval_();
       target_.Remove(std::u16string(u"\\") + kApplyJournalName);
     }
   }
@@ -285,13 +298,33 @@ void ApplyJournal::RefusePending() {
   Raise(site::kApplyJournalInvalid, path_);
 }
 
-void ApplyJournal::Write(const std::string& bytes, bool append) {
-  if (!append && (!platform::TruncateDescriptor(descriptor_, 0) ||
-                  platform::SeekDescriptor(descriptor_, 0) != 0)) {
+std::string ApplyJournal::Preamble() const {
+  return root_ ? JournalPreamble(root_) : std::string();
+}
+
+void ApplyJournal::CutToPreamble() {
+  const std::string preamble = Preamble();
+  std::string head(preamble.size(), '\0');
+  if (platform::SeekDescriptor(descriptor_, 0) != 0) Fail();
+  const int64_t read =
+      preamble.empty() ? 0 : platform::ReadDescriptor(descriptor_, head.data(), head.size());
+  // Written afresh only where it starts otherwise (another run's root word).
+  if (read != static_cast<int64_t>(head.size()) || head != preamble) {
+    if (platform::SeekDescriptor(descriptor_, 0) != 0 ||
+        platform::WriteDescriptor(descriptor_, preamble.data(), preamble.size()) !=
+            static_cast<int64_t>(preamble.size())) {
+      Fail();
+    }
+  }
+  if (!platform::TruncateDescriptor(descriptor_, static_cast<int64_t>(preamble.size())) ||
+      !platform::SyncDescriptor(descriptor_)) {
     Fail();
   }
-  if (append && platform::SeekDescriptorToEnd(descriptor_) < 0) Fail();
-  if (platform::WriteDescriptor(descriptor_, bytes.data(), bytes.size()) !=
+}
+
+void ApplyJournal::Append(const std::string& bytes) {
+  if (platform::SeekDescriptorToEnd(descriptor_) < 0 ||
+      platform::WriteDescriptor(descriptor_, bytes.data(), bytes.size()) !=
           static_cast<int64_t>(bytes.size()) ||
       !platform::SyncDescriptor(descriptor_)) {
     Fail();
@@ -314,7 +347,7 @@ void ApplyJournal::DropStaleStaging(const std::vector<std::u16string>& staged) {
       Raise(site::kRemoveFile, directory_ + path);
     }
   }
-  Write(JournalPreamble(root_), false);
+  CutToPreamble();
   pending_.reset();
   state_ = State::Idle;
 }
@@ -331,7 +364,8 @@ void ApplyJournal::Begin(const JournalRecord& record, const std::vector<std::u16
   state_ = State::Staging;
   JournalRecord withRoot = record;
   withRoot.root = root_;
-  Write(JournalText(withRoot), false);
+  CutToPreamble();
+  Append(JournalText(withRoot).substr(Preamble().size()));
   if (!target_.SyncSelf()) Fail();
 }
 
@@ -344,7 +378,7 @@ void ApplyJournal::Commit(const std::vector<std::u16string>& written,
   std::sort(directories.begin(), directories.end());
   directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
   if (!target_.SyncEntries(written, directories)) Fail();
-  Write(JournalCommitText(unstaged), true);
+  Append(JournalCommitText(unstaged));
   state_ = State::Committing;
 }
 
@@ -355,7 +389,7 @@ void ApplyJournal::Resume() {
 
 void ApplyJournal::Finish(const std::vector<std::u16string>& directories) {
   if (!target_.SyncEntries({}, directories)) Fail();
-  Write(JournalPreamble(root_), false);
+  CutToPreamble();
   state_ = State::Idle;
   staged_.clear();
 }

@@ -6,8 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -79,13 +80,20 @@ ParsedJournal ParseJournal(const std::string& bytes);
 // A new random token for the staged names of one run.
 std::string NewStagingToken();
 
-// Where the patch's stored file `index`, destined for `path`, waits for the
-// commit: beside its destination, or, when the commit creates that
-// directory (`newDirs`), in the nearest directory above it that the commit
-// does not create. The name is ".tq-" + token + "." + index, so the patch
-// and the token alone give every staged path.
-std::u16string StagedPath(const std::u16string& path, const std::set<std::u16string>& newDirs,
-                          const std::string& token, size_t index);
+// Where the patch's stored files wait for the commit: beside their
+// destination, or, when the commit creates that directory (one of
+// `newDirs`), in the nearest directory above it that the commit does not
+// create. The name is ".tq-" + token + "." + the file's place in the file
+// index, so the patch and the token alone give every staged path.
+class StagingPlaces {
+ public:
+  explicit StagingPlaces(const std::vector<std::u16string>& newDirs);
+  std::u16string PathFor(const std::u16string& path, const std::string& token, size_t index) const;
+
+ private:
+  // Each new directory, and the directory its files wait in.
+  std::map<std::u16string, std::u16string> waitIn_;
+};
 
 // The journal file of one run, locked for the whole run. Lifecycle:
 // constructed (locked; Pending tells what an earlier run left), then
@@ -120,6 +128,10 @@ class ApplyJournal {
   std::optional<uint32_t> RootWord() const { return root_; }
   // Keeps a pending journal of another patch in place when the run ends.
   void KeepPending() { keep_ = true; }
+  // Runs `restore` (putting the root's mode back) just before the journal is
+  // removed, so no moment lacks both: for a caller who may remove the
+  // journal from a root its owner may not write (the superuser).
+  void BeforeRemoval(std::function<void()> restore) { beforeRemoval_ = std::move(restore); }
   // Refuses the pending journal as one that does not fit this patch or
   // this tree, naming it; it stays where it is.
   [[noreturn]] void RefusePending();
@@ -153,7 +165,12 @@ class ApplyJournal {
   void Finish(const std::vector<std::u16string>& directories);
 
  private:
-  void Write(const std::string& bytes, bool append);
+  // The journal only ever grows from its preamble (the root's word, or
+  // nothing) and is cut back to it: a kill at any moment leaves a journal
+  // that holds the root's word.
+  std::string Preamble() const;
+  void CutToPreamble();
+  void Append(const std::string& bytes);
   [[noreturn]] void Fail();
 
   enum class State { Idle, Staging, Committing };
@@ -167,5 +184,6 @@ class ApplyJournal {
   bool keep_ = false;
   std::optional<JournalRecord> pending_;
   std::optional<uint32_t> root_;
+  std::function<void()> beforeRemoval_;
   std::vector<std::u16string> staged_;
 };

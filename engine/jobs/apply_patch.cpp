@@ -125,42 +125,52 @@ class WritableDirectories {
 
 // The journal lives in the target's root, so a root whose owner may not
 // write it is opened for the owner for the whole run, and gets its mode back
-// last, once the journal is gone.
+// last, once the journal is gone. Its word is noted first and opened by Open.
 class WritableRoot {
  public:
-  WritableRoot(const platform::DirectoryHandle& target, bool open) : target_(target) {
+  WritableRoot(const platform::DirectoryHandle& target, bool wanted) : target_(target) {
     platform::EntryStatus status;
-    if (open && target_.Stat(u"", status) && (status.word & platform::kAttrReadOnly) != 0 &&
-        target_.SetMode(u"", 0)) {
+    if (wanted && target_.Stat(u"", status) && (status.word & platform::kAttrReadOnly) != 0) {
       word_ = status.word;
     }
   }
   WritableRoot(const WritableRoot&) = delete;
   WritableRoot& operator=(const WritableRoot&) = delete;
-  ~WritableRoot() {
+  ~WritableRoot() { Close(); }
+
+  // Puts the root's mode back, when it still has the one this run gave it.
+  void Close() {
     platform::EntryStatus status;
-    if (word_ && target_.Stat(u"", status) &&
+    if (opened_ && target_.Stat(u"", status) &&
         PermissionsOf(status.word) == (PermissionsOf(*word_) | kOwnerWrite)) {
       target_.SetMode(u"", *word_);
     }
+    opened_ = false;
   }
 
-  // The root's word from before, when this run opened it.
+  void Open() {
+    // A zero high half with the read-only bit clear adds the owner's write bit.
+    if (word_ && !opened_) opened_ = target_.SetMode(u"", 0);
+  }
+
+  // The root's word from before, when this run opens the root.
   std::optional<uint32_t> Word() const { return word_; }
 
   // Takes over the root a killed run opened, when it still has the mode that
   // run gave it.
   void Adopt(uint32_t word) {
     platform::EntryStatus status;
-    if (!word_ && target_.Stat(u"", status) &&
+    if (!opened_ && target_.Stat(u"", status) &&
         PermissionsOf(status.word) == (PermissionsOf(word) | kOwnerWrite)) {
       word_ = word;
+      opened_ = true;
     }
   }
 
  private:
   const platform::DirectoryHandle& target_;
   std::optional<uint32_t> word_;
+  bool opened_ = false;
 };
 
 // One file the patch carries, as checked before anything changes.
@@ -191,38 +201,53 @@ std::vector<std::u16string> PathsOf(const std::vector<StoredFile>& files) {
   return paths;
 }
 
+// The bytes of a content record before its content: its tag, the path as a
+// String record (tag, Dword record, UTF-16) and the length as a Qword record.
+int64_t ContentStart(const StoredFile& file) {
+  return file.offset + 1 + 1 + 5 + 2 * static_cast<int64_t>(file.path.size()) + 9;
+}
+
 // Reads the record's head as extraction will, so no later step can fail on
 // a record this check let pass: its place between the header and the index,
 // its tag, its path (the index key that leads to it: the report and the
 // attributes would otherwise speak of one file while another is written),
 // and a length that ends before the index.
-int64_t CheckRecord(zrFile::Reader& reader, int64_t indexOffset, const std::u16string& path,
-                    int64_t offset) {
-  if (offset < kPatchHeaderSize || offset >= indexOffset) {
-    Raise(site::kApplyRecordPosition, path);
-  }
-  reader.seek(offset);
-  DirectInput in(reader);
+int64_t CheckRecord(RecordInput& in, int64_t indexOffset, const StoredFile& file) {
   ExpectTag(in, RecordType::FileContent);
   const std::u16string stored = ReadString(in);
-  if (stored != path) {
-    Raise(site::kApplyIndexMismatch, path + u" leads to the content stored for " + stored);
+  if (stored != file.path) {
+    Raise(site::kApplyIndexMismatch, file.path + u" leads to the content stored for " + stored);
   }
   const int64_t length = ReadQword(in);
-  if (length < 0 || length > indexOffset - reader.tell()) {
-    Raise(site::kApplyRecordLength, path);
+  if (length < 0 || length > indexOffset - ContentStart(file)) {
+    Raise(site::kApplyRecordLength, file.path);
   }
   return length;
 }
 
-// Checks every stored file's record. A damaged record refuses the patch, or,
-// when errors are tolerated, costs only its file.
+// Checks every stored file's record. Records laid out one after the other,
+// as a writer lays them out, are read in one buffered pass. A damaged record
+// refuses the patch, or, when errors are tolerated, costs only its file.
 void CheckRecords(zrFile::Reader& reader, int64_t indexOffset, std::vector<StoredFile>& files,
                   bool continueOnErrors) {
+  std::optional<BufferedInput> in;
+  int64_t next = -1;  // where the buffered input stands
   for (StoredFile& file : files) {
     try {
-      file.length = CheckRecord(reader, indexOffset, file.path, file.offset);
+      if (file.offset < kPatchHeaderSize || file.offset >= indexOffset) {
+        Raise(site::kApplyRecordPosition, file.path);
+      }
+      if (!in || file.offset != next) {
+        in.reset();
+        reader.seek(file.offset);
+        in.emplace(reader);
+      }
+      file.length = CheckRecord(*in, indexOffset, file);
+      next = ContentStart(file) + file.length;
+      // Content lies between this head and the next: read afresh there.
+      if (file.length > 0) in.reset();
     } catch (const CZRErr& error) {
+      in.reset();
       if (!continueOnErrors) throw;
       file.damage = error;
     }
@@ -440,11 +465,8 @@ ContentIds HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
     progress.Step();
     progress.SetDetail(u"Checking: " + file.path);
     if (file.damage) continue;
-    reader.seek(file.offset);
-    DirectInput in(reader);
-    ExpectTag(in, RecordType::FileContent);
-    ReadString(in);
-    ReadQword(in);
+    // The head was checked already.
+    reader.seek(ContentStart(file));
     Sha1Context context;
     Sha1Init(context);
     const int64_t read =
@@ -993,7 +1015,14 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   // staged files removed before the directories' modes are put back.
   WritableRoot writableRoot(target, !checkOnly);
   WritableDirectories writable(target);
+  // The superuser makes the journal, which records the root's word, before
+  // opening the root, and puts the mode back before removing it; anyone
+  // else needs the root open to make and remove it.
+  const bool superuser = platform::RunsAsSuperuser();
+  if (!superuser) writableRoot.Open();
   ApplyJournal journal(target, directory, !checkOnly, writableRoot.Word());
+  writableRoot.Open();
+  if (superuser) journal.BeforeRemoval([&writableRoot] { writableRoot.Close(); });
   // A killed run that opened the root left its word in the journal.
   if (journal.RootWord()) writableRoot.Adopt(*journal.RootWord());
   zrFile::Reader reader(patchPath);
@@ -1003,13 +1032,13 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   std::vector<StoredFile> storedFiles = ReadStoredFiles(progress, reader, indexOffset);
   CheckListedPaths(patch, PathsOf(storedFiles), filter);
   CheckRecords(reader, indexOffset, storedFiles, continueOnErrors);
-  const std::set<std::u16string> newDirs(patch.NewDirs.begin(), patch.NewDirs.end());
   // The staged paths follow from the patch and a token alone.
+  const StagingPlaces places(patch.NewDirs);
   const auto stagedPaths = [&](const std::string& token) {
     std::vector<std::u16string> staged;
     staged.reserve(storedFiles.size());
     for (size_t i = 0; i < storedFiles.size(); ++i) {
-      staged.push_back(StagedPath(storedFiles[i].path, newDirs, token, i));
+      staged.push_back(places.PathFor(storedFiles[i].path, token, i));
     }
     return staged;
   };

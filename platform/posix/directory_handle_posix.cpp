@@ -361,8 +361,47 @@ bool DirectoryHandle::IsUnchangeable(std::u16string_view relative, bool& unchang
   return true;
 }
 
-bool DirectoryHandle::OpenOwnFile(std::u16string_view name, bool create, OwnFile& found,
-                                  int& descriptor) const {
+namespace {
+
+// A new file `name` in `directory` that holds `content` the moment its name
+// appears: written unnamed (O_TMPFILE) and linked into place, where the file
+// system allows that; else created empty and filled at once. -1 with errno
+// EEXIST when anything is there.
+int CreateFilled(int directory, const std::string& name, std::string_view content) {
+  const auto fill = [&](int fd) {
+    return WriteDescriptor(fd, content.data(), content.size()) ==
+           static_cast<int64_t>(content.size());
+  };
+  int fd = content.empty() ? -1 : ::openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (fill(fd) &&
+        ::linkat(AT_FDCWD, self.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return fd;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error == EEXIST) {
+      errno = EEXIST;
+      return -1;
+    }
+  }
+  fd = ::openat(directory, name.c_str(),
+                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd >= 0 && !content.empty() && !fill(fd)) {
+    const int error = errno;
+    ::close(fd);
+    ::unlinkat(directory, name.c_str(), 0);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool DirectoryHandle::OpenOwnFile(std::u16string_view name, bool create, std::string_view content,
+                                  OwnFile& found, int& descriptor) const {
   const std::string native = ToNativePath(name);
   // The entry is judged by lstat before it is opened, so nothing that is not
   // a plain file (a device, a FIFO) is ever opened, and by fstat after, so
@@ -388,8 +427,7 @@ bool DirectoryHandle::OpenOwnFile(std::u16string_view name, bool create, OwnFile
       found = OwnFile::Missing;
       return true;
     } else {
-      fd = ::openat(descriptor_, native.c_str(),
-                    O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+      fd = CreateFilled(descriptor_, native, content);
       if (fd < 0 && errno == EEXIST) continue;
     }
     if (fd < 0) return false;

@@ -83,11 +83,11 @@ TEST(ApplyJournal, TextRoundTripsAndACutJournalHoldsNothing) {
 // above it that the commit does not create; the token and the file's place
 // in the patch make the name.
 TEST(ApplyJournal, StagedPathsFollowFromThePatchAndTheToken) {
-  const std::set<std::u16string> newDirs = {u"\\n", u"\\n\\m"};
-  EXPECT_EQ(StagedPath(u"\\a\\f", newDirs, "00000000000000ff", 0), u"\\a\\.tq-00000000000000ff.0");
-  EXPECT_EQ(StagedPath(u"\\n\\m\\f", newDirs, "00000000000000ff", 12),
-            u"\\.tq-00000000000000ff.12");
-  EXPECT_EQ(StagedPath(u"\\f", newDirs, "00000000000000ff", 3), u"\\.tq-00000000000000ff.3");
+  const StagingPlaces places({u"\\n\\m", u"\\a\\x", u"\\n"});
+  EXPECT_EQ(places.PathFor(u"\\a\\f", "00000000000000ff", 0), u"\\a\\.tq-00000000000000ff.0");
+  EXPECT_EQ(places.PathFor(u"\\n\\m\\f", "00000000000000ff", 12), u"\\.tq-00000000000000ff.12");
+  EXPECT_EQ(places.PathFor(u"\\a\\x\\f", "00000000000000ff", 1), u"\\a\\.tq-00000000000000ff.1");
+  EXPECT_EQ(places.PathFor(u"\\f", "00000000000000ff", 3), u"\\.tq-00000000000000ff.3");
   EXPECT_NE(NewStagingToken(), NewStagingToken());
   EXPECT_EQ(NewStagingToken().size(), 16u);
 }
