@@ -95,11 +95,13 @@ class DirectoryHandle {
   // "." and ".." left out, in listing order. A link there fails with ELOOP.
   bool ListNames(std::u16string_view relative, std::vector<std::u16string>& names) const;
 
-  // Whether the system keeps the entry from being removed, renamed or
-  // rewritten whatever its permissions say (immutable or append-only). False
-  // in `unchangeable` where the file system cannot tell; the call fails only
-  // when the entry cannot be looked at.
-  bool IsUnchangeable(std::u16string_view relative, bool& unchangeable) const;
+  // The first of `paths` (the empty text: the directory itself) that the
+  // system keeps from being removed, renamed or rewritten whatever its
+  // permissions say (immutable or append-only), or paths.size() when none
+  // is, or the file system cannot tell. An entry that cannot be looked at
+  // counts as changeable. Each directory holding a run of them is opened
+  // once.
+  size_t FirstUnchangeable(const std::vector<std::u16string>& paths) const;
 
   // Renames `from` to `to`, replacing what `to` names as rename(2) does
   // (a link at `to` is replaced, never followed).

@@ -54,9 +54,17 @@ struct Listed {
 
 void CheckListedPaths(const ChangeSet& patch, const std::vector<std::u16string>& stored,
                       const CIgnoreFilter& filter) {
+  // Each list comes sorted from a writer; the lists are merged rather than
+  // sorted again (a crafted list out of order is sorted first).
+  const auto byPath = [](const Listed& a, const Listed& b) { return *a.path < *b.path; };
   std::vector<Listed> all;
+  std::vector<size_t> runs = {0};
   const auto add = [&](const PathList& list, uint8_t bit) {
     for (const std::u16string& path : list) all.push_back({&path, bit});
+    if (!std::is_sorted(all.begin() + runs.back(), all.end(), byPath)) {
+      std::sort(all.begin() + runs.back(), all.end(), byPath);
+    }
+    runs.push_back(all.size());
   };
   add(patch.UnlinkedFiles, kRemovedFile);
   add(patch.UnlinkedDirectories, kRemovedDirectory);
@@ -65,9 +73,10 @@ void CheckListedPaths(const ChangeSet& patch, const std::vector<std::u16string>&
   add(patch.ChangedFiles, kChangedFile);
   add(stored, kStored);
   for (const auto& [path, word] : patch.AttributeChanges) all.push_back({&path, kAttribute});
-  std::sort(all.begin(), all.end(), [](const Listed& a, const Listed& b) {
-    return *a.path < *b.path || (*a.path == *b.path && a.list < b.list);
-  });
+  runs.push_back(all.size());
+  for (size_t r = 1; r + 1 < runs.size(); ++r) {
+    std::inplace_merge(all.begin(), all.begin() + runs[r], all.begin() + runs[r + 1], byPath);
+  }
 
   const std::u16string journal = std::u16string(u"\\") + kApplyJournalName;
   std::u16string matched;
@@ -117,7 +126,10 @@ void RefuseLinksOnTheWay(const CDirSnapshot& target, const ChangeSet& patch,
 }
 
 void CheckChangesCanBeMade(const platform::DirectoryHandle& target, const std::u16string& directory,
-                           const ChangeSet& patch) {
+                           const ChangeSet& patch, const CDirSnapshot& scanned) {
+  const auto found = [&](const std::u16string& path) {
+    return path.empty() || scanned.attributes.count(path) != 0;
+  };
   std::vector<std::u16string> removed = patch.UnlinkedFiles;
   removed.insert(removed.end(), patch.UnlinkedDirectories.begin(), patch.UnlinkedDirectories.end());
   std::sort(removed.begin(), removed.end());
@@ -125,8 +137,9 @@ void CheckChangesCanBeMade(const platform::DirectoryHandle& target, const std::u
   std::sort(directories.begin(), directories.end());
   std::vector<std::u16string> names;
   for (const std::u16string& gone : directories) {
-    // One that cannot be listed is left to the commit, which says why.
-    if (!target.ListNames(gone, names)) continue;
+    // One that is not there, or cannot be listed, is left to the commit,
+    // which says why.
+    if (!found(gone) || !target.ListNames(gone, names)) continue;
     std::sort(names.begin(), names.end());
     for (const std::u16string& name : names) {
       const std::u16string inside = gone + u"\\" + name;
@@ -140,15 +153,14 @@ void CheckChangesCanBeMade(const platform::DirectoryHandle& target, const std::u
   changed.insert(changed.end(), patch.ChangedFiles.begin(), patch.ChangedFiles.end());
   for (const auto& [path, word] : patch.AttributeChanges) changed.push_back(path);
   for (std::u16string& parent : ParentsOfChanges(patch, {})) changed.push_back(std::move(parent));
+  // An entry that is not there yet is one the patch creates.
+  changed.erase(std::remove_if(changed.begin(), changed.end(),
+                               [&](const std::u16string& path) { return !found(path); }),
+                changed.end());
   std::sort(changed.begin(), changed.end());
   changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-  for (const std::u16string& path : changed) {
-    bool unchangeable = false;
-    // An entry that is not there yet is one the patch creates.
-    if (target.IsUnchangeable(path, unchangeable) && unchangeable) {
-      Raise(site::kApplyUnchangeable, JoinPath(directory, path));
-    }
-  }
+  const size_t first = target.FirstUnchangeable(changed);
+  if (first < changed.size()) Raise(site::kApplyUnchangeable, JoinPath(directory, changed[first]));
 }
 
 std::vector<std::u16string> ParentsOfChanges(const ChangeSet& patch,

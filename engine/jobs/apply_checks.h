@@ -42,9 +42,11 @@ void RefuseLinksOnTheWay(const CDirSnapshot& target, const ChangeSet& patch,
 //   an entry to remove, replace or change, or a directory whose entries
 //   change, that the system keeps from being changed whatever its
 //   permissions (immutable, append-only) (202).
-// Reads the target through `target` only.
+// Only entries the opening scan of the target (`scanned`) found are looked
+// at, so a patch's length buys no system calls for entries that are not
+// there. Reads the target through `target` only.
 void CheckChangesCanBeMade(const platform::DirectoryHandle& target, const std::u16string& directory,
-                           const ChangeSet& patch);
+                           const ChangeSet& patch, const CDirSnapshot& scanned);
 
 // Every directory whose entries the patch adds, removes or replaces, the
 // root ("") included when it is one: sorted, each once, whether it exists

@@ -201,22 +201,33 @@ std::string NewStagingToken() {
 }
 
 StagingPlaces::StagingPlaces(const std::vector<std::u16string>& newDirs) {
-  std::vector<std::u16string> sorted = newDirs;
-  std::sort(sorted.begin(), sorted.end());
+  std::vector<const std::u16string*> sorted;
+  for (const std::u16string& directory : newDirs) sorted.push_back(&directory);
+  const auto less = [](const std::u16string* a, const std::u16string* b) { return *a < *b; };
+  if (!std::is_sorted(sorted.begin(), sorted.end(), less)) {
+    std::sort(sorted.begin(), sorted.end(), less);
+  }
   // A parent sorts before everything below it, so each directory's place is
   // its parent's place, or its parent, found once.
-  for (const std::u16string& directory : sorted) {
-    std::u16string parent = directory.substr(0, directory.rfind(u'\\'));
-    const auto above = waitIn_.find(parent);
-    waitIn_[directory] = above != waitIn_.end() ? above->second : std::move(parent);
+  waitIn_.reserve(sorted.size());
+  for (const std::u16string* directory : sorted) {
+    std::u16string parent = directory->substr(0, directory->rfind(u'\\'));
+    const auto above = Find(parent);
+    waitIn_.emplace_back(*directory, above != nullptr ? *above : std::move(parent));
   }
+}
+
+const std::u16string* StagingPlaces::Find(const std::u16string& directory) const {
+  const auto at = std::lower_bound(
+      waitIn_.begin(), waitIn_.end(), directory,
+      [](const auto& entry, const std::u16string& key) { return entry.first < key; });
+  return at != waitIn_.end() && at->first == directory ? &at->second : nullptr;
 }
 
 std::u16string StagingPlaces::PathFor(const std::u16string& path, const std::string& token,
                                       size_t index) const {
   std::u16string parent = path.substr(0, path.rfind(u'\\'));
-  const auto place = waitIn_.find(parent);
-  if (place != waitIn_.end()) parent = place->second;
+  if (const std::u16string* place = Find(parent)) parent = *place;
   std::u16string name = parent + u"\\" + kStagedPrefix;
   name.append(token.begin(), token.end());
   name += u"." + DecimalText(static_cast<int64_t>(index));

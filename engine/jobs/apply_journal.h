@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -91,8 +90,9 @@ class StagingPlaces {
   std::u16string PathFor(const std::u16string& path, const std::string& token, size_t index) const;
 
  private:
-  // Each new directory, and the directory its files wait in.
-  std::map<std::u16string, std::u16string> waitIn_;
+  const std::u16string* Find(const std::u16string& directory) const;
+  // Each new directory, and the directory its files wait in, sorted.
+  std::vector<std::pair<std::u16string, std::u16string>> waitIn_;
 };
 
 // The journal file of one run, locked for the whole run. Lifecycle:

@@ -466,7 +466,7 @@ ContentIds HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
     progress.SetDetail(u"Checking: " + file.path);
     if (file.damage) continue;
     // The head was checked already.
-    reader.seek(ContentStart(file));
+    if (file.length > 0) reader.seek(ContentStart(file));
     Sha1Context context;
     Sha1Init(context);
     const int64_t read =
@@ -482,99 +482,125 @@ ContentIds HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
   return ids;
 }
 
+// Looks up the values of a sorted map for keys asked in ascending order,
+// walking the map alongside, so a long list of keys costs one pass.
+template <class Map>
+class SortedCursor {
+ public:
+  explicit SortedCursor(const Map& map) : at_(map.begin()), end_(map.end()) {}
+  const typename Map::mapped_type* Find(const std::u16string& key) {
+    while (at_ != end_ && at_->first < key) ++at_;
+    return at_ != end_ && at_->first == key ? &at_->second : nullptr;
+  }
+
+ private:
+  typename Map::const_iterator at_, end_;
+};
+
+// Whether the sorted `list`, walked alongside with `cursor` for keys asked
+// in ascending order, holds `key`.
+bool SortedHolds(const PathList& list, size_t& cursor, const std::u16string& key) {
+  while (cursor < list.size() && list[cursor] < key) ++cursor;
+  return cursor < list.size() && list[cursor] == key;
+}
+
+PathList Sorted(PathList list) {
+  if (!std::is_sorted(list.begin(), list.end())) std::sort(list.begin(), list.end());
+  return list;
+}
+
 // The fingerprint the tree will have once the patch is applied: the opening
-// scan less what is removed, plus the new directories, with the carried
-// files' new ids and the patch's attribute words. Refuses a patch that gives
-// a new entry no attribute word: its newer tree cannot be told. Nothing when
-// a damaged record or a file the tolerant mode skipped leaves it unknown.
-// Takes the opening scan (sorted, `ids` parallel to its files) apart to
-// build the new tree from it, so no entry is copied.
+// scan less what is removed, plus the new entries, with the carried files'
+// new ids and the patch's attribute words. Refuses a patch that gives a new
+// entry no attribute word, or carries a file where a directory stays (or
+// the reverse): its newer tree cannot be told. Nothing when a damaged
+// record or a file the tolerant mode skipped leaves it unknown. Every list
+// is walked in path order beside the others, so the cost is one pass over
+// them after sorting what a crafted patch might not have sorted. Takes the
+// opening scan (sorted, `ids` parallel to its files) apart.
 std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector<FileId>& ids,
                                                  const ChangeSet& patch,
                                                  const std::vector<StoredFile>& files,
                                                  const ContentIds& contentIds) {
-  // Keeps the entries of a sorted list that `gone` does not name, and
-  // forgets the words of those it drops.
-  const auto dropGone = [&](PathList& list, const PathList& goneList,
-                            std::vector<FileId>* listIds) {
-    PathList gone = goneList;
-    std::sort(gone.begin(), gone.end());
-    size_t kept = 0, cursor = 0;
-    for (size_t i = 0; i < list.size(); ++i) {
-      while (cursor < gone.size() && gone[cursor] < list[i]) ++cursor;
-      if (cursor < gone.size() && gone[cursor] == list[i]) {
-        tree.attributes.erase(list[i]);
-        continue;
-      }
-      if (kept != i) {
-        list[kept] = std::move(list[i]);
-        if (listIds != nullptr) (*listIds)[kept] = (*listIds)[i];
-      }
-      ++kept;
-    }
-    list.resize(kept);
-    if (listIds != nullptr) listIds->resize(kept);
-  };
-  dropGone(tree.directories, patch.UnlinkedDirectories, nullptr);
-  dropGone(tree.files, patch.UnlinkedFiles, &ids);
-
-  const auto requireWord = [&](const std::u16string& path) {
-    if (patch.AttributeChanges.count(path) == 0) Raise(site::kApplyUnforeseeable, path);
-  };
-  for (const std::u16string& path : patch.NewDirs) {
-    if (tree.attributes.count(path) != 0) continue;
-    requireWord(path);
-    tree.directories.push_back(path);
-    tree.attributes[path] = 0;
-  }
-  bool known = true;
-  std::vector<std::pair<std::u16string, FileId>> added;
   for (size_t i = 0; i < files.size(); ++i) {
-    const StoredFile& file = files[i];
-    const bool fresh = tree.attributes.count(file.path) == 0;
-    if (fresh) {
-      requireWord(file.path);
-      tree.attributes[file.path] = 0;
-    }
-    // A damaged record, or a file the tolerant mode skipped.
-    if (file.damage || !contentIds[i]) {
-      known = false;
-      continue;
-    }
-    if (fresh) {
-      added.emplace_back(file.path, *contentIds[i]);
-      continue;
-    }
-    // A carried file that replaces a kept directory has no id to change.
-    const auto at = std::lower_bound(tree.files.begin(), tree.files.end(), file.path);
-    if (at != tree.files.end() && *at == file.path) ids[at - tree.files.begin()] = *contentIds[i];
+    if (files[i].damage || !contentIds[i]) return std::nullopt;
   }
-  if (!known) return std::nullopt;
-  for (const auto& [path, word] : patch.AttributeChanges) {
-    const auto it = tree.attributes.find(path);
-    if (it != tree.attributes.end()) it->second = word;
-  }
-  // The new files go in at their sorted places, so the list stays sorted.
-  std::sort(added.begin(), added.end());
-  PathList merged;
-  std::vector<FileId> mergedIds;
-  merged.reserve(tree.files.size() + added.size());
-  mergedIds.reserve(merged.capacity());
-  size_t next = 0;
-  for (size_t i = 0; i <= tree.files.size(); ++i) {
-    while (next < added.size() && (i == tree.files.size() || added[next].first < tree.files[i])) {
-      merged.push_back(std::move(added[next].first));
-      mergedIds.push_back(added[next].second);
-      ++next;
+  // Each pass walks both maps with cursors of its own.
+  const auto wordOf = [&](const std::u16string& path, SortedCursor<AttributeMap>& asked,
+                          SortedCursor<AttributeMap>& old, bool existed) {
+    const uint32_t* word = asked.Find(path);
+    if (word == nullptr && existed) word = old.Find(path);
+    if (word == nullptr) Raise(site::kApplyUnforeseeable, path);
+    return *word;
+  };
+
+  CDirSnapshot next;
+  PathOrder order;
+  // Directories: those kept, and the new ones, in path order.
+  {
+    const PathList gone = Sorted(patch.UnlinkedDirectories);
+    const PathList added = Sorted(patch.NewDirs);
+    SortedCursor<AttributeMap> asked(patch.AttributeChanges), old(tree.attributes);
+    size_t goneAt = 0, a = 0;
+    for (size_t d = 0; d <= tree.directories.size(); ++d) {
+      const bool end = d == tree.directories.size();
+      while (a < added.size() && (end || added[a] < tree.directories[d])) {
+        order.directoryWords.push_back(wordOf(added[a], asked, old, false));
+        next.directories.push_back(added[a++]);
+      }
+      if (end) break;
+      if (a < added.size() && added[a] == tree.directories[d]) ++a;  // there already
+      if (SortedHolds(gone, goneAt, tree.directories[d])) continue;
+      order.directoryWords.push_back(wordOf(tree.directories[d], asked, old, true));
+      next.directories.push_back(std::move(tree.directories[d]));
     }
-    if (i == tree.files.size()) break;
-    merged.push_back(std::move(tree.files[i]));
-    mergedIds.push_back(ids[i]);
   }
-  tree.files = std::move(merged);
-  ids = std::move(mergedIds);
+  // Files: those kept, with the carried contents' ids, and the new ones.
+  std::vector<FileId> nextIds;
+  {
+    const PathList gone = Sorted(patch.UnlinkedFiles);
+    std::vector<size_t> carried(files.size());
+    for (size_t i = 0; i < files.size(); ++i) carried[i] = i;
+    // In index order they come sorted; a crafted index may not.
+    const auto byPath = [&](size_t x, size_t y) { return files[x].path < files[y].path; };
+    if (!std::is_sorted(carried.begin(), carried.end(), byPath)) {
+      std::sort(carried.begin(), carried.end(), byPath);
+    }
+    SortedCursor<AttributeMap> asked(patch.AttributeChanges), old(tree.attributes);
+    size_t goneAt = 0, c = 0;
+    const auto add = [&](std::u16string path, const FileId& id, bool existed) {
+      order.fileWords.push_back(wordOf(path, asked, old, existed));
+      next.files.push_back(std::move(path));
+      nextIds.push_back(id);
+    };
+    for (size_t f = 0; f <= tree.files.size(); ++f) {
+      const bool end = f == tree.files.size();
+      while (c < carried.size() && (end || files[carried[c]].path < tree.files[f])) {
+        add(files[carried[c]].path, *contentIds[carried[c]], false);
+        ++c;
+      }
+      if (end) break;
+      const bool removed = SortedHolds(gone, goneAt, tree.files[f]);
+      if (c < carried.size() && files[carried[c]].path == tree.files[f]) {
+        // A changed file, or one removed and carried anew.
+        add(std::move(tree.files[f]), *contentIds[carried[c]], !removed);
+        ++c;
+      } else if (!removed) {
+        add(std::move(tree.files[f]), ids[f], true);
+      }
+    }
+  }
+  // A path both a directory and a file of the newer tree is no tree at all.
+  for (size_t d = 0, f = 0; d < next.directories.size() && f < next.files.size();) {
+    if (next.directories[d] == next.files[f]) Raise(site::kApplyUnforeseeable, next.files[f]);
+    next.directories[d] < next.files[f] ? ++d : ++f;
+  }
+  for (uint32_t d = 0; d < next.directories.size(); ++d) order.directories.push_back(d);
+  for (uint32_t f = 0; f < next.files.size(); ++f) order.files.push_back(f);
+  tree = CDirSnapshot();
+  ids = {};
   CSilentSink silent(nullptr, 0);
-  return ComputeFingerprint(silent, tree, ids);
+  return ComputeFingerprint(silent, next, nextIds, order);
 }
 
 // Refuses, before the commit, a patch whose stored contents would not give
@@ -1033,12 +1059,13 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
   CheckListedPaths(patch, PathsOf(storedFiles), filter);
   CheckRecords(reader, indexOffset, storedFiles, continueOnErrors);
   // The staged paths follow from the patch and a token alone.
-  const StagingPlaces places(patch.NewDirs);
+  std::optional<StagingPlaces> places;
   const auto stagedPaths = [&](const std::string& token) {
+    if (!places) places.emplace(patch.NewDirs);
     std::vector<std::u16string> staged;
     staged.reserve(storedFiles.size());
     for (size_t i = 0; i < storedFiles.size(); ++i) {
-      staged.push_back(places.PathFor(storedFiles[i].path, token, i));
+      staged.push_back(places->PathFor(storedFiles[i].path, token, i));
     }
     return staged;
   };
@@ -1119,7 +1146,7 @@ std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16st
     Raise(site::kApplyFingerprintMismatch, fingerprint + u" expected:" + patch.OlderTreeID);
   }
   RefuseLinksOnTheWay(before, patch, PathsOf(storedFiles), directory);
-  if (!continueOnErrors) CheckChangesCanBeMade(target, directory, patch);
+  if (!continueOnErrors) CheckChangesCanBeMade(target, directory, patch, before);
   // Staging reads every content anyway: it checks them in the same pass,
   // and a refusal then removes what it staged. Otherwise they are read
   // once more here.

@@ -341,24 +341,35 @@ bool DirectoryHandle::ListNames(std::u16string_view relative,
   return error == 0;
 }
 
-bool DirectoryHandle::IsUnchangeable(std::u16string_view relative, bool& unchangeable) const {
+size_t DirectoryHandle::FirstUnchangeable(const std::vector<std::u16string>& paths) const {
   constexpr uint64_t kProtected = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
-  struct statx st;
-  int result = 0;
-  if (relative.empty()) {
-    result = ::statx(descriptor_, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, 0, &st);
-  } else {
-    std::string name;
-    const int parent = OpenParent(relative, name);
-    if (parent < 0) return false;
-    result = ::statx(parent, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, 0, &st);
-    const int error = errno;
-    CloseParent(parent);
-    errno = error;
+  const auto isProtected = [](int at, const char* name, int flags) {
+    struct statx st;
+    return ::statx(at, name, flags | AT_STATX_DONT_SYNC, 0, &st) == 0 &&
+           (st.stx_attributes & st.stx_attributes_mask & kProtected) != 0;
+  };
+  std::u16string openParent;
+  int parent = -1;
+  size_t first = paths.size();
+  for (size_t i = 0; i < paths.size() && first == paths.size(); ++i) {
+    const std::u16string& path = paths[i];
+    if (path.empty()) {
+      if (isProtected(descriptor_, "", AT_EMPTY_PATH)) first = i;
+      continue;
+    }
+    const std::u16string directory = path.substr(0, path.rfind(u'\\'));
+    if (parent < 0 || directory != openParent) {
+      CloseParent(parent);
+      std::string ignored;
+      parent = OpenParent(path, ignored);
+      openParent = directory;
+    }
+    if (parent < 0) continue;
+    const std::string name = NameToNative(std::u16string_view(path).substr(path.rfind(u'\\') + 1));
+    if (isProtected(parent, name.c_str(), AT_SYMLINK_NOFOLLOW)) first = i;
   }
-  if (result != 0) return false;
-  unchangeable = (st.stx_attributes & st.stx_attributes_mask & kProtected) != 0;
-  return true;
+  CloseParent(parent);
+  return first;
 }
 
 namespace {
