@@ -40,9 +40,10 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<ApplyPatchParams>(params);
-      return SkippedItemsText(ApplyPatch(
-          progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors, p.ignoreFingerprint,
-          p.inPlace ? ApplyWay::InPlace : ApplyWay::Staged, p.checkOnly));
+      return SkippedItemsText(
+          ApplyPatch(progress, p.directory, p.patchPath, p.reportPath,
+                     {p.continueOnErrors, p.ignoreFingerprint,
+                      p.inPlace ? ApplyWay::InPlace : ApplyWay::Staged, p.checkOnly}));
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<QueryPatchParams>(params);
