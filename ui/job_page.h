@@ -11,8 +11,8 @@
 #include <QWidget>
 
 #include "engine/jobs/job_runner.h"
-#include "ui/cmn_dlg_functions.h"
 #include "ui/dialog_units.h"
+#include "ui/file_pickers.h"
 #include "ui/stretch_layout.h"
 
 class QPushButton;

@@ -1,5 +1,5 @@
 // The pickers, the report viewer and control text for the job pages.
-#include "ui/cmn_dlg_functions.h"
+#include "ui/file_pickers.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

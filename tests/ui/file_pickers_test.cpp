@@ -1,6 +1,6 @@
 // The pages' shared functions: the pickers with their defaults and the
 // file filters.
-#include "ui/cmn_dlg_functions.h"
+#include "ui/file_pickers.h"
 
 #include <functional>
 
@@ -142,4 +142,4 @@ class PageFunctionsTest : public QObject {
 };
 
 QTEST_MAIN(PageFunctionsTest)
-#include "cmn_dlg_functions_test.moc"
+#include "file_pickers_test.moc"
