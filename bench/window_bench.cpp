@@ -17,7 +17,7 @@
 #include <QTimer>
 
 #include "ui/fingerprint_page.h"
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 
 namespace {
 

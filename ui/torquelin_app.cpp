@@ -1,8 +1,8 @@
 // Start-up of the desktop program.
 #include "ui/torquelin_app.h"
 
+#include "ui/main_window.h"
 #include "ui/settings_store.h"
-#include "ui/torquelin_dlg.h"
 
 CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {
   setOrganizationName(QLatin1String(kSettingsOrganization));

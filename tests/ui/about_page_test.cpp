@@ -3,7 +3,7 @@
 
 #include <QtTest>
 
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 #include "ui_test_support.h"
 
 class AboutPageTest : public QObject {

@@ -11,7 +11,7 @@
 #include <QtTest>
 
 #include "ui/job_page.h"
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 #include "ui_test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 #include "ui_test_support.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include "ui/control_visitors.h"
 #include "ui/history_codec.h"
 #include "ui/job_page.h"
+#include "ui/main_window.h"
 #include "ui/settings_store.h"
-#include "ui/torquelin_dlg.h"
 
 // Points the per-user settings at dir and empties them, so a test never sees
 // or touches the real user's settings.

@@ -1,6 +1,6 @@
 // The main window: tabs, pages, their labels and visit orders, the About
 // page, screenshots of every tab, and jobs run through the window.
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 
 #include <functional>
 
@@ -486,4 +486,4 @@ class WindowTest : public QObject {
 };
 
 QTEST_MAIN(WindowTest)
-#include "torquelin_dlg_test.moc"
+#include "main_window_test.moc"

@@ -1,5 +1,5 @@
 // The main window.
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 
 #include <climits>
 #include <system_error>

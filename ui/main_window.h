@@ -15,7 +15,7 @@
 #include "ui/dialog_units.h"
 #include "ui/progress_state.h"
 #include "ui/stretch_layout.h"
-#include "ui/tab_ctrl.h"
+#include "ui/tab_strip.h"
 
 class CDlgFinger;
 class CDlgHelp;
