@@ -182,20 +182,20 @@ QPixmap MakeProductLogo() {
   return QPixmap::fromImage(image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither));
 }
 
-CDlgHelp::CDlgHelp(const CDialogUnits& units, QWidget* parent)
+AboutPage::AboutPage(const CDialogUnits& units, QWidget* parent)
     : QWidget(parent), credits_(new CScrollCredits(this)), logo_(MakeProductLogo()) {
   setObjectName(QStringLiteral("About"));
   // The credits stay centred as the window widens.
   layout_.Place(credits_, units.Rect(7, 7, 408, 108), {0.5, 0, 0, 0});
 }
 
-void CDlgHelp::StartScrolling() { credits_->StartScrolling(kCreditLines, {{kLogoLine, logo_}}); }
+void AboutPage::StartScrolling() { credits_->StartScrolling(kCreditLines, {{kLogoLine, logo_}}); }
 
-void CDlgHelp::StopScrolling() { credits_->StopScrolling(); }
+void AboutPage::StopScrolling() { credits_->StopScrolling(); }
 
-void CDlgHelp::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
+void AboutPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
-void CDlgHelp::showEvent(QShowEvent* event) {
+void AboutPage::showEvent(QShowEvent* event) {
   // The themed tab body is white; match it.
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window,

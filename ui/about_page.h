@@ -22,9 +22,9 @@ QPixmap MakeProductLogo();
 
 // The About tab. Takes part in no settings and has no buttons. Interface
 // thread only.
-class CDlgHelp : public QWidget {
+class AboutPage : public QWidget {
  public:
-  CDlgHelp(const CDialogUnits& units, QWidget* parent);
+  AboutPage(const CDialogUnits& units, QWidget* parent);
 
   // Restart the credits from the top / stop them.
   void StartScrolling();

@@ -20,10 +20,10 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CDlgApply::CDlgApply(const CDialogUnits& units, QWidget* parent)
-    : CJobPage(JobKind::ApplyPatch, u"Apply_", kControls, units, parent) {}
+ApplyPatchPage::ApplyPatchPage(const CDialogUnits& units, QWidget* parent)
+    : JobPage(JobKind::ApplyPatch, u"Apply_", kControls, units, parent) {}
 
-JobParams CDlgApply::ReadParameters() const {
+JobParams ApplyPatchPage::ReadParameters() const {
   return ApplyPatchParams{Text(u"dir"), Text(u"patch"), Text(u"report"), IsSet(u"fsignore"),
                           IsSet(u"fpignore")};
 }

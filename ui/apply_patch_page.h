@@ -3,8 +3,8 @@
 
 #include "ui/job_page.h"
 
-class CDlgApply : public CJobPage {
+class ApplyPatchPage : public JobPage {
  public:
-  CDlgApply(const CDialogUnits& units, QWidget* parent);
+  ApplyPatchPage(const CDialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

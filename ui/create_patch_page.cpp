@@ -21,10 +21,10 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CDlgCrPatch::CDlgCrPatch(const CDialogUnits& units, QWidget* parent)
-    : CJobPage(JobKind::CreatePatch, u"CrPatch_", kControls, units, parent) {}
+CreatePatchPage::CreatePatchPage(const CDialogUnits& units, QWidget* parent)
+    : JobPage(JobKind::CreatePatch, u"CrPatch_", kControls, units, parent) {}
 
-JobParams CDlgCrPatch::ReadParameters() const {
+JobParams CreatePatchPage::ReadParameters() const {
   return CreatePatchParams{Text(u"olddir"), Text(u"newdir"), Text(u"patch"), Text(u"report"),
                            Text(u"filter")};
 }

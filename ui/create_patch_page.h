@@ -3,8 +3,8 @@
 
 #include "ui/job_page.h"
 
-class CDlgCrPatch : public CJobPage {
+class CreatePatchPage : public JobPage {
  public:
-  CDlgCrPatch(const CDialogUnits& units, QWidget* parent);
+  CreatePatchPage(const CDialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

@@ -16,9 +16,9 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CDlgCrValut::CDlgCrValut(const CDialogUnits& units, QWidget* parent)
-    : CJobPage(JobKind::CreateVault, u"CrVault_", kControls, units, parent) {}
+CreateVaultPage::CreateVaultPage(const CDialogUnits& units, QWidget* parent)
+    : JobPage(JobKind::CreateVault, u"CrVault_", kControls, units, parent) {}
 
-JobParams CDlgCrValut::ReadParameters() const {
+JobParams CreateVaultPage::ReadParameters() const {
   return CreateVaultParams{Text(u"dir"), Text(u"filter"), Text(u"vault")};
 }

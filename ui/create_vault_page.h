@@ -3,8 +3,8 @@
 
 #include "ui/job_page.h"
 
-class CDlgCrValut : public CJobPage {
+class CreateVaultPage : public JobPage {
  public:
-  CDlgCrValut(const CDialogUnits& units, QWidget* parent);
+  CreateVaultPage(const CDialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

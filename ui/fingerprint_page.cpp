@@ -18,17 +18,17 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CDlgFinger::CDlgFinger(const CDialogUnits& units, QWidget* parent)
-    : CJobPage(JobKind::Fingerprint, u"Fingerprint_", kControls, units, parent) {}
+FingerprintPage::FingerprintPage(const CDialogUnits& units, QWidget* parent)
+    : JobPage(JobKind::Fingerprint, u"Fingerprint_", kControls, units, parent) {}
 
-JobParams CDlgFinger::ReadParameters() const {
+JobParams FingerprintPage::ReadParameters() const {
   return FingerprintParams{Text(u"dir"), Text(u"filter")};
 }
 
-void CDlgFinger::SetFingerprint(const std::u16string& text) {
+void FingerprintPage::SetFingerprint(const std::u16string& text) {
   auto& result = static_cast<QLineEdit&>(Control(u"result"));
   result.setText(QString::fromStdU16String(text));
   result.setCursorPosition(0);
 }
 
-std::u16string CDlgFinger::Fingerprint() const { return Text(u"result"); }
+std::u16string FingerprintPage::Fingerprint() const { return Text(u"result"); }

@@ -3,9 +3,9 @@
 
 #include "ui/job_page.h"
 
-class CDlgFinger : public CJobPage {
+class FingerprintPage : public JobPage {
  public:
-  CDlgFinger(const CDialogUnits& units, QWidget* parent);
+  FingerprintPage(const CDialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
   // The read-only result box.
   void SetFingerprint(const std::u16string& text);

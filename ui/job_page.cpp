@@ -89,8 +89,8 @@ QString ShownText(const QString& caption) {
   return shown.remove(QLatin1Char('&'));
 }
 
-CJobPage::CJobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
-                   const CDialogUnits& units, QWidget* parent)
+JobPage::JobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
+                 const CDialogUnits& units, QWidget* parent)
     : QWidget(parent),
       kind_(kind),
       prefix_(std::move(prefix)),
@@ -108,7 +108,7 @@ CJobPage::CJobPage(JobKind kind, std::u16string prefix, std::span<const PageCont
   for (size_t i : order) controls_[i] = Build(table_[i]);
 }
 
-QWidget* CJobPage::Build(const PageControl& c) {
+QWidget* JobPage::Build(const PageControl& c) {
   const QString name = QString::fromStdU16String(prefix_) + QString::fromUtf16(c.key);
   const QString label = QString::fromLatin1(c.label);
   // A field or the result box: in the field column, its label left of it.
@@ -180,7 +180,7 @@ QWidget* CJobPage::Build(const PageControl& c) {
   } else if (c.kind == ControlKind::kViewReport) {
     connect(button, &QPushButton::clicked, this, [this] {
       const std::u16string report = GetControlText(Control(u"report"));
-      ViewReport(report, [page = QPointer<CJobPage>(this), report] {
+      ViewReport(report, [page = QPointer<JobPage>(this), report] {
         if (page)
           QMessageBox::information(page, QStringLiteral("Torquelin"),
                                    QString::fromStdU16String(NoViewerMessage(report)));
@@ -192,13 +192,13 @@ QWidget* CJobPage::Build(const PageControl& c) {
   return button;
 }
 
-QWidget* CJobPage::FieldAt(int y) const {
+QWidget* JobPage::FieldAt(int y) const {
   for (size_t i = 0; i < table_.size(); ++i)
     if (table_[i].kind == ControlKind::kField && table_[i].y == y) return controls_[i];
   return nullptr;
 }
 
-QWidget& CJobPage::Control(std::u16string_view key) const {
+QWidget& JobPage::Control(std::u16string_view key) const {
   for (size_t i = 0; i < table_.size(); ++i)
     if (!IsBottomButton(table_[i].kind) && table_[i].kind != ControlKind::kBrowse &&
         key == table_[i].key)
@@ -207,25 +207,23 @@ QWidget& CJobPage::Control(std::u16string_view key) const {
   std::abort();
 }
 
-void CJobPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
+void JobPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
-void CJobPage::ForEachItem(CDlgItemsItSink& visitor) {
+void JobPage::ForEachItem(CDlgItemsItSink& visitor) {
   for (size_t i = 0; i < table_.size(); ++i) {
     if (table_[i].kind == ControlKind::kResult) continue;
     visitor.Visit(prefix_ + table_[i].key, *controls_[i]);
   }
 }
 
-QPushButton& CJobPage::ActionButton() const {
+QPushButton& JobPage::ActionButton() const {
   for (size_t i = 0; i < table_.size(); ++i)
     if (table_[i].kind == ControlKind::kAction) return *static_cast<QPushButton*>(controls_[i]);
   std::abort();
 }
 
-std::u16string CJobPage::Text(std::u16string_view key) const {
-  return GetControlText(Control(key));
-}
+std::u16string JobPage::Text(std::u16string_view key) const { return GetControlText(Control(key)); }
 
-bool CJobPage::IsSet(std::u16string_view key) const {
+bool JobPage::IsSet(std::u16string_view key) const {
   return static_cast<QCheckBox&>(Control(key)).checkState() != Qt::Unchecked;
 }

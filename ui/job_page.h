@@ -50,7 +50,7 @@ struct PageControl {
 // visited under its settings name, the page's prefix plus its key (the bare
 // prefix for controls without one). The page never checks its fields: the
 // job reports bad input. Lives and is used on the interface thread.
-class CJobPage : public QWidget, public CCmnDlgFunctions {
+class JobPage : public QWidget, public CCmnDlgFunctions {
   Q_OBJECT
 
  public:
@@ -70,8 +70,8 @@ class CJobPage : public QWidget, public CCmnDlgFunctions {
   void JobRequested(JobKind kind);
 
  protected:
-  CJobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
-           const CDialogUnits& units, QWidget* parent);
+  JobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
+          const CDialogUnits& units, QWidget* parent);
 
   // The shown text of the field (or result box) with this key.
   std::u16string Text(std::u16string_view key) const;

@@ -17,9 +17,9 @@
 #include "ui/stretch_layout.h"
 #include "ui/tab_strip.h"
 
-class CDlgFinger;
-class CDlgHelp;
-class CJobPage;
+class AboutPage;
+class FingerprintPage;
+class JobPage;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
@@ -40,12 +40,12 @@ inline constexpr char16_t kQuitDuringJobQuestion[] = u"A job is running. Cancel 
 // carried out on the interface thread. Enter and Escape never close it;
 // closing it while a job runs asks first, then cancels the job and closes
 // once the job has ended.
-class CTorquelinDlg : public QWidget, public CProgressSink {
+class MainWindow : public QWidget, public CProgressSink {
   Q_OBJECT
 
  public:
-  explicit CTorquelinDlg(QWidget* parent = nullptr);
-  ~CTorquelinDlg() override;
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Starts the job on a worker thread unless one is running already, in
   // which case the press is ignored. Interface thread only.
@@ -55,9 +55,9 @@ class CTorquelinDlg : public QWidget, public CProgressSink {
   JobOutcome LastOutcome() const { return lastOutcome_; }
 
   // The page of a job number; nullptr for a number without a page.
-  CJobPage* PageForJob(int kind) const;
-  CZRTabCtrl& TabCtrl() const { return *tabs_; }
-  CDlgHelp& AboutPage() const { return *about_; }
+  JobPage* PageForJob(int kind) const;
+  TabStrip& Tabs() const { return *tabs_; }
+  AboutPage& About() const { return *about_; }
   QLabel& StatusLine() const { return *statusLine_; }
   QLabel& DetailLine() const { return *detailLine_; }
   QProgressBar& ProgressBar() const { return *progress_; }
@@ -114,11 +114,11 @@ class CTorquelinDlg : public QWidget, public CProgressSink {
 
   CDialogUnits units_;
   CStretchLayout layout_;
-  CZRTabCtrl* tabs_ = nullptr;
+  TabStrip* tabs_ = nullptr;
   // Indexed by job number.
-  std::array<CJobPage*, kJobKindCount> pages_{};
-  CDlgFinger* finger_ = nullptr;
-  CDlgHelp* about_ = nullptr;
+  std::array<JobPage*, kJobKindCount> pages_{};
+  FingerprintPage* fingerprint_ = nullptr;
+  AboutPage* about_ = nullptr;
   QGroupBox* statusBox_ = nullptr;
   QLabel* statusLine_ = nullptr;
   QProgressBar* progress_ = nullptr;

@@ -17,9 +17,9 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CDlgPatchInfo::CDlgPatchInfo(const CDialogUnits& units, QWidget* parent)
-    : CJobPage(JobKind::QueryPatch, u"PatchInfo_", kControls, units, parent) {}
+QueryPatchPage::QueryPatchPage(const CDialogUnits& units, QWidget* parent)
+    : JobPage(JobKind::QueryPatch, u"PatchInfo_", kControls, units, parent) {}
 
-JobParams CDlgPatchInfo::ReadParameters() const {
+JobParams QueryPatchPage::ReadParameters() const {
   return QueryPatchParams{Text(u"patch"), Text(u"report")};
 }

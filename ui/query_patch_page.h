@@ -3,8 +3,8 @@
 
 #include "ui/job_page.h"
 
-class CDlgPatchInfo : public CJobPage {
+class QueryPatchPage : public JobPage {
  public:
-  CDlgPatchInfo(const CDialogUnits& units, QWidget* parent);
+  QueryPatchPage(const CDialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

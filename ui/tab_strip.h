@@ -5,7 +5,7 @@
 
 // Exposes the tab bar so the window can lock the strip alone (locking the
 // whole widget would lock every page with it).
-class CZRTabCtrl : public QTabWidget {
+class TabStrip : public QTabWidget {
   Q_OBJECT
  public:
   using QTabWidget::QTabWidget;

@@ -4,14 +4,14 @@
 #include "ui/main_window.h"
 #include "ui/settings_store.h"
 
-CTorquelinApp::CTorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {
+TorquelinApp::TorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {
   setOrganizationName(QLatin1String(kSettingsOrganization));
   setApplicationName(QLatin1String(kSettingsApplication));
   setDesktopFileName(QStringLiteral("org.torquelin.Torquelin"));
 }
 
-int CTorquelinApp::Run() {
-  CTorquelinDlg window;
+int TorquelinApp::Run() {
+  MainWindow window;
   window.show();
   exec();
   return 0;

@@ -21,10 +21,10 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CDlgCrVaultPatch::CDlgCrVaultPatch(const CDialogUnits& units, QWidget* parent)
-    : CJobPage(JobKind::CreateVaultPatch, u"CrPatchVault_", kControls, units, parent) {}
+VaultPatchPage::VaultPatchPage(const CDialogUnits& units, QWidget* parent)
+    : JobPage(JobKind::CreateVaultPatch, u"CrPatchVault_", kControls, units, parent) {}
 
-JobParams CDlgCrVaultPatch::ReadParameters() const {
+JobParams VaultPatchPage::ReadParameters() const {
   return CreateVaultPatchParams{Text(u"dir"), Text(u"patch"), Text(u"vault"), Text(u"report"),
                                 IsSet(u"updateVault")};
 }

@@ -3,8 +3,8 @@
 
 #include "ui/job_page.h"
 
-class CDlgCrVaultPatch : public CJobPage {
+class VaultPatchPage : public JobPage {
  public:
-  CDlgCrVaultPatch(const CDialogUnits& units, QWidget* parent);
+  VaultPatchPage(const CDialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

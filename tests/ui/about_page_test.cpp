@@ -14,16 +14,16 @@ class AboutPageTest : public QObject {
   void init() { UseTemporarySettings(settingsDir_); }
 
   void aboutTabRestartsTheCreditsAndOtherTabsStopThem() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.show();
-    CScrollCredits& credits = dlg.AboutPage().Credits();
+    CScrollCredits& credits = dlg.About().Credits();
     QVERIFY(!credits.IsScrolling());
     for (int round = 0; round < 2; ++round) {
-      dlg.TabCtrl().setCurrentIndex(kAboutTab);
+      dlg.Tabs().setCurrentIndex(kAboutTab);
       QVERIFY(credits.IsScrolling());
       QCOMPARE(credits.ScrollOffset(), 1);      // restarted at 0, first frame drawn at once
       QTRY_VERIFY(credits.ScrollOffset() > 2);  // the timer keeps it moving
-      dlg.TabCtrl().setCurrentIndex(round == 0 ? 5 : 0);
+      dlg.Tabs().setCurrentIndex(round == 0 ? 5 : 0);
       QVERIFY(!credits.IsScrolling());
       const int stoppedAt = credits.ScrollOffset();
       QTest::qWait(3 * CScrollCredits::kTickMilliseconds);
@@ -51,10 +51,10 @@ class AboutPageTest : public QObject {
   // After the whole list and one more client height have left the top, the
   // list comes back in from three quarters of the height.
   void creditsReenterFromThreeQuartersDown() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.show();
-    dlg.TabCtrl().setCurrentIndex(kAboutTab);
-    CScrollCredits& credits = dlg.AboutPage().Credits();
+    dlg.Tabs().setCurrentIndex(kAboutTab);
+    CScrollCredits& credits = dlg.About().Credits();
     credits.StopScrolling();
     int previous = credits.ScrollOffset();
     for (int tick = 0; tick < 100000; ++tick) {

@@ -37,7 +37,7 @@ QString Q(const std::u16string& text) { return QString::fromStdU16String(text); 
 
 }  // namespace
 
-class PageFunctionsTest : public QObject {
+class FilePickersTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -124,8 +124,8 @@ class PageFunctionsTest : public QObject {
   }
 
   void browseButtonWritesThePickedPathIntoItsField() {
-    CTorquelinDlg dlg;
-    CJobPage& page = *dlg.PageForJob(int(JobKind::QueryPatch));
+    MainWindow dlg;
+    JobPage& page = *dlg.PageForJob(int(JobKind::QueryPatch));
     auto* field = page.findChild<QComboBox*>("PatchInfo_report");
     field->setEditText(files_.path() + "/query");
     OnNextFileDialog([](QFileDialog& dialog) {
@@ -141,5 +141,5 @@ class PageFunctionsTest : public QObject {
   QTemporaryDir files_;
 };
 
-QTEST_MAIN(PageFunctionsTest)
+QTEST_MAIN(FilePickersTest)
 #include "file_pickers_test.moc"

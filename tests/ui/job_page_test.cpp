@@ -75,7 +75,7 @@ class JobPageTest : public QObject {
   void pagesShowTheirLabels() {
     QFETCH(int, job);
     QFETCH(QStringList, captions);
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     QCOMPARE(Captions(*dlg.PageForJob(job)), captions);
   }
 
@@ -144,12 +144,12 @@ class JobPageTest : public QObject {
   void pagesListTheirControlsInOrder() {
     QFETCH(int, job);
     QFETCH(QStringList, visits);
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     QCOMPARE(Visits(*dlg.PageForJob(job)), visits);
   }
 
   void pagesHandTheirFieldsToTheJob() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     Field(dlg, JobKind::ApplyPatch, "Apply_dir").setEditText(" /tree ");
     Field(dlg, JobKind::ApplyPatch, "Apply_patch").setEditText("p.dov");
     Field(dlg, JobKind::ApplyPatch, "Apply_report").setEditText("");
@@ -169,12 +169,12 @@ class JobPageTest : public QObject {
   }
 
   void enterAndEscapeInsideAPageDoNothing() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.show();
     QComboBox& field = Field(dlg, JobKind::CreatePatch, "CrPatch_olddir");
     field.setFocus();
     field.setEditText("/typed");
-    QSignalSpy finished(&dlg, &CTorquelinDlg::JobFinished);
+    QSignalSpy finished(&dlg, &MainWindow::JobFinished);
     QTest::keyClick(field.lineEdit(), Qt::Key_Return);
     QTest::keyClick(field.lineEdit(), Qt::Key_Escape);
     QTest::qWait(50);
@@ -188,10 +188,10 @@ class JobPageTest : public QObject {
   // Typing the start of a remembered path leaves exactly what was typed.
   void historyDoesNotCompleteWhatIsTyped() {
     CRegistry().WriteStringList("Fingerprint_dir", {u"/older/tools", u"/other"});
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.show();
     QApplication::setActiveWindow(&dlg);  // completion acts on the focused field only
-    dlg.TabCtrl().setCurrentIndex(5);
+    dlg.Tabs().setCurrentIndex(5);
     QComboBox& field = Field(dlg, JobKind::Fingerprint, "Fingerprint_dir");
     field.setFocus();
     field.clearEditText();
@@ -205,10 +205,10 @@ class JobPageTest : public QObject {
 
   // Tab walks each page as it reads: row by row, left to right.
   void tabOrderFollowsTheScreen() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     for (int job = 0; job < kJobKindCount; ++job) {
       if (dlg.PageForJob(job) == nullptr) continue;  // a job the window does not offer
-      CJobPage& page = *dlg.PageForJob(job);
+      JobPage& page = *dlg.PageForJob(job);
       QList<QWidget*> chain;
       for (QWidget* w = page.nextInFocusChain(); w != &page; w = w->nextInFocusChain())
         if (w->parentWidget() == &page && (w->focusPolicy() & Qt::TabFocus)) chain << w;
@@ -224,7 +224,7 @@ class JobPageTest : public QObject {
   // Within a page no two captions share their Alt+letter, and none takes
   // Cancel's.
   void mnemonicsDoNotClash() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     for (int job = 0; job < kJobKindCount; ++job) {
       if (dlg.PageForJob(job) == nullptr) continue;
       QStringList letters{"c"};
@@ -266,7 +266,7 @@ class JobPageTest : public QObject {
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", (bin.path() + (opener.isEmpty() ? "" : ":/usr/bin:/bin")).toUtf8());
     auto restore = qScopeGuard([&] { qputenv("PATH", path); });
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     Field(dlg, JobKind::QueryPatch, "PatchInfo_report").setEditText("/tmp/a report.xml");
     MessageBoxCloser closer;
     dlg.PageForJob(int(JobKind::QueryPatch))->findChild<QPushButton*>("view")->click();

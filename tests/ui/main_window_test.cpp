@@ -50,24 +50,24 @@ void SaveScreenshot(QWidget& widget, const QString& name) {
 
 // A window whose job takes a while per step, so that a test sees, and acts
 // on, a job at work.
-class PacedWindow : public CTorquelinDlg {
+class PacedWindow : public MainWindow {
  public:
   void Step() override {
-    CTorquelinDlg::Step();
+    MainWindow::Step();
     if (QThread::currentThread() != thread()) QThread::usleep(pace);
   }
   std::atomic<unsigned long> pace{2000};
 };
 
 // Serves the window until the worker reports it is done.
-bool WaitForJob(CTorquelinDlg& dlg, QSignalSpy& finished, int count = 1) {
+bool WaitForJob(MainWindow& dlg, QSignalSpy& finished, int count = 1) {
   for (int i = 0; i < 600 && finished.count() < count; ++i) finished.wait(100);
   return finished.count() >= count && !dlg.IsJobRunning();
 }
 
 // Serves the window one short pass at a time until a running job's window
 // shows what shown() looks for.
-bool WaitUntilShown(CTorquelinDlg& dlg, const std::function<bool()>& shown) {
+bool WaitUntilShown(MainWindow& dlg, const std::function<bool()>& shown) {
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < 30000) {
@@ -77,7 +77,7 @@ bool WaitUntilShown(CTorquelinDlg& dlg, const std::function<bool()>& shown) {
   return false;
 }
 
-bool WaitUntilRunning(CTorquelinDlg& dlg) {
+bool WaitUntilRunning(MainWindow& dlg) {
   return WaitUntilShown(dlg, [&] { return !dlg.StatusLine().text().isEmpty(); });
 }
 
@@ -85,15 +85,15 @@ bool WaitUntilRunning(CTorquelinDlg& dlg) {
 struct FingerprintWindow {
   explicit FingerprintWindow(const QString& dir) {
     dlg.show();
-    dlg.TabCtrl().setCurrentIndex(5);
+    dlg.Tabs().setCurrentIndex(5);
     Field(dlg, JobKind::Fingerprint, "Fingerprint_dir").setEditText(dir);
   }
-  CDlgFinger& Page() { return *static_cast<CDlgFinger*>(dlg.PageForJob(5)); }
+  FingerprintPage& Page() { return *static_cast<FingerprintPage*>(dlg.PageForJob(5)); }
   void Press() { Action(dlg, JobKind::Fingerprint).click(); }
   bool WaitForJob(int count = 1) { return ::WaitForJob(dlg, finished, count); }
 
   PacedWindow dlg;
-  QSignalSpy finished{&dlg, &CTorquelinDlg::JobFinished};
+  QSignalSpy finished{&dlg, &MainWindow::JobFinished};
 };
 
 std::u16string EngineFingerprint(const QString& dir) {
@@ -112,8 +112,8 @@ QString CommandLineFingerprint(const QString& dir) {
   return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-void CheckIdle(CTorquelinDlg& dlg) {
-  QVERIFY(dlg.TabCtrl().tabBar()->isEnabled());
+void CheckIdle(MainWindow& dlg) {
+  QVERIFY(dlg.Tabs().tabBar()->isEnabled());
   QVERIFY(!dlg.CancelButton().isEnabled());
   for (int kind = 0; kind < kJobKindCount; ++kind)
     if (dlg.PageForJob(kind) != nullptr) QVERIFY(AllListedEnabled(*dlg.PageForJob(kind)));
@@ -121,7 +121,7 @@ void CheckIdle(CTorquelinDlg& dlg) {
 
 }  // namespace
 
-class WindowTest : public QObject {
+class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -129,7 +129,7 @@ class WindowTest : public QObject {
   void init() { UseTemporarySettings(settingsDir_); }
 
   void startsIdleWithEmptyStatusLines() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     QCOMPARE(dlg.windowTitle(), QString("Torquelin"));
     QCOMPARE(dlg.size(), dlg.Units().Size(445, 241));
     QCOMPARE(dlg.minimumSize(), dlg.size());  // it may grow, never shrink
@@ -138,13 +138,13 @@ class WindowTest : public QObject {
     QCOMPARE(dlg.StatusLine().text(), QString());
     QCOMPARE(dlg.DetailLine().text(), QString());
     QCOMPARE(dlg.ProgressBar().value(), 0);
-    QCOMPARE(dlg.TabCtrl().currentIndex(), 0);
+    QCOMPARE(dlg.Tabs().currentIndex(), 0);
     CheckIdle(dlg);
   }
 
   // The cancellation points show their change first, then throw.
   void sinkShowsItsWorkBeforeCancelling() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.CancelButton().setEnabled(true);
     dlg.CancelButton().click();
     const std::pair<const char*, std::function<void()>> calls[] = {
@@ -172,7 +172,7 @@ class WindowTest : public QObject {
 
   // SetRange keeps the position; a step past the end starts the bar over.
   void progressBarWrapsPastItsEnd() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.SetRange(2);
     dlg.ResetProgress();
     QList<int> positions;
@@ -187,21 +187,21 @@ class WindowTest : public QObject {
   }
 
   void tabsInOrderWithTheirJobs() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     QStringList captions;
-    for (int i = 0; i < dlg.TabCtrl().count(); ++i) captions << dlg.TabCtrl().tabText(i);
+    for (int i = 0; i < dlg.Tabs().count(); ++i) captions << dlg.Tabs().tabText(i);
     QCOMPARE(captions,
              (QStringList{"Create Patch(Directory)", "Create Patch(Vault)", "Create Vault File",
                           "Apply Patch", "Query Patch", "Calculate Fingerprint", "About"}));
     // Tab index -> job number: the tabs are not in job order.
     const int jobOfTab[] = {0, 1, 4, 2, 3, 5};
     for (int tab = 0; tab < 6; ++tab) {
-      auto* page = qobject_cast<CJobPage*>(dlg.TabCtrl().widget(tab));
+      auto* page = qobject_cast<JobPage*>(dlg.Tabs().widget(tab));
       QVERIFY(page != nullptr);
       QCOMPARE(int(page->Kind()), jobOfTab[tab]);
       QCOMPARE(dlg.PageForJob(jobOfTab[tab]), page);
     }
-    QCOMPARE(dlg.TabCtrl().widget(kAboutTab), &dlg.AboutPage());
+    QCOMPARE(dlg.Tabs().widget(kAboutTab), &dlg.About());
     QCOMPARE(dlg.PageForJob(6), nullptr);
     QCOMPARE(dlg.PageForJob(-1), nullptr);
   }
@@ -209,7 +209,7 @@ class WindowTest : public QObject {
   void historiesLoadAtStartWithTheMostRecentShown() {
     CRegistry().WriteStringList("CrPatch_olddir", {u"/recent", u"/older"});
     CRegistry().WriteDword("CrPatchVault_updateVault", 1);
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     QComboBox& field = Field(dlg, JobKind::CreatePatch, "CrPatch_olddir");
     QCOMPARE(field.currentText(), QString("/recent"));
     QCOMPARE(field.count(), 2);
@@ -221,7 +221,7 @@ class WindowTest : public QObject {
   // area take the extra room, and the buttons right of the fields keep
   // their distance from the edge. Leaves a picture of every tab at both sizes.
   void windowGrowsWithItsFieldsAndStatusArea() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.show();
     Field(dlg, JobKind::CreatePatch, "CrPatch_olddir").setEditText("/srv/site/2026-11");
     Field(dlg, JobKind::CreatePatch, "CrPatch_newdir").setEditText("/srv/site/2026-12");
@@ -233,7 +233,7 @@ class WindowTest : public QObject {
         u"and a file name long enough to need the width.txt");
     const QSize designed = dlg.size();
     const QSize grown(300, 160);
-    CJobPage& page = *dlg.PageForJob(int(JobKind::CreatePatch));
+    JobPage& page = *dlg.PageForJob(int(JobKind::CreatePatch));
     QWidget* followers[] = {&Field(dlg, JobKind::CreatePatch, "CrPatch_olddir"),
                             page.findChild<QPushButton*>("CrPatch_olddir_browse"),
                             &Action(dlg, JobKind::CreatePatch),
@@ -253,12 +253,12 @@ class WindowTest : public QObject {
     for (const QSize& size : {designed, designed + grown}) {
       dlg.resize(size);
       for (int tab = 0; tab < 7; ++tab) {
-        dlg.TabCtrl().setCurrentIndex(tab);
+        dlg.Tabs().setCurrentIndex(tab);
         QCoreApplication::processEvents();
         SaveScreenshot(dlg, QString(names[tab]) + (size == designed ? "_min" : "_large"));
       }
     }
-    dlg.TabCtrl().setCurrentIndex(0);
+    dlg.Tabs().setCurrentIndex(0);
     QCoreApplication::processEvents();
     const QRect expected[] = {
         before[0].adjusted(0, 0, grown.width(), 0),                   // field widens
@@ -347,7 +347,7 @@ class WindowTest : public QObject {
     }));
     // While the job runs: tab strip, page and its buttons locked, Cancel open;
     // the result box is not listed and stays usable.
-    QVERIFY(!w.dlg.TabCtrl().tabBar()->isEnabled());
+    QVERIFY(!w.dlg.Tabs().tabBar()->isEnabled());
     QVERIFY(NoneListedEnabled(w.Page()));
     QVERIFY(w.Page().findChild<QLineEdit*>("Fingerprint_result")->isEnabled());
     SaveScreenshot(w.dlg, "window_during_job");
@@ -423,7 +423,7 @@ class WindowTest : public QObject {
   }
 
   void closingWhenIdleAsksNothing() {
-    CTorquelinDlg dlg;
+    MainWindow dlg;
     dlg.show();
     MessageBoxCloser closer;
     QVERIFY(dlg.close());
@@ -444,9 +444,9 @@ class WindowTest : public QObject {
         QTest::keyClick(&w.dlg, key);
       }
     };
-    for (int tab = 0; tab < w.dlg.TabCtrl().count(); ++tab) {
-      w.dlg.TabCtrl().setCurrentIndex(tab);
-      QWidget* page = w.dlg.TabCtrl().widget(tab);
+    for (int tab = 0; tab < w.dlg.Tabs().count(); ++tab) {
+      w.dlg.Tabs().setCurrentIndex(tab);
+      QWidget* page = w.dlg.Tabs().widget(tab);
       QList<QWidget*> focusable;
       for (QWidget* child : page->findChildren<QWidget*>())
         if (child->focusPolicy() & Qt::TabFocus) focusable << child;
@@ -455,10 +455,10 @@ class WindowTest : public QObject {
         target->setFocus();
         pressAll(target);
       }
-      QVERIFY2(w.dlg.isVisible(), qPrintable(w.dlg.TabCtrl().tabText(tab)));
+      QVERIFY2(w.dlg.isVisible(), qPrintable(w.dlg.Tabs().tabText(tab)));
       QVERIFY(!w.dlg.IsJobRunning());
     }
-    w.dlg.TabCtrl().setCurrentIndex(5);
+    w.dlg.Tabs().setCurrentIndex(5);
     w.Press();
     QVERIFY(WaitUntilRunning(w.dlg));
     QWidget* focused = QApplication::focusWidget();
@@ -485,5 +485,5 @@ class WindowTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(WindowTest)
+QTEST_MAIN(MainWindowTest)
 #include "main_window_test.moc"

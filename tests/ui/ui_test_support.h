@@ -75,29 +75,29 @@ class RecordingVisitor : public CDlgItemsItSink {
   QList<bool> enabled;
 };
 
-inline QStringList Visits(CJobPage& page) {
+inline QStringList Visits(JobPage& page) {
   RecordingVisitor visitor;
   page.ForEachItem(visitor);
   return visitor.visits;
 }
 
-inline bool AllListedEnabled(CJobPage& page) {
+inline bool AllListedEnabled(JobPage& page) {
   RecordingVisitor visitor;
   page.ForEachItem(visitor);
   return !visitor.enabled.contains(false);
 }
 
-inline bool NoneListedEnabled(CJobPage& page) {
+inline bool NoneListedEnabled(JobPage& page) {
   RecordingVisitor visitor;
   page.ForEachItem(visitor);
   return !visitor.enabled.contains(true);
 }
 
-inline QComboBox& Field(CTorquelinDlg& dlg, JobKind kind, const QString& name) {
+inline QComboBox& Field(MainWindow& dlg, JobKind kind, const QString& name) {
   return *dlg.PageForJob(int(kind))->findChild<QComboBox*>(name);
 }
 
-inline QPushButton& Action(CTorquelinDlg& dlg, JobKind kind) {
+inline QPushButton& Action(MainWindow& dlg, JobKind kind) {
   return *dlg.PageForJob(int(kind))->findChild<QPushButton*>("action");
 }
 
