@@ -47,7 +47,7 @@ QStringList QtNameFilters(const FileFilter& filter) {
 
 }  // namespace
 
-void CCmnDlgFunctions::ForEachItem(CDlgItemsItSink&) {}
+void CCmnDlgFunctions::ForEachItem(ControlVisitor&) {}
 
 std::u16string DefaultExtension(const FileFilter& filter) {
   if (filter.empty()) return {};

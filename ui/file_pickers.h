@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-class CDlgItemsItSink;
+class ControlVisitor;
 class QWidget;
 
 // One entry of a picker's file-type list.
@@ -31,7 +31,7 @@ class CCmnDlgFunctions {
 
   // Hands every listed control, with its settings name, to the visitor in
   // the page's fixed order. The base lists nothing.
-  virtual void ForEachItem(CDlgItemsItSink& visitor);
+  virtual void ForEachItem(ControlVisitor& visitor);
 
   // The control's current text (a field's edit text as shown, a button's
   // caption).

@@ -209,7 +209,7 @@ QWidget& JobPage::Control(std::u16string_view key) const {
 
 void JobPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
-void JobPage::ForEachItem(CDlgItemsItSink& visitor) {
+void JobPage::ForEachItem(ControlVisitor& visitor) {
   for (size_t i = 0; i < table_.size(); ++i) {
     if (table_[i].kind == ControlKind::kResult) continue;
     visitor.Visit(prefix_ + table_[i].key, *controls_[i]);

@@ -57,7 +57,7 @@ class JobPage : public QWidget, public CCmnDlgFunctions {
   JobKind Kind() const { return kind_; }
   const std::u16string& Prefix() const { return prefix_; }
 
-  void ForEachItem(CDlgItemsItSink& visitor) override;
+  void ForEachItem(ControlVisitor& visitor) override;
   // The job's parameters as the fields show them now, untrimmed.
   virtual JobParams ReadParameters() const = 0;
   QPushButton& ActionButton() const;

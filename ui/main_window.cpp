@@ -176,7 +176,7 @@ void MainWindow::OnInitDialog() {
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
   OnTabChanged(0);
 
-  CRegistryReader reader;
+  SettingsReader reader;
   for (JobPage* page : pages_)
     if (page != nullptr) page->ForEachItem(reader);
 
@@ -414,9 +414,9 @@ void MainWindow::SetTabStripEnabled(bool enabled) {
 void MainWindow::SetCancelEnabled(bool enabled) {
   OnUiThread([&] {
     if (enabled)
-      CControlEnabler().Visit(u"", *cancel_);
+      ControlEnabler().Visit(u"", *cancel_);
     else
-      CControlDisabler().Visit(u"", *cancel_);
+      ControlDisabler().Visit(u"", *cancel_);
   });
 }
 
@@ -429,10 +429,10 @@ void MainWindow::SetPageLocked(JobKind kind, bool locked) {
       // Cancel, where a stray Enter would end the job; the window swallows
       // Enter and Escape instead. Alt+C still reaches Cancel.
       if (page->isAncestorOf(QApplication::focusWidget())) setFocus(Qt::OtherFocusReason);
-      CControlDisabler disabler;
+      ControlDisabler disabler;
       page->ForEachItem(disabler);
     } else {
-      CControlEnabler enabler;
+      ControlEnabler enabler;
       page->ForEachItem(enabler);
     }
   });
@@ -453,7 +453,7 @@ void MainWindow::SetFingerprintField(const std::u16string& text) {
 void MainWindow::SaveSettings(JobKind kind) {
   OnUiThread([&] {
     if (JobPage* page = PageForJob(static_cast<int>(kind))) {
-      CRegistryWriter writer;
+      SettingsWriter writer;
       page->ForEachItem(writer);
     }
   });

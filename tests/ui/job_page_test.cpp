@@ -187,7 +187,7 @@ class JobPageTest : public QObject {
 
   // Typing the start of a remembered path leaves exactly what was typed.
   void historyDoesNotCompleteWhatIsTyped() {
-    CRegistry().WriteStringList("Fingerprint_dir", {u"/older/tools", u"/other"});
+    SettingsStore().WriteHistory("Fingerprint_dir", {u"/older/tools", u"/other"});
     MainWindow dlg;
     dlg.show();
     QApplication::setActiveWindow(&dlg);  // completion acts on the focused field only

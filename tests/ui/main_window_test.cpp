@@ -207,8 +207,8 @@ class MainWindowTest : public QObject {
   }
 
   void historiesLoadAtStartWithTheMostRecentShown() {
-    CRegistry().WriteStringList("CrPatch_olddir", {u"/recent", u"/older"});
-    CRegistry().WriteDword("CrPatchVault_updateVault", 1);
+    SettingsStore().WriteHistory("CrPatch_olddir", {u"/recent", u"/older"});
+    SettingsStore().WriteNumber("CrPatchVault_updateVault", 1);
     MainWindow dlg;
     QComboBox& field = Field(dlg, JobKind::CreatePatch, "CrPatch_olddir");
     QCOMPARE(field.currentText(), QString("/recent"));
@@ -292,9 +292,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.dlg.StatusLine().text(), QString("Fingerprint calculated."));
     QVERIFY(w.dlg.DetailLine().text().startsWith("Completed.  Time:"));
     HistoryList dirs, filters;
-    QVERIFY(CRegistry().ReadStringList("Fingerprint_dir", dirs));
+    QVERIFY(SettingsStore().ReadHistory("Fingerprint_dir", dirs));
     QCOMPARE(ToStrings(dirs), QStringList{tree.path() + "/"});
-    QVERIFY(CRegistry().ReadStringList("Fingerprint_filter", filters));
+    QVERIFY(SettingsStore().ReadHistory("Fingerprint_filter", filters));
     QCOMPARE(ToStrings(filters), QStringList{""});
     CheckIdle(w.dlg);
     // Locking the page took the focus from the button; it comes back.

@@ -53,7 +53,7 @@ inline HistoryList ToHistory(const QStringList& list) {
 }
 
 // Records each visited control as "name:kind:caption".
-class RecordingVisitor : public CDlgItemsItSink {
+class RecordingVisitor : public ControlVisitor {
  public:
   void Visit(std::u16string name, QWidget& control) override {
     QString kind = "other";
