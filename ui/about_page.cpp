@@ -182,8 +182,8 @@ QPixmap MakeProductLogo() {
   return QPixmap::fromImage(image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither));
 }
 
-AboutPage::AboutPage(const CDialogUnits& units, QWidget* parent)
-    : QWidget(parent), credits_(new CScrollCredits(this)), logo_(MakeProductLogo()) {
+AboutPage::AboutPage(const DialogUnits& units, QWidget* parent)
+    : QWidget(parent), credits_(new ScrollCredits(this)), logo_(MakeProductLogo()) {
   setObjectName(QStringLiteral("About"));
   // The credits stay centred as the window widens.
   layout_.Place(credits_, units.Rect(7, 7, 408, 108), {0.5, 0, 0, 0});

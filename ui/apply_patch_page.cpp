@@ -20,7 +20,7 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-ApplyPatchPage::ApplyPatchPage(const CDialogUnits& units, QWidget* parent)
+ApplyPatchPage::ApplyPatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::ApplyPatch, u"Apply_", kControls, units, parent) {}
 
 JobParams ApplyPatchPage::ReadParameters() const {

@@ -5,6 +5,6 @@
 
 class ApplyPatchPage : public JobPage {
  public:
-  ApplyPatchPage(const CDialogUnits& units, QWidget* parent);
+  ApplyPatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

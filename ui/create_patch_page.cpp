@@ -21,7 +21,7 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CreatePatchPage::CreatePatchPage(const CDialogUnits& units, QWidget* parent)
+CreatePatchPage::CreatePatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::CreatePatch, u"CrPatch_", kControls, units, parent) {}
 
 JobParams CreatePatchPage::ReadParameters() const {

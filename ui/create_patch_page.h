@@ -5,6 +5,6 @@
 
 class CreatePatchPage : public JobPage {
  public:
-  CreatePatchPage(const CDialogUnits& units, QWidget* parent);
+  CreatePatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

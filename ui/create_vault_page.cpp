@@ -16,7 +16,7 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-CreateVaultPage::CreateVaultPage(const CDialogUnits& units, QWidget* parent)
+CreateVaultPage::CreateVaultPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::CreateVault, u"CrVault_", kControls, units, parent) {}
 
 JobParams CreateVaultPage::ReadParameters() const {

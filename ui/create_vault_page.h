@@ -5,6 +5,6 @@
 
 class CreateVaultPage : public JobPage {
  public:
-  CreateVaultPage(const CDialogUnits& units, QWidget* parent);
+  CreateVaultPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

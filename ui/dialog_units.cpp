@@ -3,7 +3,7 @@
 
 #include <QFontMetrics>
 
-CDialogUnits::CDialogUnits(const QFont& font) {
+DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   // The average over the 52 Latin letters, rounded, as dialog layouts have
   // always measured it; a font's own "average width" is often far off.

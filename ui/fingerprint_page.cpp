@@ -18,7 +18,7 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-FingerprintPage::FingerprintPage(const CDialogUnits& units, QWidget* parent)
+FingerprintPage::FingerprintPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::Fingerprint, u"Fingerprint_", kControls, units, parent) {}
 
 JobParams FingerprintPage::ReadParameters() const {

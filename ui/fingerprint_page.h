@@ -5,7 +5,7 @@
 
 class FingerprintPage : public JobPage {
  public:
-  FingerprintPage(const CDialogUnits& units, QWidget* parent);
+  FingerprintPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
   // The read-only result box.
   void SetFingerprint(const std::u16string& text);

@@ -90,7 +90,7 @@ QString ShownText(const QString& caption) {
 }
 
 JobPage::JobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
-                 const CDialogUnits& units, QWidget* parent)
+                 const DialogUnits& units, QWidget* parent)
     : QWidget(parent),
       kind_(kind),
       prefix_(std::move(prefix)),

@@ -71,7 +71,7 @@ class JobPage : public QWidget, public CCmnDlgFunctions {
 
  protected:
   JobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
-          const CDialogUnits& units, QWidget* parent);
+          const DialogUnits& units, QWidget* parent);
 
   // The shown text of the field (or result box) with this key.
   std::u16string Text(std::u16string_view key) const;
@@ -86,8 +86,8 @@ class JobPage : public QWidget, public CCmnDlgFunctions {
   JobKind kind_;
   std::u16string prefix_;
   std::span<const PageControl> table_;
-  CDialogUnits units_;
-  CStretchLayout layout_;
+  DialogUnits units_;
+  StretchLayout layout_;
   // controls_[i] is the control of table_[i].
   std::vector<QWidget*> controls_;
 };

@@ -299,7 +299,7 @@ void MainWindow::CheckCancel() const {
 void MainWindow::ShowProgress() {
   showProgressQueued_.store(false);
   if (progressState_.Version() == shownVersion_) return;
-  const CProgressState::Snapshot now = progressState_.Take();
+  const ProgressState::Snapshot now = progressState_.Take();
   shownVersion_ = now.version;
   statusLine_->setText(Q(now.status));
   detailLine_->setText(Q(now.detail));

@@ -62,7 +62,7 @@ class MainWindow : public QWidget, public CProgressSink {
   QLabel& DetailLine() const { return *detailLine_; }
   QProgressBar& ProgressBar() const { return *progress_; }
   QPushButton& CancelButton() const { return *cancel_; }
-  const CDialogUnits& Units() const { return units_; }
+  const DialogUnits& Units() const { return units_; }
 
   // CProgressSink, called by the worker thread (or by the window itself).
   uint32_t GetBufferSize() override;
@@ -112,8 +112,8 @@ class MainWindow : public QWidget, public CProgressSink {
   // Whether the user agrees to cancel the running job and quit.
   bool ConfirmQuitDuringJob();
 
-  CDialogUnits units_;
-  CStretchLayout layout_;
+  DialogUnits units_;
+  StretchLayout layout_;
   TabStrip* tabs_ = nullptr;
   // Indexed by job number.
   std::array<JobPage*, kJobKindCount> pages_{};
@@ -138,7 +138,7 @@ class MainWindow : public QWidget, public CProgressSink {
   // The window was closed during a job and closes when the job has ended.
   bool closePending_ = false;
 
-  CProgressState progressState_;
+  ProgressState progressState_;
   // The version of progressState_ the controls show.
   uint64_t shownVersion_ = ~uint64_t{0};
   std::atomic<bool> showProgressQueued_{false};

@@ -11,7 +11,7 @@
 // that runs a job, read by the interface thread at any time; either may be
 // the same thread. Reading never blocks the writer for longer than a copy of
 // two lines of text.
-class CProgressState {
+class ProgressState {
  public:
   struct Snapshot {
     std::u16string status, detail;

@@ -17,7 +17,7 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-QueryPatchPage::QueryPatchPage(const CDialogUnits& units, QWidget* parent)
+QueryPatchPage::QueryPatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::QueryPatch, u"PatchInfo_", kControls, units, parent) {}
 
 JobParams QueryPatchPage::ReadParameters() const {

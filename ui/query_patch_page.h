@@ -5,6 +5,6 @@
 
 class QueryPatchPage : public JobPage {
  public:
-  QueryPatchPage(const CDialogUnits& units, QWidget* parent);
+  QueryPatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

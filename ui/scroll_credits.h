@@ -16,9 +16,9 @@
 // return a subheading, anything else (normally a blank) body text. An empty
 // line is a blank body-height gap; a line equal to a bitmap's name shows
 // that bitmap. Interface thread only.
-class CScrollCredits : public QWidget {
+class ScrollCredits : public QWidget {
  public:
-  explicit CScrollCredits(QWidget* parent = nullptr);
+  explicit ScrollCredits(QWidget* parent = nullptr);
 
   // Starts (or restarts) from offset 0 and draws the first frame at once.
   // lines ends with a null pointer and must outlive the scrolling.

@@ -22,7 +22,7 @@ inline constexpr Stretch kKeepRight{1, 0, 0, 0};
 // Remembers each control's designed rectangle (pixels) and places it for a
 // given growth. At zero growth every control sits exactly as designed.
 // Interface thread only.
-class CStretchLayout {
+class StretchLayout {
  public:
   // Sets the control to its designed place and remembers how it follows.
   void Place(QWidget* control, const QRect& designed, const Stretch& stretch);

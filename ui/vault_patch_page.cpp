@@ -21,7 +21,7 @@ const PageControl kControls[] = {
 
 }  // namespace
 
-VaultPatchPage::VaultPatchPage(const CDialogUnits& units, QWidget* parent)
+VaultPatchPage::VaultPatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::CreateVaultPatch, u"CrPatchVault_", kControls, units, parent) {}
 
 JobParams VaultPatchPage::ReadParameters() const {

@@ -5,6 +5,6 @@
 
 class VaultPatchPage : public JobPage {
  public:
-  VaultPatchPage(const CDialogUnits& units, QWidget* parent);
+  VaultPatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };

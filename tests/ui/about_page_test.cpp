@@ -16,7 +16,7 @@ class AboutPageTest : public QObject {
   void aboutTabRestartsTheCreditsAndOtherTabsStopThem() {
     MainWindow dlg;
     dlg.show();
-    CScrollCredits& credits = dlg.About().Credits();
+    ScrollCredits& credits = dlg.About().Credits();
     QVERIFY(!credits.IsScrolling());
     for (int round = 0; round < 2; ++round) {
       dlg.Tabs().setCurrentIndex(kAboutTab);
@@ -26,7 +26,7 @@ class AboutPageTest : public QObject {
       dlg.Tabs().setCurrentIndex(round == 0 ? 5 : 0);
       QVERIFY(!credits.IsScrolling());
       const int stoppedAt = credits.ScrollOffset();
-      QTest::qWait(3 * CScrollCredits::kTickMilliseconds);
+      QTest::qWait(3 * ScrollCredits::kTickMilliseconds);
       QCOMPARE(credits.ScrollOffset(), stoppedAt);
     }
   }
@@ -54,7 +54,7 @@ class AboutPageTest : public QObject {
     MainWindow dlg;
     dlg.show();
     dlg.Tabs().setCurrentIndex(kAboutTab);
-    CScrollCredits& credits = dlg.About().Credits();
+    ScrollCredits& credits = dlg.About().Credits();
     credits.StopScrolling();
     int previous = credits.ScrollOffset();
     for (int tick = 0; tick < 100000; ++tick) {
