@@ -7,13 +7,13 @@ namespace {
 
 // In visit order.
 const PageControl kControls[] = {
-    {ControlKind::kField, "&Directory", u"dir", 3},
-    {ControlKind::kField, "&File Ignore Filter", u"filter", 20},
-    {ControlKind::kBrowse, "...", u"", 3, 0, Picker::kFolder},
-    {ControlKind::kAction, "F&ingerprint"},
-    {ControlKind::kHelp, "&Help"},
+    {ControlKind::Field, "&Directory", u"dir", 3},
+    {ControlKind::Field, "&File Ignore Filter", u"filter", 20},
+    {ControlKind::Browse, "...", u"", 3, 0, Picker::Folder},
+    {ControlKind::Action, "F&ingerprint"},
+    {ControlKind::Help, "&Help"},
     // Not listed, so it stays usable (and its text copyable) while a job runs.
-    {ControlKind::kResult, "Fin&gerprint", u"result", 38},
+    {ControlKind::Result, "Fin&gerprint", u"result", 38},
 };
 
 }  // namespace

@@ -44,9 +44,9 @@ struct ButtonPlace {
 
 ButtonPlace BottomButton(ControlKind kind) {
   switch (kind) {
-    case ControlKind::kHelp:
+    case ControlKind::Help:
       return {7, 33, "help"};
-    case ControlKind::kViewReport:
+    case ControlKind::ViewReport:
       return {258, 90, "view"};
     default:
       return {354, 60, "action"};
@@ -54,19 +54,19 @@ ButtonPlace BottomButton(ControlKind kind) {
 }
 
 bool IsBottomButton(ControlKind kind) {
-  return kind == ControlKind::kAction || kind == ControlKind::kViewReport ||
-         kind == ControlKind::kHelp;
+  return kind == ControlKind::Action || kind == ControlKind::ViewReport ||
+         kind == ControlKind::Help;
 }
 
 // Where a control sits, for ordering the page by screen position.
 std::pair<int, int> Position(const PageControl& c) {
   switch (c.kind) {
-    case ControlKind::kField:
-    case ControlKind::kResult:
+    case ControlKind::Field:
+    case ControlKind::Result:
       return {c.y, kFieldX};
-    case ControlKind::kBrowse:
+    case ControlKind::Browse:
       return {c.y, kBrowseX};
-    case ControlKind::kCheck:
+    case ControlKind::Check:
       return {c.y, c.x};
     default:
       return {kBottomY, BottomButton(c.kind).x};
@@ -123,7 +123,7 @@ QWidget* JobPage::Build(const PageControl& c) {
     return box;
   };
   switch (c.kind) {
-    case ControlKind::kField: {
+    case ControlKind::Field: {
       auto* field = new QComboBox(this);
       field->setEditable(true);
       // The history changes only after a successful job, never by typing Enter.
@@ -134,12 +134,12 @@ QWidget* JobPage::Build(const PageControl& c) {
       field->setCompleter(nullptr);
       return labelled(field);
     }
-    case ControlKind::kResult: {
+    case ControlKind::Result: {
       auto* result = new QLineEdit(this);
       result->setReadOnly(true);
       return labelled(result);
     }
-    case ControlKind::kBrowse: {
+    case ControlKind::Browse: {
       auto* field = static_cast<QComboBox*>(FieldAt(c.y));
       auto* button = new QPushButton(QStringLiteral("..."), this);
       button->setAutoDefault(false);
@@ -150,34 +150,33 @@ QWidget* JobPage::Build(const PageControl& c) {
       connect(button, &QPushButton::clicked, this, [field, picker, filter] {
         const std::u16string current = GetControlText(*field);
         const std::u16string chosen =
-            picker == Picker::kFolder
-                ? BrowseForFolder(current)
-                : BrowseForFile(picker == Picker::kOpenFile, current, *filter);
+            picker == Picker::Folder ? BrowseForFolder(current)
+                                     : BrowseForFile(picker == Picker::OpenFile, current, *filter);
         field->setEditText(QString::fromStdU16String(chosen));
       });
       return button;
     }
-    case ControlKind::kCheck: {
+    case ControlKind::Check: {
       auto* check = new QCheckBox(label, this);
       check->setGeometry(units_.Rect(c.x, c.y, kCheckWidth, kCheckHeight));
       check->setObjectName(name);
       return check;
     }
-    case ControlKind::kAction:
-    case ControlKind::kViewReport:
-    case ControlKind::kHelp:
+    case ControlKind::Action:
+    case ControlKind::ViewReport:
+    case ControlKind::Help:
       break;
   }
   const ButtonPlace place = BottomButton(c.kind);
   auto* button = new QPushButton(label, this);
   button->setAutoDefault(false);
   layout_.Place(button, units_.Rect(place.x, kBottomY, place.width, kRowHeight),
-                c.kind == ControlKind::kHelp ? kFixed : kKeepRight);
+                c.kind == ControlKind::Help ? kFixed : kKeepRight);
   button->setObjectName(QLatin1String(place.objectName));
-  if (c.kind == ControlKind::kHelp) {
+  if (c.kind == ControlKind::Help) {
     connect(button, &QPushButton::clicked, this,
             [this] { QMessageBox::information(this, PageHelpTitle(kind_), PageHelpText(kind_)); });
-  } else if (c.kind == ControlKind::kViewReport) {
+  } else if (c.kind == ControlKind::ViewReport) {
     connect(button, &QPushButton::clicked, this, [this] {
       const std::u16string report = GetControlText(Control(u"report"));
       ViewReport(report, [page = QPointer<JobPage>(this), report] {
@@ -194,13 +193,13 @@ QWidget* JobPage::Build(const PageControl& c) {
 
 QWidget* JobPage::FieldAt(int y) const {
   for (size_t i = 0; i < table_.size(); ++i)
-    if (table_[i].kind == ControlKind::kField && table_[i].y == y) return controls_[i];
+    if (table_[i].kind == ControlKind::Field && table_[i].y == y) return controls_[i];
   return nullptr;
 }
 
 QWidget& JobPage::Control(std::u16string_view key) const {
   for (size_t i = 0; i < table_.size(); ++i)
-    if (!IsBottomButton(table_[i].kind) && table_[i].kind != ControlKind::kBrowse &&
+    if (!IsBottomButton(table_[i].kind) && table_[i].kind != ControlKind::Browse &&
         key == table_[i].key)
       return *controls_[i];
   // A page asks only for keys of its own table.
@@ -211,14 +210,14 @@ void JobPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
 void JobPage::ForEachItem(ControlVisitor& visitor) {
   for (size_t i = 0; i < table_.size(); ++i) {
-    if (table_[i].kind == ControlKind::kResult) continue;
+    if (table_[i].kind == ControlKind::Result) continue;
     visitor.Visit(prefix_ + table_[i].key, *controls_[i]);
   }
 }
 
 QPushButton& JobPage::ActionButton() const {
   for (size_t i = 0; i < table_.size(); ++i)
-    if (table_[i].kind == ControlKind::kAction) return *static_cast<QPushButton*>(controls_[i]);
+    if (table_[i].kind == ControlKind::Action) return *static_cast<QPushButton*>(controls_[i]);
   std::abort();
 }
 

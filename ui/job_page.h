@@ -18,16 +18,16 @@
 class QPushButton;
 
 enum class ControlKind {
-  kField,       // editable drop-down with its history, label left of it
-  kBrowse,      // "..." right of the field on the same row
-  kCheck,       // check box
-  kResult,      // read-only text box, label left of it; not listed
-  kAction,      // starts the page's job (bottom row, right)
-  kViewReport,  // opens the page's "report" field (bottom row)
-  kHelp,        // the page's help (bottom row, left)
+  Field,       // editable drop-down with its history, label left of it
+  Browse,      // "..." right of the field on the same row
+  Check,       // check box
+  Result,      // read-only text box, label left of it; not listed
+  Action,      // starts the page's job (bottom row, right)
+  ViewReport,  // opens the page's "report" field (bottom row)
+  Help,        // the page's help (bottom row, left)
 };
 
-enum class Picker { kNone, kFolder, kOpenFile, kSaveFile };
+enum class Picker { None, Folder, OpenFile, SaveFile };
 
 // One control of a page. A page's table lists its controls in the order the
 // visitors see them; the page creates them (and so orders Tab) by position
@@ -42,7 +42,7 @@ struct PageControl {
   // bottom row's buttons have theirs fixed.
   int y = 0;
   int x = 0;  // left edge of a check box
-  Picker picker = Picker::kNone;
+  Picker picker = Picker::None;
   const FileFilter* filter = nullptr;
 };
 
