@@ -1,13 +1,11 @@
-// What every job page shares: listing its controls to a visitor, reading a
-// control's text, the folder and file pickers and the report viewer.
+// The folder and file pickers behind the pages' "..." buttons, their file
+// filters, and the report viewer. None keeps state between calls; the
+// pickers and the viewer run on the interface thread.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
-
-class ControlVisitor;
-class QWidget;
 
 // One entry of a picker's file-type list.
 struct FileFilterPair {
@@ -23,38 +21,23 @@ extern const FileFilter kVaultFilter;
 // The title of every folder picker.
 inline constexpr char16_t kFolderPickerTitle[] = u"Select directory to scan.";
 
-// The pages' common base. Its functions keep no state; the pickers and the
-// viewer run on the interface thread.
-class CCmnDlgFunctions {
- public:
-  virtual ~CCmnDlgFunctions() = default;
+// A folder picker seeded with initial; returns the chosen folder, or
+// initial when the user cancels.
+std::u16string BrowseForFolder(std::u16string initial);
 
-  // Hands every listed control, with its settings name, to the visitor in
-  // the page's fixed order. The base lists nothing.
-  virtual void ForEachItem(ControlVisitor& visitor);
+// An open (open == true) or save dialog seeded with initial, with filter's
+// first pair selected. A name typed without extension gets the first
+// pattern's extension; an existing file is accepted without a prompt (the
+// jobs replace files safely). Returns initial when cancelled.
+std::u16string BrowseForFile(bool open, std::u16string initial, const FileFilter& filter);
 
-  // The control's current text (a field's edit text as shown, a button's
-  // caption).
-  static std::u16string GetControlText(const QWidget& control);
-
-  // A folder picker seeded with initial; returns the chosen folder, or
-  // initial when the user cancels.
-  static std::u16string BrowseForFolder(std::u16string initial);
-
-  // An open (open == true) or save dialog seeded with initial, with filter's
-  // first pair selected. A name typed without extension gets the first
-  // pattern's extension; an existing file is accepted without a prompt (the
-  // jobs replace files safely). Returns initial when cancelled.
-  static std::u16string BrowseForFile(bool open, std::u16string initial, const FileFilter& filter);
-
-  // Opens the report with the desktop's program for its type (xdg-open, or
-  // Qt's own desktop services without it). The path goes over as one
-  // argument, never through a shell or a composed command line, so blanks
-  // and quotes in it are harmless. When no program can be found for it,
-  // noViewer runs on the interface thread: at once, or once xdg-open has
-  // said it found none. An empty path starts nothing. Not waited for.
-  static void ViewReport(std::u16string path, std::function<void()> noViewer = {});
-};
+// Opens the report with the desktop's program for its type (xdg-open, or
+// Qt's own desktop services without it). The path goes over as one
+// argument, never through a shell or a composed command line, so blanks
+// and quotes in it are harmless. When no program can be found for it,
+// noViewer runs on the interface thread: at once, or once xdg-open has
+// said it found none. An empty path starts nothing. Not waited for.
+void ViewReport(std::u16string path, std::function<void()> noViewer = {});
 
 // What the user is told when no program to show the report was found.
 std::u16string NoViewerMessage(const std::u16string& reportPath);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <numeric>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -89,6 +90,16 @@ QString ShownText(const QString& caption) {
   return shown.remove(QLatin1Char('&'));
 }
 
+std::u16string ControlText(const QWidget& control) {
+  if (auto* combo = qobject_cast<const QComboBox*>(&control))
+    return combo->currentText().toStdU16String();
+  if (auto* edit = qobject_cast<const QLineEdit*>(&control)) return edit->text().toStdU16String();
+  if (auto* button = qobject_cast<const QAbstractButton*>(&control))
+    return button->text().toStdU16String();
+  if (auto* label = qobject_cast<const QLabel*>(&control)) return label->text().toStdU16String();
+  return control.windowTitle().toStdU16String();
+}
+
 JobPage::JobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
                  const DialogUnits& units, QWidget* parent)
     : QWidget(parent),
@@ -148,7 +159,7 @@ QWidget* JobPage::Build(const PageControl& c) {
       const Picker picker = c.picker;
       const FileFilter* filter = c.filter;
       connect(button, &QPushButton::clicked, this, [field, picker, filter] {
-        const std::u16string current = GetControlText(*field);
+        const std::u16string current = ControlText(*field);
         const std::u16string chosen =
             picker == Picker::Folder ? BrowseForFolder(current)
                                      : BrowseForFile(picker == Picker::OpenFile, current, *filter);
@@ -178,7 +189,7 @@ QWidget* JobPage::Build(const PageControl& c) {
             [this] { QMessageBox::information(this, PageHelpTitle(kind_), PageHelpText(kind_)); });
   } else if (c.kind == ControlKind::ViewReport) {
     connect(button, &QPushButton::clicked, this, [this] {
-      const std::u16string report = GetControlText(Control(u"report"));
+      const std::u16string report = ControlText(Control(u"report"));
       ViewReport(report, [page = QPointer<JobPage>(this), report] {
         if (page)
           QMessageBox::information(page, QStringLiteral("Torquelin"),
@@ -221,7 +232,7 @@ QPushButton& JobPage::ActionButton() const {
   std::abort();
 }
 
-std::u16string JobPage::Text(std::u16string_view key) const { return GetControlText(Control(key)); }
+std::u16string JobPage::Text(std::u16string_view key) const { return ControlText(Control(key)); }
 
 bool JobPage::IsSet(std::u16string_view key) const {
   return static_cast<QCheckBox&>(Control(key)).checkState() != Qt::Unchecked;

@@ -15,6 +15,7 @@
 #include "ui/file_pickers.h"
 #include "ui/stretch_layout.h"
 
+class ControlVisitor;
 class QPushButton;
 
 enum class ControlKind {
@@ -50,14 +51,16 @@ struct PageControl {
 // visited under its settings name, the page's prefix plus its key (the bare
 // prefix for controls without one). The page never checks its fields: the
 // job reports bad input. Lives and is used on the interface thread.
-class JobPage : public QWidget, public CCmnDlgFunctions {
+class JobPage : public QWidget {
   Q_OBJECT
 
  public:
   JobKind Kind() const { return kind_; }
   const std::u16string& Prefix() const { return prefix_; }
 
-  void ForEachItem(ControlVisitor& visitor) override;
+  // Hands every listed control, with its settings name, to the visitor in
+  // the page's fixed order.
+  void ForEachItem(ControlVisitor& visitor);
   // The job's parameters as the fields show them now, untrimmed.
   virtual JobParams ReadParameters() const = 0;
   QPushButton& ActionButton() const;
@@ -94,3 +97,7 @@ class JobPage : public QWidget, public CCmnDlgFunctions {
 
 // The caption without its mnemonic mark, as the user reads it.
 QString ShownText(const QString& caption);
+
+// The control's current text (a field's edit text as shown, a button's
+// caption).
+std::u16string ControlText(const QWidget& control);

@@ -1,5 +1,4 @@
-// The pages' shared functions: the pickers with their defaults and the
-// file filters.
+// The folder and file pickers with their defaults, and the file filters.
 #include "ui/file_pickers.h"
 
 #include <functional>
@@ -95,8 +94,8 @@ class FilePickersTest : public QObject {
       QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
       static_cast<QDialog&>(dialog).accept();
     });
-    const std::u16string chosen = CCmnDlgFunctions::BrowseForFile(
-        false, (files_.path() + "/" + typed).toStdU16String(), filter);
+    const std::u16string chosen =
+        BrowseForFile(false, (files_.path() + "/" + typed).toStdU16String(), filter);
     QCOMPARE(Q(chosen), files_.path() + "/" + expected);
   }
 
@@ -106,20 +105,18 @@ class FilePickersTest : public QObject {
       QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
       static_cast<QDialog&>(dialog).accept();
     });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, absent.toStdU16String(), kVaultFilter)),
-             absent);
+    QCOMPARE(Q(BrowseForFile(true, absent.toStdU16String(), kVaultFilter)), absent);
   }
 
   void cancelledPickersReturnTheirInput() {
     OnNextFileDialog([](QFileDialog& dialog) { dialog.reject(); });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, u"as typed", kPatchFilter)),
-             QString("as typed"));
+    QCOMPARE(Q(BrowseForFile(true, u"as typed", kPatchFilter)), QString("as typed"));
     QString title;
     OnNextFileDialog([&title](QFileDialog& dialog) {
       title = dialog.windowTitle();
       dialog.reject();
     });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFolder(u"/as/typed")), QString("/as/typed"));
+    QCOMPARE(Q(BrowseForFolder(u"/as/typed")), QString("/as/typed"));
     QCOMPARE(title, QString("Select directory to scan."));
   }
 
