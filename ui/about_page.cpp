@@ -140,7 +140,9 @@ QPixmap MakeProductLogo() {
   // arrow: the program's one idea.
   const QColor green(0, 100, 0);
   const QColor light(120, 180, 120);
-  auto tree = [&](int x, int y, bool newer) {
+  enum class Tree { Older, Newer };
+  auto tree = [&](int x, int y, Tree which) {
+    const bool newer = which == Tree::Newer;
     painter.setPen(QPen(green, 2));
     painter.setBrush(newer ? light : QColor(255, 255, 255));
     painter.drawRect(x, y, 26, 18);
@@ -152,8 +154,8 @@ QPixmap MakeProductLogo() {
       painter.drawRect(x + 22, row, 20, 12);
     }
   };
-  tree(24, 20, false);
-  tree(300, 20, true);
+  tree(24, 20, Tree::Older);
+  tree(300, 20, Tree::Newer);
   QPainterPath arrow;
   arrow.moveTo(96, 60);
   arrow.cubicTo(140, 20, 230, 20, 274, 60);

@@ -57,9 +57,11 @@ std::u16string BrowseForFolder(std::u16string initial) {
   return chosen.isEmpty() ? initial : chosen.toStdU16String();
 }
 
-std::u16string BrowseForFile(bool open, std::u16string initial, const FileFilter& filter) {
+std::u16string BrowseForFile(FileDialogMode mode, std::u16string initial,
+                             const FileFilter& filter) {
   QFileDialog dialog(nullptr);
-  dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  dialog.setAcceptMode(mode == FileDialogMode::Open ? QFileDialog::AcceptOpen
+                                                    : QFileDialog::AcceptSave);
   // The open dialog may name a file that does not exist yet; the job says
   // what is wrong with it.
   dialog.setFileMode(QFileDialog::AnyFile);

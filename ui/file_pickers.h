@@ -25,11 +25,13 @@ inline constexpr char16_t kFolderPickerTitle[] = u"Select directory to scan.";
 // initial when the user cancels.
 std::u16string BrowseForFolder(std::u16string initial);
 
-// An open (open == true) or save dialog seeded with initial, with filter's
-// first pair selected. A name typed without extension gets the first
-// pattern's extension; an existing file is accepted without a prompt (the
-// jobs replace files safely). Returns initial when cancelled.
-std::u16string BrowseForFile(bool open, std::u16string initial, const FileFilter& filter);
+enum class FileDialogMode { Open, Save };
+
+// An open or save dialog seeded with initial, with filter's first pair
+// selected. A name typed without extension gets the first pattern's
+// extension; an existing file is accepted without a prompt (the jobs replace
+// files safely). Returns initial when cancelled.
+std::u16string BrowseForFile(FileDialogMode mode, std::u16string initial, const FileFilter& filter);
 
 // Opens the report with the desktop's program for its type (xdg-open, or
 // Qt's own desktop services without it). The path goes over as one

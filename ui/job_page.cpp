@@ -157,12 +157,14 @@ QWidget* JobPage::Build(const PageControl& c) {
       layout_.Place(button, units_.Rect(kBrowseX, c.y, kBrowseWidth, kRowHeight), kKeepRight);
       button->setObjectName(field->objectName() + QStringLiteral("_browse"));
       const Picker picker = c.picker;
+      const FileDialogMode mode =
+          picker == Picker::OpenFile ? FileDialogMode::Open : FileDialogMode::Save;
       const FileFilter* filter = c.filter;
-      connect(button, &QPushButton::clicked, this, [field, picker, filter] {
+      connect(button, &QPushButton::clicked, this, [field, picker, mode, filter] {
         const std::u16string current = ControlText(*field);
-        const std::u16string chosen =
-            picker == Picker::Folder ? BrowseForFolder(current)
-                                     : BrowseForFile(picker == Picker::OpenFile, current, *filter);
+        const std::u16string chosen = picker == Picker::Folder
+                                          ? BrowseForFolder(current)
+                                          : BrowseForFile(mode, current, *filter);
         field->setEditText(QString::fromStdU16String(chosen));
       });
       return button;

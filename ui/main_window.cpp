@@ -378,9 +378,9 @@ void MainWindow::Step() {
 // every case.
 JobOutcome MainWindow::RunJobOnWorker(JobKind kind) {
   ClearCancelRequest();
-  SetTabStripEnabled(false);
-  SetCancelEnabled(true);
-  SetPageLocked(kind, true);
+  SetTabStripState(ControlState::Disabled);
+  SetCancelState(ControlState::Enabled);
+  SetPageState(kind, ControlState::Disabled);
   // Nothing of an earlier job may pass for this one's.
   progressState_.Clear();
   lastMessage_.clear();
@@ -399,32 +399,32 @@ JobOutcome MainWindow::RunJobOnWorker(JobKind kind) {
   // An apply that went on past errors lists what it skipped.
   if (kind == JobKind::ApplyPatch && run.outcome == JobOutcome::Succeeded && !run.result.empty())
     ShowMessage(SkippedItemsMessage(run.result));
-  SetCancelEnabled(false);
-  SetPageLocked(kind, false);
-  SetTabStripEnabled(true);
+  SetCancelState(ControlState::Disabled);
+  SetPageState(kind, ControlState::Enabled);
+  SetTabStripState(ControlState::Enabled);
   return run.outcome;
 }
 
 void MainWindow::ClearCancelRequest() { cancelRequested_.store(false); }
 
-void MainWindow::SetTabStripEnabled(bool enabled) {
-  OnUiThread([&] { tabs_->tabBar()->setEnabled(enabled); });
+void MainWindow::SetTabStripState(ControlState state) {
+  OnUiThread([&] { tabs_->tabBar()->setEnabled(state == ControlState::Enabled); });
 }
 
-void MainWindow::SetCancelEnabled(bool enabled) {
+void MainWindow::SetCancelState(ControlState state) {
   OnUiThread([&] {
-    if (enabled)
+    if (state == ControlState::Enabled)
       ControlEnabler().Visit(u"", *cancel_);
     else
       ControlDisabler().Visit(u"", *cancel_);
   });
 }
 
-void MainWindow::SetPageLocked(JobKind kind, bool locked) {
+void MainWindow::SetPageState(JobKind kind, ControlState state) {
   OnUiThread([&] {
     JobPage* page = PageForJob(static_cast<int>(kind));
     if (page == nullptr) return;
-    if (locked) {
+    if (state == ControlState::Disabled) {
       // Left to itself the focus would move on to the next control, often
       // Cancel, where a stray Enter would end the job; the window swallows
       // Enter and Escape instead. Alt+C still reaches Cancel.

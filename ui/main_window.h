@@ -93,10 +93,13 @@ class MainWindow : public QWidget, public CProgressSink {
   void OnWorkerFinished();
   // The worker's body: the window's steps around RunJob.
   JobOutcome RunJobOnWorker(JobKind kind);
+  // Whether the user can work a control.
+  enum class ControlState { Enabled, Disabled };
   // Each carried out on the interface thread; called by the worker.
-  void SetTabStripEnabled(bool enabled);
-  void SetCancelEnabled(bool enabled);
-  void SetPageLocked(JobKind kind, bool locked);
+  void SetTabStripState(ControlState state);
+  void SetCancelState(ControlState state);
+  // A disabled page's listed controls are disabled and the focus leaves it.
+  void SetPageState(JobKind kind, ControlState state);
   JobParams ReadParameters(JobKind kind);
   void SetFingerprintField(const std::u16string& text);
   void SaveSettings(JobKind kind);

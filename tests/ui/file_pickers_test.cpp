@@ -95,7 +95,7 @@ class FilePickersTest : public QObject {
       static_cast<QDialog&>(dialog).accept();
     });
     const std::u16string chosen =
-        BrowseForFile(false, (files_.path() + "/" + typed).toStdU16String(), filter);
+        BrowseForFile(FileDialogMode::Save, (files_.path() + "/" + typed).toStdU16String(), filter);
     QCOMPARE(Q(chosen), files_.path() + "/" + expected);
   }
 
@@ -105,12 +105,13 @@ class FilePickersTest : public QObject {
       QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
       static_cast<QDialog&>(dialog).accept();
     });
-    QCOMPARE(Q(BrowseForFile(true, absent.toStdU16String(), kVaultFilter)), absent);
+    QCOMPARE(Q(BrowseForFile(FileDialogMode::Open, absent.toStdU16String(), kVaultFilter)), absent);
   }
 
   void cancelledPickersReturnTheirInput() {
     OnNextFileDialog([](QFileDialog& dialog) { dialog.reject(); });
-    QCOMPARE(Q(BrowseForFile(true, u"as typed", kPatchFilter)), QString("as typed"));
+    QCOMPARE(Q(BrowseForFile(FileDialogMode::Open, u"as typed", kPatchFilter)),
+             QString("as typed"));
     QString title;
     OnNextFileDialog([&title](QFileDialog& dialog) {
       title = dialog.windowTitle();
