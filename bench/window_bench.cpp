@@ -21,7 +21,7 @@
 
 namespace {
 
-void SetField(MainWindow& window, JobKind kind, const char* name, const QString& text) {
+void SetField(torquelin::MainWindow& window, JobKind kind, const char* name, const QString& text) {
   window.PageForJob(static_cast<int>(kind))->findChild<QComboBox*>(name)->setEditText(text);
 }
 
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   QTemporaryDir settings;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
-  MainWindow window;
+  torquelin::MainWindow window;
   window.show();
   const JobKind kind = fingerprint ? JobKind::Fingerprint : JobKind::ApplyPatch;
   if (fingerprint) {
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   boxes.start(50);
 
   QEventLoop idle;
-  QObject::connect(&window, &MainWindow::JobFinished, &idle, &QEventLoop::quit);
+  QObject::connect(&window, &torquelin::MainWindow::JobFinished, &idle, &QEventLoop::quit);
   QElapsedTimer clock;
   clock.start();
   window.PageForJob(static_cast<int>(kind))->ActionButton().click();
@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
   if (window.LastOutcome() != JobOutcome::Succeeded || !messages.isEmpty()) return 1;
   std::printf("%.3f\n", seconds);
   if (fingerprint) {
-    auto& page = static_cast<FingerprintPage&>(*window.PageForJob(static_cast<int>(kind)));
+    auto& page =
+        static_cast<torquelin::FingerprintPage&>(*window.PageForJob(static_cast<int>(kind)));
     std::printf("%s\n", QString::fromStdU16String(page.Fingerprint()).toUtf8().constData());
   }
   return 0;

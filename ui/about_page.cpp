@@ -6,6 +6,8 @@
 #include <QPainterPath>
 #include <QPalette>
 
+namespace torquelin {
+
 // "\t" ends a heading, "\r" a subheading, " " a body line.
 const char* const kCreditLines[] = {
     "",
@@ -206,3 +208,5 @@ void AboutPage::showEvent(QShowEvent* event) {
   setAutoFillBackground(true);
   QWidget::showEvent(event);
 }
+
+}  // namespace torquelin

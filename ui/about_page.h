@@ -8,6 +8,8 @@
 #include "ui/scroll_credits.h"
 #include "ui/stretch_layout.h"
 
+namespace torquelin {
+
 // The credit lines, ending with a null pointer. Each text line ends in its
 // style mark (see ScrollCredits).
 extern const char* const kCreditLines[];
@@ -41,3 +43,5 @@ class AboutPage : public QWidget {
   StretchLayout layout_;
   QPixmap logo_;
 };
+
+}  // namespace torquelin

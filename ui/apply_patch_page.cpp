@@ -1,6 +1,8 @@
 // The "Apply Patch" page: a patch applied to an older directory.
 #include "ui/apply_patch_page.h"
 
+namespace torquelin {
+
 namespace {
 
 // In visit order.
@@ -27,3 +29,5 @@ JobParams ApplyPatchPage::ReadParameters() const {
   return ApplyPatchParams{Text(u"dir"), Text(u"patch"), Text(u"report"), IsSet(u"fsignore"),
                           IsSet(u"fpignore")};
 }
+
+}  // namespace torquelin

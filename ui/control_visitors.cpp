@@ -8,6 +8,8 @@
 #include "ui/history_codec.h"
 #include "ui/settings_store.h"
 
+namespace torquelin {
+
 namespace {
 
 QString NameText(const std::u16string& name) { return QString::fromStdU16String(name); }
@@ -55,3 +57,5 @@ void SettingsWriter::Visit(std::u16string name, QWidget& control) {
     SettingsStore().WriteHistory(NameText(name), list);
   }
 }
+
+}  // namespace torquelin

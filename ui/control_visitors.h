@@ -8,6 +8,8 @@
 class QComboBox;
 class QWidget;
 
+namespace torquelin {
+
 // Visits one listed control of a page. name is the control's settings name
 // (page prefix + suffix, or the bare prefix for controls that store
 // nothing). Called on the interface thread.
@@ -44,3 +46,5 @@ class SettingsWriter : public ControlVisitor {
 
 // The combo box's list entries, top first.
 std::vector<std::u16string> ComboEntries(const QComboBox& combo);
+
+}  // namespace torquelin

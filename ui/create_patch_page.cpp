@@ -1,6 +1,8 @@
 // The "Create Patch(Directory)" page: two directories in, one patch out.
 #include "ui/create_patch_page.h"
 
+namespace torquelin {
+
 namespace {
 
 // In visit order.
@@ -28,3 +30,5 @@ JobParams CreatePatchPage::ReadParameters() const {
   return CreatePatchParams{Text(u"olddir"), Text(u"newdir"), Text(u"patch"), Text(u"report"),
                            Text(u"filter")};
 }
+
+}  // namespace torquelin

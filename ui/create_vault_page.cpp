@@ -1,6 +1,8 @@
 // The "Create Vault File" page: a directory in, its vault out.
 #include "ui/create_vault_page.h"
 
+namespace torquelin {
+
 namespace {
 
 // In visit order.
@@ -22,3 +24,5 @@ CreateVaultPage::CreateVaultPage(const DialogUnits& units, QWidget* parent)
 JobParams CreateVaultPage::ReadParameters() const {
   return CreateVaultParams{Text(u"dir"), Text(u"filter"), Text(u"vault")};
 }
+
+}  // namespace torquelin

@@ -3,8 +3,12 @@
 
 #include "ui/job_page.h"
 
+namespace torquelin {
+
 class CreateVaultPage : public JobPage {
  public:
   CreateVaultPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };
+
+}  // namespace torquelin

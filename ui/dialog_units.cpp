@@ -3,6 +3,8 @@
 
 #include <QFontMetrics>
 
+namespace torquelin {
+
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   // The average over the 52 Latin letters, rounded, as dialog layouts have
@@ -14,3 +16,5 @@ DialogUnits::DialogUnits(const QFont& font) {
   if (avgWidth_ < 1) avgWidth_ = 1;
   if (avgHeight_ < 1) avgHeight_ = 1;
 }
+
+}  // namespace torquelin

@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSize>
 
+namespace torquelin {
+
 // A dialog unit is a quarter of the font's average character width
 // horizontally and an eighth of its height vertically.
 class DialogUnits {
@@ -26,3 +28,5 @@ class DialogUnits {
   int avgWidth_;
   int avgHeight_;
 };
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QUrl>
 
+namespace torquelin {
+
 const FileFilter kPatchFilter = {{u"zoDuvur files (*.dov)", u"*.dov"},
                                  {u"All files (*.*)", u"*.*"}};
 const FileFilter kReportFilter = {{u"zoDuvur Report files (*.xml)", u"*.xml"},
@@ -111,3 +113,5 @@ void ViewReport(std::u16string path, std::function<void()> noViewer) {
 std::u16string NoViewerMessage(const std::u16string& reportPath) {
   return u"No program to show XML files was found.\n\nThe report is at:\n" + reportPath;
 }
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace torquelin {
+
 // One entry of a picker's file-type list.
 struct FileFilterPair {
   const char16_t* description;
@@ -47,3 +49,5 @@ std::u16string NoViewerMessage(const std::u16string& reportPath);
 // The extension of the filter's first pattern ("*.dov" -> "dov"), empty when
 // it has none.
 std::u16string DefaultExtension(const FileFilter& filter);
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include <QLineEdit>
 
+namespace torquelin {
+
 namespace {
 
 // In visit order.
@@ -32,3 +34,5 @@ void FingerprintPage::SetFingerprint(const std::u16string& text) {
 }
 
 std::u16string FingerprintPage::Fingerprint() const { return Text(u"result"); }
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include "ui/job_page.h"
 
+namespace torquelin {
+
 class FingerprintPage : public JobPage {
  public:
   FingerprintPage(const DialogUnits& units, QWidget* parent);
@@ -11,3 +13,5 @@ class FingerprintPage : public JobPage {
   void SetFingerprint(const std::u16string& text);
   std::u16string Fingerprint() const;
 };
+
+}  // namespace torquelin

@@ -19,6 +19,8 @@
 #include "ui/history_codec.h"
 #include "ui/page_help.h"
 
+namespace torquelin {
+
 namespace {
 
 // The page grid, in dialog units.
@@ -239,3 +241,5 @@ std::u16string JobPage::Text(std::u16string_view key) const { return ControlText
 bool JobPage::IsSet(std::u16string_view key) const {
   return static_cast<QCheckBox&>(Control(key)).checkState() != Qt::Unchecked;
 }
+
+}  // namespace torquelin

@@ -15,8 +15,11 @@
 #include "ui/file_pickers.h"
 #include "ui/stretch_layout.h"
 
-class ControlVisitor;
 class QPushButton;
+
+namespace torquelin {
+
+class ControlVisitor;
 
 enum class ControlKind {
   Field,       // editable drop-down with its history, label left of it
@@ -101,3 +104,5 @@ QString ShownText(const QString& caption);
 // The control's current text (a field's edit text as shown, a button's
 // caption).
 std::u16string ControlText(const QWidget& control);
+
+}  // namespace torquelin

@@ -31,6 +31,8 @@
 #include "ui/query_patch_page.h"
 #include "ui/vault_patch_page.h"
 
+namespace torquelin {
+
 namespace {
 
 QString Q(const std::u16string& text) { return QString::fromStdU16String(text); }
@@ -458,3 +460,5 @@ void MainWindow::SaveSettings(JobKind kind) {
     }
   });
 }
+
+}  // namespace torquelin

@@ -17,13 +17,16 @@
 #include "ui/stretch_layout.h"
 #include "ui/tab_strip.h"
 
-class AboutPage;
-class FingerprintPage;
-class JobPage;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+
+namespace torquelin {
+
+class AboutPage;
+class FingerprintPage;
+class JobPage;
 
 // The tab holding the About page.
 inline constexpr int kAboutTab = 6;
@@ -147,3 +150,5 @@ class MainWindow : public QWidget, public CProgressSink {
   std::atomic<bool> showProgressQueued_{false};
   QTimer progressTimer_;
 };
+
+}  // namespace torquelin

@@ -1,6 +1,8 @@
 // The shared progress record between a job and the window.
 #include "ui/progress_state.h"
 
+namespace torquelin {
+
 void ProgressState::SetStatus(const std::u16string& text) {
   {
     std::lock_guard lock(textMutex_);
@@ -60,3 +62,5 @@ ProgressState::Snapshot ProgressState::Take() const {
   snapshot.position = position_.load(std::memory_order_relaxed);
   return snapshot;
 }
+
+}  // namespace torquelin

@@ -1,6 +1,8 @@
 // The "Query Patch" page: a patch described in a report.
 #include "ui/query_patch_page.h"
 
+namespace torquelin {
+
 namespace {
 
 // In visit order.
@@ -23,3 +25,5 @@ QueryPatchPage::QueryPatchPage(const DialogUnits& units, QWidget* parent)
 JobParams QueryPatchPage::ReadParameters() const {
   return QueryPatchParams{Text(u"patch"), Text(u"report")};
 }
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QTimerEvent>
 
+namespace torquelin {
+
 namespace {
 
 QFont CreditFont(int pixelHeight, int weight) {
@@ -125,3 +127,5 @@ void ScrollCredits::paintEvent(QPaintEvent*) {
   else
     painter.drawPixmap(0, 0, backBuffer_);
 }
+
+}  // namespace torquelin

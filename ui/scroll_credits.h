@@ -10,6 +10,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+namespace torquelin {
+
 // Shows a list of 8-bit text lines moving up one pixel per tick, drawn
 // through a back buffer so it never flickers. The last character of a text
 // line is a style mark and is never drawn: a tab makes a heading, a carriage
@@ -53,3 +55,5 @@ class ScrollCredits : public QWidget {
 // Whether the current widget style draws the themed (white-bodied) look
 // rather than the classic grey one.
 bool VisualThemesActive();
+
+}  // namespace torquelin

@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QVariant>
 
+namespace torquelin {
+
 SettingsStore::SettingsStore()
     : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             kSettingsOrganization, kSettingsApplication)) {}
@@ -54,3 +56,5 @@ bool SettingsStore::ReadHistory(const QString& name, HistoryList& list) {
   list = std::move(*decoded);
   return true;
 }
+
+}  // namespace torquelin

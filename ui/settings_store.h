@@ -10,6 +10,8 @@
 
 class QSettings;
 
+namespace torquelin {
+
 // Organisation and application under which the settings live.
 inline constexpr char kSettingsOrganization[] = "Kestrany";
 inline constexpr char kSettingsApplication[] = "Torquelin";
@@ -38,3 +40,5 @@ class SettingsStore {
  private:
   std::unique_ptr<QSettings> settings_;
 };
+
+}  // namespace torquelin

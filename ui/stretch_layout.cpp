@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+namespace torquelin {
+
 void StretchLayout::Place(QWidget* control, const QRect& designed, const Stretch& stretch) {
   control->setGeometry(designed);
   items_.push_back({control, designed, stretch});
@@ -23,3 +25,5 @@ void StretchLayout::Apply(int extraWidth, int extraHeight) const {
     item.control->setGeometry(r);
   }
 }
+
+}  // namespace torquelin

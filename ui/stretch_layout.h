@@ -8,6 +8,8 @@
 
 class QWidget;
 
+namespace torquelin {
+
 // The share of the extra width and height a control moves by and grows by:
 // a field that widens with the window has growX 1, the button right of it
 // moveX 1.
@@ -37,3 +39,5 @@ class StretchLayout {
   };
   std::vector<Item> items_;
 };
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include <QTabWidget>
 
+namespace torquelin {
+
 // Exposes the tab bar so the window can lock the strip alone (locking the
 // whole widget would lock every page with it).
 class TabStrip : public QTabWidget {
@@ -11,3 +13,5 @@ class TabStrip : public QTabWidget {
   using QTabWidget::QTabWidget;
   using QTabWidget::tabBar;
 };
+
+}  // namespace torquelin

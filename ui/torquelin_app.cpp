@@ -4,6 +4,8 @@
 #include "ui/main_window.h"
 #include "ui/settings_store.h"
 
+namespace torquelin {
+
 TorquelinApp::TorquelinApp(int& argc, char** argv) : QApplication(argc, argv) {
   setOrganizationName(QLatin1String(kSettingsOrganization));
   setApplicationName(QLatin1String(kSettingsApplication));
@@ -16,3 +18,5 @@ int TorquelinApp::Run() {
   exec();
   return 0;
 }
+
+}  // namespace torquelin

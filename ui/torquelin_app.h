@@ -3,6 +3,8 @@
 
 #include <QApplication>
 
+namespace torquelin {
+
 // Names the settings' organisation and application and runs the main window
 // until it closes.
 class TorquelinApp : public QApplication {
@@ -12,3 +14,5 @@ class TorquelinApp : public QApplication {
   // Shows the main window; the program ends when it closes.
   int Run();
 };
+
+}  // namespace torquelin

@@ -1,6 +1,8 @@
 // The "Create Patch(Vault)" page: a vault and a directory in, one patch out.
 #include "ui/vault_patch_page.h"
 
+namespace torquelin {
+
 namespace {
 
 // In visit order.
@@ -28,3 +30,5 @@ JobParams VaultPatchPage::ReadParameters() const {
   return CreateVaultPatchParams{Text(u"dir"), Text(u"patch"), Text(u"vault"), Text(u"report"),
                                 IsSet(u"updateVault")};
 }
+
+}  // namespace torquelin

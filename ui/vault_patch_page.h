@@ -3,8 +3,12 @@
 
 #include "ui/job_page.h"
 
+namespace torquelin {
+
 class VaultPatchPage : public JobPage {
  public:
   VaultPatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };
+
+}  // namespace torquelin

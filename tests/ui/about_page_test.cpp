@@ -6,6 +6,8 @@
 #include "ui/main_window.h"
 #include "ui_test_support.h"
 
+namespace torquelin {
+
 class AboutPageTest : public QObject {
   Q_OBJECT
 
@@ -70,5 +72,7 @@ class AboutPageTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(AboutPageTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::AboutPageTest)
 #include "about_page_test.moc"

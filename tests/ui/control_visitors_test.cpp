@@ -10,6 +10,8 @@
 #include "ui/settings_store.h"
 #include "ui_test_support.h"
 
+namespace torquelin {
+
 namespace {
 
 std::optional<HistoryList> Decode(const QByteArray& bytes) {
@@ -187,5 +189,7 @@ class ControlVisitorsTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(ControlVisitorsTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::ControlVisitorsTest)
 #include "control_visitors_test.moc"

@@ -13,6 +13,8 @@
 #include "ui/main_window.h"
 #include "ui_test_support.h"
 
+namespace torquelin {
+
 namespace {
 
 // Runs act on the next file dialog that opens.
@@ -139,5 +141,7 @@ class FilePickersTest : public QObject {
   QTemporaryDir files_;
 };
 
-QTEST_MAIN(FilePickersTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::FilePickersTest)
 #include "file_pickers_test.moc"

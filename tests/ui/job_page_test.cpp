@@ -10,6 +10,8 @@
 #include "ui/main_window.h"
 #include "ui_test_support.h"
 
+namespace torquelin {
+
 namespace {
 
 // Texts on the page in screen order: labels, check boxes and bottom buttons.
@@ -289,5 +291,7 @@ class JobPageTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(JobPageTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::JobPageTest)
 #include "job_page_test.moc"

@@ -29,6 +29,8 @@
 #include "ui/job_page.h"
 #include "ui_test_support.h"
 
+namespace torquelin {
+
 namespace {
 
 void WriteTree(const QString& root, int directories, int filesEach) {
@@ -90,7 +92,7 @@ struct FingerprintWindow {
   }
   FingerprintPage& Page() { return *static_cast<FingerprintPage*>(dlg.PageForJob(5)); }
   void Press() { Action(dlg, JobKind::Fingerprint).click(); }
-  bool WaitForJob(int count = 1) { return ::WaitForJob(dlg, finished, count); }
+  bool WaitForJob(int count = 1) { return torquelin::WaitForJob(dlg, finished, count); }
 
   PacedWindow dlg;
   QSignalSpy finished{&dlg, &MainWindow::JobFinished};
@@ -485,5 +487,7 @@ class MainWindowTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(MainWindowTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::MainWindowTest)
 #include "main_window_test.moc"

@@ -18,6 +18,8 @@
 #include "ui/main_window.h"
 #include "ui/settings_store.h"
 
+namespace torquelin {
+
 // Points the per-user settings at dir and empties them, so a test never sees
 // or touches the real user's settings.
 inline void UseTemporarySettings(const QTemporaryDir& dir) {
@@ -122,3 +124,5 @@ class MessageBoxCloser : public QObject {
  private:
   QTimer timer_;
 };
+
+}  // namespace torquelin
