@@ -16,16 +16,16 @@ class AboutPageTest : public QObject {
   void init() { UseTemporarySettings(settingsDir_); }
 
   void aboutTabRestartsTheCreditsAndOtherTabsStopThem() {
-    MainWindow dlg;
-    dlg.show();
-    ScrollCredits& credits = dlg.About().Credits();
+    MainWindow window;
+    window.show();
+    ScrollCredits& credits = window.About().Credits();
     QVERIFY(!credits.IsScrolling());
     for (int round = 0; round < 2; ++round) {
-      dlg.Tabs().setCurrentIndex(kAboutTab);
+      window.Tabs().setCurrentIndex(kAboutTab);
       QVERIFY(credits.IsScrolling());
       QCOMPARE(credits.ScrollOffset(), 1);      // restarted at 0, first frame drawn at once
       QTRY_VERIFY(credits.ScrollOffset() > 2);  // the timer keeps it moving
-      dlg.Tabs().setCurrentIndex(round == 0 ? 5 : 0);
+      window.Tabs().setCurrentIndex(round == 0 ? 5 : 0);
       QVERIFY(!credits.IsScrolling());
       const int stoppedAt = credits.ScrollOffset();
       QTest::qWait(3 * ScrollCredits::kTickMilliseconds);
@@ -53,10 +53,10 @@ class AboutPageTest : public QObject {
   // After the whole list and one more client height have left the top, the
   // list comes back in from three quarters of the height.
   void creditsReenterFromThreeQuartersDown() {
-    MainWindow dlg;
-    dlg.show();
-    dlg.Tabs().setCurrentIndex(kAboutTab);
-    ScrollCredits& credits = dlg.About().Credits();
+    MainWindow window;
+    window.show();
+    window.Tabs().setCurrentIndex(kAboutTab);
+    ScrollCredits& credits = window.About().Credits();
     credits.StopScrolling();
     int previous = credits.ScrollOffset();
     for (int tick = 0; tick < 100000; ++tick) {

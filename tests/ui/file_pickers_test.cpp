@@ -124,8 +124,8 @@ class FilePickersTest : public QObject {
   }
 
   void browseButtonWritesThePickedPathIntoItsField() {
-    MainWindow dlg;
-    JobPage& page = *dlg.PageForJob(int(JobKind::QueryPatch));
+    MainWindow window;
+    JobPage& page = *window.PageForJob(int(JobKind::QueryPatch));
     auto* field = page.findChild<QComboBox*>("PatchInfo_report");
     field->setEditText(files_.path() + "/query");
     OnNextFileDialog([](QFileDialog& dialog) {

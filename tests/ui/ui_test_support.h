@@ -95,12 +95,12 @@ inline bool NoneListedEnabled(JobPage& page) {
   return !visitor.enabled.contains(true);
 }
 
-inline QComboBox& Field(MainWindow& dlg, JobKind kind, const QString& name) {
-  return *dlg.PageForJob(int(kind))->findChild<QComboBox*>(name);
+inline QComboBox& Field(MainWindow& window, JobKind kind, const QString& name) {
+  return *window.PageForJob(int(kind))->findChild<QComboBox*>(name);
 }
 
-inline QPushButton& Action(MainWindow& dlg, JobKind kind) {
-  return *dlg.PageForJob(int(kind))->findChild<QPushButton*>("action");
+inline QPushButton& Action(MainWindow& window, JobKind kind) {
+  return *window.PageForJob(int(kind))->findChild<QPushButton*>("action");
 }
 
 // Answers every message box that opens while it lives: records its text and
