@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace torquelin {
+
 namespace {
 
 constexpr std::u16string_view kFailedPrefix = u"Job failed: ";
@@ -57,3 +59,5 @@ std::u16string SkippedItemsMessage(const std::u16string& skipped) {
   if (items.size() > shown) text += u"\n... and " + Number(items.size() - shown) + u" more.";
   return text;
 }
+
+}  // namespace torquelin

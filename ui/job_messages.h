@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace torquelin {
+
 // The status line after a failed job, made from the text of the message box
 // that reported the failure: "Job failed: " and the error's message (the
 // "Message: " line of an error's four lines, else the first line), so the
@@ -15,3 +17,5 @@ std::u16string SkippedItemsMessage(const std::u16string& skipped);
 
 // Items of a skipped list shown in the box; the report lists them all.
 inline constexpr int kSkippedItemsShown = 10;
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+namespace torquelin {
+
 class JobMessagesTest : public QObject {
   Q_OBJECT
 
@@ -50,5 +52,7 @@ class JobMessagesTest : public QObject {
   }
 };
 
-QTEST_MAIN(JobMessagesTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::JobMessagesTest)
 #include "job_messages_test.moc"
