@@ -8,29 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/attribute_word.h"
+
 namespace platform {
 
-// ---- The attribute word ----------------------------------------------------
-// The zip external-attribute convention: the high 16 bits hold st_mode, bit
-// 0x10 marks a directory, 0x20 anything else, 0x01 an entry whose owner may
-// not write it, and 0x400 ("reparse point") a symbolic link besides 0x20.
-inline constexpr uint32_t kAttrReadOnly = 0x01;
-inline constexpr uint32_t kAttrDirectory = 0x10;
-inline constexpr uint32_t kAttrNormal = 0x20;
-inline constexpr uint32_t kAttrReparsePoint = 0x400;
+// ---- The attribute word of a path -----------------------------------------
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
-
-// The word of an entry whose st_mode (from lstat) is `mode`.
-uint32_t AttributeWordFromMode(uint32_t mode);
-
-// True when the word's high half is the mode of a symbolic link. A word
-// with a zero high half (made elsewhere) never names a link.
-inline bool IsLinkWord(uint32_t word) { return ((word >> 16) & 0170000) == 0120000; }
-
-// The permission bits (07777) a word asks for, given the entry's current
-// mode: the high half's when it is not zero; else the current ones with
-// every write bit removed (0x01 set) or the owner's added (0x01 clear).
-uint32_t PermissionsForWord(uint32_t word, uint32_t currentMode);
 
 // Stands in for GetFileAttributesW: follows symbolic links (stat); returns
 // kInvalidAttributes when the entry does not exist or cannot be queried.

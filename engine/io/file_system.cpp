@@ -5,6 +5,7 @@
 
 #include "engine/base/error_sites.h"
 #include "engine/io/large_file.h"
+#include "platform/attribute_word.h"
 #include "platform/files.h"
 
 uint32_t GetAttributesOrZero(const std::u16string& path) {
@@ -14,7 +15,7 @@ uint32_t GetAttributesOrZero(const std::u16string& path) {
 
 bool PathExists(const std::u16string& path) { return GetAttributesOrZero(path) != 0; }
 
-bool IsDirectoryAttribute(uint32_t word) { return (word & platform::kAttrDirectory) != 0; }
+bool IsDirectoryAttribute(uint32_t word) { return platform::IsDirectoryWord(word); }
 
 bool DirectoryExists(const std::u16string& path) {
   return IsDirectoryAttribute(GetAttributesOrZero(path));

@@ -11,7 +11,7 @@
 #include "engine/jobs/apply_checks.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/diff_report.h"
-#include "platform/files.h"
+#include "platform/attribute_word.h"
 #include "platform/system_error.h"
 #include "platform/system_info.h"
 
@@ -21,19 +21,12 @@ namespace {
 // the patch's attributes.
 constexpr uint32_t kPrivateFile = 0600;
 constexpr uint32_t kPrivateDirectory = 0700;
-// The set-user-id and set-group-id bits of an attribute word's high half.
-constexpr uint32_t kSetIdBits = 06000u << 16;
-// The owner's write bit of a mode.
-constexpr uint32_t kOwnerWrite = 0200;
 
 // Added to a failure during the commit of a staged apply: the journal stays,
 // so the same command finishes the tree.
 constexpr char16_t kPartlyChanged[] =
     u" (The directory is partly changed; once the cause is fixed, running the same command again "
     u"finishes the apply.)";
-
-// Permission bits of an attribute word.
-uint32_t PermissionsOf(uint32_t word) { return (word >> 16) & 07777; }
 
 // The error for a change that failed beneath the target: a symbolic link met
 // on the way is named as such, any other failure gets the phase's own error.
@@ -51,7 +44,7 @@ void WritableDirectories::Plan(const std::vector<std::u16string>& directories) {
     platform::EntryStatus status;
     // The root is WritableRoot's.
     if (!directory.empty() && target_.Stat(directory, status) && status.isDirectory &&
-        (status.word & platform::kAttrReadOnly) != 0) {
+        platform::IsReadOnlyWord(status.word)) {
       planned_.push_back({directory, status.word});
     }
   }
@@ -69,8 +62,9 @@ void WritableDirectories::Adopt(const std::vector<OpenedDirectory>& directories)
   for (const OpenedDirectory& directory : directories) {
     platform::EntryStatus status;
     if (!target_.Stat(directory.path, status) || !status.isDirectory) continue;
-    const uint32_t now = PermissionsOf(status.word), before = PermissionsOf(directory.word);
-    if (now == (before | kOwnerWrite) || (now == before && target_.SetMode(directory.path, 0))) {
+    const uint32_t now = platform::PermissionBits(status.word);
+    if (now == platform::OwnerWritablePermissions(directory.word) ||
+        (now == platform::PermissionBits(directory.word) && target_.SetMode(directory.path, 0))) {
       opened_.push_back(directory);
     }
   }
@@ -80,7 +74,8 @@ void WritableDirectories::Restore() {
   for (const OpenedDirectory& directory : opened_) {
     platform::EntryStatus status;
     if (target_.Stat(directory.path, status) && status.isDirectory &&
-        PermissionsOf(status.word) == (PermissionsOf(directory.word) | kOwnerWrite)) {
+        platform::PermissionBits(status.word) ==
+            platform::OwnerWritablePermissions(directory.word)) {
       target_.SetMode(directory.path, directory.word);
     }
   }
@@ -89,7 +84,7 @@ void WritableDirectories::Restore() {
 
 WritableRoot::WritableRoot(const platform::DirectoryHandle& target, bool wanted) : target_(target) {
   platform::EntryStatus status;
-  if (wanted && target_.Stat(u"", status) && (status.word & platform::kAttrReadOnly) != 0) {
+  if (wanted && target_.Stat(u"", status) && platform::IsReadOnlyWord(status.word)) {
     word_ = status.word;
   }
 }
@@ -102,7 +97,7 @@ void WritableRoot::Open() {
 void WritableRoot::Close() {
   platform::EntryStatus status;
   if (opened_ && target_.Stat(u"", status) &&
-      PermissionsOf(status.word) == (PermissionsOf(*word_) | kOwnerWrite)) {
+      platform::PermissionBits(status.word) == platform::OwnerWritablePermissions(*word_)) {
     target_.SetMode(u"", *word_);
   }
   opened_ = false;
@@ -111,7 +106,7 @@ void WritableRoot::Close() {
 void WritableRoot::Adopt(uint32_t word) {
   platform::EntryStatus status;
   if (!opened_ && target_.Stat(u"", status) &&
-      PermissionsOf(status.word) == (PermissionsOf(word) | kOwnerWrite)) {
+      platform::PermissionBits(status.word) == platform::OwnerWritablePermissions(word)) {
     word_ = word;
     opened_ = true;
   }
@@ -164,11 +159,9 @@ bool Ownership::Give(const std::u16string& entry, const std::u16string& path,
 }
 
 uint32_t Ownership::Allowed(const std::u16string& path, uint32_t word) const {
-  if (!active_ || (word & kSetIdBits) == 0 || (word & platform::kAttrDirectory) != 0) {
-    return word;
-  }
+  if (!active_ || !platform::HasSetIdBits(word) || platform::IsDirectoryWord(word)) return word;
   if (carried_.count(path) == 0 || kept_.count(path) != 0) return word;
-  return word & ~kSetIdBits;
+  return platform::WithoutSetIdBits(word);
 }
 
 Changer::Changer(CProgressSink& progress, const std::u16string& directory,

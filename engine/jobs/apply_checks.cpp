@@ -10,7 +10,7 @@
 #include "engine/io/file_system.h"
 #include "engine/jobs/apply_journal.h"
 #include "engine/jobs/apply_prediction.h"
-#include "platform/files.h"
+#include "platform/attribute_word.h"
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
 

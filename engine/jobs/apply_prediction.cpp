@@ -9,6 +9,7 @@
 #include "engine/base/silent_sink.h"
 #include "engine/jobs/apply_patch.h"
 #include "engine/patch/patch_stream.h"
+#include "platform/attribute_word.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ uint32_t ListedSize(const CDirSnapshot& snapshot, const std::u16string& path,
                     const platform::EntryStamp& stamp) {
   const auto word = snapshot.attributes.find(path);
   const bool regular =
-      word != snapshot.attributes.end() && ((word->second >> 16) & 0170000) == 0100000;
+      word != snapshot.attributes.end() && platform::IsRegularFileWord(word->second);
   return regular && stamp.size >= 0 && stamp.size < kUnknownSize ? static_cast<uint32_t>(stamp.size)
                                                                  : kUnknownSize;
 }

@@ -26,21 +26,6 @@ bool InjectedFailure(fault_injection::FaultPoint point) {
 
 }  // namespace
 
-uint32_t AttributeWordFromMode(uint32_t mode) {
-  uint32_t word = (mode & 0xFFFF) << 16;
-  word |= S_ISDIR(mode) ? kAttrDirectory : kAttrNormal;
-  if (S_ISLNK(mode)) word |= kAttrReparsePoint;
-  if ((mode & S_IWUSR) == 0) word |= kAttrReadOnly;
-  return word;
-}
-
-uint32_t PermissionsForWord(uint32_t word, uint32_t currentMode) {
-  if ((word >> 16) != 0) return (word >> 16) & 07777;
-  uint32_t mode = currentMode & 07777;
-  if (word & kAttrReadOnly) return mode & ~static_cast<uint32_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-  return mode | S_IWUSR;
-}
-
 uint32_t GetAttributeWord(const std::u16string& path) {
   struct stat st;
   if (::stat(ToNativePath(path).c_str(), &st) != 0) return kInvalidAttributes;
