@@ -12,6 +12,7 @@
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/diff_report.h"
 #include "platform/attribute_word.h"
+#include "platform/result.h"
 #include "platform/system_error.h"
 #include "platform/system_info.h"
 
@@ -28,13 +29,13 @@ constexpr char16_t kPartlyChanged[] =
     u" (The directory is partly changed; once the cause is fixed, running the same command again "
     u"finishes the apply.)";
 
-// The error for a change that failed beneath the target: a symbolic link met
-// on the way is named as such, any other failure gets the phase's own error.
-// Built at once, so it carries the failed call's errno.
+// The error for a change that failed beneath the target with `code`: a
+// symbolic link met on the way is named as such, any other failure gets the
+// phase's own error.
 CZRErr ChangeError(const ErrorSite& usual, const std::u16string& detail,
-                   const std::u16string& fullPath) {
-  if (platform::LastErrorIsLinkInTheWay()) return CZRErr(site::kApplyThroughLink, fullPath);
-  return CZRErr(usual, detail);
+                   const std::u16string& fullPath, uint32_t code) {
+  if (platform::IsLinkInTheWay(code)) return CZRErr(site::kApplyThroughLink, fullPath, code);
+  return CZRErr(usual, detail, code);
 }
 
 }  // namespace
@@ -76,7 +77,7 @@ void WritableDirectories::Restore() {
     if (target_.Stat(directory.path, status) && status.isDirectory &&
         platform::PermissionBits(status.word) ==
             platform::OwnerWritablePermissions(directory.word)) {
-      target_.SetMode(directory.path, directory.word);
+      (void)target_.SetMode(directory.path, directory.word);
     }
   }
   opened_.clear();
@@ -91,14 +92,14 @@ WritableRoot::WritableRoot(const platform::DirectoryHandle& target, bool wanted)
 
 void WritableRoot::Open() {
   // A zero high half with the read-only bit clear adds the owner's write bit.
-  if (word_ && !opened_) opened_ = target_.SetMode(u"", 0);
+  if (word_ && !opened_) opened_ = target_.SetMode(u"", 0).ok();
 }
 
 void WritableRoot::Close() {
   platform::EntryStatus status;
   if (opened_ && target_.Stat(u"", status) &&
       platform::PermissionBits(status.word) == platform::OwnerWritablePermissions(*word_)) {
-    target_.SetMode(u"", *word_);
+    (void)target_.SetMode(u"", *word_);
   }
   opened_ = false;
 }
@@ -145,17 +146,18 @@ Ownership::Ownership(const platform::DirectoryHandle& target, const ChangeSet& p
   carried_.insert(patch.ChangedFiles.begin(), patch.ChangedFiles.end());
 }
 
-bool Ownership::OwnerFor(const std::u16string& path, platform::EntryStatus& owner,
-                         bool& replaces) const {
-  replaces = target_.Stat(path, owner);
-  return replaces || target_.Stat(path.substr(0, path.rfind(u'\\')), owner);
+platform::Status Ownership::OwnerFor(const std::u16string& path, platform::EntryStatus& owner,
+                                     bool& replaces) const {
+  replaces = target_.Stat(path, owner).ok();
+  if (replaces) return {};
+  return target_.Stat(path.substr(0, path.rfind(u'\\')), owner);
 }
 
-bool Ownership::Give(const std::u16string& entry, const std::u16string& path,
-                     const platform::EntryStatus& owner, bool replaces) {
-  if (!target_.SetOwner(entry, owner.owner, owner.group)) return false;
-  if (replaces) kept_.insert(path);
-  return true;
+platform::Status Ownership::Give(const std::u16string& entry, const std::u16string& path,
+                                 const platform::EntryStatus& owner, bool replaces) {
+  const platform::Status given = target_.SetOwner(entry, owner.owner, owner.group);
+  if (given && replaces) kept_.insert(path);
+  return given;
 }
 
 uint32_t Ownership::Allowed(const std::u16string& path, uint32_t word) const {
@@ -215,16 +217,19 @@ void Changer::CreateDirectories() {
     progress_->SetDetail(u"Creating: " + path);
     const std::u16string full = JoinPath(directory_, path);
     platform::EntryStatus status, parent;
-    if (!target_.MakeDirectory(path, kPrivateDirectory) &&
-        !(mode_.resuming && target_.Stat(path, status) && status.isDirectory)) {
-      skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full));
+    const platform::Status made = target_.MakeDirectory(path, kPrivateDirectory);
+    if (!made && !(mode_.resuming && target_.Stat(path, status) && status.isDirectory)) {
+      skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full, made.error()));
       continue;
     }
     // A new directory belongs to whoever its directory belongs to.
-    if (ownership_.Active() && !(target_.Stat(path.substr(0, path.rfind(u'\\')), parent) &&
-                                 ownership_.Give(path, path, parent, false))) {
-      skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full));
-      continue;
+    if (ownership_.Active()) {
+      platform::Status given = target_.Stat(path.substr(0, path.rfind(u'\\')), parent);
+      if (given) given = ownership_.Give(path, path, parent, false);
+      if (!given) {
+        skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full, given.error()));
+        continue;
+      }
     }
     applied.NewDirs.push_back(path);
   }
@@ -249,9 +254,9 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
       // In place, the owner of what is replaced is known only before.
       platform::EntryStatus owner;
       bool replaces = false;
-      if (staged == nullptr && ownership_.Active() &&
-          !ownership_.OwnerFor(file.path, owner, replaces)) {
-        throw ChangeError(site::kWriterOpen, full, full);
+      if (staged == nullptr && ownership_.Active()) {
+        const platform::Status found = ownership_.OwnerFor(file.path, owner, replaces);
+        if (!found) throw ChangeError(site::kWriterOpen, full, full, found.error());
       }
       Sha1Context context;
       Sha1Init(context);
@@ -260,11 +265,11 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
                               ids != nullptr ? &context : nullptr, kPrivateFile)) {
         // Tolerated, and the shortened file stays; but the report must say
         // so, or a damaged file would pass for a restored one.
-        ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path));
+        ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path, reader.error()));
       }
-      if (staged == nullptr && ownership_.Active() &&
-          !ownership_.Give(file.path, file.path, owner, replaces)) {
-        throw ChangeError(site::kWriterOpen, full, full);
+      if (staged == nullptr && ownership_.Active()) {
+        const platform::Status given = ownership_.Give(file.path, file.path, owner, replaces);
+        if (!given) throw ChangeError(site::kWriterOpen, full, full, given.error());
       }
       if (ids != nullptr) {
         Sha1Digest digest;
@@ -275,7 +280,7 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
       written.push_back(i);
     } catch (const CZRErr& error) {
       if (!mode_.continueOnErrors) throw;
-      if (!writeAs.empty()) target_.Remove(writeAs);
+      if (!writeAs.empty()) (void)target_.Remove(writeAs);
       ReportFailedFile(error);
     }
   }
@@ -294,26 +299,33 @@ void Changer::MoveIntoPlace(const std::vector<StoredFile>& files,
     const std::u16string full = directory_ + u"\\" + path;
     platform::EntryStatus status;
     // A killed run moved it already.
-    if (mode_.resuming && !target_.Stat(staged[i], status) && platform::LastErrorIsMissingEntry()) {
-      ownership_.AlreadyGiven(path);
-      applied.ChangedFiles.push_back(path);
-      continue;
+    if (mode_.resuming) {
+      const platform::Status looked = target_.Stat(staged[i], status);
+      if (!looked && platform::IsMissingEntry(looked.error())) {
+        ownership_.AlreadyGiven(path);
+        applied.ChangedFiles.push_back(path);
+        continue;
+      }
     }
     platform::EntryStatus owner;
     bool replaces = false;
-    bool moved = !ownership_.Active() || (ownership_.OwnerFor(path, owner, replaces) &&
-                                          ownership_.Give(staged[i], path, owner, replaces));
-    moved = moved && target_.Rename(staged[i], path);
+    platform::Status moved;
+    if (ownership_.Active()) {
+      moved = ownership_.OwnerFor(path, owner, replaces);
+      if (moved) moved = ownership_.Give(staged[i], path, owner, replaces);
+    }
+    if (moved) moved = target_.Rename(staged[i], path);
     // An empty directory in the way goes, as it would for an extraction.
-    if (!moved && platform::LastErrorIsEntryInTheWay() && target_.Remove(path)) {
-      moved = target_.Rename(staged[i], path);
+    if (!moved && platform::IsEntryInTheWay(moved.error())) {
+      const platform::Status cleared = target_.Remove(path);
+      moved = cleared ? target_.Rename(staged[i], path) : cleared;
     }
     if (moved) {
       applied.ChangedFiles.push_back(path);
       continue;
     }
-    const CZRErr error = ChangeError(site::kApplyMoveIntoPlace, full, full);
-    if (mode_.continueOnErrors) target_.Remove(staged[i]);
+    const CZRErr error = ChangeError(site::kApplyMoveIntoPlace, full, full, moved.error());
+    if (mode_.continueOnErrors) (void)target_.Remove(staged[i]);
     ReportFailedFile(error);
   }
 }
@@ -330,18 +342,22 @@ void Changer::RestoreAttributes() {
       // A link has no permissions of its own: its word holds when a link
       // stands there.
       platform::EntryStatus status;
-      if (!target_.Stat(path, status)) {
-        skipped_.Add(ChangeError(site::kApplySetAttributes, path, full));
+      const platform::Status looked = target_.Stat(path, status);
+      if (!looked) {
+        skipped_.Add(ChangeError(site::kApplySetAttributes, path, full, looked.error()));
       } else if (!status.isLink) {
         skipped_.Add(CZRErr(site::kApplySetAttributes, path));
       } else {
         applied.AttributeChanges[path] = word;
       }
-    } else if (target_.SetMode(path, word)) {
+      continue;
+    }
+    const platform::Status set = target_.SetMode(path, word);
+    if (set) {
       applied.AttributeChanges[path] = word;
       if (word != asked) skipped_.Note(CZRErr(site::kApplySetIdLeftOff, path).message);
     } else {
-      skipped_.Add(ChangeError(site::kApplySetAttributes, path, full));
+      skipped_.Add(ChangeError(site::kApplySetAttributes, path, full, set.error()));
     }
   }
 }
@@ -360,12 +376,14 @@ void Changer::Remove(const std::u16string& path, bool directory, PathList& done)
     return;
   }
   bool wasDirectory = false;
-  if (target_.Remove(path, &wasDirectory)) {
+  const platform::Status removed = target_.Remove(path, &wasDirectory);
+  if (removed) {
     done.push_back(path);
     return;
   }
   const std::u16string full = JoinPath(directory_, path);
-  skipped_.Add(ChangeError(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, full, full));
+  skipped_.Add(ChangeError(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, full, full,
+                           removed.error()));
 }
 
 void Changer::ReportFailedFile(const CZRErr& error) {

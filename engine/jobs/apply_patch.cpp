@@ -76,13 +76,14 @@ class ApplyRun {
     CheckReportWritable(reportPath_);
     progress_.SetStatus(u"Applying a file");
     ChangeSet patch = LoadPatchInfo(progress_, patchPath_);
-    if (!DirectoryExists(directory_)) Raise(site::kApplyDirectoryMissing, directory_);
+    RequireDirectory(site::kApplyDirectoryMissing, directory_);
     return patch;
   }
 
   platform::DirectoryHandle OpenTarget() {
     platform::DirectoryHandle target;
-    if (!target.Open(directory_)) Raise(site::kApplyDirectoryMissing, directory_);
+    const platform::Status opened = target.Open(directory_);
+    if (!opened) Raise(site::kApplyDirectoryMissing, directory_, opened.error());
     return target;
   }
 

@@ -255,7 +255,7 @@ ContentIds HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
                           [&](const uint8_t* chunk, int64_t n) {
                             Sha1Update(context, chunk, static_cast<uint32_t>(n));
                           });
-    if (read != file.length) Raise(site::kApplyRecordLength, file.path);
+    if (read != file.length) Raise(site::kApplyRecordLength, file.path, reader.error());
     Sha1Digest digest;
     Sha1Final(digest, context);
     ids[i] = ToFileId(digest);
@@ -281,18 +281,17 @@ std::optional<FileId> ContentIdBeneath(CProgressSink& progress,
   Sha1Context context;
   Sha1Init(context);
   if (isLink) {
-    std::string text;
-    if (!target.ReadLink(path, text)) return std::nullopt;
-    Sha1Update(context, text.data(), static_cast<uint32_t>(text.size()));
+    const platform::Result<std::string> text = target.ReadLink(path);
+    if (!text) return std::nullopt;
+    Sha1Update(context, text->data(), static_cast<uint32_t>(text->size()));
   } else {
-    const int fd = target.OpenFile(path);
-    if (fd < 0) return std::nullopt;
-    int64_t n = 0;
-    while ((n = platform::ReadDescriptor(fd, progress.GetBuffer(), progress.GetBufferSize())) > 0) {
-      Sha1Update(context, progress.GetBuffer(), static_cast<uint32_t>(n));
+    const platform::Result<platform::FileHandle> file = target.OpenFile(path);
+    if (!file) return std::nullopt;
+    platform::Result<uint64_t> got = uint64_t{0};
+    while ((got = file->Read(progress.GetBuffer(), progress.GetBufferSize())) && *got > 0) {
+      Sha1Update(context, progress.GetBuffer(), static_cast<uint32_t>(*got));
     }
-    platform::CloseDescriptor(fd);
-    if (n < 0) return std::nullopt;
+    if (!got) return std::nullopt;
   }
   Sha1Digest digest;
   Sha1Final(digest, context);
