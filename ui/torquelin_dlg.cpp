@@ -397,8 +397,8 @@ JobOutcome CTorquelinDlg::RunJobOnWorker(JobKind kind) {
     RequestShowProgress();
   }
   // An apply that went on past errors lists what it skipped.
-  if (kind == JobKind::ApplyPatch && run.outcome == JobOutcome::Succeeded && !run.result.empty())
-    ShowMessage(SkippedItemsMessage(run.result));
+  if (run.outcome == JobOutcome::Succeeded && !run.skipped.empty())
+    ShowMessage(SkippedItemsMessage(run.skipped));
   SetCancelEnabled(false);
   SetPageLocked(kind, false);
   SetTabStripEnabled(true);

@@ -193,7 +193,7 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
 // The closing check: a new scan, whose ids are read afresh for every file
 // but those `known` still stamped exactly as at the start (the walk's own
 // lstat stamps them). The journal (`leaveOut`) is no part of the tree.
-void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
+bool ClosingCheck(CProgressSink& progress, const std::u16string& directory,
                   const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known,
                   const LeftOutEntry* leaveOut) {
   std::vector<platform::EntryStamp> stamps;
@@ -224,9 +224,9 @@ void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
     hasher.Finish(progress, reread, &rereadIds);
   }
   for (size_t j = 0; j < rereadAt.size(); ++j) ids[rereadAt[j]] = rereadIds[j];
-  progress.SetStatus(ComputeFingerprint(progress, after, ids, order) == patch.NewerTreeID
-                         ? u"New fingerprint verified."
-                         : kAppliedFingerprintMismatchText);
+  const bool verified = ComputeFingerprint(progress, after, ids, order) == patch.NewerTreeID;
+  progress.SetStatus(verified ? u"New fingerprint verified." : kAppliedFingerprintMismatchText);
+  return verified;
 }
 
 FileId ToFileId(const Sha1Digest digest) {
