@@ -35,7 +35,7 @@ enum class OwnFile {
             // other kind, a file with a second name, or another user's file
 };
 
-// Owns one descriptor of a directory. Move-only; closed when destroyed. Used
+// Owns the open directory. Move-only; closed when destroyed. Used
 // by one thread at a time.
 //
 // Every `relative` below is a relative path of the tree model ("\a\b"), which
@@ -59,7 +59,7 @@ class DirectoryHandle {
   // are followed: it is the user's own choice of directory. Closes any
   // directory held before.
   Status Open(const std::u16string& path);
-  bool IsOpen() const { return descriptor_.IsOpen(); }
+  bool IsOpen() const { return directory_.IsOpen(); }
 
   // The entry at `relative` (empty: the directory itself); IsMissingEntry
   // when nothing is there.
@@ -159,7 +159,7 @@ class DirectoryHandle {
   // directory's own.
   NativeHandle At(const FileHandle& parent) const;
 
-  FileHandle descriptor_;
+  FileHandle directory_;
   std::string path_;  // native, for the directory's own mode
 };
 

@@ -43,6 +43,8 @@ Failure ComponentFailure(int at, const char* name, int error) {
   return FailureOf(error);
 }
 
+// The status of a call that has just returned `ok`: else its failure, from
+// errno.
 Status Done(bool ok) { return ok ? Status() : Status(LastFailure()); }
 
 // Opens the directory `native` ("a/b", clean, relative) beneath `root`.
@@ -87,10 +89,10 @@ Status DirectoryHandle::Open(const std::u16string& path) {
   FileHandle opened(::open(path_.c_str(), kDirectoryFlags));
   if (!opened.IsOpen()) {
     const Failure failure = LastFailure();
-    descriptor_.Close();
+    directory_.Close();
     return failure;
   }
-  descriptor_ = std::move(opened);
+  directory_ = std::move(opened);
   return {};
 }
 
@@ -107,17 +109,17 @@ Result<FileHandle> DirectoryHandle::OpenParent(std::u16string_view relative,
     return FileHandle();
   }
   name = native.substr(slash + 1);
-  return OpenBeneath(Fd(descriptor_), native.substr(0, slash));
+  return OpenBeneath(Fd(directory_), native.substr(0, slash));
 }
 
 NativeHandle DirectoryHandle::At(const FileHandle& parent) const {
-  return parent.IsOpen() ? parent.native() : descriptor_.native();
+  return parent.IsOpen() ? parent.native() : directory_.native();
 }
 
 Status DirectoryHandle::Stat(std::u16string_view relative, EntryStatus& status) const {
   struct stat st;
   if (relative.empty()) {
-    if (::fstat(Fd(descriptor_), &st) != 0) return LastFailure();
+    if (::fstat(Fd(directory_), &st) != 0) return LastFailure();
   } else {
     std::string name;
     const Result<FileHandle> parent = OpenParent(relative, name);
@@ -190,7 +192,7 @@ Status DirectoryHandle::Rename(std::u16string_view from, std::u16string_view to)
 Status DirectoryHandle::SetMode(std::u16string_view relative, uint32_t word) const {
   struct stat st;
   if (relative.empty()) {
-    if (::fstat(Fd(descriptor_), &st) != 0) return LastFailure();
+    if (::fstat(Fd(directory_), &st) != 0) return LastFailure();
     // The directory itself was opened by the user's path; its O_PATH
     // descriptor cannot change modes, the path can.
     return Done(::chmod(path_.c_str(), static_cast<mode_t>(PermissionsForWord(word, st.st_mode))) ==
@@ -263,7 +265,7 @@ Status DirectoryHandle::ListNames(std::u16string_view relative,
                                   std::vector<std::u16string>& names) const {
   int fd = -1;
   if (relative.empty()) {
-    fd = ::openat(Fd(descriptor_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fd = ::openat(Fd(directory_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return LastFailure();
   } else {
     std::string name;
@@ -304,7 +306,7 @@ size_t DirectoryHandle::FirstUnchangeable(const std::vector<std::u16string>& pat
   for (size_t i = 0; i < paths.size() && first == paths.size(); ++i) {
     const std::u16string& path = paths[i];
     if (path.empty()) {
-      if (isProtected(Fd(descriptor_), "", AT_EMPTY_PATH)) first = i;
+      if (isProtected(Fd(directory_), "", AT_EMPTY_PATH)) first = i;
       continue;
     }
     const std::u16string directory = path.substr(0, path.rfind(u'\\'));
@@ -358,7 +360,7 @@ Result<FileHandle> CreateFilled(int directory, const std::string& name, std::str
 Status DirectoryHandle::OpenOwnFile(std::u16string_view name, bool create, std::string_view content,
                                     OwnFile& found, FileHandle& file) const {
   const std::string native = ToNativePath(name);
-  const int directory = Fd(descriptor_);
+  const int directory = Fd(directory_);
   // The entry is judged by lstat before it is opened, so nothing that is not
   // a plain file (a device, a FIFO) is ever opened, and by fstat after, so
   // the file opened is the one judged.
@@ -415,7 +417,7 @@ Status DirectoryHandle::OpenOwnFile(std::u16string_view name, bool create, std::
 }
 
 Status DirectoryHandle::SyncSelf() const {
-  const FileHandle self(::openat(Fd(descriptor_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const FileHandle self(::openat(Fd(directory_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!self.IsOpen()) return LastFailure();
   return Done(::fsync(Fd(self)) == 0);
 }
@@ -484,7 +486,7 @@ Status DirectoryHandle::SyncEntries(const std::vector<std::u16string>& files,
     const std::u16string& directory = directories[i];
     FileHandle opened;
     if (directory.empty()) {
-      opened = FileHandle(::openat(Fd(descriptor_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      opened = FileHandle(::openat(Fd(directory_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     } else {
       std::string name;
       const Result<FileHandle> parent = OpenParent(directory, name);
@@ -504,7 +506,7 @@ Status DirectoryHandle::SyncEntries(const std::vector<std::u16string>& files,
 
 Status DirectoryHandle::FreeSpace(uint64_t& available, uint64_t& blockSize) const {
   struct statvfs vfs;
-  if (::fstatvfs(Fd(descriptor_), &vfs) != 0) return LastFailure();
+  if (::fstatvfs(Fd(directory_), &vfs) != 0) return LastFailure();
   blockSize = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
   available = static_cast<uint64_t>(vfs.f_bavail) * blockSize;
   return {};
