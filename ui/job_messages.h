@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace torquelin {
 
@@ -12,8 +13,8 @@ namespace torquelin {
 std::u16string FailedJobStatus(const std::u16string& reportedText);
 
 // The box after an apply that skipped items (tolerant mode): how many, and
-// the first few of them. skipped lists one item per line.
-std::u16string SkippedItemsMessage(const std::u16string& skipped);
+// the first few of them, one line each.
+std::u16string SkippedItemsMessage(const std::vector<std::u16string>& skipped);
 
 // Items of a skipped list shown in the box; the report lists them all.
 inline constexpr int kSkippedItemsShown = 10;

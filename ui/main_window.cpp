@@ -399,8 +399,8 @@ JobOutcome MainWindow::RunJobOnWorker(JobKind kind) {
     RequestShowProgress();
   }
   // An apply that went on past errors lists what it skipped.
-  if (kind == JobKind::ApplyPatch && run.outcome == JobOutcome::Succeeded && !run.result.empty())
-    ShowMessage(SkippedItemsMessage(run.result));
+  if (run.outcome == JobOutcome::Succeeded && !run.skipped.empty())
+    ShowMessage(SkippedItemsMessage(run.skipped));
   SetCancelState(ControlState::Disabled);
   SetPageState(kind, ControlState::Enabled);
   SetTabStripState(ControlState::Enabled);

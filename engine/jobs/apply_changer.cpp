@@ -11,7 +11,8 @@
 #include "engine/jobs/apply_checks.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/diff_report.h"
-#include "platform/files.h"
+#include "platform/attribute_word.h"
+#include "platform/result.h"
 #include "platform/system_error.h"
 #include "platform/system_info.h"
 
@@ -21,10 +22,6 @@ namespace {
 // the patch's attributes.
 constexpr uint32_t kPrivateFile = 0600;
 constexpr uint32_t kPrivateDirectory = 0700;
-// The set-user-id and set-group-id bits of an attribute word's high half.
-constexpr uint32_t kSetIdBits = 06000u << 16;
-// The owner's write bit of a mode.
-constexpr uint32_t kOwnerWrite = 0200;
 
 // Added to a failure during the commit of a staged apply: the journal stays,
 // so the same command finishes the tree.
@@ -32,16 +29,13 @@ constexpr char16_t kPartlyChanged[] =
     u" (The directory is partly changed; once the cause is fixed, running the same command again "
     u"finishes the apply.)";
 
-// Permission bits of an attribute word.
-uint32_t PermissionsOf(uint32_t word) { return (word >> 16) & 07777; }
-
-// The error for a change that failed beneath the target: a symbolic link met
-// on the way is named as such, any other failure gets the phase's own error.
-// Built at once, so it carries the failed call's errno.
+// The error for a change that failed beneath the target with `code`: a
+// symbolic link met on the way is named as such, any other failure gets the
+// phase's own error.
 CZRErr ChangeError(const ErrorSite& usual, const std::u16string& detail,
-                   const std::u16string& fullPath) {
-  if (platform::LastErrorIsLinkInTheWay()) return CZRErr(site::kApplyThroughLink, fullPath);
-  return CZRErr(usual, detail);
+                   const std::u16string& fullPath, uint32_t code) {
+  if (platform::IsLinkInTheWay(code)) return CZRErr(site::kApplyThroughLink, fullPath, code);
+  return CZRErr(usual, detail, code);
 }
 
 }  // namespace
@@ -51,7 +45,7 @@ void WritableDirectories::Plan(const std::vector<std::u16string>& directories) {
     platform::EntryStatus status;
     // The root is WritableRoot's.
     if (!directory.empty() && target_.Stat(directory, status) && status.isDirectory &&
-        (status.word & platform::kAttrReadOnly) != 0) {
+        platform::IsReadOnlyWord(status.word)) {
       planned_.push_back({directory, status.word});
     }
   }
@@ -69,8 +63,9 @@ void WritableDirectories::Adopt(const std::vector<OpenedDirectory>& directories)
   for (const OpenedDirectory& directory : directories) {
     platform::EntryStatus status;
     if (!target_.Stat(directory.path, status) || !status.isDirectory) continue;
-    const uint32_t now = PermissionsOf(status.word), before = PermissionsOf(directory.word);
-    if (now == (before | kOwnerWrite) || (now == before && target_.SetMode(directory.path, 0))) {
+    const uint32_t now = platform::PermissionBits(status.word);
+    if (now == platform::OwnerWritablePermissions(directory.word) ||
+        (now == platform::PermissionBits(directory.word) && target_.SetMode(directory.path, 0))) {
       opened_.push_back(directory);
     }
   }
@@ -80,8 +75,9 @@ void WritableDirectories::Restore() {
   for (const OpenedDirectory& directory : opened_) {
     platform::EntryStatus status;
     if (target_.Stat(directory.path, status) && status.isDirectory &&
-        PermissionsOf(status.word) == (PermissionsOf(directory.word) | kOwnerWrite)) {
-      target_.SetMode(directory.path, directory.word);
+        platform::PermissionBits(status.word) ==
+            platform::OwnerWritablePermissions(directory.word)) {
+      (void)target_.SetMode(directory.path, directory.word);
     }
   }
   opened_.clear();
@@ -89,21 +85,21 @@ void WritableDirectories::Restore() {
 
 WritableRoot::WritableRoot(const platform::DirectoryHandle& target, bool wanted) : target_(target) {
   platform::EntryStatus status;
-  if (wanted && target_.Stat(u"", status) && (status.word & platform::kAttrReadOnly) != 0) {
+  if (wanted && target_.Stat(u"", status) && platform::IsReadOnlyWord(status.word)) {
     word_ = status.word;
   }
 }
 
 void WritableRoot::Open() {
   // A zero high half with the read-only bit clear adds the owner's write bit.
-  if (word_ && !opened_) opened_ = target_.SetMode(u"", 0);
+  if (word_ && !opened_) opened_ = target_.SetMode(u"", 0).ok();
 }
 
 void WritableRoot::Close() {
   platform::EntryStatus status;
   if (opened_ && target_.Stat(u"", status) &&
-      PermissionsOf(status.word) == (PermissionsOf(*word_) | kOwnerWrite)) {
-    target_.SetMode(u"", *word_);
+      platform::PermissionBits(status.word) == platform::OwnerWritablePermissions(*word_)) {
+    (void)target_.SetMode(u"", *word_);
   }
   opened_ = false;
 }
@@ -111,7 +107,7 @@ void WritableRoot::Close() {
 void WritableRoot::Adopt(uint32_t word) {
   platform::EntryStatus status;
   if (!opened_ && target_.Stat(u"", status) &&
-      PermissionsOf(status.word) == (PermissionsOf(word) | kOwnerWrite)) {
+      platform::PermissionBits(status.word) == platform::OwnerWritablePermissions(word)) {
     word_ = word;
     opened_ = true;
   }
@@ -150,25 +146,24 @@ Ownership::Ownership(const platform::DirectoryHandle& target, const ChangeSet& p
   carried_.insert(patch.ChangedFiles.begin(), patch.ChangedFiles.end());
 }
 
-bool Ownership::OwnerFor(const std::u16string& path, platform::EntryStatus& owner,
-                         bool& replaces) const {
-  replaces = target_.Stat(path, owner);
-  return replaces || target_.Stat(path.substr(0, path.rfind(u'\\')), owner);
+platform::Status Ownership::OwnerFor(const std::u16string& path, platform::EntryStatus& owner,
+                                     bool& replaces) const {
+  replaces = target_.Stat(path, owner).ok();
+  if (replaces) return {};
+  return target_.Stat(path.substr(0, path.rfind(u'\\')), owner);
 }
 
-bool Ownership::Give(const std::u16string& entry, const std::u16string& path,
-                     const platform::EntryStatus& owner, bool replaces) {
-  if (!target_.SetOwner(entry, owner.owner, owner.group)) return false;
-  if (replaces) kept_.insert(path);
-  return true;
+platform::Status Ownership::Give(const std::u16string& entry, const std::u16string& path,
+                                 const platform::EntryStatus& owner, bool replaces) {
+  const platform::Status given = target_.SetOwner(entry, owner.owner, owner.group);
+  if (given && replaces) kept_.insert(path);
+  return given;
 }
 
 uint32_t Ownership::Allowed(const std::u16string& path, uint32_t word) const {
-  if (!active_ || (word & kSetIdBits) == 0 || (word & platform::kAttrDirectory) != 0) {
-    return word;
-  }
+  if (!active_ || !platform::HasSetIdBits(word) || platform::IsDirectoryWord(word)) return word;
   if (carried_.count(path) == 0 || kept_.count(path) != 0) return word;
-  return word & ~kSetIdBits;
+  return platform::WithoutSetIdBits(word);
 }
 
 Changer::Changer(CProgressSink& progress, const std::u16string& directory,
@@ -222,16 +217,19 @@ void Changer::CreateDirectories() {
     progress_->SetDetail(u"Creating: " + path);
     const std::u16string full = JoinPath(directory_, path);
     platform::EntryStatus status, parent;
-    if (!target_.MakeDirectory(path, kPrivateDirectory) &&
-        !(mode_.resuming && target_.Stat(path, status) && status.isDirectory)) {
-      skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full));
+    const platform::Status made = target_.MakeDirectory(path, kPrivateDirectory);
+    if (!made && !(mode_.resuming && target_.Stat(path, status) && status.isDirectory)) {
+      skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full, made.error()));
       continue;
     }
     // A new directory belongs to whoever its directory belongs to.
-    if (ownership_.Active() && !(target_.Stat(path.substr(0, path.rfind(u'\\')), parent) &&
-                                 ownership_.Give(path, path, parent, false))) {
-      skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full));
-      continue;
+    if (ownership_.Active()) {
+      platform::Status given = target_.Stat(path.substr(0, path.rfind(u'\\')), parent);
+      if (given) given = ownership_.Give(path, path, parent, false);
+      if (!given) {
+        skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full, given.error()));
+        continue;
+      }
     }
     applied.NewDirs.push_back(path);
   }
@@ -256,9 +254,9 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
       // In place, the owner of what is replaced is known only before.
       platform::EntryStatus owner;
       bool replaces = false;
-      if (staged == nullptr && ownership_.Active() &&
-          !ownership_.OwnerFor(file.path, owner, replaces)) {
-        throw ChangeError(site::kWriterOpen, full, full);
+      if (staged == nullptr && ownership_.Active()) {
+        const platform::Status found = ownership_.OwnerFor(file.path, owner, replaces);
+        if (!found) throw ChangeError(site::kWriterOpen, full, full, found.error());
       }
       Sha1Context context;
       Sha1Init(context);
@@ -267,11 +265,11 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
                               ids != nullptr ? &context : nullptr, kPrivateFile)) {
         // Tolerated, and the shortened file stays; but the report must say
         // so, or a damaged file would pass for a restored one.
-        ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path));
+        ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path, reader.error()));
       }
-      if (staged == nullptr && ownership_.Active() &&
-          !ownership_.Give(file.path, file.path, owner, replaces)) {
-        throw ChangeError(site::kWriterOpen, full, full);
+      if (staged == nullptr && ownership_.Active()) {
+        const platform::Status given = ownership_.Give(file.path, file.path, owner, replaces);
+        if (!given) throw ChangeError(site::kWriterOpen, full, full, given.error());
       }
       if (ids != nullptr) {
         Sha1Digest digest;
@@ -282,7 +280,7 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
       written.push_back(i);
     } catch (const CZRErr& error) {
       if (!mode_.continueOnErrors) throw;
-      if (!writeAs.empty()) target_.Remove(writeAs);
+      if (!writeAs.empty()) (void)target_.Remove(writeAs);
       ReportFailedFile(error);
     }
   }
@@ -301,26 +299,33 @@ void Changer::MoveIntoPlace(const std::vector<StoredFile>& files,
     const std::u16string full = directory_ + u"\\" + path;
     platform::EntryStatus status;
     // A killed run moved it already.
-    if (mode_.resuming && !target_.Stat(staged[i], status) && platform::LastErrorIsMissingEntry()) {
-      ownership_.AlreadyGiven(path);
-      applied.ChangedFiles.push_back(path);
-      continue;
+    if (mode_.resuming) {
+      const platform::Status looked = target_.Stat(staged[i], status);
+      if (!looked && platform::IsMissingEntry(looked.error())) {
+        ownership_.AlreadyGiven(path);
+        applied.ChangedFiles.push_back(path);
+        continue;
+      }
     }
     platform::EntryStatus owner;
     bool replaces = false;
-    bool moved = !ownership_.Active() || (ownership_.OwnerFor(path, owner, replaces) &&
-                                          ownership_.Give(staged[i], path, owner, replaces));
-    moved = moved && target_.Rename(staged[i], path);
+    platform::Status moved;
+    if (ownership_.Active()) {
+      moved = ownership_.OwnerFor(path, owner, replaces);
+      if (moved) moved = ownership_.Give(staged[i], path, owner, replaces);
+    }
+    if (moved) moved = target_.Rename(staged[i], path);
     // An empty directory in the way goes, as it would for an extraction.
-    if (!moved && platform::LastErrorIsEntryInTheWay() && target_.Remove(path)) {
-      moved = target_.Rename(staged[i], path);
+    if (!moved && platform::IsEntryInTheWay(moved.error())) {
+      const platform::Status cleared = target_.Remove(path);
+      moved = cleared ? target_.Rename(staged[i], path) : cleared;
     }
     if (moved) {
       applied.ChangedFiles.push_back(path);
       continue;
     }
-    const CZRErr error = ChangeError(site::kApplyMoveIntoPlace, full, full);
-    if (mode_.continueOnErrors) target_.Remove(staged[i]);
+    const CZRErr error = ChangeError(site::kApplyMoveIntoPlace, full, full, moved.error());
+    if (mode_.continueOnErrors) (void)target_.Remove(staged[i]);
     ReportFailedFile(error);
   }
 }
@@ -337,18 +342,22 @@ void Changer::RestoreAttributes() {
       // A link has no permissions of its own: its word holds when a link
       // stands there.
       platform::EntryStatus status;
-      if (!target_.Stat(path, status)) {
-        skipped_.Add(ChangeError(site::kApplySetAttributes, path, full));
+      const platform::Status looked = target_.Stat(path, status);
+      if (!looked) {
+        skipped_.Add(ChangeError(site::kApplySetAttributes, path, full, looked.error()));
       } else if (!status.isLink) {
         skipped_.Add(CZRErr(site::kApplySetAttributes, path));
       } else {
         applied.AttributeChanges[path] = word;
       }
-    } else if (target_.SetMode(path, word)) {
+      continue;
+    }
+    const platform::Status set = target_.SetMode(path, word);
+    if (set) {
       applied.AttributeChanges[path] = word;
       if (word != asked) skipped_.Note(CZRErr(site::kApplySetIdLeftOff, path).message);
     } else {
-      skipped_.Add(ChangeError(site::kApplySetAttributes, path, full));
+      skipped_.Add(ChangeError(site::kApplySetAttributes, path, full, set.error()));
     }
   }
 }
@@ -367,12 +376,14 @@ void Changer::Remove(const std::u16string& path, bool directory, PathList& done)
     return;
   }
   bool wasDirectory = false;
-  if (target_.Remove(path, &wasDirectory)) {
+  const platform::Status removed = target_.Remove(path, &wasDirectory);
+  if (removed) {
     done.push_back(path);
     return;
   }
   const std::u16string full = JoinPath(directory_, path);
-  skipped_.Add(ChangeError(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, full, full));
+  skipped_.Add(ChangeError(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, full, full,
+                           removed.error()));
 }
 
 void Changer::ReportFailedFile(const CZRErr& error) {

@@ -18,6 +18,7 @@
 #include "engine/jobs/stored_files.h"
 #include "engine/patch/change_set.h"
 #include "platform/directory_handle.h"
+#include "platform/result.h"
 
 // A directory of the target whose owner may not write it refuses new and
 // removed entries, which a directory's read-only attribute never did on
@@ -134,13 +135,14 @@ class Ownership {
   bool Active() const { return active_; }
 
   // Who `path` belongs to once made or replaced: the entry there now, else
-  // its directory. False when neither can be looked at.
-  bool OwnerFor(const std::u16string& path, platform::EntryStatus& owner, bool& replaces) const;
+  // its directory. Fails when neither can be looked at.
+  platform::Status OwnerFor(const std::u16string& path, platform::EntryStatus& owner,
+                            bool& replaces) const;
 
   // Gives `entry` (the new entry, or its staged stand-in) to `owner`;
   // `replaces` tells whether it takes the place of an entry of that owner.
-  bool Give(const std::u16string& entry, const std::u16string& path,
-            const platform::EntryStatus& owner, bool replaces);
+  platform::Status Give(const std::u16string& entry, const std::u16string& path,
+                        const platform::EntryStatus& owner, bool replaces);
 
   // Marks a replaced file that a killed run already moved into place: that
   // run gave it the replaced file's owner first.

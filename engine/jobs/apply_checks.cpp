@@ -10,7 +10,7 @@
 #include "engine/io/file_system.h"
 #include "engine/jobs/apply_journal.h"
 #include "engine/jobs/apply_prediction.h"
-#include "platform/files.h"
+#include "platform/attribute_word.h"
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
 
@@ -207,12 +207,13 @@ void RequireResumable(CProgressSink& progress, zrFile::Reader& reader,
     const bool asLink = CarriedAsLink(patch, files[i].path);
     platform::EntryStatus status;
     std::optional<FileId> found;
-    if (target.Stat(staged[i], status)) {
+    const platform::Status looked = target.Stat(staged[i], status);
+    if (looked) {
       if (status.isLink == asLink && !status.isDirectory && status.links == 1 &&
           status.owner == journal.Owner()) {
         found = ContentIdBeneath(progress, target, staged[i], asLink);
       }
-    } else if (platform::LastErrorIsMissingEntry() && target.Stat(files[i].path, status) &&
+    } else if (platform::IsMissingEntry(looked.error()) && target.Stat(files[i].path, status) &&
                status.isLink == asLink && !status.isDirectory) {
       found = ContentIdBeneath(progress, target, files[i].path, asLink);
     }

@@ -62,12 +62,12 @@ class ApplyRun {
 
   // A journal an earlier run left: refused, finished (its commit), or
   // cleared (its staging). The run's result when that ends it.
-  std::optional<std::vector<std::u16string>> TakePending();
+  std::optional<ApplyResult> TakePending();
   // Scans the target and makes every check before the first change; the
   // run's result when that ends it (a check, a tree that is newer already).
-  std::optional<std::vector<std::u16string>> Check();
-  std::vector<std::u16string> ApplyInPlace();
-  std::vector<std::u16string> ApplyStaged();
+  std::optional<ApplyResult> Check();
+  ApplyResult ApplyInPlace();
+  ApplyResult ApplyStaged();
 
  private:
   ChangeSet Load() {
@@ -76,13 +76,14 @@ class ApplyRun {
     CheckReportWritable(reportPath_);
     progress_.SetStatus(u"Applying a file");
     ChangeSet patch = LoadPatchInfo(progress_, patchPath_);
-    if (!DirectoryExists(directory_)) Raise(site::kApplyDirectoryMissing, directory_);
+    RequireDirectory(site::kApplyDirectoryMissing, directory_);
     return patch;
   }
 
   platform::DirectoryHandle OpenTarget() {
     platform::DirectoryHandle target;
-    if (!target.Open(directory_)) Raise(site::kApplyDirectoryMissing, directory_);
+    const platform::Status opened = target.Open(directory_);
+    if (!opened) Raise(site::kApplyDirectoryMissing, directory_, opened.error());
     return target;
   }
 
@@ -108,14 +109,18 @@ class ApplyRun {
   ChangerMode Mode(bool resuming) const { return {options_.continueOnErrors, resuming}; }
 
   // The report, "Patch applied ok." and the closing check.
-  std::vector<std::u16string> Close(Changer& changer, const KnownFiles& known) {
+  ApplyResult Close(Changer& changer, const KnownFiles& known) {
     changer.Report(reportPath_);
     changer.UseSink(progress_);
     progress_.SetStatus(u"Patch applied ok.");
+    ApplyResult result;
     if (!options_.ignoreFingerprint) {
-      ClosingCheck(progress_, directory_, filter_, patch_, known, journal_.Entry());
+      result.check = ClosingCheck(progress_, directory_, filter_, patch_, known, journal_.Entry())
+                         ? TreeCheck::Verified
+                         : TreeCheck::Differs;
     }
-    return changer.TakeSkipped();
+    result.skipped = changer.TakeSkipped();
+    return result;
   }
 
   CProgressSink& progress_;
@@ -140,7 +145,7 @@ class ApplyRun {
   KnownFiles known_;
 };
 
-std::optional<std::vector<std::u16string>> ApplyRun::TakePending() {
+std::optional<ApplyResult> ApplyRun::TakePending() {
   if (!journal_.Pending()) return std::nullopt;
   const JournalRecord& pending = *journal_.Pending();
   if (!pending.patch.SamePatch(identity_)) {
@@ -171,7 +176,7 @@ std::optional<std::vector<std::u16string>> ApplyRun::TakePending() {
   }
   if (options_.checkOnly) {
     progress_.SetStatus(kApplyPendingText);
-    return std::vector<std::u16string>();
+    return ApplyResult{{}, TreeCheck::Pending};
   }
   if (!pending.committing) {
     // Killed while staging: its directories get their modes back (the root
@@ -194,7 +199,7 @@ std::optional<std::vector<std::u16string>> ApplyRun::TakePending() {
   return Close(changer, {});
 }
 
-std::optional<std::vector<std::u16string>> ApplyRun::Check() {
+std::optional<ApplyResult> ApplyRun::Check() {
   // Without the check the scan still runs (without ids), so every run shows
   // the same phases.
   const bool withIds = !options_.ignoreFingerprint;
@@ -208,7 +213,7 @@ std::optional<std::vector<std::u16string>> ApplyRun::Check() {
         Changer(progress_, directory_, target_, patch_, Mode(false)).Report(reportPath_);
       }
       progress_.SetStatus(kAlreadyAppliedText);
-      return std::vector<std::u16string>();
+      return ApplyResult{{}, TreeCheck::AlreadyNewer};
     }
     Raise(site::kApplyFingerprintMismatch, fingerprint + u" expected:" + patch_.OlderTreeID);
   }
@@ -228,15 +233,15 @@ std::optional<std::vector<std::u16string>> ApplyRun::Check() {
   }
   if (options_.way == ApplyWay::Staged) RequireRoom(target_, directory_, patch_, storedFiles_);
   if (!options_.checkOnly) return std::nullopt;
-  std::vector<std::u16string> damaged;
+  ApplyResult checked{{}, TreeCheck::CheckPassed};
   for (const StoredFile& file : storedFiles_) {
-    if (file.damage) damaged.push_back(file.damage->message);
+    if (file.damage) checked.skipped.push_back(file.damage->message);
   }
   progress_.SetStatus(kApplyCheckedText);
-  return damaged;
+  return checked;
 }
 
-std::vector<std::u16string> ApplyRun::ApplyInPlace() {
+ApplyResult ApplyRun::ApplyInPlace() {
   Changer changer(progress_, directory_, target_, patch_, Mode(false));
   writable_.Plan(ParentsOfChanges(patch_, {}));
   writable_.Open();
@@ -244,7 +249,7 @@ std::vector<std::u16string> ApplyRun::ApplyInPlace() {
   return Close(changer, known_);
 }
 
-std::vector<std::u16string> ApplyRun::ApplyStaged() {
+ApplyResult ApplyRun::ApplyStaged() {
   Changer changer(progress_, directory_, target_, patch_, Mode(false));
   JournalRecord record{std::nullopt, identity_, NewStagingToken(), {}, false, {}};
   const std::vector<std::u16string> staged = StagedPaths(record.token);
@@ -279,10 +284,9 @@ std::vector<std::u16string> ApplyRun::ApplyStaged() {
 
 }  // namespace
 
-std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directory,
-                                       const std::u16string& patchPath,
-                                       const std::u16string& reportPath,
-                                       const ApplyOptions& options) {
+ApplyResult ApplyPatch(CProgressSink& progress, const std::u16string& directory,
+                       const std::u16string& patchPath, const std::u16string& reportPath,
+                       const ApplyOptions& options) {
   ApplyRun run(progress, directory, patchPath, reportPath, options);
   if (auto finished = run.TakePending()) return *finished;
   if (auto checked = run.Check()) return *checked;

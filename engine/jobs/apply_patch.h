@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "engine/base/progress.h"
+#include "engine/jobs/tree_check.h"
 
 // The closing status when the applied tree does not fingerprint as the newer
-// tree. The job still ends normally; callers that must tell it apart (the
-// command-line program's exit status) compare the last status with it.
+// tree. The job still ends normally, with TreeCheck::Differs.
 inline constexpr char16_t kAppliedFingerprintMismatchText[] =
     u"After patch has been aplied fingerprints do not match.";
 // The closing status of a run that found nothing to do.
@@ -42,6 +42,17 @@ struct ApplyOptions {
   ApplyWay way = ApplyWay::Staged;
   // Every check up to the first change, and nothing more.
   bool checkOnly = false;
+};
+
+// What a run ended with.
+struct ApplyResult {
+  // The message of every item skipped, in the order they happened (see
+  // below); a check lists the damaged records a tolerant run would skip.
+  std::vector<std::u16string> skipped;
+  // The fingerprint checks' verdict: Verified or Differs after the closing
+  // check, AlreadyNewer, CheckPassed or Pending when the run ended before
+  // any change, NotChecked when told to ignore the fingerprint.
+  TreeCheck check = TreeCheck::NotChecked;
 };
 
 // Applies the patch at patchPath to directory (normalised first). In order:
@@ -93,14 +104,13 @@ struct ApplyOptions {
 // or given its attributes, and each stored file whose record is damaged;
 // extraction failures, damaged records and shortened files are listed as
 // report errors, and every skipped item's message is returned, in the order
-// they happened (empty when nothing was skipped). Without it the first such
+// they happened (none when nothing was skipped). Without it the first such
 // failure raises, and a damaged record refuses the patch before anything
 // changes. A failure while staging leaves the tree as it was; one during
 // the commit leaves the journal, so that the same run again finishes it,
 // and its message says so.
 // InPlace keeps what was done after an error or a cancellation (COPCancel
 // passes through). Raises CZRErr of type 0. Runs on the job's thread.
-std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directory,
-                                       const std::u16string& patchPath,
-                                       const std::u16string& reportPath,
-                                       const ApplyOptions& options = {});
+ApplyResult ApplyPatch(CProgressSink& progress, const std::u16string& directory,
+                       const std::u16string& patchPath, const std::u16string& reportPath,
+                       const ApplyOptions& options = {});

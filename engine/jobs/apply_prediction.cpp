@@ -9,6 +9,7 @@
 #include "engine/base/silent_sink.h"
 #include "engine/jobs/apply_patch.h"
 #include "engine/patch/patch_stream.h"
+#include "platform/attribute_word.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ uint32_t ListedSize(const CDirSnapshot& snapshot, const std::u16string& path,
                     const platform::EntryStamp& stamp) {
   const auto word = snapshot.attributes.find(path);
   const bool regular =
-      word != snapshot.attributes.end() && ((word->second >> 16) & 0170000) == 0100000;
+      word != snapshot.attributes.end() && platform::IsRegularFileWord(word->second);
   return regular && stamp.size >= 0 && stamp.size < kUnknownSize ? static_cast<uint32_t>(stamp.size)
                                                                  : kUnknownSize;
 }
@@ -192,7 +193,7 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
 // The closing check: a new scan, whose ids are read afresh for every file
 // but those `known` still stamped exactly as at the start (the walk's own
 // lstat stamps them). The journal (`leaveOut`) is no part of the tree.
-void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
+bool ClosingCheck(CProgressSink& progress, const std::u16string& directory,
                   const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known,
                   const LeftOutEntry* leaveOut) {
   std::vector<platform::EntryStamp> stamps;
@@ -223,9 +224,9 @@ void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
     hasher.Finish(progress, reread, &rereadIds);
   }
   for (size_t j = 0; j < rereadAt.size(); ++j) ids[rereadAt[j]] = rereadIds[j];
-  progress.SetStatus(ComputeFingerprint(progress, after, ids, order) == patch.NewerTreeID
-                         ? u"New fingerprint verified."
-                         : kAppliedFingerprintMismatchText);
+  const bool verified = ComputeFingerprint(progress, after, ids, order) == patch.NewerTreeID;
+  progress.SetStatus(verified ? u"New fingerprint verified." : kAppliedFingerprintMismatchText);
+  return verified;
 }
 
 FileId ToFileId(const Sha1Digest digest) {
@@ -254,7 +255,7 @@ ContentIds HashStoredContents(CProgressSink& progress, zrFile::Reader& reader,
                           [&](const uint8_t* chunk, int64_t n) {
                             Sha1Update(context, chunk, static_cast<uint32_t>(n));
                           });
-    if (read != file.length) Raise(site::kApplyRecordLength, file.path);
+    if (read != file.length) Raise(site::kApplyRecordLength, file.path, reader.error());
     Sha1Digest digest;
     Sha1Final(digest, context);
     ids[i] = ToFileId(digest);
@@ -280,18 +281,17 @@ std::optional<FileId> ContentIdBeneath(CProgressSink& progress,
   Sha1Context context;
   Sha1Init(context);
   if (isLink) {
-    std::string text;
-    if (!target.ReadLink(path, text)) return std::nullopt;
-    Sha1Update(context, text.data(), static_cast<uint32_t>(text.size()));
+    const platform::Result<std::string> text = target.ReadLink(path);
+    if (!text) return std::nullopt;
+    Sha1Update(context, text->data(), static_cast<uint32_t>(text->size()));
   } else {
-    const int fd = target.OpenFile(path);
-    if (fd < 0) return std::nullopt;
-    int64_t n = 0;
-    while ((n = platform::ReadDescriptor(fd, progress.GetBuffer(), progress.GetBufferSize())) > 0) {
-      Sha1Update(context, progress.GetBuffer(), static_cast<uint32_t>(n));
+    const platform::Result<platform::FileHandle> file = target.OpenFile(path);
+    if (!file) return std::nullopt;
+    platform::Result<uint64_t> got = uint64_t{0};
+    while ((got = file->Read(progress.GetBuffer(), progress.GetBufferSize())) && *got > 0) {
+      Sha1Update(context, progress.GetBuffer(), static_cast<uint32_t>(*got));
     }
-    platform::CloseDescriptor(fd);
-    if (n < 0) return std::nullopt;
+    if (!got) return std::nullopt;
   }
   Sha1Digest digest;
   Sha1Final(digest, context);

@@ -50,7 +50,9 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
 // The closing check: a new scan, whose ids are read afresh for every file
 // but those `known` still stamped exactly as at the start (the walk's own
 // lstat stamps them). The journal (`leaveOut`) is no part of the tree.
-void ClosingCheck(CProgressSink& progress, const std::u16string& directory,
+// Shows "New fingerprint verified." and returns true when the tree has the
+// patch's newer fingerprint, else shows kAppliedFingerprintMismatchText.
+bool ClosingCheck(CProgressSink& progress, const std::u16string& directory,
                   const CIgnoreFilter& filter, const ChangeSet& patch, const KnownFiles& known,
                   const LeftOutEntry* leaveOut);
 

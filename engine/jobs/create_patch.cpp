@@ -13,9 +13,7 @@
 namespace {
 
 void RequireNewerDirectory(const std::u16string& newerDir) {
-  if (!DirectoryExists(newerDir)) {
-    Raise(site::kNewerDirectoryMissing, newerDir);
-  }
+  RequireDirectory(site::kNewerDirectoryMissing, newerDir);
 }
 
 void RequirePatchPath(const std::u16string& patchPath) {
@@ -40,9 +38,7 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
   const std::u16string newer = NormalizePath(newerDir);
   CElapsedTimer timer = StartedTimer();
   RequireNewerDirectory(newer);
-  if (!DirectoryExists(older)) {
-    Raise(site::kOlderDirectoryMissing, older);
-  }
+  RequireDirectory(site::kOlderDirectoryMissing, older);
   RequirePatchPath(patchPath);
   CheckOutputs({older, newer},
                {{patchPath, FileArgument::Use::Write}, {reportPath, FileArgument::Use::Report}});

@@ -6,7 +6,7 @@
 #include "engine/patch/patch_format.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
-#include "platform/files.h"
+#include "platform/attribute_word.h"
 
 namespace {
 

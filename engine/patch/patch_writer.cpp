@@ -56,7 +56,8 @@ int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgress
   const std::u16string sourcePath = JoinPath(newerRoot, relativePath);
   // A symbolic link is carried as its target text, never followed.
   StreamReader source;
-  if (!source.tryOpen(sourcePath)) Raise(site::kReaderOpen, sourcePath);
+  const platform::Status opened = source.tryOpen(sourcePath);
+  if (!opened) Raise(site::kReaderOpen, sourcePath, opened.error());
   const int64_t length = source.size();
   WriteString(records, relativePath);
   WriteQword(records, length);
@@ -81,14 +82,14 @@ int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgress
     asScanned = DigestToHex(copied) == *scannedId;
   }
   if (done != length || !asScanned) {
-    Raise(site::kPatchSourceShortRead, sourcePath);
+    Raise(site::kPatchSourceShortRead, sourcePath, done != length ? source.error() : 0);
   }
   return start;
 }
 
 void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
   if (!out.sync()) {
-    Raise(site::kPatchFlush, patchPath);
+    Raise(site::kPatchFlush, patchPath, out.error());
   }
 }
 
@@ -125,11 +126,10 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   // rename at the end the patch is a temporary file beside that one, which
   // every failure and a cancel remove again.
   platform::ReplacementFile file;
-  if (file.Create(platform::ResolveFinalLink(patchPath)) < 0) {
-    Raise(site::kWriterOpen, patchPath);
-  }
+  const platform::Status created = file.Create(platform::ResolveFinalLink(patchPath));
+  if (!created) Raise(site::kWriterOpen, patchPath, created.error());
   zrFile::Writer out;
-  out.borrow(file.descriptor(), patchPath);
+  out.borrow(file.file(), patchPath);
   BufferedOutput records(out);
 
   WritePatchStart(records, changes);
@@ -168,5 +168,6 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   WriteDword(header, kPatchComplete);
   SyncOrFail(out, patchPath);
   out.close();
-  if (!file.Commit()) Raise(site::kPatchReplace, patchPath);
+  const platform::Status committed = file.Commit();
+  if (!committed) Raise(site::kPatchReplace, patchPath, committed.error());
 }

@@ -101,7 +101,7 @@ struct FingerprintWindow {
 std::u16string EngineFingerprint(const QString& dir) {
   CSilentSink sink;
   FingerprintParams params{dir.toStdU16String(), u""};
-  return EntryPointFor(JobKind::Fingerprint)(sink, JobParams(params));
+  return EntryPointFor(JobKind::Fingerprint)(sink, JobParams(params)).text;
 }
 
 // What `torquelin -q fingerprint dir` prints, or nothing without the program.

@@ -120,7 +120,8 @@ std::unique_ptr<Applied> Apply(const std::u16string& dir, const std::u16string& 
   auto r = std::make_unique<Applied>();
   try {
     r->skipped =
-        ApplyPatch(r->sink, dir, patch, report, {tolerant, ignoreFingerprint, way, checkOnly});
+        ApplyPatch(r->sink, dir, patch, report, {tolerant, ignoreFingerprint, way, checkOnly})
+            .skipped;
   } catch (const CZRErr& e) {
     r->error = Narrow(e.message) + " @" + std::to_string(e.line);
   }
