@@ -48,21 +48,24 @@ bool IsSpecial(char32_t c) {
          (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-// What a shown path holds, character by character: fn(c, shownByte, units)
-// with c a character, or an undecodable byte when shownByte (a lone
-// surrogate), and the units that spell it.
+// What a unit or pair of a shown path stands for: a character, or an
+// undecodable byte of the name (shown as a lone surrogate).
+enum class Shown { Character, RawByte };
+
+// What a shown path holds, character by character: fn(c, kind, units) with c
+// a character or, when kind is RawByte, the byte, and the units that spell it.
 template <typename Fn>
 void ForEachShown(std::u16string_view shown, Fn fn) {
   for (size_t i = 0; i < shown.size(); ++i) {
     const char16_t u = shown[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < shown.size() && shown[i + 1] >= 0xDC00 &&
         shown[i + 1] <= 0xDFFF) {
-      fn(0x10000 + ((char32_t{u} - 0xD800) << 10) + (shown[i + 1] - 0xDC00), false,
+      fn(0x10000 + ((char32_t{u} - 0xD800) << 10) + (shown[i + 1] - 0xDC00), Shown::Character,
          shown.substr(i, 2));
       ++i;
     } else {
-      const bool shownByte = u >= 0xD800 && u <= 0xDFFF;
-      fn(shownByte ? char32_t{u} - platform::kShownRawByteBase : char32_t{u}, shownByte,
+      const Shown kind = u >= 0xD800 && u <= 0xDFFF ? Shown::RawByte : Shown::Character;
+      fn(kind == Shown::RawByte ? char32_t{u} - platform::kShownRawByteBase : char32_t{u}, kind,
          shown.substr(i, 1));
     }
   }
@@ -70,8 +73,8 @@ void ForEachShown(std::u16string_view shown, Fn fn) {
 
 bool NeedsQuotes(const std::u16string& shown) {
   bool needs = shown.starts_with(u'"');
-  ForEachShown(shown, [&](char32_t c, bool shownByte, std::u16string_view) {
-    needs = needs || shownByte || IsSpecial(c);
+  ForEachShown(shown, [&](char32_t c, Shown kind, std::u16string_view) {
+    needs = needs || kind == Shown::RawByte || IsSpecial(c);
   });
   return needs;
 }
@@ -83,8 +86,8 @@ void AppendHex(char32_t value, int digits, std::u16string& out) {
 
 void AppendQuoted(const std::u16string& shown, std::u16string& out) {
   out += u'"';
-  ForEachShown(shown, [&](char32_t c, bool shownByte, std::u16string_view units) {
-    if (shownByte) {
+  ForEachShown(shown, [&](char32_t c, Shown kind, std::u16string_view units) {
+    if (kind == Shown::RawByte) {
       out += u"\\x";
       AppendHex(c, 2, out);
       return;
