@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "engine/base/error_sites.h"
@@ -59,9 +60,11 @@ class BlockDecoding {
 
   // The next n bytes of the content stream.
   void Deliver(const uint8_t* bytes, uint64_t n) { Take(bytes, n, nullptr); }
-  // The next n bytes could not be decoded: every member they belong to
-  // fails with `why` (+ its path + reason).
-  void Skip(uint64_t n, const std::u16string& reason) { Take(nullptr, n, &reason); }
+  // The next n bytes could not be made: every member they belong to fails
+  // with the error `why` gives for it.
+  void Skip(uint64_t n, const std::function<CZRErr(const ContentMember&)>& why) {
+    Take(nullptr, n, &why);
+  }
 
   // Where the content stream stands: the member whose bytes come next.
   const ContentMember* Current() {
@@ -142,14 +145,15 @@ class BlockDecoding {
     }
   }
 
-  void Take(const uint8_t* bytes, uint64_t n, const std::u16string* reason) {
+  void Take(const uint8_t* bytes, uint64_t n,
+            const std::function<CZRErr(const ContentMember&)>* why) {
     while (n > 0) {
       ReachNextWithBytes();
       const size_t i = next_;
       const ContentMember& member = members_[i];
       const uint64_t take = std::min(n, member.length - written_);
-      if (reason != nullptr) {
-        Fail(i, DataError(site::kContentUndecodable, member.path + u" (" + *reason + u")"));
+      if (why != nullptr) {
+        Fail(i, (*why)(member));
       } else {
         if (!states_[i].failure) {
           out_.Write(bytes, static_cast<size_t>(take));
@@ -166,7 +170,7 @@ class BlockDecoding {
       if (written_ == member.length) {
         begun_ = false;
         ++next_;
-        EndContent(i, reason == nullptr && DigestMatches(i));
+        EndContent(i, why == nullptr && DigestMatches(i));
       }
     }
   }
@@ -330,12 +334,27 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
     }
 
     const uint8_t* reference = nullptr;
+    std::u16string failure;  // why the frame could not be decoded
     if (chunk.referenceLength > 0) {
+      if (references.padded()) {
+        // An older file ended early: its lack is never made up, at most one
+        // window's worth, and what is made from it fails.
+        for (uint64_t left = chunk.size; left > 0;) {
+          const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, input_.size()));
+          ReadRaw(in, input_.data(), static_cast<int64_t>(piece));
+          left -= piece;
+        }
+        const std::u16string& older = parts[references.firstPadded()].path;
+        block.Skip(chunk.contentLength, [&](const ContentMember&) {
+          return DataError(site::kReferenceMismatch, older);
+        });
+        produced += chunk.contentLength;
+        continue;
+      }
       reference = references.Window(chunk.referenceOffset, chunk.referenceLength);
       lastStart = chunk.referenceOffset;
       lastEnd = referenceEnd;
     }
-    std::u16string failure;  // why the frame could not be decoded
     if (!frames_.Begin(reference, chunk.referenceLength)) {
       failure = platform::FromUtf8(frames_.error());
     }
@@ -379,7 +398,11 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
     if (failure.empty() && (!ended || made != chunk.contentLength)) {
       failure = u"the frame is cut short";
     }
-    if (!failure.empty()) block.Skip(chunk.contentLength - made, failure);
+    if (!failure.empty()) {
+      block.Skip(chunk.contentLength - made, [&](const ContentMember& member) {
+        return DataError(site::kContentUndecodable, member.path + u" (" + failure + u")");
+      });
+    }
     produced += chunk.contentLength;
   }
   if (produced != total) Damaged(kChunkText);

@@ -21,6 +21,9 @@ class StreamContentReader : public ContentReader {
 // Bytes skipped over between windows pass through a buffer of this size.
 constexpr size_t kSkipPiece = 65536;
 
+// Room a window's buffer has beyond the window, at most.
+constexpr uint64_t kWindowSlack = uint64_t{32} << 20;
+
 }  // namespace
 
 std::unique_ptr<ContentReader> TreeContentOpener::Open(const std::u16string& relativePath) {
@@ -91,6 +94,13 @@ void FileChain::Pull(uint8_t* into, uint64_t n) {
     if (current_ == parts_.size()) throw std::logic_error("FileChain read beyond its parts");
     if (!partOpened_) OpenCurrent();
     uint64_t take = std::min(n, parts_[current_].length - partRead_);
+    if (into == nullptr && partShort_) {
+      // What a file that ended early lacks is passed over, never made: a
+      // stated length costs nothing beyond what the file holds.
+      partRead_ += take;
+      n -= take;
+      continue;
+    }
     uint8_t* target = into;
     if (target == nullptr) {
       skipped.resize(kSkipPiece);
@@ -111,7 +121,11 @@ void FileChain::Pull(uint8_t* into, uint64_t n) {
         done += step;
       }
     }
-    if (got < take) std::memset(target + got, 0, take - got);
+    if (got < take) {
+      std::memset(target + got, 0, take - got);
+      if (!padded_) firstPadded_ = current_;
+      padded_ = true;
+    }
     partRead_ += take;
     n -= take;
     if (into != nullptr) into += take;
@@ -127,15 +141,28 @@ const uint8_t* FileChain::Window(uint64_t offset, uint64_t length) {
   uint64_t kept = 0;
   if (offset < end) {
     kept = end - offset;
-    std::memmove(window_.data(), window_.data() + (offset - windowStart_), kept);
+    windowAt_ += static_cast<size_t>(offset - windowStart_);
   } else {
     Pull(nullptr, offset - end);
+    windowAt_ = 0;
   }
-  window_.resize(std::max<uint64_t>(length, 1));
-  Pull(window_.data() + kept, length - kept);
+  // The buffer has room beyond the window, and the kept bytes move to its
+  // front only when the new ones would not fit behind them: bytes are moved
+  // at most three times as many as are read, however the windows advance.
+  const uint64_t room = length + std::min(length, kWindowSlack);
+  if (window_.size() < room) {
+    std::vector<uint8_t> larger(room);
+    std::memcpy(larger.data(), window_.data() + windowAt_, kept);
+    window_.swap(larger);
+    windowAt_ = 0;
+  } else if (windowAt_ + length > window_.size()) {
+    std::memmove(window_.data(), window_.data() + windowAt_, kept);
+    windowAt_ = 0;
+  }
+  Pull(window_.data() + windowAt_ + kept, length - kept);
   windowStart_ = offset;
   windowLength_ = length;
-  return window_.data();
+  return window_.data() + windowAt_;
 }
 
 void FileChain::Finish() {

@@ -50,7 +50,8 @@ class TreeContentOpener : public ContentOpener {
 // length and id are checked however little of it the windows take: a file
 // that ends early is taken as padded with zero bytes, one that goes on is
 // cut, so the files after it keep their places in the stream. Memory: the
-// current window and one small buffer. One thread.
+// largest window, up to 32 MiB of room behind it, and one small buffer;
+// work: each byte read once, and moved at most three times. One thread.
 class FileChain {
  public:
   struct Part {
@@ -79,6 +80,11 @@ class FileChain {
   const uint8_t* Window(uint64_t offset, uint64_t length);
   // Reads the rest of every part, completing them all.
   void Finish();
+  // Whether a part ended early (or could not be opened), so that zero bytes
+  // stood in for some of it in a window.
+  bool padded() const { return padded_; }
+  // The first such part, once padded().
+  size_t firstPadded() const { return firstPadded_; }
 
  private:
   // Moves the stream on by n bytes, into `into` when not null.
@@ -100,7 +106,13 @@ class FileChain {
   std::unique_ptr<ContentReader> reader_;
   Sha1Context digest_;
 
-  std::vector<uint8_t> window_;  // stream bytes [windowStart_, windowStart_ + windowLength_)
+  bool padded_ = false;
+  size_t firstPadded_ = 0;
+
+  // The window: stream bytes [windowStart_, windowStart_ + windowLength_) at
+  // window_[windowAt_].
+  std::vector<uint8_t> window_;
+  size_t windowAt_ = 0;
   uint64_t windowStart_ = 0;
   uint64_t windowLength_ = 0;
 };

@@ -230,19 +230,27 @@ TEST(ContentCodec, ToleranceLosesOnlyTheFailedContents) {
   trees.Add(u"\\b.js", SampleText(100000, 11), nullptr);
   trees.older.files[u"\\old.txt"] = "copied";
   trees.Add(u"\\c.txt", "copied", nullptr, u"\\old.txt");
+  const std::string large = SampleText(100000, 12);
+  const std::string largeBefore = Changed(large, 10000);
+  trees.Add(u"\\d.js", large, &largeBefore);
+  trees.Add(u"\\e.js", large + "2", &large);
   CompactOptions options;
   options.smallContent = 10;  // every content a block of its own
+  options.chunkContent = 20000;
+  options.chunkReference = 40000;
   const std::string bytes = trees.Encode(options);
   trees.older.files[u"\\a.js"][0] ^= 1;
   trees.older.files.erase(u"\\old.txt");
+  trees.older.files[u"\\d.js"].resize(30000);  // later chunks have nothing to go by
   CollectingOutput out;
-  const auto failures = trees.Decode(bytes, 3, out, true);
+  const auto failures = trees.Decode(bytes, 5, out, true);
   const std::string wrongOlder =
       "The older file a stored content is made from is not the one the patch expects: ";
-  EXPECT_EQ(failures,
-            (std::map<std::u16string, std::string>{{u"\\a.js", wrongOlder + "\\a.js"},
-                                                   {u"\\c.txt", wrongOlder + "\\old.txt"}}));
+  EXPECT_EQ(failures, (std::map<std::u16string, std::string>{{u"\\a.js", wrongOlder + "\\a.js"},
+                                                             {u"\\c.txt", wrongOlder + "\\old.txt"},
+                                                             {u"\\d.js", wrongOlder + "\\d.js"}}));
   EXPECT_EQ(out.contents[u"\\b.js"], trees.newer.files[u"\\b.js"]);
+  EXPECT_EQ(out.contents[u"\\e.js"], trees.newer.files[u"\\e.js"]);
 }
 
 // Blocks built record by record, to put into them what no encoder writes.
