@@ -36,10 +36,12 @@ void usage() {
   std::fprintf(stderr,
                "usage: compact_tool OLDER NEWER PATCH [--level N] [--threads N]\n"
                "         [--chunk-mib N] [--reference-mib N] [--small-kib N] [--group-kib N]\n"
-               "         [--long-mib N] [--decode-to DIR]\n"
+               "         [--long-mib N] [--decode-to DIR] [--read-only 1]\n"
                "Writes PATCH, reads it back (decoding into DIR when given), prints\n"
                "  level threads files blocks head contents index total  encode-s decode-s scan-s "
-               "peak-mib\n");
+               "peak-mib\n"
+               "With --read-only 1 it only reads PATCH back against OLDER and prints\n"
+               "  decode-s peak-mib\n");
 }
 
 FileId IdFromHex(const std::u16string& hex) {
@@ -73,10 +75,16 @@ class CountingOutput : public RecordOutput {
   DirectOutput direct_{out_};
 };
 
+// Reads a patch file front to back, counting where it stands.
 class FileInput : public RecordInput {
  public:
   explicit FileInput(zrFile::Reader& in) : buffered_(in) {}
-  int64_t read(void* buffer, int64_t n) override { return buffered_.read(buffer, n); }
+  int64_t read(void* buffer, int64_t n) override {
+    const int64_t got = buffered_.read(buffer, n);
+    if (got > 0) position += got;
+    return got;
+  }
+  int64_t position = 0;
 
  private:
   BufferedInput buffered_;
@@ -107,6 +115,42 @@ class DirectoryOutput : public ContentOutput {
   std::ofstream file_;
 };
 
+// Reads the patch back front to back, as a streaming reader would, decoding
+// every content against the older tree into `out`; checks the End record,
+// and the patch info and index against what was written when given.
+// Returns the number of contents that failed.
+size_t ReadBack(const std::u16string& patchPath, ContentOpener& older, ContentOutput& out,
+                const ChangeSet* written, const PatchFileIndex* writtenIndex) {
+  zrFile::Reader file(patchPath);
+  const int64_t endStart = file.size() - kCompactEndSize;
+  file.seek(endStart);
+  DirectInput tail(file);
+  const int64_t indexStart = ReadCompactEnd(tail);
+  file.seek(0);
+  FileInput in(file);
+  if (ReadPatchMagic(in) != PatchFormat::Compact) throw std::runtime_error("not compact");
+  const CompactHead head = ReadCompactHead(in);
+  if (written != nullptr && !(head.changes == *written)) {
+    throw std::runtime_error("patch info differs");
+  }
+  ContentBlockDecoder decoder;
+  size_t failures = 0;
+  while (in.position < indexStart) {
+    failures += decoder.Decode(in, head.olderIds, older, out, false).size();
+  }
+  const PatchFileIndex index = ReadCompactIndex(in);
+  if (in.position != endStart || (writtenIndex != nullptr && index != *writtenIndex)) {
+    throw std::runtime_error("index differs");
+  }
+  return failures;
+}
+
+void PrintPeak() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf(" %.0f", usage.ru_maxrss / 1024.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,26 +161,29 @@ int main(int argc, char** argv) {
   CompactOptions options;
   unsigned threads = FileIdThreadCount();
   std::string decodeTo;
+  bool readOnly = false;
   for (int i = 4; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     const uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
-    if (flag == "--level")
+    if (flag == "--level") {
       options.level = static_cast<int>(value);
-    else if (flag == "--threads")
+    } else if (flag == "--threads") {
       threads = static_cast<unsigned>(value);
-    else if (flag == "--chunk-mib")
+    } else if (flag == "--chunk-mib") {
       options.chunkContent = value << 20;
-    else if (flag == "--reference-mib")
+    } else if (flag == "--reference-mib") {
       options.chunkReference = value << 20;
-    else if (flag == "--small-kib")
+    } else if (flag == "--small-kib") {
       options.smallContent = value << 10;
-    else if (flag == "--group-kib")
+    } else if (flag == "--group-kib") {
       options.groupContent = options.groupReference = value << 10;
-    else if (flag == "--long-mib")
+    } else if (flag == "--long-mib") {
       options.longMatchesFrom = value << 20;
-    else if (flag == "--decode-to")
+    } else if (flag == "--decode-to") {
       decodeTo = argv[i + 1];
-    else {
+    } else if (flag == "--read-only") {
+      readOnly = value != 0;
+    } else {
       usage();
       return 2;
     }
@@ -146,6 +193,17 @@ int main(int argc, char** argv) {
   const std::u16string patchPath = platform::NameFromNative(argv[3]);
   CSilentSink sink;
   try {
+    if (readOnly) {
+      TreeContentOpener olderFiles(olderRoot);
+      if (!decodeTo.empty()) std::filesystem::create_directories(decodeTo);
+      DirectoryOutput decoded(decodeTo);
+      const auto start = Clock::now();
+      const size_t failures = ReadBack(patchPath, olderFiles, decoded, nullptr, nullptr);
+      std::printf("%.3f", Seconds(start));
+      PrintPeak();
+      std::printf("%s\n", failures > 0 ? "  FAILURES" : "");
+      return 0;
+    }
     const auto scanStart = Clock::now();
     CDirSnapshot older = BuildSnapshot(sink, olderRoot, u"", true);
     CDirSnapshot newer = BuildSnapshot(sink, newerRoot, u"", true);
@@ -235,33 +293,16 @@ int main(int argc, char** argv) {
     const auto decodeStart = Clock::now();
     if (!decodeTo.empty()) std::filesystem::create_directories(decodeTo);
     DirectoryOutput decoded(decodeTo);
-    size_t failures = 0;
-    {
-      zrFile::Reader file(patchPath);
-      file.seek(total - kCompactEndSize);
-      DirectInput tail(file);
-      if (ReadCompactEnd(tail) != indexStart) throw std::runtime_error("index offset");
-      file.seek(0);
-      FileInput in(file);
-      if (ReadPatchMagic(in) != PatchFormat::Compact) throw std::runtime_error("magic");
-      const CompactHead read = ReadCompactHead(in);
-      if (!(read.changes == changes)) throw std::runtime_error("patch info differs");
-      ContentBlockDecoder decoder;
-      for (size_t b = 0; b < blocks.size(); ++b) {
-        failures += decoder.Decode(in, read.olderIds, olderFiles, decoded, false).size();
-      }
-      if (ReadCompactIndex(in) != index) throw std::runtime_error("index differs");
-    }
+    const size_t failures = ReadBack(patchPath, olderFiles, decoded, &changes, &index);
     const double decodeSeconds = Seconds(decodeStart);
 
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("%d %u %zu %zu %lld %lld %lld %lld  %.3f %.3f %.3f %.0f%s\n", options.level,
-                threads, files, blocks.size(), static_cast<long long>(headSize),
+    std::printf("%d %u %zu %zu %lld %lld %lld %lld  %.3f %.3f %.3f", options.level, threads, files,
+                blocks.size(), static_cast<long long>(headSize),
                 static_cast<long long>(indexStart - contentStart),
                 static_cast<long long>(total - indexStart), static_cast<long long>(total),
-                encodeSeconds, decodeSeconds, scanSeconds, usage.ru_maxrss / 1024.0,
-                failures > 0 ? "  FAILURES" : "");
+                encodeSeconds, decodeSeconds, scanSeconds);
+    PrintPeak();
+    std::printf("%s\n", failures > 0 ? "  FAILURES" : "");
   } catch (const CZRErr& e) {
     std::fprintf(stderr, "%s", platform::ToUtf8(e.GetText()).c_str());
     return 1;
