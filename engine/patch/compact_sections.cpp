@@ -1,5 +1,5 @@
-// A compact patch's magic, head, index and end record, and the compound
-// records both formats share (errors located .\patchReader).
+// A compact patch's magic, head, index and end record (errors located
+// .\patchReader).
 #include "engine/patch/compact_sections.h"
 
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/patch/compact_format.h"
 #include "engine/patch/packed_records.h"
+#include "engine/patch/patch_writer.h"
 
 namespace {
 
@@ -24,30 +25,6 @@ void ExpectCompactTag(RecordInput& in, CompactRecord tag) {
 constexpr uint64_t kNoLimit = std::numeric_limits<uint64_t>::max();
 
 }  // namespace
-
-void WriteStringList(RecordOutput& out, const PathList& list) {
-  WriteTag(out, RecordType::StringList);
-  WriteDword(out, static_cast<uint32_t>(list.size()));
-  for (const std::u16string& s : list) WriteString(out, s);
-}
-
-void WriteInfoMap(RecordOutput& out, const TextMap& map) {
-  WriteTag(out, RecordType::InfoMap);
-  WriteDword(out, static_cast<uint32_t>(map.size()));
-  for (const auto& [key, value] : map) {
-    WriteString(out, key);
-    WriteString(out, value);
-  }
-}
-
-void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
-  WriteTag(out, RecordType::AttributeMap);
-  WriteDword(out, static_cast<uint32_t>(map.size()));
-  for (const auto& [path, word] : map) {
-    WriteString(out, path);
-    WriteDword(out, word);
-  }
-}
 
 void WriteDigest(RecordOutput& out, const FileId& id) {
   WriteCompactTag(out, CompactRecord::Digest);

@@ -1,6 +1,5 @@
 // The parts of a compact patch around its contents: magic, head (patch info
-// and older ids), index and end record; and the compound records both
-// formats share.
+// and older ids), index and end record.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +16,7 @@
 // The ids of older files a patch refers to, by relative path.
 using OlderIdMap = std::map<std::u16string, FileId>;
 
-// The compound records of both formats, as patch_format.h lays them out.
-void WriteStringList(RecordOutput& out, const PathList& list);
-void WriteInfoMap(RecordOutput& out, const TextMap& map);
-void WriteAttributeMap(RecordOutput& out, const AttributeMap& map);
+// A file id as a Digest record.
 void WriteDigest(RecordOutput& out, const FileId& id);
 FileId ReadDigest(RecordInput& in);
 

@@ -5,6 +5,7 @@
 
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/patch_stream.h"
 
 // Writes the patch at patchPath: the header with completion flag 0, the
 // change set as the patch info, the content of every new and changed file
@@ -28,3 +29,9 @@
 // path, since such a patch could not produce the tree its fingerprint names.
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
                 const std::u16string& patchPath, const TextMap* scannedIds = nullptr);
+
+// The compound records of the patch info, as patch_format.h lays them out;
+// the compact format's head holds the same ones.
+void WriteStringList(RecordOutput& out, const PathList& list);
+void WriteInfoMap(RecordOutput& out, const TextMap& map);
+void WriteAttributeMap(RecordOutput& out, const AttributeMap& map);
