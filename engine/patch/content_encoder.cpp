@@ -18,6 +18,9 @@ void WriteCompactTag(RecordOutput& out, CompactRecord tag) {
 
 bool HasBytes(const ContentRequest& request) { return request.kind != ContentKind::Copy; }
 
+// Chunks of new content from this size on are tried at level 1 first.
+constexpr uint64_t kProbeFrom = uint64_t{1} << 20;
+
 bool IsSmall(const ContentRequest& request, const CompactOptions& options) {
   if (!HasBytes(request)) return true;
   const uint64_t reference = request.kind == ContentKind::Delta ? request.referenceLength : 0;
@@ -98,8 +101,12 @@ uint64_t BlockWorkingMemory(const ContentBlockPlan& block, const CompactOptions&
     if (member.kind == ContentKind::Delta) reference += member.referenceLength;
   }
   content = std::min(content, options.chunkContent);
-  // The content window, two frames of it at worst, and the older bytes.
-  return 3 * content + std::min(reference, options.chunkReference);
+  reference = std::min(reference, options.chunkReference);
+  // The content window, two frames of it at worst and one waiting to be
+  // written, the older bytes with room to move, and zstd's tables for a
+  // window that large (about a third of it).
+  const uint64_t room = std::min(reference, content);
+  return 4 * content + reference + room + (content + reference) / 3;
 }
 
 ContentBlockEncoder::ContentBlockEncoder(ContentOpener& newer, ContentOpener& older,
@@ -115,19 +122,23 @@ void ContentBlockEncoder::EncodeChunk(Chunk& chunk, const uint8_t* content,
     frames_.Encode(options_.level, content, length, reference, chunk.referenceLength, longMatches,
                    chunk.payload, what);
   }
-  // A delta that is not even half of a quick frame of its own (level 1,
-  // a small part of the cost) may lose to a frame of its own at the level:
-  // only then is that made too. The delta stays only where it saves more
-  // than a sixty-fourth: a content that needs no older file is worth that.
-  bool tryAlone = chunk.referenceLength == 0;
-  if (!tryAlone) {
+  // A quick frame of the content alone (level 1, a small part of the
+  // cost) tells whether the rest is worth trying: a delta not even half
+  // of it may lose to a frame of its own at the level, so only then is
+  // that made too; content that level 1 cannot shrink is stored raw. The
+  // delta stays only where it saves more than a sixty-fourth: a content
+  // that needs no older file is worth that.
+  int64_t quick = -1;
+  if (chunk.referenceLength > 0 || length >= kProbeFrom) {
     spare_.clear();
-    frames_.Encode(1, content, length, nullptr, 0, false, spare_, what);
-    tryAlone = chunk.payload.size() * 2 > spare_.size();
+    quick =
+        static_cast<int64_t>(frames_.Encode(1, content, length, nullptr, 0, false, spare_, what));
   }
-  if (tryAlone) {
-    spare_.clear();
-    frames_.Encode(options_.level, content, length, nullptr, 0, false, spare_, what);
+  if (chunk.referenceLength == 0 || static_cast<int64_t>(chunk.payload.size()) * 2 > quick) {
+    if (quick < 0 || static_cast<uint64_t>(quick) < length) {
+      spare_.clear();
+      frames_.Encode(options_.level, content, length, nullptr, 0, false, spare_, what);
+    }
     if (chunk.referenceLength == 0 || chunk.payload.size() + spare_.size() / 64 >= spare_.size()) {
       chunk.payload.swap(spare_);
       chunk.referenceOffset = chunk.referenceLength = 0;

@@ -146,10 +146,11 @@ const uint8_t* FileChain::Window(uint64_t offset, uint64_t length) {
     Pull(nullptr, offset - end);
     windowAt_ = 0;
   }
-  // The buffer has room beyond the window, and the kept bytes move to its
-  // front only when the new ones would not fit behind them: bytes are moved
-  // at most three times as many as are read, however the windows advance.
-  const uint64_t room = length + std::min(length, kWindowSlack);
+  // Where windows overlap, the buffer has room beyond the window, and the
+  // kept bytes move to its front only when the new ones would not fit
+  // behind them: bytes are moved at most three times as many as are read,
+  // however the windows advance.
+  const uint64_t room = kept == 0 ? length : length + std::min(length, kWindowSlack);
   if (window_.size() < room) {
     std::vector<uint8_t> larger(room);
     std::memcpy(larger.data(), window_.data() + windowAt_, kept);
