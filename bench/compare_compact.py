@@ -16,7 +16,8 @@ it prints, per row:
              (-c: by content, as we decide; npm tarballs give every file the
              same time stamp, so rsync's quick check would miss changes)
   zstd-12    `zstd -12`, one process per file, over the changed and new files:
-             the time creation must not exceed
+             the time creation must not exceed (timed in turn with ours, run
+             by run, so that both meet the same load on a shared machine)
   decode     reading our patch back against the older tree, every content
              checked by its id (compact_tool; apply itself once integrated),
              beside `rsync --read-batch` of the batch on a fresh copy
@@ -100,15 +101,10 @@ def reference_figures(older, newer, work, runs):
             per_file += zstd_size(["-19", staged_new])
 
     def zstd12():
+        start = time.perf_counter()
         for path in to_compress:
             subprocess.run(["zstd", "-q", "-f", "-12", path, "-o", path + ".zst"], check=True)
-
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        zstd12()
-        times.append(time.perf_counter() - start)
-    zstd12_time = statistics.median(times)
+        return time.perf_counter() - start
 
     old_tar, new_tar = os.path.join(work, "older.tar"), os.path.join(work, "newer.tar")
     for tree, tar in ((older, old_tar), (newer, new_tar)):
@@ -136,35 +132,45 @@ def reference_figures(older, newer, work, runs):
     read_time = timed(["rsync", "-a", "-c", "--delete", "--read-batch=" + batch, target + "/"],
                       runs, fresh_target)
     return {"files": len(changed) + len(added), "per_file": per_file, "tree": tree_size,
-            "rsync": rsync_size, "rsync_time": rsync_time, "zstd12_time": zstd12_time,
+            "rsync": rsync_size, "rsync_time": rsync_time, "zstd12": zstd12,
             "read_time": read_time}
 
 
-def ours(older, newer, work, runs, level, tool_args):
-    """Size, creation time and decode time of our compact patch."""
+def ours(older, newer, work, runs, level, tool_args, zstd12):
+    """Size, creation time and decode time of our compact patch, and the
+    zstd-12 time taken in turn with ours, so that both see the same load."""
     program = os.path.join(ROOT, "build", "bin", "torquelin")
     patch = os.path.join(work, "ours.dov")
     probe = subprocess.run([program, "create-patch", "--compact", older, older, patch],
                            capture_output=True) if os.path.exists(program) else None
-    if probe is not None and probe.returncode == 0:
-        # The integrated program: the whole job, scans included.
-        command = [program, "-q", "create-patch", "--compact", "--level", str(level), older,
-                   newer, patch]
-        create = timed(command, runs, lambda: os.path.exists(patch) and os.remove(patch))
-        return {"size": os.path.getsize(patch), "create": create, "decode": None,
-                "source": "torquelin"}
+    integrated = probe is not None and probe.returncode == 0
     tool = os.path.join(ROOT, "build", "bin", "compact_tool")
-    lines = []
+    creates, decodes, others = [], [], []
     for _ in range(runs):
+        others.append(zstd12())
+        if integrated:
+            # The integrated program: the whole job, scans included.
+            if os.path.exists(patch):
+                os.remove(patch)
+            command = [program, "-q", "create-patch", "--compact", "--level", str(level), older,
+                       newer, patch]
+            start = time.perf_counter()
+            subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+            creates.append(time.perf_counter() - start)
+            size = os.path.getsize(patch)
+            continue
         result = subprocess.run([tool, older, newer, patch, "--level", str(level)] + tool_args,
                                 capture_output=True, text=True)
         if result.returncode != 0:
             sys.exit("compact_tool failed on %s:\n%s" % (newer, result.stderr))
-        lines.append(result.stdout.split())
-    size = int(lines[0][7])
-    return {"size": size, "create": statistics.median(float(l[8]) for l in lines),
-            "decode": statistics.median(float(l[9]) for l in lines), "source": "compact_tool",
-            "peak": max(float(l[11]) for l in lines)}
+        fields = result.stdout.split()
+        size = int(fields[7])
+        creates.append(float(fields[8]))
+        decodes.append(float(fields[9]))
+    return {"size": size, "create": statistics.median(creates),
+            "decode": statistics.median(decodes) if decodes else None,
+            "zstd12_time": statistics.median(others),
+            "source": "torquelin" if integrated else "compact_tool"}
 
 
 def main():
@@ -192,7 +198,7 @@ def main():
         newer = os.path.join(args.dir, name, "newer")
         with tempfile.TemporaryDirectory(dir=args.dir) as work:
             ref = reference_figures(older, newer, work, args.runs)
-            our = ours(older, newer, work, args.runs, level, args.tool_args)
+            our = ours(older, newer, work, args.runs, level, args.tool_args, ref["zstd12"])
         rows.append((name, ref, our))
         sys.stderr.write("done: %s\n" % name)
 
@@ -206,7 +212,7 @@ def main():
         print("%-11s %5d | %9d %9d %5.2f | %9d %9d %5.2f | %7.3f %7.3f %5.2f | %7s %7.3f %5s" %
               (name, ref["files"], our["size"], ref["per_file"], our["size"] / ref["per_file"],
                ref["tree"], ref["rsync"], our["size"] / ref["rsync"], our["create"],
-               ref["zstd12_time"], our["create"] / ref["zstd12_time"],
+               our["zstd12_time"], our["create"] / our["zstd12_time"],
                "-" if decode is None else "%.3f" % decode, ref["read_time"],
                "-" if decode is None else "%.2f" % (decode / ref["read_time"])))
     print("rsync batch creation times: " +
