@@ -66,12 +66,6 @@ class BlockDecoding {
     Take(nullptr, n, &why);
   }
 
-  // Where the content stream stands: the member whose bytes come next.
-  const ContentMember* Current() {
-    ReachNextWithBytes();
-    return next_ < members_.size() ? &members_[next_] : nullptr;
-  }
-
   void ReferenceDone(size_t part, bool matched) {
     const size_t i = deltas_[part];
     states_[i].referenceDone = true;

@@ -153,11 +153,11 @@ const uint8_t* FileChain::Window(uint64_t offset, uint64_t length) {
   const uint64_t room = kept == 0 ? length : length + std::min(length, kWindowSlack);
   if (window_.size() < room) {
     std::vector<uint8_t> larger(room);
-    std::memcpy(larger.data(), window_.data() + windowAt_, kept);
+    if (kept > 0) std::memcpy(larger.data(), window_.data() + windowAt_, kept);
     window_.swap(larger);
     windowAt_ = 0;
   } else if (windowAt_ + length > window_.size()) {
-    std::memmove(window_.data(), window_.data() + windowAt_, kept);
+    if (kept > 0) std::memmove(window_.data(), window_.data() + windowAt_, kept);
     windowAt_ = 0;
   }
   Pull(window_.data() + windowAt_ + kept, length - kept);
