@@ -303,7 +303,7 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
   }
   FileChain references(
       older, parts, [&](size_t part, bool matched) { block.ReferenceDone(part, matched); },
-      tolerate);
+      tolerate, true);
 
   uint64_t produced = 0;
   uint64_t lastStart = 0;  // of the reference range the last chunk used

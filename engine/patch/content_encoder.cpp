@@ -172,7 +172,7 @@ void ContentBlockEncoder::Encode(const ContentBlockPlan& block,
       [&](size_t part, bool matched) {
         if (!matched) Raise(site::kPatchSourceShortRead, newer_.Describe(contentParts[part].path));
       },
-      false);
+      false, false);
   FileChain references(
       older_, referenceParts,
       [&](size_t part, bool matched) {
@@ -180,7 +180,7 @@ void ContentBlockEncoder::Encode(const ContentBlockPlan& block,
           Raise(site::kPatchSourceShortRead, older_.Describe(referenceParts[part].path));
         }
       },
-      false);
+      false, true);
   const uint64_t total = contents.size();
   const uint64_t referenceTotal = references.size();
   const std::u16string& what = block.front().path;

@@ -38,11 +38,12 @@ std::u16string TreeContentOpener::Describe(const std::u16string& relativePath) c
 }
 
 FileChain::FileChain(ContentOpener& opener, std::vector<Part> parts, PartDone done,
-                     bool tolerateOpen)
+                     bool tolerateOpen, bool overlapping)
     : opener_(opener),
       parts_(std::move(parts)),
       done_(std::move(done)),
-      tolerateOpen_(tolerateOpen) {
+      tolerateOpen_(tolerateOpen),
+      overlapping_(overlapping) {
   for (const Part& part : parts_) size_ += part.length;
 }
 
@@ -149,8 +150,8 @@ const uint8_t* FileChain::Window(uint64_t offset, uint64_t length) {
   // Where windows overlap, the buffer has room beyond the window, and the
   // kept bytes move to its front only when the new ones would not fit
   // behind them: bytes are moved at most three times as many as are read,
-  // however the windows advance.
-  const uint64_t room = kept == 0 ? length : length + std::min(length, kWindowSlack);
+  // however the windows advance. A buffer grows only for a larger window.
+  const uint64_t room = overlapping_ ? length + std::min(length, kWindowSlack) : length;
   if (window_.size() < room) {
     std::vector<uint8_t> larger(room);
     if (kept > 0) std::memcpy(larger.data(), window_.data() + windowAt_, kept);

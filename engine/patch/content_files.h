@@ -65,8 +65,12 @@ class FileChain {
   using PartDone = std::function<void(size_t part, bool matched)>;
 
   // With tolerateOpen, a part that cannot be opened reads as zero bytes and
-  // does not match; without it, the opener's error propagates.
-  FileChain(ContentOpener& opener, std::vector<Part> parts, PartDone done, bool tolerateOpen);
+  // does not match; without it, the opener's error propagates. With
+  // overlapping, windows may share bytes with the one before: the buffer is
+  // made with room to move them forward from the start, so that it is never
+  // reallocated with a large window in it.
+  FileChain(ContentOpener& opener, std::vector<Part> parts, PartDone done, bool tolerateOpen,
+            bool overlapping);
   ~FileChain();
   FileChain(const FileChain&) = delete;
   FileChain& operator=(const FileChain&) = delete;
@@ -97,6 +101,7 @@ class FileChain {
   std::vector<Part> parts_;
   PartDone done_;
   bool tolerateOpen_;
+  bool overlapping_;
   uint64_t size_ = 0;
 
   size_t current_ = 0;     // the part being read
