@@ -94,3 +94,21 @@ TEST(ContentEncoder, FilesChangedSinceTheirScanFailThePatch) {
         << c.name;
   }
 }
+
+TEST(ContentEncoder, ABlockEndsWithItsChunksByteExact) {
+  MemoryOpener older;
+  MemoryOpener newer;
+  newer.files[u"\\a"] = "abc";  // too short for a frame to pay: stored raw
+  ContentBlockEncoder encoder(newer, older, {});
+  std::string block;
+  encoder.Encode({{u"\\a", IdOf("abc"), 3, ContentKind::Compressed, {}, {}, 0}},
+                 [&](std::string&& piece) { block += piece; });
+  auto qword = [](int v) { return Bytes({0x14, v, 0, 0, 0, 0, 0, 0, 0}); };
+  // Dword 1 (one chunk); Chunk: storage 0 (raw), reference offset and
+  // length 0, content length 3, size 3, the bytes.
+  const std::string chunkCountAndChunk = Bytes({0x11, 1, 0, 0, 0, 0x1D, 0x11, 0, 0, 0, 0}) +
+                                         qword(0) + qword(0) + qword(3) + qword(3) + "abc";
+  ASSERT_GT(block.size(), chunkCountAndChunk.size());
+  EXPECT_EQ(block[0], 0x1B);
+  EXPECT_EQ(Hex(block.substr(block.size() - chunkCountAndChunk.size())), Hex(chunkCountAndChunk));
+}
