@@ -25,6 +25,14 @@ CZRErr::CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastE
 
 void Raise(const ErrorSite& site, std::u16string_view detail) { throw CZRErr(site, detail); }
 
+CZRErr DataError(const ErrorSite& site, std::u16string_view detail) {
+  return CZRErr(site, detail, 0);
+}
+
+void RaiseDataError(const ErrorSite& site, std::u16string_view detail) {
+  throw DataError(site, detail);
+}
+
 std::u16string CZRErr::GetText() const {
   std::u16string text = u"Error type:" + DecimalText(type) + u"\n";
   text += u"Message: " + message + u"\n";

@@ -50,11 +50,17 @@ class CZRErr {
   uint32_t lastError;
 
  private:
+  friend CZRErr DataError(const ErrorSite& site, std::u16string_view detail);
   CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastError);
 };
 
 // Throws the error of a site, its message followed directly by detail.
 [[noreturn]] void Raise(const ErrorSite& site, std::u16string_view detail = {});
+// The error of a site for a failure no system call reported (damaged data,
+// a library refusing): its code is 0, whatever errno holds from earlier
+// calls. RaiseDataError throws it.
+CZRErr DataError(const ErrorSite& site, std::u16string_view detail = {});
+[[noreturn]] void RaiseDataError(const ErrorSite& site, std::u16string_view detail = {});
 
 // Thrown by SetStatus, SetDetail and Step of a CProgressSink when the user
 // has asked to cancel. Carries nothing.

@@ -14,8 +14,6 @@
 #include "platform/output_target.h"
 #include "platform/replacement_file.h"
 
-namespace {
-
 void WriteStringList(RecordOutput& out, const PathList& list) {
   WriteTag(out, RecordType::StringList);
   WriteDword(out, static_cast<uint32_t>(list.size()));
@@ -39,6 +37,8 @@ void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
     WriteDword(out, word);
   }
 }
+
+namespace {
 
 // Writes one FileContent record and returns the offset of its tag. The
 // record's head goes through `records`; the content goes straight from the

@@ -41,3 +41,9 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
 // the info map, the filter, the seven lists and the attribute map). The
 // lists go as they are, so a tool can write what the writer never would.
 void WritePatchStart(RecordOutput& out, const ChangeSet& changes);
+
+// The compound records of the patch info, as patch_format.h lays them out;
+// the compact format's head holds the same ones.
+void WriteStringList(RecordOutput& out, const PathList& list);
+void WriteInfoMap(RecordOutput& out, const TextMap& map);
+void WriteAttributeMap(RecordOutput& out, const AttributeMap& map);
