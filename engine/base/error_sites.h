@@ -208,6 +208,9 @@ inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156,
                                             u"No patch file specified: "};
 inline constexpr ErrorSite kOlderDirectoryMissing{
     0, location::kVudare, 178, u"Older directory for patch creation does  not exists: "};
+// + the level asked for
+inline constexpr ErrorSite kCompactLevelRange{0, location::kVudare, 230,
+                                              u"Compression level out of range (1 to 22): "};
 inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196,
                                             u"No vault file specified: "};
 

@@ -29,13 +29,13 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<CreatePatchParams>(params);
       CreatePatchFromDirectories(progress, p.olderDir, p.newerDir, p.patchPath, p.reportPath,
-                                 p.filter);
+                                 p.filter, p.options);
       return std::u16string();
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<CreateVaultPatchParams>(params);
       CreatePatchFromVault(progress, p.newerDir, p.patchPath, p.vaultPath, p.reportPath,
-                           p.updateVault);
+                           p.updateVault, p.options);
       return std::u16string();
     },
     [](CProgressSink& progress, const JobParams& params) {
