@@ -57,20 +57,23 @@ PathList CarriedPaths(const ChangeSet& changes) {
 bool HasBytes(ContentKind kind) { return kind != ContentKind::Copy; }
 
 // Shares `size` out in proportion to `weights` (equally when they are all
-// 0); the shares add up to `size`.
+// 0); the shares add up to `size`, what rounding leaves going to the
+// heaviest.
 std::vector<uint64_t> ShareOut(uint64_t size, const std::vector<uint64_t>& weights) {
   unsigned __int128 total = 0;
   for (uint64_t weight : weights) total += weight;
   std::vector<uint64_t> shares(weights.size());
   uint64_t given = 0;
-  for (size_t i = 0; i + 1 < weights.size(); ++i) {
-    const unsigned __int128 part = total == 0
-                                       ? size / weights.size()
-                                       : size * static_cast<unsigned __int128>(weights[i]) / total;
-    shares[i] = static_cast<uint64_t>(part);
+  for (size_t i = 0; i < weights.size(); ++i) {
+    shares[i] = static_cast<uint64_t>(
+        total == 0 ? size / weights.size()
+                   : size * static_cast<unsigned __int128>(weights[i]) / total);
     given += shares[i];
   }
-  if (!shares.empty()) shares.back() = size - given;
+  if (!shares.empty()) {
+    const auto heaviest = std::max_element(weights.begin(), weights.end()) - weights.begin();
+    shares[heaviest] += size - given;
+  }
   return shares;
 }
 
