@@ -3,12 +3,9 @@
 #include "engine/patch/compact_writer.h"
 
 #include "engine/base/error_sites.h"
-#include "engine/io/large_file.h"
 #include "engine/patch/parallel_encoding.h"
 #include "engine/patch/patch_stream.h"
 #include "engine/patch/patch_writer.h"
-#include "platform/output_target.h"
-#include "platform/replacement_file.h"
 
 namespace {
 
@@ -53,16 +50,8 @@ void WriteCompactPatch(CProgressSink& progress, const CompactHead& head,
   const size_t fileCount = requests.size();
   const std::vector<ContentBlockPlan> blocks = PlanContentBlocks(std::move(requests), options);
 
-  // As WritePatch: a link at the path stays and the file it names is
-  // replaced; until the rename at the end the patch is a temporary file
-  // beside it, which every failure and a cancel remove again.
-  platform::ReplacementFile file;
-  if (file.Create(platform::ResolveFinalLink(patchPath)) < 0) {
-    Raise(site::kWriterOpen, patchPath);
-  }
-  zrFile::Writer writer;
-  writer.borrow(file.descriptor(), patchPath);
-  BufferedOutput buffered(writer);
+  PatchOutputFile file(patchPath);
+  BufferedOutput buffered(file.writer());
   CountingOutput out(buffered);
   FrameEncoder frames;
 
@@ -100,7 +89,5 @@ void WriteCompactPatch(CProgressSink& progress, const CompactHead& head,
   // takes the patch's name once all of it is on the device.
   WriteCompactEnd(out, indexOffset);
   buffered.Flush();
-  if (!writer.sync()) Raise(site::kPatchFlush, patchPath);
-  writer.close();
-  if (!file.Commit()) Raise(site::kPatchReplace, patchPath);
+  file.Commit();
 }

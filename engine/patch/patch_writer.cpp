@@ -12,7 +12,6 @@
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_stream.h"
 #include "platform/output_target.h"
-#include "platform/replacement_file.h"
 
 void WriteStringList(RecordOutput& out, const PathList& list) {
   WriteTag(out, RecordType::StringList);
@@ -94,6 +93,19 @@ void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
 
 }  // namespace
 
+PatchOutputFile::PatchOutputFile(const std::u16string& patchPath) : patchPath_(patchPath) {
+  if (file_.Create(platform::ResolveFinalLink(patchPath)) < 0) {
+    Raise(site::kWriterOpen, patchPath);
+  }
+  writer_.borrow(file_.descriptor(), patchPath);
+}
+
+void PatchOutputFile::Commit() {
+  SyncOrFail(writer_, patchPath_);
+  writer_.close();
+  if (!file_.Commit()) Raise(site::kPatchReplace, patchPath_);
+}
+
 void WritePatchStart(RecordOutput& out, const ChangeSet& changes) {
   WriteRaw(out, kPatchMagic, kPatchMagicSize);
   WriteQword(out, 0);
@@ -121,15 +133,8 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   for (const std::u16string& path : changes.NewFiles) index.emplace(path, 0);
   for (const std::u16string& path : changes.ChangedFiles) index.emplace(path, 0);
 
-  // A link at the path stays; the file it names is replaced. Until the
-  // rename at the end the patch is a temporary file beside that one, which
-  // every failure and a cancel remove again.
-  platform::ReplacementFile file;
-  if (file.Create(platform::ResolveFinalLink(patchPath)) < 0) {
-    Raise(site::kWriterOpen, patchPath);
-  }
-  zrFile::Writer out;
-  out.borrow(file.descriptor(), patchPath);
+  PatchOutputFile file(patchPath);
+  zrFile::Writer& out = file.writer();
   BufferedOutput records(out);
 
   WritePatchStart(records, changes);
@@ -166,7 +171,5 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   DirectOutput header(out);
   WriteQword(header, indexOffset);
   WriteDword(header, kPatchComplete);
-  SyncOrFail(out, patchPath);
-  out.close();
-  if (!file.Commit()) Raise(site::kPatchReplace, patchPath);
+  file.Commit();
 }
