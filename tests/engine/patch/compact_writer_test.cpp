@@ -16,26 +16,10 @@
 
 namespace {
 
-// Contents by path, as a decoder hands them out.
-class CollectingOutput : public ContentOutput {
- public:
-  void Begin(const ContentMember& member) override { current_ = &contents[member.path]; }
-  void Write(const uint8_t* bytes, size_t size) override {
-    current_->append(reinterpret_cast<const char*>(bytes), size);
-  }
-  void End(const ContentMember&) override { current_ = nullptr; }
-  std::map<std::u16string, std::string> contents;
-
- private:
-  std::string* current_ = nullptr;
-};
-
 // An older and a newer tree in memory and the requests of a patch between
 // them, in path order: one of each storage kind, small ones sharing a block.
-struct Upgrade {
-  MemoryOpener older, newer;
+struct Upgrade : MemoryTrees {
   CompactHead head;
-  std::vector<ContentRequest> requests;
 
   Upgrade() {
     const std::string text = SampleText(1500000, 7);
@@ -50,26 +34,8 @@ struct Upgrade {
     for (const ContentRequest& r : requests) head.changes.NewFiles.push_back(r.path);
   }
 
-  void Add(const std::u16string& path, const std::string& after, const std::string* before,
-           const std::u16string& copyOf = {}) {
-    newer.files[path] = after;
-    ContentRequest request{path, IdOf(after), after.size(), ContentKind::Compressed, {}, {}, 0};
-    if (!copyOf.empty()) {
-      request.kind = ContentKind::Copy;
-      request.reference = copyOf;
-      request.referenceId = request.id;
-    } else if (before != nullptr) {
-      older.files[path] = *before;
-      request.kind = ContentKind::Delta;
-      request.reference = path;
-      request.referenceId = IdOf(*before);
-      request.referenceLength = before->size();
-    }
-    if (!request.reference.empty()) head.olderIds[request.reference] = request.referenceId;
-    requests.push_back(request);
-  }
-
   void Write(CProgressSink& sink, const std::u16string& patchPath, unsigned threads = 2) {
+    head.olderIds = olderIds;
     WriteCompactPatch(sink, head, requests, newer, older, patchPath, CompactOptions{}, threads);
   }
 };

@@ -17,55 +17,8 @@
 
 namespace {
 
-// Collects what a decoder hands out, by path.
-class CollectingOutput : public ContentOutput {
- public:
-  void Begin(const ContentMember& member) override {
-    current_ = &contents[member.path];
-    kinds[member.path] = member.kind;
-  }
-  void Write(const uint8_t* bytes, size_t size) override {
-    current_->append(reinterpret_cast<const char*>(bytes), size);
-  }
-  void End(const ContentMember&) override { current_ = nullptr; }
-
-  std::map<std::u16string, std::string> contents;
-  std::map<std::u16string, ContentKind> kinds;
-
- private:
-  std::string* current_ = nullptr;
-};
-
-// Two trees and the requests a writer makes of them.
-struct Trees {
-  MemoryOpener older;
-  MemoryOpener newer;
-  OlderIdMap olderIds;
-  std::vector<ContentRequest> requests;
-
-  // A changed file (a delta of its older version), or a new one when
-  // `before` is null, or a copy of `copyOf`.
-  void Add(const std::u16string& path, const std::string& after, const std::string* before,
-           const std::u16string& copyOf = {}) {
-    newer.files[path] = after;
-    ContentRequest request{path, IdOf(after), after.size(), ContentKind::Compressed, {}, {}, 0};
-    if (!copyOf.empty()) {
-      request.kind = ContentKind::Copy;
-      request.reference = copyOf;
-      request.referenceId = IdOf(older.files.at(copyOf));
-    } else if (before != nullptr) {
-      older.files[path] = *before;
-      request.kind = ContentKind::Delta;
-      request.reference = path;
-      request.referenceId = IdOf(*before);
-      request.referenceLength = before->size();
-    }
-    if (request.kind != ContentKind::Compressed) {
-      olderIds[request.reference] = request.referenceId;
-    }
-    requests.push_back(request);
-  }
-
+// Two trees, the requests a writer makes of them, and their blocks.
+struct Trees : MemoryTrees {
   // Every block's record.
   std::vector<std::string> EncodeBlocks(const CompactOptions& options = {}) {
     std::vector<std::string> blocks;
