@@ -4,7 +4,6 @@
 #include "engine/patch/compact_reader.h"
 
 #include <algorithm>
-#include <optional>
 #include <vector>
 
 #include "engine/base/error_sites.h"
@@ -18,32 +17,6 @@ constexpr char16_t kIndexText[] = u"the file index";
 constexpr char16_t kBlockText[] = u"a content block";
 
 [[noreturn]] void Damaged(const char16_t* what) { RaiseDataError(site::kCompactDamaged, what); }
-
-// Reads records from a patch file through a buffer, knowing the offset it
-// stands at, and moves on to any later offset without reading what lies
-// between.
-class TrackedInput : public RecordInput {
- public:
-  TrackedInput(zrFile::Reader& reader, int64_t offset) : reader_(reader) { SkipTo(offset); }
-
-  int64_t read(void* buffer, int64_t n) override {
-    const int64_t got = buffered_->read(buffer, n);
-    if (got > 0) position_ += got;
-    return got;
-  }
-  int64_t position() const { return position_; }
-  void SkipTo(int64_t offset) {
-    buffered_.reset();
-    reader_.seek(offset);
-    buffered_.emplace(reader_);
-    position_ = offset;
-  }
-
- private:
-  zrFile::Reader& reader_;
-  std::optional<BufferedInput> buffered_;
-  int64_t position_ = 0;
-};
 
 // Every path whose content the patch carries, ascending; a path listed
 // twice stays twice, so that it can match no index.
@@ -79,6 +52,23 @@ std::vector<uint64_t> ShareOut(uint64_t size, const std::vector<uint64_t>& weigh
 
 }  // namespace
 
+PositionedInput::PositionedInput(zrFile::Reader& reader, int64_t offset) : reader_(reader) {
+  SkipTo(offset);
+}
+
+int64_t PositionedInput::read(void* buffer, int64_t n) {
+  const int64_t got = buffered_->read(buffer, n);
+  if (got > 0) position_ += got;
+  return got;
+}
+
+void PositionedInput::SkipTo(int64_t offset) {
+  buffered_.reset();
+  reader_.seek(offset);
+  buffered_.emplace(reader_);
+  position_ = offset;
+}
+
 CompactPatchInfo ReadCompactPatchInfo(zrFile::Reader& reader, CProgressSink& progress) {
   CompactPatchInfo info;
   const int64_t endStart = reader.size() - kCompactEndSize;
@@ -91,7 +81,7 @@ CompactPatchInfo ReadCompactPatchInfo(zrFile::Reader& reader, CProgressSink& pro
 
   progress.SetStatus(u"Loading patch info.");
   progress.SetRange(9);
-  TrackedInput in(reader, static_cast<int64_t>(kCompactMagicSize));
+  PositionedInput in(reader, static_cast<int64_t>(kCompactMagicSize));
   info.head = ReadCompactHead(in, [&] { progress.Step(); });
   info.contentStart = in.position();
   if (info.indexOffset < info.contentStart || info.indexOffset > endStart) Damaged(kIndexText);
@@ -113,7 +103,7 @@ CompactPatchInfo ReadCompactPatchInfo(zrFile::Reader& reader, CProgressSink& pro
 
 StoredContents SkimCompactContents(zrFile::Reader& reader, const CompactPatchInfo& info) {
   StoredContents contents;
-  TrackedInput in(reader, info.contentStart);
+  PositionedInput in(reader, info.contentStart);
   for (uint64_t block = 0; in.position() < info.indexOffset; ++block) {
     const int64_t blockStart = in.position();
     uint32_t chunkCount = 0;

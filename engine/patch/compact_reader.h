@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "engine/base/progress.h"
@@ -12,6 +13,24 @@
 #include "engine/patch/compact_format.h"
 #include "engine/patch/compact_sections.h"
 #include "engine/patch/patch_reader.h"
+#include "engine/patch/patch_stream.h"
+
+// Reads records from a patch file through a buffer, knowing the offset it
+// stands at (a reader of a compact patch stops at the index by it), and
+// moves on to any later offset without reading what lies between. Leaves
+// the Reader wherever it pleases.
+class PositionedInput : public RecordInput {
+ public:
+  PositionedInput(zrFile::Reader& reader, int64_t offset);
+  int64_t read(void* buffer, int64_t n) override;
+  int64_t position() const { return position_; }
+  void SkipTo(int64_t offset);
+
+ private:
+  zrFile::Reader& reader_;
+  std::optional<BufferedInput> buffered_;
+  int64_t position_ = 0;
+};
 
 // A compact patch's parts around its contents, read and checked.
 struct CompactPatchInfo {
