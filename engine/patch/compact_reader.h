@@ -54,9 +54,11 @@ struct CompactPatchInfo {
 // points outside the contents. Contents are not read.
 CompactPatchInfo ReadCompactPatchInfo(zrFile::Reader& reader, CProgressSink& progress);
 
-// How one content is stored, as Query Patch reports it.
+// How one content is stored, as Query Patch reports it (and what a reader
+// that checks for room before writing needs).
 struct StoredContent {
   ContentKind kind = ContentKind::Stored;
+  uint64_t length = 0;  // of the content itself, as its member table states
   // The bytes of the patch its block takes; when a block holds several
   // contents, a share of them in proportion to the contents' lengths (equal
   // shares when none has bytes), the shares adding up to the block's size.

@@ -82,6 +82,7 @@ TEST(CompactWriter, APatchFileReadsBackToTheNewerContents) {
   uint64_t sizes = 0;
   for (const auto& [path, kind] : kinds) {
     EXPECT_EQ(stored.at(path).kind, kind) << Narrow(path);
+    EXPECT_EQ(stored.at(path).length, upgrade.newer.files.at(path).size());
     EXPECT_EQ(stored.at(path).block, path == std::u16string(u"\\big.js") ? 0u : 1u);
     sizes += stored.at(path).storedSize;
   }
