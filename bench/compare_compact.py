@@ -5,9 +5,9 @@ For every data set of bench/fetch_upgrades.sh (DIR/NAME/older, DIR/NAME/newer)
 it prints, per row:
 
   ours       size of the compact patch and the time to make it: `torquelin
-             create-patch --compact` once the program has that option,
-             until then bench's compact_tool (the engine's codec, contents
-             encoded on the hashing threads; scanning not counted)
+             create-patch --compact --level N`, the whole job (both scans,
+             the comparison, the contents encoded on the hashing threads,
+             the file flushed and renamed into place)
   per-file   sum of `zstd --patch-from OLD NEW -19 --long` over the changed
              files plus `zstd -19` of the new files (symbolic links as their
              target text, as a patch carries them)
@@ -19,10 +19,11 @@ it prints, per row:
              the time creation must not exceed (timed in turn with ours, run
              by run, so that both meet the same load on a shared machine)
   decode     reading our patch back against the older tree, every content
-             checked by its id (compact_tool; apply itself once integrated),
-             beside `rsync --read-batch` of the batch on a fresh copy
+             checked by its id (`compact_tool --read-only`, built with the
+             benchmarks; apply itself once it reads compact patches), beside
+             `rsync --read-batch` of the batch on a fresh copy
 
-  bench/compare_compact.py [--dir DIR] [--level N] [--runs N] [--tool-args ...] [NAME...]
+  bench/compare_compact.py [--dir DIR] [--level N] [--runs N] [NAME...]
 """
 import argparse
 import hashlib
@@ -136,41 +137,32 @@ def reference_figures(older, newer, work, runs):
             "read_time": read_time}
 
 
-def ours(older, newer, work, runs, level, tool_args, zstd12):
+def ours(older, newer, work, runs, level, zstd12):
     """Size, creation time and decode time of our compact patch, and the
     zstd-12 time taken in turn with ours, so that both see the same load."""
     program = os.path.join(ROOT, "build", "bin", "torquelin")
-    patch = os.path.join(work, "ours.dov")
-    probe = subprocess.run([program, "create-patch", "--compact", older, older, patch],
-                           capture_output=True) if os.path.exists(program) else None
-    integrated = probe is not None and probe.returncode == 0
     tool = os.path.join(ROOT, "build", "bin", "compact_tool")
+    patch = os.path.join(work, "ours.dov")
     creates, decodes, others = [], [], []
     for _ in range(runs):
         others.append(zstd12())
-        if integrated:
-            # The integrated program: the whole job, scans included.
-            if os.path.exists(patch):
-                os.remove(patch)
-            command = [program, "-q", "create-patch", "--compact", "--level", str(level), older,
-                       newer, patch]
-            start = time.perf_counter()
-            subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-            creates.append(time.perf_counter() - start)
-            size = os.path.getsize(patch)
-            continue
-        result = subprocess.run([tool, older, newer, patch, "--level", str(level)] + tool_args,
-                                capture_output=True, text=True)
-        if result.returncode != 0:
-            sys.exit("compact_tool failed on %s:\n%s" % (newer, result.stderr))
-        fields = result.stdout.split()
-        size = int(fields[7])
-        creates.append(float(fields[8]))
-        decodes.append(float(fields[9]))
-    return {"size": size, "create": statistics.median(creates),
+        if os.path.exists(patch):
+            os.remove(patch)
+        command = [program, "-q", "create-patch", "--compact", "--level", str(level), older, newer,
+                   patch]
+        start = time.perf_counter()
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+        creates.append(time.perf_counter() - start)
+        if os.path.exists(tool):
+            result = subprocess.run([tool, older, newer, patch, "--read-only", "1"],
+                                    capture_output=True, text=True)
+            if result.returncode != 0 or "FAILURES" in result.stdout:
+                sys.exit("reading the patch of %s back failed:\n%s%s" %
+                         (newer, result.stdout, result.stderr))
+            decodes.append(float(result.stdout.split()[0]))
+    return {"size": os.path.getsize(patch), "create": statistics.median(creates),
             "decode": statistics.median(decodes) if decodes else None,
-            "zstd12_time": statistics.median(others),
-            "source": "torquelin" if integrated else "compact_tool"}
+            "zstd12_time": statistics.median(others)}
 
 
 def main():
@@ -181,7 +173,6 @@ def main():
     parser.add_argument("--level", type=int, default=None,
                         help="zstd level for ours (default: the codec's own)")
     parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--tool-args", nargs=argparse.REMAINDER, default=[])
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
     names = args.names or sorted(n for n in os.listdir(args.dir)
@@ -198,12 +189,11 @@ def main():
         newer = os.path.join(args.dir, name, "newer")
         with tempfile.TemporaryDirectory(dir=args.dir) as work:
             ref = reference_figures(older, newer, work, args.runs)
-            our = ours(older, newer, work, args.runs, level, args.tool_args, ref["zstd12"])
+            our = ours(older, newer, work, args.runs, level, ref["zstd12"])
         rows.append((name, ref, our))
         sys.stderr.write("done: %s\n" % name)
 
-    print("level %d, %s, median of %d runs; sizes in bytes, times in seconds" %
-          (level, rows[0][2]["source"] if rows else "-", args.runs))
+    print("level %d, median of %d runs; sizes in bytes, times in seconds" % (level, args.runs))
     print("%-11s %5s | %9s %9s %5s | %9s %9s %5s | %7s %7s %5s | %7s %7s %5s" %
           ("data set", "files", "ours", "per-file", "x", "tree", "rsync", "x", "create",
            "zstd-12", "x", "decode", "read-b", "x"))

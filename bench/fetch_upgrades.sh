@@ -5,6 +5,8 @@
 # sets differ in shape:
 #
 #   typescript   a few large JavaScript files (a compiler's patch release)
+#   typescript-minor  the same compiler's minor upgrade: most files changed
+#   angular-minor     a minor upgrade of the package with source maps
 #   date-fns     thousands of small files
 #   esbuild      one large native binary
 #   angular      a large package with source maps
@@ -31,6 +33,8 @@ npm_sets=(
   "date-fns date-fns 2.29.3 2.30.0"
   "esbuild @esbuild/linux-x64 0.20.1 0.20.2"
   "angular @angular/core 17.3.0 17.3.1"
+  "typescript-minor typescript 5.4.5 5.5.4"
+  "angular-minor @angular/core 17.2.4 17.3.0"
 )
 deb_sets=(
   "libssl3 libssl3 3.0.20-1~deb12u2 3.0.22-1~deb12u2"
