@@ -17,11 +17,11 @@
 #include <QTimer>
 
 #include "ui/fingerprint_page.h"
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 
 namespace {
 
-void SetField(CTorquelinDlg& window, JobKind kind, const char* name, const QString& text) {
+void SetField(torquelin::MainWindow& window, JobKind kind, const char* name, const QString& text) {
   window.PageForJob(static_cast<int>(kind))->findChild<QComboBox*>(name)->setEditText(text);
 }
 
@@ -41,14 +41,14 @@ int main(int argc, char** argv) {
   QTemporaryDir settings;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
-  CTorquelinDlg window;
+  torquelin::MainWindow window;
   window.show();
   const JobKind kind = fingerprint ? JobKind::Fingerprint : JobKind::ApplyPatch;
   if (fingerprint) {
-    window.TabCtrl().setCurrentIndex(5);
+    window.Tabs().setCurrentIndex(5);
     SetField(window, kind, "Fingerprint_dir", args[1]);
   } else {
-    window.TabCtrl().setCurrentIndex(3);
+    window.Tabs().setCurrentIndex(3);
     SetField(window, kind, "Apply_dir", args[1]);
     SetField(window, kind, "Apply_patch", args[2]);
   }
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   boxes.start(50);
 
   QEventLoop idle;
-  QObject::connect(&window, &CTorquelinDlg::JobFinished, &idle, &QEventLoop::quit);
+  QObject::connect(&window, &torquelin::MainWindow::JobFinished, &idle, &QEventLoop::quit);
   QElapsedTimer clock;
   clock.start();
   window.PageForJob(static_cast<int>(kind))->ActionButton().click();
@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
   if (window.LastOutcome() != JobOutcome::Succeeded || !messages.isEmpty()) return 1;
   std::printf("%.3f\n", seconds);
   if (fingerprint) {
-    auto& page = static_cast<CDlgFinger&>(*window.PageForJob(static_cast<int>(kind)));
+    auto& page =
+        static_cast<torquelin::FingerprintPage&>(*window.PageForJob(static_cast<int>(kind)));
     std::printf("%s\n", QString::fromStdU16String(page.Fingerprint()).toUtf8().constData());
   }
   return 0;

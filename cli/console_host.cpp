@@ -6,8 +6,6 @@
 #include "engine/base/error_code_text.h"
 #include "engine/base/errors.h"
 #include "engine/base/number_text.h"
-#include "engine/jobs/apply_patch.h"
-#include "engine/jobs/verify_tree.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 
@@ -44,13 +42,11 @@ std::string Bar(uint32_t position, uint32_t range, int columns) {
 CConsoleHost::CConsoleHost(Mode mode, std::FILE* err)
     : mode_(mode), err_(err), buffer_(kScratchBufferSize) {}
 
-int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus, size_t skipped) {
-  switch (outcome) {
+int ExitCodeFor(const JobRun& run) {
+  switch (run.outcome) {
     case JobOutcome::Succeeded:
-      if (lastStatus == kAppliedFingerprintMismatchText || lastStatus == kTreeDiffersText) {
-        return 3;
-      }
-      return skipped == 0 ? 0 : 4;
+      if (run.check == TreeCheck::Differs) return 3;
+      return run.skipped.empty() ? 0 : 4;
     case JobOutcome::Cancelled:
       return 130;
     case JobOutcome::Failed:
@@ -59,23 +55,12 @@ int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus, size_t ski
   return 1;
 }
 
-size_t ReportSkippedItems(CConsoleHost& host, const std::u16string& items) {
-  size_t count = 0;
-  size_t start = 0;
-  while (start < items.size()) {
-    size_t end = items.find(u'\n', start);
-    if (end == std::u16string::npos) end = items.size();
-    if (end > start) {
-      host.ShowMessage(u"Skipped: " + items.substr(start, end - start));
-      ++count;
-    }
-    start = end + 1;
+void ReportSkippedItems(CConsoleHost& host, const std::vector<std::u16string>& items) {
+  for (const std::u16string& item : items) host.ShowMessage(u"Skipped: " + item);
+  if (items.size() == 1) host.ShowMessage(u"1 item was skipped.");
+  if (items.size() > 1) {
+    host.ShowMessage(DecimalText(static_cast<int64_t>(items.size())) + u" items were skipped.");
   }
-  if (count == 1) host.ShowMessage(u"1 item was skipped.");
-  if (count > 1) {
-    host.ShowMessage(DecimalText(static_cast<int64_t>(count)) + u" items were skipped.");
-  }
-  return count;
 }
 
 uint32_t CConsoleHost::GetBufferSize() { return static_cast<uint32_t>(buffer_.size()); }
@@ -142,7 +127,7 @@ void CConsoleHost::EraseBlock() {
   drawn_ = false;
 }
 
-void CConsoleHost::Finish(JobOutcome outcome) {
+void CConsoleHost::Finish(const JobRun& run) {
   switch (mode_) {
     case Mode::Terminal:
       Redraw(true);
@@ -152,8 +137,10 @@ void CConsoleHost::Finish(JobOutcome outcome) {
       Write(platform::ToTerminalUtf8(detail_) + "\n");
       break;
     case Mode::Quiet:
-      if (outcome == JobOutcome::Cancelled) Write(platform::ToTerminalUtf8(kCancelledText) + "\n");
-      if (ExitCodeFor(outcome, status_) == 3) Write(platform::ToTerminalUtf8(status_) + "\n");
+      if (run.outcome == JobOutcome::Cancelled) {
+        Write(platform::ToTerminalUtf8(kCancelledText) + "\n");
+      }
+      if (ExitCodeFor(run) == 3) Write(platform::ToTerminalUtf8(status_) + "\n");
       break;
   }
 }

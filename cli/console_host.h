@@ -25,12 +25,10 @@ class CConsoleHost : public CProgressSink {
   CConsoleHost(Mode mode, std::FILE* err);
 
   std::atomic<bool>& CancelFlag() { return cancel_; }
-  // The last status text the job showed.
-  const std::u16string& LastStatus() const { return status_; }
   // Ends the display after RunJob: the completion line is shown (in place on
   // a terminal) and, when quiet, a cancellation or the last status of a run
-  // that exits 3 is still named.
-  void Finish(JobOutcome outcome);
+  // whose check found the tree differs (exit 3) is still named.
+  void Finish(const JobRun& run);
 
   // CProgressSink
   uint32_t GetBufferSize() override;
@@ -61,13 +59,14 @@ class CConsoleHost : public CProgressSink {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
-// 0 success, 1 failed, 130 cancelled; after success 3 when the job left the
-// applied-patch fingerprint mismatch or verify's differences as its last
-// status, else 4 when a tolerant apply skipped items: a tree known to differ
-// says more than a list of what was skipped, which is shown in both cases.
-int ExitCodeFor(JobOutcome outcome, const std::u16string& lastStatus = u"", size_t skipped = 0);
+// 0 success, 1 failed, 130 cancelled; after success 3 when the job's check
+// found the tree differs (an applied patch's closing fingerprint, verify's
+// comparison), else 4 when a tolerant apply skipped items: a tree known to
+// differ says more than a list of what was skipped, which is shown in both
+// cases.
+int ExitCodeFor(const JobRun& run);
 
-// Shows what a tolerant apply skipped (its result: one item per line) as
-// messages, "Skipped: " + item each, then "1 item was skipped." or "N items
-// were skipped."; shown even when quiet. Returns the number of items.
-size_t ReportSkippedItems(CConsoleHost& host, const std::u16string& items);
+// Shows what a tolerant apply skipped as messages, "Skipped: " + item each,
+// then "1 item was skipped." or "N items were skipped."; shown even when
+// quiet. Nothing when there are none.
+void ReportSkippedItems(CConsoleHost& host, const std::vector<std::u16string>& items);

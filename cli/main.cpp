@@ -47,14 +47,11 @@ int main(int argc, char** argv) {
   CConsoleHost host(mode, stderr);
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
   const JobRun run = RunJob(host, host.CancelFlag(), invocation.kind, invocation.params);
-  const bool succeeded = run.outcome == JobOutcome::Succeeded;
-  // Apply's result is what a tolerant run skipped, a verdict for stderr.
-  const bool applied = invocation.kind == JobKind::ApplyPatch;
-  const size_t skipped = succeeded && applied ? ReportSkippedItems(host, run.result) : 0;
-  host.Finish(run.outcome);
-  const int status = ExitCodeFor(run.outcome, host.LastStatus(), skipped);
-  if (succeeded && !applied && !run.result.empty()) {
-    return Deliver(platform::ToUtf8(run.result) + "\n", status);
-  }
+  // What a tolerant apply skipped is a verdict, for stderr; the result text
+  // (a fingerprint, verify's lines) is the data, for stdout.
+  ReportSkippedItems(host, run.skipped);
+  host.Finish(run);
+  const int status = ExitCodeFor(run);
+  if (!run.result.empty()) return Deliver(platform::ToUtf8(run.result) + "\n", status);
   return status;
 }

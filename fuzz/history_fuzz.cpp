@@ -6,14 +6,14 @@
 #include "ui/history_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::optional<HistoryList> list = DecodeHistory(data, size);
+  const std::optional<torquelin::HistoryList> list = torquelin::DecodeHistory(data, size);
   if (!list) return 0;
-  if (list->size() > kMaxHistoryEntries) {
+  if (list->size() > torquelin::kMaxHistoryEntries) {
     std::fprintf(stderr, "history: %zu entries decoded\n", list->size());
     std::abort();
   }
-  const std::vector<uint8_t> again = EncodeHistory(*list);
-  if (again.size() > size || DecodeHistory(again.data(), again.size()) != list) {
+  const std::vector<uint8_t> again = torquelin::EncodeHistory(*list);
+  if (again.size() > size || torquelin::DecodeHistory(again.data(), again.size()) != list) {
     std::fprintf(stderr, "history: a decoded list does not survive encoding\n");
     std::abort();
   }

@@ -129,14 +129,14 @@ void MakeVaults(const fs::path& tree, const fs::path& out) {
 }
 
 void MakeHistories(const fs::path& out) {
-  const HistoryList lists[] = {
+  const torquelin::HistoryList lists[] = {
       {},
       {u"/home/user/old", u"/home/user/new"},
       {u"", u"*.obj;*.tmp", std::u16string(300, u'x'), u"caf\u00e9 \U0001F600"},
   };
   int n = 0;
-  for (const HistoryList& list : lists) {
-    const std::vector<uint8_t> bytes = EncodeHistory(list);
+  for (const torquelin::HistoryList& list : lists) {
+    const std::vector<uint8_t> bytes = torquelin::EncodeHistory(list);
     WriteBytes(out / ("history" + std::to_string(n++)), std::string(bytes.begin(), bytes.end()));
   }
 }

@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/result.h"
 
 namespace platform {
 
@@ -33,67 +35,67 @@ enum class OwnFile {
             // other kind, a file with a second name, or another user's file
 };
 
-// Owns one descriptor of a directory. Move-only; closed when destroyed. Used
+// Owns the open directory. Move-only; closed when destroyed. Used
 // by one thread at a time.
 //
 // Every `relative` below is a relative path of the tree model ("\a\b"), which
 // the caller has checked with IsSafeRelativePath; the empty text names the
 // directory itself where an operation says so. Every component but the last
 // is resolved beneath the directory without following a symbolic link: a
-// link there fails with errno ELOOP, whatever it points to, and nothing
-// outside is touched. The last component is never followed either: a link
-// there is acted on as the entry it is. On failure an operation returns
-// false (or -1) with errno set; nothing throws.
+// link there fails with the code IsLinkInTheWay names, whatever it points
+// to, and nothing outside is touched. The last component is never followed
+// either: a link there is acted on as the entry it is. A failure carries the
+// code of the call that failed (system_error.h asks what it was); nothing
+// throws.
 class DirectoryHandle {
  public:
   DirectoryHandle() = default;
-  ~DirectoryHandle();
-  DirectoryHandle(DirectoryHandle&& other) noexcept;
-  DirectoryHandle& operator=(DirectoryHandle&& other) noexcept;
+  DirectoryHandle(DirectoryHandle&& other) noexcept = default;
+  DirectoryHandle& operator=(DirectoryHandle&& other) noexcept = default;
   DirectoryHandle(const DirectoryHandle&) = delete;
   DirectoryHandle& operator=(const DirectoryHandle&) = delete;
 
   // Opens the directory at `path` (engine text). Links within `path` itself
   // are followed: it is the user's own choice of directory. Closes any
   // directory held before.
-  bool Open(const std::u16string& path);
-  bool IsOpen() const { return descriptor_ >= 0; }
+  Status Open(const std::u16string& path);
+  bool IsOpen() const { return directory_.IsOpen(); }
 
-  // The entry at `relative` (empty: the directory itself). ENOENT when
-  // nothing is there.
-  bool Stat(std::u16string_view relative, EntryStatus& status) const;
+  // The entry at `relative` (empty: the directory itself); IsMissingEntry
+  // when nothing is there.
+  Status Stat(std::u16string_view relative, EntryStatus& status) const;
 
   // Removes a file, a link or an empty directory, as the entry it is. When
   // wasDirectory is given it tells whether the entry was a directory (false
   // when there was none), so a caller can word its error.
-  bool Remove(std::u16string_view relative, bool* wasDirectory = nullptr) const;
+  Status Remove(std::u16string_view relative, bool* wasDirectory = nullptr) const;
 
   // Creates a directory with `permissions` (less the umask); EEXIST when
   // anything is there already.
-  bool MakeDirectory(std::u16string_view relative, uint32_t permissions = 0777) const;
+  Status MakeDirectory(std::u16string_view relative, uint32_t permissions = 0777) const;
 
   // Creates a new regular file with `permissions` (less the umask) open for
-  // writing and returns its descriptor, which the caller owns; EEXIST when
-  // anything, a dangling link included, is there already. -1 on failure.
-  int CreateFile(std::u16string_view relative, uint32_t permissions = 0666) const;
+  // writing; EEXIST when anything, a dangling link included, is there
+  // already.
+  Result<FileHandle> CreateFile(std::u16string_view relative, uint32_t permissions = 0666) const;
 
   // Opens the regular file at `relative` for reading (no link followed,
   // never blocking; anything but a regular file fails with EISDIR or ENXIO,
-  // as OpenForReading does) and returns the descriptor the caller owns, or
-  // -1.
-  int OpenFile(std::u16string_view relative) const;
+  // as OpenForReading does).
+  Result<FileHandle> OpenFile(std::u16string_view relative) const;
 
   // The raw bytes the link at `relative` holds (readlink); EINVAL when it is
   // no link.
-  bool ReadLink(std::u16string_view relative, std::string& target) const;
+  Result<std::string> ReadLink(std::u16string_view relative) const;
 
   // Gives the entry (a link itself, never its target) to `owner` and
   // `group`. Only the superuser may give an entry away.
-  bool SetOwner(std::u16string_view relative, uint32_t owner, uint32_t group) const;
+  Status SetOwner(std::u16string_view relative, uint32_t owner, uint32_t group) const;
 
   // The names in the directory at `relative` (empty: the directory itself),
-  // "." and ".." left out, in listing order. A link there fails with ELOOP.
-  bool ListNames(std::u16string_view relative, std::vector<std::u16string>& names) const;
+  // "." and ".." left out, in listing order. A link there fails
+  // (IsLinkInTheWay).
+  Status ListNames(std::u16string_view relative, std::vector<std::u16string>& names) const;
 
   // The first of `paths` (the empty text: the directory itself) that the
   // system keeps from being removed, renamed or rewritten whatever its
@@ -105,17 +107,17 @@ class DirectoryHandle {
 
   // Renames `from` to `to`, replacing what `to` names as rename(2) does
   // (a link at `to` is replaced, never followed).
-  bool Rename(std::u16string_view from, std::u16string_view to) const;
+  Status Rename(std::u16string_view from, std::u16string_view to) const;
 
   // Sets the permission bits from an attribute word, as SetAttributeWord
   // (files.h) does; `relative` may be empty for the directory itself. A link
-  // at the last component fails with ELOOP: a link has no permissions of its
-  // own, and changing its target's would reach past it.
-  bool SetMode(std::u16string_view relative, uint32_t word) const;
+  // at the last component fails (IsLinkInTheWay): a link has no permissions
+  // of its own, and changing its target's would reach past it.
+  Status SetMode(std::u16string_view relative, uint32_t word) const;
 
   // Creates a symbolic link holding `target` (raw bytes, never resolved
   // here); EEXIST when anything is there already.
-  bool MakeLink(std::u16string_view relative, const std::string& target) const;
+  Status MakeLink(std::u16string_view relative, const std::string& target) const;
 
   // Opens a file this process keeps for itself under `name` in the directory
   // itself (one component, no link followed) and takes an exclusive lock on
@@ -123,18 +125,16 @@ class DirectoryHandle {
   // name that the effective user owns (else OwnFile::Foreign, untouched);
   // with nothing there it is created when `create` (O_EXCL, mode 0600),
   // holding `content` from the moment its name appears, else
-  // OwnFile::Missing. -1 with EWOULDBLOCK when another open file holds the
+  // OwnFile::Missing. Fails (IsLockHeld) when another open file holds the
   // lock. A file removed or replaced between the open and the lock is opened
-  // again, so the lock held is always on the file the name names. The
-  // caller owns the descriptor (`descriptor`, set only for
-  // OwnFile::Opened); closing it releases the lock. False, with errno, on
-  // any other failure.
-  bool OpenOwnFile(std::u16string_view name, bool create, std::string_view content, OwnFile& found,
-                   int& descriptor) const;
+  // again, so the lock held is always on the file the name names. `file` is
+  // set only for OwnFile::Opened; closing it releases the lock.
+  Status OpenOwnFile(std::u16string_view name, bool create, std::string_view content,
+                     OwnFile& found, FileHandle& file) const;
 
   // Flushes the directory itself to the device, so entries created or
   // removed in it survive a crash.
-  bool SyncSelf() const;
+  Status SyncSelf() const;
 
   // Makes the contents of `files` (links are skipped: a link lives in its
   // directory) and the entries of `directories` ("" the directory itself)
@@ -142,22 +142,24 @@ class DirectoryHandle {
   // waited for after, several files at a time on a few threads, so the
   // device sees batches rather than one flush per file; the directories
   // follow once every file is durable. A directory that is not there, or is
-  // no longer one, is skipped. False with errno when a flush failed.
-  bool SyncEntries(const std::vector<std::u16string>& files,
-                   const std::vector<std::u16string>& directories) const;
+  // no longer one, is skipped. Fails with the code of a flush that failed.
+  Status SyncEntries(const std::vector<std::u16string>& files,
+                     const std::vector<std::u16string>& directories) const;
 
   // Bytes an unprivileged process may still write on the file system
   // (statvfs f_bavail times f_frsize), and its fragment size.
-  bool FreeSpace(uint64_t& available, uint64_t& blockSize) const;
+  Status FreeSpace(uint64_t& available, uint64_t& blockSize) const;
 
  private:
-  // A descriptor of the directory holding the last component of relative,
-  // and that component's native name. Returns -1 on failure; the result
-  // equals descriptor_ (not to be closed) for a top-level entry.
-  int OpenParent(std::u16string_view relative, std::string& name) const;
-  void CloseParent(int parent) const;
+  // The directory holding the last component of relative, and that
+  // component's native name. A handle that holds nothing stands for the
+  // directory itself (a top-level entry).
+  Result<FileHandle> OpenParent(std::u16string_view relative, std::string& name) const;
+  // The descriptor calls on an entry go through: the parent's, or the
+  // directory's own.
+  NativeHandle At(const FileHandle& parent) const;
 
-  int descriptor_ = -1;
+  FileHandle directory_;
   std::string path_;  // native, for the directory's own mode
 };
 

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/result.h"
 
 namespace platform {
 
@@ -31,47 +33,40 @@ struct ListedEntry {
   bool listedAsFile = false;
 };
 
-// Owns the descriptor of one open directory; closed when destroyed.
-// Move-only; one thread at a time. Failures return false with errno set.
+// Owns one open directory; closed when destroyed. Move-only; one thread at
+// a time. A failure carries the code of the call that failed.
 class DirectoryListing {
  public:
-  DirectoryListing() = default;
-  ~DirectoryListing();
-  DirectoryListing(DirectoryListing&& other) noexcept;
-  DirectoryListing& operator=(DirectoryListing&& other) noexcept;
-  DirectoryListing(const DirectoryListing&) = delete;
-  DirectoryListing& operator=(const DirectoryListing&) = delete;
-
   // Opens the directory a walk starts from. Links within `path` are
   // followed: the user chose it.
-  bool OpenRoot(const std::u16string& path);
+  Status OpenRoot(const std::u16string& path);
 
   // Opens the subdirectory `nativeName` of `parent`, never following a link
-  // (a link there fails with ELOOP, a vanished one with ENOENT).
-  bool OpenChild(const DirectoryListing& parent, const std::string& nativeName);
+  // (a link there fails with IsLinkInTheWay, a vanished one with
+  // IsMissingEntry).
+  Status OpenChild(const DirectoryListing& parent, const std::string& nativeName);
 
   // Opens the directory reached from `base` through `route`, each name a
   // subdirectory of the one before, as OpenChild does at every step; for a
   // walk that keeps only some of its levels open. `route` is not empty.
-  bool OpenRoute(const DirectoryListing& base, std::span<const std::string> route);
+  Status OpenRoute(const DirectoryListing& base, std::span<const std::string> route);
 
-  bool IsOpen() const { return descriptor_ >= 0; }
-  void Close();
+  bool IsOpen() const { return directory_.IsOpen(); }
+  void Close() { directory_.Close(); }
 
   // Every entry in readdir order, "." and ".." skipped. With words, one
   // fstatat that never follows a link per entry gives its kind and word;
   // without, the kind comes from the listing itself where the file system
   // gives it (a stat only where it does not). An entry that cannot be looked
-  // at fails the listing with its name in `failedName` (errno ENOENT when it
-  // is gone).
-  // The descriptor stays open, for OpenChild.
-  bool ReadEntries(bool withWords, std::vector<ListedEntry>& entries, std::u16string& failedName);
+  // at fails the listing with its name in `failedName` (IsMissingEntry when
+  // it is gone). The directory stays open, for OpenChild.
+  Status ReadEntries(bool withWords, std::vector<ListedEntry>& entries, std::u16string& failedName);
 
   // ReadEntries in two steps, for a scan that reads small files while it
   // lists them. ListNames gives every entry's names and the listing's
   // hints (kind, kindListed, listedAsFile), in readdir order, "." and ".."
   // skipped.
-  bool ListNames(std::vector<ListedEntry>& entries);
+  Status ListNames(std::vector<ListedEntry>& entries);
   // Fills kind, word, size and stamp of one listed entry as lstat gives
   // them. An entry listed as a file is opened instead (never following a
   // link, never blocking, the access time kept where allowed) and its
@@ -79,15 +74,15 @@ class DirectoryListing {
   // most `limit` bytes, one read of its length plus one byte puts its
   // content into `buffer`, and `content` is that length; otherwise (any
   // other kind, larger, a different length read, or not readable this
-  // way) `content` is -1. False, with errno, when the entry cannot be
-  // looked at (ENOENT when it is gone).
-  bool LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit, int64_t& content) const;
+  // way) `content` is -1. Fails when the entry cannot be looked at
+  // (IsMissingEntry when it is gone).
+  Status LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit, int64_t& content) const;
 
  private:
   // fstatat that never follows a link: kind, word, size and stamp.
-  bool Stat(ListedEntry& entry) const;
+  Status Stat(ListedEntry& entry) const;
 
-  int descriptor_ = -1;
+  FileHandle directory_;
 };
 
 }  // namespace platform

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "platform/file_handle.h"
+#include "platform/result.h"
+
 namespace platform {
 
 enum class NodeKind {
@@ -29,13 +32,12 @@ std::u16string ResolveFinalLink(const std::u16string& path);
 
 // Opens an existing character device or FIFO for writing, following links,
 // never creating or truncating anything. Blocks on a FIFO until a reader
-// comes. Returns the descriptor or -1 (errno set; ENXIO when what it opened
-// is neither).
-int OpenDeviceForWriting(const std::u16string& path);
+// comes. ENXIO when what it opened is neither.
+Result<FileHandle> OpenDeviceForWriting(const std::u16string& path);
 
-// True when this process may write to the existing path: a directory it may
-// create entries in, a device it may open for writing (access with the
+// Succeeds when this process may write to the existing path: a directory it
+// may create entries in, a device it may open for writing (access with the
 // effective ids; a read-only file system says no).
-bool MayWrite(const std::u16string& path);
+Status MayWrite(const std::u16string& path);
 
 }  // namespace platform

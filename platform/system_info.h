@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/result.h"
+
 namespace platform {
 
-// Stands in for GetComputerNameW; false when the name cannot be had.
-bool GetHostName(std::u16string& name);
+// Stands in for GetComputerNameW.
+Result<std::u16string> GetHostName();
 // Stands in for GetUserNameW: the name of the user running the program.
-bool GetUserName(std::u16string& name);
+Result<std::u16string> GetUserName();
 
 // True when the program runs with the superuser's rights (effective user
 // 0): it may then give entries to other users, and must take care which.

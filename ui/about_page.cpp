@@ -6,6 +6,8 @@
 #include <QPainterPath>
 #include <QPalette>
 
+namespace torquelin {
+
 // "\t" ends a heading, "\r" a subheading, " " a body line.
 const char* const kCreditLines[] = {
     "",
@@ -140,7 +142,9 @@ QPixmap MakeProductLogo() {
   // arrow: the program's one idea.
   const QColor green(0, 100, 0);
   const QColor light(120, 180, 120);
-  auto tree = [&](int x, int y, bool newer) {
+  enum class Tree { Older, Newer };
+  auto tree = [&](int x, int y, Tree which) {
+    const bool newer = which == Tree::Newer;
     painter.setPen(QPen(green, 2));
     painter.setBrush(newer ? light : QColor(255, 255, 255));
     painter.drawRect(x, y, 26, 18);
@@ -152,8 +156,8 @@ QPixmap MakeProductLogo() {
       painter.drawRect(x + 22, row, 20, 12);
     }
   };
-  tree(24, 20, false);
-  tree(300, 20, true);
+  tree(24, 20, Tree::Older);
+  tree(300, 20, Tree::Newer);
   QPainterPath arrow;
   arrow.moveTo(96, 60);
   arrow.cubicTo(140, 20, 230, 20, 274, 60);
@@ -182,20 +186,20 @@ QPixmap MakeProductLogo() {
   return QPixmap::fromImage(image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither));
 }
 
-CDlgHelp::CDlgHelp(const CDialogUnits& units, QWidget* parent)
-    : QWidget(parent), credits_(new CScrollCredits(this)), logo_(MakeProductLogo()) {
+AboutPage::AboutPage(const DialogUnits& units, QWidget* parent)
+    : QWidget(parent), credits_(new ScrollCredits(this)), logo_(MakeProductLogo()) {
   setObjectName(QStringLiteral("About"));
   // The credits stay centred as the window widens.
   layout_.Place(credits_, units.Rect(7, 7, 408, 108), {0.5, 0, 0, 0});
 }
 
-void CDlgHelp::StartScrolling() { credits_->StartScrolling(kCreditLines, {{kLogoLine, logo_}}); }
+void AboutPage::StartScrolling() { credits_->StartScrolling(kCreditLines, {{kLogoLine, logo_}}); }
 
-void CDlgHelp::StopScrolling() { credits_->StopScrolling(); }
+void AboutPage::StopScrolling() { credits_->StopScrolling(); }
 
-void CDlgHelp::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
+void AboutPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
-void CDlgHelp::showEvent(QShowEvent* event) {
+void AboutPage::showEvent(QShowEvent* event) {
   // The themed tab body is white; match it.
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window,
@@ -204,3 +208,5 @@ void CDlgHelp::showEvent(QShowEvent* event) {
   setAutoFillBackground(true);
   QWidget::showEvent(event);
 }
+
+}  // namespace torquelin

@@ -8,8 +8,10 @@
 #include "ui/scroll_credits.h"
 #include "ui/stretch_layout.h"
 
+namespace torquelin {
+
 // The credit lines, ending with a null pointer. Each text line ends in its
-// style mark (see CScrollCredits).
+// style mark (see ScrollCredits).
 extern const char* const kCreditLines[];
 // The line that shows the logo, and the logo's size in pixels.
 inline constexpr char kLogoLine[] = "IDB_ZRLOGO";
@@ -22,22 +24,24 @@ QPixmap MakeProductLogo();
 
 // The About tab. Takes part in no settings and has no buttons. Interface
 // thread only.
-class CDlgHelp : public QWidget {
+class AboutPage : public QWidget {
  public:
-  CDlgHelp(const CDialogUnits& units, QWidget* parent);
+  AboutPage(const DialogUnits& units, QWidget* parent);
 
   // Restart the credits from the top / stop them.
   void StartScrolling();
   void StopScrolling();
   // Keeps the credits centred in a page extraWidth pixels wider than designed.
   void Stretch(int extraWidth);
-  CScrollCredits& Credits() { return *credits_; }
+  ScrollCredits& Credits() { return *credits_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
-  CScrollCredits* credits_;
-  CStretchLayout layout_;
+  ScrollCredits* credits_;
+  StretchLayout layout_;
   QPixmap logo_;
 };
+
+}  // namespace torquelin

@@ -1,29 +1,33 @@
 // The "Apply Patch" page: a patch applied to an older directory.
 #include "ui/apply_patch_page.h"
 
+namespace torquelin {
+
 namespace {
 
 // In visit order.
 const PageControl kControls[] = {
-    {ControlKind::kField, "&Older Directory", u"dir", 3},
-    {ControlKind::kBrowse, "...", u"", 3, 0, Picker::kFolder},
-    {ControlKind::kField, "&Patch File", u"patch", 20},
-    {ControlKind::kField, "&XML Diff Report", u"report", 37},
-    {ControlKind::kBrowse, "...", u"", 20, 0, Picker::kOpenFile, &kPatchFilter},
-    {ControlKind::kBrowse, "...", u"", 37, 0, Picker::kSaveFile, &kReportFilter},
-    {ControlKind::kAction, "&Apply Patch"},
-    {ControlKind::kViewReport, "&View XML Diff Report"},
-    {ControlKind::kHelp, "&Help"},
-    {ControlKind::kCheck, "&Ignore Directory Fingerprint(Not Recomnded)", u"fpignore", 60, 6},
-    {ControlKind::kCheck, "Continue on Filesystem &Errors(Not Recomnded)", u"fsignore", 78, 6},
+    {ControlKind::Field, "&Older Directory", u"dir", 3},
+    {ControlKind::Browse, "...", u"", 3, 0, Picker::Folder},
+    {ControlKind::Field, "&Patch File", u"patch", 20},
+    {ControlKind::Field, "&XML Diff Report", u"report", 37},
+    {ControlKind::Browse, "...", u"", 20, 0, Picker::OpenFile, &kPatchFilter},
+    {ControlKind::Browse, "...", u"", 37, 0, Picker::SaveFile, &kReportFilter},
+    {ControlKind::Action, "&Apply Patch"},
+    {ControlKind::ViewReport, "&View XML Diff Report"},
+    {ControlKind::Help, "&Help"},
+    {ControlKind::Check, "&Ignore Directory Fingerprint(Not Recomnded)", u"fpignore", 60, 6},
+    {ControlKind::Check, "Continue on Filesystem &Errors(Not Recomnded)", u"fsignore", 78, 6},
 };
 
 }  // namespace
 
-CDlgApply::CDlgApply(const CDialogUnits& units, QWidget* parent)
-    : CJobPage(JobKind::ApplyPatch, u"Apply_", kControls, units, parent) {}
+ApplyPatchPage::ApplyPatchPage(const DialogUnits& units, QWidget* parent)
+    : JobPage(JobKind::ApplyPatch, u"Apply_", kControls, units, parent) {}
 
-JobParams CDlgApply::ReadParameters() const {
+JobParams ApplyPatchPage::ReadParameters() const {
   return ApplyPatchParams{Text(u"dir"), Text(u"patch"), Text(u"report"), IsSet(u"fsignore"),
                           IsSet(u"fpignore")};
 }
+
+}  // namespace torquelin

@@ -3,8 +3,12 @@
 
 #include "ui/job_page.h"
 
-class CDlgApply : public CJobPage {
+namespace torquelin {
+
+class ApplyPatchPage : public JobPage {
  public:
-  CDlgApply(const CDialogUnits& units, QWidget* parent);
+  ApplyPatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };
+
+}  // namespace torquelin

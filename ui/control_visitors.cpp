@@ -8,6 +8,8 @@
 #include "ui/history_codec.h"
 #include "ui/settings_store.h"
 
+namespace torquelin {
+
 namespace {
 
 QString NameText(const std::u16string& name) { return QString::fromStdU16String(name); }
@@ -29,29 +31,31 @@ std::vector<std::u16string> ComboEntries(const QComboBox& combo) {
   return entries;
 }
 
-void CControlEnabler::Visit(std::u16string, QWidget& control) { control.setEnabled(true); }
+void ControlEnabler::Visit(std::u16string, QWidget& control) { control.setEnabled(true); }
 
-void CControlDisabler::Visit(std::u16string, QWidget& control) { control.setEnabled(false); }
+void ControlDisabler::Visit(std::u16string, QWidget& control) { control.setEnabled(false); }
 
-void CRegistryReader::Visit(std::u16string name, QWidget& control) {
+void SettingsReader::Visit(std::u16string name, QWidget& control) {
   if (auto* check = qobject_cast<QCheckBox*>(&control)) {
     uint32_t state = 0;
-    if (CRegistry().ReadDword(NameText(name), state))
+    if (SettingsStore().ReadNumber(NameText(name), state))
       check->setCheckState(state != 0 ? Qt::Checked : Qt::Unchecked);
   } else if (auto* combo = qobject_cast<QComboBox*>(&control)) {
     HistoryList list;
-    CRegistry().ReadStringList(NameText(name), list);
+    SettingsStore().ReadHistory(NameText(name), list);
     ShowHistory(*combo, list);
   }
 }
 
-void CRegistryWriter::Visit(std::u16string name, QWidget& control) {
+void SettingsWriter::Visit(std::u16string name, QWidget& control) {
   if (auto* check = qobject_cast<QCheckBox*>(&control)) {
-    CRegistry().WriteDword(NameText(name), check->checkState() != Qt::Unchecked ? 1 : 0);
+    SettingsStore().WriteNumber(NameText(name), check->checkState() != Qt::Unchecked ? 1 : 0);
   } else if (auto* combo = qobject_cast<QComboBox*>(&control)) {
     HistoryList list = ComboEntries(*combo);
     RecordHistoryUse(list, combo->currentText().toStdU16String());
     ShowHistory(*combo, list);
-    CRegistry().WriteStringList(NameText(name), list);
+    SettingsStore().WriteHistory(NameText(name), list);
   }
 }
+
+}  // namespace torquelin

@@ -8,28 +8,30 @@
 class QComboBox;
 class QWidget;
 
+namespace torquelin {
+
 // Visits one listed control of a page. name is the control's settings name
 // (page prefix + suffix, or the bare prefix for controls that store
 // nothing). Called on the interface thread.
-class CDlgItemsItSink {
+class ControlVisitor {
  public:
-  virtual ~CDlgItemsItSink() = default;
+  virtual ~ControlVisitor() = default;
   virtual void Visit(std::u16string name, QWidget& control) = 0;
 };
 
-class CControlEnabler : public CDlgItemsItSink {
+class ControlEnabler : public ControlVisitor {
  public:
   void Visit(std::u16string name, QWidget& control) override;
 };
 
-class CControlDisabler : public CDlgItemsItSink {
+class ControlDisabler : public ControlVisitor {
  public:
   void Visit(std::u16string name, QWidget& control) override;
 };
 
 // Loads histories into combo boxes and check states into check boxes; other
 // controls are skipped. What cannot be read leaves the control as it is.
-class CRegistryReader : public CDlgItemsItSink {
+class SettingsReader : public ControlVisitor {
  public:
   void Visit(std::u16string name, QWidget& control) override;
 };
@@ -37,10 +39,12 @@ class CRegistryReader : public CDlgItemsItSink {
 // Records each combo box's current text in its history and stores the
 // history; stores each check box's state (0 or 1). Other controls are skipped.
 // A failed write is ignored: the history stays in the control.
-class CRegistryWriter : public CDlgItemsItSink {
+class SettingsWriter : public ControlVisitor {
  public:
   void Visit(std::u16string name, QWidget& control) override;
 };
 
 // The combo box's list entries, top first.
 std::vector<std::u16string> ComboEntries(const QComboBox& combo);
+
+}  // namespace torquelin

@@ -3,8 +3,12 @@
 
 #include "ui/job_page.h"
 
-class CDlgCrPatch : public CJobPage {
+namespace torquelin {
+
+class CreatePatchPage : public JobPage {
  public:
-  CDlgCrPatch(const CDialogUnits& units, QWidget* parent);
+  CreatePatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };
+
+}  // namespace torquelin

@@ -3,8 +3,12 @@
 
 #include "ui/job_page.h"
 
-class CDlgCrValut : public CJobPage {
+namespace torquelin {
+
+class CreateVaultPage : public JobPage {
  public:
-  CDlgCrValut(const CDialogUnits& units, QWidget* parent);
+  CreateVaultPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };
+
+}  // namespace torquelin

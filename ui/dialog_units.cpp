@@ -3,7 +3,9 @@
 
 #include <QFontMetrics>
 
-CDialogUnits::CDialogUnits(const QFont& font) {
+namespace torquelin {
+
+DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   // The average over the 52 Latin letters, rounded, as dialog layouts have
   // always measured it; a font's own "average width" is often far off.
@@ -14,3 +16,5 @@ CDialogUnits::CDialogUnits(const QFont& font) {
   if (avgWidth_ < 1) avgWidth_ = 1;
   if (avgHeight_ < 1) avgHeight_ = 1;
 }
+
+}  // namespace torquelin

@@ -6,11 +6,13 @@
 #include <QRect>
 #include <QSize>
 
+namespace torquelin {
+
 // A dialog unit is a quarter of the font's average character width
 // horizontally and an eighth of its height vertically.
-class CDialogUnits {
+class DialogUnits {
  public:
-  explicit CDialogUnits(const QFont& font);
+  explicit DialogUnits(const QFont& font);
 
   int X(int units) const { return units * avgWidth_ / 4; }
   int Y(int units) const { return units * avgHeight_ / 8; }
@@ -26,3 +28,5 @@ class CDialogUnits {
   int avgWidth_;
   int avgHeight_;
 };
+
+}  // namespace torquelin

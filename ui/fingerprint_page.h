@@ -3,11 +3,15 @@
 
 #include "ui/job_page.h"
 
-class CDlgFinger : public CJobPage {
+namespace torquelin {
+
+class FingerprintPage : public JobPage {
  public:
-  CDlgFinger(const CDialogUnits& units, QWidget* parent);
+  FingerprintPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
   // The read-only result box.
   void SetFingerprint(const std::u16string& text);
   std::u16string Fingerprint() const;
 };
+
+}  // namespace torquelin

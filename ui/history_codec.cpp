@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace torquelin {
+
 namespace {
 
 void PutU16(std::vector<uint8_t>& out, uint32_t v) {
@@ -119,3 +121,5 @@ void RecordHistoryUse(HistoryList& list, const std::u16string& value) {
   list.insert(list.begin(), value);
   if (list.size() > kMaxHistoryEntries) list.resize(kMaxHistoryEntries);
 }
+
+}  // namespace torquelin

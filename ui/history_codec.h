@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace torquelin {
+
 // A history lists values most recent first.
 using HistoryList = std::vector<std::u16string>;
 
@@ -42,3 +44,5 @@ std::optional<HistoryList> DecodeHistory(const uint8_t* data, size_t size);
 // case-sensitive) is removed, value goes on top, and the list is cut to
 // kMaxHistoryEntries. An empty value is recorded like any other.
 void RecordHistoryUse(HistoryList& list, const std::u16string& value);
+
+}  // namespace torquelin

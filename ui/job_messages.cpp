@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace torquelin {
+
 namespace {
 
 constexpr std::u16string_view kFailedPrefix = u"Job failed: ";
@@ -45,10 +47,10 @@ std::u16string FailedJobStatus(const std::u16string& reportedText) {
   return std::u16string(kFailedPrefix) + std::u16string(reason);
 }
 
-std::u16string SkippedItemsMessage(const std::u16string& skipped) {
+std::u16string SkippedItemsMessage(const std::vector<std::u16string>& skipped) {
   std::vector<std::u16string_view> items;
-  for (std::u16string_view line : Lines(skipped))
-    if (!line.empty()) items.push_back(line);
+  for (const std::u16string& item : skipped)
+    if (!item.empty()) items.push_back(item);
   std::u16string text = u"Patch applied, but ";
   text +=
       items.size() == 1 ? u"1 item was skipped:" : Number(items.size()) + u" items were skipped:";
@@ -57,3 +59,5 @@ std::u16string SkippedItemsMessage(const std::u16string& skipped) {
   if (items.size() > shown) text += u"\n... and " + Number(items.size() - shown) + u" more.";
   return text;
 }
+
+}  // namespace torquelin

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <numeric>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -17,6 +18,8 @@
 #include "ui/control_visitors.h"
 #include "ui/history_codec.h"
 #include "ui/page_help.h"
+
+namespace torquelin {
 
 namespace {
 
@@ -44,9 +47,9 @@ struct ButtonPlace {
 
 ButtonPlace BottomButton(ControlKind kind) {
   switch (kind) {
-    case ControlKind::kHelp:
+    case ControlKind::Help:
       return {7, 33, "help"};
-    case ControlKind::kViewReport:
+    case ControlKind::ViewReport:
       return {258, 90, "view"};
     default:
       return {354, 60, "action"};
@@ -54,19 +57,19 @@ ButtonPlace BottomButton(ControlKind kind) {
 }
 
 bool IsBottomButton(ControlKind kind) {
-  return kind == ControlKind::kAction || kind == ControlKind::kViewReport ||
-         kind == ControlKind::kHelp;
+  return kind == ControlKind::Action || kind == ControlKind::ViewReport ||
+         kind == ControlKind::Help;
 }
 
 // Where a control sits, for ordering the page by screen position.
 std::pair<int, int> Position(const PageControl& c) {
   switch (c.kind) {
-    case ControlKind::kField:
-    case ControlKind::kResult:
+    case ControlKind::Field:
+    case ControlKind::Result:
       return {c.y, kFieldX};
-    case ControlKind::kBrowse:
+    case ControlKind::Browse:
       return {c.y, kBrowseX};
-    case ControlKind::kCheck:
+    case ControlKind::Check:
       return {c.y, c.x};
     default:
       return {kBottomY, BottomButton(c.kind).x};
@@ -89,8 +92,18 @@ QString ShownText(const QString& caption) {
   return shown.remove(QLatin1Char('&'));
 }
 
-CJobPage::CJobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
-                   const CDialogUnits& units, QWidget* parent)
+std::u16string ControlText(const QWidget& control) {
+  if (auto* combo = qobject_cast<const QComboBox*>(&control))
+    return combo->currentText().toStdU16String();
+  if (auto* edit = qobject_cast<const QLineEdit*>(&control)) return edit->text().toStdU16String();
+  if (auto* button = qobject_cast<const QAbstractButton*>(&control))
+    return button->text().toStdU16String();
+  if (auto* label = qobject_cast<const QLabel*>(&control)) return label->text().toStdU16String();
+  return control.windowTitle().toStdU16String();
+}
+
+JobPage::JobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
+                 const DialogUnits& units, QWidget* parent)
     : QWidget(parent),
       kind_(kind),
       prefix_(std::move(prefix)),
@@ -108,7 +121,7 @@ CJobPage::CJobPage(JobKind kind, std::u16string prefix, std::span<const PageCont
   for (size_t i : order) controls_[i] = Build(table_[i]);
 }
 
-QWidget* CJobPage::Build(const PageControl& c) {
+QWidget* JobPage::Build(const PageControl& c) {
   const QString name = QString::fromStdU16String(prefix_) + QString::fromUtf16(c.key);
   const QString label = QString::fromLatin1(c.label);
   // A field or the result box: in the field column, its label left of it.
@@ -123,7 +136,7 @@ QWidget* CJobPage::Build(const PageControl& c) {
     return box;
   };
   switch (c.kind) {
-    case ControlKind::kField: {
+    case ControlKind::Field: {
       auto* field = new QComboBox(this);
       field->setEditable(true);
       // The history changes only after a successful job, never by typing Enter.
@@ -134,53 +147,54 @@ QWidget* CJobPage::Build(const PageControl& c) {
       field->setCompleter(nullptr);
       return labelled(field);
     }
-    case ControlKind::kResult: {
+    case ControlKind::Result: {
       auto* result = new QLineEdit(this);
       result->setReadOnly(true);
       return labelled(result);
     }
-    case ControlKind::kBrowse: {
+    case ControlKind::Browse: {
       auto* field = static_cast<QComboBox*>(FieldAt(c.y));
       auto* button = new QPushButton(QStringLiteral("..."), this);
       button->setAutoDefault(false);
       layout_.Place(button, units_.Rect(kBrowseX, c.y, kBrowseWidth, kRowHeight), kKeepRight);
       button->setObjectName(field->objectName() + QStringLiteral("_browse"));
       const Picker picker = c.picker;
+      const FileDialogMode mode =
+          picker == Picker::OpenFile ? FileDialogMode::Open : FileDialogMode::Save;
       const FileFilter* filter = c.filter;
-      connect(button, &QPushButton::clicked, this, [field, picker, filter] {
-        const std::u16string current = GetControlText(*field);
-        const std::u16string chosen =
-            picker == Picker::kFolder
-                ? BrowseForFolder(current)
-                : BrowseForFile(picker == Picker::kOpenFile, current, *filter);
+      connect(button, &QPushButton::clicked, this, [field, picker, mode, filter] {
+        const std::u16string current = ControlText(*field);
+        const std::u16string chosen = picker == Picker::Folder
+                                          ? BrowseForFolder(current)
+                                          : BrowseForFile(mode, current, *filter);
         field->setEditText(QString::fromStdU16String(chosen));
       });
       return button;
     }
-    case ControlKind::kCheck: {
+    case ControlKind::Check: {
       auto* check = new QCheckBox(label, this);
       check->setGeometry(units_.Rect(c.x, c.y, kCheckWidth, kCheckHeight));
       check->setObjectName(name);
       return check;
     }
-    case ControlKind::kAction:
-    case ControlKind::kViewReport:
-    case ControlKind::kHelp:
+    case ControlKind::Action:
+    case ControlKind::ViewReport:
+    case ControlKind::Help:
       break;
   }
   const ButtonPlace place = BottomButton(c.kind);
   auto* button = new QPushButton(label, this);
   button->setAutoDefault(false);
   layout_.Place(button, units_.Rect(place.x, kBottomY, place.width, kRowHeight),
-                c.kind == ControlKind::kHelp ? kFixed : kKeepRight);
+                c.kind == ControlKind::Help ? kFixed : kKeepRight);
   button->setObjectName(QLatin1String(place.objectName));
-  if (c.kind == ControlKind::kHelp) {
+  if (c.kind == ControlKind::Help) {
     connect(button, &QPushButton::clicked, this,
             [this] { QMessageBox::information(this, PageHelpTitle(kind_), PageHelpText(kind_)); });
-  } else if (c.kind == ControlKind::kViewReport) {
+  } else if (c.kind == ControlKind::ViewReport) {
     connect(button, &QPushButton::clicked, this, [this] {
-      const std::u16string report = GetControlText(Control(u"report"));
-      ViewReport(report, [page = QPointer<CJobPage>(this), report] {
+      const std::u16string report = ControlText(Control(u"report"));
+      ViewReport(report, [page = QPointer<JobPage>(this), report] {
         if (page)
           QMessageBox::information(page, QStringLiteral("Torquelin"),
                                    QString::fromStdU16String(NoViewerMessage(report)));
@@ -192,40 +206,40 @@ QWidget* CJobPage::Build(const PageControl& c) {
   return button;
 }
 
-QWidget* CJobPage::FieldAt(int y) const {
+QWidget* JobPage::FieldAt(int y) const {
   for (size_t i = 0; i < table_.size(); ++i)
-    if (table_[i].kind == ControlKind::kField && table_[i].y == y) return controls_[i];
+    if (table_[i].kind == ControlKind::Field && table_[i].y == y) return controls_[i];
   return nullptr;
 }
 
-QWidget& CJobPage::Control(std::u16string_view key) const {
+QWidget& JobPage::Control(std::u16string_view key) const {
   for (size_t i = 0; i < table_.size(); ++i)
-    if (!IsBottomButton(table_[i].kind) && table_[i].kind != ControlKind::kBrowse &&
+    if (!IsBottomButton(table_[i].kind) && table_[i].kind != ControlKind::Browse &&
         key == table_[i].key)
       return *controls_[i];
   // A page asks only for keys of its own table.
   std::abort();
 }
 
-void CJobPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
+void JobPage::Stretch(int extraWidth) { layout_.Apply(extraWidth, 0); }
 
-void CJobPage::ForEachItem(CDlgItemsItSink& visitor) {
+void JobPage::ForEachItem(ControlVisitor& visitor) {
   for (size_t i = 0; i < table_.size(); ++i) {
-    if (table_[i].kind == ControlKind::kResult) continue;
+    if (table_[i].kind == ControlKind::Result) continue;
     visitor.Visit(prefix_ + table_[i].key, *controls_[i]);
   }
 }
 
-QPushButton& CJobPage::ActionButton() const {
+QPushButton& JobPage::ActionButton() const {
   for (size_t i = 0; i < table_.size(); ++i)
-    if (table_[i].kind == ControlKind::kAction) return *static_cast<QPushButton*>(controls_[i]);
+    if (table_[i].kind == ControlKind::Action) return *static_cast<QPushButton*>(controls_[i]);
   std::abort();
 }
 
-std::u16string CJobPage::Text(std::u16string_view key) const {
-  return GetControlText(Control(key));
-}
+std::u16string JobPage::Text(std::u16string_view key) const { return ControlText(Control(key)); }
 
-bool CJobPage::IsSet(std::u16string_view key) const {
+bool JobPage::IsSet(std::u16string_view key) const {
   return static_cast<QCheckBox&>(Control(key)).checkState() != Qt::Unchecked;
 }
+
+}  // namespace torquelin

@@ -11,23 +11,27 @@
 #include <QWidget>
 
 #include "engine/jobs/job_runner.h"
-#include "ui/cmn_dlg_functions.h"
 #include "ui/dialog_units.h"
+#include "ui/file_pickers.h"
 #include "ui/stretch_layout.h"
 
 class QPushButton;
 
+namespace torquelin {
+
+class ControlVisitor;
+
 enum class ControlKind {
-  kField,       // editable drop-down with its history, label left of it
-  kBrowse,      // "..." right of the field on the same row
-  kCheck,       // check box
-  kResult,      // read-only text box, label left of it; not listed
-  kAction,      // starts the page's job (bottom row, right)
-  kViewReport,  // opens the page's "report" field (bottom row)
-  kHelp,        // the page's help (bottom row, left)
+  Field,       // editable drop-down with its history, label left of it
+  Browse,      // "..." right of the field on the same row
+  Check,       // check box
+  Result,      // read-only text box, label left of it; not listed
+  Action,      // starts the page's job (bottom row, right)
+  ViewReport,  // opens the page's "report" field (bottom row)
+  Help,        // the page's help (bottom row, left)
 };
 
-enum class Picker { kNone, kFolder, kOpenFile, kSaveFile };
+enum class Picker { None, Folder, OpenFile, SaveFile };
 
 // One control of a page. A page's table lists its controls in the order the
 // visitors see them; the page creates them (and so orders Tab) by position
@@ -42,7 +46,7 @@ struct PageControl {
   // bottom row's buttons have theirs fixed.
   int y = 0;
   int x = 0;  // left edge of a check box
-  Picker picker = Picker::kNone;
+  Picker picker = Picker::None;
   const FileFilter* filter = nullptr;
 };
 
@@ -50,14 +54,16 @@ struct PageControl {
 // visited under its settings name, the page's prefix plus its key (the bare
 // prefix for controls without one). The page never checks its fields: the
 // job reports bad input. Lives and is used on the interface thread.
-class CJobPage : public QWidget, public CCmnDlgFunctions {
+class JobPage : public QWidget {
   Q_OBJECT
 
  public:
   JobKind Kind() const { return kind_; }
   const std::u16string& Prefix() const { return prefix_; }
 
-  void ForEachItem(CDlgItemsItSink& visitor) override;
+  // Hands every listed control, with its settings name, to the visitor in
+  // the page's fixed order.
+  void ForEachItem(ControlVisitor& visitor);
   // The job's parameters as the fields show them now, untrimmed.
   virtual JobParams ReadParameters() const = 0;
   QPushButton& ActionButton() const;
@@ -70,8 +76,8 @@ class CJobPage : public QWidget, public CCmnDlgFunctions {
   void JobRequested(JobKind kind);
 
  protected:
-  CJobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
-           const CDialogUnits& units, QWidget* parent);
+  JobPage(JobKind kind, std::u16string prefix, std::span<const PageControl> table,
+          const DialogUnits& units, QWidget* parent);
 
   // The shown text of the field (or result box) with this key.
   std::u16string Text(std::u16string_view key) const;
@@ -86,11 +92,17 @@ class CJobPage : public QWidget, public CCmnDlgFunctions {
   JobKind kind_;
   std::u16string prefix_;
   std::span<const PageControl> table_;
-  CDialogUnits units_;
-  CStretchLayout layout_;
+  DialogUnits units_;
+  StretchLayout layout_;
   // controls_[i] is the control of table_[i].
   std::vector<QWidget*> controls_;
 };
 
 // The caption without its mnemonic mark, as the user reads it.
 QString ShownText(const QString& caption);
+
+// The control's current text (a field's edit text as shown, a button's
+// caption).
+std::u16string ControlText(const QWidget& control);
+
+}  // namespace torquelin

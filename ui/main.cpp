@@ -4,6 +4,6 @@
 
 int main(int argc, char** argv) {
   platform::ReportOversizedWritesAsErrors();
-  CTorquelinApp app(argc, argv);
+  torquelin::TorquelinApp app(argc, argv);
   return app.Run();
 }

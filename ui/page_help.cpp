@@ -1,6 +1,8 @@
 // Help texts of the six job pages.
 #include "ui/page_help.h"
 
+namespace torquelin {
+
 QString PageHelpTitle(JobKind kind) {
   switch (kind) {
     case JobKind::CreatePatch:
@@ -81,3 +83,5 @@ QString PageHelpText(JobKind kind) {
   }
   return {};
 }
+
+}  // namespace torquelin

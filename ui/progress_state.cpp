@@ -1,7 +1,9 @@
 // The shared progress record between a job and the window.
 #include "ui/progress_state.h"
 
-void CProgressState::SetStatus(const std::u16string& text) {
+namespace torquelin {
+
+void ProgressState::SetStatus(const std::u16string& text) {
   {
     std::lock_guard lock(textMutex_);
     status_ = text;
@@ -9,7 +11,7 @@ void CProgressState::SetStatus(const std::u16string& text) {
   Changed();
 }
 
-void CProgressState::SetDetail(const std::u16string& text) {
+void ProgressState::SetDetail(const std::u16string& text) {
   {
     std::lock_guard lock(textMutex_);
     detail_ = text;
@@ -17,19 +19,19 @@ void CProgressState::SetDetail(const std::u16string& text) {
   Changed();
 }
 
-void CProgressState::SetRange(uint32_t count) {
+void ProgressState::SetRange(uint32_t count) {
   range_.store(count, std::memory_order_relaxed);
   if (position_.load(std::memory_order_relaxed) > count)
     position_.store(count, std::memory_order_relaxed);
   Changed();
 }
 
-void CProgressState::ResetPosition() {
+void ProgressState::ResetPosition() {
   position_.store(0, std::memory_order_relaxed);
   Changed();
 }
 
-void CProgressState::Step() {
+void ProgressState::Step() {
   // Only the job's thread writes the position, so load and store suffice.
   const uint32_t position = position_.load(std::memory_order_relaxed);
   position_.store(position >= range_.load(std::memory_order_relaxed) ? 0 : position + 1,
@@ -37,7 +39,7 @@ void CProgressState::Step() {
   Changed();
 }
 
-void CProgressState::Clear() {
+void ProgressState::Clear() {
   {
     std::lock_guard lock(textMutex_);
     status_.clear();
@@ -46,7 +48,7 @@ void CProgressState::Clear() {
   ResetPosition();
 }
 
-CProgressState::Snapshot CProgressState::Take() const {
+ProgressState::Snapshot ProgressState::Take() const {
   Snapshot snapshot;
   // The version is read first: a change racing with the copy shows as a
   // newer version next time, never as a lost one.
@@ -60,3 +62,5 @@ CProgressState::Snapshot CProgressState::Take() const {
   snapshot.position = position_.load(std::memory_order_relaxed);
   return snapshot;
 }
+
+}  // namespace torquelin

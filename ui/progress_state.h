@@ -7,11 +7,13 @@
 #include <mutex>
 #include <string>
 
+namespace torquelin {
+
 // The latest status, detail, range and position. Written by the one thread
 // that runs a job, read by the interface thread at any time; either may be
 // the same thread. Reading never blocks the writer for longer than a copy of
 // two lines of text.
-class CProgressState {
+class ProgressState {
  public:
   struct Snapshot {
     std::u16string status, detail;
@@ -42,3 +44,5 @@ class CProgressState {
   std::atomic<uint32_t> position_{0};
   std::atomic<uint64_t> version_{0};
 };
+
+}  // namespace torquelin

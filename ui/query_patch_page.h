@@ -3,8 +3,12 @@
 
 #include "ui/job_page.h"
 
-class CDlgPatchInfo : public CJobPage {
+namespace torquelin {
+
+class QueryPatchPage : public JobPage {
  public:
-  CDlgPatchInfo(const CDialogUnits& units, QWidget* parent);
+  QueryPatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QTimerEvent>
 
+namespace torquelin {
+
 namespace {
 
 QFont CreditFont(int pixelHeight, int weight) {
@@ -28,7 +30,7 @@ bool VisualThemesActive() {
          style->name().compare(QStringLiteral("windows"), Qt::CaseInsensitive) != 0;
 }
 
-CScrollCredits::CScrollCredits(QWidget* parent)
+ScrollCredits::ScrollCredits(QWidget* parent)
     : QWidget(parent),
       bodyFont_(CreditFont(15, 100)),
       subheadingFont_(CreditFont(19, 700)),
@@ -39,8 +41,8 @@ CScrollCredits::CScrollCredits(QWidget* parent)
   setAttribute(Qt::WA_NoSystemBackground);
 }
 
-void CScrollCredits::StartScrolling(const char* const* lines,
-                                    const std::map<std::string, QPixmap>& bitmaps) {
+void ScrollCredits::StartScrolling(const char* const* lines,
+                                   const std::map<std::string, QPixmap>& bitmaps) {
   background_ = VisualThemesActive() ? QColor(255, 255, 255) : kClassicBackground;
   hasBackground_ = true;
   bitmaps_ = bitmaps;
@@ -58,19 +60,19 @@ void CScrollCredits::StartScrolling(const char* const* lines,
   timer_.start(kTickMilliseconds, this);
 }
 
-void CScrollCredits::StopScrolling() {
+void ScrollCredits::StopScrolling() {
   timer_.stop();
   hasBackground_ = false;
 }
 
-void CScrollCredits::timerEvent(QTimerEvent* event) {
+void ScrollCredits::timerEvent(QTimerEvent* event) {
   if (event->timerId() == timer_.timerId())
     ScrollTick();
   else
     QWidget::timerEvent(event);
 }
 
-void CScrollCredits::ScrollTick() {
+void ScrollCredits::ScrollTick() {
   ++scrollOffset_;
   if (backBuffer_.isNull()) return;
   const int width = backBuffer_.width();
@@ -118,10 +120,12 @@ void CScrollCredits::ScrollTick() {
   update();
 }
 
-void CScrollCredits::paintEvent(QPaintEvent*) {
+void ScrollCredits::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (backBuffer_.isNull())
     painter.fillRect(rect(), VisualThemesActive() ? QColor(255, 255, 255) : kClassicBackground);
   else
     painter.drawPixmap(0, 0, backBuffer_);
 }
+
+}  // namespace torquelin

@@ -10,15 +10,17 @@
 #include <QPixmap>
 #include <QWidget>
 
+namespace torquelin {
+
 // Shows a list of 8-bit text lines moving up one pixel per tick, drawn
 // through a back buffer so it never flickers. The last character of a text
 // line is a style mark and is never drawn: a tab makes a heading, a carriage
 // return a subheading, anything else (normally a blank) body text. An empty
 // line is a blank body-height gap; a line equal to a bitmap's name shows
 // that bitmap. Interface thread only.
-class CScrollCredits : public QWidget {
+class ScrollCredits : public QWidget {
  public:
-  explicit CScrollCredits(QWidget* parent = nullptr);
+  explicit ScrollCredits(QWidget* parent = nullptr);
 
   // Starts (or restarts) from offset 0 and draws the first frame at once.
   // lines ends with a null pointer and must outlive the scrolling.
@@ -53,3 +55,5 @@ class CScrollCredits : public QWidget {
 // Whether the current widget style draws the themed (white-bodied) look
 // rather than the classic grey one.
 bool VisualThemesActive();
+
+}  // namespace torquelin

@@ -1,23 +1,25 @@
-// CRegistry over QSettings.
+// SettingsStore over QSettings.
 #include "ui/settings_store.h"
 
 #include <QByteArray>
 #include <QSettings>
 #include <QVariant>
 
-CRegistry::CRegistry()
+namespace torquelin {
+
+SettingsStore::SettingsStore()
     : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             kSettingsOrganization, kSettingsApplication)) {}
 
-CRegistry::~CRegistry() = default;
+SettingsStore::~SettingsStore() = default;
 
-bool CRegistry::WriteDword(const QString& name, uint32_t value) {
+bool SettingsStore::WriteNumber(const QString& name, uint32_t value) {
   settings_->setValue(name, QVariant::fromValue<quint32>(value));
   settings_->sync();
   return settings_->status() == QSettings::NoError;
 }
 
-bool CRegistry::ReadDword(const QString& name, uint32_t& value) {
+bool SettingsStore::ReadNumber(const QString& name, uint32_t& value) {
   const QVariant stored = settings_->value(name);
   if (!stored.isValid()) return false;
   if (stored.typeId() == QMetaType::QByteArray) {
@@ -36,7 +38,7 @@ bool CRegistry::ReadDword(const QString& name, uint32_t& value) {
   return true;
 }
 
-bool CRegistry::WriteStringList(const QString& name, const HistoryList& list) {
+bool SettingsStore::WriteHistory(const QString& name, const HistoryList& list) {
   const std::vector<uint8_t> bytes = EncodeHistory(list);
   settings_->setValue(name, QByteArray(reinterpret_cast<const char*>(bytes.data()),
                                        static_cast<qsizetype>(bytes.size())));
@@ -44,7 +46,7 @@ bool CRegistry::WriteStringList(const QString& name, const HistoryList& list) {
   return settings_->status() == QSettings::NoError;
 }
 
-bool CRegistry::ReadStringList(const QString& name, HistoryList& list) {
+bool SettingsStore::ReadHistory(const QString& name, HistoryList& list) {
   const QVariant stored = settings_->value(name);
   if (stored.typeId() != QMetaType::QByteArray) return false;
   const QByteArray bytes = stored.toByteArray();
@@ -54,3 +56,5 @@ bool CRegistry::ReadStringList(const QString& name, HistoryList& list) {
   list = std::move(*decoded);
   return true;
 }
+
+}  // namespace torquelin

@@ -10,6 +10,8 @@
 
 class QSettings;
 
+namespace torquelin {
+
 // Organisation and application under which the settings live.
 inline constexpr char kSettingsOrganization[] = "Kestrany";
 inline constexpr char kSettingsApplication[] = "Torquelin";
@@ -18,23 +20,25 @@ inline constexpr char kSettingsApplication[] = "Torquelin";
 // Open one per visit rather than keeping one around, so a second instance of
 // the program sees what the first one stored. Use on one thread at a time.
 // Every operation returns true on success; a failure changes nothing.
-class CRegistry {
+class SettingsStore {
  public:
-  CRegistry();
-  ~CRegistry();
-  CRegistry(const CRegistry&) = delete;
-  CRegistry& operator=(const CRegistry&) = delete;
+  SettingsStore();
+  ~SettingsStore();
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
 
-  bool WriteDword(const QString& name, uint32_t value);
+  bool WriteNumber(const QString& name, uint32_t value);
   // Reads a number, or up to 4 bytes of a binary value (little-endian); the
   // kind of the stored value is not examined further. Untouched on failure.
-  bool ReadDword(const QString& name, uint32_t& value);
+  bool ReadNumber(const QString& name, uint32_t& value);
   // Stores the list in its archive byte layout as a binary value.
-  bool WriteStringList(const QString& name, const HistoryList& list);
+  bool WriteHistory(const QString& name, const HistoryList& list);
   // Replaces list with the stored one. A value that is not binary, is longer
   // than kMaxHistoryBytes or is damaged counts as absent: list untouched.
-  bool ReadStringList(const QString& name, HistoryList& list);
+  bool ReadHistory(const QString& name, HistoryList& list);
 
  private:
   std::unique_ptr<QSettings> settings_;
 };
+
+}  // namespace torquelin

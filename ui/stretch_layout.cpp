@@ -5,12 +5,14 @@
 
 #include <QWidget>
 
-void CStretchLayout::Place(QWidget* control, const QRect& designed, const Stretch& stretch) {
+namespace torquelin {
+
+void StretchLayout::Place(QWidget* control, const QRect& designed, const Stretch& stretch) {
   control->setGeometry(designed);
   items_.push_back({control, designed, stretch});
 }
 
-void CStretchLayout::Apply(int extraWidth, int extraHeight) const {
+void StretchLayout::Apply(int extraWidth, int extraHeight) const {
   const int dx = extraWidth > 0 ? extraWidth : 0;
   const int dy = extraHeight > 0 ? extraHeight : 0;
   auto part = [](int extra, double share) { return static_cast<int>(std::lround(extra * share)); };
@@ -23,3 +25,5 @@ void CStretchLayout::Apply(int extraWidth, int extraHeight) const {
     item.control->setGeometry(r);
   }
 }
+
+}  // namespace torquelin

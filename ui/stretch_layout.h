@@ -8,6 +8,8 @@
 
 class QWidget;
 
+namespace torquelin {
+
 // The share of the extra width and height a control moves by and grows by:
 // a field that widens with the window has growX 1, the button right of it
 // moveX 1.
@@ -22,7 +24,7 @@ inline constexpr Stretch kKeepRight{1, 0, 0, 0};
 // Remembers each control's designed rectangle (pixels) and places it for a
 // given growth. At zero growth every control sits exactly as designed.
 // Interface thread only.
-class CStretchLayout {
+class StretchLayout {
  public:
   // Sets the control to its designed place and remembers how it follows.
   void Place(QWidget* control, const QRect& designed, const Stretch& stretch);
@@ -37,3 +39,5 @@ class CStretchLayout {
   };
   std::vector<Item> items_;
 };
+
+}  // namespace torquelin

@@ -3,12 +3,16 @@
 
 #include <QApplication>
 
+namespace torquelin {
+
 // Names the settings' organisation and application and runs the main window
 // until it closes.
-class CTorquelinApp : public QApplication {
+class TorquelinApp : public QApplication {
   Q_OBJECT
  public:
-  CTorquelinApp(int& argc, char** argv);
+  TorquelinApp(int& argc, char** argv);
   // Shows the main window; the program ends when it closes.
   int Run();
 };
+
+}  // namespace torquelin

@@ -3,8 +3,12 @@
 
 #include "ui/job_page.h"
 
-class CDlgCrVaultPatch : public CJobPage {
+namespace torquelin {
+
+class VaultPatchPage : public JobPage {
  public:
-  CDlgCrVaultPatch(const CDialogUnits& units, QWidget* parent);
+  VaultPatchPage(const DialogUnits& units, QWidget* parent);
   JobParams ReadParameters() const override;
 };
+
+}  // namespace torquelin

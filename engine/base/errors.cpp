@@ -2,19 +2,10 @@
 #include "engine/base/errors.h"
 
 #include "engine/base/number_text.h"
-#include "platform/system_error.h"
 
-CZRErr::CZRErr(int32_t type, std::u16string message, const char* file, int32_t line)
-    : type(type),
-      message(std::move(message)),
-      file(file),
-      line(line),
-      lastError(platform::LastErrorCode()) {}
-
-// errno is taken before the message is composed, so the allocation cannot
-// disturb it.
-CZRErr::CZRErr(const ErrorSite& site, std::u16string_view detail)
-    : CZRErr(site, detail, platform::LastErrorCode()) {}
+CZRErr::CZRErr(int32_t type, std::u16string message, const char* file, int32_t line,
+               uint32_t lastError)
+    : type(type), message(std::move(message)), file(file), line(line), lastError(lastError) {}
 
 CZRErr::CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastError)
     : type(site.type),
@@ -23,14 +14,8 @@ CZRErr::CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastE
       line(site.line),
       lastError(lastError) {}
 
-void Raise(const ErrorSite& site, std::u16string_view detail) { throw CZRErr(site, detail); }
-
-CZRErr DataError(const ErrorSite& site, std::u16string_view detail) {
-  return CZRErr(site, detail, 0);
-}
-
-void RaiseDataError(const ErrorSite& site, std::u16string_view detail) {
-  throw DataError(site, detail);
+void Raise(const ErrorSite& site, std::u16string_view detail, uint32_t code) {
+  throw CZRErr(site, detail, code);
 }
 
 std::u16string CZRErr::GetText() const {

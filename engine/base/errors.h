@@ -32,11 +32,13 @@ struct ErrorSite {
 // catches it.
 class CZRErr {
  public:
-  // lastError is errno as it stands while the object is built: whatever the
-  // last failing system call left, possibly 0 or unrelated.
-  CZRErr(int32_t type, std::u16string message, const char* file, int32_t line);
+  // lastError is the system's error code of the call whose failure this
+  // reports, as that call gave it (platform/result.h); 0 when no system call
+  // failed (a check refused something, the data was damaged).
+  CZRErr(int32_t type, std::u16string message, const char* file, int32_t line,
+         uint32_t lastError = 0);
   // The error of a site, its message followed directly by detail.
-  explicit CZRErr(const ErrorSite& site, std::u16string_view detail = {});
+  explicit CZRErr(const ErrorSite& site, std::u16string_view detail = {}, uint32_t lastError = 0);
 
   // The four-line display text:
   //   "Error type:" type "\n" "Message: " message "\n"
@@ -48,19 +50,11 @@ class CZRErr {
   const char* file;
   int32_t line;
   uint32_t lastError;
-
- private:
-  friend CZRErr DataError(const ErrorSite& site, std::u16string_view detail);
-  CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastError);
 };
 
-// Throws the error of a site, its message followed directly by detail.
-[[noreturn]] void Raise(const ErrorSite& site, std::u16string_view detail = {});
-// The error of a site for a failure no system call reported (damaged data,
-// a library refusing): its code is 0, whatever errno holds from earlier
-// calls. RaiseDataError throws it.
-CZRErr DataError(const ErrorSite& site, std::u16string_view detail = {});
-[[noreturn]] void RaiseDataError(const ErrorSite& site, std::u16string_view detail = {});
+// Throws the error of a site, its message followed directly by detail, with
+// `code`: that of the failed call it reports, 0 for a check.
+[[noreturn]] void Raise(const ErrorSite& site, std::u16string_view detail = {}, uint32_t code = 0);
 
 // Thrown by SetStatus, SetDetail and Step of a CProgressSink when the user
 // has asked to cancel. Carries nothing.

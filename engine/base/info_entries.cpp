@@ -38,9 +38,8 @@ std::u16string FormatDateCreated(int64_t time) {
 
 void AddInfoEntries(TextMap& info) {
   const int64_t now = platform::CurrentTime();
-  std::u16string name;
-  if (platform::GetHostName(name)) info[u"ComputerName"] = name;
-  if (platform::GetUserName(name)) info[u"UserName"] = name;
+  if (const auto host = platform::GetHostName()) info[u"ComputerName"] = *host;
+  if (const auto user = platform::GetUserName()) info[u"UserName"] = *user;
   info[u"DateCreated"] = FormatDateCreated(now);
   info[u"zrEngineVersion"] = u"1.2";
 }

@@ -5,37 +5,45 @@
 
 #include "engine/base/error_sites.h"
 #include "engine/io/large_file.h"
+#include "platform/attribute_word.h"
 #include "platform/files.h"
 
 uint32_t GetAttributesOrZero(const std::u16string& path) {
-  const uint32_t word = platform::GetAttributeWord(path);
-  return word == platform::kInvalidAttributes ? 0 : word;
+  const platform::Result<uint32_t> word = platform::GetAttributeWord(path);
+  return word ? *word : 0;
 }
 
 bool PathExists(const std::u16string& path) { return GetAttributesOrZero(path) != 0; }
 
-bool IsDirectoryAttribute(uint32_t word) { return (word & platform::kAttrDirectory) != 0; }
+bool IsDirectoryAttribute(uint32_t word) { return platform::IsDirectoryWord(word); }
 
 bool DirectoryExists(const std::u16string& path) {
   return IsDirectoryAttribute(GetAttributesOrZero(path));
+}
+
+void RequireDirectory(const ErrorSite& site, const std::u16string& path) {
+  const platform::Result<uint32_t> word = platform::GetAttributeWord(path);
+  if (!word) Raise(site, path, word.error());
+  if (!IsDirectoryAttribute(*word)) Raise(site, path);
 }
 
 bool RemoveItem(bool tolerateFailure, const std::u16string& path) {
   // A symbolic link goes as itself. Clearing "its" read-only bit would chmod
   // whatever it points to, which may lie outside the tree.
   if (platform::IsSymbolicLink(path)) {
-    if (platform::RemoveFile(path)) return true;
+    const platform::Status removed = platform::RemoveFile(path);
+    if (removed) return true;
     if (tolerateFailure) return false;
-    Raise(site::kRemoveFile, path);
+    Raise(site::kRemoveFile, path, removed.error());
   }
-  const uint32_t word = platform::GetAttributeWord(path);
-  if (word != platform::kInvalidAttributes) {
-    platform::SetAttributeWord(path, word & ~platform::kAttrReadOnly);
-  }
+  const platform::Result<uint32_t> word = platform::GetAttributeWord(path);
+  if (word) (void)platform::SetAttributeWord(path, *word & ~platform::kAttrReadOnly);
   const bool directory = IsDirectoryAttribute(GetAttributesOrZero(path));
-  if (directory ? platform::RemoveEmptyDirectory(path) : platform::RemoveFile(path)) return true;
+  const platform::Status removed =
+      directory ? platform::RemoveEmptyDirectory(path) : platform::RemoveFile(path);
+  if (removed) return true;
   if (tolerateFailure) return false;
-  Raise(directory ? site::kRemoveDirectory : site::kRemoveFile, path);
+  Raise(directory ? site::kRemoveDirectory : site::kRemoveFile, path, removed.error());
 }
 
 void DigestFileContent(CProgressSink& progress, const std::u16string& path, Sha1Context& context) {
@@ -55,7 +63,7 @@ void DigestFileContent(CProgressSink& progress, const std::u16string& path, Sha1
     Sha1Update(context, buffer, static_cast<uint32_t>(got));
     done += got;
   }
-  if (done != total) Raise(site::kDigestShortRead, path);
+  if (done != total) Raise(site::kDigestShortRead, path, stream.error());
 }
 
 std::u16string JoinPath(const std::u16string& base, const std::u16string& relative) {

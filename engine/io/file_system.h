@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/base/errors.h"
 #include "engine/base/progress.h"
 #include "engine/hash/sha1.h"
 
@@ -14,6 +15,9 @@ uint32_t GetAttributesOrZero(const std::u16string& path);
 bool PathExists(const std::u16string& path);
 bool IsDirectoryAttribute(uint32_t word);
 bool DirectoryExists(const std::u16string& path);
+// Raises the error of `site` + path unless the path names a directory (links
+// followed), with the code of the failed look when it could not be looked at.
+void RequireDirectory(const ErrorSite& site, const std::u16string& path);
 
 // Removes one file or one empty directory, clearing the read-only bit first.
 // A symbolic link is removed itself, never what it points to.

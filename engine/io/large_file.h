@@ -5,10 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_handle.h"
+#include "platform/result.h"
+
 namespace zrFile {
 
-// Owns one descriptor (0 = none open) and closes it when destroyed. Neither
-// copied nor shared; used by one operation on the job's thread.
+// Owns one open file (or writes to one it borrows) and closes it when
+// destroyed. Neither copied nor shared; used by one operation on the job's
+// thread.
 class File {
  public:
   File() = default;
@@ -16,7 +20,8 @@ class File {
   File& operator=(const File&) = delete;
   virtual ~File();
 
-  // Opens the path or raises CZRErr (fileReader location).
+  // Opens the path or raises CZRErr (fileReader location) with the code of
+  // the failed open.
   virtual void open(const std::u16string& path) = 0;
 
   // The count read, 0 at end of file, -1 on error. Never raises.
@@ -35,16 +40,29 @@ class File {
   bool eof();
   // Forces written data to the device.
   bool sync();
-  // Closes the descriptor, unless it was only borrowed.
+  // Closes the file, unless it was only borrowed.
   void close();
   // The path a failed write names in its message; empty: none.
   const std::u16string& name() const { return name_; }
+  // Why the last read, write or sync came out short or failed: the system's
+  // error code of the call that failed, 0 when none did (a read that met the
+  // end of the file). Errors raised over a short count carry it.
+  uint32_t error() const { return error_; }
 
  protected:
-  int descriptor_ = 0;
-  bool open_ = false;
-  bool owned_ = true;
+  // Makes `owned` the open file, closing what was open.
+  void Own(platform::FileHandle owned);
+  // Makes `borrowed` the open file, closing what was open.
+  void Borrow(const platform::FileHandle& borrowed);
+
   std::u16string name_;
+
+ private:
+  platform::FileHandle owned_;
+  // The file reads and writes go to: owned_, or a borrowed one.
+  const platform::FileHandle* file_ = &owned_;
+  bool open_ = false;
+  uint32_t error_ = 0;
 };
 
 // Opens for reading; raises "Unable to ioen file:" + path.
@@ -61,12 +79,12 @@ class Writer : public File {
   Writer() = default;
   explicit Writer(std::u16string path);
   void open(const std::u16string& path) override;
-  // Takes over a descriptor opened for writing elsewhere (a DirectoryHandle).
-  void adopt(int descriptor);
-  // Writes to a descriptor that stays its owner's (a platform::
-  // ReplacementFile): close leaves it open. `name` is the path failed
-  // writes name in their messages.
-  void borrow(int descriptor, std::u16string name);
+  // Takes over a file opened for writing elsewhere (a DirectoryHandle).
+  void adopt(platform::FileHandle file);
+  // Writes to a file that stays its owner's (a platform::ReplacementFile):
+  // close leaves it open, and it must outlive this Writer's use of it.
+  // `name` is the path failed writes name in their messages.
+  void borrow(const platform::FileHandle& file, std::u16string name);
 };
 
 }  // namespace zrFile
@@ -81,21 +99,25 @@ class StreamReader {
   StreamReader& operator=(const StreamReader&) = delete;
   ~StreamReader();
 
+  // Closes what is open.
   void clear();
   // Raises "Unable to open file:" + path (fileReader location).
   void open(const std::u16string& path);
-  // As open, but returns false instead, errno as the failure left it, so a
-  // caller can raise an error of its own.
-  bool tryOpen(const std::u16string& path);
-  // The count read; 0 at end of file or on error.
+  // As open, but gives the failure back instead, so a caller can raise an
+  // error of its own.
+  platform::Status tryOpen(const std::u16string& path);
+  // The count read; 0 at end of file or on error, error() telling which.
   uint64_t read(void* buffer, uint64_t n);
+  // The system's error code of the last read when it failed, else 0.
+  uint32_t error() const { return error_; }
   // Size of the open file as the file system gave it when it was opened.
   int64_t size() const { return size_; }
   void close();
 
  private:
-  int descriptor_ = -1;
+  platform::FileHandle file_;
   int64_t size_ = -1;
+  uint32_t error_ = 0;
   bool isLink_ = false;
   std::string linkTarget_;  // a link's content
   size_t linkRead_ = 0;     // of linkTarget_, handed out so far

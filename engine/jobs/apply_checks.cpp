@@ -6,10 +6,13 @@
 #include <set>
 
 #include "engine/base/error_sites.h"
+#include "engine/base/number_text.h"
 #include "engine/io/file_system.h"
 #include "engine/jobs/apply_journal.h"
-#include "platform/files.h"
+#include "engine/jobs/apply_prediction.h"
+#include "platform/attribute_word.h"
 #include "platform/safe_path.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -173,4 +176,47 @@ std::vector<std::u16string> ParentsOfChanges(const ChangeSet& patch,
   std::sort(parents.begin(), parents.end());
   parents.erase(std::unique(parents.begin(), parents.end()), parents.end());
   return parents;
+}
+
+void RequireRoom(const platform::DirectoryHandle& target, const std::u16string& directory,
+                 const ChangeSet& patch, const std::vector<StoredFile>& files) {
+  uint64_t available = 0, block = 0;
+  if (!target.FreeSpace(available, block)) return;  // a file system that cannot say
+  block = std::max<uint64_t>(block, 1);
+  uint64_t contents = 0;
+  for (const StoredFile& file : files) {
+    contents += (static_cast<uint64_t>(file.length) + block - 1) / block * block;
+  }
+  const uint64_t needed =
+      contents + (patch.NewDirs.size() + 1) * block + (uint64_t{1} << 20) + contents / 100;
+  if (needed > available) {
+    Raise(site::kApplyNoRoom, directory + u": needed " + DecimalText(static_cast<int64_t>(needed)) +
+                                  u" bytes, available " +
+                                  DecimalText(static_cast<int64_t>(available)) + u" bytes");
+  }
+}
+
+void RequireResumable(CProgressSink& progress, zrFile::Reader& reader,
+                      const platform::DirectoryHandle& target, ApplyJournal& journal,
+                      const ChangeSet& patch, const std::vector<StoredFile>& files,
+                      const std::vector<std::u16string>& staged,
+                      const std::vector<bool>& unstaged) {
+  const ContentIds ids = HashStoredContents(progress, reader, files);
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (unstaged[i] || !ids[i]) continue;
+    const bool asLink = CarriedAsLink(patch, files[i].path);
+    platform::EntryStatus status;
+    std::optional<FileId> found;
+    const platform::Status looked = target.Stat(staged[i], status);
+    if (looked) {
+      if (status.isLink == asLink && !status.isDirectory && status.links == 1 &&
+          status.owner == journal.Owner()) {
+        found = ContentIdBeneath(progress, target, staged[i], asLink);
+      }
+    } else if (platform::IsMissingEntry(looked.error()) && target.Stat(files[i].path, status) &&
+               status.isLink == asLink && !status.isDirectory) {
+      found = ContentIdBeneath(progress, target, files[i].path, asLink);
+    }
+    if (found != ids[i]) journal.RefusePending();
+  }
 }

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/io/large_file.h"
+#include "engine/jobs/apply_journal.h"
+#include "engine/jobs/stored_files.h"
 #include "engine/patch/change_set.h"
 #include "engine/tree/ignore_filter.h"
 #include "engine/tree/snapshot.h"
@@ -53,3 +56,22 @@ void CheckChangesCanBeMade(const platform::DirectoryHandle& target, const std::u
 // or not. `staged` are the staging paths of the stored files.
 std::vector<std::u16string> ParentsOfChanges(const ChangeSet& patch,
                                              const std::vector<std::u16string>& staged);
+
+// Staging needs room for every new content while the old ones are still
+// there: each content rounded up to whole blocks, a block per new directory
+// and for the journal, and a margin (1 MiB and a hundredth of the contents)
+// for the file system's own bookkeeping. Refuses a file system with less
+// (line 194); one that cannot say how much it has passes.
+void RequireRoom(const platform::DirectoryHandle& target, const std::u16string& directory,
+                 const ChangeSet& patch, const std::vector<StoredFile>& files);
+
+// A killed run's commit is finished only where the tree still holds what
+// that run left: every stored file it staged (all but `unstaged`, at
+// `staged`) is either still staged, a file of ours with one name holding the
+// patch's content, or already in its place with that content. Anything else
+// (a journal planted with a commit line, or a tree changed since) refuses
+// the journal before any change.
+void RequireResumable(CProgressSink& progress, zrFile::Reader& reader,
+                      const platform::DirectoryHandle& target, ApplyJournal& journal,
+                      const ChangeSet& patch, const std::vector<StoredFile>& files,
+                      const std::vector<std::u16string>& staged, const std::vector<bool>& unstaged);

@@ -8,7 +8,6 @@
 #include "engine/base/error_sites.h"
 #include "engine/base/number_text.h"
 #include "platform/encoding.h"
-#include "platform/files.h"
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
 
@@ -244,31 +243,32 @@ ApplyJournal::ApplyJournal(const platform::DirectoryHandle& target, const std::u
   // A journal made for a root this run opened holds the root's word from
   // its first moment.
   const std::string preamble = root_ ? JournalPreamble(root_) : std::string();
-  if (!target_.OpenOwnFile(kApplyJournalName, create, preamble, found, descriptor_)) {
-    if (platform::LastErrorIsLockHeld()) Raise(site::kApplyBusy, directory);
-    Fail();
+  const platform::Status opened =
+      target_.OpenOwnFile(kApplyJournalName, create, preamble, found, file_);
+  if (!opened) {
+    if (platform::IsLockHeld(opened.error())) Raise(site::kApplyBusy, directory, opened.error());
+    Fail(opened.error());
   }
   if (found == platform::OwnFile::Foreign) Raise(site::kApplyJournalInvalid, path_);
   if (found == platform::OwnFile::Missing) return;
   platform::EntryStatus status;
-  if (!target_.Stat(std::u16string(u"\\") + kApplyJournalName, status)) Fail();
+  const platform::Status looked = target_.Stat(std::u16string(u"\\") + kApplyJournalName, status);
+  if (!looked) Fail(looked.error());
   entry_ = {kApplyJournalName, status.id};
   owner_ = status.owner;
   if (!create) keep_ = true;
   std::string bytes;
   char chunk[65536];
-  int64_t n = 0;
+  platform::Result<uint64_t> got = uint64_t{0};
   // A journal is a few hundred bytes; one far larger is nobody's journal.
-  while ((n = platform::ReadDescriptor(descriptor_, chunk, sizeof chunk)) > 0 &&
-         bytes.size() < (size_t{16} << 20)) {
-    bytes.append(chunk, static_cast<size_t>(n));
+  while ((got = file_.Read(chunk, sizeof chunk)) && *got > 0 && bytes.size() < (size_t{16} << 20)) {
+    bytes.append(chunk, static_cast<size_t>(*got));
   }
-  if (n < 0) Fail();
+  if (!got) Fail(got.error());
   ParsedJournal parsed = ParseJournal(bytes);
-  if (parsed.kind == ParsedJournal::Kind::Invalid || n > 0) {
+  if (parsed.kind == ParsedJournal::Kind::Invalid || *got > 0) {
     keep_ = true;
-    platform::CloseDescriptor(descriptor_);
-    descriptor_ = -1;
+    file_.Close();
     Raise(site::kApplyJournalInvalid, path_);
   }
   const bool rootRecorded = parsed.record.root == root_;
@@ -283,11 +283,11 @@ ApplyJournal::ApplyJournal(const platform::DirectoryHandle& target, const std::u
 }
 
 ApplyJournal::~ApplyJournal() {
-  if (descriptor_ < 0) return;
+  if (!file_.IsOpen()) return;
   if (state_ == State::Staging) {
-    for (const std::u16string& staged : staged_) target_.Remove(staged);
+    for (const std::u16string& staged : staged_) (void)target_.Remove(staged);
     // Cut back to the preamble, which this run wrote.
-    platform::TruncateDescriptor(descriptor_, static_cast<int64_t>(Preamble().size()));
+    (void)file_.Truncate(static_cast<int64_t>(Preamble().size()));
     state_ = State::Idle;
   }
   if (state_ == State::Idle && !keep_) {
@@ -296,13 +296,12 @@ ApplyJournal::~ApplyJournal() {
     platform::EntryStatus status;
     if (target_.Stat(std::u16string(u"\\") + kApplyJournalName, status) && status.id == entry_.id) {
       if (beforeRemoval_) beforeRemoval_();
-      target_.Remove(std::u16string(u"\\") + kApplyJournalName);
+      (void)target_.Remove(std::u16string(u"\\") + kApplyJournalName);
     }
   }
-  platform::CloseDescriptor(descriptor_);
 }
 
-void ApplyJournal::Fail() { Raise(site::kApplyJournal, path_); }
+void ApplyJournal::Fail(uint32_t code) { Raise(site::kApplyJournal, path_, code); }
 
 void ApplyJournal::RefusePending() {
   keep_ = true;
@@ -316,46 +315,48 @@ std::string ApplyJournal::Preamble() const {
 void ApplyJournal::CutToPreamble() {
   const std::string preamble = Preamble();
   std::string head(preamble.size(), '\0');
-  if (platform::SeekDescriptor(descriptor_, 0) != 0) Fail();
-  const int64_t read =
-      preamble.empty() ? 0 : platform::ReadDescriptor(descriptor_, head.data(), head.size());
+  const platform::Result<int64_t> start = file_.Seek(0);
+  if (!start) Fail(start.error());
+  platform::Result<uint64_t> read = uint64_t{0};
+  if (!preamble.empty()) read = file_.Read(head.data(), head.size());
   // Written afresh only where it starts otherwise (another run's root word).
-  if (read != static_cast<int64_t>(head.size()) || head != preamble) {
-    if (platform::SeekDescriptor(descriptor_, 0) != 0 ||
-        platform::WriteDescriptor(descriptor_, preamble.data(), preamble.size()) !=
-            static_cast<int64_t>(preamble.size())) {
-      Fail();
-    }
+  if (!read || *read != head.size() || head != preamble) {
+    const platform::Result<int64_t> again = file_.Seek(0);
+    if (!again) Fail(again.error());
+    const platform::Status written = file_.Write(preamble.data(), preamble.size());
+    if (!written) Fail(written.error());
   }
-  if (!platform::TruncateDescriptor(descriptor_, static_cast<int64_t>(preamble.size())) ||
-      !platform::SyncDescriptor(descriptor_)) {
-    Fail();
-  }
+  const platform::Status cut = file_.Truncate(static_cast<int64_t>(preamble.size()));
+  if (!cut) Fail(cut.error());
+  const platform::Status synced = file_.Sync();
+  if (!synced) Fail(synced.error());
 }
 
 void ApplyJournal::Append(const std::string& bytes) {
-  if (platform::SeekDescriptorToEnd(descriptor_) < 0 ||
-      platform::WriteDescriptor(descriptor_, bytes.data(), bytes.size()) !=
-          static_cast<int64_t>(bytes.size()) ||
-      !platform::SyncDescriptor(descriptor_)) {
-    Fail();
-  }
+  const platform::Result<int64_t> end = file_.SeekToEnd();
+  if (!end) Fail(end.error());
+  const platform::Status written = file_.Write(bytes.data(), bytes.size());
+  if (!written) Fail(written.error());
+  const platform::Status synced = file_.Sync();
+  if (!synced) Fail(synced.error());
 }
 
 void ApplyJournal::DropStaleStaging(const std::vector<std::u16string>& staged) {
   if (!pending_) return;
   for (const std::u16string& path : staged) {
     platform::EntryStatus status;
-    if (!target_.Stat(path, status)) {
-      if (platform::LastErrorIsMissingEntry()) continue;
-      Raise(site::kRemoveFile, directory_ + path);
+    const platform::Status looked = target_.Stat(path, status);
+    if (!looked) {
+      if (platform::IsMissingEntry(looked.error())) continue;
+      Raise(site::kRemoveFile, directory_ + path, looked.error());
     }
     if (status.isDirectory || status.links != 1 || status.owner != owner_) {
       keep_ = true;
       Raise(site::kApplyStagedInTheWay, directory_ + path);
     }
-    if (!target_.Remove(path) && !platform::LastErrorIsMissingEntry()) {
-      Raise(site::kRemoveFile, directory_ + path);
+    const platform::Status removed = target_.Remove(path);
+    if (!removed && !platform::IsMissingEntry(removed.error())) {
+      Raise(site::kRemoveFile, directory_ + path, removed.error());
     }
   }
   CutToPreamble();
@@ -364,9 +365,10 @@ void ApplyJournal::DropStaleStaging(const std::vector<std::u16string>& staged) {
 }
 
 int64_t ApplyJournal::FileSystemNow() {
-  int64_t now = 0;
-  if (descriptor_ < 0 || !platform::TouchDescriptor(descriptor_, now)) Fail();
-  return now;
+  if (!file_.IsOpen()) Fail(0);
+  const platform::Result<int64_t> now = file_.Touch();
+  if (!now) Fail(now.error());
+  return *now;
 }
 
 void ApplyJournal::Begin(const JournalRecord& record, const std::vector<std::u16string>& staged) {
@@ -377,7 +379,8 @@ void ApplyJournal::Begin(const JournalRecord& record, const std::vector<std::u16
   withRoot.root = root_;
   CutToPreamble();
   Append(JournalText(withRoot).substr(Preamble().size()));
-  if (!target_.SyncSelf()) Fail();
+  const platform::Status synced = target_.SyncSelf();
+  if (!synced) Fail(synced.error());
 }
 
 void ApplyJournal::Commit(const std::vector<std::u16string>& written,
@@ -388,7 +391,8 @@ void ApplyJournal::Commit(const std::vector<std::u16string>& written,
   }
   std::sort(directories.begin(), directories.end());
   directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
-  if (!target_.SyncEntries(written, directories)) Fail();
+  const platform::Status synced = target_.SyncEntries(written, directories);
+  if (!synced) Fail(synced.error());
   Append(JournalCommitText(unstaged));
   state_ = State::Committing;
 }
@@ -399,7 +403,8 @@ void ApplyJournal::Resume() {
 }
 
 void ApplyJournal::Finish(const std::vector<std::u16string>& directories) {
-  if (!target_.SyncEntries({}, directories)) Fail();
+  const platform::Status synced = target_.SyncEntries({}, directories);
+  if (!synced) Fail(synced.error());
   CutToPreamble();
   state_ = State::Idle;
   staged_.clear();

@@ -13,6 +13,7 @@
 
 #include "engine/tree/walker.h"
 #include "platform/directory_handle.h"
+#include "platform/file_handle.h"
 
 // The journal's name in the target's root. A patch may not name this entry
 // of the root; anything else standing there refuses the run.
@@ -138,7 +139,7 @@ class ApplyJournal {
 
   // The journal as the entry a scan of the tree leaves out; null when no
   // journal file is held.
-  const LeftOutEntry* Entry() const { return descriptor_ >= 0 ? &entry_ : nullptr; }
+  const LeftOutEntry* Entry() const { return file_.IsOpen() ? &entry_ : nullptr; }
   // The user the journal file belongs to: the one this run runs as.
   uint32_t Owner() const { return owner_; }
 
@@ -171,13 +172,14 @@ class ApplyJournal {
   std::string Preamble() const;
   void CutToPreamble();
   void Append(const std::string& bytes);
-  [[noreturn]] void Fail();
+  // "Unable to write the apply journal: " with the code of the failed call.
+  [[noreturn]] void Fail(uint32_t code);
 
   enum class State { Idle, Staging, Committing };
   const platform::DirectoryHandle& target_;
   std::u16string directory_;
   std::u16string path_;  // full path, for messages
-  int descriptor_ = -1;
+  platform::FileHandle file_;
   LeftOutEntry entry_;
   uint32_t owner_ = 0;  // the journal's, the effective user's
   State state_ = State::Idle;

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "engine/base/progress.h"
+#include "engine/jobs/tree_check.h"
 
 // The closing status when the applied tree does not fingerprint as the newer
-// tree. The job still ends normally; callers that must tell it apart (the
-// command-line program's exit status) compare the last status with it.
+// tree. The job still ends normally, with TreeCheck::Differs.
 inline constexpr char16_t kAppliedFingerprintMismatchText[] =
     u"After patch has been aplied fingerprints do not match.";
 // The closing status of a run that found nothing to do.
@@ -33,29 +33,54 @@ enum class ApplyWay {
   InPlace,
 };
 
+// How a run goes about it.
+struct ApplyOptions {
+  // Skip each item that cannot be changed, listing it (see below).
+  bool continueOnErrors = false;
+  // Skip both fingerprint checks and the forecast of the newer one.
+  bool ignoreFingerprint = false;
+  ApplyWay way = ApplyWay::Staged;
+  // Every check up to the first change, and nothing more.
+  bool checkOnly = false;
+};
+
+// What a run ended with.
+struct ApplyResult {
+  // The message of every item skipped, in the order they happened (see
+  // below); a check lists the damaged records a tolerant run would skip.
+  std::vector<std::u16string> skipped;
+  // The fingerprint checks' verdict: Verified or Differs after the closing
+  // check, AlreadyNewer, CheckPassed or Pending when the run ended before
+  // any change, NotChecked when told to ignore the fingerprint.
+  TreeCheck check = TreeCheck::NotChecked;
+};
+
 // Applies the patch at patchPath to directory (normalised first). In order:
 // loads the patch info (the reader's errors, "No patch file specified: " for
 // an empty path); refuses a missing directory ("Directory for patch
 // application does  not exists: ", line 165); takes the lock on the
 // directory's journal ("Another apply is already running on this directory:
-// ", 170); then, before anything is touched, refuses a patch that holds a
-// path that could leave the directory (line 27) or that the patch's own
-// filter ignores, itself or through a directory above it (line 31), and
-// checks every stored file's record: its position (58), tag, path against
-// its index key (56) and length (60). A journal left by a killed run of
-// another patch refuses the run (175); one of this patch is finished (its
-// commit) or cleared (its staged files). Unless ignoreFingerprint: a
+// ", 170), refusing whatever stands at its name that is not a journal of
+// this program (179); then, before anything is touched, refuses the paths
+// CheckListedPaths refuses (lines 27, 29, 31, 33) and checks every stored
+// file's record: its position (58), tag, path against its index key (56)
+// and length (60). A journal left by a killed run of another patch refuses
+// the run (175); one of this patch that does not fit it or the tree is
+// refused (179); one of this patch is finished (its commit) or cleared (its
+// staged files; 181 for anything else in their place). Unless ignoreFingerprint: a
 // directory whose fingerprint is the patch's newer one is left as it is
 // (kAlreadyAppliedText, success); any other than the older one is refused
 // (line 188). A path beneath a symbolic link of the target which the patch
-// does not remove is refused (35). Unless ignoreFingerprint, every stored
-// content is read and the fingerprint the tree would have is computed: not
-// the newer one, the patch is refused (192; skipped when a tolerated damaged
-// record makes it unknowable). Staged, a file system without room for the
-// new contents is refused (194). checkOnly stops here (kApplyCheckedText).
+// does not remove is refused (35), and, without continueOnErrors, what
+// would stop the commit halfway (200, 202). Unless ignoreFingerprint, every
+// stored content is read and the fingerprint the tree would have is
+// computed: not the newer one, the patch is refused (192; 190 when a new
+// entry has no word; skipped when a tolerated damaged record makes it
+// unknowable). Staged, a file system without room for the new contents is
+// refused (194). checkOnly stops here (kApplyCheckedText).
 //
-// Then, Staged: every stored file is written beside its destination and
-// made durable under the journal, and the commit removes files, removes
+// Then, Staged: every stored file is written privately beside its
+// destination and made durable under the journal, and the commit removes files, removes
 // directories deepest first, creates directories (line 238), renames the
 // staged files into place (262) and sets attributes (line 287; never on a
 // link); a cancel request waits for the commit's end. InPlace: the same
@@ -70,20 +95,22 @@ enum class ApplyWay {
 // directory should be fails that item ("Refusing to follow a symbolic link on
 // the way to: " + full path). A directory of the target whose owner may not
 // write it is opened for the owner while entries inside it change, and gets
-// its mode back before the attributes are set (or when the run stops).
+// its mode back before the attributes are set (or when the run stops, or,
+// staged, by the run after a kill). Run by the superuser, entries keep or
+// take their owners as Ownership says, and set-id bits left off are listed
+// as skipped in both modes.
 //
 // continueOnErrors skips each item that cannot be removed, created, written
 // or given its attributes, and each stored file whose record is damaged;
 // extraction failures, damaged records and shortened files are listed as
 // report errors, and every skipped item's message is returned, in the order
-// they happened (empty when nothing was skipped). Without it the first such
+// they happened (none when nothing was skipped). Without it the first such
 // failure raises, and a damaged record refuses the patch before anything
 // changes. A failure while staging leaves the tree as it was; one during
-// the commit leaves the journal, so that the same run again finishes it.
+// the commit leaves the journal, so that the same run again finishes it,
+// and its message says so.
 // InPlace keeps what was done after an error or a cancellation (COPCancel
 // passes through). Raises CZRErr of type 0. Runs on the job's thread.
-std::vector<std::u16string> ApplyPatch(CProgressSink& progress, const std::u16string& directory,
-                                       const std::u16string& patchPath,
-                                       const std::u16string& reportPath, bool continueOnErrors,
-                                       bool ignoreFingerprint, ApplyWay way = ApplyWay::Staged,
-                                       bool checkOnly = false);
+ApplyResult ApplyPatch(CProgressSink& progress, const std::u16string& directory,
+                       const std::u16string& patchPath, const std::u16string& reportPath,
+                       const ApplyOptions& options = {});

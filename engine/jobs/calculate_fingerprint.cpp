@@ -13,9 +13,7 @@
 std::u16string CalculateFingerprint(CProgressSink& progress, const std::u16string& directory,
                                     const std::u16string& filter) {
   const std::u16string root = NormalizePath(directory);
-  if (!DirectoryExists(root)) {
-    Raise(site::kFingerprintDirectoryMissing, root);
-  }
+  RequireDirectory(site::kFingerprintDirectoryMissing, root);
   // The ids are needed only for the fingerprint: held as their bytes, a
   // tree of a million files needs a fifth of the memory for them.
   std::vector<FileId> ids;

@@ -41,9 +41,9 @@ bool IsRegularFile(const CDirSnapshot& snapshot, const std::u16string& path) {
 // The length of a tree's entry as lstat sees it (a link's: its target text).
 uint64_t LengthOf(const std::u16string& root, const std::u16string& path) {
   const std::u16string full = JoinPath(root, path);
-  platform::EntryStamp stamp;
-  if (!platform::StampEntry(full, stamp)) Raise(site::kReaderOpen, full);
-  return static_cast<uint64_t>(stamp.size);
+  const platform::Result<platform::EntryStamp> stamp = platform::StampEntry(full);
+  if (!stamp) Raise(site::kReaderOpen, full, stamp.error());
+  return static_cast<uint64_t>(stamp->size);
 }
 
 }  // namespace

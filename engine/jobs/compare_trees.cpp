@@ -14,7 +14,7 @@
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/ordered_lookup.h"
 #include "engine/xml/diff_report.h"
-#include "platform/files.h"
+#include "platform/attribute_word.h"
 
 namespace {
 

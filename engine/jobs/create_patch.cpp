@@ -16,9 +16,7 @@
 namespace {
 
 void RequireNewerDirectory(const std::u16string& newerDir) {
-  if (!DirectoryExists(newerDir)) {
-    Raise(site::kNewerDirectoryMissing, newerDir);
-  }
+  RequireDirectory(site::kNewerDirectoryMissing, newerDir);
 }
 
 void RequirePatchPath(const std::u16string& patchPath) {
@@ -32,7 +30,7 @@ void RequirePatchPath(const std::u16string& patchPath) {
 std::optional<CompactOptions> CompactOptionsFor(const CreatePatchOptions& options) {
   if (!options.compact) return std::nullopt;
   if (options.level < kMinCompactLevel || options.level > kMaxCompactLevel) {
-    RaiseDataError(site::kCompactLevelRange, DecimalText(options.level));
+    Raise(site::kCompactLevelRange, DecimalText(options.level));
   }
   CompactOptions compact;
   compact.level = options.level;
@@ -56,9 +54,7 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
   const std::u16string newer = NormalizePath(newerDir);
   CElapsedTimer timer = StartedTimer();
   RequireNewerDirectory(newer);
-  if (!DirectoryExists(older)) {
-    Raise(site::kOlderDirectoryMissing, older);
-  }
+  RequireDirectory(site::kOlderDirectoryMissing, older);
   RequirePatchPath(patchPath);
   const std::optional<CompactOptions> compact = CompactOptionsFor(options);
   CheckOutputs({older, newer},

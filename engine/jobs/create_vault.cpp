@@ -12,9 +12,7 @@
 void CreateVault(CProgressSink& progress, const std::u16string& directory,
                  const std::u16string& filter, const std::u16string& vaultPath) {
   const std::u16string root = NormalizePath(directory);
-  if (!DirectoryExists(root)) {
-    Raise(site::kVaultDirectoryMissing, root);
-  }
+  RequireDirectory(site::kVaultDirectoryMissing, root);
   if (vaultPath.empty()) {
     Raise(site::kNoVaultToCreate);
   }

@@ -1,6 +1,9 @@
 // RunJob, the one place that wraps every job, and the dispatch table.
 #include "engine/jobs/job_runner.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "engine/base/elapsed_timer.h"
 #include "engine/base/errors.h"
 #include "engine/jobs/apply_patch.h"
@@ -12,16 +15,14 @@
 
 namespace {
 
-// One line per skipped item, in order, separated by line feeds; a line feed
-// or carriage return inside a message (a name may hold one) becomes a blank,
-// so that one item stays one line.
-std::u16string SkippedItemsText(const std::vector<std::u16string>& messages) {
-  std::u16string text;
-  for (const std::u16string& message : messages) {
-    if (!text.empty()) text.push_back(u'\n');
-    for (const char16_t c : message) text.push_back(c == u'\n' || c == u'\r' ? u' ' : c);
+// Each skipped item on one line: a line feed or carriage return inside a
+// message (a name may hold one) becomes a blank.
+std::vector<std::u16string> OneLineEach(std::vector<std::u16string> messages) {
+  for (std::u16string& message : messages) {
+    std::replace_if(
+        message.begin(), message.end(), [](char16_t c) { return c == u'\n' || c == u'\r'; }, u' ');
   }
-  return text;
+  return messages;
 }
 
 // Index = job number. A job joins the table in the change that builds it.
@@ -30,37 +31,42 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
       const auto& p = std::get<CreatePatchParams>(params);
       CreatePatchFromDirectories(progress, p.olderDir, p.newerDir, p.patchPath, p.reportPath,
                                  p.filter, p.options);
-      return std::u16string();
+      return JobResult();
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<CreateVaultPatchParams>(params);
       CreatePatchFromVault(progress, p.newerDir, p.patchPath, p.vaultPath, p.reportPath,
                            p.updateVault, p.options);
-      return std::u16string();
+      return JobResult();
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<ApplyPatchParams>(params);
-      return SkippedItemsText(ApplyPatch(
-          progress, p.directory, p.patchPath, p.reportPath, p.continueOnErrors, p.ignoreFingerprint,
-          p.inPlace ? ApplyWay::InPlace : ApplyWay::Staged, p.checkOnly));
+      ApplyResult applied =
+          ApplyPatch(progress, p.directory, p.patchPath, p.reportPath,
+                     {p.continueOnErrors, p.ignoreFingerprint,
+                      p.inPlace ? ApplyWay::InPlace : ApplyWay::Staged, p.checkOnly});
+      return JobResult{{}, OneLineEach(std::move(applied.skipped)), applied.check};
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<QueryPatchParams>(params);
       QueryPatch(progress, p.patchPath, p.reportPath);
-      return std::u16string();
+      return JobResult();
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<CreateVaultParams>(params);
       CreateVault(progress, p.directory, p.filter, p.vaultPath);
-      return std::u16string();
+      return JobResult();
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<FingerprintParams>(params);
-      return CalculateFingerprint(progress, p.directory, p.filter);
+      return JobResult{
+          CalculateFingerprint(progress, p.directory, p.filter), {}, TreeCheck::NotChecked};
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<VerifyParams>(params);
-      return VerifyTree(progress, p.directory, p.vaultPath, p.reportPath);
+      std::u16string lines = VerifyTree(progress, p.directory, p.vaultPath, p.reportPath);
+      const TreeCheck check = lines.empty() ? TreeCheck::Verified : TreeCheck::Differs;
+      return JobResult{std::move(lines), {}, check};
     },
 };
 
@@ -95,10 +101,12 @@ JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind k
   try {
     const JobEntryPoint entry = EntryPointFor(kind);
     if (entry == nullptr) throw MissingEntryPoint();
-    const std::u16string result = entry(sink, params);
-    if (onSuccess) onSuccess(result);
+    JobResult result = entry(sink, params);
+    if (onSuccess) onSuccess(result.text);
     run.outcome = JobOutcome::Succeeded;
-    run.result = result;
+    run.result = std::move(result.text);
+    run.skipped = std::move(result.skipped);
+    run.check = result.check;
   } catch (const std::u16string& text) {
     sink.ShowMessage(text);
   } catch (const CZRErr& error) {

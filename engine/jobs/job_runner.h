@@ -7,9 +7,11 @@
 #include <functional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "engine/base/progress.h"
 #include "engine/jobs/create_patch.h"
+#include "engine/jobs/tree_check.h"
 
 enum class JobKind : int32_t {
   CreatePatch = 0,       // two directories -> patch
@@ -57,13 +59,22 @@ using JobParams =
     std::variant<CreatePatchParams, CreateVaultPatchParams, ApplyPatchParams, QueryPatchParams,
                  CreateVaultParams, FingerprintParams, VerifyParams>;
 
-// An entry point: runs the job and returns its result text: the fingerprint
-// job's fingerprint; verify's difference lines; for Apply Patch, one line per
-// item a tolerant run skipped (the message of the error that made it skip, any
-// line feed or carriage return in it made a blank), lines separated by a line
-// feed, in the order they happened, empty when nothing was skipped; empty text
-// for the others. Raises CZRErr or lets COPCancel pass.
-using JobEntryPoint = std::u16string (*)(CProgressSink& progress, const JobParams& params);
+// What a job that ended normally gives back.
+struct JobResult {
+  // The fingerprint job's fingerprint, verify's difference lines; empty for
+  // the others.
+  std::u16string text;
+  // Apply Patch: the message of each item a tolerant run skipped, in the
+  // order they happened, each on one line (a line feed or carriage return in
+  // a message made a blank).
+  std::vector<std::u16string> skipped;
+  // Apply Patch's fingerprint checks, verify's comparison.
+  TreeCheck check = TreeCheck::NotChecked;
+};
+
+// An entry point: runs the job and returns its result. Raises CZRErr or lets
+// COPCancel pass.
+using JobEntryPoint = JobResult (*)(CProgressSink& progress, const JobParams& params);
 
 // The dispatch table: the entry point of a job, or nullptr for a job this
 // build does not have.
@@ -79,13 +90,15 @@ inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 // What one run of a job ended with.
 struct JobRun {
   JobOutcome outcome = JobOutcome::Failed;
-  // The job's result text after success (the fingerprint, verify's lines or
-  // Apply Patch's skipped items, see JobEntryPoint); empty otherwise.
+  // After success, the job's result text, skipped items and check (see
+  // JobResult); empty and NotChecked otherwise.
   std::u16string result;
+  std::vector<std::u16string> skipped;
+  TreeCheck check = TreeCheck::NotChecked;
 };
 
-// Called once the job has returned normally, with its result, before the
-// completion line: the place where a front end shows the result and keeps the
+// Called once the job has returned normally, with its result text, before
+// the completion line: the place where a front end shows the result and keeps the
 // user's settings. What it throws is reported like a failure of the job.
 using JobSuccessHook = std::function<void(const std::u16string& result)>;
 

@@ -35,14 +35,13 @@ std::u16string LastComponent(const std::u16string& path) {
 }
 
 bool SameFile(const std::u16string& a, const std::u16string& b) {
-  platform::NodeId idA, idB;
-  const bool existsA = platform::GetNodeId(a, idA);
-  const bool existsB = platform::GetNodeId(b, idB);
-  if (existsA || existsB) return existsA && existsB && idA == idB;
+  const platform::Result<platform::NodeId> idA = platform::GetNodeId(a);
+  const platform::Result<platform::NodeId> idB = platform::GetNodeId(b);
+  if (idA || idB) return idA && idB && *idA == *idB;
   // Neither exists yet: the same name in the same directory is one file.
-  if (platform::GetNodeId(ParentOf(a), idA) && platform::GetNodeId(ParentOf(b), idB)) {
-    return idA == idB && LastComponent(a) == LastComponent(b);
-  }
+  const platform::Result<platform::NodeId> parentA = platform::GetNodeId(ParentOf(a));
+  const platform::Result<platform::NodeId> parentB = platform::GetNodeId(ParentOf(b));
+  if (parentA && parentB) return *parentA == *parentB && LastComponent(a) == LastComponent(b);
   return NormalizePath(a) == NormalizePath(b);
 }
 
@@ -51,18 +50,19 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
 // never the text: a link to the tree, or "x/../tree", is caught as well.
 bool IsInside(const std::u16string& path, const platform::NodeId& tree) {
   std::u16string directory = ParentOf(path);
-  platform::NodeId here;
-  while (!platform::GetNodeId(directory, here)) {
+  platform::Result<platform::NodeId> here = platform::GetNodeId(directory);
+  while (!here) {
     const std::u16string up = ParentOf(directory);
     if (up == directory) return false;
     directory = up;
+    here = platform::GetNodeId(directory);
   }
   while (true) {
-    if (here == tree) return true;
+    if (*here == tree) return true;
     directory += u"/..";
-    platform::NodeId parent;
+    const platform::Result<platform::NodeId> parent = platform::GetNodeId(directory);
     // The root is its own parent.
-    if (!platform::GetNodeId(directory, parent) || parent == here) return false;
+    if (!parent || *parent == *here) return false;
     here = parent;
   }
 }
@@ -89,12 +89,13 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
     }
   }
   for (const std::u16string& tree : trees) {
-    platform::NodeId treeId;
-    if (tree.empty() || !platform::GetNodeId(tree, treeId)) continue;
+    if (tree.empty()) continue;
+    const platform::Result<platform::NodeId> treeId = platform::GetNodeId(tree);
+    if (!treeId) continue;
     for (const FileArgument& file : files) {
       // Writing into a device or FIFO adds nothing to a tree.
       if (!IsWritten(file) || IsDeviceOrFifo(platform::KindOfNode(file.path))) continue;
-      if (IsInside(platform::ResolveFinalLink(file.path), treeId)) {
+      if (IsInside(platform::ResolveFinalLink(file.path), *treeId)) {
         Raise(site::kOutputInsideTree, file.path + u" is inside " + tree);
       }
     }
@@ -104,8 +105,10 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
 void CheckReportWritable(const std::u16string& reportPath) {
   if (reportPath.empty()) return;
   const bool straightIn = IsDeviceOrFifo(platform::KindOfNode(reportPath));
-  if (platform::MayWrite(straightIn ? reportPath : ParentOf(reportPath))) return;
-  Raise(
-      site::kReportNotWritable,
-      reportPath + u": " + platform::FromUtf8(platform::ErrorCodeText(platform::LastErrorCode())));
+  const platform::Status writable =
+      platform::MayWrite(straightIn ? reportPath : ParentOf(reportPath));
+  if (writable) return;
+  Raise(site::kReportNotWritable,
+        reportPath + u": " + platform::FromUtf8(platform::ErrorCodeText(writable.error())),
+        writable.error());
 }

@@ -184,9 +184,7 @@ std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directo
   CElapsedTimer timer;
   timer.Clear();
   timer.Start();
-  if (!DirectoryExists(root)) {
-    Raise(site::kVerifyDirectoryMissing, root);
-  }
+  RequireDirectory(site::kVerifyDirectoryMissing, root);
   if (vaultPath.empty()) {
     Raise(site::kNoVaultToVerify);
   }

@@ -16,7 +16,7 @@ namespace {
 constexpr char16_t kIndexText[] = u"the file index";
 constexpr char16_t kBlockText[] = u"a content block";
 
-[[noreturn]] void Damaged(const char16_t* what) { RaiseDataError(site::kCompactDamaged, what); }
+[[noreturn]] void Damaged(const char16_t* what) { Raise(site::kCompactDamaged, what); }
 
 // Every path whose content the patch carries, ascending; a path listed
 // twice stays twice, so that it can match no index.
@@ -72,7 +72,7 @@ void PositionedInput::SkipTo(int64_t offset) {
 CompactPatchInfo ReadCompactPatchInfo(zrFile::Reader& reader, CProgressSink& progress) {
   CompactPatchInfo info;
   const int64_t endStart = reader.size() - kCompactEndSize;
-  if (endStart < static_cast<int64_t>(kCompactMagicSize)) RaiseDataError(site::kUnfinishedPatch);
+  if (endStart < static_cast<int64_t>(kCompactMagicSize)) Raise(site::kUnfinishedPatch);
   reader.seek(endStart);
   {
     DirectInput tail(reader);

@@ -43,7 +43,7 @@ PatchFormat ReadPatchMagic(RecordInput& in) {
   ReadRaw(in, magic, kPatchMagicSize);
   if (std::memcmp(magic, kPatchMagic, kPatchMagicSize) == 0) return PatchFormat::Classic;
   if (std::memcmp(magic, kCompactMagic, kCompactMagicSize) == 0) return PatchFormat::Compact;
-  RaiseDataError(site::kMissingMagic);
+  Raise(site::kMissingMagic);
 }
 
 void WriteCompactMagic(RecordOutput& out) { WriteRaw(out, kCompactMagic, kCompactMagicSize); }
@@ -130,13 +130,13 @@ void WriteCompactEnd(RecordOutput& out, int64_t indexOffset) {
 
 int64_t ReadCompactEnd(RecordInput& in) {
   uint8_t bytes[kCompactEndSize];
-  if (in.read(bytes, kCompactEndSize) != kCompactEndSize) RaiseDataError(site::kUnfinishedPatch);
+  if (in.read(bytes, kCompactEndSize) != kCompactEndSize) Raise(site::kUnfinishedPatch);
   uint64_t indexOffset = 0;
   for (int i = 0; i < 8; ++i) indexOffset |= uint64_t{bytes[2 + i]} << (8 * i);
   const bool complete = bytes[0] == static_cast<uint8_t>(CompactRecord::End) &&
                         bytes[1] == static_cast<uint8_t>(RecordType::Qword) &&
                         indexOffset <= static_cast<uint64_t>(INT64_MAX) &&
                         std::memcmp(bytes + 10, kCompactMagic, kCompactMagicSize) == 0;
-  if (!complete) RaiseDataError(site::kUnfinishedPatch);
+  if (!complete) Raise(site::kUnfinishedPatch);
   return static_cast<int64_t>(indexOffset);
 }

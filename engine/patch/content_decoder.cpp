@@ -22,7 +22,7 @@ constexpr size_t kCopyPiece = 65536;
 constexpr char16_t kTableText[] = u"a member table";
 constexpr char16_t kChunkText[] = u"a chunk";
 
-[[noreturn]] void Damaged(const char16_t* what) { RaiseDataError(site::kCompactDamaged, what); }
+[[noreturn]] void Damaged(const char16_t* what) { Raise(site::kCompactDamaged, what); }
 
 bool HasBytes(ContentKind kind) { return kind != ContentKind::Copy; }
 
@@ -69,7 +69,7 @@ class BlockDecoding {
   void ReferenceDone(size_t part, bool matched) {
     const size_t i = deltas_[part];
     states_[i].referenceDone = true;
-    if (!matched) Fail(i, DataError(site::kReferenceMismatch, members_[i].reference));
+    if (!matched) Fail(i, CZRErr(site::kReferenceMismatch, members_[i].reference));
     Settle(i);
   }
 
@@ -101,7 +101,7 @@ class BlockDecoding {
   void Settle(size_t i) {
     const State& state = states_[i];
     if (state.contentDone && state.referenceDone && !state.contentMatched) {
-      Fail(i, DataError(site::kContentIdMismatch, members_[i].path));
+      Fail(i, CZRErr(site::kContentIdMismatch, members_[i].path));
     }
   }
 
@@ -198,7 +198,7 @@ class BlockDecoding {
     out_.End(member);
     states_[i].contentDone = true;
     states_[i].contentMatched = true;
-    if (!matched) Fail(i, DataError(site::kReferenceMismatch, member.reference));
+    if (!matched) Fail(i, CZRErr(site::kReferenceMismatch, member.reference));
   }
 
   const std::vector<ContentMember>& members_;
@@ -339,9 +339,8 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
           left -= piece;
         }
         const std::u16string& older = parts[references.firstPadded()].path;
-        block.Skip(chunk.contentLength, [&](const ContentMember&) {
-          return DataError(site::kReferenceMismatch, older);
-        });
+        block.Skip(chunk.contentLength,
+                   [&](const ContentMember&) { return CZRErr(site::kReferenceMismatch, older); });
         produced += chunk.contentLength;
         continue;
       }
@@ -394,7 +393,7 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
     }
     if (!failure.empty()) {
       block.Skip(chunk.contentLength - made, [&](const ContentMember& member) {
-        return DataError(site::kContentUndecodable, member.path + u" (" + failure + u")");
+        return CZRErr(site::kContentUndecodable, member.path + u" (" + failure + u")");
       });
     }
     produced += chunk.contentLength;

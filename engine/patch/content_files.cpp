@@ -29,7 +29,8 @@ constexpr uint64_t kWindowSlack = uint64_t{32} << 20;
 std::unique_ptr<ContentReader> TreeContentOpener::Open(const std::u16string& relativePath) {
   auto reader = std::make_unique<StreamContentReader>();
   const std::u16string path = JoinPath(root_, relativePath);
-  if (!reader->stream.tryOpen(path)) Raise(site::kReaderOpen, path);
+  const platform::Status opened = reader->stream.tryOpen(path);
+  if (!opened) Raise(site::kReaderOpen, path, opened.error());
   return reader;
 }
 

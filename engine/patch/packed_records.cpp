@@ -89,7 +89,7 @@ PackedInput::PackedInput(RecordInput& in, uint64_t maxDecoded, const std::u16str
 void PackedInput::Damaged(const char* reason) const {
   std::u16string detail = what_;
   if (reason != nullptr) detail += u" (" + platform::FromUtf8(reason) + u")";
-  RaiseDataError(site::kCompactDamaged, detail);
+  Raise(site::kCompactDamaged, detail);
 }
 
 bool PackedInput::Refill() {

@@ -92,11 +92,12 @@ namespace {
 // The longest target a link may hold on Linux (PATH_MAX less its NUL).
 constexpr int64_t kLongestLinkTarget = 4095;
 
-// A failed change beneath the target: a link met on the way says so by
-// name, whatever the operation was.
-[[noreturn]] void RaiseFor(const ErrorSite& usual, const std::u16string& destination) {
-  if (platform::LastErrorIsLinkInTheWay()) Raise(site::kApplyThroughLink, destination);
-  Raise(usual, destination);
+// A change beneath the target that failed with `code`: a link met on the
+// way says so by name, whatever the operation was.
+[[noreturn]] void RaiseFor(const ErrorSite& usual, const std::u16string& destination,
+                           uint32_t code) {
+  if (platform::IsLinkInTheWay(code)) Raise(site::kApplyThroughLink, destination, code);
+  Raise(usual, destination, code);
 }
 
 }  // namespace
@@ -132,33 +133,40 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
   if (asLink) {
     if (length > kLongestLinkTarget) Raise(site::kExtractWrite, destination);
     linkTarget.resize(static_cast<size_t>(length));
-    if (length > 0 && reader.read(linkTarget.data(), length) != length) Raise(site::kExtractShort);
+    if (length > 0 && reader.read(linkTarget.data(), length) != length) {
+      Raise(site::kExtractShort, {}, reader.error());
+    }
   }
   // Whatever is there (a file, a link, an empty directory) goes as the
   // entry it is; a link is never written through. A new name needs no room.
   const std::u16string& written = writeAs.empty() ? relPath : writeAs;
-  platform::EntryStatus existing;
-  if (written != relPath) {
-    // Nothing at the destination changes.
-  } else if (target.Stat(relPath, existing)) {
-    bool wasDirectory = false;
-    if (!target.Remove(relPath, &wasDirectory)) {
-      RaiseFor(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, destination);
+  if (written == relPath) {
+    platform::EntryStatus existing;
+    const platform::Status looked = target.Stat(relPath, existing);
+    if (looked) {
+      bool wasDirectory = false;
+      const platform::Status removed = target.Remove(relPath, &wasDirectory);
+      if (!removed) {
+        RaiseFor(wasDirectory ? site::kRemoveDirectory : site::kRemoveFile, destination,
+                 removed.error());
+      }
+    } else if (!platform::IsMissingEntry(looked.error())) {
+      RaiseFor(site::kWriterOpen, destination, looked.error());
     }
-  } else if (!platform::LastErrorIsMissingEntry()) {
-    RaiseFor(site::kWriterOpen, destination);
   }
+  // Otherwise nothing at the destination changes.
   if (asLink) {
-    if (!target.MakeLink(written, linkTarget)) RaiseFor(site::kWriterOpen, destination);
+    const platform::Status made = target.MakeLink(written, linkTarget);
+    if (!made) RaiseFor(site::kWriterOpen, destination, made.error());
     if (digest != nullptr) {
       Sha1Update(*digest, linkTarget.data(), static_cast<uint32_t>(linkTarget.size()));
     }
     return true;
   }
-  const int descriptor = target.CreateFile(written, permissions);
-  if (descriptor < 0) RaiseFor(site::kWriterOpen, destination);
+  platform::Result<platform::FileHandle> created = target.CreateFile(written, permissions);
+  if (!created) RaiseFor(site::kWriterOpen, destination, created.error());
   zrFile::Writer out;
-  out.adopt(descriptor);
+  out.adopt(std::move(*created));
 
   const int64_t done =
       CopyThroughBuffer(reader, length, progress.GetBuffer(), progress.GetBufferSize(),
@@ -167,11 +175,11 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
                             Sha1Update(*digest, chunk, static_cast<uint32_t>(n));
                           }
                           if (out.write(chunk, n) != n) {
-                            Raise(site::kExtractWrite, destination);
+                            Raise(site::kExtractWrite, destination, out.error());
                           }
                         });
   if (done != length && !tolerateShort) {
-    Raise(site::kExtractShort);
+    Raise(site::kExtractShort, {}, reader.error());
   }
   out.close();
   return done == length;
@@ -190,7 +198,8 @@ bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& prog
     Raise(site::kExtractUnsafePath, stored);
   }
   platform::DirectoryHandle target;
-  if (!target.Open(targetDirectory)) Raise(site::kWriterOpen, targetDirectory + u"\\" + stored);
+  const platform::Status opened = target.Open(targetDirectory);
+  if (!opened) Raise(site::kWriterOpen, targetDirectory + u"\\" + stored, opened.error());
   return ExtractFileBeneath(reader, tolerateShort, progress, offset, target, targetDirectory,
                             stored, false, {});
 }

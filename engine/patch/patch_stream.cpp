@@ -38,24 +38,25 @@ constexpr size_t kStringStepUnits = 32768;
 constexpr size_t kRecordBlock = 65536;
 
 [[noreturn]] void RaiseShortWrite(RecordPiece piece, int64_t expected, int64_t written,
-                                  std::u16string_view name) {
+                                  std::u16string_view name, uint32_t code) {
   const std::u16string file = site::FileNameDetail(name);
   switch (piece) {
     case RecordPiece::Tag:
-      Raise(site::kWriteType, file);
+      Raise(site::kWriteType, file, code);
     case RecordPiece::Qword:
-      Raise(site::kWriteQword, file);
+      Raise(site::kWriteQword, file, code);
     case RecordPiece::Dword:
-      Raise(site::kWriteDword, file);
+      Raise(site::kWriteDword, file, code);
     case RecordPiece::Raw:
       break;
   }
-  Raise(site::kWriteBuffer, DecimalText(expected) + u" actual:" + DecimalText(written) + file);
+  Raise(site::kWriteBuffer, DecimalText(expected) + u" actual:" + DecimalText(written) + file,
+        code);
 }
 
 void Put(RecordOutput& out, const void* buffer, int64_t n, RecordPiece piece) {
   const int64_t written = out.write(buffer, n, piece);
-  if (written != n) RaiseShortWrite(piece, n, written, out.name());
+  if (written != n) RaiseShortWrite(piece, n, written, out.name(), out.error());
 }
 
 }  // namespace
@@ -84,7 +85,8 @@ void BufferedOutput::Flush() {
     for (const auto& [end, piece] : pieces_) {
       if (written < 0 || end > static_cast<size_t>(written)) {
         RaiseShortWrite(piece, static_cast<int64_t>(end - start),
-                        written < 0 ? -1 : written - static_cast<int64_t>(start), out_.name());
+                        written < 0 ? -1 : written - static_cast<int64_t>(start), out_.name(),
+                        out_.error());
       }
       start = end;
     }
@@ -110,6 +112,7 @@ int64_t BufferedInput::read(void* buffer, int64_t n) {
       const bool direct = want >= static_cast<int64_t>(kRecordBlock);
       const int64_t got =
           direct ? in_.read(out + done, want) : in_.read(block_.data(), kRecordBlock);
+      error_ = in_.error();
       if (got <= 0) return (got < 0 && done == 0) ? -1 : done;
       next_ = end_ = 0;
       if (direct) {
@@ -171,26 +174,26 @@ void WriteString(RecordOutput& out, std::u16string_view text) {
 
 void ExpectTag(RecordInput& in, RecordType tag) {
   uint8_t byte = 0;
-  if (in.read(&byte, 1) != 1) Raise(site::kReadType);
+  if (in.read(&byte, 1) != 1) Raise(site::kReadType, {}, in.error());
   if (byte != static_cast<uint8_t>(tag)) Raise(site::kTypeMismatch);
 }
 
 int64_t ReadQword(RecordInput& in) {
   ExpectTag(in, RecordType::Qword);
   uint8_t bytes[8];
-  if (in.read(bytes, 8) != 8) Raise(site::kReadQword);
+  if (in.read(bytes, 8) != 8) Raise(site::kReadQword, {}, in.error());
   return static_cast<int64_t>(GetLittleEndian(bytes, 8));
 }
 
 uint32_t ReadDword(RecordInput& in) {
   ExpectTag(in, RecordType::Dword);
   uint8_t bytes[4];
-  if (in.read(bytes, 4) != 4) Raise(site::kReadDword);
+  if (in.read(bytes, 4) != 4) Raise(site::kReadDword, {}, in.error());
   return static_cast<uint32_t>(GetLittleEndian(bytes, 4));
 }
 
 void ReadRaw(RecordInput& in, void* buffer, int64_t n) {
-  if (in.read(buffer, n) != n) Raise(site::kReadBuffer);
+  if (in.read(buffer, n) != n) Raise(site::kReadBuffer, {}, in.error());
 }
 
 std::u16string ReadString(RecordInput& in) {

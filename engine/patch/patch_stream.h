@@ -12,9 +12,11 @@
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_format.h"
 
-// Every failure below is a CZRErr of type 0 with the patchReader location;
-// any write may instead raise the type-1 "larger then 4GB" error of the
-// large-file layer. Nothing is retried; no partial value is returned.
+// Every failure below is a CZRErr of type 0 with the patchReader location,
+// carrying the code of the read or write that failed (0 when the file merely
+// ended or the bytes were wrong); any write may instead raise the type-1
+// "larger then 4GB" error of the large-file layer. Nothing is retried; no
+// partial value is returned.
 // Used by one operation at a time on the job's thread.
 
 // ---- Where records go to and come from -------------------------------------
@@ -39,6 +41,8 @@ class RecordOutput {
   // The path a failed write names after its message (" file:" + path), the
   // Writer's name(); empty: none.
   virtual std::u16string_view name() const { return {}; }
+  // Why the last write came out short, as zrFile::File::error.
+  virtual uint32_t error() const { return 0; }
 };
 
 class RecordInput {
@@ -46,6 +50,8 @@ class RecordInput {
   virtual ~RecordInput() = default;
   // The count read: short only at the end of the file, -1 on an error.
   virtual int64_t read(void* buffer, int64_t n) = 0;
+  // Why the last read came out short, as zrFile::File::error.
+  virtual uint32_t error() const { return 0; }
 };
 
 // Every write goes straight to the file.
@@ -56,6 +62,7 @@ class DirectOutput : public RecordOutput {
     return out_.write(buffer, n);
   }
   std::u16string_view name() const override { return out_.name(); }
+  uint32_t error() const override { return out_.error(); }
 
  private:
   zrFile::Writer& out_;
@@ -85,6 +92,7 @@ class DirectInput : public RecordInput {
  public:
   explicit DirectInput(zrFile::Reader& in) : in_(in) {}
   int64_t read(void* buffer, int64_t n) override { return in_.read(buffer, n); }
+  uint32_t error() const override { return in_.error(); }
 
  private:
   zrFile::Reader& in_;
@@ -98,6 +106,7 @@ class BufferedInput : public RecordInput {
   explicit BufferedInput(zrFile::Reader& in);
   ~BufferedInput() override;
   int64_t read(void* buffer, int64_t n) override;
+  uint32_t error() const override { return error_; }
 
  private:
   zrFile::Reader& in_;
@@ -105,6 +114,7 @@ class BufferedInput : public RecordInput {
   size_t next_ = 0;   // first unconsumed byte of block_
   size_t end_ = 0;    // bytes of block_ that hold file data
   int64_t consumed_;  // file position just after the last byte handed out
+  uint32_t error_ = 0;
 };
 
 // ---- Write side: each writes its tag, then its payload ---------------------

@@ -55,7 +55,8 @@ int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgress
   const std::u16string sourcePath = JoinPath(newerRoot, relativePath);
   // A symbolic link is carried as its target text, never followed.
   StreamReader source;
-  if (!source.tryOpen(sourcePath)) Raise(site::kReaderOpen, sourcePath);
+  const platform::Status opened = source.tryOpen(sourcePath);
+  if (!opened) Raise(site::kReaderOpen, sourcePath, opened.error());
   const int64_t length = source.size();
   WriteString(records, relativePath);
   WriteQword(records, length);
@@ -80,30 +81,30 @@ int64_t WriteFileContent(zrFile::Writer& out, BufferedOutput& records, CProgress
     asScanned = DigestToHex(copied) == *scannedId;
   }
   if (done != length || !asScanned) {
-    Raise(site::kPatchSourceShortRead, sourcePath);
+    Raise(site::kPatchSourceShortRead, sourcePath, done != length ? source.error() : 0);
   }
   return start;
 }
 
 void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
   if (!out.sync()) {
-    Raise(site::kPatchFlush, patchPath);
+    Raise(site::kPatchFlush, patchPath, out.error());
   }
 }
 
 }  // namespace
 
 PatchOutputFile::PatchOutputFile(const std::u16string& patchPath) : patchPath_(patchPath) {
-  if (file_.Create(platform::ResolveFinalLink(patchPath)) < 0) {
-    Raise(site::kWriterOpen, patchPath);
-  }
-  writer_.borrow(file_.descriptor(), patchPath);
+  const platform::Status created = file_.Create(platform::ResolveFinalLink(patchPath));
+  if (!created) Raise(site::kWriterOpen, patchPath, created.error());
+  writer_.borrow(file_.file(), patchPath);
 }
 
 void PatchOutputFile::Commit() {
   SyncOrFail(writer_, patchPath_);
   writer_.close();
-  if (!file_.Commit()) Raise(site::kPatchReplace, patchPath_);
+  const platform::Status committed = file_.Commit();
+  if (!committed) Raise(site::kPatchReplace, patchPath_, committed.error());
 }
 
 void WritePatchStart(RecordOutput& out, const ChangeSet& changes) {

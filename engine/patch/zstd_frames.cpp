@@ -16,7 +16,7 @@ namespace {
 std::u16string ReasonText(size_t code) { return platform::FromUtf8(ZSTD_getErrorName(code)); }
 
 [[noreturn]] void RaiseCompressFailed(const std::u16string& what, size_t code) {
-  RaiseDataError(site::kCompressFailed, what + u" (" + ReasonText(code) + u")");
+  Raise(site::kCompressFailed, what + u" (" + ReasonText(code) + u")");
 }
 
 void Check(size_t code, const std::u16string& what) {

@@ -87,7 +87,7 @@ struct Task {
   std::atomic<bool> unordered{false};
   bool failed = false;
   bool openFailed = false;    // the directory itself could not be opened
-  bool missing = false;       // the failure was an entry not there
+  uint32_t failure = 0;       // the code of the call that failed
   std::u16string failedName;  // the entry that failed, if it was one
   std::exception_ptr error;   // anything else the thread met
 };
@@ -227,7 +227,7 @@ class TreeCollector::Work {
     std::atomic<size_t> left{0};
     std::mutex failure;  // guards the three below
     size_t failedAt = SIZE_MAX;
-    bool missing = false;
+    uint32_t code = 0;
     std::exception_ptr error;
   };
 
@@ -238,12 +238,13 @@ class TreeCollector::Work {
     const size_t end = std::min(shared.listed.size(), begin + kShareRun);
     try {
       size_t failedAt = 0;
-      if (!LookAtRange(task, shared.listing, shared.listed, begin, end, scratch, failedAt)) {
-        const bool missing = platform::LastErrorIsMissingEntry();
+      const platform::Status looked =
+          LookAtRange(task, shared.listing, shared.listed, begin, end, scratch, failedAt);
+      if (!looked) {
         std::lock_guard<std::mutex> lock(shared.failure);
         if (failedAt < shared.failedAt) {
           shared.failedAt = failedAt;
-          shared.missing = missing;
+          shared.code = looked.error();
         }
       }
     } catch (...) {
@@ -257,7 +258,7 @@ class TreeCollector::Work {
         task.error = shared.error;
       } else if (shared.failedAt != SIZE_MAX) {
         task.failed = true;
-        task.missing = shared.missing;
+        task.failure = shared.code;
         task.failedName = std::move(shared.listed[shared.failedAt].name);
       } else {
         Conclude(task, shared.listed);
@@ -297,12 +298,14 @@ class TreeCollector::Work {
     Task& task = *owner;
     try {
       platform::DirectoryListing listing;
-      task.openFailed = !Open(task, listing);
+      platform::Status looked = Open(task, listing);
+      task.openFailed = !looked;
       std::vector<platform::ListedEntry>& listed = scratch.listed;
       size_t failedAt = 0;
-      if (task.openFailed || !listing.ListNames(listed)) {
+      if (looked) looked = listing.ListNames(listed);
+      if (!looked) {
         task.failed = true;
-        task.missing = platform::LastErrorIsMissingEntry();
+        task.failure = looked.error();
       } else if (shared != nullptr && listed.size() > kShareAbove) {
         task.entries.resize(listed.size());
         *shared = std::make_shared<Shared>();
@@ -312,9 +315,10 @@ class TreeCollector::Work {
         (*shared)->runs = ((*shared)->listed.size() + kShareRun - 1) / kShareRun;
         (*shared)->left.store((*shared)->runs);
         return;
-      } else if (!LookAtRange(task, listing, listed, 0, listed.size(), scratch, failedAt)) {
+      } else if (!(looked =
+                       LookAtRange(task, listing, listed, 0, listed.size(), scratch, failedAt))) {
         task.failed = true;
-        task.missing = platform::LastErrorIsMissingEntry();
+        task.failure = looked.error();
         task.failedName = std::move(listed[failedAt].name);
       } else {
         Conclude(task, listed);
@@ -328,21 +332,21 @@ class TreeCollector::Work {
     task.route.clear();
   }
 
-  bool Open(const Task& task, platform::DirectoryListing& listing) {
+  platform::Status Open(const Task& task, platform::DirectoryListing& listing) {
     if (task.base == nullptr) return listing.OpenRoot(root_);
     return listing.OpenRoute(task.base->listing, task.route);
   }
 
   // Looks at entries [begin, end) of the listing (task.entries as long as
-  // `listed`); false at the first that cannot be looked at, its position
-  // in `failedAt`, errno kept.
-  bool LookAtRange(Task& task, const platform::DirectoryListing& listing,
-                   std::vector<platform::ListedEntry>& listed, size_t begin, size_t end,
-                   Scratch& scratch, size_t& failedAt) {
+  // `listed`); fails at the first that cannot be looked at, its position in
+  // `failedAt`.
+  platform::Status LookAtRange(Task& task, const platform::DirectoryListing& listing,
+                               std::vector<platform::ListedEntry>& listed, size_t begin, size_t end,
+                               Scratch& scratch, size_t& failedAt) {
     const bool atRoot = task.relPath.empty();
     if (task.entries.size() != listed.size()) task.entries.resize(listed.size());
     for (size_t i = begin; i < end; ++i) {
-      if (stop_.load(std::memory_order_relaxed)) return true;
+      if (stop_.load(std::memory_order_relaxed)) return {};
       platform::ListedEntry& found = listed[i];
       Entry& entry = task.entries[i];
       entry.path.reserve(task.relPath.size() + 1 + found.name.size());
@@ -353,10 +357,11 @@ class TreeCollector::Work {
       const bool ignored = !maybeLeftOut && filter_.Match(entry.path, scratch.matched);
       int64_t content = -1;
       const bool read = readFiles_ && !maybeLeftOut && !ignored;
-      if (!listing.LookAt(found, read ? scratch.buffer.data() : nullptr, kCollectReadLimit,
-                          content)) {
+      const platform::Status looked =
+          listing.LookAt(found, read ? scratch.buffer.data() : nullptr, kCollectReadLimit, content);
+      if (!looked) {
         failedAt = i;
-        return false;
+        return looked;
       }
       if (maybeLeftOut && found.kind == platform::EntryKind::Other &&
           found.stamp.device == leaveOut_->id.device && found.stamp.inode == leaveOut_->id.inode) {
@@ -386,7 +391,7 @@ class TreeCollector::Work {
         entry.hashed = true;
       }
     }
-    return true;
+    return {};
   }
 
   // Once every entry was looked at: the directory's part of the path order
@@ -465,12 +470,15 @@ class TreeCollector::Work {
     if (task.error) std::rethrow_exception(task.error);
     if (task.failed) {
       const std::u16string directory = JoinPath(root_, task.relPath);
-      if (task.relPath.empty() && task.openFailed) Raise(site::kWalkUnlistable, directory);
-      if (task.missing) {
-        Raise(site::kWalkVanished,
-              task.failedName.empty() ? directory : directory + u"\\" + task.failedName);
+      if (task.relPath.empty() && task.openFailed) {
+        Raise(site::kWalkUnlistable, directory, task.failure);
       }
-      Raise(site::kWalkUnlistable, directory);
+      if (platform::IsMissingEntry(task.failure)) {
+        Raise(site::kWalkVanished,
+              task.failedName.empty() ? directory : directory + u"\\" + task.failedName,
+              task.failure);
+      }
+      Raise(site::kWalkUnlistable, directory, task.failure);
     }
   }
 

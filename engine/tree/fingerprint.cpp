@@ -46,11 +46,6 @@ void DigestFile(CProgressSink& bufferOwner, const std::u16string& fullPath, Sha1
 // the close. The walk's stat stands in for the one an open would make.
 class SmallFileReader {
  public:
-  SmallFileReader() = default;
-  ~SmallFileReader() { CloseDirectory(); }
-  SmallFileReader(const SmallFileReader&) = delete;
-  SmallFileReader& operator=(const SmallFileReader&) = delete;
-
   // True, with the digest, when the file held exactly `size` bytes. False
   // when it is no small regular file of that length now, or cannot be read
   // this way: the caller reads it the general way, which raises what the
@@ -61,20 +56,21 @@ class SmallFileReader {
     const size_t slash = relPath.rfind(u'\\');
     if (slash == std::u16string::npos) return false;
     const std::u16string_view parent(relPath.data(), slash);
-    if (directory_ < 0 || parent != parent_) {
-      CloseDirectory();
+    if (!directory_.IsOpen() || parent != parent_) {
+      directory_.Close();
       parent_.assign(parent);
-      directory_ = platform::OpenDirectoryForLookup(JoinPath(root, parent_));
-      if (directory_ < 0) return false;
+      platform::Result<platform::FileHandle> opened =
+          platform::OpenDirectoryForLookup(JoinPath(root, parent_));
+      if (!opened) return false;
+      directory_ = std::move(*opened);
     }
     name_ = platform::NameToNative(std::u16string_view(relPath).substr(slash + 1));
-    const int fd = platform::OpenEntryAt(directory_, name_);
-    if (fd < 0) return false;
+    const platform::Result<platform::FileHandle> file = platform::OpenEntryAt(directory_, name_);
+    if (!file) return false;
     uint8_t* buffer = bufferOwner.GetBuffer();
     // The byte past the listed length tells a file that grew since.
-    const int64_t got = platform::ReadOnce(fd, buffer, uint64_t{size} + 1);
-    platform::CloseDescriptor(fd);
-    if (got != int64_t{size}) return false;
+    const platform::Result<uint64_t> got = file->ReadOnce(buffer, uint64_t{size} + 1);
+    if (!got || *got != size) return false;
     Sha1Context context;
     Sha1Init(context);
     Sha1Update(context, buffer, size);
@@ -83,13 +79,8 @@ class SmallFileReader {
   }
 
  private:
-  void CloseDirectory() {
-    if (directory_ >= 0) platform::CloseDescriptor(directory_);
-    directory_ = -1;
-  }
-
   std::u16string parent_;  // relative path of the open directory
-  int directory_ = -1;
+  platform::FileHandle directory_;
   std::string name_;
 };
 

@@ -36,9 +36,8 @@ class Walker {
 
   void Run(const std::u16string& relPath) {
     levels_.resize(1);
-    if (!levels_[0].listing.OpenRoot(JoinPath(root_, relPath))) {
-      Raise(site::kWalkUnlistable, JoinPath(root_, relPath));
-    }
+    const platform::Status opened = levels_[0].listing.OpenRoot(JoinPath(root_, relPath));
+    if (!opened) Raise(site::kWalkUnlistable, JoinPath(root_, relPath), opened.error());
     Walk(0, relPath);
   }
 
@@ -49,19 +48,22 @@ class Walker {
   };
 
   // A directory that could not be opened or read, or (failedName) one of
-  // its entries that could not be looked at. Only an entry that is gone is
-  // named itself; anything else the directory cannot give is its own fault.
-  [[noreturn]] void Fail(const std::u16string& relPath, const std::u16string& failedName) {
+  // its entries that could not be looked at, with the code of the failed
+  // call. Only an entry that is gone is named itself; anything else the
+  // directory cannot give is its own fault.
+  [[noreturn]] void Fail(const std::u16string& relPath, const std::u16string& failedName,
+                         uint32_t code) {
     const std::u16string directory = JoinPath(root_, relPath);
-    if (platform::LastErrorIsMissingEntry()) {
-      Raise(site::kWalkVanished, failedName.empty() ? directory : directory + u"\\" + failedName);
+    if (platform::IsMissingEntry(code)) {
+      Raise(site::kWalkVanished, failedName.empty() ? directory : directory + u"\\" + failedName,
+            code);
     }
-    Raise(site::kWalkUnlistable, directory);
+    Raise(site::kWalkUnlistable, directory, code);
   }
 
   // Opens level `depth` + 1 (already named) inside level `depth`, opening
   // the levels between it and the deepest kept one again when needed.
-  bool OpenBelow(size_t depth) {
+  platform::Status OpenBelow(size_t depth) {
     if (levels_[depth].listing.IsOpen()) {
       return levels_[depth + 1].listing.OpenChild(levels_[depth].listing,
                                                   levels_[depth + 1].nativeName);
@@ -76,9 +78,9 @@ class Walker {
   void Walk(size_t depth, const std::u16string& relPath) {
     std::vector<platform::ListedEntry> entries;
     std::u16string failedName;
-    if (!levels_[depth].listing.ReadEntries(words_ != nullptr, entries, failedName)) {
-      Fail(relPath, failedName);
-    }
+    const platform::Status read =
+        levels_[depth].listing.ReadEntries(words_ != nullptr, entries, failedName);
+    if (!read) Fail(relPath, failedName, read.error());
     if (depth >= kKeptLevels) levels_[depth].listing.Close();
     std::u16string matched;
     // One buffer for the whole directory: a path apiece would cost an
@@ -106,7 +108,8 @@ class Walker {
       sink_.OnDirectory(progress_, root_, entryPath);
       if (levels_.size() < depth + 2) levels_.resize(depth + 2);
       levels_[depth + 1].nativeName = std::move(entry.nativeName);
-      if (!OpenBelow(depth)) Fail(entryPath, {});
+      const platform::Status opened = OpenBelow(depth);
+      if (!opened) Fail(entryPath, {}, opened.error());
       Walk(depth + 1, entryPath);
       levels_[depth + 1].listing.Close();
     }

@@ -34,7 +34,9 @@ CDirSnapshot ReadVault(CProgressSink&, const std::u16string& vaultPath) {
   try {
     XmlDocument document;
     document.Open(vaultPath);
-    if (document.documentElement().IsNull()) throw XmlFailure(document.LoadFailure());
+    if (document.documentElement().IsNull()) {
+      throw XmlFailure(document.LoadFailure(), document.LoadFailureCode());
+    }
     const XmlElement product = document.documentElement().FindChild(u"riDerev");
     if (product.IsNull()) throw NotAVault();
     if (!product.HasAttribute(u"Version") || product.GetAttribute(u"Version") != u"1.1") {
@@ -54,7 +56,7 @@ CDirSnapshot ReadVault(CProgressSink&, const std::u16string& vaultPath) {
         ReadNameValueMap(product.FindChild(u"VaultInfo"), u"infoEntry", u"name", u"value");
     return snapshot;
   } catch (const XmlFailure& failure) {
-    Raise(site::kVaultXml, failure.description);
+    Raise(site::kVaultXml, failure.description, failure.code);
   } catch (...) {
     Raise(site::kVaultRead, vaultPath);
   }

@@ -4,7 +4,6 @@
 #include "engine/xml/xml_document.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <pugixml.hpp>
 #include <string_view>
@@ -13,6 +12,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/base/number_text.h"
 #include "platform/encoding.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 #include "platform/output_target.h"
 #include "platform/replacement_file.h"
@@ -139,21 +139,17 @@ class PathTreeBuilder {
   std::unordered_map<Key, pugi::xml_node_struct*, KeyHash> children_;
 };
 
-// errno after a failed call; never 0, so a failure cannot pass for success.
-int LastError() {
-  const int code = static_cast<int>(platform::LastErrorCode());
-  return code != 0 ? code : EIO;
-}
-
-// Streams the serialised document into a descriptor through a large buffer,
-// so a big document is neither held twice in memory nor written in many
-// small pieces. The first failure is kept and later output dropped.
-class DescriptorWriter : public pugi::xml_writer {
+// Streams the serialised document into a file through a large buffer, so a
+// big document is neither held twice in memory nor written in many small
+// pieces. The first failure is kept and later output dropped.
+class FileWriter : public pugi::xml_writer {
  public:
-  explicit DescriptorWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity); }
+  explicit FileWriter(const platform::FileHandle& file) : file_(file) {
+    buffer_.reserve(kCapacity);
+  }
 
   void write(const void* data, size_t size) override {
-    if (buffer_.size() + size > kCapacity) Flush();
+    if (buffer_.size() + size > kCapacity) (void)Flush();  // a failure stays in failure_
     if (size >= kCapacity) {
       Put(data, size);
     } else {
@@ -161,40 +157,37 @@ class DescriptorWriter : public pugi::xml_writer {
     }
   }
 
-  // Writes what is buffered; returns 0 or the errno of the first failure.
-  int Flush() {
+  // Writes what is buffered; gives the first failure, if any.
+  platform::Status Flush() {
     Put(buffer_.data(), buffer_.size());
     buffer_.clear();
-    return error_;
+    return failure_;
   }
 
  private:
   static constexpr size_t kCapacity = 1 << 20;
 
   void Put(const void* data, size_t size) {
-    if (error_ != 0 || size == 0) return;
-    if (platform::WriteDescriptor(fd_, data, size) != static_cast<int64_t>(size)) {
-      error_ = LastError();
-    }
+    if (!failure_ || size == 0) return;
+    failure_ = file_.Write(data, size);
   }
 
-  int fd_;
-  int error_ = 0;
+  const platform::FileHandle& file_;
+  platform::Status failure_;
   std::string buffer_;
 };
 
 // The system's words for an error code.
-std::u16string Reason(int error) { return platform::FromUtf8(platform::ErrorCodeText(error)); }
+std::u16string Reason(uint32_t code) { return platform::FromUtf8(platform::ErrorCodeText(code)); }
 
-[[noreturn]] void ThrowSaveFailure(const std::u16string& path, int error) {
-  Raise(site::kXmlSave, path + u": " + Reason(error));
+[[noreturn]] void ThrowSaveFailure(const std::u16string& path, uint32_t code) {
+  Raise(site::kXmlSave, path + u": " + Reason(code), code);
 }
 
-// Has `write` fill the descriptor; returns 0 or the errno of the first
-// failed write.
+// Has `write` fill the file; gives the first failed write, if any.
 template <typename Write>
-int StreamInto(int fd, Write write) {
-  DescriptorWriter out(fd);
+platform::Status StreamInto(const platform::FileHandle& file, Write write) {
+  FileWriter out(file);
   write(out);
   return out.Flush();
 }
@@ -206,50 +199,40 @@ int StreamInto(int fd, Write write) {
 template <typename Write>
 void ReplaceFileWith(const std::u16string& target, const std::u16string& shownPath, Write write) {
   platform::ReplacementFile file;
-  if (file.Create(target) < 0) ThrowSaveFailure(shownPath, LastError());
-  int error = StreamInto(file.descriptor(), write);
-  if (error == 0 && !platform::SyncDescriptor(file.descriptor())) error = LastError();
-  if (error == 0 && !file.Commit()) error = LastError();
-  if (error != 0) ThrowSaveFailure(shownPath, error);
+  platform::Status done = file.Create(target);
+  if (done) done = StreamInto(file.file(), write);
+  if (done) done = file.file().Sync();
+  if (done) done = file.Commit();
+  if (!done) ThrowSaveFailure(shownPath, done.error());
 }
 
 // A character device or FIFO is written into as it is (a report on
 // /dev/stdout): there is nothing to replace, and nothing to rename over it.
 template <typename Write>
 void WriteStraightInto(const std::u16string& target, const std::u16string& shownPath, Write write) {
-  const int fd = platform::OpenDeviceForWriting(target);
-  if (fd < 0) ThrowSaveFailure(shownPath, LastError());
-  int error = 0;
-  try {
-    error = StreamInto(fd, write);
-  } catch (...) {
-    platform::CloseDescriptor(fd);
-    throw;
-  }
-  platform::CloseDescriptor(fd);
-  if (error != 0) ThrowSaveFailure(shownPath, error);
+  const platform::Result<platform::FileHandle> device = platform::OpenDeviceForWriting(target);
+  if (!device) ThrowSaveFailure(shownPath, device.error());
+  const platform::Status written = StreamInto(*device, write);
+  if (!written) ThrowSaveFailure(shownPath, written.error());
 }
 
-// The whole file, or false when it cannot be opened or read.
-bool ReadWholeFile(const std::u16string& path, std::string& bytes) {
-  const int fd = platform::OpenForReading(path);
-  if (fd < 0) return false;
-  bool ok = true;
-  const int64_t size = platform::DescriptorSize(fd);
-  bytes.resize(size > 0 ? static_cast<size_t>(size) : 0);
+// The whole file, or the failure that kept it from being read.
+platform::Status ReadWholeFile(const std::u16string& path, std::string& bytes) {
+  const platform::Result<platform::FileHandle> file = platform::OpenForReading(path);
+  if (!file) return platform::Failure{file.error()};
+  const platform::Result<int64_t> size = file->Size();
+  bytes.resize(size && *size > 0 ? static_cast<size_t>(*size) : 0);
   size_t done = 0;
+  platform::Status read;
   while (true) {
     if (done == bytes.size()) bytes.resize(bytes.size() + 65536);
-    const int64_t got = platform::ReadDescriptor(fd, bytes.data() + done, bytes.size() - done);
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    done += static_cast<size_t>(got);
+    const platform::Result<uint64_t> got = file->Read(bytes.data() + done, bytes.size() - done);
+    if (!got) read = platform::Failure{got.error()};
+    if (!got || *got == 0) break;
+    done += static_cast<size_t>(*got);
   }
   bytes.resize(done);
-  platform::CloseDescriptor(fd);
-  return ok;
+  return read;
 }
 
 }  // namespace
@@ -288,11 +271,13 @@ struct XmlDocument::Impl {
   pugi::xml_node root;  // the document element; null when a load failed
   std::string source;   // the loaded bytes; parsed in place, so kept alive
   std::u16string loadFailure;
+  uint32_t loadFailureCode = 0;
   void Reset() {
     document.reset();
     root = pugi::xml_node();
     source.clear();
     loadFailure.clear();
+    loadFailureCode = 0;
   }
 };
 
@@ -324,10 +309,11 @@ void XmlDocument::Open(const std::u16string& path) {
   try {
     impl_->Reset();
     mainElement = XmlElement();
-    if (!ReadWholeFile(path, impl_->source)) {
-      const int error = LastError();
+    const platform::Status read = ReadWholeFile(path, impl_->source);
+    if (!read) {
       impl_->Reset();
-      impl_->loadFailure = path + u": " + Reason(error);
+      impl_->loadFailure = path + u": " + Reason(read.error());
+      impl_->loadFailureCode = read.error();
       return;
     }
     const pugi::xml_parse_result result = impl_->document.load_buffer_inplace(
@@ -358,6 +344,8 @@ XmlElement XmlDocument::CreateElement(const std::u16string& name) {
 XmlElement XmlDocument::documentElement() const { return XmlAccess::Wrap(impl_->root); }
 
 const std::u16string& XmlDocument::LoadFailure() const { return impl_->loadFailure; }
+
+uint32_t XmlDocument::LoadFailureCode() const { return impl_->loadFailureCode; }
 
 void XmlDocument::Save(const std::u16string& path) {
   const pugi::xml_node document = impl_->document;

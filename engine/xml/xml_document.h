@@ -20,9 +20,13 @@
 // passes to the job runner, which reports it as an unknown failure.
 class XmlFailure {
  public:
-  explicit XmlFailure(std::u16string description = {}) : description(std::move(description)) {}
+  explicit XmlFailure(std::u16string description = {}, uint32_t code = 0)
+      : description(std::move(description)), code(code) {}
   // Why it failed; empty when there is nothing to say (a missing node).
   std::u16string description;
+  // The system's error code when a system call failed (the file could not
+  // be read), else 0.
+  uint32_t code;
 };
 
 // A handle to an element of an XmlDocument; it does not own the element and
@@ -78,6 +82,9 @@ class XmlDocument {
   // reason or the parser's complaint with its offset. Empty after a load
   // that worked.
   const std::u16string& LoadFailure() const;
+  // The system's error code behind LoadFailure when reading the file
+  // failed; 0 otherwise.
+  uint32_t LoadFailureCode() const;
   // A new element, not yet attached.
   XmlElement CreateElement(const std::u16string& name);
   // Writes the document as indented UTF-8 with an XML declaration. An

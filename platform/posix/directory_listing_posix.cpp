@@ -12,6 +12,7 @@
 #include "platform/directory_listing.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/posix/posix_failure.h"
 #include "platform/posix/stat_stamp.h"
 
 namespace platform {
@@ -32,94 +33,79 @@ void Fill(ListedEntry& entry, const struct stat& st) {
 
 }  // namespace
 
-DirectoryListing::~DirectoryListing() { Close(); }
-
-DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)) {}
-
-DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept {
-  if (this != &other) {
-    Close();
-    descriptor_ = std::exchange(other.descriptor_, -1);
-  }
-  return *this;
-}
-
-void DirectoryListing::Close() {
-  if (descriptor_ >= 0) ::close(descriptor_);
-  descriptor_ = -1;
-}
-
-bool DirectoryListing::OpenRoot(const std::u16string& path) {
+Status DirectoryListing::OpenRoot(const std::u16string& path) {
   Close();
   const std::string native = ToNativePath(path);
-  descriptor_ = ::open(native.empty() ? "/" : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return descriptor_ >= 0;
+  directory_ =
+      FileHandle(::open(native.empty() ? "/" : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directory_.IsOpen()) return LastFailure();
+  return {};
 }
 
-bool DirectoryListing::OpenChild(const DirectoryListing& parent, const std::string& nativeName) {
+Status DirectoryListing::OpenChild(const DirectoryListing& parent, const std::string& nativeName) {
   Close();
-  descriptor_ = ::openat(parent.descriptor_, nativeName.c_str(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (descriptor_ >= 0) return true;
-  const int error = errno;
+  const int at = Fd(parent.directory_);
+  directory_ =
+      FileHandle(::openat(at, nativeName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (directory_.IsOpen()) return {};
+  const Failure failure = LastFailure();
   struct stat st;
   // O_DIRECTORY may answer a link with ENOTDIR; say what it is.
-  if (error == ENOTDIR &&
-      ::fstatat(parent.descriptor_, nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (failure.code == ENOTDIR && ::fstatat(at, nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(st.st_mode)) {
-    errno = ELOOP;
-  } else {
-    errno = error;
+    return FailureOf(ELOOP);
   }
-  return false;
+  return failure;
 }
 
-bool DirectoryListing::OpenRoute(const DirectoryListing& base, std::span<const std::string> route) {
+Status DirectoryListing::OpenRoute(const DirectoryListing& base,
+                                   std::span<const std::string> route) {
   const DirectoryListing* parent = &base;
   DirectoryListing at;
   for (size_t k = 0; k + 1 < route.size(); ++k) {
     DirectoryListing next;
-    if (!next.OpenChild(*parent, route[k])) return false;
+    const Status opened = next.OpenChild(*parent, route[k]);
+    if (!opened) return opened;
     at = std::move(next);
     parent = &at;
   }
   return OpenChild(*parent, route.back());
 }
 
-bool DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& entries,
-                                   std::u16string& failedName) {
+Status DirectoryListing::ReadEntries(bool withWords, std::vector<ListedEntry>& entries,
+                                     std::u16string& failedName) {
   failedName.clear();
-  if (!ListNames(entries)) return false;
+  const Status listed = ListNames(entries);
+  if (!listed) return listed;
   for (ListedEntry& entry : entries) {
     if (!withWords && entry.kindListed) continue;
-    if (!Stat(entry)) {
+    const Status looked = Stat(entry);
+    if (!looked) {
       failedName = entry.name;
-      return false;
+      return looked;
     }
   }
-  return true;
+  return {};
 }
 
-bool DirectoryListing::ListNames(std::vector<ListedEntry>& entries) {
+Status DirectoryListing::ListNames(std::vector<ListedEntry>& entries) {
   entries.clear();
   // readdir takes its descriptor over; the listing keeps its own for openat.
-  const int copy = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return false;
+  const int copy = ::fcntl(Fd(directory_), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return LastFailure();
   DIR* dir = ::fdopendir(copy);
   if (dir == nullptr) {
-    const int error = errno;
+    const Failure failure = LastFailure();
     ::close(copy);
-    errno = error;
-    return false;
+    return failure;
   }
   ::rewinddir(dir);
-  bool ok = true;
+  int error = 0;
   while (true) {
     errno = 0;
     const struct dirent* e = ::readdir(dir);
     if (e == nullptr) {
-      ok = errno == 0;
+      error = errno;
       break;
     }
     const char* name = e->d_name;
@@ -133,42 +119,40 @@ bool DirectoryListing::ListNames(std::vector<ListedEntry>& entries) {
                                        : EntryKind::Other;
     entry.listedAsFile = e->d_type == DT_REG;
   }
-  const int error = errno;
   ::closedir(dir);
-  errno = error;
-  return ok;
+  if (error != 0) return FailureOf(error);
+  return {};
 }
 
-bool DirectoryListing::Stat(ListedEntry& entry) const {
+Status DirectoryListing::Stat(ListedEntry& entry) const {
   struct stat st;
-  if (::fstatat(descriptor_, entry.nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return false;
+  if (::fstatat(Fd(directory_), entry.nativeName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return LastFailure();
   }
   Fill(entry, st);
-  return true;
+  return {};
 }
 
-bool DirectoryListing::LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit,
-                              int64_t& content) const {
+Status DirectoryListing::LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t limit,
+                                int64_t& content) const {
   content = -1;
   if (entry.listedAsFile && buffer != nullptr) {
     // One lookup of the name instead of two (a stat, then an open).
-    const int fd = OpenEntryAt(descriptor_, entry.nativeName);
-    if (fd >= 0) {
+    const Result<FileHandle> file = OpenEntryAt(directory_, entry.nativeName);
+    if (file) {
       struct stat st;
-      const bool known = ::fstat(fd, &st) == 0;
-      if (known && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(limit)) {
-        // The byte past the length tells a file that grew since the stat.
-        const int64_t got = ReadOnce(fd, buffer, static_cast<uint64_t>(st.st_size) + 1);
-        if (got == st.st_size) content = got;
-      }
-      ::close(fd);
-      if (known) {
+      if (::fstat(Fd(*file), &st) == 0) {
+        if (S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(limit)) {
+          // The byte past the length tells a file that grew since the stat.
+          const Result<uint64_t> got =
+              file->ReadOnce(buffer, static_cast<uint64_t>(st.st_size) + 1);
+          if (got && *got == static_cast<uint64_t>(st.st_size)) content = st.st_size;
+        }
         Fill(entry, st);
-        return true;
+        return {};
       }
-    } else if (errno == ENOENT) {
-      return false;
+    } else if (file.error() == ENOENT) {
+      return Failure{file.error()};
     }
     // Refused for another reason (a link now, no permission, no descriptor
     // left): the stat below says what the entry is.

@@ -9,53 +9,30 @@
 #include <cstring>
 
 #include "platform/encoding.h"
-#include "platform/fault_injection.h"
 #include "platform/files.h"
+#include "platform/posix/posix_failure.h"
 #include "platform/posix/stat_stamp.h"
 
 namespace platform {
-namespace {
 
-// A failure a test has asked for at this point: sets errno and says so.
-bool InjectedFailure(fault_injection::FaultPoint point) {
-  const int error = fault_injection::Take(point);
-  if (error == 0) return false;
-  errno = error;
-  return true;
-}
-
-}  // namespace
-
-uint32_t AttributeWordFromMode(uint32_t mode) {
-  uint32_t word = (mode & 0xFFFF) << 16;
-  word |= S_ISDIR(mode) ? kAttrDirectory : kAttrNormal;
-  if (S_ISLNK(mode)) word |= kAttrReparsePoint;
-  if ((mode & S_IWUSR) == 0) word |= kAttrReadOnly;
-  return word;
-}
-
-uint32_t PermissionsForWord(uint32_t word, uint32_t currentMode) {
-  if ((word >> 16) != 0) return (word >> 16) & 07777;
-  uint32_t mode = currentMode & 07777;
-  if (word & kAttrReadOnly) return mode & ~static_cast<uint32_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-  return mode | S_IWUSR;
-}
-
-uint32_t GetAttributeWord(const std::u16string& path) {
+Result<uint32_t> GetAttributeWord(const std::u16string& path) {
   struct stat st;
-  if (::stat(ToNativePath(path).c_str(), &st) != 0) return kInvalidAttributes;
+  if (::stat(ToNativePath(path).c_str(), &st) != 0) return LastFailure();
   return AttributeWordFromMode(st.st_mode);
 }
 
-bool SetAttributeWord(const std::u16string& path, uint32_t word) {
+Status SetAttributeWord(const std::u16string& path, uint32_t word) {
   const std::string native = ToNativePath(path);
   uint32_t current = 0;
   if ((word >> 16) == 0) {
     struct stat st;
-    if (::stat(native.c_str(), &st) != 0) return false;
+    if (::stat(native.c_str(), &st) != 0) return LastFailure();
     current = st.st_mode;
   }
-  return ::chmod(native.c_str(), static_cast<mode_t>(PermissionsForWord(word, current))) == 0;
+  if (::chmod(native.c_str(), static_cast<mode_t>(PermissionsForWord(word, current))) != 0) {
+    return LastFailure();
+  }
+  return {};
 }
 
 constexpr off_t kDefaultReadAhead = 128 * 1024;
@@ -64,78 +41,78 @@ namespace {
 
 // A path longer than one call may name (a tree deeper than PATH_MAX, which
 // the walk lists): its directories are opened one at a time, as the kernel
-// would resolve them, and `name` gets the last component. Returns the parent
-// descriptor (AT_FDCWD for a bare name), which the caller closes, or -1.
-int OpenParentOfLongPath(const std::string& native, std::string& name) {
+// would resolve them, and `name` gets the last component. The parent is
+// AT_FDCWD (held by no handle) for a bare name or a relative path's first
+// level.
+Result<FileHandle> OpenParentOfLongPath(const std::string& native, std::string& name) {
   const size_t last = native.rfind('/');
   name = native.substr(last == std::string::npos ? 0 : last + 1);
-  if (last == std::string::npos) return AT_FDCWD;
-  int at = native[0] == '/' ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+  if (last == std::string::npos) return FileHandle();
+  FileHandle at;
+  if (native[0] == '/') {
+    at = FileHandle(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!at.IsOpen()) return LastFailure();
+  }
   size_t start = native[0] == '/' ? 1 : 0;
-  while (at != -1 && start < last) {
+  while (start < last) {
     const size_t slash = native.find('/', start);
     if (slash > start) {
-      const int next = ::openat(at, native.substr(start, slash - start).c_str(),
-                                O_PATH | O_DIRECTORY | O_CLOEXEC);
-      const int error = errno;
-      if (at != AT_FDCWD) ::close(at);
-      errno = error;
-      at = next;
+      const int next =
+          ::openat(at.IsOpen() ? Fd(at) : AT_FDCWD, native.substr(start, slash - start).c_str(),
+                   O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (next < 0) return LastFailure();
+      at = FileHandle(next);
     }
     start = slash + 1;
   }
   return at;
 }
 
-void CloseParent(int parent) {
-  const int error = errno;
-  if (parent >= 0) ::close(parent);
-  errno = error;
+int DescriptorOr(const FileHandle& directory, int none) {
+  return directory.IsOpen() ? Fd(directory) : none;
 }
 
-int OpenRegularForReading(const std::u16string& path, int64_t* size, int extraFlags) {
+Result<FileHandle> OpenRegularForReading(const std::u16string& path, int64_t* size,
+                                         int extraFlags) {
   const std::string native = ToNativePath(path);
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags;
-  int fd = ::open(native.c_str(), flags);
-  if (fd < 0 && errno == ENAMETOOLONG) {
+  FileHandle file(::open(native.c_str(), flags));
+  if (!file.IsOpen() && errno == ENAMETOOLONG) {
     std::string name;
-    const int parent = OpenParentOfLongPath(native, name);
-    if (parent == -1) return -1;
-    fd = ::openat(parent, name.c_str(), flags);
-    CloseParent(parent);
+    Result<FileHandle> parent = OpenParentOfLongPath(native, name);
+    if (!parent) return Failure{parent.error()};
+    file = FileHandle(::openat(DescriptorOr(*parent, AT_FDCWD), name.c_str(), flags));
   }
-  if (fd < 0) return -1;
+  if (!file.IsOpen()) return LastFailure();
   struct stat st;
-  const bool known = ::fstat(fd, &st) == 0;
-  if (!known || !S_ISREG(st.st_mode)) {
-    const int err = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
-    ::close(fd);
-    errno = err;
-    return -1;
-  }
+  if (::fstat(Fd(file), &st) != 0) return LastFailure();
+  if (!S_ISREG(st.st_mode)) return FailureOf(S_ISDIR(st.st_mode) ? EISDIR : ENXIO);
   // O_NONBLOCK stays: Linux file systems ignore it on regular files, and
   // clearing it would cost a system call per file on a tree of small files.
-  // ReadDescriptor clears it the first time a read would block.
+  // FileHandle::Read clears it the first time a read would block.
   if (size != nullptr) *size = st.st_size;
   // Only a file longer than the kernel's usual read-ahead window gains from a
   // wider one; on the many small files of a tree the call is pure cost.
-  if (st.st_size > kDefaultReadAhead) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return fd;
+  if (st.st_size > kDefaultReadAhead) ::posix_fadvise(Fd(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+  return file;
 }
 
 }  // namespace
 
-int OpenForReading(const std::u16string& path, int64_t* size) {
+Result<FileHandle> OpenForReading(const std::u16string& path, int64_t* size) {
   return OpenRegularForReading(path, size, 0);
 }
 
-int OpenEntryForReading(const std::u16string& path, int64_t* size) {
+Result<FileHandle> OpenEntryForReading(const std::u16string& path, int64_t* size) {
   return OpenRegularForReading(path, size, O_NOFOLLOW);
 }
 
-int OpenDirectoryForLookup(const std::u16string& path) {
+Result<FileHandle> OpenDirectoryForLookup(const std::u16string& path) {
   const std::string native = ToNativePath(path);
-  return ::open(native.empty() ? "/" : native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  FileHandle directory(
+      ::open(native.empty() ? "/" : native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!directory.IsOpen()) return LastFailure();
+  return directory;
 }
 
 namespace {
@@ -145,124 +122,63 @@ namespace {
 std::atomic<bool> gNoAccessTimeRefused{false};
 }  // namespace
 
-int OpenEntryAt(int directory, const std::string& nativeName) {
+Result<FileHandle> OpenEntryAt(const FileHandle& directory, const std::string& nativeName) {
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
   if (!gNoAccessTimeRefused.load(std::memory_order_relaxed)) {
-    const int fd = ::openat(directory, nativeName.c_str(), flags | O_NOATIME);
-    if (fd >= 0 || errno != EPERM) return fd;
+    const int fd = ::openat(Fd(directory), nativeName.c_str(), flags | O_NOATIME);
+    if (fd >= 0) return FileHandle(fd);
+    if (errno != EPERM) return LastFailure();
     gNoAccessTimeRefused.store(true, std::memory_order_relaxed);
   }
-  return ::openat(directory, nativeName.c_str(), flags);
+  const int fd = ::openat(Fd(directory), nativeName.c_str(), flags);
+  if (fd < 0) return LastFailure();
+  return FileHandle(fd);
 }
 
-int64_t ReadOnce(int fd, void* buffer, uint64_t n) {
-  while (true) {
-    const ssize_t got = ::read(fd, buffer, n);
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
-
-bool ReadLinkTarget(const std::u16string& path, std::string& target) {
+Result<std::string> ReadLinkTarget(const std::u16string& path) {
   const std::string native = ToNativePath(path);
   std::string name = native;
-  int parent = AT_FDCWD;
+  FileHandle parent;
   if (native.size() >= PATH_MAX) {
-    parent = OpenParentOfLongPath(native, name);
-    if (parent == -1) return false;
+    Result<FileHandle> opened = OpenParentOfLongPath(native, name);
+    if (!opened) return Failure{opened.error()};
+    parent = std::move(*opened);
   }
   // A link's size from lstat may be 0 (some file systems) or stale, so the
   // buffer grows until readlink no longer fills it.
-  target.resize(256);
+  std::string target(256, '\0');
   while (true) {
-    const ssize_t got = ::readlinkat(parent, name.c_str(), target.data(), target.size());
-    if (got < 0 || static_cast<size_t>(got) < target.size()) CloseParent(parent);
-    if (got < 0) return false;
+    const ssize_t got =
+        ::readlinkat(DescriptorOr(parent, AT_FDCWD), name.c_str(), target.data(), target.size());
+    if (got < 0) return LastFailure();
     if (static_cast<size_t>(got) < target.size()) {
       target.resize(static_cast<size_t>(got));
-      return true;
+      return target;
     }
     target.resize(target.size() * 2);
   }
 }
 
-int OpenForWriting(const std::u16string& path) {
-  if (InjectedFailure(fault_injection::FaultPoint::Create)) return -1;
-  return ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-}
-
-int64_t ReadDescriptor(int fd, void* buffer, uint64_t n) {
-  while (true) {
-    const ssize_t got = ::read(fd, buffer, n);
-    if (got >= 0) return got;
-    if (errno == EINTR) continue;
-    // Only OpenForReading's O_NONBLOCK can make a read refuse to wait; a file
-    // system that honours it on a regular file gets a plain blocking read,
-    // as if the flag had never been set.
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || (flags & O_NONBLOCK) == 0) return -1;
-    if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return -1;
+Result<FileHandle> OpenForWriting(const std::u16string& path) {
+  if (const int error = InjectedError(fault_injection::FaultPoint::Create)) {
+    return FailureOf(error);
   }
+  const int fd =
+      ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return LastFailure();
+  return FileHandle(fd);
 }
 
-int64_t WriteDescriptor(int fd, const void* buffer, uint64_t n) {
-  if (InjectedFailure(fault_injection::FaultPoint::Write)) return -1;
-  const char* p = static_cast<const char*>(buffer);
-  uint64_t done = 0;
-  while (done < n) {
-    const ssize_t put = ::write(fd, p + done, n - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return done == 0 ? -1 : static_cast<int64_t>(done);
-    }
-    if (put == 0) {
-      errno = ENOSPC;
-      return done == 0 ? -1 : static_cast<int64_t>(done);
-    }
-    done += static_cast<uint64_t>(put);
-  }
-  return static_cast<int64_t>(done);
-}
-
-int64_t SeekDescriptor(int fd, int64_t position) { return ::lseek(fd, position, SEEK_SET); }
-int64_t SeekDescriptorToEnd(int fd) { return ::lseek(fd, 0, SEEK_END); }
-int64_t TellDescriptor(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
-
-int64_t DescriptorSize(int fd) {
+Result<EntryStamp> StampEntry(const std::u16string& path) {
   struct stat st;
-  if (::fstat(fd, &st) != 0) return -1;
-  return st.st_size;
+  if (::lstat(ToNativePath(path).c_str(), &st) != 0) return LastFailure();
+  return StampFromStat(st);
 }
 
-bool SyncDescriptor(int fd) {
-  if (InjectedFailure(fault_injection::FaultPoint::Sync)) return false;
-  return ::fsync(fd) == 0;
-}
-
-void CloseDescriptor(int fd) { ::close(fd); }
-
-bool StampEntry(const std::u16string& path, EntryStamp& stamp) {
+Result<NodeId> GetNodeId(const std::u16string& path) {
   struct stat st;
-  if (::lstat(ToNativePath(path).c_str(), &st) != 0) return false;
-  stamp = StampFromStat(st);
-  return true;
-}
-
-bool TouchDescriptor(int fd, int64_t& changedNs) {
-  struct stat st;
-  if (::futimens(fd, nullptr) != 0 || ::fstat(fd, &st) != 0) return false;
-  changedNs = Nanoseconds(st.st_ctim);
-  return true;
-}
-
-bool TruncateDescriptor(int fd, int64_t size) { return ::ftruncate(fd, size) == 0; }
-
-bool GetNodeId(const std::u16string& path, NodeId& id) {
-  struct stat st;
-  if (::stat(ToNativePath(path).c_str(), &st) != 0) return false;
-  id.device = st.st_dev;
-  id.inode = st.st_ino;
-  return true;
+  if (::stat(ToNativePath(path).c_str(), &st) != 0) return LastFailure();
+  return NodeId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 bool IsSymbolicLink(const std::u16string& path) {
@@ -270,24 +186,24 @@ bool IsSymbolicLink(const std::u16string& path) {
   return ::lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool RemoveFile(const std::u16string& path) {
+Status RemoveFile(const std::u16string& path) {
   const std::string native = ToNativePath(path);
   struct stat st;
   // DeleteFileW never removes a directory; unlink on Linux would not either,
   // but say so plainly.
-  if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
-  return ::unlink(native.c_str()) == 0;
+  if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FailureOf(EISDIR);
+  if (::unlink(native.c_str()) != 0) return LastFailure();
+  return {};
 }
 
-bool RemoveEmptyDirectory(const std::u16string& path) {
-  return ::rmdir(ToNativePath(path).c_str()) == 0;
+Status RemoveEmptyDirectory(const std::u16string& path) {
+  if (::rmdir(ToNativePath(path).c_str()) != 0) return LastFailure();
+  return {};
 }
 
-bool MakeDirectory(const std::u16string& path) {
-  return ::mkdir(ToNativePath(path).c_str(), 0777) == 0;
+Status MakeDirectory(const std::u16string& path) {
+  if (::mkdir(ToNativePath(path).c_str(), 0777) != 0) return LastFailure();
+  return {};
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "platform/encoding.h"
 #include "platform/output_target.h"
+#include "platform/posix/posix_failure.h"
 
 namespace platform {
 
@@ -34,26 +35,24 @@ std::u16string ResolveFinalLink(const std::u16string& path) {
   return result;
 }
 
-int OpenDeviceForWriting(const std::u16string& path) {
-  const int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+Result<FileHandle> OpenDeviceForWriting(const std::u16string& path) {
+  FileHandle device(::open(ToNativePath(path).c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+  if (!device.IsOpen()) return LastFailure();
   struct stat st;
-  if (fd < 0 || (::fstat(fd, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)))) {
-    return fd;
-  }
+  if (::fstat(Fd(device), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) return device;
   // Something else took the device's place since the caller looked: written
   // into without truncating, a regular file would keep a stale tail.
-  ::close(fd);
-  errno = ENXIO;
-  return -1;
+  return FailureOf(ENXIO);
 }
 
-bool MayWrite(const std::u16string& path) {
+Status MayWrite(const std::u16string& path) {
   const std::string native = ToNativePath(path);
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) return false;
+  if (::stat(native.c_str(), &st) != 0) return LastFailure();
   // New entries need search permission on the directory as well.
   const int wanted = S_ISDIR(st.st_mode) ? W_OK | X_OK : W_OK;
-  return ::faccessat(AT_FDCWD, native.c_str(), wanted, AT_EACCESS) == 0;
+  if (::faccessat(AT_FDCWD, native.c_str(), wanted, AT_EACCESS) != 0) return LastFailure();
+  return {};
 }
 
 }  // namespace platform

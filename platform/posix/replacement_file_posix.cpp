@@ -9,7 +9,7 @@
 #include <random>
 
 #include "platform/encoding.h"
-#include "platform/fault_injection.h"
+#include "platform/posix/posix_failure.h"
 #include "platform/replacement_file.h"
 
 namespace platform {
@@ -45,11 +45,11 @@ std::string FreshName() {
   return name + NameToNative(kReplacementSuffix);
 }
 
-// True when `name` in `directory` is, itself, the file open as `fd`.
-bool NamesTheFile(int directory, const std::string& name, int fd) {
+// True when `name` in `directory` is, itself, the open `file`.
+bool NamesTheFile(const FileHandle& directory, const std::string& name, const FileHandle& file) {
   struct stat byName, byDescriptor;
-  if (::fstatat(directory, name.c_str(), &byName, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  if (::fstat(fd, &byDescriptor) != 0) return false;
+  if (::fstatat(Fd(directory), name.c_str(), &byName, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (::fstat(Fd(file), &byDescriptor) != 0) return false;
   return byName.st_dev == byDescriptor.st_dev && byName.st_ino == byDescriptor.st_ino;
 }
 
@@ -57,11 +57,10 @@ bool NamesTheFile(int directory, const std::string& name, int fd) {
 
 ReplacementFile::~ReplacementFile() { Discard(); }
 
-int ReplacementFile::Create(const std::u16string& target) {
+Status ReplacementFile::Create(const std::u16string& target) {
   Discard();
-  if (const int error = fault_injection::Take(fault_injection::FaultPoint::Create)) {
-    errno = error;
-    return -1;
+  if (const int error = InjectedError(fault_injection::FaultPoint::Create)) {
+    return FailureOf(error);
   }
   const std::string native = ToNativePath(target);
   const size_t slash = native.rfind('/');
@@ -71,74 +70,64 @@ int ReplacementFile::Create(const std::u16string& target) {
   targetName_ = slash == std::string::npos ? native : native.substr(slash + 1);
   // The directory is held open, so the temporary, the rename and the clean-up
   // all happen in the same one whatever is renamed on the way to it.
-  directory_ = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (directory_ < 0) return -1;
+  FileHandle opened(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.IsOpen()) return LastFailure();
   // A name already taken (a leftover of a killed run, or another file) is
   // never opened: another fresh name is tried.
   for (int attempt = 0; attempt < 16; ++attempt) {
     name_ = FreshName();
-    descriptor_ = ::openat(directory_, name_.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (descriptor_ >= 0 || errno != EEXIST) break;
+    const int fd = ::openat(Fd(opened), name_.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      directory_ = std::move(opened);
+      file_ = FileHandle(fd);
+      return {};
+    }
+    if (errno != EEXIST) break;
   }
-  if (descriptor_ >= 0) return descriptor_;
-  const int error = errno;
-  ::close(directory_);
-  directory_ = -1;
-  errno = error;
-  return -1;
+  const Failure failure = LastFailure();
+  name_.clear();
+  return failure;
 }
 
-bool ReplacementFile::Commit() {
-  if (descriptor_ < 0) {
-    errno = EBADF;
-    return false;
-  }
+Status ReplacementFile::Commit() {
+  if (!file_.IsOpen()) return FailureOf(EBADF);
   struct stat previous;
   const bool replacesFile =
-      ::fstatat(directory_, targetName_.c_str(), &previous, AT_SYMLINK_NOFOLLOW) == 0 &&
+      ::fstatat(Fd(directory_), targetName_.c_str(), &previous, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(previous.st_mode);
   const mode_t mode = replacesFile ? previous.st_mode & 07777 : 0666 & ~CurrentUmask();
   // Best effort: a file system that keeps no permissions (FAT) refuses some
   // modes, and the file is then merely more private than asked.
-  (void)::fchmod(descriptor_, mode);
-  if (!NamesTheFile(directory_, name_, descriptor_)) {
+  (void)::fchmod(Fd(file_), mode);
+  if (!NamesTheFile(directory_, name_, file_)) {
     // Someone renamed our file away and put another in its place: that one
     // is not ours to move or remove.
     name_.clear();
     Discard();
-    errno = ESTALE;
-    return false;
+    return FailureOf(ESTALE);
   }
-  int error = fault_injection::Take(fault_injection::FaultPoint::Rename);
-  if (error == 0 && ::renameat(directory_, name_.c_str(), directory_, targetName_.c_str()) != 0) {
-    error = errno;
+  int error = InjectedError(fault_injection::FaultPoint::Rename);
+  if (error == 0 &&
+      ::renameat(Fd(directory_), name_.c_str(), Fd(directory_), targetName_.c_str()) != 0) {
+    error = LastFailure().code;
   }
   if (error != 0) {
     Discard();
-    errno = error;
-    return false;
+    return FailureOf(error);
   }
   name_.clear();
   Discard();
-  return true;
+  return {};
 }
 
 void ReplacementFile::Discard() {
-  const int error = errno;
-  if (descriptor_ >= 0) {
-    if (!name_.empty() && NamesTheFile(directory_, name_, descriptor_)) {
-      ::unlinkat(directory_, name_.c_str(), 0);
-    }
-    ::close(descriptor_);
-    descriptor_ = -1;
+  if (file_.IsOpen() && !name_.empty() && NamesTheFile(directory_, name_, file_)) {
+    ::unlinkat(Fd(directory_), name_.c_str(), 0);
   }
-  if (directory_ >= 0) {
-    ::close(directory_);
-    directory_ = -1;
-  }
+  file_.Close();
+  directory_.Close();
   name_.clear();
-  errno = error;
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// errno and strerror behind the platform's error helpers.
+// errno values behind the platform's error questions, and strerror.
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -7,17 +7,17 @@
 
 namespace platform {
 
-uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+bool IsFileTooLarge(uint32_t code) { return code == EFBIG; }
 
-bool LastErrorIsFileTooLarge() { return errno == EFBIG; }
+bool IsLinkInTheWay(uint32_t code) { return code == ELOOP; }
 
-bool LastErrorIsLinkInTheWay() { return errno == ELOOP; }
+bool IsMissingEntry(uint32_t code) { return code == ENOENT; }
 
-bool LastErrorIsMissingEntry() { return errno == ENOENT; }
+bool IsLockHeld(uint32_t code) { return code == EWOULDBLOCK; }
 
-bool LastErrorIsLockHeld() { return errno == EWOULDBLOCK; }
-
-bool LastErrorIsEntryInTheWay() { return errno == EEXIST || errno == EISDIR || errno == ENOTEMPTY; }
+bool IsEntryInTheWay(uint32_t code) {
+  return code == EEXIST || code == EISDIR || code == ENOTEMPTY;
+}
 
 void ReportOversizedWritesAsErrors() { std::signal(SIGXFSZ, SIG_IGN); }
 

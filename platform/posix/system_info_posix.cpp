@@ -6,28 +6,26 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/posix/posix_failure.h"
 #include "platform/system_info.h"
 
 namespace platform {
 
-bool GetHostName(std::u16string& name) {
+Result<std::u16string> GetHostName() {
   char buffer[256];
-  if (::gethostname(buffer, sizeof buffer) != 0) return false;
+  if (::gethostname(buffer, sizeof buffer) != 0) return LastFailure();
   buffer[sizeof buffer - 1] = '\0';
-  name = NameFromNative(buffer);
-  return true;
+  return NameFromNative(buffer);
 }
 
-bool GetUserName(std::u16string& name) {
+Result<std::u16string> GetUserName() {
   struct passwd pw;
   struct passwd* result = nullptr;
   std::vector<char> buffer(16384);
-  if (::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &result) != 0 ||
-      result == nullptr) {
-    return false;
-  }
-  name = NameFromNative(result->pw_name);
-  return true;
+  const int error = ::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &result);
+  // No entry for the user is no error of a call: ENOENT says what is missing.
+  if (error != 0 || result == nullptr) return FailureOf(error != 0 ? error : ENOENT);
+  return NameFromNative(result->pw_name);
 }
 
 bool RunsAsSuperuser() { return ::geteuid() == 0; }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/base/errors.h"
 #include "platform/console.h"
@@ -25,11 +26,10 @@ TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
   std::raise(SIGINT);
   const JobRun run =
       RunJob(host, host.CancelFlag(), JobKind::Fingerprint, FingerprintParams{dir.wpath(), u""});
-  const JobOutcome outcome = run.outcome;
-  host.Finish(outcome);
+  host.Finish(run);
   std::signal(SIGINT, SIG_DFL);
-  EXPECT_EQ(outcome, JobOutcome::Cancelled);
-  EXPECT_EQ(ExitCodeFor(outcome), 130);
+  EXPECT_EQ(run.outcome, JobOutcome::Cancelled);
+  EXPECT_EQ(ExitCodeFor(run), 130);
   EXPECT_EQ(run.result, u"");
   std::rewind(err);
   char buffer[512] = {};
@@ -51,28 +51,35 @@ TEST(CConsoleHost, CancelFlagSetOnAnotherThreadIsSeen) {
 
 TEST(CConsoleHost, SkippedItemsAreListedAndExitWithFour) {
   struct Case {
-    std::u16string result;
-    const char* status;
+    std::vector<std::u16string> skipped;
+    TreeCheck check;
     std::string shown;
     int exitCode;
   } cases[] = {
-      {u"", "Patch applied ok.", "", 0},
-      {u"\\a.txt\n\\d\n", "Patch applied ok.",
-       "Skipped: \\a.txt\nSkipped: \\d\n2 items were skipped.\n", 4},
+      {{}, TreeCheck::Verified, "", 0},
+      {{u"\\a.txt", u"\\d"},
+       TreeCheck::Verified,
+       "Skipped: \\a.txt\nSkipped: \\d\n2 items were skipped.\n",
+       4},
       // The closing check's verdict outranks the list.
-      {u"\\a.txt", "After patch has been aplied fingerprints do not match.",
-       "Skipped: \\a.txt\n1 item was skipped.\n", 3},
+      {{u"\\a.txt"}, TreeCheck::Differs, "Skipped: \\a.txt\n1 item was skipped.\n", 3},
+      {{}, TreeCheck::Differs, "", 3},
       // Names as the user knows them: a byte that is not UTF-8 escaped, a '\\'
       // in a name and U+EF80 as they are on disk.
-      {u"/t\\caf\uEFE9\\a\uF05Cb\\\uEFEE\uEFBE\uEF80", "Patch applied ok.",
-       "Skipped: /t\\caf\\xe9\\a\\b\\\xEE\xBE\x80\n1 item was skipped.\n", 4},
+      {{u"/t\\caf\uEFE9\\a\uF05Cb\\\uEFEE\uEFBE\uEF80"},
+       TreeCheck::NotChecked,
+       "Skipped: /t\\caf\\xe9\\a\\b\\\xEE\xBE\x80\n1 item was skipped.\n",
+       4},
   };
   for (const Case& c : cases) {
     std::FILE* err = std::tmpfile();
     CConsoleHost host(CConsoleHost::Mode::Quiet, err);
-    const size_t skipped = ReportSkippedItems(host, c.result);
-    EXPECT_EQ(ExitCodeFor(JobOutcome::Succeeded, platform::FromUtf8(c.status), skipped), c.exitCode)
-        << c.status;
+    ReportSkippedItems(host, c.skipped);
+    JobRun run;
+    run.outcome = JobOutcome::Succeeded;
+    run.skipped = c.skipped;
+    run.check = c.check;
+    EXPECT_EQ(ExitCodeFor(run), c.exitCode) << c.shown;
     std::rewind(err);
     char buffer[512] = {};
     const size_t n = std::fread(buffer, 1, sizeof buffer - 1, err);

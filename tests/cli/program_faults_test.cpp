@@ -236,7 +236,7 @@ bool AppliesCleanly(const TempDir& dir, const std::string& patch) {
   fs::remove_all(dir.Native("check"));
   fs::copy(dir.Native("older"), dir.Native("check"), fs::copy_options::recursive);
   RecordingSink sink;
-  ApplyPatch(sink, Wide(dir.Native("check")), Wide(patch), u"", false, false);
+  ApplyPatch(sink, Wide(dir.Native("check")), Wide(patch), u"");
   return sink.statuses.back() == u"New fingerprint verified.";
 }
 
@@ -440,7 +440,9 @@ TEST(ProgramKilled, ApplyAgainFinishesTheJob) {
         EXPECT_EQ(TreeFingerprint(target), newer);
         // Only an ordinary user must open the root before its journal can
         // record the root's mode: a kill between the two leaves it open.
-        if (geteuid() == 0 || left != "older tree") EXPECT_TRUE(scene.RootReadOnly()) << left;
+        if (geteuid() == 0 || left != "older tree") {
+          EXPECT_TRUE(scene.RootReadOnly()) << left;
+        }
         EXPECT_EQ(Leftovers(target), std::vector<std::string>());
         return left;
       });
@@ -458,8 +460,7 @@ TEST(ProgramKilled, ApplyInPlaceAgainRefusesOrCompletes) {
       [&]() -> std::string {
         RecordingSink sink;
         try {
-          ApplyPatch(sink, Wide(scene.target), Wide(scene.patch), u"", false, false,
-                     ApplyWay::InPlace);
+          ApplyPatch(sink, Wide(scene.target), Wide(scene.patch), u"", {.way = ApplyWay::InPlace});
         } catch (const CZRErr& e) {
           EXPECT_EQ(Narrow(e.message).rfind(
                         "Trying to apply a patch to dirrectory with different fingerprint", 0),

@@ -36,6 +36,13 @@ std::string Listing(const std::string& root) {
   return out;
 }
 
+// What a call gave, without its value.
+template <typename T>
+platform::Status StatusOf(const platform::Result<T>& result) {
+  if (result) return {};
+  return platform::Failure{result.error()};
+}
+
 // The handle with openat2, then with openat2 refused as an old kernel does.
 template <typename Fn>
 void InBothResolutionModes(Fn fn) {
@@ -64,12 +71,12 @@ TEST(DirectoryHandle, NothingThroughALinkIsEverTouched) {
     platform::EntryStatus status;
     struct Case {
       const char* name;
-      std::function<bool()> op;
+      std::function<platform::Status()> op;
     } cases[] = {
         {"stat", [&] { return handle.Stat(u"\\out\\file", status); }},
         {"remove", [&] { return handle.Remove(u"\\out\\file"); }},
         {"make directory", [&] { return handle.MakeDirectory(u"\\out\\new"); }},
-        {"create file", [&] { return handle.CreateFile(u"\\out\\new") >= 0; }},
+        {"create file", [&] { return StatusOf(handle.CreateFile(u"\\out\\new")); }},
         {"rename out", [&] { return handle.Rename(u"\\sub\\f", u"\\out\\f"); }},
         {"rename in", [&] { return handle.Rename(u"\\out\\file", u"\\sub\\g"); }},
         {"mode through a directory link",
@@ -78,16 +85,17 @@ TEST(DirectoryHandle, NothingThroughALinkIsEverTouched) {
         {"make link", [&] { return handle.MakeLink(u"\\out\\l", "x"); }},
     };
     for (const Case& c : cases) {
-      errno = 0;
-      EXPECT_FALSE(c.op()) << c.name;
-      EXPECT_EQ(errno, ELOOP) << c.name;
+      const platform::Status done = c.op();
+      EXPECT_FALSE(done) << c.name;
+      EXPECT_EQ(done.error(), static_cast<uint32_t>(ELOOP)) << c.name;
     }
     // A link at the last component is the entry it is.
     ASSERT_TRUE(handle.Stat(u"\\flink", status));
     EXPECT_TRUE(status.isLink);
     EXPECT_EQ(status.word, 0xA1FF0420u);
-    EXPECT_FALSE(handle.CreateFile(u"\\flink") >= 0);
-    EXPECT_EQ(errno, EEXIST);
+    const auto inTheWay = handle.CreateFile(u"\\flink");
+    EXPECT_FALSE(inTheWay);
+    EXPECT_EQ(inTheWay.error(), static_cast<uint32_t>(EEXIST));
     EXPECT_TRUE(handle.Remove(u"\\out"));
     EXPECT_TRUE(handle.Remove(u"\\flink"));
     EXPECT_EQ(Listing(outside), before);
@@ -102,10 +110,9 @@ TEST(DirectoryHandle, ChangesBeneathItsDirectory) {
     DirectoryHandle handle;
     ASSERT_TRUE(handle.Open(dir.wpath()));
     ASSERT_TRUE(handle.MakeDirectory(u"\\a\\b"));
-    const int fd = handle.CreateFile(u"\\a\\b\\f");
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "data", 4), 4);
-    close(fd);
+    const auto file = handle.CreateFile(u"\\a\\b\\f");
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->Write("data", 4));
     ASSERT_TRUE(handle.SetMode(u"\\a\\b\\f", 0x81240021));
     ASSERT_TRUE(handle.Rename(u"\\a\\b\\f", u"\\a\\old"));
     platform::EntryStatus status;
@@ -133,9 +140,7 @@ TEST(DirectoryHandle, NoPathLengthLimit) {
   std::u16string path;
   for (int i = 0; i < 150; ++i) ASSERT_TRUE(handle.MakeDirectory(path += name)) << i;
   ASSERT_GT(path.size(), 4096u);
-  const int fd = handle.CreateFile(path + u"\\f");
-  ASSERT_GE(fd, 0);
-  close(fd);
+  ASSERT_TRUE(handle.CreateFile(path + u"\\f"));
   ASSERT_TRUE(handle.Remove(path + u"\\f"));
   for (; !path.empty(); path.resize(path.size() - name.size())) ASSERT_TRUE(handle.Remove(path));
 }
@@ -157,10 +162,10 @@ TEST(DirectoryHandle, SyncEntriesFlushesOrSaysWhyNot) {
       DirectoryHandle handle;
       ASSERT_TRUE(handle.Open(dir.wpath()));
       const bool missing = std::u16string(odd).find(u"missing") != std::u16string::npos;
-      errno = 0;
-      EXPECT_EQ(handle.SyncEntries(files, {u"", u"\\d", u"\\gone"}), !missing);
+      const platform::Status synced = handle.SyncEntries(files, {u"", u"\\d", u"\\gone"});
+      EXPECT_EQ(synced.ok(), !missing);
       if (missing) {
-        EXPECT_EQ(errno, ENOENT);
+        EXPECT_EQ(synced.error(), static_cast<uint32_t>(ENOENT));
       }
     }
   }

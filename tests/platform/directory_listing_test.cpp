@@ -40,8 +40,9 @@ TEST(DirectoryListing, ReportsNamesAndKindsWithoutFollowingLinks) {
                                                     {u"dangling", Kind::Link},
                                                     {u"pipe", Kind::Other}}));
     platform::DirectoryListing child;
-    EXPECT_FALSE(child.OpenChild(listing, "to-d"));
-    EXPECT_EQ(errno, ELOOP);
+    const platform::Status throughLink = child.OpenChild(listing, "to-d");
+    EXPECT_FALSE(throughLink);
+    EXPECT_EQ(throughLink.error(), static_cast<uint32_t>(ELOOP));
     EXPECT_TRUE(child.OpenChild(listing, "d"));
   }
   platform::DirectoryListing file;

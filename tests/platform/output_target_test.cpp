@@ -2,7 +2,6 @@
 #include "platform/output_target.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -14,11 +13,9 @@
 TEST(OutputTarget, OnlyADeviceIsOpenedToBeWrittenInto) {
   TempDir dir;
   dir.WriteFile("file", "a longer previous content");
-  const int device = platform::OpenDeviceForWriting(u"/dev/null");
-  EXPECT_GE(device, 0);
-  ::close(device);
-  errno = 0;
-  EXPECT_EQ(platform::OpenDeviceForWriting(dir.wpath() + u"/file"), -1);
-  EXPECT_EQ(errno, ENXIO);
+  EXPECT_TRUE(platform::OpenDeviceForWriting(u"/dev/null"));
+  const auto replaced = platform::OpenDeviceForWriting(dir.wpath() + u"/file");
+  EXPECT_FALSE(replaced);
+  EXPECT_EQ(replaced.error(), static_cast<uint32_t>(ENXIO));
   EXPECT_EQ(dir.ReadFile("file"), "a longer previous content");
 }

@@ -33,8 +33,8 @@ std::vector<std::string> Names(const TempDir& dir) {
   return names;
 }
 
-void Put(int fd, const std::string& bytes) {
-  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+void Put(const platform::FileHandle& file, const std::string& bytes) {
+  ASSERT_TRUE(file.Write(bytes.data(), bytes.size()));
 }
 
 // Sets the umask for one test and puts the old one back.
@@ -71,11 +71,10 @@ TEST(ReplacementFile, PrivateWhileWrittenThenTheModeOfTheFileItReplaces) {
       ::chmod(dir.Native("out").c_str(), static_cast<mode_t>(c.previousMode));
     }
     platform::ReplacementFile file;
-    const int fd = file.Create(dir.wpath() + u"/out");
-    ASSERT_GE(fd, 0);
-    Put(fd, "new");
+    ASSERT_TRUE(file.Create(dir.wpath() + u"/out"));
+    Put(file.file(), "new");
     struct stat st {};
-    ASSERT_EQ(::fstat(fd, &st), 0);
+    ASSERT_EQ(::fstat(static_cast<int>(file.file().native()), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(dir.ReadFile("out"), c.previousMode >= 0 ? "previous" : "");
     ASSERT_TRUE(file.Commit());
@@ -91,13 +90,14 @@ TEST(ReplacementFile, ATemporaryNameTakenOverIsLeftAlone) {
   TempDir dir;
   dir.WriteFile("out", "previous");
   platform::ReplacementFile file;
-  Put(file.Create(dir.wpath() + u"/out"), "ours");
+  ASSERT_TRUE(file.Create(dir.wpath() + u"/out"));
+  Put(file.file(), "ours");
   const std::string temporary = Names(dir)[0];
   fs::rename(dir.Native(temporary), dir.Native("moved"));
   dir.WriteFile(temporary, "someone else's");
-  errno = 0;
-  EXPECT_FALSE(file.Commit());
-  EXPECT_EQ(errno, ESTALE);
+  const platform::Status committed = file.Commit();
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(committed.error(), static_cast<uint32_t>(ESTALE));
   EXPECT_EQ(dir.ReadFile("out"), "previous");
   EXPECT_EQ(dir.ReadFile(temporary), "someone else's");
 }

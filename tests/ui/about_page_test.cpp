@@ -3,8 +3,10 @@
 
 #include <QtTest>
 
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 #include "ui_test_support.h"
+
+namespace torquelin {
 
 class AboutPageTest : public QObject {
   Q_OBJECT
@@ -14,19 +16,19 @@ class AboutPageTest : public QObject {
   void init() { UseTemporarySettings(settingsDir_); }
 
   void aboutTabRestartsTheCreditsAndOtherTabsStopThem() {
-    CTorquelinDlg dlg;
-    dlg.show();
-    CScrollCredits& credits = dlg.AboutPage().Credits();
+    MainWindow window;
+    window.show();
+    ScrollCredits& credits = window.About().Credits();
     QVERIFY(!credits.IsScrolling());
     for (int round = 0; round < 2; ++round) {
-      dlg.TabCtrl().setCurrentIndex(kAboutTab);
+      window.Tabs().setCurrentIndex(kAboutTab);
       QVERIFY(credits.IsScrolling());
       QCOMPARE(credits.ScrollOffset(), 1);      // restarted at 0, first frame drawn at once
       QTRY_VERIFY(credits.ScrollOffset() > 2);  // the timer keeps it moving
-      dlg.TabCtrl().setCurrentIndex(round == 0 ? 5 : 0);
+      window.Tabs().setCurrentIndex(round == 0 ? 5 : 0);
       QVERIFY(!credits.IsScrolling());
       const int stoppedAt = credits.ScrollOffset();
-      QTest::qWait(3 * CScrollCredits::kTickMilliseconds);
+      QTest::qWait(3 * ScrollCredits::kTickMilliseconds);
       QCOMPARE(credits.ScrollOffset(), stoppedAt);
     }
   }
@@ -51,10 +53,10 @@ class AboutPageTest : public QObject {
   // After the whole list and one more client height have left the top, the
   // list comes back in from three quarters of the height.
   void creditsReenterFromThreeQuartersDown() {
-    CTorquelinDlg dlg;
-    dlg.show();
-    dlg.TabCtrl().setCurrentIndex(kAboutTab);
-    CScrollCredits& credits = dlg.AboutPage().Credits();
+    MainWindow window;
+    window.show();
+    window.Tabs().setCurrentIndex(kAboutTab);
+    ScrollCredits& credits = window.About().Credits();
     credits.StopScrolling();
     int previous = credits.ScrollOffset();
     for (int tick = 0; tick < 100000; ++tick) {
@@ -70,5 +72,7 @@ class AboutPageTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(AboutPageTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::AboutPageTest)
 #include "about_page_test.moc"

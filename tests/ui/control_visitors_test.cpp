@@ -10,6 +10,8 @@
 #include "ui/settings_store.h"
 #include "ui_test_support.h"
 
+namespace torquelin {
+
 namespace {
 
 std::optional<HistoryList> Decode(const QByteArray& bytes) {
@@ -39,7 +41,7 @@ class ControlVisitorsTest : public QObject {
     combo.setEditable(true);
     combo.addItem("ab");
     combo.setEditText("C:\\x");
-    CRegistryWriter().Visit(u"CrPatch_olddir", combo);
+    SettingsWriter().Visit(u"CrPatch_olddir", combo);
     const QVariant stored = StoredValue("CrPatch_olddir");
     QCOMPARE(stored.typeId(), int(QMetaType::QByteArray));
     QCOMPARE(stored.toByteArray().toHex(), QByteArray("0200"
@@ -90,9 +92,9 @@ class ControlVisitorsTest : public QObject {
     QComboBox combo;
     combo.setEditable(true);
     HistoryList untouched{u"keep"};
-    QVERIFY(!CRegistry().ReadStringList("Apply_dir", untouched));
+    QVERIFY(!SettingsStore().ReadHistory("Apply_dir", untouched));
     QCOMPARE(ToStrings(untouched), QStringList{"keep"});
-    CRegistryReader().Visit(u"Apply_dir", combo);
+    SettingsReader().Visit(u"Apply_dir", combo);
     QCOMPARE(combo.count(), 0);
     QCOMPARE(combo.currentText(), QString());
   }
@@ -110,12 +112,12 @@ class ControlVisitorsTest : public QObject {
     QFETCH(QStringList, list);
     QFETCH(int, storedSize);
     QFETCH(bool, readable);
-    QVERIFY(CRegistry().WriteStringList("CrVault_dir", ToHistory(list)));
+    QVERIFY(SettingsStore().WriteHistory("CrVault_dir", ToHistory(list)));
     QCOMPARE(StoredValue("CrVault_dir").toByteArray().size(), storedSize);
     QComboBox combo;
     combo.setEditable(true);
     combo.addItem("before");
-    CRegistryReader().Visit(u"CrVault_dir", combo);
+    SettingsReader().Visit(u"CrVault_dir", combo);
     QCOMPARE(ComboItems(combo), readable ? list.mid(0, 1) : QStringList{});
     QCOMPARE(combo.currentText(), readable ? list.front() : QString());
   }
@@ -124,7 +126,7 @@ class ControlVisitorsTest : public QObject {
     StoreValue("PatchInfo_patch", QStringLiteral("a plain text value"));
     QComboBox combo;
     combo.setEditable(true);
-    CRegistryReader().Visit(u"PatchInfo_patch", combo);
+    SettingsReader().Visit(u"PatchInfo_patch", combo);
     QCOMPARE(combo.count(), 0);
   }
 
@@ -148,13 +150,13 @@ class ControlVisitorsTest : public QObject {
     QFETCH(QStringList, before);
     QFETCH(QString, used);
     QFETCH(QStringList, after);
-    QVERIFY(CRegistry().WriteStringList("Fingerprint_dir", ToHistory(before)));
+    QVERIFY(SettingsStore().WriteHistory("Fingerprint_dir", ToHistory(before)));
     QComboBox combo;
     combo.setEditable(true);
-    CRegistryReader().Visit(u"Fingerprint_dir", combo);
+    SettingsReader().Visit(u"Fingerprint_dir", combo);
     QCOMPARE(ComboItems(combo), before);
     combo.setEditText(used);
-    CRegistryWriter().Visit(u"Fingerprint_dir", combo);
+    SettingsWriter().Visit(u"Fingerprint_dir", combo);
     QCOMPARE(ComboItems(combo), after);
     QCOMPARE(combo.currentText(), used);
     const auto stored = Decode(StoredValue("Fingerprint_dir").toByteArray());
@@ -165,21 +167,21 @@ class ControlVisitorsTest : public QObject {
   void checkStatesAreStoredAs32BitNumbers() {
     QCheckBox check;
     check.setChecked(true);
-    CRegistryWriter().Visit(u"Apply_fpignore", check);
+    SettingsWriter().Visit(u"Apply_fpignore", check);
     uint32_t value = 7;
-    QVERIFY(CRegistry().ReadDword("Apply_fpignore", value));
+    QVERIFY(SettingsStore().ReadNumber("Apply_fpignore", value));
     QCOMPARE(value, 1u);
     check.setChecked(false);
-    CRegistryWriter().Visit(u"Apply_fpignore", check);
-    QVERIFY(CRegistry().ReadDword("Apply_fpignore", value));
+    SettingsWriter().Visit(u"Apply_fpignore", check);
+    QVERIFY(SettingsStore().ReadNumber("Apply_fpignore", value));
     QCOMPARE(value, 0u);
 
     QCheckBox loaded;
     StoreValue("Apply_fsignore", 1u);
-    CRegistryReader().Visit(u"Apply_fsignore", loaded);
+    SettingsReader().Visit(u"Apply_fsignore", loaded);
     QVERIFY(loaded.isChecked());
     loaded.setChecked(true);
-    CRegistryReader().Visit(u"CrPatchVault_updateVault", loaded);  // absent: unchanged
+    SettingsReader().Visit(u"CrPatchVault_updateVault", loaded);  // absent: unchanged
     QVERIFY(loaded.isChecked());
   }
 
@@ -187,5 +189,7 @@ class ControlVisitorsTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(ControlVisitorsTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::ControlVisitorsTest)
 #include "control_visitors_test.moc"

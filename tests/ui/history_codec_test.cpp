@@ -6,6 +6,8 @@
 
 #include "ui_test_support.h"
 
+namespace torquelin {
+
 namespace {
 
 QByteArray Bytes(const std::vector<uint8_t>& data) {
@@ -82,5 +84,7 @@ class HistoryCodecTest : public QObject {
   }
 };
 
-QTEST_MAIN(HistoryCodecTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::HistoryCodecTest)
 #include "history_codec_test.moc"

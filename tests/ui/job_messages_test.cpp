@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+namespace torquelin {
+
 class JobMessagesTest : public QObject {
   Q_OBJECT
 
@@ -28,27 +30,31 @@ class JobMessagesTest : public QObject {
   }
 
   void skippedItemsMessage_data() {
-    QTest::addColumn<QString>("skipped");
+    QTest::addColumn<QStringList>("skipped");
     QTest::addColumn<QString>("message");
-    QTest::newRow("one") << "\\a\\b.txt\n"
+    QTest::newRow("one") << QStringList{"\\a\\b.txt"}
                          << "Patch applied, but 1 item was skipped:\n\\a\\b.txt";
-    QTest::newRow("two, no final line feed")
-        << "\\a\n\\b"
-        << "Patch applied, but 2 items were skipped:\n\\a\n\\b";
-    QString twelve, shown;
+    QTest::newRow("two") << QStringList{"\\a", "\\b"}
+                         << "Patch applied, but 2 items were skipped:\n\\a\n\\b";
+    QStringList twelve;
+    QString shown;
     for (int i = 1; i <= 12; ++i) {
-      twelve += "\\f" + QString::number(i) + "\n";
+      twelve << "\\f" + QString::number(i);
       if (i <= kSkippedItemsShown) shown += "\n\\f" + QString::number(i);
     }
     QTest::newRow("more than are shown")
         << twelve << "Patch applied, but 12 items were skipped:" + shown + "\n... and 2 more.";
   }
   void skippedItemsMessage() {
-    QFETCH(QString, skipped);
+    QFETCH(QStringList, skipped);
     QFETCH(QString, message);
-    QCOMPARE(QString::fromStdU16String(SkippedItemsMessage(skipped.toStdU16String())), message);
+    std::vector<std::u16string> items;
+    for (const QString& item : skipped) items.push_back(item.toStdU16String());
+    QCOMPARE(QString::fromStdU16String(SkippedItemsMessage(items)), message);
   }
 };
 
-QTEST_MAIN(JobMessagesTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::JobMessagesTest)
 #include "job_messages_test.moc"

@@ -7,8 +7,10 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 #include "ui_test_support.h"
+
+namespace torquelin {
 
 namespace {
 
@@ -75,8 +77,8 @@ class JobPageTest : public QObject {
   void pagesShowTheirLabels() {
     QFETCH(int, job);
     QFETCH(QStringList, captions);
-    CTorquelinDlg dlg;
-    QCOMPARE(Captions(*dlg.PageForJob(job)), captions);
+    MainWindow window;
+    QCOMPARE(Captions(*window.PageForJob(job)), captions);
   }
 
   void pagesListTheirControlsInOrder_data() {
@@ -144,42 +146,42 @@ class JobPageTest : public QObject {
   void pagesListTheirControlsInOrder() {
     QFETCH(int, job);
     QFETCH(QStringList, visits);
-    CTorquelinDlg dlg;
-    QCOMPARE(Visits(*dlg.PageForJob(job)), visits);
+    MainWindow window;
+    QCOMPARE(Visits(*window.PageForJob(job)), visits);
   }
 
   void pagesHandTheirFieldsToTheJob() {
-    CTorquelinDlg dlg;
-    Field(dlg, JobKind::ApplyPatch, "Apply_dir").setEditText(" /tree ");
-    Field(dlg, JobKind::ApplyPatch, "Apply_patch").setEditText("p.dov");
-    Field(dlg, JobKind::ApplyPatch, "Apply_report").setEditText("");
-    dlg.PageForJob(2)->findChild<QCheckBox*>("Apply_fsignore")->setChecked(true);
-    const auto apply = std::get<ApplyPatchParams>(dlg.PageForJob(2)->ReadParameters());
+    MainWindow window;
+    Field(window, JobKind::ApplyPatch, "Apply_dir").setEditText(" /tree ");
+    Field(window, JobKind::ApplyPatch, "Apply_patch").setEditText("p.dov");
+    Field(window, JobKind::ApplyPatch, "Apply_report").setEditText("");
+    window.PageForJob(2)->findChild<QCheckBox*>("Apply_fsignore")->setChecked(true);
+    const auto apply = std::get<ApplyPatchParams>(window.PageForJob(2)->ReadParameters());
     QVERIFY(apply.directory == u" /tree ");  // untrimmed
     QVERIFY(apply.patchPath == u"p.dov");
     QVERIFY(apply.reportPath.empty());
     QVERIFY(apply.continueOnErrors);
     QVERIFY(!apply.ignoreFingerprint);
 
-    Field(dlg, JobKind::CreateVaultPatch, "CrPatchVault_patch").setEditText("new.dov");
-    Field(dlg, JobKind::CreateVaultPatch, "CrPatchVault_vault").setEditText("old.zov");
-    const auto vault = std::get<CreateVaultPatchParams>(dlg.PageForJob(1)->ReadParameters());
+    Field(window, JobKind::CreateVaultPatch, "CrPatchVault_patch").setEditText("new.dov");
+    Field(window, JobKind::CreateVaultPatch, "CrPatchVault_vault").setEditText("old.zov");
+    const auto vault = std::get<CreateVaultPatchParams>(window.PageForJob(1)->ReadParameters());
     QVERIFY(vault.patchPath == u"new.dov");
     QVERIFY(vault.vaultPath == u"old.zov");
   }
 
   void enterAndEscapeInsideAPageDoNothing() {
-    CTorquelinDlg dlg;
-    dlg.show();
-    QComboBox& field = Field(dlg, JobKind::CreatePatch, "CrPatch_olddir");
+    MainWindow window;
+    window.show();
+    QComboBox& field = Field(window, JobKind::CreatePatch, "CrPatch_olddir");
     field.setFocus();
     field.setEditText("/typed");
-    QSignalSpy finished(&dlg, &CTorquelinDlg::JobFinished);
+    QSignalSpy finished(&window, &MainWindow::JobFinished);
     QTest::keyClick(field.lineEdit(), Qt::Key_Return);
     QTest::keyClick(field.lineEdit(), Qt::Key_Escape);
     QTest::qWait(50);
-    QVERIFY(dlg.isVisible());
-    QVERIFY(!dlg.IsJobRunning());
+    QVERIFY(window.isVisible());
+    QVERIFY(!window.IsJobRunning());
     QCOMPARE(finished.count(), 0);
     QCOMPARE(field.count(), 0);  // Enter does not add to the history
     QCOMPARE(field.currentText(), QString("/typed"));
@@ -187,28 +189,28 @@ class JobPageTest : public QObject {
 
   // Typing the start of a remembered path leaves exactly what was typed.
   void historyDoesNotCompleteWhatIsTyped() {
-    CRegistry().WriteStringList("Fingerprint_dir", {u"/older/tools", u"/other"});
-    CTorquelinDlg dlg;
-    dlg.show();
-    QApplication::setActiveWindow(&dlg);  // completion acts on the focused field only
-    dlg.TabCtrl().setCurrentIndex(5);
-    QComboBox& field = Field(dlg, JobKind::Fingerprint, "Fingerprint_dir");
+    SettingsStore().WriteHistory("Fingerprint_dir", {u"/older/tools", u"/other"});
+    MainWindow window;
+    window.show();
+    QApplication::setActiveWindow(&window);  // completion acts on the focused field only
+    window.Tabs().setCurrentIndex(5);
+    QComboBox& field = Field(window, JobKind::Fingerprint, "Fingerprint_dir");
     field.setFocus();
     field.clearEditText();
     QTest::keyClicks(field.lineEdit(), "/older");
     QCOMPARE(field.currentText(), QString("/older"));
     QCOMPARE(field.lineEdit()->selectedText(), QString());
-    const auto params = std::get<FingerprintParams>(dlg.PageForJob(5)->ReadParameters());
+    const auto params = std::get<FingerprintParams>(window.PageForJob(5)->ReadParameters());
     QVERIFY(params.directory == u"/older");
     QCOMPARE(field.count(), 2);  // the drop-down history stays
   }
 
   // Tab walks each page as it reads: row by row, left to right.
   void tabOrderFollowsTheScreen() {
-    CTorquelinDlg dlg;
+    MainWindow window;
     for (int job = 0; job < kJobKindCount; ++job) {
-      if (dlg.PageForJob(job) == nullptr) continue;  // a job the window does not offer
-      CJobPage& page = *dlg.PageForJob(job);
+      if (window.PageForJob(job) == nullptr) continue;  // a job the window does not offer
+      JobPage& page = *window.PageForJob(job);
       QList<QWidget*> chain;
       for (QWidget* w = page.nextInFocusChain(); w != &page; w = w->nextInFocusChain())
         if (w->parentWidget() == &page && (w->focusPolicy() & Qt::TabFocus)) chain << w;
@@ -224,11 +226,11 @@ class JobPageTest : public QObject {
   // Within a page no two captions share their Alt+letter, and none takes
   // Cancel's.
   void mnemonicsDoNotClash() {
-    CTorquelinDlg dlg;
+    MainWindow window;
     for (int job = 0; job < kJobKindCount; ++job) {
-      if (dlg.PageForJob(job) == nullptr) continue;
+      if (window.PageForJob(job) == nullptr) continue;
       QStringList letters{"c"};
-      for (QWidget* w : dlg.PageForJob(job)->findChildren<QWidget*>()) {
+      for (QWidget* w : window.PageForJob(job)->findChildren<QWidget*>()) {
         QString text;
         if (auto* label = qobject_cast<QLabel*>(w)) text = label->text();
         if (auto* button = qobject_cast<QAbstractButton*>(w)) text = button->text();
@@ -266,10 +268,10 @@ class JobPageTest : public QObject {
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", (bin.path() + (opener.isEmpty() ? "" : ":/usr/bin:/bin")).toUtf8());
     auto restore = qScopeGuard([&] { qputenv("PATH", path); });
-    CTorquelinDlg dlg;
-    Field(dlg, JobKind::QueryPatch, "PatchInfo_report").setEditText("/tmp/a report.xml");
+    MainWindow window;
+    Field(window, JobKind::QueryPatch, "PatchInfo_report").setEditText("/tmp/a report.xml");
     MessageBoxCloser closer;
-    dlg.PageForJob(int(JobKind::QueryPatch))->findChild<QPushButton*>("view")->click();
+    window.PageForJob(int(JobKind::QueryPatch))->findChild<QPushButton*>("view")->click();
     const QStringList box{
         "No program to show XML files was found.\n\nThe report is at:\n"
         "/tmp/a report.xml"};
@@ -289,5 +291,7 @@ class JobPageTest : public QObject {
   QTemporaryDir settingsDir_;
 };
 
-QTEST_MAIN(JobPageTest)
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::JobPageTest)
 #include "job_page_test.moc"

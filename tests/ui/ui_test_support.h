@@ -15,8 +15,10 @@
 #include "ui/control_visitors.h"
 #include "ui/history_codec.h"
 #include "ui/job_page.h"
+#include "ui/main_window.h"
 #include "ui/settings_store.h"
-#include "ui/torquelin_dlg.h"
+
+namespace torquelin {
 
 // Points the per-user settings at dir and empties them, so a test never sees
 // or touches the real user's settings.
@@ -53,7 +55,7 @@ inline HistoryList ToHistory(const QStringList& list) {
 }
 
 // Records each visited control as "name:kind:caption".
-class RecordingVisitor : public CDlgItemsItSink {
+class RecordingVisitor : public ControlVisitor {
  public:
   void Visit(std::u16string name, QWidget& control) override {
     QString kind = "other";
@@ -75,30 +77,30 @@ class RecordingVisitor : public CDlgItemsItSink {
   QList<bool> enabled;
 };
 
-inline QStringList Visits(CJobPage& page) {
+inline QStringList Visits(JobPage& page) {
   RecordingVisitor visitor;
   page.ForEachItem(visitor);
   return visitor.visits;
 }
 
-inline bool AllListedEnabled(CJobPage& page) {
+inline bool AllListedEnabled(JobPage& page) {
   RecordingVisitor visitor;
   page.ForEachItem(visitor);
   return !visitor.enabled.contains(false);
 }
 
-inline bool NoneListedEnabled(CJobPage& page) {
+inline bool NoneListedEnabled(JobPage& page) {
   RecordingVisitor visitor;
   page.ForEachItem(visitor);
   return !visitor.enabled.contains(true);
 }
 
-inline QComboBox& Field(CTorquelinDlg& dlg, JobKind kind, const QString& name) {
-  return *dlg.PageForJob(int(kind))->findChild<QComboBox*>(name);
+inline QComboBox& Field(MainWindow& window, JobKind kind, const QString& name) {
+  return *window.PageForJob(int(kind))->findChild<QComboBox*>(name);
 }
 
-inline QPushButton& Action(CTorquelinDlg& dlg, JobKind kind) {
-  return *dlg.PageForJob(int(kind))->findChild<QPushButton*>("action");
+inline QPushButton& Action(MainWindow& window, JobKind kind) {
+  return *window.PageForJob(int(kind))->findChild<QPushButton*>("action");
 }
 
 // Answers every message box that opens while it lives: records its text and
@@ -122,3 +124,5 @@ class MessageBoxCloser : public QObject {
  private:
   QTimer timer_;
 };
+
+}  // namespace torquelin

@@ -120,7 +120,8 @@ std::unique_ptr<Applied> Apply(const std::u16string& dir, const std::u16string& 
   auto r = std::make_unique<Applied>();
   try {
     r->skipped =
-        ApplyPatch(r->sink, dir, patch, report, tolerant, ignoreFingerprint, way, checkOnly);
+        ApplyPatch(r->sink, dir, patch, report, {tolerant, ignoreFingerprint, way, checkOnly})
+            .skipped;
   } catch (const CZRErr& e) {
     r->error = Narrow(e.message) + " @" + std::to_string(e.line);
   }
@@ -242,7 +243,7 @@ TEST(ApplyPatch, ReadOnlyDirectoriesOfTheTargetChangeAndKeepTheirModes) {
   // back all the same.
   RecordingSink cancelled;
   cancelled.cancelOnStatus = u"Restoring files.";
-  EXPECT_THROW(ApplyPatch(cancelled, older.wpath(), patch, u"", false, false), COPCancel);
+  EXPECT_THROW(ApplyPatch(cancelled, older.wpath(), patch, u""), COPCancel);
   EXPECT_EQ(mode(older.Native("ro")), 0555u);
   EXPECT_EQ(mode(older.path()), 0555u);
   EXPECT_FALSE(fs::exists(older.Native("top.txt")));

@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "engine/jobs/create_vault.h"
 #include "engine/patch/patch_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
@@ -110,8 +111,8 @@ TEST(EntryPointFor, FingerprintIsDispatchedAndOutOfRangeIsNot) {
   EXPECT_EQ(EntryPointFor(static_cast<JobKind>(kJobKindCount)), nullptr);
 }
 
-// A tolerant apply's result is one line per skipped item, in order, each the
-// message of the error that made it skip; empty when nothing was skipped.
+// A tolerant apply lists each skipped item, in order, each the message of
+// the error that made it skip, on one line; none when nothing was skipped.
 TEST(RunJob, ApplyReturnsTheItemsATolerantRunSkipped) {
   TempDir target, newer, out;
   target.MakeDir("there");
@@ -128,8 +129,55 @@ TEST(RunJob, ApplyReturnsTheItemsATolerantRunSkipped) {
   };
   const JobRun run = apply(u"/p.dov");
   EXPECT_EQ(run.outcome, JobOutcome::Succeeded);
-  EXPECT_EQ(run.result, u"Unable to remove item. " + dir + u"\\miss ing\n" +
-                            u"Unable to remove item. " + dir + u"\\gone\n" +
-                            u"Unable to create a directory. " + dir + u"\\there");
-  EXPECT_EQ(apply(u"/empty.dov").result, u"");
+  EXPECT_EQ(run.skipped,
+            (std::vector<std::u16string>{u"Unable to remove item. " + dir + u"\\miss ing",
+                                         u"Unable to remove item. " + dir + u"\\gone",
+                                         u"Unable to create a directory. " + dir + u"\\there"}));
+  EXPECT_EQ(run.result, u"");
+  EXPECT_EQ(apply(u"/empty.dov").skipped, std::vector<std::u16string>());
+}
+
+// The verdict of a job's check of its tree comes as a value, for the front
+// ends to branch on, whatever text the job showed with it.
+TEST(RunJob, TheTreeCheckComesAsAValue) {
+  TempDir dir;
+  dir.WriteFile("older/a.txt", "a");
+  dir.WriteFile("newer/a.txt", "b");
+  for (const char* copy : {"checked", "applied", "ignored"})
+    dir.WriteFile(copy + std::string("/a.txt"), "a");
+  const std::u16string root = dir.wpath();
+  const std::u16string patch = root + u"/p.dov";
+  RecordingSink sink;
+  ASSERT_EQ(RunJob(sink, sink.cancelRequested, JobKind::CreatePatch,
+                   CreatePatchParams{root + u"/older", root + u"/newer", patch, u"", u""})
+                .outcome,
+            JobOutcome::Succeeded);
+  CreateVault(sink, root + u"/newer", u"", root + u"/v.zov");
+  struct Case {
+    const char* name;
+    JobKind kind;
+    JobParams params;
+    TreeCheck check;
+  } cases[] = {
+      {"a fingerprint", JobKind::Fingerprint, FingerprintParams{root + u"/older", u""},
+       TreeCheck::NotChecked},
+      {"a check", JobKind::ApplyPatch,
+       ApplyPatchParams{root + u"/checked", patch, u"", false, false, false, true},
+       TreeCheck::CheckPassed},
+      {"an apply", JobKind::ApplyPatch, ApplyPatchParams{root + u"/applied", patch, u""},
+       TreeCheck::Verified},
+      {"the same apply again", JobKind::ApplyPatch,
+       ApplyPatchParams{root + u"/applied", patch, u""}, TreeCheck::AlreadyNewer},
+      {"an apply told to ignore the fingerprint", JobKind::ApplyPatch,
+       ApplyPatchParams{root + u"/ignored", patch, u"", false, true}, TreeCheck::NotChecked},
+      {"a tree that matches its vault", JobKind::Verify,
+       VerifyParams{root + u"/newer", root + u"/v.zov", u""}, TreeCheck::Verified},
+      {"a tree that differs", JobKind::Verify,
+       VerifyParams{root + u"/older", root + u"/v.zov", u""}, TreeCheck::Differs},
+  };
+  for (const Case& c : cases) {
+    const JobRun run = RunJob(sink, sink.cancelRequested, c.kind, c.params);
+    EXPECT_EQ(run.outcome, JobOutcome::Succeeded) << c.name;
+    EXPECT_EQ(run.check, c.check) << c.name;
+  }
 }

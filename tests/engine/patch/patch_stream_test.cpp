@@ -56,8 +56,7 @@ TEST(PatchStream, RecordsAreWrittenByteExact) {
 class PipeWriter : public zrFile::Writer {
  public:
   PipeWriter(const std::u16string& path, int pipeWriteEnd) : zrFile::Writer(path) {
-    ::close(descriptor_);
-    descriptor_ = pipeWriteEnd;
+    adopt(platform::FileHandle(pipeWriteEnd));
   }
 };
 

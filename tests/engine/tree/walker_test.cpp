@@ -81,9 +81,10 @@ TEST(BuildSnapshot, HandsBackEachFilesStampInFileOrder) {
       BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", false, nullptr, &stamps);
   ASSERT_EQ(stamps.size(), s.files.size());
   for (size_t i = 0; i < s.files.size(); ++i) {
-    platform::EntryStamp now;
-    ASSERT_TRUE(platform::StampEntry(dir.wpath() + s.files[i], now));
-    EXPECT_EQ(stamps[i], now) << Narrow(s.files[i]);
+    const platform::Result<platform::EntryStamp> now =
+        platform::StampEntry(dir.wpath() + s.files[i]);
+    ASSERT_TRUE(now);
+    EXPECT_EQ(stamps[i], *now) << Narrow(s.files[i]);
   }
 }
 

@@ -1,8 +1,9 @@
 // The safe-path rule for POSIX names.
+#include "platform/safe_path.h"
+
 #include <string>
 
 #include "platform/encoding.h"
-#include "platform/safe_path.h"
 
 namespace platform {
 namespace {

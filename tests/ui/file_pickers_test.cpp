@@ -1,6 +1,5 @@
-// The pages' shared functions: the pickers with their defaults and the
-// file filters.
-#include "ui/cmn_dlg_functions.h"
+// The folder and file pickers with their defaults, and the file filters.
+#include "ui/file_pickers.h"
 
 #include <functional>
 
@@ -11,8 +10,10 @@
 #include <QtTest>
 
 #include "ui/job_page.h"
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 #include "ui_test_support.h"
+
+namespace torquelin {
 
 namespace {
 
@@ -37,7 +38,7 @@ QString Q(const std::u16string& text) { return QString::fromStdU16String(text); 
 
 }  // namespace
 
-class PageFunctionsTest : public QObject {
+class FilePickersTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -95,8 +96,8 @@ class PageFunctionsTest : public QObject {
       QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
       static_cast<QDialog&>(dialog).accept();
     });
-    const std::u16string chosen = CCmnDlgFunctions::BrowseForFile(
-        false, (files_.path() + "/" + typed).toStdU16String(), filter);
+    const std::u16string chosen =
+        BrowseForFile(FileDialogMode::Save, (files_.path() + "/" + typed).toStdU16String(), filter);
     QCOMPARE(Q(chosen), files_.path() + "/" + expected);
   }
 
@@ -106,26 +107,25 @@ class PageFunctionsTest : public QObject {
       QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
       static_cast<QDialog&>(dialog).accept();
     });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, absent.toStdU16String(), kVaultFilter)),
-             absent);
+    QCOMPARE(Q(BrowseForFile(FileDialogMode::Open, absent.toStdU16String(), kVaultFilter)), absent);
   }
 
   void cancelledPickersReturnTheirInput() {
     OnNextFileDialog([](QFileDialog& dialog) { dialog.reject(); });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFile(true, u"as typed", kPatchFilter)),
+    QCOMPARE(Q(BrowseForFile(FileDialogMode::Open, u"as typed", kPatchFilter)),
              QString("as typed"));
     QString title;
     OnNextFileDialog([&title](QFileDialog& dialog) {
       title = dialog.windowTitle();
       dialog.reject();
     });
-    QCOMPARE(Q(CCmnDlgFunctions::BrowseForFolder(u"/as/typed")), QString("/as/typed"));
+    QCOMPARE(Q(BrowseForFolder(u"/as/typed")), QString("/as/typed"));
     QCOMPARE(title, QString("Select directory to scan."));
   }
 
   void browseButtonWritesThePickedPathIntoItsField() {
-    CTorquelinDlg dlg;
-    CJobPage& page = *dlg.PageForJob(int(JobKind::QueryPatch));
+    MainWindow window;
+    JobPage& page = *window.PageForJob(int(JobKind::QueryPatch));
     auto* field = page.findChild<QComboBox*>("PatchInfo_report");
     field->setEditText(files_.path() + "/query");
     OnNextFileDialog([](QFileDialog& dialog) {
@@ -141,5 +141,7 @@ class PageFunctionsTest : public QObject {
   QTemporaryDir files_;
 };
 
-QTEST_MAIN(PageFunctionsTest)
-#include "cmn_dlg_functions_test.moc"
+}  // namespace torquelin
+
+QTEST_MAIN(torquelin::FilePickersTest)
+#include "file_pickers_test.moc"

@@ -1,19 +1,15 @@
-// The pickers, the report viewer and control text for the job pages.
-#include "ui/cmn_dlg_functions.h"
+// The pickers and the report viewer for the job pages.
+#include "ui/file_pickers.h"
 
-#include <QAbstractButton>
-#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 
-#include "ui/control_visitors.h"
+namespace torquelin {
 
 const FileFilter kPatchFilter = {{u"zoDuvur files (*.dov)", u"*.dov"},
                                  {u"All files (*.*)", u"*.*"}};
@@ -47,8 +43,6 @@ QStringList QtNameFilters(const FileFilter& filter) {
 
 }  // namespace
 
-void CCmnDlgFunctions::ForEachItem(CDlgItemsItSink&) {}
-
 std::u16string DefaultExtension(const FileFilter& filter) {
   if (filter.empty()) return {};
   const std::u16string pattern = filter.front().pattern;
@@ -59,26 +53,17 @@ std::u16string DefaultExtension(const FileFilter& filter) {
   return extension;
 }
 
-std::u16string CCmnDlgFunctions::GetControlText(const QWidget& control) {
-  if (auto* combo = qobject_cast<const QComboBox*>(&control))
-    return combo->currentText().toStdU16String();
-  if (auto* edit = qobject_cast<const QLineEdit*>(&control)) return edit->text().toStdU16String();
-  if (auto* button = qobject_cast<const QAbstractButton*>(&control))
-    return button->text().toStdU16String();
-  if (auto* label = qobject_cast<const QLabel*>(&control)) return label->text().toStdU16String();
-  return control.windowTitle().toStdU16String();
-}
-
-std::u16string CCmnDlgFunctions::BrowseForFolder(std::u16string initial) {
+std::u16string BrowseForFolder(std::u16string initial) {
   const QString chosen = QFileDialog::getExistingDirectory(nullptr, Q(kFolderPickerTitle),
                                                            Q(initial), QFileDialog::ShowDirsOnly);
   return chosen.isEmpty() ? initial : chosen.toStdU16String();
 }
 
-std::u16string CCmnDlgFunctions::BrowseForFile(bool open, std::u16string initial,
-                                               const FileFilter& filter) {
+std::u16string BrowseForFile(FileDialogMode mode, std::u16string initial,
+                             const FileFilter& filter) {
   QFileDialog dialog(nullptr);
-  dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  dialog.setAcceptMode(mode == FileDialogMode::Open ? QFileDialog::AcceptOpen
+                                                    : QFileDialog::AcceptSave);
   // The open dialog may name a file that does not exist yet; the job says
   // what is wrong with it.
   dialog.setFileMode(QFileDialog::AnyFile);
@@ -94,7 +79,7 @@ std::u16string CCmnDlgFunctions::BrowseForFile(bool open, std::u16string initial
   return chosen.front().toStdU16String();
 }
 
-void CCmnDlgFunctions::ViewReport(std::u16string path, std::function<void()> noViewer) {
+void ViewReport(std::u16string path, std::function<void()> noViewer) {
   if (path.empty()) return;
   const QUrl url = QUrl::fromLocalFile(Q(path));
   const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
@@ -128,3 +113,5 @@ void CCmnDlgFunctions::ViewReport(std::u16string path, std::function<void()> noV
 std::u16string NoViewerMessage(const std::u16string& reportPath) {
   return u"No program to show XML files was found.\n\nThe report is at:\n" + reportPath;
 }
+
+}  // namespace torquelin

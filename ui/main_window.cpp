@@ -1,5 +1,5 @@
 // The main window.
-#include "ui/torquelin_dlg.h"
+#include "ui/main_window.h"
 
 #include <climits>
 #include <system_error>
@@ -31,6 +31,8 @@
 #include "ui/query_patch_page.h"
 #include "ui/vault_patch_page.h"
 
+namespace torquelin {
+
 namespace {
 
 QString Q(const std::u16string& text) { return QString::fromStdU16String(text); }
@@ -61,7 +63,7 @@ QLabel* MakeStatusLine(QWidget* parent) {
 // The seven captions must all be visible at once, as they are in the
 // layout's own font; a wider desktop font shrinks the tab captions a little
 // instead of hiding tabs behind scroll arrows.
-void FitTabsIntoStrip(CZRTabCtrl& tabs) {
+void FitTabsIntoStrip(TabStrip& tabs) {
   QTabBar& bar = *tabs.tabBar();
   QFont font = bar.font();
   const int room = tabs.width() - 4;
@@ -81,7 +83,7 @@ constexpr Stretch kLowerLine{0, 1, 0.5, 0.5};
 
 }  // namespace
 
-CTorquelinDlg::CTorquelinDlg(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -92,7 +94,7 @@ CTorquelinDlg::CTorquelinDlg(QWidget* parent)
   setMinimumSize(units_.Size(445, 241));
   resize(minimumSize());
 
-  tabs_ = new CZRTabCtrl(this);
+  tabs_ = new TabStrip(this);
   tabs_->setObjectName(QStringLiteral("tabs"));
   layout_.Place(tabs_, units_.Rect(7, 7, 431, 141), kGrowWide);
   tabs_->setUsesScrollButtons(true);
@@ -115,7 +117,7 @@ CTorquelinDlg::CTorquelinDlg(QWidget* parent)
   cancel_->setAutoDefault(true);
   layout_.Place(cancel_, units_.Rect(390, 189, 41, 14), kCancelPlace);
   cancel_->setEnabled(false);
-  connect(cancel_, &QPushButton::clicked, this, &CTorquelinDlg::OnCancelButton);
+  connect(cancel_, &QPushButton::clicked, this, &MainWindow::OnCancelButton);
   detailLine_ = MakeStatusLine(this);
   detailLine_->setObjectName(QStringLiteral("detailLine"));
   layout_.Place(detailLine_, units_.Rect(14, 206, 417, 27), kLowerLine);
@@ -124,12 +126,12 @@ CTorquelinDlg::CTorquelinDlg(QWidget* parent)
   connect(quit, &QShortcut::activated, this, &QWidget::close);
 
   progressTimer_.setInterval(kProgressRefreshMilliseconds);
-  connect(&progressTimer_, &QTimer::timeout, this, &CTorquelinDlg::ShowProgress);
+  connect(&progressTimer_, &QTimer::timeout, this, &MainWindow::ShowProgress);
 
   OnInitDialog();
 }
 
-CTorquelinDlg::~CTorquelinDlg() {
+MainWindow::~MainWindow() {
   // A window torn down without closing (the application quitting) must not
   // leave a job writing into freed controls: cancel it and serve its last
   // window calls until it has ended.
@@ -137,54 +139,54 @@ CTorquelinDlg::~CTorquelinDlg() {
     closePending_ = false;
     cancelRequested_.store(true);
     QEventLoop loop;
-    connect(this, &CTorquelinDlg::JobFinished, &loop, &QEventLoop::quit);
+    connect(this, &MainWindow::JobFinished, &loop, &QEventLoop::quit);
     if (worker_.joinable()) loop.exec();
   }
 }
 
-void CTorquelinDlg::OnInitDialog() {
+void MainWindow::OnInitDialog() {
   const QIcon icon = MakeIcon();
   setWindowIcon(icon);
 
-  auto* crPatch = new CDlgCrPatch(units_, tabs_);
-  auto* crVaultPatch = new CDlgCrVaultPatch(units_, tabs_);
-  auto* crVault = new CDlgCrValut(units_, tabs_);
-  auto* apply = new CDlgApply(units_, tabs_);
-  auto* patchInfo = new CDlgPatchInfo(units_, tabs_);
-  finger_ = new CDlgFinger(units_, tabs_);
-  about_ = new CDlgHelp(units_, tabs_);
+  auto* createPatch = new CreatePatchPage(units_, tabs_);
+  auto* vaultPatch = new VaultPatchPage(units_, tabs_);
+  auto* createVault = new CreateVaultPage(units_, tabs_);
+  auto* apply = new ApplyPatchPage(units_, tabs_);
+  auto* queryPatch = new QueryPatchPage(units_, tabs_);
+  fingerprint_ = new FingerprintPage(units_, tabs_);
+  about_ = new AboutPage(units_, tabs_);
 
   const std::pair<QWidget*, const char*> tabs[] = {
-      {crPatch, "Create Patch(Directory)"},
-      {crVaultPatch, "Create Patch(Vault)"},
-      {crVault, "Create Vault File"},
+      {createPatch, "Create Patch(Directory)"},
+      {vaultPatch, "Create Patch(Vault)"},
+      {createVault, "Create Vault File"},
       {apply, "Apply Patch"},
-      {patchInfo, "Query Patch"},
-      {finger_, "Calculate Fingerprint"},
+      {queryPatch, "Query Patch"},
+      {fingerprint_, "Calculate Fingerprint"},
       {about_, "About"},
   };
   for (const auto& [page, caption] : tabs) tabs_->addTab(page, QString::fromLatin1(caption));
   FitTabsIntoStrip(*tabs_);
 
-  for (CJobPage* page : std::initializer_list<CJobPage*>{crPatch, crVaultPatch, crVault, apply,
-                                                         patchInfo, finger_}) {
+  for (JobPage* page : std::initializer_list<JobPage*>{createPatch, vaultPatch, createVault, apply,
+                                                       queryPatch, fingerprint_}) {
     pages_[static_cast<size_t>(page->Kind())] = page;
-    connect(page, &CJobPage::JobRequested, this, &CTorquelinDlg::StartJob);
+    connect(page, &JobPage::JobRequested, this, &MainWindow::StartJob);
   }
 
   tabs_->setCurrentIndex(0);
-  connect(tabs_, &QTabWidget::currentChanged, this, &CTorquelinDlg::OnTabChanged);
+  connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
   OnTabChanged(0);
 
-  CRegistryReader reader;
-  for (CJobPage* page : pages_)
+  SettingsReader reader;
+  for (JobPage* page : pages_)
     if (page != nullptr) page->ForEachItem(reader);
 
   SetDetail(u"");
   SetStatus(u"");
 }
 
-void CTorquelinDlg::OnTabChanged(int index) {
+void MainWindow::OnTabChanged(int index) {
   // The tab widget shows the selected page itself; the credits run only
   // while their page is the one shown, and restart from the top each time.
   if (index != kAboutTab)
@@ -193,14 +195,14 @@ void CTorquelinDlg::OnTabChanged(int index) {
     about_->StartScrolling();
 }
 
-CJobPage* CTorquelinDlg::PageForJob(int kind) const {
+JobPage* MainWindow::PageForJob(int kind) const {
   if (kind < 0 || kind >= kJobKindCount) return nullptr;
   return pages_[static_cast<size_t>(kind)];
 }
 
-void CTorquelinDlg::OnCancelButton() { cancelRequested_.store(true); }
+void MainWindow::OnCancelButton() { cancelRequested_.store(true); }
 
-void CTorquelinDlg::StartJob(JobKind kind) {
+void MainWindow::StartJob(JobKind kind) {
   if (worker_.joinable()) return;
   if (PageForJob(static_cast<int>(kind)) == nullptr) return;
   try {
@@ -219,14 +221,14 @@ void CTorquelinDlg::StartJob(JobKind kind) {
   progressTimer_.start();
 }
 
-void CTorquelinDlg::OnWorkerFinished() {
+void MainWindow::OnWorkerFinished() {
   if (worker_.joinable()) worker_.join();
   progressTimer_.stop();
   // Whatever the job set last stays on screen.
   ShowProgress();
   // The action button lost the focus when its page was locked; the user
   // goes on where they started.
-  if (CJobPage* page = PageForJob(static_cast<int>(runningKind_)); page && page->isVisible())
+  if (JobPage* page = PageForJob(static_cast<int>(runningKind_)); page && page->isVisible())
     page->ActionButton().setFocus(Qt::OtherFocusReason);
   emit JobFinished();
   if (closePending_) {
@@ -235,14 +237,14 @@ void CTorquelinDlg::OnWorkerFinished() {
   }
 }
 
-bool CTorquelinDlg::ConfirmQuitDuringJob() {
+bool MainWindow::ConfirmQuitDuringJob() {
   QMessageBox box(QMessageBox::Question, QStringLiteral("Torquelin"), Q(kQuitDuringJobQuestion),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }
 
-void CTorquelinDlg::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (!worker_.joinable()) {
     event->accept();
     return;
@@ -259,7 +261,7 @@ void CTorquelinDlg::closeEvent(QCloseEvent* event) {
   cancelRequested_.store(true);
 }
 
-void CTorquelinDlg::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
   // A main window is closed on purpose, never by a stray Enter or Escape;
   // the pages leave both keys to it, so they start and stop nothing either.
   switch (event->key()) {
@@ -273,33 +275,33 @@ void CTorquelinDlg::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-void CTorquelinDlg::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   const int extraWidth = width() - minimumWidth();
   layout_.Apply(extraWidth, height() - minimumHeight());
-  for (CJobPage* page : pages_)
+  for (JobPage* page : pages_)
     if (page != nullptr) page->Stretch(extraWidth);
   if (about_ != nullptr) about_->Stretch(extraWidth);
 }
 
 template <typename Fn>
-void CTorquelinDlg::OnUiThread(Fn&& fn) {
+void MainWindow::OnUiThread(Fn&& fn) {
   if (QThread::currentThread() == thread())
     fn();
   else
     QMetaObject::invokeMethod(this, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
 }
 
-void CTorquelinDlg::CheckCancel() const {
+void MainWindow::CheckCancel() const {
   if (cancelRequested_.load()) throw COPCancel();
 }
 
 // --- Progress ------------------------------------------------------------------
 
-void CTorquelinDlg::ShowProgress() {
+void MainWindow::ShowProgress() {
   showProgressQueued_.store(false);
   if (progressState_.Version() == shownVersion_) return;
-  const CProgressState::Snapshot now = progressState_.Take();
+  const ProgressState::Snapshot now = progressState_.Take();
   shownVersion_ = now.version;
   statusLine_->setText(Q(now.status));
   detailLine_->setText(Q(now.detail));
@@ -314,7 +316,7 @@ void CTorquelinDlg::ShowProgress() {
   }
 }
 
-void CTorquelinDlg::RequestShowProgress() {
+void MainWindow::RequestShowProgress() {
   if (QThread::currentThread() == thread()) {
     ShowProgress();
     return;
@@ -327,24 +329,24 @@ void CTorquelinDlg::RequestShowProgress() {
 
 // --- CProgressSink -----------------------------------------------------------
 
-uint32_t CTorquelinDlg::GetBufferSize() { return kScratchBufferSize; }
+uint32_t MainWindow::GetBufferSize() { return kScratchBufferSize; }
 
-uint8_t* CTorquelinDlg::GetBuffer() { return scratchBuffer_.get(); }
+uint8_t* MainWindow::GetBuffer() { return scratchBuffer_.get(); }
 
-void CTorquelinDlg::SetStatus(const std::u16string& text) {
+void MainWindow::SetStatus(const std::u16string& text) {
   progressState_.SetStatus(text);
   // A new phase is shown at once; details and steps wait for the timer.
   RequestShowProgress();
   CheckCancel();
 }
 
-void CTorquelinDlg::SetDetail(const std::u16string& text) {
+void MainWindow::SetDetail(const std::u16string& text) {
   progressState_.SetDetail(text);
   if (QThread::currentThread() == thread()) ShowProgress();
   CheckCancel();
 }
 
-void CTorquelinDlg::ShowMessage(const std::u16string& text) {
+void MainWindow::ShowMessage(const std::u16string& text) {
   if (QThread::currentThread() != thread()) lastMessage_ = text;
   OnUiThread([&] {
     ShowProgress();
@@ -355,17 +357,17 @@ void CTorquelinDlg::ShowMessage(const std::u16string& text) {
   });
 }
 
-void CTorquelinDlg::SetRange(uint32_t count) {
+void MainWindow::SetRange(uint32_t count) {
   progressState_.SetRange(count);
   if (QThread::currentThread() == thread()) ShowProgress();
 }
 
-void CTorquelinDlg::ResetProgress() {
+void MainWindow::ResetProgress() {
   progressState_.ResetPosition();
   if (QThread::currentThread() == thread()) ShowProgress();
 }
 
-void CTorquelinDlg::Step() {
+void MainWindow::Step() {
   progressState_.Step();
   if (QThread::currentThread() == thread()) ShowProgress();
   CheckCancel();
@@ -376,11 +378,11 @@ void CTorquelinDlg::Step() {
 // The window's part of a run: clear the request and lock before the job,
 // show the fingerprint and keep the page's values after success, unlock in
 // every case.
-JobOutcome CTorquelinDlg::RunJobOnWorker(JobKind kind) {
+JobOutcome MainWindow::RunJobOnWorker(JobKind kind) {
   ClearCancelRequest();
-  SetTabStripEnabled(false);
-  SetCancelEnabled(true);
-  SetPageLocked(kind, true);
+  SetTabStripState(ControlState::Disabled);
+  SetCancelState(ControlState::Enabled);
+  SetPageState(kind, ControlState::Disabled);
   // Nothing of an earlier job may pass for this one's.
   progressState_.Clear();
   lastMessage_.clear();
@@ -397,64 +399,66 @@ JobOutcome CTorquelinDlg::RunJobOnWorker(JobKind kind) {
     RequestShowProgress();
   }
   // An apply that went on past errors lists what it skipped.
-  if (kind == JobKind::ApplyPatch && run.outcome == JobOutcome::Succeeded && !run.result.empty())
-    ShowMessage(SkippedItemsMessage(run.result));
-  SetCancelEnabled(false);
-  SetPageLocked(kind, false);
-  SetTabStripEnabled(true);
+  if (run.outcome == JobOutcome::Succeeded && !run.skipped.empty())
+    ShowMessage(SkippedItemsMessage(run.skipped));
+  SetCancelState(ControlState::Disabled);
+  SetPageState(kind, ControlState::Enabled);
+  SetTabStripState(ControlState::Enabled);
   return run.outcome;
 }
 
-void CTorquelinDlg::ClearCancelRequest() { cancelRequested_.store(false); }
+void MainWindow::ClearCancelRequest() { cancelRequested_.store(false); }
 
-void CTorquelinDlg::SetTabStripEnabled(bool enabled) {
-  OnUiThread([&] { tabs_->tabBar()->setEnabled(enabled); });
+void MainWindow::SetTabStripState(ControlState state) {
+  OnUiThread([&] { tabs_->tabBar()->setEnabled(state == ControlState::Enabled); });
 }
 
-void CTorquelinDlg::SetCancelEnabled(bool enabled) {
+void MainWindow::SetCancelState(ControlState state) {
   OnUiThread([&] {
-    if (enabled)
-      CControlEnabler().Visit(u"", *cancel_);
+    if (state == ControlState::Enabled)
+      ControlEnabler().Visit(u"", *cancel_);
     else
-      CControlDisabler().Visit(u"", *cancel_);
+      ControlDisabler().Visit(u"", *cancel_);
   });
 }
 
-void CTorquelinDlg::SetPageLocked(JobKind kind, bool locked) {
+void MainWindow::SetPageState(JobKind kind, ControlState state) {
   OnUiThread([&] {
-    CJobPage* page = PageForJob(static_cast<int>(kind));
+    JobPage* page = PageForJob(static_cast<int>(kind));
     if (page == nullptr) return;
-    if (locked) {
+    if (state == ControlState::Disabled) {
       // Left to itself the focus would move on to the next control, often
       // Cancel, where a stray Enter would end the job; the window swallows
       // Enter and Escape instead. Alt+C still reaches Cancel.
       if (page->isAncestorOf(QApplication::focusWidget())) setFocus(Qt::OtherFocusReason);
-      CControlDisabler disabler;
+      ControlDisabler disabler;
       page->ForEachItem(disabler);
     } else {
-      CControlEnabler enabler;
+      ControlEnabler enabler;
       page->ForEachItem(enabler);
     }
   });
 }
 
-JobParams CTorquelinDlg::ReadParameters(JobKind kind) {
+JobParams MainWindow::ReadParameters(JobKind kind) {
   JobParams params;
   OnUiThread([&] {
-    if (CJobPage* page = PageForJob(static_cast<int>(kind))) params = page->ReadParameters();
+    if (JobPage* page = PageForJob(static_cast<int>(kind))) params = page->ReadParameters();
   });
   return params;
 }
 
-void CTorquelinDlg::SetFingerprintField(const std::u16string& text) {
-  OnUiThread([&] { finger_->SetFingerprint(text); });
+void MainWindow::SetFingerprintField(const std::u16string& text) {
+  OnUiThread([&] { fingerprint_->SetFingerprint(text); });
 }
 
-void CTorquelinDlg::SaveSettings(JobKind kind) {
+void MainWindow::SaveSettings(JobKind kind) {
   OnUiThread([&] {
-    if (CJobPage* page = PageForJob(static_cast<int>(kind))) {
-      CRegistryWriter writer;
+    if (JobPage* page = PageForJob(static_cast<int>(kind))) {
+      SettingsWriter writer;
       page->ForEachItem(writer);
     }
   });
 }
+
+}  // namespace torquelin

@@ -15,15 +15,18 @@
 #include "ui/dialog_units.h"
 #include "ui/progress_state.h"
 #include "ui/stretch_layout.h"
-#include "ui/tab_ctrl.h"
+#include "ui/tab_strip.h"
 
-class CDlgFinger;
-class CDlgHelp;
-class CJobPage;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+
+namespace torquelin {
+
+class AboutPage;
+class FingerprintPage;
+class JobPage;
 
 // The tab holding the About page.
 inline constexpr int kAboutTab = 6;
@@ -40,12 +43,12 @@ inline constexpr char16_t kQuitDuringJobQuestion[] = u"A job is running. Cancel 
 // carried out on the interface thread. Enter and Escape never close it;
 // closing it while a job runs asks first, then cancels the job and closes
 // once the job has ended.
-class CTorquelinDlg : public QWidget, public CProgressSink {
+class MainWindow : public QWidget, public CProgressSink {
   Q_OBJECT
 
  public:
-  explicit CTorquelinDlg(QWidget* parent = nullptr);
-  ~CTorquelinDlg() override;
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Starts the job on a worker thread unless one is running already, in
   // which case the press is ignored. Interface thread only.
@@ -55,14 +58,14 @@ class CTorquelinDlg : public QWidget, public CProgressSink {
   JobOutcome LastOutcome() const { return lastOutcome_; }
 
   // The page of a job number; nullptr for a number without a page.
-  CJobPage* PageForJob(int kind) const;
-  CZRTabCtrl& TabCtrl() const { return *tabs_; }
-  CDlgHelp& AboutPage() const { return *about_; }
+  JobPage* PageForJob(int kind) const;
+  TabStrip& Tabs() const { return *tabs_; }
+  AboutPage& About() const { return *about_; }
   QLabel& StatusLine() const { return *statusLine_; }
   QLabel& DetailLine() const { return *detailLine_; }
   QProgressBar& ProgressBar() const { return *progress_; }
   QPushButton& CancelButton() const { return *cancel_; }
-  const CDialogUnits& Units() const { return units_; }
+  const DialogUnits& Units() const { return units_; }
 
   // CProgressSink, called by the worker thread (or by the window itself).
   uint32_t GetBufferSize() override;
@@ -93,10 +96,13 @@ class CTorquelinDlg : public QWidget, public CProgressSink {
   void OnWorkerFinished();
   // The worker's body: the window's steps around RunJob.
   JobOutcome RunJobOnWorker(JobKind kind);
+  // Whether the user can work a control.
+  enum class ControlState { Enabled, Disabled };
   // Each carried out on the interface thread; called by the worker.
-  void SetTabStripEnabled(bool enabled);
-  void SetCancelEnabled(bool enabled);
-  void SetPageLocked(JobKind kind, bool locked);
+  void SetTabStripState(ControlState state);
+  void SetCancelState(ControlState state);
+  // A disabled page's listed controls are disabled and the focus leaves it.
+  void SetPageState(JobKind kind, ControlState state);
   JobParams ReadParameters(JobKind kind);
   void SetFingerprintField(const std::u16string& text);
   void SaveSettings(JobKind kind);
@@ -112,13 +118,13 @@ class CTorquelinDlg : public QWidget, public CProgressSink {
   // Whether the user agrees to cancel the running job and quit.
   bool ConfirmQuitDuringJob();
 
-  CDialogUnits units_;
-  CStretchLayout layout_;
-  CZRTabCtrl* tabs_ = nullptr;
+  DialogUnits units_;
+  StretchLayout layout_;
+  TabStrip* tabs_ = nullptr;
   // Indexed by job number.
-  std::array<CJobPage*, kJobKindCount> pages_{};
-  CDlgFinger* finger_ = nullptr;
-  CDlgHelp* about_ = nullptr;
+  std::array<JobPage*, kJobKindCount> pages_{};
+  FingerprintPage* fingerprint_ = nullptr;
+  AboutPage* about_ = nullptr;
   QGroupBox* statusBox_ = nullptr;
   QLabel* statusLine_ = nullptr;
   QProgressBar* progress_ = nullptr;
@@ -138,9 +144,11 @@ class CTorquelinDlg : public QWidget, public CProgressSink {
   // The window was closed during a job and closes when the job has ended.
   bool closePending_ = false;
 
-  CProgressState progressState_;
+  ProgressState progressState_;
   // The version of progressState_ the controls show.
   uint64_t shownVersion_ = ~uint64_t{0};
   std::atomic<bool> showProgressQueued_{false};
   QTimer progressTimer_;
 };
+
+}  // namespace torquelin

@@ -3,11 +3,15 @@
 
 #include <QTabWidget>
 
+namespace torquelin {
+
 // Exposes the tab bar so the window can lock the strip alone (locking the
 // whole widget would lock every page with it).
-class CZRTabCtrl : public QTabWidget {
+class TabStrip : public QTabWidget {
   Q_OBJECT
  public:
   using QTabWidget::QTabWidget;
   using QTabWidget::tabBar;
 };
+
+}  // namespace torquelin
