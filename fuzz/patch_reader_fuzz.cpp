@@ -137,7 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   try {
-    DecodeCompactContents(patchPath, ScratchDir::Engine(kLayout.older), tolerateShort, sink);
+    DecodeCompactContents(patchPath, ScratchDir::Engine(kLayout.older),
+                          tolerateShort == ShortContent::Tolerate, sink);
   } catch (const CZRErr&) {
   }
 
