@@ -171,15 +171,16 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
                          bool withIds, int64_t clockNs, std::vector<FileId>& ids, KnownFiles* known,
                          const LeftOutEntry* leaveOut, std::u16string& fingerprint) {
   if (!withIds) {
-    CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, false, nullptr,
-                                          nullptr, nullptr, leaveOut);
+    CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, FileIds::Skip,
+                                          nullptr, nullptr, nullptr, leaveOut);
     fingerprint = ComputeFingerprint(progress, snapshot);
     return snapshot;
   }
   std::vector<platform::EntryStamp> stamps;
   PathOrder order;
-  CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, true, &ids,
-                                        known != nullptr ? &stamps : nullptr, &order, leaveOut);
+  CDirSnapshot snapshot =
+      BuildSnapshot(progress, directory, filter, filterText, FileIds::Compute, &ids,
+                    known != nullptr ? &stamps : nullptr, &order, leaveOut);
   if (known != nullptr) {
     known->reserve(snapshot.files.size());
     for (size_t i = 0; i < snapshot.files.size(); ++i) {
@@ -201,7 +202,7 @@ bool ClosingCheck(CProgressSink& progress, const std::u16string& directory,
                   const LeftOutEntry* leaveOut) {
   std::vector<platform::EntryStamp> stamps;
   PathOrder order;
-  CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false,
+  CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, FileIds::Skip,
                                      nullptr, &stamps, &order, leaveOut);
   std::vector<FileId> ids(after.files.size());
   CDirSnapshot reread;

@@ -198,7 +198,7 @@ std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directo
                {{vaultPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
 
   CDirSnapshot vault = ReadVault(progress, vaultPath);
-  CDirSnapshot tree = BuildSnapshot(progress, root, vault.filter, true);
+  CDirSnapshot tree = BuildSnapshot(progress, root, vault.filter, FileIds::Compute);
   const ChangeSet changes = CompareSnapshots(progress, tree, vault, timer);
   if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
   std::u16string lines = DifferenceLines(changes);

@@ -197,7 +197,7 @@ TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
   for (const TempDir* d : {&older, &newer}) chmod(d->Native("a.txt").c_str(), 0644);
   RecordingSink sink;
   const auto fingerprint = [&](const TempDir& d) {
-    CDirSnapshot s = BuildSnapshot(sink, d.wpath(), u"", true);
+    CDirSnapshot s = BuildSnapshot(sink, d.wpath(), u"", FileIds::Compute);
     return ComputeFingerprint(sink, s);
   };
   ChangeSet changes;
@@ -302,7 +302,7 @@ TEST(Program, TypedBackslashesAreBackslashes) {
   tree.WriteFile("sub/a.txt", "a");
   tree.WriteFile("b.txt", "b");
   RecordingSink sink;
-  CDirSnapshot filtered = BuildSnapshot(sink, tree.wpath(), u"sub\\*.txt", true);
+  CDirSnapshot filtered = BuildSnapshot(sink, tree.wpath(), u"sub\\*.txt", FileIds::Compute);
   const std::string expected = Narrow(ComputeFingerprint(sink, filtered)) + "\n";
   const RunResult r = RunProgram("-q fingerprint " + Quote(tree.path()) + " --filter 'sub\\*.txt'");
   EXPECT_EQ(r.out, expected) << r.err;

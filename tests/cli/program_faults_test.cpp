@@ -347,7 +347,7 @@ namespace {
 
 std::string TreeFingerprint(const std::string& root) {
   RecordingSink sink;
-  CDirSnapshot snapshot = BuildSnapshot(sink, Wide(root), u"", true);
+  CDirSnapshot snapshot = BuildSnapshot(sink, Wide(root), u"", FileIds::Compute);
   return Narrow(ComputeFingerprint(sink, snapshot));
 }
 

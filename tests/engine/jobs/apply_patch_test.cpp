@@ -37,15 +37,15 @@ const std::string kPartlyChanged =
 
 std::u16string Fingerprint(const std::u16string& root) {
   RecordingSink sink;
-  CDirSnapshot snapshot = BuildSnapshot(sink, root, u"", true);
+  CDirSnapshot snapshot = BuildSnapshot(sink, root, u"", FileIds::Compute);
   return ComputeFingerprint(sink, snapshot);
 }
 
 // What comparing the two trees yields, by the comparison's rules.
 ChangeSet Compare(const std::u16string& olderRoot, const std::u16string& newerRoot) {
   RecordingSink sink;
-  CDirSnapshot older = BuildSnapshot(sink, olderRoot, u"", true);
-  CDirSnapshot newer = BuildSnapshot(sink, newerRoot, u"", true);
+  CDirSnapshot older = BuildSnapshot(sink, olderRoot, u"", FileIds::Compute);
+  CDirSnapshot newer = BuildSnapshot(sink, newerRoot, u"", FileIds::Compute);
   ChangeSet c;
   c.NewerTreeID = ComputeFingerprint(sink, newer);
   c.OlderTreeID = ComputeFingerprint(sink, older);
@@ -1251,7 +1251,7 @@ TEST(ApplyPatch, WhatWouldFailHalfwayIsRefusedBeforeAnyChange) {
       ChangeSet changes;
       changes.IgnoreFilter = u"*.tmp";
       RecordingSink sink;
-      CDirSnapshot snapshot = BuildSnapshot(sink, target, u"*.tmp", true);
+      CDirSnapshot snapshot = BuildSnapshot(sink, target, u"*.tmp", FileIds::Compute);
       changes.OlderTreeID = ComputeFingerprint(sink, snapshot);
       c.edit(changes);
       const std::u16string patch = base.wpath() + u"/p/p.dov";
