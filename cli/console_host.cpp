@@ -78,13 +78,13 @@ void CConsoleHost::Write(const std::string& text) {
 void CConsoleHost::SetStatus(const std::u16string& text) {
   status_ = text;
   if (mode_ == Mode::Lines) Write(platform::ToTerminalUtf8(text) + "\n");
-  if (mode_ == Mode::Terminal) Redraw(false);
+  if (mode_ == Mode::Terminal) Redraw(Draw::WhenDue);
   ThrowIfCancelled();
 }
 
 void CConsoleHost::SetDetail(const std::u16string& text) {
   detail_ = text;
-  if (mode_ == Mode::Terminal) Redraw(false);
+  if (mode_ == Mode::Terminal) Redraw(Draw::WhenDue);
   ThrowIfCancelled();
 }
 
@@ -101,13 +101,13 @@ void CConsoleHost::ResetProgress() { position_ = 0; }
 
 void CConsoleHost::Step() {
   ++position_;
-  if (mode_ == Mode::Terminal) Redraw(false);
+  if (mode_ == Mode::Terminal) Redraw(Draw::WhenDue);
   ThrowIfCancelled();
 }
 
-void CConsoleHost::Redraw(bool force) {
+void CConsoleHost::Redraw(Draw when) {
   const auto now = std::chrono::steady_clock::now();
-  if (!force && drawn_ && now - lastDraw_ < kRedrawInterval) return;
+  if (when == Draw::WhenDue && drawn_ && now - lastDraw_ < kRedrawInterval) return;
   lastDraw_ = now;
   int columns = platform::StderrColumns();
   if (columns <= 0) columns = 80;
@@ -130,7 +130,7 @@ void CConsoleHost::EraseBlock() {
 void CConsoleHost::Finish(const JobRun& run) {
   switch (mode_) {
     case Mode::Terminal:
-      Redraw(true);
+      Redraw(Draw::Now);
       Write("\n");
       break;
     case Mode::Lines:

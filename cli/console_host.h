@@ -42,7 +42,9 @@ class CConsoleHost : public CProgressSink {
 
  private:
   void ThrowIfCancelled();
-  void Redraw(bool force);
+  // Draws the block now, or only when the last drawing is old enough.
+  enum class Draw { WhenDue, Now };
+  void Redraw(Draw when);
   void EraseBlock();
   void Write(const std::string& text);
 
