@@ -27,8 +27,9 @@ CreatePatchPage::CreatePatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::CreatePatch, u"CrPatch_", kControls, units, parent) {}
 
 JobParams CreatePatchPage::ReadParameters() const {
-  return CreatePatchParams{Text(u"olddir"), Text(u"newdir"), Text(u"patch"), Text(u"report"),
-                           Text(u"filter")};
+  // The window makes classic patches only.
+  return CreatePatchParams{Text(u"olddir"), Text(u"newdir"), Text(u"patch"),
+                           Text(u"report"), Text(u"filter"), CreatePatchOptions{}};
 }
 
 }  // namespace torquelin

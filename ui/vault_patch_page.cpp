@@ -27,8 +27,9 @@ VaultPatchPage::VaultPatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::CreateVaultPatch, u"CrPatchVault_", kControls, units, parent) {}
 
 JobParams VaultPatchPage::ReadParameters() const {
-  return CreateVaultPatchParams{Text(u"dir"), Text(u"patch"), Text(u"vault"), Text(u"report"),
-                                IsSet(u"updateVault")};
+  // The window makes classic patches only.
+  return CreateVaultPatchParams{Text(u"dir"),    Text(u"patch"),        Text(u"vault"),
+                                Text(u"report"), IsSet(u"updateVault"), CreatePatchOptions{}};
 }
 
 }  // namespace torquelin

@@ -338,9 +338,10 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
           ReadRaw(in, input_.data(), static_cast<int64_t>(piece));
           left -= piece;
         }
-        const std::u16string& older = parts[references.firstPadded()].path;
-        block.Skip(chunk.contentLength,
-                   [&](const ContentMember&) { return CZRErr(site::kReferenceMismatch, older); });
+        const std::u16string& paddedPath = parts[references.firstPadded()].path;
+        block.Skip(chunk.contentLength, [&](const ContentMember&) {
+          return CZRErr(site::kReferenceMismatch, paddedPath);
+        });
         produced += chunk.contentLength;
         continue;
       }

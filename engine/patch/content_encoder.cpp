@@ -196,13 +196,13 @@ void ContentBlockEncoder::Encode(const ContentBlockPlan& block,
     WriteQword(out, static_cast<int64_t>(chunk.payload.size()));
     WriteRaw(out, chunk.payload.data(), static_cast<int64_t>(chunk.payload.size()));
   };
-  auto writeHead = [&](MemoryOutput& out, const std::vector<ContentKind>& kinds,
+  auto writeHead = [&](MemoryOutput& out, const std::vector<ContentKind>& storedKinds,
                        uint32_t chunkCount) {
     WriteCompactTag(out, CompactRecord::ContentBlock);
     PackingOutput table(frames_, options_.level, what);
     WriteCompactTag(table, CompactRecord::Members);
     WriteDword(table, static_cast<uint32_t>(block.size()));
-    for (size_t i = 0; i < block.size(); ++i) WriteMember(table, block[i], kinds[i]);
+    for (size_t i = 0; i < block.size(); ++i) WriteMember(table, block[i], storedKinds[i]);
     table.WriteTo(out);
     WriteDword(out, chunkCount);
   };

@@ -378,7 +378,7 @@ void SetReadOnly(const std::string& root, const std::vector<std::string>& direct
 // each run. Directories whose owner may not write them, the target's root
 // among them, hold entries the patch changes; one of them becomes writable.
 struct ApplyScene {
-  explicit ApplyScene(const TempDir& dir) : dir(dir) {
+  explicit ApplyScene(const TempDir& scratch) : dir(scratch) {
     BuildTrees(dir);
     SetReadOnly(dir.Native("older"), {"d0", "d1"}, true);
     SetReadOnly(dir.Native("newer"), {"d0"}, true);
