@@ -18,8 +18,8 @@ for arg in "$@"; do
   esac
 done
 
-bash scripts/install_packages.sh cmake ninja-build g++ libpugixml-dev "${qt[@]}" \
-  libgtest-dev libbenchmark-dev python3
+bash scripts/install_packages.sh cmake ninja-build g++ pkg-config libpugixml-dev libzstd-dev \
+  "${qt[@]}" libgtest-dev libbenchmark-dev python3
 # Packaging: dpkg-dev and file let `cpack -G DEB` compute the package's
 # dependencies; lintian checks the package, and the others validate the
 # manual pages, menu entry and metainfo in the tests.
