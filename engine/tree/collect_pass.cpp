@@ -11,14 +11,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "engine/base/error_sites.h"
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
 #include "engine/tree/path_compare.h"
 #include "engine/tree/walker.h"
+#include "engine/tree/worker_threads.h"
 #include "platform/directory_listing.h"
 #include "platform/system_error.h"
 
@@ -117,31 +116,23 @@ constexpr uint32_t kBelow = 1;
 
 class TreeCollector::Work {
  public:
+  // Runs on `shared`, or on `threads` threads of its own without it.
   Work(const std::u16string& root, const CIgnoreFilter& filter, bool readFiles,
-       const LeftOutEntry* leaveOut, unsigned threads)
+       const LeftOutEntry* leaveOut, unsigned threads, WorkerThreads* shared)
       : root_(root),
         filter_(filter),
         readFiles_(readFiles),
         leaveOut_(leaveOut),
-        top_(std::make_shared<Task>()) {
+        top_(std::make_shared<Task>()),
+        own_(shared == nullptr ? std::make_unique<WorkerThreads>(threads) : nullptr),
+        threads_(shared == nullptr ? *own_ : *shared) {
+    // With no thread running, the job thread runs every task itself.
+    if (threads_.Count() == 0) return;
     queue_.push_back(top_);
-    try {
-      for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Run(); });
-    } catch (const std::system_error&) {
-      // The system refused another thread: the ones running share the
-      // work, and with none the job thread runs every task itself.
-    }
-    if (threads_.empty()) queue_.clear();
+    threads_.Start([this](unsigned) { Run(); });
   }
 
-  ~Work() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_.store(true);
-    }
-    workReady_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
+  ~Work() { Stop(); }
 
   Work(const Work&) = delete;
   Work& operator=(const Work&) = delete;
@@ -156,6 +147,8 @@ class TreeCollector::Work {
     if (order_ != nullptr) *order_ = {};
     const std::shared_ptr<Task> top = std::move(top_);
     Take(top, 0);
+    // Every task is taken: the threads are free for other work.
+    Stop();
     if (order_ == nullptr) return;
     if (ordered_) {
       order_->files.reserve(snapshot.files.size());
@@ -176,6 +169,19 @@ class TreeCollector::Work {
     std::vector<platform::ListedEntry> listed;
     std::u16string matched;
   };
+
+  // Tells the threads to leave Run and waits until they have; once only,
+  // as shared threads may have other work by the next call.
+  void Stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_.store(true);
+    }
+    workReady_.notify_all();
+    threads_.Wait();
+  }
 
   // A thread's loop, the mutex held between pieces of work.
   void Run() {
@@ -550,7 +556,7 @@ class TreeCollector::Work {
       lock.lock();
       // Left in the queue; the threads pass over it.
       Finished(task, lock);
-      if (threads_.empty()) queue_.clear();
+      if (threads_.Count() == 0) queue_.clear();
     } else if (task.state != Task::State::Done) {
       waitingFor_ = &task;
       resultReady_.wait(lock, [&] { return task.state == Task::State::Done; });
@@ -715,13 +721,19 @@ class TreeCollector::Work {
   const Task* waitingFor_ = nullptr;
   std::atomic<bool> stop_{false};
   std::atomic<size_t> kept_{0};
-  std::vector<std::thread> threads_;
+  std::unique_ptr<WorkerThreads> own_;
+  WorkerThreads& threads_;
+  bool stopped_ = false;  // the job thread's: Stop has run
 };
 
-TreeCollector::TreeCollector(const std::u16string& root, const CIgnoreFilter& filter,
-                             bool readFiles, const LeftOutEntry* leaveOut) {
+unsigned ScanThreadCount() {
   const unsigned threads = FileIdThreadCount();
-  work_ = std::make_unique<Work>(root, filter, readFiles, leaveOut, threads > 1 ? threads : 0);
+  return threads > 1 ? threads : 0;
+}
+
+TreeCollector::TreeCollector(const std::u16string& root, const CIgnoreFilter& filter,
+                             bool readFiles, const LeftOutEntry* leaveOut, WorkerThreads* threads) {
+  work_ = std::make_unique<Work>(root, filter, readFiles, leaveOut, ScanThreadCount(), threads);
 }
 
 TreeCollector::~TreeCollector() = default;
