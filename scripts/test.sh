@@ -6,9 +6,10 @@
 #   scripts/test.sh --sanitize [CTEST ARGS...]  engine, platform and command-line
 #       tests built with AddressSanitizer and UBSan in build-asan/; any report
 #       from either fails the run
-#   scripts/test.sh --tsan [GTEST ARGS...]       engine and platform tests (the scan,
-#       file ids, fingerprint, apply, runner and every other threaded part) built
-#       with ThreadSanitizer in build-tsan/; any report fails the run
+#   scripts/test.sh --tsan [GTEST ARGS...]      engine and platform tests (the
+#       scan, file ids, fingerprint, apply, runner, compact encoder: every
+#       threaded part) built with ThreadSanitizer in build-tsan/; any report
+#       fails the run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,7 +40,7 @@ if [ "${1:-}" = "--tsan" ]; then
   build-tsan/tests/engine_tests "$@"
   # The threaded suites again, so that more interleavings are seen.
   build-tsan/tests/engine_tests --gtest_repeat=3 \
-    --gtest_filter='CollectTree.*:FileIdsTest.*:FileIdsFromListedSizes.*:BuildSnapshot.*:CalculateFingerprint.*:RunJob.*' \
+    --gtest_filter='WorkerThreads.*:CollectTree.*:FileIdsTest.*:FileIdsFromListedSizes.*:BuildSnapshot.*:CalculateFingerprint.*:RunJob.*:ParallelEncoding.*:CompactWriter.*' \
     "$@"
   exit
 fi
