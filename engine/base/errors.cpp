@@ -12,7 +12,8 @@ CZRErr::CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastE
       message(std::u16string(site.message) + std::u16string(detail)),
       file(site.location),
       line(site.line),
-      lastError(lastError) {}
+      lastError(lastError),
+      site(&site) {}
 
 void Raise(const ErrorSite& site, std::u16string_view detail, uint32_t code) {
   throw CZRErr(site, detail, code);

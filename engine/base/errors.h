@@ -50,6 +50,9 @@ class CZRErr {
   const char* file;
   int32_t line;
   uint32_t lastError;
+  // The site raised, when the error was built from one: lets a caller tell
+  // one kind of failure from the rest by identity, never by its text.
+  const ErrorSite* site = nullptr;
 };
 
 // Throws the error of a site, its message followed directly by detail, with

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/base/elapsed_timer.h"
+#include "engine/base/error_sites.h"
 #include "engine/base/errors.h"
 #include "engine/jobs/apply_patch.h"
 #include "engine/jobs/calculate_fingerprint.h"
@@ -110,7 +111,8 @@ JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind k
   } catch (const std::u16string& text) {
     sink.ShowMessage(text);
   } catch (const CZRErr& error) {
-    sink.ShowMessage(error.GetText());
+    if (error.site == &site::kApplyFingerprintMismatch) run.check = TreeCheck::NotTheOlderTree;
+    sink.ShowError(error);
   } catch (const COPCancel&) {
     // Cleared first, so that showing the text cannot raise again.
     cancelRequested.store(false);

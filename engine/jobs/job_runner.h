@@ -88,7 +88,9 @@ inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 struct JobRun {
   JobOutcome outcome = JobOutcome::Failed;
   // After success, the job's result text, skipped items and check (see
-  // JobResult); empty and NotChecked otherwise.
+  // JobResult); empty and NotChecked otherwise, except that an apply refused
+  // because its target is not the patch's older tree fails with
+  // NotTheOlderTree, which a script may want to tell from other failures.
   std::u16string result;
   std::vector<std::u16string> skipped;
   TreeCheck check = TreeCheck::NotChecked;
@@ -101,7 +103,7 @@ using JobSuccessHook = std::function<void(const std::u16string& result)>;
 
 // Runs one job on the calling thread, the one place that wraps every job:
 // times it, calls its entry point with the parameters, calls onSuccess after
-// success, reports an error (message box), a cancellation ("Cancelled" on the
+// success, reports an error (ShowError), a cancellation ("Cancelled" on the
 // status line, after clearing cancelRequested so the report cannot raise
 // again) or any other failure, and ends with "Completed.  Time:" + elapsed on
 // the detail line. The front end clears cancelRequested and locks its
