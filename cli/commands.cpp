@@ -76,7 +76,7 @@ const std::vector<CommandSpec>& Commands() {
        }},
       {"query",
        JobKind::QueryPatch,
-       "PATCH XML",
+       "PATCH [XML]",
        "Write the information stored in PATCH as an XML report to XML.",
        "",
        {"PATCH", "XML"},
@@ -84,7 +84,8 @@ const std::vector<CommandSpec>& Commands() {
        {},
        [](const CommandArgs& a) -> JobParams {
          return QueryPatchParams{a.Positional(0), a.Positional(1)};
-       }},
+       },
+       1},
       {"apply",
        JobKind::ApplyPatch,
        "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check] "
@@ -96,7 +97,8 @@ const std::vector<CommandSpec>& Commands() {
        "                        only the closing fingerprint check judges the result)\n"
        "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
        "  --check               run every check up to the first change and change nothing:\n"
-       "                        exit status 0 when the apply would succeed, 1 otherwise\n"
+       "                        exit status 0 when the apply would succeed, 5 when DIR is\n"
+       "                        not the patch's older tree, 1 for any other refusal\n"
        "  --in-place            change DIR directly, without staging the new contents beside\n"
        "                        their destinations first (needs less room; not crash-safe)\n",
        {"DIR", "PATCH"},
@@ -132,11 +134,33 @@ bool Contains(const std::vector<const char*>& names, const std::string& name) {
   return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
 }
 
-Invocation UsageError(std::string error) {
+Invocation UsageError(std::string error, const CommandSpec* command = nullptr) {
   Invocation invocation;
   invocation.action = Invocation::Action::UsageError;
   invocation.error = std::move(error);
+  invocation.helpCommand = command;
   return invocation;
+}
+
+// The lines of the exit statuses a command can end with.
+std::string ExitStatusLines(const CommandSpec* command) {
+  const bool apply = command == nullptr || command->kind == JobKind::ApplyPatch;
+  const bool verify = command == nullptr || command->kind == JobKind::Verify;
+  std::string text =
+      "  0    done\n"
+      "  1    the job failed\n"
+      "  2    bad usage: a missing or extra argument, an unknown option\n";
+  if (apply)
+    text += "  3    apply: the patch was applied but DIR does not have the newer fingerprint\n";
+  if (verify) text += "  3    verify: DIR differs from VAULT\n";
+  if (apply) {
+    text +=
+        "  4    apply: the patch was applied but items were skipped (3 wins when both hold)\n"
+        "  5    apply: DIR is neither the patch's older tree nor its newer one; nothing was\n"
+        "       changed\n";
+  }
+  text += "  130  cancelled (Ctrl-C, SIGTERM or SIGHUP)\n";
+  return text;
 }
 
 }  // namespace
@@ -161,7 +185,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       } else if (args.positionals.size() < command->positionals.size()) {
         args.positionals.push_back(platform::TextFromArgument(arg));
       } else {
-        return UsageError("too many arguments for '" + std::string(command->name) + "'");
+        return UsageError("too many arguments for '" + std::string(command->name) + "'", command);
       }
       continue;
     }
@@ -169,6 +193,8 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       optionsEnded = true;
     } else if (arg == "-q" || arg == "--quiet") {
       invocation.quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      invocation.verbose = true;
     } else if (arg == "-h" || arg == "--help") {
       help = true;
     } else if (arg == "--version") {
@@ -182,13 +208,13 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
         } else if (i + 1 < argc) {
           args.values[name] = platform::TextFromArgument(argv[++i]);
         } else {
-          return UsageError("option '" + name + "' needs a value");
+          return UsageError("option '" + name + "' needs a value", command);
         }
       } else if (command != nullptr && eq == std::string::npos &&
                  Contains(command->flagOptions, name)) {
         args.flags.insert(name);
       } else {
-        return UsageError("unknown option '" + arg + "'");
+        return UsageError("unknown option '" + arg + "'", command);
       }
     }
   }
@@ -199,6 +225,10 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
     invocation.action = Invocation::Action::ShowVersion;
   } else if (command == nullptr) {
     return UsageError("no command given");
+  } else if (args.positionals.size() + command->optionalPositionals < command->positionals.size()) {
+    return UsageError("missing " + std::string(command->positionals[args.positionals.size()]) +
+                          " for '" + command->name + "'",
+                      command);
   } else {
     invocation.action = Invocation::Action::RunJob;
     invocation.kind = command->kind;
@@ -207,8 +237,12 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
   return invocation;
 }
 
-std::string UsageText() {
-  std::string text = "usage: torquelin [-q] COMMAND [ARGS]\n";
+std::string UsageText(const CommandSpec* command) {
+  if (command != nullptr) {
+    return "usage: torquelin [-q] [-v] " + std::string(command->name) + " " + command->synopsis +
+           "\nTry 'torquelin " + command->name + " --help' for more.\n";
+  }
+  std::string text = "usage: torquelin [-q] [-v] COMMAND [ARGS]\n";
   for (const CommandSpec& c : Commands()) {
     text += "       torquelin " + std::string(c.name) + " " + c.synopsis + "\n";
   }
@@ -217,20 +251,13 @@ std::string UsageText() {
 }
 
 std::string CommandHelpText(const CommandSpec& command) {
-  return "usage: torquelin [-q] " + std::string(command.name) + " " + command.synopsis + "\n\n" +
-         command.summary + "\n\nOptions:\n" + command.options +
+  return "usage: torquelin [-q] [-v] " + std::string(command.name) + " " + command.synopsis +
+         "\n\n" + command.summary + "\n\nOptions:\n" + command.options +
          "  -q, --quiet           show no progress on stderr (errors are still shown)\n"
+         "  -v, --verbose         show an error also with the location that raised it\n"
          "  -h, --help            show this text\n"
-         "\nExit status:\n"
-         "  0    done\n"
-         "  1    the job failed\n"
-         "  2    bad usage\n" +
-         (command.kind == JobKind::ApplyPatch
-              ? "  3    the patch was applied but DIR does not have the newer fingerprint\n"
-              : "") +
-         (command.kind == JobKind::Verify ? "  3    DIR differs from VAULT\n" : "") +
-         "  130  cancelled (Ctrl-C, SIGTERM or SIGHUP)\n"
-         "\nSee torquelin(1) for the filter syntax and examples.\n";
+         "\nExit status:\n" +
+         ExitStatusLines(&command) + "\nSee torquelin(1) for the filter syntax and examples.\n";
 }
 
 std::string HelpText() {
@@ -243,13 +270,12 @@ std::string HelpText() {
   }
   text +=
       "\nOptions:\n"
-      "  -q, --quiet   show no progress on stderr (errors are still shown)\n"
-      "  -h, --help    show this text; after a command, that command's usage and options\n"
-      "  --version     show the version\n"
-      "  --            end of options: later arguments are never read as options\n"
-      "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
-      "the tree does not have the newer fingerprint (apply) or the tree differs from the\n"
-      "vault (verify), 4 the patch was applied but items were skipped (3 wins when both\n"
-      "hold), 130 cancelled (Ctrl-C, SIGTERM or SIGHUP).\n";
+      "  -q, --quiet    show no progress on stderr (errors are still shown)\n"
+      "  -v, --verbose  show an error also with the location that raised it\n"
+      "  -h, --help     show this text; after a command, that command's usage and options\n"
+      "  --version      show the version\n"
+      "  --             end of options: later arguments are never read as options\n"
+      "\nExit status:\n" +
+      ExitStatusLines(nullptr);
   return text;
 }

@@ -36,6 +36,8 @@ struct CommandSpec {
   std::vector<const char*> valueOptions;  // take one argument: --x TEXT or --x=TEXT
   std::vector<const char*> flagOptions;   // take none
   JobParams (*build)(const CommandArgs& args);
+  // How many of the last positionals may be left out.
+  size_t optionalPositionals = 0;
 };
 
 const std::vector<CommandSpec>& Commands();
@@ -45,23 +47,26 @@ struct Invocation {
   enum class Action { RunJob, ShowHelp, ShowVersion, UsageError };
   Action action = Action::UsageError;
   bool quiet = false;
+  bool verbose = false;  // errors also as their four-line text
   JobKind kind = JobKind::Fingerprint;
   JobParams params;
   std::string error;  // for UsageError: what was wrong, one line
   // For ShowHelp: the command named with --help, whose help alone is shown;
-  // null for the whole program's help.
+  // for UsageError, the command whose usage line is shown; null for the
+  // whole program's.
   const CommandSpec* helpCommand = nullptr;
 };
 
-// Parses argv[1..]. "-q"/"--quiet", "-h"/"--help" and "--version" are
-// accepted anywhere; "--" ends the options. Unknown options, a missing
-// option value, too many arguments, an unknown or no command are usage
-// errors. Arguments become engine text as typed (platform::TextFromArgument):
-// a '\\' is a backslash, only undecodable bytes map as in names.
+// Parses argv[1..]. "-q"/"--quiet", "-v"/"--verbose", "-h"/"--help" and
+// "--version" are accepted anywhere; "--" ends the options. Unknown options,
+// a missing option value, a missing or extra argument, an unknown or no
+// command are usage errors (an argument given as empty text is given: the
+// job names what is wrong with it). Arguments become engine text as typed
+// (platform::TextFromArgument): a '\\' is a backslash, only undecodable bytes map as in names.
 Invocation ParseCommandLine(int argc, const char* const* argv);
 
 // The help text (--help), one command's help (COMMAND --help) and the short
-// usage text for errors.
+// usage text for errors: the command's usage line, or every command's.
 std::string HelpText();
 std::string CommandHelpText(const CommandSpec& command);
-std::string UsageText();
+std::string UsageText(const CommandSpec* command = nullptr);

@@ -8,6 +8,7 @@
 #include "engine/base/number_text.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -39,20 +40,26 @@ std::string Bar(uint32_t position, uint32_t range, int columns) {
 
 }  // namespace
 
-CConsoleHost::CConsoleHost(Mode mode, std::FILE* err)
-    : mode_(mode), err_(err), buffer_(kScratchBufferSize) {}
+CConsoleHost::CConsoleHost(Mode mode, std::FILE* err, bool verbose)
+    : mode_(mode), err_(err), verbose_(verbose), buffer_(kScratchBufferSize) {}
 
 int ExitCodeFor(const JobRun& run) {
   switch (run.outcome) {
     case JobOutcome::Succeeded:
-      if (run.check == TreeCheck::Differs) return 3;
-      return run.skipped.empty() ? 0 : 4;
+      if (run.check == TreeCheck::Differs) return kExitTreeDiffers;
+      return run.skipped.empty() ? kExitDone : kExitItemsSkipped;
     case JobOutcome::Cancelled:
-      return 130;
+      return kExitCancelled;
     case JobOutcome::Failed:
       break;
   }
-  return 1;
+  return run.check == TreeCheck::NotTheOlderTree ? kExitNotOlderTree : kExitFailed;
+}
+
+std::string ShownOnConsole(const std::u16string& text) {
+  std::u16string slashed = text;
+  std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+  return platform::ToTerminalUtf8(slashed);
 }
 
 void ReportSkippedItems(CConsoleHost& host, const std::vector<std::u16string>& items) {
@@ -77,7 +84,7 @@ void CConsoleHost::Write(const std::string& text) {
 
 void CConsoleHost::SetStatus(const std::u16string& text) {
   status_ = text;
-  if (mode_ == Mode::Lines) Write(platform::ToTerminalUtf8(text) + "\n");
+  if (mode_ == Mode::Lines) Write(ShownOnConsole(text) + "\n");
   if (mode_ == Mode::Terminal) Redraw(false);
   ThrowIfCancelled();
 }
@@ -91,9 +98,24 @@ void CConsoleHost::SetDetail(const std::u16string& text) {
 void CConsoleHost::ShowMessage(const std::u16string& text) {
   EraseBlock();
   // The system's words for the error code are for the reader only.
-  std::string utf8 = platform::ToTerminalUtf8(WithErrorCodeText(text));
+  std::string utf8 = ShownOnConsole(WithErrorCodeText(text));
   if (utf8.empty() || utf8.back() != '\n') utf8 += "\n";
   Write(utf8);
+}
+
+void CConsoleHost::ShowError(const CZRErr& error) {
+  EraseBlock();
+  // One line each, whatever a name in the message holds.
+  std::u16string message = error.message;
+  std::replace_if(
+      message.begin(), message.end(), [](char16_t c) { return c == u'\n' || c == u'\r'; }, u' ');
+  std::string text = "torquelin: " + ShownOnConsole(message) + "\n";
+  if (error.lastError != 0) {
+    text += "torquelin: reason: " + platform::ErrorCodeText(error.lastError) + " (errno " +
+            std::to_string(error.lastError) + ")\n";
+  }
+  if (verbose_) text += platform::ToTerminalUtf8(WithErrorCodeText(error.GetText()));
+  Write(text);
 }
 
 void CConsoleHost::SetRange(uint32_t count) { range_ = count; }
@@ -130,11 +152,16 @@ void CConsoleHost::EraseBlock() {
 void CConsoleHost::Finish(const JobRun& run) {
   switch (mode_) {
     case Mode::Terminal:
+      if (run.outcome == JobOutcome::Failed) {
+        EraseBlock();
+        break;
+      }
       Redraw(true);
       Write("\n");
       break;
     case Mode::Lines:
-      Write(platform::ToTerminalUtf8(detail_) + "\n");
+      // After a failure the error has said it all.
+      if (run.outcome != JobOutcome::Failed) Write(platform::ToTerminalUtf8(detail_) + "\n");
       break;
     case Mode::Quiet:
       if (run.outcome == JobOutcome::Cancelled) {

@@ -21,8 +21,9 @@ class CConsoleHost : public CProgressSink {
     Terminal,  // status, bar and detail redrawn in place, at most ~10 times a second
   };
 
-  // err receives everything the display writes.
-  CConsoleHost(Mode mode, std::FILE* err);
+  // err receives everything the display writes. verbose adds, below an
+  // error, its four-line text with the location that raised it.
+  CConsoleHost(Mode mode, std::FILE* err, bool verbose = false);
 
   std::atomic<bool>& CancelFlag() { return cancel_; }
   // Ends the display after RunJob: the completion line is shown (in place on
@@ -39,6 +40,10 @@ class CConsoleHost : public CProgressSink {
   void SetRange(uint32_t count) override;
   void ResetProgress() override;
   void Step() override;
+  // "torquelin: " + the message on one line, then, only when a system call
+  // failed, "torquelin: reason: " + the system's words + " (errno N)"; the
+  // four-line text below when verbose. Shown even when quiet.
+  void ShowError(const CZRErr& error) override;
 
  private:
   void ThrowIfCancelled();
@@ -48,6 +53,7 @@ class CConsoleHost : public CProgressSink {
 
   Mode mode_;
   std::FILE* err_;
+  bool verbose_;
   std::vector<uint8_t> buffer_;
   std::atomic<bool> cancel_{false};
 
@@ -59,12 +65,29 @@ class CConsoleHost : public CProgressSink {
   std::chrono::steady_clock::time_point lastDraw_;
 };
 
-// 0 success, 1 failed, 130 cancelled; after success 3 when the job's check
+// The exit statuses a script branches on.
+enum ExitStatus : int {
+  kExitDone = 0,
+  kExitFailed = 1,
+  kExitUsage = 2,
+  kExitTreeDiffers = 3,   // closing fingerprint not the newer one; verify found differences
+  kExitItemsSkipped = 4,  // a tolerant apply skipped items
+  kExitNotOlderTree = 5,  // apply refused: the target is not the patch's older tree
+  kExitCancelled = 130,
+};
+
+// 0 success, 1 failed, 5 failed because the target is not the patch's older
+// tree (nothing changed), 130 cancelled; after success 3 when the job's check
 // found the tree differs (an applied patch's closing fingerprint, verify's
 // comparison), else 4 when a tolerant apply skipped items: a tree known to
 // differ says more than a list of what was skipped, which is shown in both
 // cases.
 int ExitCodeFor(const JobRun& run);
+
+// Engine text (a message, a status, a path) as the command line shows it:
+// the engine's '\' separators as '/', names as the user knows them
+// (platform::ToTerminalUtf8: a '\' inside a name is '\' again).
+std::string ShownOnConsole(const std::u16string& text);
 
 // Shows what a tolerant apply skipped as messages, "Skipped: " + item each,
 // then "1 item was skipped." or "N items were skipped."; shown even when

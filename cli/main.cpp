@@ -35,8 +35,9 @@ int main(int argc, char** argv) {
     case Invocation::Action::ShowVersion:
       return Deliver("torquelin " TORQUELIN_VERSION "\n", 0);
     case Invocation::Action::UsageError:
-      std::fprintf(stderr, "torquelin: %s\n%s", invocation.error.c_str(), UsageText().c_str());
-      return 2;
+      std::fprintf(stderr, "torquelin: %s\n%s", invocation.error.c_str(),
+                   UsageText(invocation.helpCommand).c_str());
+      return kExitUsage;
     case Invocation::Action::RunJob:
       break;
   }
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
   const CConsoleHost::Mode mode = invocation.quiet               ? CConsoleHost::Mode::Quiet
                                   : platform::StderrIsTerminal() ? CConsoleHost::Mode::Terminal
                                                                  : CConsoleHost::Mode::Lines;
-  CConsoleHost host(mode, stderr);
+  CConsoleHost host(mode, stderr, invocation.verbose);
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
   const JobRun run = RunJob(host, host.CancelFlag(), invocation.kind, invocation.params);
   // What a tolerant apply skipped is a verdict, for stderr; the result text

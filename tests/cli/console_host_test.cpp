@@ -59,16 +59,16 @@ TEST(CConsoleHost, SkippedItemsAreListedAndExitWithFour) {
       {{}, TreeCheck::Verified, "", 0},
       {{u"\\a.txt", u"\\d"},
        TreeCheck::Verified,
-       "Skipped: \\a.txt\nSkipped: \\d\n2 items were skipped.\n",
+       "Skipped: /a.txt\nSkipped: /d\n2 items were skipped.\n",
        4},
       // The closing check's verdict outranks the list.
-      {{u"\\a.txt"}, TreeCheck::Differs, "Skipped: \\a.txt\n1 item was skipped.\n", 3},
+      {{u"\\a.txt"}, TreeCheck::Differs, "Skipped: /a.txt\n1 item was skipped.\n", 3},
       {{}, TreeCheck::Differs, "", 3},
-      // Names as the user knows them: a byte that is not UTF-8 escaped, a '\\'
-      // in a name and U+EF80 as they are on disk.
+      // Names as the user knows them: '/' between components, a byte that is
+      // not UTF-8 escaped, a '\\' in a name and U+EF80 as they are on disk.
       {{u"/t\\caf\uEFE9\\a\uF05Cb\\\uEFEE\uEFBE\uEF80"},
        TreeCheck::NotChecked,
-       "Skipped: /t\\caf\\xe9\\a\\b\\\xEE\xBE\x80\n1 item was skipped.\n",
+       "Skipped: /t/caf\\xe9/a\\b/\xEE\xBE\x80\n1 item was skipped.\n",
        4},
   };
   for (const Case& c : cases) {
