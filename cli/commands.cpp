@@ -17,6 +17,12 @@ std::u16string CommandArgs::Value(const std::string& option) const {
 
 bool CommandArgs::Flag(const std::string& flag) const { return flags.count(flag) != 0; }
 
+std::u16string CommandArgs::Filter() const {
+  std::u16string filter = Value("--filter");
+  std::replace(filter.begin(), filter.end(), u'/', u'\\');
+  return filter;
+}
+
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> kCommands = {
       {"fingerprint",
@@ -24,13 +30,13 @@ const std::vector<CommandSpec>& Commands() {
        "DIR [--filter TEXT]",
        "Print the 40-character fingerprint of directory DIR.",
        "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
-       "                        characters, '?' one character; a pattern with '\\' is\n"
-       "                        matched against the whole path below the directory\n",
+       "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
+       "                        is matched against the whole path below the directory\n",
        {"DIR"},
        {"--filter"},
        {},
        [](const CommandArgs& a) -> JobParams {
-         return FingerprintParams{a.Positional(0), a.Value("--filter")};
+         return FingerprintParams{a.Positional(0), a.Filter()};
        }},
       {"create-patch",
        JobKind::CreatePatch,
@@ -38,14 +44,14 @@ const std::vector<CommandSpec>& Commands() {
        "Write to PATCH what turns directory OLDER into directory NEWER.",
        "  --report XML          also describe the patch in the XML report XML\n"
        "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
-       "                        characters, '?' one character; a pattern with '\\' is\n"
-       "                        matched against the whole path below both directories\n",
+       "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
+       "                        is matched against the whole path below both directories\n",
        {"OLDER", "NEWER", "PATCH"},
        {"--report", "--filter"},
        {},
        [](const CommandArgs& a) -> JobParams {
          return CreatePatchParams{a.Positional(0), a.Positional(1), a.Positional(2),
-                                  a.Value("--report"), a.Value("--filter")};
+                                  a.Value("--report"), a.Filter()};
        }},
       {"create-vault",
        JobKind::CreateVault,
@@ -53,12 +59,13 @@ const std::vector<CommandSpec>& Commands() {
        "Record the state of directory DIR in the vault file VAULT.",
        "  --filter TEXT         leave out entries, and keep the filter in VAULT: ';'-separated\n"
        "                        patterns, '*' any run of characters, '?' one character; a\n"
-       "                        pattern with '\\' is matched against the whole path below DIR\n",
+       "                        pattern with '/' (or '\\') is matched against the whole path\n"
+       "                        below DIR\n",
        {"DIR", "VAULT"},
        {"--filter"},
        {},
        [](const CommandArgs& a) -> JobParams {
-         return CreateVaultParams{a.Positional(0), a.Value("--filter"), a.Positional(1)};
+         return CreateVaultParams{a.Positional(0), a.Filter(), a.Positional(1)};
        }},
       {"create-patch-vault",
        JobKind::CreateVaultPatch,

@@ -18,6 +18,9 @@ class CommandArgs {
   // The value of an option such as "--filter", empty text when not given.
   std::u16string Value(const std::string& option) const;
   bool Flag(const std::string& flag) const;
+  // The value of "--filter" as the engine reads filters: a '/' typed there
+  // separates folders as '\\' does (no name can hold a '/').
+  std::u16string Filter() const;
 
   std::vector<std::u16string> positionals;
   std::map<std::string, std::u16string> values;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -370,4 +371,15 @@ TEST(Program, TypedBackslashesAreBackslashes) {
   EXPECT_EQ(
       RunProgram("-q fingerprint " + Quote(tree.path() + "\\") + " --filter 'sub\\*.txt'").out,
       expected);
+  // In a filter '/' separates folders as '\\' does.
+  for (const char* filter : {"sub/*.txt", "x;sub/*.txt", "sub/a.TXT"}) {
+    RecordingSink same;
+    std::u16string engineFilter = platform::TextFromArgument(filter);
+    std::replace(engineFilter.begin(), engineFilter.end(), u'/', u'\\');
+    CDirSnapshot s = BuildSnapshot(same, tree.wpath(), engineFilter, true);
+    EXPECT_EQ(RunProgram("-q fingerprint " + Quote(tree.path()) + " --filter " + Quote(filter)).out,
+              Narrow(ComputeFingerprint(same, s)) + "\n")
+        << filter;
+    EXPECT_FALSE(s.ignored.empty()) << filter;
+  }
 }
