@@ -23,6 +23,43 @@ std::u16string CommandArgs::Filter() const {
   return filter;
 }
 
+namespace {
+
+// The lines of both patch commands' help on how the patch is written.
+const std::string kCompactOptionsHelp =
+    "  --compact             write a compact patch: contents as zstd deltas against the\n"
+    "                        older files, copies or compressed (much smaller; Torquelin\n"
+    "                        1.3 or later applies it)\n"
+    "  --level N             the compact patch's zstd level, 1 (fastest) to 22 (smallest);\n"
+    "                        default " +
+    std::to_string(kDefaultCompactLevel) + "\n";
+
+// --level's value when it is a whole number from 1 to 22, else 0.
+int LevelOf(const std::u16string& text) {
+  int level = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9' || level > kMaxCompactLevel) return 0;
+    level = level * 10 + (c - u'0');
+  }
+  return level >= kMinCompactLevel && level <= kMaxCompactLevel ? level : 0;
+}
+
+CreatePatchOptions PatchOptionsOf(const CommandArgs& a) {
+  CreatePatchOptions options;
+  options.compact = a.Flag("--compact");
+  if (a.values.count("--level") != 0) options.level = LevelOf(a.Value("--level"));
+  return options;
+}
+
+std::string CheckPatchOptions(const CommandArgs& a) {
+  if (a.values.count("--level") == 0) return {};
+  if (!a.Flag("--compact")) return "option '--level' needs '--compact'";
+  if (LevelOf(a.Value("--level")) == 0) return "option '--level' takes a number from 1 to 22";
+  return {};
+}
+
+}  // namespace
+
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> kCommands = {
       {"fingerprint",
@@ -40,19 +77,21 @@ const std::vector<CommandSpec>& Commands() {
        }},
       {"create-patch",
        JobKind::CreatePatch,
-       "OLDER NEWER PATCH [--report XML] [--filter TEXT]",
+       "OLDER NEWER PATCH [--report XML] [--filter TEXT] [--compact [--level N]]",
        "Write to PATCH what turns directory OLDER into directory NEWER.",
        "  --report XML          also describe the patch in the XML report XML\n"
        "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
        "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
-       "                        is matched against the whole path below both directories\n",
+       "                        is matched against the whole path below both directories\n" +
+           kCompactOptionsHelp,
        {"OLDER", "NEWER", "PATCH"},
-       {"--report", "--filter"},
-       {},
+       {"--report", "--filter", "--level"},
+       {"--compact"},
        [](const CommandArgs& a) -> JobParams {
-         return CreatePatchParams{a.Positional(0), a.Positional(1), a.Positional(2),
-                                  a.Value("--report"), a.Filter()};
-       }},
+         return CreatePatchParams{a.Positional(0),     a.Positional(1), a.Positional(2),
+                                  a.Value("--report"), a.Filter(),      PatchOptionsOf(a)};
+       },
+       CheckPatchOptions},
       {"create-vault",
        JobKind::CreateVault,
        "DIR VAULT [--filter TEXT]",
@@ -69,18 +108,21 @@ const std::vector<CommandSpec>& Commands() {
        }},
       {"create-patch-vault",
        JobKind::CreateVaultPatch,
-       "NEWER VAULT PATCH [--report XML] [--update-vault]",
+       "NEWER VAULT PATCH [--report XML] [--update-vault] [--compact [--level N]]",
        "Write to PATCH what turns the state recorded in VAULT into directory NEWER.",
        "  --report XML          also describe the patch in the XML report XML\n"
-       "  --update-vault        once the patch is complete, rewrite VAULT to record NEWER\n",
+       "  --update-vault        once the patch is complete, rewrite VAULT to record NEWER\n" +
+           kCompactOptionsHelp,
        {"NEWER", "VAULT", "PATCH"},
-       {"--report"},
-       {"--update-vault"},
+       {"--report", "--level"},
+       {"--update-vault", "--compact"},
        [](const CommandArgs& a) -> JobParams {
          // The job takes the patch before the vault.
-         return CreateVaultPatchParams{a.Positional(0), a.Positional(2), a.Positional(1),
-                                       a.Value("--report"), a.Flag("--update-vault")};
-       }},
+         return CreateVaultPatchParams{a.Positional(0),          a.Positional(2),
+                                       a.Positional(1),          a.Value("--report"),
+                                       a.Flag("--update-vault"), PatchOptionsOf(a)};
+       },
+       CheckPatchOptions},
       {"query",
        JobKind::QueryPatch,
        "PATCH [XML]",
@@ -92,6 +134,7 @@ const std::vector<CommandSpec>& Commands() {
        [](const CommandArgs& a) -> JobParams {
          return QueryPatchParams{a.Positional(0), a.Positional(1)};
        },
+       nullptr,
        1},
       {"apply",
        JobKind::ApplyPatch,
@@ -236,6 +279,9 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
     return UsageError("missing " + std::string(command->positionals[args.positionals.size()]) +
                           " for '" + command->name + "'",
                       command);
+  } else if (const std::string wrong = command->check ? command->check(args) : std::string();
+             !wrong.empty()) {
+    return UsageError(wrong, command);
   } else {
     invocation.action = Invocation::Action::RunJob;
     invocation.kind = command->kind;

@@ -34,11 +34,14 @@ struct CommandSpec {
   JobKind kind;
   const char* synopsis;  // arguments as the help shows them
   const char* summary;   // one line for the help
-  const char* options;   // the lines of "torquelin COMMAND --help" that explain its options
+  std::string options;   // the lines of "torquelin COMMAND --help" that explain its options
   std::vector<const char*> positionals;
   std::vector<const char*> valueOptions;  // take one argument: --x TEXT or --x=TEXT
   std::vector<const char*> flagOptions;   // take none
   JobParams (*build)(const CommandArgs& args);
+  // What is wrong with the arguments beyond their count and names (one
+  // line for the usage error), empty when nothing is; null: nothing to check.
+  std::string (*check)(const CommandArgs& args) = nullptr;
   // How many of the last positionals may be left out.
   size_t optionalPositionals = 0;
 };

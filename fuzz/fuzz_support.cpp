@@ -34,3 +34,15 @@ void WriteInput(const std::filesystem::path& file, const uint8_t* data, size_t s
     std::abort();
   }
 }
+
+void MakeOlderTree(const std::filesystem::path& root) {
+  std::filesystem::create_directories(root / "sub" / "deeper");
+  std::filesystem::create_directories(root / "gone");
+  const auto write = [&](const char* name, const std::string& bytes) {
+    std::ofstream(root / name, std::ios::binary | std::ios::trunc) << bytes;
+  };
+  write("a.txt", "alpha, as it was\n");
+  write("B.txt", std::string(700, 'b') + "middle" + std::string(700, 'b'));
+  write("sub/deeper/old-d.txt", "delta");
+  write("gone/x.txt", "removed");
+}

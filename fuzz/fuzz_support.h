@@ -1,5 +1,6 @@
-// Shared pieces of the fuzz targets: the sinks' buffer size and a scratch
-// directory that lives as long as the fuzzing process.
+// Shared pieces of the fuzz targets: the sinks' buffer size, a scratch
+// directory that lives as long as the fuzzing process, and the older tree
+// compact patches are made from and read against.
 #pragma once
 
 #include <cstdint>
@@ -29,3 +30,8 @@ class ScratchDir {
 // Writes size bytes to a file, replacing it. Aborts when that fails: the
 // fuzzer cannot go on without its input on disk.
 void WriteInput(const std::filesystem::path& file, const uint8_t* data, size_t size);
+
+// Writes the older tree of the compact seeds below root: older versions of
+// some of the seed tree's files, a file the newer tree holds under another
+// name, and one it removes. The patch reader target decodes against it.
+void MakeOlderTree(const std::filesystem::path& root);

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <string>
 
+#include "engine/jobs/create_patch.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/compact_writer.h"
 #include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/walker.h"
@@ -74,6 +76,48 @@ void MakePatches(const fs::path& tree, const fs::path& out) {
   WritePatch(sink, one, root, ScratchDir::Engine(out / "one.dov"));
 }
 
+FileId IdOf(const CDirSnapshot& scan, const std::u16string& path) {
+  FileId id;
+  DigestFromHex(scan.fileIds.at(path), id.data());
+  return id;
+}
+
+// Compact patches: one from the older tree (a delta, a copy, compressed and
+// empty contents), one of no changes, and one of a delta cut into small
+// chunks beside a copy.
+void MakeCompactPatches(const fs::path& older, const fs::path& newer, const fs::path& out) {
+  CSilentSink sink(kFuzzScratchSize);
+  const std::u16string olderRoot = ScratchDir::Engine(older);
+  const std::u16string newerRoot = ScratchDir::Engine(newer);
+  CreatePatchFromDirectories(sink, olderRoot, newerRoot, ScratchDir::Engine(out / "compact.dov"),
+                             u"", u"*.obj", {true, 3});
+  CreatePatchFromDirectories(sink, newerRoot, newerRoot,
+                             ScratchDir::Engine(out / "compact-empty.dov"), u"", u"", {true, 3});
+
+  const CDirSnapshot olderScan = BuildSnapshot(sink, olderRoot, u"", true);
+  const CDirSnapshot newerScan = BuildSnapshot(sink, newerRoot, u"", true);
+  const std::u16string big = u"\\B.txt";
+  const std::u16string copied = u"\\sub\\deeper\\d.txt";
+  const std::u16string source = u"\\sub\\deeper\\old-d.txt";
+  CompactHead head;
+  head.changes.ChangedFiles = {big};
+  head.changes.NewFiles = {copied};
+  head.olderIds = {{big, IdOf(olderScan, big)}, {source, IdOf(olderScan, source)}};
+  std::vector<ContentRequest> requests = {
+      {big, IdOf(newerScan, big), 1500, ContentKind::Delta, big, IdOf(olderScan, big), 1406},
+      {copied, IdOf(newerScan, copied), 5, ContentKind::Copy, source, IdOf(olderScan, source), 0},
+  };
+  CompactOptions options;
+  options.level = 3;
+  options.chunkContent = 512;
+  options.chunkReference = 1024;
+  options.smallContent = 256;
+  TreeContentOpener newerFiles(newerRoot);
+  TreeContentOpener olderFiles(olderRoot);
+  WriteCompactPatch(sink, head, requests, newerFiles, olderFiles,
+                    ScratchDir::Engine(out / "compact-chunked.dov"), options, 1);
+}
+
 void MakeVaults(const fs::path& tree, const fs::path& out) {
   CSilentSink sink(kFuzzScratchSize);
   CDirSnapshot snapshot = BuildSnapshot(sink, ScratchDir::Engine(tree), u"*.obj;~*", true);
@@ -121,6 +165,9 @@ int main(int argc, char** argv) {
   const fs::path tree = scratch.path() / "tree";
   MakeTree(tree);
   MakePatches(tree, corpus / "patch_reader");
+  const fs::path older = scratch.path() / "older";
+  MakeOlderTree(older);
+  MakeCompactPatches(older, tree, corpus / "patch_reader");
   MakeVaults(tree, corpus / "vault_reader");
   MakeHistories(corpus / "history");
   MakeFilterInputs(corpus / "ignore_filter");

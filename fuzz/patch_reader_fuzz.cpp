@@ -1,14 +1,20 @@
-// Fuzz target: a patch file read the way applying reads it. The patch info
-// and the index are loaded, then every indexed file is extracted into a
-// target directory. Besides the sanitizers' own checks, the target aborts
-// when anything appears outside that directory.
+// Fuzz target: a patch file read the way applying and querying read it. The
+// patch info and the index are loaded; a classic patch's indexed files are
+// extracted into a target directory, a compact patch's contents are skimmed
+// as query does and decoded block by block against an older tree. Besides
+// the sanitizers' own checks, the target aborts when anything appears
+// outside that directory.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "engine/base/error_sites.h"
 #include "engine/base/errors.h"
+#include "engine/patch/compact_reader.h"
+#include "engine/patch/content_decoder.h"
 #include "engine/patch/patch_reader.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/safe_path.h"
 
 namespace fs = std::filesystem;
 
@@ -21,6 +27,9 @@ struct Layout {
   fs::path patch = scratch.path() / "patch.dov";
   fs::path outside = scratch.path() / "outside";
   fs::path target = outside / "target";
+  fs::path older = outside / "older";
+
+  Layout() { MakeOlderTree(older); }
 
   void Reset() const {
     fs::remove_all(target);
@@ -39,7 +48,7 @@ struct Layout {
       if (e.path() != patch && e.path() != outside) Escaped(e.path());
     }
     for (const fs::directory_entry& e : fs::directory_iterator(outside)) {
-      if (e.path() != target) Escaped(e.path());
+      if (e.path() != target && e.path() != older) Escaped(e.path());
     }
     for (const fs::directory_entry& e : fs::recursive_directory_iterator(target)) {
       const fs::file_status status = e.symlink_status();
@@ -48,6 +57,49 @@ struct Layout {
     }
   }
 };
+
+// The older tree, opened as apply would: a path that is not a clean
+// relative one is refused before anything is opened.
+class OlderTree : public ContentOpener {
+ public:
+  explicit OlderTree(const std::u16string& root) : files_(root) {}
+  std::unique_ptr<ContentReader> Open(const std::u16string& relativePath) override {
+    if (!platform::IsSafeRelativePath(relativePath)) Raise(site::kExtractUnsafePath, relativePath);
+    return files_.Open(relativePath);
+  }
+  std::u16string Describe(const std::u16string& relativePath) const override {
+    return files_.Describe(relativePath);
+  }
+
+ private:
+  TreeContentOpener files_;
+};
+
+// Takes decoded contents and keeps nothing but their count.
+class CountingOutput : public ContentOutput {
+ public:
+  void Begin(const ContentMember&) override {}
+  void Write(const uint8_t*, size_t size) override { bytes += size; }
+  void End(const ContentMember&) override {}
+  uint64_t bytes = 0;
+};
+
+void DecodeCompactContents(const std::u16string& patchPath, const std::u16string& olderRoot,
+                           bool tolerate, CProgressSink& sink) {
+  zrFile::Reader reader(patchPath);
+  {
+    DirectInput in(reader);
+    if (ReadPatchMagic(in) != PatchFormat::Compact) return;
+  }
+  const CompactPatchInfo info = ReadCompactPatchInfo(reader, sink);
+  PositionedInput in(reader, info.contentStart);
+  OlderTree older(olderRoot);
+  CountingOutput out;
+  ContentBlockDecoder decoder;
+  while (in.position() < info.indexOffset) {
+    decoder.Decode(in, info.head.olderIds, older, out, tolerate);
+  }
+}
 
 }  // namespace
 
@@ -60,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CSilentSink sink(kFuzzScratchSize);
 
   try {
-    LoadPatchInfo(sink, patchPath);
+    StoredContents contents;
+    LoadAnyPatchInfo(sink, patchPath, &contents);
   } catch (const CZRErr&) {
   }
 
@@ -79,6 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       } catch (const CZRErr&) {
       }
     }
+  } catch (const CZRErr&) {
+  }
+
+  try {
+    DecodeCompactContents(patchPath, ScratchDir::Engine(kLayout.older), tolerateShort, sink);
   } catch (const CZRErr&) {
   }
 

@@ -174,6 +174,24 @@ inline constexpr ErrorSite kExtractWrite{0, location::kPatchReader, 113,
 inline constexpr ErrorSite kExtractShort{0, location::kPatchReader, 117,
                                          u"Unable to fully read a patch file content"};
 
+// Compact patch contents (.\patchReader). Their messages name the relative
+// path stored in the patch.
+// + path + " (" + the library's reason + ")"
+inline constexpr ErrorSite kCompressFailed{0, location::kPatchReader, 210,
+                                           u"Unable to compress a file for the patch: "};
+// + what is damaged
+inline constexpr ErrorSite kCompactDamaged{0, location::kPatchReader, 214,
+                                           u"Refusing a damaged compact patch: "};
+// + path + " (" + the library's reason + ")"
+inline constexpr ErrorSite kContentUndecodable{0, location::kPatchReader, 218,
+                                               u"Unable to decode the content stored for: "};
+inline constexpr ErrorSite kContentIdMismatch{
+    0, location::kPatchReader, 222, u"The content stored for a file does not give its id: "};
+// + the older file's path
+inline constexpr ErrorSite kReferenceMismatch{
+    0, location::kPatchReader, 226,
+    u"The older file a stored content is made from is not the one the patch expects: "};
+
 // Calculate Fingerprint and Query Patch (.\rezeriravodu).
 inline constexpr ErrorSite kFingerprintDirectoryMissing{
     1, location::kRezeriravodu, 17, u"Directory for fingerprinting does  not exists: "};
@@ -190,6 +208,9 @@ inline constexpr ErrorSite kNoPatchToCreate{0, location::kVudare, 156,
                                             u"No patch file specified: "};
 inline constexpr ErrorSite kOlderDirectoryMissing{
     0, location::kVudare, 178, u"Older directory for patch creation does  not exists: "};
+// + the level asked for
+inline constexpr ErrorSite kCompactLevelRange{0, location::kVudare, 230,
+                                              u"Compression level out of range (1 to 22): "};
 inline constexpr ErrorSite kNoVaultForPatch{0, location::kVudare, 196,
                                             u"No vault file specified: "};
 

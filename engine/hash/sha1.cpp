@@ -192,3 +192,19 @@ std::u16string DigestToHex(const Sha1Digest digest) {
   }
   return text;
 }
+
+bool DigestFromHex(std::u16string_view text, Sha1Digest digest) {
+  if (text.size() != 40) return false;
+  auto value = [](char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    return -1;
+  };
+  for (size_t i = 0; i < 20; ++i) {
+    const int high = value(text[2 * i]);
+    const int low = value(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    digest[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  return true;
+}

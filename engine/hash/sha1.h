@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct Sha1Context {
   uint32_t state[5];
@@ -19,6 +20,9 @@ void Sha1Update(Sha1Context& context, const void* bytes, uint32_t count);
 void Sha1Final(Sha1Digest digest, Sha1Context& context);
 // 40 lower-case hexadecimal characters.
 std::u16string DigestToHex(const Sha1Digest digest);
+// The reverse, for exactly the text DigestToHex writes (40 lower-case
+// hexadecimal characters); false for any other text, digest then undefined.
+bool DigestFromHex(std::u16string_view text, Sha1Digest digest);
 
 // The block function behind Sha1Update. The first digest picks the SHA
 // instructions when the processor has them, else the portable code; both

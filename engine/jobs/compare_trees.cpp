@@ -7,7 +7,9 @@
 #include "engine/base/info_entries.h"
 #include "engine/base/number_text.h"
 #include "engine/io/file_system.h"
+#include "engine/jobs/compact_contents.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/compact_writer.h"
 #include "engine/patch/patch_writer.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/ordered_lookup.h"
@@ -182,6 +184,20 @@ void WriteOutputs(CProgressSink& progress, const ChangeSet& changes,
   WritePatch(progress, changes, newerRoot, patchPath, &scannedIds);
 }
 
+// The same for a compact patch; the writer checks every content it reads
+// against the ids of `newer`.
+void WriteCompactOutputs(CProgressSink& progress, ChangeSet changes, const ComparedFiles& newer,
+                         const ComparedFiles& older, bool olderContents,
+                         const std::u16string& patchPath, const std::u16string& reportPath,
+                         const CompactOptions& options) {
+  if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
+  CompactContents contents = PlanCompactContents(std::move(changes), newer, older, olderContents);
+  TreeContentOpener newerFiles(newer.snapshot.root);
+  TreeContentOpener olderFiles(older.snapshot.root);
+  WriteCompactPatch(progress, contents.head, std::move(contents.requests), newerFiles, olderFiles,
+                    patchPath, options, FileIdThreadCount());
+}
+
 }  // namespace
 
 ChangeSet CompareSnapshots(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
@@ -209,15 +225,28 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CompactTree& newer, CompactT
 
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
-                  const std::u16string& reportPath) {
-  const ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
+                  const std::u16string& reportPath, const CompactOptions* compact,
+                  bool olderContents) {
+  ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
+  if (compact != nullptr) {
+    const std::vector<FileId> newerIds = IdsInFileOrder(newer);
+    const std::vector<FileId> olderIds = IdsInFileOrder(older);
+    WriteCompactOutputs(progress, std::move(changes), {newer, newerIds}, {older, olderIds},
+                        olderContents, patchPath, reportPath, *compact);
+    return;
+  }
   WriteOutputs(progress, changes, newer.root, patchPath, reportPath, newer.fileIds);
 }
 
 void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
-                  const std::u16string& reportPath) {
-  const ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
+                  const std::u16string& reportPath, const CompactOptions* compact) {
+  ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
+  if (compact != nullptr) {
+    WriteCompactOutputs(progress, std::move(changes), {newer.snapshot, newer.ids},
+                        {older.snapshot, older.ids}, true, patchPath, reportPath, *compact);
+    return;
+  }
   // The writer checks each copied content against the id the scan gave it;
   // it needs those of the carried files alone.
   TextMap carriedIds;

@@ -8,6 +8,7 @@
 #include "engine/base/elapsed_timer.h"
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/content_encoder.h"
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/snapshot.h"
 
@@ -49,10 +50,16 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CompactTree& newer, CompactT
 // CompareSnapshots, then the report when reportPath is not empty, and the
 // patch at patchPath (contents read from newer.root). Every failure
 // propagates; a report already written stays when the patch then fails.
+// With `compact`, the patch is a compact one made with those options
+// (WriteCompactPatch, on FileIdThreadCount() threads); its deltas are made
+// from the files below older.root only when olderContents says it is a
+// directory (not a vault).
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
-                  const std::u16string& reportPath);
-// The same for two compact trees, as CompareSnapshots' second form.
+                  const std::u16string& reportPath, const CompactOptions* compact = nullptr,
+                  bool olderContents = false);
+// The same for two compact trees, as CompareSnapshots' second form; the
+// older tree is a directory.
 void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
-                  const std::u16string& reportPath);
+                  const std::u16string& reportPath, const CompactOptions* compact = nullptr);

@@ -31,13 +31,13 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<CreatePatchParams>(params);
       CreatePatchFromDirectories(progress, p.olderDir, p.newerDir, p.patchPath, p.reportPath,
-                                 p.filter);
+                                 p.filter, p.options);
       return JobResult();
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<CreateVaultPatchParams>(params);
       CreatePatchFromVault(progress, p.newerDir, p.patchPath, p.vaultPath, p.reportPath,
-                           p.updateVault);
+                           p.updateVault, p.options);
       return JobResult();
     },
     [](CProgressSink& progress, const JobParams& params) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/base/progress.h"
+#include "engine/jobs/create_patch.h"
 #include "engine/jobs/tree_check.h"
 
 enum class JobKind : int32_t {
@@ -26,10 +27,12 @@ inline constexpr int kJobKindCount = 7;
 // Parameters of each job, in the order the entry point takes them.
 struct CreatePatchParams {
   std::u16string olderDir, newerDir, patchPath, reportPath, filter;
+  CreatePatchOptions options;
 };
 struct CreateVaultPatchParams {
   std::u16string newerDir, patchPath, vaultPath, reportPath;
   bool updateVault = false;
+  CreatePatchOptions options;
 };
 struct ApplyPatchParams {
   std::u16string directory, patchPath, reportPath;

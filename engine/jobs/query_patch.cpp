@@ -3,7 +3,7 @@
 
 #include "engine/base/error_sites.h"
 #include "engine/jobs/output_rules.h"
-#include "engine/patch/patch_reader.h"
+#include "engine/patch/compact_reader.h"
 #include "engine/xml/diff_report.h"
 
 void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
@@ -12,6 +12,7 @@ void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
     Raise(site::kNoReportToQuery);
   }
   CheckOutputs({}, {{patchPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
-  const ChangeSet info = LoadPatchInfo(progress, patchPath);
-  WriteDiffReport(progress, reportPath, info, {});
+  StoredContents contents;
+  const ChangeSet info = LoadAnyPatchInfo(progress, patchPath, &contents);
+  WriteDiffReport(progress, reportPath, info, {}, &contents);
 }

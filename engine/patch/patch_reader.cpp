@@ -48,11 +48,17 @@ PatchFileIndex ReadFileIndex(zrFile::Reader& reader, CProgressSink& /*progress*/
 }
 
 ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath) {
-  ChangeSet changes;
   if (patchPath.empty()) {
     Raise(site::kNoPatchToLoad);
   }
   zrFile::Reader reader(patchPath);
+  ChangeSet changes = ReadPatchInfo(reader, progress);
+  reader.close();
+  return changes;
+}
+
+ChangeSet ReadPatchInfo(zrFile::Reader& reader, CProgressSink& progress) {
+  ChangeSet changes;
   int64_t indexOffset;
   {
     BufferedInput in(reader);
@@ -78,7 +84,6 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
   reader.seek(indexOffset);
   ReadFileIndex(reader, progress);
   progress.Step();
-  reader.close();
   return changes;
 }
 

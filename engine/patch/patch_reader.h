@@ -23,6 +23,9 @@ using PatchFileIndex = std::map<std::u16string, int64_t>;
 // Progress: SetStatus("Loading patch info."), SetRange(9) (position kept),
 // one Step after each of the seven lists, the attribute map and the index.
 ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath);
+// The same on a patch already open, from offset 0; leaves the reader after
+// the index.
+ChangeSet ReadPatchInfo(zrFile::Reader& reader, CProgressSink& progress);
 
 // Reads the FileIndex record at the reader's position and leaves the reader
 // just after it. Reports no progress. A key stored twice keeps the later

@@ -12,9 +12,6 @@
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_stream.h"
 #include "platform/output_target.h"
-#include "platform/replacement_file.h"
-
-namespace {
 
 void WriteStringList(RecordOutput& out, const PathList& list) {
   WriteTag(out, RecordType::StringList);
@@ -39,6 +36,8 @@ void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
     WriteDword(out, word);
   }
 }
+
+namespace {
 
 // Writes one FileContent record and returns the offset of its tag. The
 // record's head goes through `records`; the content goes straight from the
@@ -95,6 +94,19 @@ void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
 
 }  // namespace
 
+PatchOutputFile::PatchOutputFile(const std::u16string& patchPath) : patchPath_(patchPath) {
+  const platform::Status created = file_.Create(platform::ResolveFinalLink(patchPath));
+  if (!created) Raise(site::kWriterOpen, patchPath, created.error());
+  writer_.borrow(file_.file(), patchPath);
+}
+
+void PatchOutputFile::Commit() {
+  SyncOrFail(writer_, patchPath_);
+  writer_.close();
+  const platform::Status committed = file_.Commit();
+  if (!committed) Raise(site::kPatchReplace, patchPath_, committed.error());
+}
+
 void WritePatchStart(RecordOutput& out, const ChangeSet& changes) {
   WriteRaw(out, kPatchMagic, kPatchMagicSize);
   WriteQword(out, 0);
@@ -122,14 +134,8 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   for (const std::u16string& path : changes.NewFiles) index.emplace(path, 0);
   for (const std::u16string& path : changes.ChangedFiles) index.emplace(path, 0);
 
-  // A link at the path stays; the file it names is replaced. Until the
-  // rename at the end the patch is a temporary file beside that one, which
-  // every failure and a cancel remove again.
-  platform::ReplacementFile file;
-  const platform::Status created = file.Create(platform::ResolveFinalLink(patchPath));
-  if (!created) Raise(site::kWriterOpen, patchPath, created.error());
-  zrFile::Writer out;
-  out.borrow(file.file(), patchPath);
+  PatchOutputFile file(patchPath);
+  zrFile::Writer& out = file.writer();
   BufferedOutput records(out);
 
   WritePatchStart(records, changes);
@@ -166,8 +172,5 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   DirectOutput header(out);
   WriteQword(header, indexOffset);
   WriteDword(header, kPatchComplete);
-  SyncOrFail(out, patchPath);
-  out.close();
-  const platform::Status committed = file.Commit();
-  if (!committed) Raise(site::kPatchReplace, patchPath, committed.error());
+  file.Commit();
 }

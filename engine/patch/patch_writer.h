@@ -6,6 +6,7 @@
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/patch_stream.h"
+#include "platform/replacement_file.h"
 
 // Writes the patch at patchPath: the header with completion flag 0, the
 // change set as the patch info, the content of every new and changed file
@@ -36,8 +37,37 @@
 void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u16string& newerRoot,
                 const std::u16string& patchPath, const TextMap* scannedIds = nullptr);
 
+// The file a patch of either format is written to: a temporary file beside
+// patchPath (private to the user until done; see platform::ReplacementFile),
+// renamed over it only once complete and flushed; a link at patchPath stays
+// and the file it names is the one replaced. Destroyed without Commit (a
+// failure, a cancel), it removes the temporary and the previous file stays.
+class PatchOutputFile {
+ public:
+  // Raises "Unable to open file:" + patchPath when the temporary cannot be
+  // made.
+  explicit PatchOutputFile(const std::u16string& patchPath);
+  // Writes to the temporary; failed writes name patchPath.
+  zrFile::Writer& writer() { return writer_; }
+  // Flushes the file to the device ("Unable to flush a patch file to
+  // disk:" + path), closes it and renames it into place ("Unable to move a
+  // patch file into place:" + path).
+  void Commit();
+
+ private:
+  platform::ReplacementFile file_;
+  zrFile::Writer writer_;
+  std::u16string patchPath_;
+};
+
 // The start of every patch, as WritePatch lays it out: the header with index
 // offset 0 and completion flag 0, then the patch info (both fingerprints,
 // the info map, the filter, the seven lists and the attribute map). The
 // lists go as they are, so a tool can write what the writer never would.
 void WritePatchStart(RecordOutput& out, const ChangeSet& changes);
+
+// The compound records of the patch info, as patch_format.h lays them out;
+// the compact format's head holds the same ones.
+void WriteStringList(RecordOutput& out, const PathList& list);
+void WriteInfoMap(RecordOutput& out, const TextMap& map);
+void WriteAttributeMap(RecordOutput& out, const AttributeMap& map);

@@ -7,6 +7,7 @@
 #include "engine/base/progress.h"
 #include "engine/base/tree_types.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/compact_reader.h"
 
 // Writes the report of `changes` to `reportPath`, replacing an existing file
 // atomically: xml/roRaraVevodIzorov with its ten sections in fixed order
@@ -18,5 +19,12 @@
 // path as detail. Catches nothing: a failing save raises XmlFailure, which
 // the job runner reports as an unknown failure; COPCancel from the sink
 // passes, and a cancelled report leaves no file.
+//
+// With `contents` (Query Patch of a compact patch), the node of each path of
+// NewFiles and ModifyedFiles that `contents` holds gets attributes of our
+// own after `path`: `storage` (stored, compressed, delta or copy),
+// `storedSize` (decimal bytes; see StoredContent), `block` (decimal, from
+// 0) and, for a delta or a copy, `reference` (the older file's path).
 void WriteDiffReport(CProgressSink& progress, const std::u16string& reportPath,
-                     const ChangeSet& changes, const PathList& errorTexts);
+                     const ChangeSet& changes, const PathList& errorTexts,
+                     const StoredContents* contents = nullptr);

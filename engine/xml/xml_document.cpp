@@ -426,9 +426,19 @@ void XmlDocument::WriteAttributeList(const std::u16string& listName, const Attri
 }
 
 void XmlDocument::WritePathTree(const std::u16string& listName, const PathList& paths) {
+  WritePathTree(listName, paths, {});
+}
+
+void XmlDocument::WritePathTree(
+    const std::u16string& listName, const PathList& paths,
+    const std::function<NodeAttributes(const std::u16string& path)>& extra) {
   XmlElement list = NewList(listName, {});
   PathTreeBuilder tree(XmlAccess::Node(list));
-  for (const std::u16string& path : paths) tree.NodeFor(path);
+  for (const std::u16string& path : paths) {
+    const pugi::xml_node node = tree.NodeFor(path);
+    if (!extra) continue;
+    for (const auto& [name, value] : extra(path)) SetAttributeValue(node, name.c_str(), value);
+  }
   mainElement.AppendChild(list);
 }
 

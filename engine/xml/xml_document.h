@@ -2,8 +2,11 @@
 // the list, map and tree writers, the readers, and the module's failure type.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/base/tree_types.h"
 
@@ -123,6 +126,11 @@ class XmlDocument {
   // components dropped), `path` holding the component; paths sharing a
   // directory share its node. Linear in the number of components.
   void WritePathTree(const std::u16string& listName, const PathList& paths);
+  // As WritePathTree; the node of each path's last component also gets the
+  // attributes `extra` gives for the path (name, value; in that order).
+  using NodeAttributes = std::vector<std::pair<std::string, std::u16string>>;
+  void WritePathTree(const std::u16string& listName, const PathList& paths,
+                     const std::function<NodeAttributes(const std::u16string& path)>& extra);
   // As WritePathTree; the node of each path's last component also gets attr
   // in lower-case hexadecimal.
   void WriteAttributeTree(const std::u16string& listName, const AttributeMap& words);

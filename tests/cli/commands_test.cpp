@@ -105,6 +105,43 @@ TEST(ParseCommandLine, PatchAndVaultCommandsFillTheirJobsParameters) {
   EXPECT_EQ(Parse({"query", "/p", "/r", "/x"}).error, "too many arguments for 'query'");
 }
 
+TEST(ParseCommandLine, CompactAndItsLevelOnBothPatchCommands) {
+  struct Parsed {
+    std::vector<const char*> args;
+    bool compact;
+    int level;
+  } parsed[] = {
+      {{"create-patch", "o", "n", "p"}, false, kDefaultCompactLevel},
+      {{"create-patch", "o", "n", "p", "--compact"}, true, kDefaultCompactLevel},
+      {{"create-patch", "--level=19", "--compact", "o", "n", "p"}, true, 19},
+      {{"create-patch-vault", "n", "v", "p", "--compact", "--level", "1"}, true, 1},
+      {{"create-patch-vault", "n", "v", "p", "--compact", "--level", "22"}, true, 22},
+  };
+  for (const Parsed& c : parsed) {
+    const Invocation i = Parse(c.args);
+    SCOPED_TRACE(c.args.back());
+    ASSERT_EQ(i.error, "");
+    const CreatePatchOptions options = i.kind == JobKind::CreatePatch
+                                           ? std::get<CreatePatchParams>(i.params).options
+                                           : std::get<CreateVaultPatchParams>(i.params).options;
+    EXPECT_EQ(options.compact, c.compact);
+    EXPECT_EQ(options.level, c.level);
+  }
+
+  const std::string range = "option '--level' takes a number from 1 to 22";
+  const std::pair<std::vector<const char*>, std::string> refused[] = {
+      {{"create-patch", "o", "n", "p", "--level", "3"}, "option '--level' needs '--compact'"},
+      {{"create-patch-vault", "n", "v", "p", "--compact", "--level", "0"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "23"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "-5"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "1x"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "99999999999999999999"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level="}, range},
+      {{"query", "p", "r", "--compact"}, "unknown option '--compact'"},
+  };
+  for (const auto& [args, error] : refused) EXPECT_EQ(Parse(args).error, error) << args.back();
+}
+
 TEST(ParseCommandLine, ApplyTakesTwoPathsAReportAndTwoFlags) {
   const auto params = [](const Invocation& i) { return std::get<ApplyPatchParams>(i.params); };
   const Invocation full = Parse({"apply", "/d", "p.dov", "--report", "r.xml",

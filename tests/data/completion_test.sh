@@ -46,6 +46,10 @@ expect torquelin apply --report r.xml site "" -- site a.dov B.DOV
 expect torquelin fingerprint --filter "" --
 expect torquelin apply site a.dov --i -- --ignore-fingerprint --in-place
 expect torquelin create-patch-vault n c.zov p.dov --u -- --update-vault
+expect torquelin create-patch site site a.dov --c -- --compact
+# --level takes a number, not a file, and the patch still follows it.
+expect torquelin create-patch --compact --level 1 -- 1 11 12 15 19
+expect torquelin create-patch --level 19 site site "" -- site a.dov B.DOV
 # No file of the expected kind: every file is offered.
 rm c.zov
 expect torquelin create-vault site n -- notes.txt

@@ -10,6 +10,7 @@
 #include "engine/io/file_system.h"
 #include "engine/jobs/create_vault.h"
 #include "engine/jobs/query_patch.h"
+#include "engine/patch/compact_reader.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/xml/vault_file.h"
 #include "tests/support/patch_test_util.h"
@@ -63,6 +64,16 @@ TEST(JobInputs, CheckedInOrderBeforeAnyScan) {
       {"patch from vault: no vault path",
        [&](CProgressSink& s) { CreatePatchFromVault(s, d, patch, u"", u"", false); },
        u"No vault file specified: ", ".\\vudare", 0},
+      {"patch: no compression level",
+       [&](CProgressSink& s) {
+         CreatePatchFromDirectories(s, d, d, patch, u"", u"", {true, 0});
+       },
+       u"Compression level out of range (1 to 22): 0", ".\\vudare", 230},
+      {"patch from vault: a level beyond zstd's",
+       [&](CProgressSink& s) {
+         CreatePatchFromVault(s, d, patch, missing + u"/v.zov", u"", false, {true, 23});
+       },
+       u"Compression level out of range (1 to 22): 23", ".\\vudare", 230},
       {"vault: missing directory and no vault path",
        [&](CProgressSink& s) { CreateVault(s, missing + u"/", u"", u""); },
        u"Directory for patch application does  not exists: " + missing, ".\\vault", 129},
@@ -145,4 +156,22 @@ TEST(VaultJobs, PatchAgainstAnUnchangedTreeAndTheVaultUpdate) {
     EXPECT_EQ(rewritten.fileIds, stored.fileIds);
     EXPECT_TRUE(rewritten.info.empty());
   }
+}
+
+TEST(VaultJobs, ACompactPatchFromAVaultCopiesWhatTheVaultListsAndStoresTheRest) {
+  TempDir tree, out;
+  MakeTree(tree);
+  const std::u16string vault = out.wpath() + u"/v.zov";
+  RecordingSink sink;
+  CreateVault(sink, tree.wpath(), u"*.tmp", vault);
+  tree.WriteFile("a.txt", std::string(3000, 'a'));  // changed: no older content to use
+  tree.WriteFile("copy.txt", "beta");               // \sub\b.txt's content
+  CreatePatchFromVault(sink, tree.wpath(), out.wpath() + u"/p.dov", vault, u"", false, {true, 19});
+  StoredContents contents;
+  const ChangeSet changes = LoadAnyPatchInfo(sink, out.wpath() + u"/p.dov", &contents);
+  EXPECT_EQ(changes.ChangedFiles, PathList{u"\\a.txt"});
+  EXPECT_EQ(changes.NewFiles, PathList{u"\\copy.txt"});
+  EXPECT_EQ(contents.at(u"\\a.txt").kind, ContentKind::Compressed);
+  EXPECT_EQ(contents.at(u"\\copy.txt").kind, ContentKind::Copy);
+  EXPECT_EQ(contents.at(u"\\copy.txt").reference, u"\\sub\\b.txt");
 }

@@ -106,7 +106,7 @@ class FaultTest : public ::testing::Test {
   }
 
   CreatePatchParams PatchParams() const {
-    return {W("older"), W("newer"), W("out/p.pat"), u"", u""};
+    return {W("older"), W("newer"), W("out/p.pat"), u"", u"", {}};
   }
 
   // A complete patch from older to newer at out/good.pat.
@@ -263,7 +263,7 @@ TEST_F(FaultTest, FailedVaultUpdateKeepsTheOldVaultAndTheFinishedPatch) {
       RunJobWith(JobKind::CreateVault, CreateVaultParams{W("older"), u"", W("out/v.zov")})->outcome,
       JobOutcome::Succeeded);
   const std::string oldVault = dir_.ReadFile("out/v.zov");
-  const CreateVaultPatchParams params{W("newer"), W("out/p.pat"), W("out/v.zov"), u"", true};
+  const CreateVaultPatchParams params{W("newer"), W("out/p.pat"), W("out/v.zov"), u"", true, {}};
   // The first creation and rename are the patch's, the second the vault's.
   for (const auto& [point, nth] :
        {std::pair{FaultPoint::Create, 2}, std::pair{FaultPoint::Rename, 2}}) {

@@ -58,7 +58,7 @@ TEST(OddNames, NamesOnceSharingATextStayApartThroughEveryJob) {
     newer.WriteFile(c.b + "d/" + c.a, "a below b");
     newer.WriteFile(c.a + "d/" + c.b, "b below a");
     EXPECT_EQ(JobText(JobKind::CreatePatch,
-                      CreatePatchParams{older.wpath(), newer.wpath(), patch, u"", u""}),
+                      CreatePatchParams{older.wpath(), newer.wpath(), patch, u"", u"", {}}),
               "");
     EXPECT_EQ(JobText(JobKind::ApplyPatch, ApplyPatchParams{older.wpath(), patch, u""}), "");
     EXPECT_EQ(Listing(older.path()), Listing(newer.path())) << c.verifyLines;

@@ -37,7 +37,7 @@ TEST(OutputRules, RefusedBeforeAnyWorkAndNothingReplaced) {
   const auto P = [&](const char* relative) { return platform::FromUtf8(d.Native(relative)); };
   const std::u16string older = P("older"), newer = P("newer");
   const auto patch = [&](const char* to, const char* report = "") {
-    return CreatePatchParams{older, newer, P(to), *report ? P(report) : u"", u""};
+    return CreatePatchParams{older, newer, P(to), *report ? P(report) : u"", u"", {}};
   };
   const auto apply = [&](const char* patchFile, const char* report) {
     return ApplyPatchParams{older, P(patchFile), P(report), false, false};
@@ -82,7 +82,7 @@ TEST(OutputRules, RefusedBeforeAnyWorkAndNothingReplaced) {
        apply("out/p.dov", "out/p.dov"),
        same + d.Native("out/p.dov") + " and " + d.Native("out/p.dov"), "out/p.dov"},
       {"patch is the vault it updates", [] { return true; }, JobKind::CreateVaultPatch,
-       CreateVaultPatchParams{newer, P("out/v.zov"), P("out/v.zov"), u"", true},
+       CreateVaultPatchParams{newer, P("out/v.zov"), P("out/v.zov"), u"", true, {}},
        same + d.Native("out/v.zov") + " and " + d.Native("out/v.zov"), "out/v.zov"},
       {"patch inside NEWER",
        [&] {

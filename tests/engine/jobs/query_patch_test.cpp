@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "engine/io/file_system.h"
 #include "engine/jobs/create_patch.h"
+#include "tests/support/memory_contents.h"
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -37,4 +40,29 @@ TEST(QueryPatch, ReportEqualsTheOneWrittenWithThePatch) {
       ErrorOf([&] { QueryPatch(query, out.wpath() + u"/half.dov", out.wpath() + u"/h.xml"); }),
       "This patch file has not been properly written.");
   EXPECT_FALSE(PathExists(out.wpath() + u"/h.xml"));
+}
+
+TEST(QueryPatch, ACompactPatchAlsoTellsHowEachContentIsStored) {
+  TempDir older, newer, out;
+  const std::string text = RandomBytes(5000, 1);
+  older.WriteFile("edit.txt", text + "1");
+  older.WriteFile("old/name.txt", "moved");
+  newer.WriteFile("edit.txt", text + "2");
+  newer.WriteFile("new/name.txt", "moved");
+  newer.WriteFile("fresh.txt", "y");
+  RecordingSink sink;
+  CreatePatchFromDirectories(sink, older.wpath(), newer.wpath(), out.wpath() + u"/p.dov",
+                             out.wpath() + u"/made.xml", u"", {true, 5});
+  QueryPatch(sink, out.wpath() + u"/p.dov", out.wpath() + u"/queried.xml");
+  const std::string queried = out.ReadFile("queried.xml");
+  // Beside our own attributes, the report is the one made with the patch.
+  const std::regex ours(R"( storage="[a-z]+" storedSize="[0-9]+" block="0"( reference="[^"]+")?)");
+  EXPECT_EQ(std::regex_replace(queried, ours, ""), out.ReadFile("made.xml"));
+  for (const char* node :
+       {R"(<fNode path="edit.txt" storage="delta" storedSize=)",
+        R"(<fNode path="fresh.txt" storage="compressed" storedSize="0" block="0" />)",
+        R"(<fNode path="name.txt" storage="copy" storedSize=)",
+        R"(block="0" reference="\old\name.txt" />)"}) {
+    EXPECT_NE(queried.find(node), std::string::npos) << node << "\n" << queried;
+  }
 }

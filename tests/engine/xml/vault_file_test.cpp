@@ -195,9 +195,9 @@ TEST(Vault, AnyNameRoundTripsInWellFormedXml) {
                 .outcome,
             JobOutcome::Succeeded);
   const std::u16string patch = out.wpath() + u"/p.dov";
-  ASSERT_EQ(RunJobForTest(
-                sink, JobKind::CreateVaultPatch,
-                CreateVaultPatchParams{tree.wpath(), patch, vault, out.wpath() + u"/r.xml", false})
+  ASSERT_EQ(RunJobForTest(sink, JobKind::CreateVaultPatch,
+                          CreateVaultPatchParams{
+                              tree.wpath(), patch, vault, out.wpath() + u"/r.xml", false, {}})
                 .outcome,
             JobOutcome::Succeeded)
       << Narrow(sink.messages.empty() ? u"" : sink.messages[0]);
