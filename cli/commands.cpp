@@ -64,14 +64,15 @@ const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> kCommands = {
       {"fingerprint",
        JobKind::Fingerprint,
-       "DIR [--filter TEXT]",
+       "DIR [--filter TEXT] [--json]",
        "Print the 40-character fingerprint of directory DIR.",
        "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
        "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
-       "                        is matched against the whole path below the directory\n",
+       "                        is matched against the whole path below the directory\n"
+       "  --json                print the result as one JSON document on stdout\n",
        {"DIR"},
        {"--filter"},
-       {},
+       {"--json"},
        [](const CommandArgs& a) -> JobParams {
          return FingerprintParams{a.Positional(0), a.Filter()};
        }},
@@ -125,20 +126,23 @@ const std::vector<CommandSpec>& Commands() {
        CheckPatchOptions},
       {"query",
        JobKind::QueryPatch,
-       "PATCH [XML]",
-       "Write the information stored in PATCH as an XML report to XML.",
-       "",
+       "PATCH [XML] [--json]",
+       "List what PATCH changes, one line each, or write what it stores as the XML report XML.",
+       "  --json                print the changes as one JSON document on stdout instead\n",
        {"PATCH", "XML"},
        {},
-       {},
+       {"--json"},
        [](const CommandArgs& a) -> JobParams {
-         return QueryPatchParams{a.Positional(0), a.Positional(1)};
+         return QueryPatchParams{a.Positional(0), a.Positional(1), a.positionals.size() < 2};
        },
-       nullptr,
+       [](const CommandArgs& a) -> std::string {
+         if (a.Flag("--json") && a.positionals.size() > 1) return "option '--json' takes no XML";
+         return {};
+       },
        1},
       {"apply",
        JobKind::ApplyPatch,
-       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check] "
+       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check [--json]] "
        "[--in-place]",
        "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
        "  --report XML          write what was done, and every file that could not be\n"
@@ -148,12 +152,14 @@ const std::vector<CommandSpec>& Commands() {
        "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
        "  --check               run every check up to the first change and change nothing:\n"
        "                        exit status 0 when the apply would succeed, 5 when DIR is\n"
-       "                        not the patch's older tree, 1 for any other refusal\n"
+       "                        not the patch's older tree, 1 for any other refusal; with\n"
+       "                        -v, list what would change as query does\n"
+       "  --json                with --check: print what would change as one JSON document\n"
        "  --in-place            change DIR directly, without staging the new contents beside\n"
        "                        their destinations first (needs less room; not crash-safe)\n",
        {"DIR", "PATCH"},
        {"--report"},
-       {"--continue-on-errors", "--ignore-fingerprint", "--check", "--in-place"},
+       {"--continue-on-errors", "--ignore-fingerprint", "--check", "--in-place", "--json"},
        [](const CommandArgs& a) -> JobParams {
          return ApplyPatchParams{a.Positional(0),
                                  a.Positional(1),
@@ -162,15 +168,20 @@ const std::vector<CommandSpec>& Commands() {
                                  a.Flag("--ignore-fingerprint"),
                                  a.Flag("--in-place"),
                                  a.Flag("--check")};
+       },
+       [](const CommandArgs& a) -> std::string {
+         if (a.Flag("--json") && !a.Flag("--check")) return "option '--json' needs '--check'";
+         return {};
        }},
       {"verify",
        JobKind::Verify,
-       "DIR VAULT [--report XML]",
+       "DIR VAULT [--report XML] [--json]",
        "List what differs between directory DIR and the state recorded in VAULT.",
-       "  --report XML          also write the differences as the XML report XML\n",
+       "  --report XML          also write the differences as the XML report XML\n"
+       "  --json                print the differences as one JSON document on stdout\n",
        {"DIR", "VAULT"},
        {"--report"},
-       {},
+       {"--json"},
        [](const CommandArgs& a) -> JobParams {
          return VerifyParams{a.Positional(0), a.Positional(1), a.Value("--report")};
        }},
@@ -286,6 +297,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
     invocation.action = Invocation::Action::RunJob;
     invocation.kind = command->kind;
     invocation.params = command->build(args);
+    invocation.json = args.Flag("--json");
   }
   return invocation;
 }

@@ -54,6 +54,7 @@ struct Invocation {
   Action action = Action::UsageError;
   bool quiet = false;
   bool verbose = false;  // errors also as their four-line text
+  bool json = false;     // the result as a JSON document (cli/json_document.h)
   JobKind kind = JobKind::Fingerprint;
   JobParams params;
   std::string error;  // for UsageError: what was wrong, one line

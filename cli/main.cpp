@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/console_host.h"
+#include "cli/json_document.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 #include "platform/system_error.h"
@@ -53,6 +54,20 @@ int main(int argc, char** argv) {
   ReportSkippedItems(host, run.skipped);
   host.Finish(run);
   const int status = ExitCodeFor(run);
+  if (run.outcome != JobOutcome::Succeeded) return status;
+  if (invocation.json) return Deliver(JsonDocument(invocation.kind, run), status);
+  if (run.listing && invocation.kind == JobKind::QueryPatch) {
+    // The listing, then what it adds up to, after it.
+    const int delivered =
+        run.result.empty() ? status : Deliver(platform::ToUtf8(run.result) + "\n", status);
+    if (!invocation.quiet) std::fprintf(stderr, "%s\n", ListingSummary(*run.listing).c_str());
+    return delivered;
+  }
+  // What a check found the patch would change is asked for with -v.
+  if (run.listing && invocation.kind == JobKind::ApplyPatch && invocation.verbose) {
+    const std::u16string lines = DifferenceLines(run.listing->differences);
+    if (!lines.empty()) return Deliver(platform::ToUtf8(lines) + "\n", status);
+  }
   if (!run.result.empty()) return Deliver(platform::ToUtf8(run.result) + "\n", status);
   return status;
 }

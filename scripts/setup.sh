@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install_packages.sh cmake ninja-build g++ pkg-config libpugixml-dev libzstd-dev \
-  qt6-base-dev libgtest-dev libbenchmark-dev python3
+  qt6-base-dev libgtest-dev libbenchmark-dev python3 nlohmann-json3-dev
 # Packaging: dpkg-dev and file let `cpack -G DEB` compute the package's
 # dependencies; the others validate the manual pages, menu entry and metainfo
 # in the tests.

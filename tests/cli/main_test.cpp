@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -151,7 +153,7 @@ TEST(Program, ExitStatusesTellTheOutcomesApart) {
       {"fingerprint " + Quote(out.Native("p.dov")), 1, "torquelin: Directory for fingerprinting"},
       {"fingerprint", 2,
        "torquelin: missing DIR for 'fingerprint'\nusage: torquelin [-q] [-v] "
-       "fingerprint DIR [--filter TEXT]\n"},
+       "fingerprint DIR [--filter TEXT] [--json]\n"},
       {"apply " + Quote(older.path()), 2, "torquelin: missing PATCH for 'apply'\n"},
       {"query " + patch + " a b", 2, "torquelin: too many arguments for 'query'\n"},
       {"verify --nope " + Quote(older.path()), 2, "torquelin: unknown option '--nope'\n"},
@@ -350,7 +352,8 @@ TEST(Program, VerifyPrintsOneLinePerDifferenceAndExitsThreeWhenTheTreeDrifted) {
   tree.WriteFile("new/n.txt", "n");
   const RunResult drifted = RunProgram("-q " + verify + " --report " + Quote(out.Native("r.xml")));
   EXPECT_EQ(drifted.exitCode, 3) << drifted.err;
-  EXPECT_EQ(drifted.out, "M a.txt\n- c.txt\nA keep.txt\n+ new\n+ new/n.txt\n- old\n- old/x.txt\n");
+  EXPECT_EQ(drifted.out,
+            "M a.txt\n- c.txt\nA keep.txt\n+ new/\n+ new/n.txt\n- old/\n- old/x.txt\n");
   EXPECT_EQ(drifted.err, "Directory differs from the vault.\n");
   EXPECT_EQ(out.ReadFile("r.xml").rfind("<?xml version=\"1.0\"?>\n<xml version=\"1.0\">\n", 0), 0u);
 }
@@ -382,4 +385,71 @@ TEST(Program, TypedBackslashesAreBackslashes) {
         << filter;
     EXPECT_FALSE(s.ignored.empty()) << filter;
   }
+}
+
+// What a patch changes, for eyes (one line each, a summary on stderr) and
+// for scripts (one JSON document, read back here), alike for both formats.
+TEST(Program, QueryListsAPatchsChangesAndJsonCarriesTheSame) {
+  TempDir older, newer, out;
+  older.WriteFile("a.txt", "old");
+  older.WriteFile("gone/x.txt", "x");
+  older.WriteFile("mode.txt", "m");
+  newer.WriteFile("a.txt", "newer");
+  newer.WriteFile("fresh/y.txt", "yy");
+  newer.WriteFile("mode.txt", "m");
+  chmod(older.Native("mode.txt").c_str(), 0644);
+  chmod(newer.Native("mode.txt").c_str(), 0600);
+  const std::string listing =
+      "M a.txt\n+ fresh/\n+ fresh/y.txt\n- gone/\n- gone/x.txt\nA mode.txt\n";
+  for (const char* format : {"", " --compact"}) {
+    const std::string patch = Quote(out.Native("p.dov"));
+    ASSERT_EQ(RunProgram("-q create-patch " + Quote(older.path()) + " " + Quote(newer.path()) +
+                         " " + patch + format)
+                  .exitCode,
+              0);
+    const RunResult list = RunProgram("query " + patch);
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out, listing) << format;
+    EXPECT_NE(list.err.find("\n2 added, 2 removed, 1 modified, 1 attributes only; "),
+              std::string::npos)
+        << list.err;
+
+    const RunResult json = RunProgram("-q query --json " + patch);
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["counts"],
+              nlohmann::json::parse(R"({"added":2,"removed":2,"modified":1,"attributes":1})"));
+    EXPECT_EQ(doc["patch_bytes"], std::filesystem::file_size(out.Native("p.dov")));
+    const auto& changes = doc["changes"];
+    ASSERT_EQ(changes.size(), 6u);
+    EXPECT_EQ(changes[0], nlohmann::json::parse(
+                              R"({"path":"a.txt","kind":"modified","directory":false,"size":5})"));
+    EXPECT_EQ(changes[1], nlohmann::json::parse(
+                              R"({"path":"fresh","kind":"added","directory":true,"size":null})"));
+    EXPECT_EQ(changes[2]["size"], 2);
+    EXPECT_EQ(changes[5]["kind"], "attributes");
+
+    // The check lists what the apply would do, and says it in JSON too (for
+    // the patches apply reads today).
+    if (*format != '\0') continue;
+    const std::string apply = "apply --check " + Quote(older.path()) + " " + patch;
+    EXPECT_EQ(RunProgram("-q -v " + apply).out, listing);
+    EXPECT_EQ(RunProgram("-q " + apply).out, "");
+    const auto checked = nlohmann::json::parse(RunProgram("-q " + apply + " --json").out);
+    EXPECT_EQ(checked["check"], "can-be-applied");
+    EXPECT_EQ(checked["changes"], changes);
+  }
+  const auto fingerprint =
+      nlohmann::json::parse(RunProgram("-q fingerprint --json " + Quote(older.path())).out);
+  EXPECT_EQ(fingerprint["fingerprint"].get<std::string>().size(), 40u);
+  ASSERT_EQ(RunProgram("-q create-vault " + Quote(older.path()) + " " + Quote(out.Native("v.zov")))
+                .exitCode,
+            0);
+  const RunResult verify =
+      RunProgram("-q verify --json " + Quote(newer.path()) + " " + Quote(out.Native("v.zov")));
+  EXPECT_EQ(verify.exitCode, 3);
+  const auto verified = nlohmann::json::parse(verify.out);
+  EXPECT_EQ(verified["matches"], false);
+  EXPECT_EQ(verified["changes"].size(), 6u);
+  EXPECT_EQ(verified["changes"][2]["size"], nullptr);
 }
