@@ -33,6 +33,14 @@ class CProgressSink {
   // the error's four-line text as a message; the command line words it for a
   // terminal. No cancel check.
   virtual void ShowError(const CZRErr& error) { ShowMessage(error.GetText()); }
+
+  // The bytes of content the current phase reads or writes, where a job
+  // knows them: SetByteRange with their total once the phase has set its
+  // status, then AddBytes as each item's bytes are done. For a front end
+  // that shows them (the command line); the window has no place for them,
+  // so both do nothing unless overridden. No cancel check.
+  virtual void SetByteRange(uint64_t total) { static_cast<void>(total); }
+  virtual void AddBytes(uint64_t count) { static_cast<void>(count); }
 };
 
 // The size of the scratch buffer every real sink lends.
