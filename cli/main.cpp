@@ -1,6 +1,7 @@
 // torquelin: runs one job from the command line and reports like the window.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -43,10 +44,16 @@ int main(int argc, char** argv) {
       break;
   }
 
-  const CConsoleHost::Mode mode = invocation.quiet               ? CConsoleHost::Mode::Quiet
-                                  : platform::StderrIsTerminal() ? CConsoleHost::Mode::Terminal
-                                                                 : CConsoleHost::Mode::Lines;
+  // A terminal that cannot move its cursor (TERM=dumb, or none named, as in
+  // an editor's shell buffer) gets the lines a file would get.
+  const char* term = std::getenv("TERM");
+  const bool redraws = platform::StderrIsTerminal() && term != nullptr && *term != '\0' &&
+                       std::strcmp(term, "dumb") != 0;
+  const CConsoleHost::Mode mode = invocation.quiet ? CConsoleHost::Mode::Quiet
+                                  : redraws        ? CConsoleHost::Mode::Terminal
+                                                   : CConsoleHost::Mode::Lines;
   CConsoleHost host(mode, stderr, invocation.verbose);
+  host.SetJob(invocation.kind);
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
   const JobRun run = RunJob(host, host.CancelFlag(), invocation.kind, invocation.params);
   // What a tolerant apply skipped is a verdict, for stderr; the result text
