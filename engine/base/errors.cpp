@@ -11,12 +11,13 @@ CZRErr::CZRErr(int32_t errorType, std::u16string text, const char* location, int
       line(lineNumber),
       lastError(code) {}
 
-CZRErr::CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t code)
-    : type(site.type),
-      message(std::u16string(site.message) + std::u16string(detail)),
-      file(site.location),
-      line(site.line),
-      lastError(code) {}
+CZRErr::CZRErr(const ErrorSite& origin, std::u16string_view detail, uint32_t code)
+    : type(origin.type),
+      message(std::u16string(origin.message) + std::u16string(detail)),
+      file(origin.location),
+      line(origin.line),
+      lastError(code),
+      site(&origin) {}
 
 void Raise(const ErrorSite& site, std::u16string_view detail, uint32_t code) {
   throw CZRErr(site, detail, code);

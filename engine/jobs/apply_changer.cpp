@@ -241,10 +241,15 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
                                         ContentIds* ids) {
   progress_->SetStatus(staged != nullptr ? u"Staging new contents." : u"Restoring files.");
   progress_->SetRange(static_cast<uint32_t>(files.size()));
+  uint64_t bytes = 0;
+  for (const StoredFile& file : files) bytes += static_cast<uint64_t>(file.length);
+  progress_->SetByteRange(bytes);
   std::vector<size_t> written;
   for (size_t i = 0; i < files.size(); ++i) {
     const StoredFile& file = files[i];
     progress_->Step();
+    // Counted as the file starts: the line then shows what is under way.
+    progress_->AddBytes(static_cast<uint64_t>(file.length));
     progress_->SetDetail((staged != nullptr ? u"Staging: " : u"Extructing file: ") + file.path);
     const ExtractAs asLink = CarriedAsLink(patch_, file.path) ? ExtractAs::Link : ExtractAs::File;
     const std::u16string writeAs = staged != nullptr ? (*staged)[i] : std::u16string();

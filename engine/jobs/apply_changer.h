@@ -102,6 +102,8 @@ class CommitSink : public CProgressSink {
   void SetRange(uint32_t count) override { inner_.SetRange(count); }
   void ResetProgress() override { inner_.ResetProgress(); }
   void Step() override;
+  void SetByteRange(uint64_t total) override { inner_.SetByteRange(total); }
+  void AddBytes(uint64_t count) override { inner_.AddBytes(count); }
 
  private:
   CProgressSink& inner_;
