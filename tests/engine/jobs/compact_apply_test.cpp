@@ -2,7 +2,6 @@
 // contents and wrong older files are refused before any change (or cost only
 // their file when tolerated), and a wrong target is told file by file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,9 +9,11 @@
 #include <random>
 
 #include "engine/jobs/apply_patch.h"
+#include "engine/jobs/compact_staging.h"
 #include "engine/jobs/create_patch.h"
 #include "engine/patch/compact_reader.h"
-#include "engine/patch/content_decoder.h"
+#include "engine/tree/fingerprint.h"
+#include "engine/tree/walker.h"
 #include "platform/encoding.h"
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
@@ -29,40 +30,24 @@ std::string RandomBytes(size_t n, unsigned seed) {
   return bytes;
 }
 
-// Every entry below root, sorted: path, mode and content or link target.
-std::string Listing(const std::string& root) {
-  std::vector<std::string> lines;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    struct stat st;
-    lstat(e.path().c_str(), &st);
-    std::string line = e.path().string().substr(root.size()) + " " + std::to_string(st.st_mode);
-    if (S_ISLNK(st.st_mode)) {
-      line += " -> " + fs::read_symlink(e.path()).string();
-    } else if (S_ISREG(st.st_mode)) {
-      line += " " + ReadBytes(e.path());
-    }
-    lines.push_back(line);
-  }
-  std::sort(lines.begin(), lines.end());
-  std::string out;
-  for (const auto& l : lines) out += l + "\n";
-  return out;
+// The tree's fingerprint: names, attribute words, contents and link targets.
+std::u16string Tree(const std::string& root) {
+  RecordingSink sink;
+  CDirSnapshot snapshot = BuildSnapshot(sink, platform::FromUtf8(root), u"", true);
+  return ComputeFingerprint(sink, snapshot);
 }
 
 struct Applied {
   std::string error;  // message and line, empty when none
-  std::vector<std::u16string> skipped;
-  TreeCheck check = TreeCheck::NotChecked;
+  ApplyResult result;
 };
 
 Applied Apply(const std::string& target, const std::string& patch, ApplyOptions options = {}) {
   Applied r;
   RecordingSink sink;
   try {
-    const ApplyResult result =
+    r.result =
         ApplyPatch(sink, platform::FromUtf8(target), platform::FromUtf8(patch), u"", options);
-    r.skipped = result.skipped;
-    r.check = result.check;
   } catch (const CZRErr& e) {
     r.error = Narrow(e.message) + " @" + std::to_string(e.line);
   }
@@ -102,30 +87,20 @@ struct Scene {
     fs::copy(dir.Native("older"), target, fs::copy_options::recursive);
     WriteBytes(patch, good);
   }
-  // Flips a byte in the middle of the big file's delta: the payload of the
-  // chunk made from its older file.
+  // Flips a byte in the middle of the big file's delta: its block holds it
+  // alone, a small member table and then the frame.
   void FlipDeltaByte() const {
     RecordingSink sink;
     zrFile::Reader reader(platform::FromUtf8(patch));
-    {
-      DirectInput in(reader);
-      (void)ReadPatchMagic(in);
-    }
     const CompactPatchInfo info = ReadCompactPatchInfo(reader, sink);
-    PositionedInput in(reader, info.index.at(u"\\big.bin"));
-    uint32_t chunks = 0;
-    (void)ReadMemberTable(in, info.head.olderIds, chunks);
-    for (uint32_t k = 0; k < chunks; ++k) {
-      const ChunkHeader chunk = ReadChunkHeader(in);
-      if (chunk.referenceLength > 0) {
-        std::string bytes = good;
-        bytes[static_cast<size_t>(in.position()) + chunk.size / 2] ^= 0x10;
-        WriteBytes(patch, bytes);
-        return;
-      }
-      in.SkipTo(in.position() + static_cast<int64_t>(chunk.size));
+    const int64_t start = info.index.at(u"\\big.bin");
+    int64_t end = info.indexOffset;
+    for (const auto& [path, offset] : info.index) {
+      if (offset > start) end = std::min(end, offset);
     }
-    FAIL() << "no delta chunk";
+    std::string bytes = good;
+    bytes[static_cast<size_t>((start + end) / 2)] ^= 0x10;
+    WriteBytes(patch, bytes);
   }
   TempDir dir;
   const std::string patch = dir.Native("p.dov");
@@ -153,7 +128,7 @@ TEST(CompactApply, EveryStorageKindRoundTrips) {
     ASSERT_EQ(contents.count(path), 1u);
     EXPECT_EQ(contents.at(path).kind, kind);
   }
-  const std::string newer = Listing(scene.dir.Native("newer"));
+  const std::u16string newer = Tree(scene.dir.Native("newer"));
   struct Case {
     const char* name;
     ApplyOptions options;
@@ -167,11 +142,11 @@ TEST(CompactApply, EveryStorageKindRoundTrips) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     scene.Reset();
-    const std::string before = Listing(scene.target);
+    const std::u16string before = Tree(scene.target);
     const Applied r = Apply(scene.target, scene.patch, c.options);
     EXPECT_EQ(r.error, "");
-    EXPECT_EQ(r.check, c.check);
-    EXPECT_EQ(Listing(scene.target), c.options.checkOnly ? before : newer);
+    EXPECT_EQ(r.result.check, c.check);
+    EXPECT_EQ(Tree(scene.target), c.options.checkOnly ? before : newer);
   }
 }
 
@@ -209,11 +184,11 @@ TEST(CompactApply, DamageAndWrongOlderFilesAreNamedBeforeAnyChange) {
       SCOPED_TRACE(std::string(c.name) + (checkOnly ? " --check" : ""));
       scene.Reset();
       c.spoil();
-      const std::string before = Listing(scene.target);
+      const std::u16string before = Tree(scene.target);
       const Applied r = Apply(scene.target, scene.patch,
                               {.ignoreFingerprint = c.ignoreFingerprint, .checkOnly = checkOnly});
       EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
-      EXPECT_EQ(Listing(scene.target), before);
+      EXPECT_EQ(Tree(scene.target), before);
     }
   }
   // Tolerated, the damaged delta costs its own file; everything else is
@@ -222,9 +197,10 @@ TEST(CompactApply, DamageAndWrongOlderFilesAreNamedBeforeAnyChange) {
   scene.FlipDeltaByte();
   const Applied r = Apply(scene.target, scene.patch, {.continueOnErrors = true});
   EXPECT_EQ(r.error, "");
-  ASSERT_EQ(r.skipped.size(), 1u);
-  EXPECT_NE(Narrow(r.skipped[0]).find("\\big.bin"), std::string::npos) << Narrow(r.skipped[0]);
-  EXPECT_EQ(r.check, TreeCheck::Differs);
+  ASSERT_EQ(r.result.skipped.size(), 1u);
+  EXPECT_NE(Narrow(r.result.skipped[0]).find("\\big.bin"), std::string::npos)
+      << Narrow(r.result.skipped[0]);
+  EXPECT_EQ(r.result.check, TreeCheck::Differs);
   EXPECT_EQ(ReadBytes(scene.target + "/big.bin"), ReadBytes(scene.dir.Native("older/big.bin")));
   EXPECT_EQ(ReadBytes(scene.target + "/sub/text.txt"),
             ReadBytes(scene.dir.Native("newer/sub/text.txt")));
@@ -284,5 +260,21 @@ TEST(CompactApply, WrongTargetNamesTheFilesThatDiffer) {
     const size_t expected = r.error.find(" expected:");
     ASSERT_NE(expected, std::string::npos);
     EXPECT_EQ(r.error.substr(expected + 10 + 40), c.added + " @188");
+  }
+}
+
+// The older files a compact patch names are read beneath the target, so
+// their paths pass the checks of the patch's own paths.
+TEST(CompactApply, OlderPathsPassThePathChecks) {
+  const CIgnoreFilter filter(u"*.log");
+  const std::pair<const char16_t*, std::string> cases[] = {
+      {u"\\d\\a.txt", "<no error>"},
+      {u"\\..\\outside", "Refusing an unsafe path stored in the patch: \\..\\outside"},
+      {u"\\.torquelin-journal", "Refusing a path apply keeps for its journal: "},
+      {u"\\d\\x.log", "Refusing a path the patch's own filter ignores: \\d\\x.log"},
+  };
+  for (const auto& [path, error] : cases) {
+    SCOPED_TRACE(Narrow(path));
+    EXPECT_EQ(ErrorOf([&] { CheckOlderPaths({{path, FileId{}}}, filter); }).rfind(error, 0), 0u);
   }
 }
