@@ -142,8 +142,8 @@ StoredContents SkimCompactContents(zrFile::Reader& reader, const CompactPatchInf
           contents.count(member.path) != 0) {
         Damaged(kIndexText);
       }
-      StoredContent stored{member.kind, member.length, shares[i], block,
-                           std::move(member.reference)};
+      StoredContent stored{
+          member.kind, member.length, shares[i], block, std::move(member.reference), member.id};
       if (toldByChunks && HasBytes(member.kind)) {
         stored.kind = fromOlder ? ContentKind::Delta
                       : framed  ? ContentKind::Compressed
