@@ -120,7 +120,9 @@ TEST(Program, ErrorsAreOneLineWithTheSystemsReasonWhenThereIsOne) {
     EXPECT_EQ(r.exitCode, 1) << c.args;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args;
-    if (c.args.find("-v") == std::string::npos) EXPECT_EQ(r.err, c.err);
+    if (c.args.find("-v") == std::string::npos) {
+      EXPECT_EQ(r.err, c.err);
+    }
   }
 
   const RunResult help = RunProgram("--help");
@@ -379,7 +381,7 @@ TEST(Program, TypedBackslashesAreBackslashes) {
     RecordingSink same;
     std::u16string engineFilter = platform::TextFromArgument(filter);
     std::replace(engineFilter.begin(), engineFilter.end(), u'/', u'\\');
-    CDirSnapshot s = BuildSnapshot(same, tree.wpath(), engineFilter, true);
+    CDirSnapshot s = BuildSnapshot(same, tree.wpath(), engineFilter, FileIds::Compute);
     EXPECT_EQ(RunProgram("-q fingerprint " + Quote(tree.path()) + " --filter " + Quote(filter)).out,
               Narrow(ComputeFingerprint(same, s)) + "\n")
         << filter;
