@@ -1,0 +1,65 @@
+// Standard input as a patch: copied whole into a private file with no name,
+// which Readers of "-" open.
+#include "engine/io/standard_input.h"
+
+#include "engine/base/error_sites.h"
+#include "engine/base/number_text.h"
+#include "platform/standard_streams.h"
+
+namespace {
+
+// The live copy's file, or nothing. Set and cleared on the job's thread;
+// readers on other threads only open it while it lives.
+const platform::FileHandle* gLiveCopy = nullptr;
+
+}  // namespace
+
+bool IsStandardStream(const std::u16string& path) { return path == kStandardStreamArgument; }
+
+StandardInputCopy::StandardInputCopy(CProgressSink& progress) {
+  using platform::StandardStream;
+  // A patch is never typed: a read from a terminal would wait for ever.
+  if (platform::StandardStreamIsTerminal(StandardStream::Input)) {
+    Raise(site::kPatchFromTerminal, u"standard input");
+  }
+  platform::Result<platform::FileHandle> input =
+      platform::OpenStandardStream(StandardStream::Input);
+  if (!input) Raise(site::kStandardInputRead, {}, input.error());
+  platform::Result<platform::FileHandle> copy = platform::CreatePrivateTemporaryFile();
+  if (!copy) Raise(site::kStandardInputKeep, {}, copy.error());
+  copy_ = std::move(*copy);
+
+  progress.SetStatus(u"Reading the patch from standard input");
+  uint8_t* buffer = progress.GetBuffer();
+  const uint64_t size = progress.GetBufferSize();
+  int64_t received = 0;
+  bool ended = false;
+  while (!ended) {
+    // A pipe hands out a little at a time: the buffer is filled before it
+    // is written and shown, so a long stream costs few calls.
+    uint64_t filled = 0;
+    while (filled < size) {
+      const platform::Result<uint64_t> got = input->Read(buffer + filled, size - filled);
+      if (!got) Raise(site::kStandardInputRead, {}, got.error());
+      if (*got == 0) {
+        ended = true;
+        break;
+      }
+      filled += *got;
+    }
+    const platform::Status put = copy_.Write(buffer, filled);
+    if (!put) Raise(site::kStandardInputKeep, {}, put.error());
+    received += static_cast<int64_t>(filled);
+    progress.SetDetail(DecimalText(received) + u" bytes received");
+  }
+  gLiveCopy = &copy_;
+}
+
+StandardInputCopy::~StandardInputCopy() {
+  if (gLiveCopy == &copy_) gLiveCopy = nullptr;
+}
+
+platform::Result<platform::FileHandle> OpenStandardInputCopy() {
+  static const platform::FileHandle kNone;
+  return platform::ReopenForReading(gLiveCopy != nullptr ? *gLiveCopy : kNone);
+}

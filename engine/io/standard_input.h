@@ -1,0 +1,43 @@
+// A patch given as "-": standard input, kept whole in a private file with no
+// name for as long as a job reads it, so every reader can move about in it
+// as in a patch file.
+#pragma once
+
+#include <string>
+
+#include "engine/base/progress.h"
+#include "platform/file_handle.h"
+#include "platform/result.h"
+
+// The argument that stands for standard input (a patch read) or standard
+// output (a patch written).
+inline constexpr char16_t kStandardStreamArgument[] = u"-";
+
+bool IsStandardStream(const std::u16string& path);
+
+// Reads standard input to its end into a private file (0600, no name; see
+// platform::CreatePrivateTemporaryFile) and, until destroyed, makes it what
+// zrFile::Reader opens for "-". At most one lives at a time, on the job's
+// thread; the file is gone once this and every Reader on it are.
+// Raises, before reading anything, "Refusing to read a patch from a
+// terminal: standard input" when standard input is one; "Unable to read
+// the patch from standard input" with the code of the failed read;
+// "Unable to keep the patch read from standard input in a temporary file"
+// with the code of the failed create or write. Progress: SetStatus("Reading
+// the patch from standard input"), then SetDetail with the bytes received
+// after every chunk (a cancellation point). A stream cut short is kept as
+// far as it got: the format's readers refuse what is missing.
+class StandardInputCopy {
+ public:
+  explicit StandardInputCopy(CProgressSink& progress);
+  ~StandardInputCopy();
+  StandardInputCopy(const StandardInputCopy&) = delete;
+  StandardInputCopy& operator=(const StandardInputCopy&) = delete;
+
+ private:
+  platform::FileHandle copy_;
+};
+
+// A handle of its own on the live StandardInputCopy's file, at offset 0;
+// EBADF when none lives.
+platform::Result<platform::FileHandle> OpenStandardInputCopy();
