@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/encoding.h"
+#include "platform/standard_streams.h"
 
 std::u16string CommandArgs::Positional(size_t i) const {
   return i < positionals.size() ? positionals[i] : std::u16string();
@@ -45,7 +46,28 @@ CreatePatchOptions PatchOptionsOf(const CommandArgs& a) {
   return options;
 }
 
+// "-" as the patch is standard input or output, which must not be a
+// terminal: a patch is never typed, and never shown.
+std::string CheckPatchStream(const std::u16string& patch, platform::StandardStream stream) {
+  if (patch != u"-" || !platform::StandardStreamIsTerminal(stream)) return {};
+  return stream == platform::StandardStream::Input
+             ? "refusing to read a patch from a terminal: redirect standard input"
+             : "refusing to write a patch to a terminal: redirect standard output";
+}
+
+std::string CheckQueriedPatch(const CommandArgs& a) {
+  return CheckPatchStream(a.Positional(0), platform::StandardStream::Input);
+}
+
+std::string CheckAppliedPatch(const CommandArgs& a) {
+  return CheckPatchStream(a.Positional(1), platform::StandardStream::Input);
+}
+
 std::string CheckPatchOptions(const CommandArgs& a) {
+  if (std::string wrong = CheckPatchStream(a.Positional(2), platform::StandardStream::Output);
+      !wrong.empty()) {
+    return wrong;
+  }
   if (a.values.count("--level") == 0) return {};
   if (!a.Flag("--compact")) return "option '--level' needs '--compact'";
   if (LevelOf(a.Value("--level")) == 0) return "option '--level' takes a number from 1 to 22";
@@ -126,7 +148,8 @@ const std::vector<CommandSpec>& Commands() {
        {},
        [](const CommandArgs& a) -> JobParams {
          return QueryPatchParams{a.Positional(0), a.Positional(1)};
-       }},
+       },
+       CheckQueriedPatch},
       {"apply",
        JobKind::ApplyPatch,
        "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check] "
@@ -152,7 +175,8 @@ const std::vector<CommandSpec>& Commands() {
                                  a.Flag("--ignore-fingerprint"),
                                  a.Flag("--in-place"),
                                  a.Flag("--check")};
-       }},
+       },
+       CheckAppliedPatch},
       {"verify",
        JobKind::Verify,
        "DIR VAULT [--report XML]",
