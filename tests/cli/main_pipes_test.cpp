@@ -80,11 +80,16 @@ TEST(ProgramPipes, PatchesTravelThroughPipesAsTheyWouldInFiles) {
     Trees t;
     const std::string dirs = Quote(t.older.path()) + " " + Quote(t.newer.path());
     const std::string file = Quote(t.out.Native("p.dov"));
-    ASSERT_EQ(Shell("$T -q create-patch " + dirs + " " + file + format.option, t.tmp), 0);
     // Byte for byte the patch a file gets, the classic header's index offset
-    // and completion flag included.
-    ASSERT_EQ(
-        Shell("$T -q create-patch " + dirs + " -" + format.option + " | cmp - " + file, t.tmp), 0);
+    // and completion flag included. A patch records the time it was made to
+    // the second, so a pair of runs that straddles one is made again.
+    bool same = false;
+    for (int pair = 0; pair < 3 && !same; ++pair) {
+      ASSERT_EQ(Shell("$T -q create-patch " + dirs + " " + file + format.option, t.tmp), 0);
+      same = Shell("$T -q create-patch " + dirs + " -" + format.option + " | cmp -s - " + file,
+                   t.tmp) == 0;
+    }
+    EXPECT_TRUE(same);
     EXPECT_EQ(Shell("$T -q query " + file + " " + Quote(t.out.Native("file.xml")) +
                         " && $T -q query - " + Quote(t.out.Native("pipe.xml")) + " < " + file,
                     t.tmp),
