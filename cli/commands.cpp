@@ -20,6 +20,13 @@ bool CommandArgs::Flag(const std::string& flag) const { return flags.count(flag)
 
 namespace {
 
+// What "-" as the patch means, in the help of the commands that write one
+// and of those that read one.
+const std::string kPatchToStdoutHelp =
+    "  PATCH as -            write the patch to standard output (never a terminal)\n";
+const std::string kPatchFromStdinHelp =
+    "  PATCH as -            read the patch from standard input (never a terminal)\n";
+
 // The lines of both patch commands' help on how the patch is written.
 const std::string kCompactOptionsHelp =
     "  --compact             write a compact patch: contents as zstd deltas against the\n"
@@ -95,10 +102,11 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::CreatePatch,
        "OLDER NEWER PATCH [--report XML] [--filter TEXT] [--compact [--level N]]",
        "Write to PATCH what turns directory OLDER into directory NEWER.",
-       "  --report XML          also describe the patch in the XML report XML\n"
-       "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
-       "                        characters, '?' one character; a pattern with '\\' is\n"
-       "                        matched against the whole path below both directories\n" +
+       kPatchToStdoutHelp +
+           "  --report XML          also describe the patch in the XML report XML\n"
+           "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
+           "                        characters, '?' one character; a pattern with '\\' is\n"
+           "                        matched against the whole path below both directories\n" +
            kCompactOptionsHelp,
        {"OLDER", "NEWER", "PATCH"},
        {"--report", "--filter", "--level"},
@@ -125,8 +133,9 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::CreateVaultPatch,
        "NEWER VAULT PATCH [--report XML] [--update-vault] [--compact [--level N]]",
        "Write to PATCH what turns the state recorded in VAULT into directory NEWER.",
-       "  --report XML          also describe the patch in the XML report XML\n"
-       "  --update-vault        once the patch is complete, rewrite VAULT to record NEWER\n" +
+       kPatchToStdoutHelp +
+           "  --report XML          also describe the patch in the XML report XML\n"
+           "  --update-vault        once the patch is complete, rewrite VAULT to record NEWER\n" +
            kCompactOptionsHelp,
        {"NEWER", "VAULT", "PATCH"},
        {"--report", "--level"},
@@ -142,7 +151,7 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::QueryPatch,
        "PATCH XML",
        "Write the information stored in PATCH as an XML report to XML.",
-       "",
+       kPatchFromStdinHelp,
        {"PATCH", "XML"},
        {},
        {},
@@ -155,15 +164,16 @@ const std::vector<CommandSpec>& Commands() {
        "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check] "
        "[--in-place]",
        "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
-       "  --report XML          write what was done, and every file that could not be\n"
-       "                        written, as the XML report XML\n"
-       "  --continue-on-errors  go on past items that cannot be changed (not recommended:\n"
-       "                        only the closing fingerprint check judges the result)\n"
-       "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
-       "  --check               run every check up to the first change and change nothing:\n"
-       "                        exit status 0 when the apply would succeed, 1 otherwise\n"
-       "  --in-place            change DIR directly, without staging the new contents beside\n"
-       "                        their destinations first (needs less room; not crash-safe)\n",
+       kPatchFromStdinHelp +
+           "  --report XML          write what was done, and every file that could not be\n"
+           "                        written, as the XML report XML\n"
+           "  --continue-on-errors  go on past items that cannot be changed (not recommended:\n"
+           "                        only the closing fingerprint check judges the result)\n"
+           "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
+           "  --check               run every check up to the first change and change nothing:\n"
+           "                        exit status 0 when the apply would succeed, 1 otherwise\n"
+           "  --in-place            change DIR directly, without staging the new contents beside\n"
+           "                        their destinations first (needs less room; not crash-safe)\n",
        {"DIR", "PATCH"},
        {"--report"},
        {"--continue-on-errors", "--ignore-fingerprint", "--check", "--in-place"},
