@@ -19,6 +19,8 @@ const PageControl kControls[] = {
     {ControlKind::Action, "C&reate Patch"},
     {ControlKind::ViewReport, "&View XML Diff Report"},
     {ControlKind::Help, "&Help"},
+    {ControlKind::Check, "Compact patch (smaller; Torquelin 1.3 or later to apply)", u"compact", 86,
+     6},
 };
 
 }  // namespace
@@ -27,8 +29,8 @@ CreatePatchPage::CreatePatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::CreatePatch, u"CrPatch_", kControls, units, parent) {}
 
 JobParams CreatePatchPage::ReadParameters() const {
-  return CreatePatchParams{Text(u"olddir"), Text(u"newdir"), Text(u"patch"), Text(u"report"),
-                           Text(u"filter")};
+  return CreatePatchParams{Text(u"olddir"), Text(u"newdir"), Text(u"patch"),
+                           Text(u"report"), Text(u"filter"), {.compact = IsSet(u"compact")}};
 }
 
 }  // namespace torquelin

@@ -34,7 +34,10 @@ QString PageHelpText(JobKind kind) {
           "Patch File: where the patch is written.\n"
           "XML Diff Report: optional; an XML list of every change.\n"
           "File Ignore Filter: names to leave out, separated by \";\", with * and ? as "
-          "wildcards (for example *.tmp;*.bak).");
+          "wildcards (for example *.tmp;*.bak).\n"
+          "Compact patch: smaller patches (each file stored as a difference from its "
+          "older version, or compressed); Torquelin 1.3 or later is needed to apply "
+          "them.");
     case JobKind::CreateVaultPatch:
       return QStringLiteral(
           "Makes a patch without the older tree at hand: the older state comes from a "
@@ -44,7 +47,10 @@ QString PageHelpText(JobKind kind) {
           "Patch File: where the patch is written.\n"
           "XML Diff Report: optional; an XML list of every change.\n"
           "Update Vault File: afterwards, record the newer tree in the vault, so the "
-          "next patch starts from here.");
+          "next patch starts from here.\n"
+          "Compact patch: smaller patches (each file compressed, or copied from a "
+          "file the vault already lists); Torquelin 1.3 or later is needed to apply "
+          "them.");
     case JobKind::ApplyPatch:
       return QStringLiteral(
           "Brings an older tree up to the newer state stored in a patch. The tree's "

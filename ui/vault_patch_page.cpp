@@ -19,6 +19,10 @@ const PageControl kControls[] = {
     {ControlKind::ViewReport, "&View XML Diff Report"},
     {ControlKind::Help, "&Help"},
     {ControlKind::Check, "&Update Vault File", u"updateVault", 77, 6},
+    // Its box reaches a unit into Update Vault File's, so the page keeps its
+    // height; the two texts do not touch.
+    {ControlKind::Check, "Compact patch (smaller; Torquelin 1.3 or later to apply)", u"compact", 86,
+     6},
 };
 
 }  // namespace
@@ -27,8 +31,9 @@ VaultPatchPage::VaultPatchPage(const DialogUnits& units, QWidget* parent)
     : JobPage(JobKind::CreateVaultPatch, u"CrPatchVault_", kControls, units, parent) {}
 
 JobParams VaultPatchPage::ReadParameters() const {
-  return CreateVaultPatchParams{Text(u"dir"), Text(u"patch"), Text(u"vault"), Text(u"report"),
-                                IsSet(u"updateVault")};
+  return CreateVaultPatchParams{Text(u"dir"),          Text(u"patch"),
+                                Text(u"vault"),        Text(u"report"),
+                                IsSet(u"updateVault"), {.compact = IsSet(u"compact")}};
 }
 
 }  // namespace torquelin

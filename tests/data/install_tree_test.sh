@@ -12,9 +12,11 @@ trap 'rm -rf "$prefix"' EXIT
 
 env -u DESTDIR "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 
-expected=(bin/torquelin share/bash-completion/completions/torquelin share/man/man1/torquelin.1)
+expected=(bin/torquelin share/bash-completion/completions/torquelin share/man/man1/torquelin.1.gz
+  share/doc/torquelin/copyright share/doc/torquelin/changelog.Debian.gz
+  share/lintian/overrides/torquelin)
 if [ "$gui" = ON ]; then
-  expected+=(bin/torquelin-gui share/man/man1/torquelin-gui.1
+  expected+=(bin/torquelin-gui share/man/man1/torquelin-gui.1.gz
     share/applications/$id.desktop share/metainfo/$id.metainfo.xml
     share/icons/hicolor/scalable/apps/$id.svg)
   for size in 48 128 256; do expected+=(share/icons/hicolor/${size}x$size/apps/$id.png); done

@@ -47,13 +47,27 @@ class JobPageTest : public QObject {
     QTest::addColumn<int>("job");
     QTest::addColumn<QStringList>("captions");
     QTest::newRow("Create Patch(Directory)")
-        << 0 << QStringList{"Older Directory",      "Newer Directory",    "Patch File",
-                            "XML Diff Report",      "File Ignore Filter", "Help",
-                            "View XML Diff Report", "Create Patch"};
+        << 0
+        << QStringList{"Older Directory",
+                       "Newer Directory",
+                       "Patch File",
+                       "XML Diff Report",
+                       "File Ignore Filter",
+                       "Compact patch (smaller; Torquelin 1.3 or later to apply)",
+                       "Help",
+                       "View XML Diff Report",
+                       "Create Patch"};
     QTest::newRow("Create Patch(Vault)")
         << 1
-        << QStringList{"Directory",         "Vault File", "Patch File",           "XML Diff Report",
-                       "Update Vault File", "Help",       "View XML Diff Report", "Create Patch"};
+        << QStringList{"Directory",
+                       "Vault File",
+                       "Patch File",
+                       "XML Diff Report",
+                       "Update Vault File",
+                       "Compact patch (smaller; Torquelin 1.3 or later to apply)",
+                       "Help",
+                       "View XML Diff Report",
+                       "Create Patch"};
     QTest::newRow("Apply Patch") << 2
                                  << QStringList{"Older Directory",
                                                 "Patch File",
@@ -85,19 +99,22 @@ class JobPageTest : public QObject {
     QTest::addColumn<int>("job");
     QTest::addColumn<QStringList>("visits");
     const QString b = ":button:...";
-    QTest::newRow("Create Patch(Directory)") << 0
-                                             << QStringList{"CrPatch_olddir:field",
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_newdir:field",
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_patch:field",
-                                                            "CrPatch_report:field",
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_" + b,
-                                                            "CrPatch_filter:field",
-                                                            "CrPatch_:button:Create Patch",
-                                                            "CrPatch_:button:View XML Diff Report",
-                                                            "CrPatch_:button:Help"};
+    QTest::newRow("Create Patch(Directory)")
+        << 0
+        << QStringList{"CrPatch_olddir:field",
+                       "CrPatch_" + b,
+                       "CrPatch_newdir:field",
+                       "CrPatch_" + b,
+                       "CrPatch_patch:field",
+                       "CrPatch_report:field",
+                       "CrPatch_" + b,
+                       "CrPatch_" + b,
+                       "CrPatch_filter:field",
+                       "CrPatch_:button:Create Patch",
+                       "CrPatch_:button:View XML Diff Report",
+                       "CrPatch_:button:Help",
+                       "CrPatch_compact:check:"
+                       "Compact patch (smaller; Torquelin 1.3 or later to apply)"};
     QTest::newRow("Create Patch(Vault)")
         << 1
         << QStringList{"CrPatchVault_dir:field",
@@ -111,7 +128,9 @@ class JobPageTest : public QObject {
                        "CrPatchVault_:button:Create Patch",
                        "CrPatchVault_:button:View XML Diff Report",
                        "CrPatchVault_:button:Help",
-                       "CrPatchVault_updateVault:check:Update Vault File"};
+                       "CrPatchVault_updateVault:check:Update Vault File",
+                       "CrPatchVault_compact:check:"
+                       "Compact patch (smaller; Torquelin 1.3 or later to apply)"};
     QTest::newRow("Apply Patch")
         << 2
         << QStringList{"Apply_dir:field",
@@ -168,6 +187,38 @@ class JobPageTest : public QObject {
     const auto vault = std::get<CreateVaultPatchParams>(window.PageForJob(1)->ReadParameters());
     QVERIFY(vault.patchPath == u"new.dov");
     QVERIFY(vault.vaultPath == u"old.zov");
+  }
+
+  // Both Create Patch pages offer the compact format: off until chosen, and
+  // the choice comes back with the page's other remembered values.
+  void compactBoxChoosesTheFormat_data() {
+    QTest::addColumn<int>("job");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("Create Patch(Directory)") << 0 << "CrPatch_compact";
+    QTest::newRow("Create Patch(Vault)") << 1 << "CrPatchVault_compact";
+  }
+
+  void compactBoxChoosesTheFormat() {
+    QFETCH(int, job);
+    QFETCH(QString, key);
+    const auto compact = [job](JobPage& page) {
+      const JobParams params = page.ReadParameters();
+      return job == 0 ? std::get<CreatePatchParams>(params).options.compact
+                      : std::get<CreateVaultPatchParams>(params).options.compact;
+    };
+    {
+      MainWindow window;
+      auto* box = window.PageForJob(job)->findChild<QCheckBox*>(key);
+      QVERIFY(box != nullptr);
+      QVERIFY(!box->isChecked());
+      QVERIFY(!compact(*window.PageForJob(job)));
+      box->setChecked(true);
+      QVERIFY(compact(*window.PageForJob(job)));
+    }
+    SettingsStore().WriteNumber(key, 1);
+    MainWindow window;
+    QVERIFY(window.PageForJob(job)->findChild<QCheckBox*>(key)->isChecked());
+    QVERIFY(compact(*window.PageForJob(job)));
   }
 
   void enterAndEscapeInsideAPageDoNothing() {
