@@ -27,8 +27,8 @@ std::vector<std::u16string> OneLineEach(std::vector<std::u16string> messages) {
   return messages;
 }
 
-// A patch read from "-" is standard input, copied whole before the job
-// starts and kept while it runs.
+// A patch applied from "-" is standard input, copied whole before the job
+// starts and kept while it runs: apply reads it more than once.
 class StandardInputScope {
  public:
   StandardInputScope(CProgressSink& progress, const std::u16string& patchPath) {
@@ -64,7 +64,6 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<QueryPatchParams>(params);
-      const StandardInputScope input(progress, p.patchPath);
       QueryPatch(progress, p.patchPath, p.reportPath);
       return JobResult();
     },
