@@ -16,15 +16,19 @@ const platform::FileHandle* gLiveCopy = nullptr;
 
 bool IsStandardStream(const std::u16string& path) { return path == kStandardStreamArgument; }
 
-StandardInputCopy::StandardInputCopy(CProgressSink& progress) {
+platform::FileHandle OpenPatchInput() {
   using platform::StandardStream;
-  // A patch is never typed: a read from a terminal would wait for ever.
   if (platform::StandardStreamIsTerminal(StandardStream::Input)) {
     Raise(site::kPatchFromTerminal, u"standard input");
   }
   platform::Result<platform::FileHandle> input =
       platform::OpenStandardStream(StandardStream::Input);
   if (!input) Raise(site::kStandardInputRead, {}, input.error());
+  return std::move(*input);
+}
+
+StandardInputCopy::StandardInputCopy(CProgressSink& progress) {
+  const platform::FileHandle input = OpenPatchInput();
   platform::Result<platform::FileHandle> copy = platform::CreatePrivateTemporaryFile();
   if (!copy) Raise(site::kStandardInputKeep, {}, copy.error());
   copy_ = std::move(*copy);
@@ -39,7 +43,7 @@ StandardInputCopy::StandardInputCopy(CProgressSink& progress) {
     // is written and shown, so a long stream costs few calls.
     uint64_t filled = 0;
     while (filled < size) {
-      const platform::Result<uint64_t> got = input->Read(buffer + filled, size - filled);
+      const platform::Result<uint64_t> got = input.Read(buffer + filled, size - filled);
       if (!got) Raise(site::kStandardInputRead, {}, got.error());
       if (*got == 0) {
         ended = true;

@@ -15,13 +15,18 @@ inline constexpr char16_t kStandardStreamArgument[] = u"-";
 
 bool IsStandardStream(const std::u16string& path);
 
+// Standard input, opened to read a patch from. Raises "Refusing to read a
+// patch from a terminal: standard input" when it is one (a read would wait
+// for ever), or "Unable to read the patch from standard input" with the
+// code of the failed open.
+platform::FileHandle OpenPatchInput();
+
 // Reads standard input to its end into a private file (0600, no name; see
 // platform::CreatePrivateTemporaryFile) and, until destroyed, makes it what
 // zrFile::Reader opens for "-". At most one lives at a time, on the job's
 // thread; the file is gone once this and every Reader on it are.
-// Raises, before reading anything, "Refusing to read a patch from a
-// terminal: standard input" when standard input is one; "Unable to read
-// the patch from standard input" with the code of the failed read;
+// Raises what OpenPatchInput raises, before reading anything; "Unable to
+// read the patch from standard input" with the code of a failed read;
 // "Unable to keep the patch read from standard input in a temporary file"
 // with the code of the failed create or write. Progress: SetStatus("Reading
 // the patch from standard input"), then SetDetail with the bytes received

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "engine/base/error_sites.h"
+#include "engine/io/standard_input.h"
 #include "engine/patch/compact_format.h"
 #include "engine/patch/compact_sections.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
-#include "platform/standard_streams.h"
 
 namespace {
 
@@ -130,14 +130,7 @@ ChangeSet ReadCompact(StreamInput& in, CProgressSink& progress, StoredContents* 
 }  // namespace
 
 ChangeSet LoadStreamedPatchInfo(CProgressSink& progress, StoredContents* contents) {
-  using platform::StandardStream;
-  if (platform::StandardStreamIsTerminal(StandardStream::Input)) {
-    Raise(site::kPatchFromTerminal, u"standard input");
-  }
-  platform::Result<platform::FileHandle> input =
-      platform::OpenStandardStream(StandardStream::Input);
-  if (!input) Raise(site::kStandardInputRead, {}, input.error());
-  StreamInput in(std::move(*input));
+  StreamInput in(OpenPatchInput());
   if (ReadPatchMagic(in) == PatchFormat::Classic) return ReadClassic(in, progress);
   try {
     return ReadCompact(in, progress, contents);

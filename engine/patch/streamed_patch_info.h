@@ -16,7 +16,6 @@
 // patch's blocks come before its index, so damage to both is told by the
 // blocks; and a compact stream that ends early is refused as a file
 // without its End record is ("This patch file has not been properly
-// written."). Raises first "Refusing to read a patch from a terminal:
-// standard input" when it is one, and "Unable to read the patch from
-// standard input" with the code of a read that failed.
+// written."). Raises first what OpenPatchInput raises; a read that fails
+// raises the record error with its code.
 ChangeSet LoadStreamedPatchInfo(CProgressSink& progress, StoredContents* contents = nullptr);
