@@ -109,6 +109,15 @@ TEST(ProgramPipes, PatchesTravelThroughPipesAsTheyWouldInFiles) {
         Shell("TMPDIR=/nonexistent $T -q query - " + Quote(t.out.Native("pipe.xml")) + " < " + file,
               t.tmp),
         0);
+    // Apply keeps it, and says so when it cannot.
+    EXPECT_EQ(Shell("TMPDIR=/nonexistent $T -q apply " + Quote(t.target.path()) + " - < " + file +
+                        " 2> " + Quote(t.out.Native("err")),
+                    t.tmp),
+              1);
+    EXPECT_NE(t.out.ReadFile("err").find(
+                  "Unable to keep the patch read from standard input in a temporary file"),
+              std::string::npos)
+        << t.out.ReadFile("err");
     if (format.applies) {
       EXPECT_EQ(Shell("$T -q apply --check " + Quote(t.target.path()) + " - < " + file, t.tmp), 0);
       EXPECT_EQ(Shell("$T -q create-patch " + dirs + " -" + format.option + " | $T -q apply " +
