@@ -20,6 +20,10 @@ Result<FileHandle> OpenStandardStream(StandardStream stream);
 // told apart from, or matched with, a path another argument names.
 Result<NodeId> StandardStreamId(StandardStream stream);
 
+// True when the stream is a regular file (redirected from one), which can
+// be read more than once and moved about in like any patch file.
+bool StandardStreamIsRegularFile(StandardStream stream);
+
 // isatty on the stream.
 bool StandardStreamIsTerminal(StandardStream stream);
 

@@ -28,7 +28,15 @@ platform::FileHandle OpenPatchInput() {
 }
 
 StandardInputCopy::StandardInputCopy(CProgressSink& progress) {
-  const platform::FileHandle input = OpenPatchInput();
+  platform::FileHandle input = OpenPatchInput();
+  // A file redirected to standard input from its start is a patch file
+  // already: it is read where it is.
+  const platform::Result<int64_t> at = input.Tell();
+  if (platform::StandardStreamIsRegularFile(platform::StandardStream::Input) && at && *at == 0) {
+    copy_ = std::move(input);
+    gLiveCopy = &copy_;
+    return;
+  }
   platform::Result<platform::FileHandle> copy = platform::CreatePrivateTemporaryFile();
   if (!copy) Raise(site::kStandardInputKeep, {}, copy.error());
   copy_ = std::move(*copy);

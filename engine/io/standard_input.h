@@ -1,6 +1,6 @@
 // A patch given as "-": standard input, kept whole in a private file with no
-// name for as long as a job reads it, so every reader can move about in it
-// as in a patch file.
+// name for as long as a job reads it (unless it is a file already), so
+// every reader can move about in it as in a patch file.
 #pragma once
 
 #include <string>
@@ -31,7 +31,9 @@ platform::FileHandle OpenPatchInput();
 // with the code of the failed create or write. Progress: SetStatus("Reading
 // the patch from standard input"), then SetDetail with the bytes received
 // after every chunk (a cancellation point). A stream cut short is kept as
-// far as it got: the format's readers refuse what is missing.
+// far as it got: the format's readers refuse what is missing. A regular
+// file redirected to standard input, read from its start, is not copied:
+// it is what Readers of "-" open.
 class StandardInputCopy {
  public:
   explicit StandardInputCopy(CProgressSink& progress);

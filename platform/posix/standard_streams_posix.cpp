@@ -56,6 +56,11 @@ Result<NodeId> StandardStreamId(StandardStream stream) {
   return NodeId{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 
+bool StandardStreamIsRegularFile(StandardStream stream) {
+  struct stat status {};
+  return ::fstat(DescriptorOf(stream), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 bool StandardStreamIsTerminal(StandardStream stream) { return ::isatty(DescriptorOf(stream)) == 1; }
 
 Result<FileHandle> CreatePrivateTemporaryFile() {
