@@ -30,9 +30,11 @@ platform::FileHandle OpenPatchInput() {
 StandardInputCopy::StandardInputCopy(CProgressSink& progress) {
   platform::FileHandle input = OpenPatchInput();
   // A file redirected to standard input from its start is a patch file
-  // already: it is read where it is.
+  // already: it is read where it is, when this process may open it anew (a
+  // shell of another user may have opened it for us).
   const platform::Result<int64_t> at = input.Tell();
-  if (platform::StandardStreamIsRegularFile(platform::StandardStream::Input) && at && *at == 0) {
+  if (platform::StandardStreamIsRegularFile(platform::StandardStream::Input) && at && *at == 0 &&
+      platform::ReopenForReading(input)) {
     copy_ = std::move(input);
     gLiveCopy = &copy_;
     return;
