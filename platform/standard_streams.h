@@ -3,6 +3,8 @@
 // in when a reader needs to move about in it.
 #pragma once
 
+#include <string>
+
 #include "platform/file_handle.h"
 #include "platform/files.h"
 #include "platform/result.h"
@@ -23,6 +25,10 @@ Result<NodeId> StandardStreamId(StandardStream stream);
 // True when the stream is a regular file (redirected from one), which can
 // be read more than once and moved about in like any patch file.
 bool StandardStreamIsRegularFile(StandardStream stream);
+
+// The path of the regular file behind the stream, as engine text; empty
+// when it is no regular file or its path cannot be had.
+std::u16string StandardStreamFilePath(StandardStream stream);
 
 // isatty on the stream.
 bool StandardStreamIsTerminal(StandardStream stream);

@@ -120,13 +120,17 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
     const platform::Result<platform::NodeId> treeId = platform::GetNodeId(tree);
     if (!treeId) continue;
     for (const FileArgument& file : files) {
-      // Writing into a device or FIFO adds nothing to a tree; where standard
-      // output leads has no path to follow.
-      if (!IsWritten(file) || IsStandardOutput(file) ||
-          IsDeviceOrFifo(platform::KindOfNode(file.path)))
-        continue;
-      if (IsInside(platform::ResolveFinalLink(file.path), *treeId)) {
-        Raise(site::kOutputInsideTree, file.path + u" is inside " + tree);
+      if (!IsWritten(file)) continue;
+      // Standard output counts where a file behind it lies; writing into a
+      // device or FIFO adds nothing to a tree.
+      const std::u16string path =
+          IsStandardOutput(file)
+              ? platform::StandardStreamFilePath(platform::StandardStream::Output)
+              : platform::ResolveFinalLink(file.path);
+      if (path.empty() || IsDeviceOrFifo(platform::KindOfNode(path))) continue;
+      if (IsInside(path, *treeId)) {
+        Raise(site::kOutputInsideTree,
+              (IsStandardOutput(file) ? path : file.path) + u" is inside " + tree);
       }
     }
   }

@@ -34,7 +34,7 @@ struct FileArgument {
 // whole before anything is written. A patch written to "-" is standard
 // output, refused when that is a terminal ("Refusing to write a patch to a
 // terminal: standard output"), and is the file behind it when compared with
-// another argument.
+// another argument or with the trees (named by that file's path).
 void CheckOutputs(const std::vector<std::u16string>& trees, const std::vector<FileArgument>& files);
 
 // Apply changes its target before it writes its report, so it asks first

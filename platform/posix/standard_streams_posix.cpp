@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "platform/encoding.h"
 #include "platform/posix/posix_failure.h"
 #include "platform/standard_streams.h"
 
@@ -59,6 +60,17 @@ Result<NodeId> StandardStreamId(StandardStream stream) {
 bool StandardStreamIsRegularFile(StandardStream stream) {
   struct stat status {};
   return ::fstat(DescriptorOf(stream), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::u16string StandardStreamFilePath(StandardStream stream) {
+  if (!StandardStreamIsRegularFile(stream)) return {};
+  const std::string link = "/proc/self/fd/" + std::to_string(DescriptorOf(stream));
+  char* resolved = ::realpath(link.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  // A native path: its '/' stay separators, every other byte maps back.
+  std::u16string path = NameFromNative(resolved);
+  std::free(resolved);
+  return path;
 }
 
 bool StandardStreamIsTerminal(StandardStream stream) { return ::isatty(DescriptorOf(stream)) == 1; }

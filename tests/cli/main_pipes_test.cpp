@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -109,6 +110,15 @@ TEST(ProgramPipes, PatchesTravelThroughPipesAsTheyWouldInFiles) {
         Shell("TMPDIR=/nonexistent $T -q query - " + Quote(t.out.Native("pipe.xml")) + " < " + file,
               t.tmp),
         0);
+    // A file behind standard output obeys the rules of an output path.
+    EXPECT_EQ(Shell("$T -q create-patch " + dirs + " -" + format.option + " > " +
+                        Quote(t.newer.Native("p.dov")) + " 2> " + Quote(t.out.Native("err")),
+                    t.tmp),
+              1);
+    EXPECT_NE(t.out.ReadFile("err").find(t.newer.Native("p.dov") + " is inside "),
+              std::string::npos)
+        << t.out.ReadFile("err");
+    std::remove(t.newer.Native("p.dov").c_str());
     // Apply keeps what comes through a pipe, and says so when it cannot.
     EXPECT_EQ(Shell("cat " + file + " | TMPDIR=/nonexistent $T -q apply " + Quote(t.target.path()) +
                         " - 2> " + Quote(t.out.Native("err")),
