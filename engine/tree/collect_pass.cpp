@@ -11,14 +11,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "engine/base/error_sites.h"
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
 #include "engine/tree/path_compare.h"
 #include "engine/tree/walker.h"
+#include "engine/tree/worker_threads.h"
 #include "platform/directory_listing.h"
 #include "platform/system_error.h"
 
@@ -117,31 +116,23 @@ constexpr uint32_t kBelow = 1;
 
 class TreeCollector::Work {
  public:
+  // Runs on `shared`, or on `threads` threads of its own without it.
   Work(const std::u16string& root, const CIgnoreFilter& filter, bool readFiles,
-       const LeftOutEntry* leaveOut, unsigned threads)
+       const LeftOutEntry* leaveOut, unsigned threads, WorkerThreads* shared)
       : root_(root),
         filter_(filter),
         readFiles_(readFiles),
         leaveOut_(leaveOut),
-        top_(std::make_shared<Task>()) {
+        top_(std::make_shared<Task>()),
+        own_(shared == nullptr ? std::make_unique<WorkerThreads>(threads) : nullptr),
+        threads_(shared == nullptr ? *own_ : *shared) {
+    // With no thread running, the job thread runs every task itself.
+    if (threads_.Count() == 0) return;
     queue_.push_back(top_);
-    try {
-      for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Run(); });
-    } catch (const std::system_error&) {
-      // The system refused another thread: the ones running share the
-      // work, and with none the job thread runs every task itself.
-    }
-    if (threads_.empty()) queue_.clear();
+    threads_.Start([this](unsigned) { Run(); });
   }
 
-  ~Work() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_.store(true);
-    }
-    workReady_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
+  ~Work() { Stop(); }
 
   Work(const Work&) = delete;
   Work& operator=(const Work&) = delete;
@@ -156,6 +147,8 @@ class TreeCollector::Work {
     if (order_ != nullptr) *order_ = {};
     const std::shared_ptr<Task> top = std::move(top_);
     Take(top, 0);
+    // Every task is taken: the threads are free for other work.
+    Stop();
     if (order_ == nullptr) return;
     if (ordered_) {
       order_->files.reserve(snapshot.files.size());
@@ -177,41 +170,71 @@ class TreeCollector::Work {
     std::u16string matched;
   };
 
+  // Tells the threads to leave Run and waits until they have; once only,
+  // as shared threads may have other work by the next call.
+  void Stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_.store(true);
+    }
+    workReady_.notify_all();
+    threads_.Wait();
+  }
+
+  // A thread's loop, the mutex held between pieces of work.
   void Run() {
     Scratch scratch;
     std::unique_lock<std::mutex> lock(mutex_);
-    while (true) {
-      while (!stop_.load() && shared_.empty() && (queue_.empty() || ahead_ >= kEntriesAhead)) {
-        ++idle_;
-        workReady_.wait(lock);
-        --idle_;
-      }
-      if (stop_.load()) return;
+    while (WaitForWork(lock)) {
       // A directory already begun goes first: the job thread waits for it.
       if (!shared_.empty()) {
-        const std::shared_ptr<Shared> shared = shared_.front();
-        const size_t run = shared->next++;
-        if (shared->next == shared->runs) shared_.pop_front();
-        lock.unlock();
-        const bool last = RunShare(*shared, run, scratch);
-        lock.lock();
-        if (last) Finished(*shared->task, lock);
-        continue;
-      }
-      const std::shared_ptr<Task> task = std::move(queue_.front());
-      queue_.pop_front();
-      if (task->state != Task::State::Queued) continue;
-      task->state = Task::State::Running;
-      lock.unlock();
-      std::shared_ptr<Shared> shared;
-      RunTask(task, scratch, &shared);
-      lock.lock();
-      if (shared == nullptr) {
-        Finished(*task, lock);
+        LookAtNextRun(lock, scratch);
       } else {
-        shared_.push_back(std::move(shared));
-        if (idle_ > 0) workReady_.notify_all();
+        RunNextQueued(lock, scratch);
       }
+    }
+  }
+
+  // Sleeps until there is a run to look at, or a directory to start while
+  // the threads are not too far ahead; false once stopped.
+  bool WaitForWork(std::unique_lock<std::mutex>& lock) {
+    while (!stop_.load() && shared_.empty() && (queue_.empty() || ahead_ >= kEntriesAhead)) {
+      ++idle_;
+      workReady_.wait(lock);
+      --idle_;
+    }
+    return !stop_.load();
+  }
+
+  // Looks at the next run of the first directory shared out.
+  void LookAtNextRun(std::unique_lock<std::mutex>& lock, Scratch& scratch) {
+    const std::shared_ptr<Shared> shared = shared_.front();
+    const size_t run = shared->next++;
+    if (shared->next == shared->runs) shared_.pop_front();
+    lock.unlock();
+    const bool last = RunShare(*shared, run, scratch);
+    lock.lock();
+    if (last) Finished(*shared->task, lock);
+  }
+
+  // Runs the next queued directory, unless the job thread took it first;
+  // a large one is shared out rather than finished here.
+  void RunNextQueued(std::unique_lock<std::mutex>& lock, Scratch& scratch) {
+    const std::shared_ptr<Task> task = std::move(queue_.front());
+    queue_.pop_front();
+    if (task->state != Task::State::Queued) return;
+    task->state = Task::State::Running;
+    lock.unlock();
+    std::shared_ptr<Shared> shared;
+    RunTask(task, scratch, &shared);
+    lock.lock();
+    if (shared == nullptr) {
+      Finished(*task, lock);
+    } else {
+      shared_.push_back(std::move(shared));
+      if (idle_ > 0) workReady_.notify_all();
     }
   }
 
@@ -233,13 +256,21 @@ class TreeCollector::Work {
 
   // Looks at one run; true when it was the last and the task is finished.
   bool RunShare(Shared& shared, size_t run, Scratch& scratch) {
-    Task& task = *shared.task;
+    LookAtRun(shared, run, scratch);
+    if (shared.left.fetch_sub(1, std::memory_order_acq_rel) != 1) return false;
+    ConcludeShared(shared);
+    return true;
+  }
+
+  // Looks at one run, keeping its failure when it comes before any other
+  // run's in list order.
+  void LookAtRun(Shared& shared, size_t run, Scratch& scratch) {
     const size_t begin = run * kShareRun;
     const size_t end = std::min(shared.listed.size(), begin + kShareRun);
     try {
       size_t failedAt = 0;
       const platform::Status looked =
-          LookAtRange(task, shared.listing, shared.listed, begin, end, scratch, failedAt);
+          LookAtRange(*shared.task, shared.listing, shared.listed, begin, end, scratch, failedAt);
       if (!looked) {
         std::lock_guard<std::mutex> lock(shared.failure);
         if (failedAt < shared.failedAt) {
@@ -251,26 +282,23 @@ class TreeCollector::Work {
       std::lock_guard<std::mutex> lock(shared.failure);
       if (!shared.error) shared.error = std::current_exception();
     }
-    if (shared.left.fetch_sub(1, std::memory_order_acq_rel) != 1) return false;
-    // Every run is in: the first failure in list order is the directory's.
+  }
+
+  // Every run is in: the first failure in list order is the directory's.
+  void ConcludeShared(Shared& shared) {
+    Task& task = *shared.task;
     try {
       if (shared.error) {
         task.error = shared.error;
       } else if (shared.failedAt != SIZE_MAX) {
-        task.failed = true;
-        task.failure = shared.code;
-        task.failedName = std::move(shared.listed[shared.failedAt].name);
+        Fail(task, shared.code, std::move(shared.listed[shared.failedAt].name));
       } else {
-        Conclude(task, shared.listed);
-        if (!task.children.empty()) Hand(task, std::move(shared.listing));
+        Settle(task, shared.listing, shared.listed);
       }
     } catch (...) {
-      task.error = std::current_exception();
-      task.children.clear();
+      KeepError(task);
     }
-    task.base.reset();
-    task.route.clear();
-    return true;
+    LetGoOfWayIn(task);
   }
 
   // Marks a task done, counts its entries as held and queues its children
@@ -298,43 +326,89 @@ class TreeCollector::Work {
     Task& task = *owner;
     try {
       platform::DirectoryListing listing;
-      platform::Status looked = Open(task, listing);
-      task.openFailed = !looked;
       std::vector<platform::ListedEntry>& listed = scratch.listed;
-      size_t failedAt = 0;
-      if (looked) looked = listing.ListNames(listed);
-      if (!looked) {
-        task.failed = true;
-        task.failure = looked.error();
+      if (!List(task, listing, listed)) {
+        // The task holds the failure.
       } else if (shared != nullptr && listed.size() > kShareAbove) {
-        task.entries.resize(listed.size());
-        *shared = std::make_shared<Shared>();
-        (*shared)->task = owner;
-        (*shared)->listing = std::move(listing);
-        (*shared)->listed = std::move(listed);
-        (*shared)->runs = ((*shared)->listed.size() + kShareRun - 1) / kShareRun;
-        (*shared)->left.store((*shared)->runs);
+        *shared = ShareOut(owner, std::move(listing), listed);
         return;
-      } else if (!(looked =
-                       LookAtRange(task, listing, listed, 0, listed.size(), scratch, failedAt))) {
-        task.failed = true;
-        task.failure = looked.error();
-        task.failedName = std::move(listed[failedAt].name);
       } else {
-        Conclude(task, listed);
-        if (!task.children.empty()) Hand(task, std::move(listing));
+        LookAtAll(task, listing, listed, scratch);
       }
     } catch (...) {
-      task.error = std::current_exception();
-      task.children.clear();
+      KeepError(task);
     }
-    task.base.reset();
-    task.route.clear();
+    LetGoOfWayIn(task);
+  }
+
+  // Opens the directory and lists its names; false, the failure kept in
+  // the task, when either fails.
+  bool List(Task& task, platform::DirectoryListing& listing,
+            std::vector<platform::ListedEntry>& listed) {
+    platform::Status looked = Open(task, listing);
+    task.openFailed = !looked;
+    if (looked) looked = listing.ListNames(listed);
+    if (!looked) Fail(task, looked.error(), {});
+    return static_cast<bool>(looked);
   }
 
   platform::Status Open(const Task& task, platform::DirectoryListing& listing) {
     if (task.base == nullptr) return listing.OpenRoot(root_);
     return listing.OpenRoute(task.base->listing, task.route);
+  }
+
+  // Leaves a large directory's entries to be looked at in runs (see Shared).
+  std::shared_ptr<Shared> ShareOut(const std::shared_ptr<Task>& owner,
+                                   platform::DirectoryListing listing,
+                                   std::vector<platform::ListedEntry>& listed) {
+    owner->entries.resize(listed.size());
+    const auto shared = std::make_shared<Shared>();
+    shared->task = owner;
+    shared->listing = std::move(listing);
+    shared->listed = std::move(listed);
+    shared->runs = (shared->listed.size() + kShareRun - 1) / kShareRun;
+    shared->left.store(shared->runs);
+    return shared;
+  }
+
+  // Looks at every entry of a directory on this thread.
+  void LookAtAll(Task& task, platform::DirectoryListing& listing,
+                 std::vector<platform::ListedEntry>& listed, Scratch& scratch) {
+    size_t failedAt = 0;
+    const platform::Status looked =
+        LookAtRange(task, listing, listed, 0, listed.size(), scratch, failedAt);
+    if (!looked) {
+      Fail(task, looked.error(), std::move(listed[failedAt].name));
+      return;
+    }
+    Settle(task, listing, listed);
+  }
+
+  // The call that failed, and the entry it failed on (empty: the directory).
+  static void Fail(Task& task, uint32_t code, std::u16string name) {
+    task.failed = true;
+    task.failure = code;
+    task.failedName = std::move(name);
+  }
+
+  // What else went wrong; no child is run then.
+  static void KeepError(Task& task) {
+    task.error = std::current_exception();
+    task.children.clear();
+  }
+
+  // Once a task is run, the way to its directory is needed no more.
+  static void LetGoOfWayIn(Task& task) {
+    task.base.reset();
+    task.route.clear();
+  }
+
+  // Every entry looked at without failure: the children get their tasks
+  // and their way in.
+  void Settle(Task& task, platform::DirectoryListing& listing,
+              std::vector<platform::ListedEntry>& listed) {
+    Conclude(task, listed);
+    if (!task.children.empty()) Hand(task, std::move(listing));
   }
 
   // Looks at entries [begin, end) of the listing (task.entries as long as
@@ -343,55 +417,70 @@ class TreeCollector::Work {
   platform::Status LookAtRange(Task& task, const platform::DirectoryListing& listing,
                                std::vector<platform::ListedEntry>& listed, size_t begin, size_t end,
                                Scratch& scratch, size_t& failedAt) {
-    const bool atRoot = task.relPath.empty();
     if (task.entries.size() != listed.size()) task.entries.resize(listed.size());
     for (size_t i = begin; i < end; ++i) {
       if (stop_.load(std::memory_order_relaxed)) return {};
-      platform::ListedEntry& found = listed[i];
-      Entry& entry = task.entries[i];
-      entry.path.reserve(task.relPath.size() + 1 + found.name.size());
-      entry.path.assign(task.relPath).append(1, u'\\').append(found.name);
-      // The left-out entry is known by the node it is, so one of its name is
-      // only decided once looked at (and then not read on the way).
-      const bool maybeLeftOut = atRoot && leaveOut_ != nullptr && found.name == leaveOut_->name;
-      const bool ignored = !maybeLeftOut && filter_.Match(entry.path, scratch.matched);
-      int64_t content = -1;
-      const bool read = readFiles_ && !maybeLeftOut && !ignored;
-      const platform::Status looked =
-          listing.LookAt(found, read ? scratch.buffer.data() : nullptr, kCollectReadLimit, content);
-      if (!looked) {
+      if (const platform::Status looked =
+              LookAtEntry(task, listing, listed[i], task.entries[i], scratch);
+          !looked) {
         failedAt = i;
         return looked;
       }
-      if (maybeLeftOut && found.kind == platform::EntryKind::Other &&
-          found.stamp.device == leaveOut_->id.device && found.stamp.inode == leaveOut_->id.inode) {
-        continue;
-      }
-      if (ignored || (maybeLeftOut && filter_.Match(entry.path, scratch.matched))) {
-        entry.use = Use::Ignored;
-        continue;
-      }
-      entry.word = found.word;
-      if (found.name.find(u'\\') != std::u16string::npos) {
-        task.unordered.store(true, std::memory_order_relaxed);
-      }
-      if (found.kind == platform::EntryKind::Directory) {
-        entry.use = Use::Directory;
-        continue;
-      }
-      entry.use = Use::File;
-      entry.size = found.size >= 0 && found.size < kUnknownSize ? static_cast<uint32_t>(found.size)
-                                                                : kUnknownSize;
-      entry.stamp = found.stamp;
-      if (content >= 0) {
-        Sha1Context context;
-        Sha1Init(context);
-        Sha1Update(context, scratch.buffer.data(), static_cast<uint32_t>(content));
-        Sha1Final(entry.id.data(), context);
-        entry.hashed = true;
-      }
     }
     return {};
+  }
+
+  // Finds what one entry is to the scan: left out, ignored, a directory,
+  // or a file, whose content is read and hashed in the same open when it
+  // is small and asked for.
+  platform::Status LookAtEntry(Task& task, const platform::DirectoryListing& listing,
+                               platform::ListedEntry& found, Entry& entry, Scratch& scratch) {
+    entry.path.reserve(task.relPath.size() + 1 + found.name.size());
+    entry.path.assign(task.relPath).append(1, u'\\').append(found.name);
+    // The left-out entry is known by the node it is, so one of its name is
+    // only decided once looked at (and then not read on the way).
+    const bool maybeLeftOut =
+        task.relPath.empty() && leaveOut_ != nullptr && found.name == leaveOut_->name;
+    const bool ignored = !maybeLeftOut && filter_.Match(entry.path, scratch.matched);
+    int64_t content = -1;
+    const bool read = readFiles_ && !maybeLeftOut && !ignored;
+    const platform::Status looked =
+        listing.LookAt(found, read ? scratch.buffer.data() : nullptr, kCollectReadLimit, content);
+    if (!looked) return looked;
+    if (maybeLeftOut && IsLeftOut(found)) return {};
+    if (ignored || (maybeLeftOut && filter_.Match(entry.path, scratch.matched))) {
+      entry.use = Use::Ignored;
+      return {};
+    }
+    entry.word = found.word;
+    if (found.name.find(u'\\') != std::u16string::npos) {
+      task.unordered.store(true, std::memory_order_relaxed);
+    }
+    if (found.kind == platform::EntryKind::Directory) {
+      entry.use = Use::Directory;
+      return {};
+    }
+    entry.use = Use::File;
+    entry.size = found.size >= 0 && found.size < kUnknownSize ? static_cast<uint32_t>(found.size)
+                                                              : kUnknownSize;
+    entry.stamp = found.stamp;
+    if (content >= 0) Hash(scratch.buffer.data(), static_cast<uint32_t>(content), entry);
+    return {};
+  }
+
+  // Whether the entry of the left-out name is the left-out node itself.
+  bool IsLeftOut(const platform::ListedEntry& found) const {
+    return found.kind == platform::EntryKind::Other && found.stamp.device == leaveOut_->id.device &&
+           found.stamp.inode == leaveOut_->id.inode;
+  }
+
+  // A small file's id, from the content read with its stat.
+  static void Hash(const uint8_t* content, uint32_t length, Entry& entry) {
+    Sha1Context context;
+    Sha1Init(context);
+    Sha1Update(context, content, length);
+    Sha1Final(entry.id.data(), context);
+    entry.hashed = true;
   }
 
   // Once every entry was looked at: the directory's part of the path order
@@ -451,6 +540,13 @@ class TreeCollector::Work {
   // Waits for the task, or runs it when no thread has started it, and
   // raises what it met.
   void Await(const std::shared_ptr<Task>& owner) {
+    RunOrWaitFor(owner);
+    const Task& task = *owner;
+    if (task.error) std::rethrow_exception(task.error);
+    if (task.failed) RaiseFailure(task);
+  }
+
+  void RunOrWaitFor(const std::shared_ptr<Task>& owner) {
     Task& task = *owner;
     std::unique_lock<std::mutex> lock(mutex_);
     if (task.state == Task::State::Queued) {
@@ -460,26 +556,27 @@ class TreeCollector::Work {
       lock.lock();
       // Left in the queue; the threads pass over it.
       Finished(task, lock);
-      if (threads_.empty()) queue_.clear();
+      if (threads_.Count() == 0) queue_.clear();
     } else if (task.state != Task::State::Done) {
       waitingFor_ = &task;
       resultReady_.wait(lock, [&] { return task.state == Task::State::Done; });
       waitingFor_ = nullptr;
     }
-    lock.unlock();
-    if (task.error) std::rethrow_exception(task.error);
-    if (task.failed) {
-      const std::u16string directory = JoinPath(root_, task.relPath);
-      if (task.relPath.empty() && task.openFailed) {
-        Raise(site::kWalkUnlistable, directory, task.failure);
-      }
-      if (platform::IsMissingEntry(task.failure)) {
-        Raise(site::kWalkVanished,
-              task.failedName.empty() ? directory : directory + u"\\" + task.failedName,
-              task.failure);
-      }
+  }
+
+  // The error a walk meets at this directory: the root that cannot be
+  // opened, an entry or directory gone, or a directory that cannot be read.
+  [[noreturn]] void RaiseFailure(const Task& task) const {
+    const std::u16string directory = JoinPath(root_, task.relPath);
+    if (task.relPath.empty() && task.openFailed) {
       Raise(site::kWalkUnlistable, directory, task.failure);
     }
+    if (platform::IsMissingEntry(task.failure)) {
+      Raise(site::kWalkVanished,
+            task.failedName.empty() ? directory : directory + u"\\" + task.failedName,
+            task.failure);
+    }
+    Raise(site::kWalkUnlistable, directory, task.failure);
   }
 
   // Puts one directory's entries into the snapshot in walk order, going
@@ -500,32 +597,40 @@ class TreeCollector::Work {
           snapshot_->ignored.push_back(std::move(entry.path));
           break;
         case Use::Directory: {
-          entry.index = static_cast<uint32_t>(snapshot_->directories.size());
-          if (order_ != nullptr) order_->directoryWords.push_back(entry.word);
-          snapshot_->directories.push_back(std::move(entry.path));
-          progress_->Step();
-          detail_.assign(kProcessing).append(snapshot_->directories.back());
-          progress_->SetDetail(detail_);
+          AddDirectory(entry);
           std::shared_ptr<Task> below = std::move(task.children[child++]);
           Take(below, entry.index + 1);
           break;
         }
         case Use::File:
-          entry.index = static_cast<uint32_t>(snapshot_->files.size());
-          if (order_ != nullptr) order_->fileWords.push_back(entry.word);
-          snapshot_->files.push_back(std::move(entry.path));
-          progress_->Step();
-          files_->sizes.push_back(entry.size);
-          if (stamps_ != nullptr) stamps_->push_back(entry.stamp);
-          if (readFiles_) {
-            files_->ids.push_back(entry.id);
-            files_->hashed.push_back(entry.hashed);
-          }
+          AddFile(entry);
           break;
       }
     }
     if (order_ != nullptr) Place(task, node);
     task.entries = {};
+  }
+
+  void AddDirectory(Entry& entry) {
+    entry.index = static_cast<uint32_t>(snapshot_->directories.size());
+    if (order_ != nullptr) order_->directoryWords.push_back(entry.word);
+    snapshot_->directories.push_back(std::move(entry.path));
+    progress_->Step();
+    detail_.assign(kProcessing).append(snapshot_->directories.back());
+    progress_->SetDetail(detail_);
+  }
+
+  void AddFile(Entry& entry) {
+    entry.index = static_cast<uint32_t>(snapshot_->files.size());
+    if (order_ != nullptr) order_->fileWords.push_back(entry.word);
+    snapshot_->files.push_back(std::move(entry.path));
+    progress_->Step();
+    files_->sizes.push_back(entry.size);
+    if (stamps_ != nullptr) stamps_->push_back(entry.stamp);
+    if (readFiles_) {
+      files_->ids.push_back(entry.id);
+      files_->hashed.push_back(entry.hashed);
+    }
   }
 
   void Release(size_t entries) {
@@ -616,13 +721,19 @@ class TreeCollector::Work {
   const Task* waitingFor_ = nullptr;
   std::atomic<bool> stop_{false};
   std::atomic<size_t> kept_{0};
-  std::vector<std::thread> threads_;
+  std::unique_ptr<WorkerThreads> own_;
+  WorkerThreads& threads_;
+  bool stopped_ = false;  // the job thread's: Stop has run
 };
 
-TreeCollector::TreeCollector(const std::u16string& root, const CIgnoreFilter& filter,
-                             bool readFiles, const LeftOutEntry* leaveOut) {
+unsigned ScanThreadCount() {
   const unsigned threads = FileIdThreadCount();
-  work_ = std::make_unique<Work>(root, filter, readFiles, leaveOut, threads > 1 ? threads : 0);
+  return threads > 1 ? threads : 0;
+}
+
+TreeCollector::TreeCollector(const std::u16string& root, const CIgnoreFilter& filter,
+                             bool readFiles, const LeftOutEntry* leaveOut, WorkerThreads* threads) {
+  work_ = std::make_unique<Work>(root, filter, readFiles, leaveOut, ScanThreadCount(), threads);
 }
 
 TreeCollector::~TreeCollector() = default;

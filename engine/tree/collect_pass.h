@@ -14,6 +14,11 @@
 #include "platform/files.h"
 
 struct LeftOutEntry;
+class WorkerThreads;
+
+// The threads a scan runs on, the collecting pass and the file ids alike:
+// FileIdThreadCount() when more than one, else none.
+unsigned ScanThreadCount();
 
 // What the pass learns of each file beside the snapshot, in file order.
 struct CollectedFiles {
@@ -40,11 +45,13 @@ inline constexpr uint32_t kCollectReadLimit = 64 * 1024;
 // itself when no thread has started it yet. What goes wrong on a thread is
 // raised by Collect where a walk would have met it. The destructor stops
 // the threads and waits for them. `leaveOut` (walker.h), when given, must
-// outlive the object.
+// outlive the object. With `threads` (ScanThreadCount() of them, which
+// must outlive the object), the pass runs on those rather than on threads
+// of its own, and leaves them free for other work once Collect returns.
 class TreeCollector {
  public:
   TreeCollector(const std::u16string& root, const CIgnoreFilter& filter, bool readFiles,
-                const LeftOutEntry* leaveOut = nullptr);
+                const LeftOutEntry* leaveOut = nullptr, WorkerThreads* threads = nullptr);
   ~TreeCollector();
   TreeCollector(const TreeCollector&) = delete;
   TreeCollector& operator=(const TreeCollector&) = delete;

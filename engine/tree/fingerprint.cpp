@@ -11,7 +11,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -20,6 +19,7 @@
 #include "engine/io/file_system.h"
 #include "engine/tree/ordered_lookup.h"
 #include "engine/tree/path_compare.h"
+#include "engine/tree/worker_threads.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
@@ -100,37 +100,40 @@ void DigestListed(CProgressSink& bufferOwner, SmallFileReader& reader, const CDi
 // Hashes the snapshot's files on a few threads, each file once, taking them
 // in walk order and running at most kWindow files ahead of the job thread,
 // which collects the digests in that same order. Every thread has one
-// buffer for the whole run; the first borrows the sink's. The destructor
-// stops the threads and waits for them, so an exception leaving the job
-// thread's loop never leaves a thread behind: files being read are read to
-// their end (reading a file is never interrupted), finished digests are
-// dropped, nothing new is started.
+// buffer for the whole run; the first borrows the sink's. The threads are
+// the scan's when it hands them over, else its own. The destructor stops
+// the work and waits for it, so an exception leaving the job thread's loop
+// never leaves a thread busy: files being read are read to their end
+// (reading a file is never interrupted), finished digests are dropped,
+// nothing new is started.
 class FileIdHasher::Pool {
  public:
-  // Reads the files `pending` names (every file when it is empty and all).
+  // Reads the files `pending` names (every file when it is empty and all),
+  // on at most `threads` of `shared`, or of threads of its own without it.
   Pool(CProgressSink& progress, const CDirSnapshot& snapshot, const std::vector<uint32_t>& sizes,
-       const std::vector<uint32_t>& pending, bool all, unsigned threads)
+       const std::vector<uint32_t>& pending, bool all, unsigned threads, WorkerThreads* shared)
       : snapshot_(snapshot),
         sizes_(sizes),
         pending_(pending),
         all_(all),
         count_(all ? snapshot.files.size() : pending.size()),
-        slots_(kWindow) {
+        slots_(kWindow),
+        own_(shared == nullptr ? std::make_unique<WorkerThreads>(threads) : nullptr),
+        threads_(shared == nullptr ? *own_ : *shared) {
+    // With none running, the caller hashes on its own thread.
+    const unsigned working = std::min(threads, threads_.Count());
+    if (working == 0) return;
     const uint32_t size = progress.GetBufferSize();
-    lenders_.reserve(threads);
+    lenders_.reserve(working);
     lenders_.emplace_back(progress.GetBuffer(), size);
-    buffers_.reserve(threads - 1);
-    for (unsigned t = 1; t < threads; ++t) {
+    buffers_.reserve(working - 1);
+    for (unsigned t = 1; t < working; ++t) {
       buffers_.push_back(std::make_unique_for_overwrite<uint8_t[]>(size));
       lenders_.emplace_back(buffers_.back().get(), size);
     }
-    threads_.reserve(threads);
-    try {
-      for (CSilentSink& lender : lenders_) threads_.emplace_back([this, &lender] { Work(lender); });
-    } catch (const std::system_error&) {
-      // The system refused another thread: the ones running share the work,
-      // and with none the caller hashes on its own thread.
-    }
+    threads_.Start([this](unsigned t) {
+      if (t < lenders_.size()) Work(lenders_[t]);
+    });
   }
 
   ~Pool() {
@@ -139,13 +142,13 @@ class FileIdHasher::Pool {
       stop_ = true;
     }
     workReady_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
+    threads_.Wait();
   }
 
   Pool(const Pool&) = delete;
   Pool& operator=(const Pool&) = delete;
 
-  bool Running() const { return !threads_.empty(); }
+  bool Running() const { return !lenders_.empty(); }
 
   // The digest of the index-th file it reads, to be asked for in walk
   // order, each once.
@@ -286,7 +289,8 @@ class FileIdHasher::Pool {
   // Each thread reads files through its own silent sink, which lends it one
   // of these buffers; reading a file asks a sink for nothing but the buffer.
   std::vector<CSilentSink> lenders_;
-  std::vector<std::thread> threads_;
+  std::unique_ptr<WorkerThreads> own_;
+  WorkerThreads& threads_;
 };
 
 void SetFileIdThreadCount(unsigned count) { gThreadCount.store(count); }
@@ -307,7 +311,7 @@ FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot
 
 FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot,
                            std::vector<uint32_t> sizes, std::vector<FileId> known,
-                           std::vector<bool> hashed)
+                           std::vector<bool> hashed, WorkerThreads* threads)
     : sizes_(std::move(sizes)), known_(std::move(known)), hashed_(std::move(hashed)) {
   const bool all = hashed_.empty();
   if (!all) {
@@ -316,9 +320,9 @@ FileIdHasher::FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot
     }
   }
   const size_t count = all ? snapshot.files.size() : pending_.size();
-  if (const unsigned threads = FileIdThreadCount(); threads > 1 && count > 1) {
+  if (const unsigned wanted = FileIdThreadCount(); wanted > 1 && count > 1) {
     pool_ = std::make_unique<Pool>(progress, snapshot, sizes_, pending_, all,
-                                   static_cast<unsigned>(std::min<size_t>(threads, count)));
+                                   static_cast<unsigned>(std::min<size_t>(wanted, count)), threads);
     if (!pool_->Running()) pool_.reset();
   }
 }

@@ -11,6 +11,8 @@
 #include "engine/base/progress.h"
 #include "engine/tree/snapshot.h"
 
+class WorkerThreads;
+
 // Fills fileIds for every path in files, in list order. The progress calls
 // come from the calling thread alone, in list order ("Processing: " + path,
 // then a step, per file), whatever the thread count. Files are read on
@@ -46,9 +48,12 @@ class FileIdHasher {
                std::vector<uint32_t> sizes = {});
   // The same for a snapshot whose walk hashed some files already: file i's
   // id is known[i] where hashed[i] is set (both as long as the file list),
-  // and only the other files are read. Finish makes the same calls.
+  // and only the other files are read. Finish makes the same calls. With
+  // `threads` (which must outlive the object), the files are read on those
+  // rather than on threads of its own.
   FileIdHasher(CProgressSink& progress, const CDirSnapshot& snapshot, std::vector<uint32_t> sizes,
-               std::vector<FileId> known, std::vector<bool> hashed);
+               std::vector<FileId> known, std::vector<bool> hashed,
+               WorkerThreads* threads = nullptr);
   ~FileIdHasher();
   FileIdHasher(const FileIdHasher&) = delete;
   FileIdHasher& operator=(const FileIdHasher&) = delete;

@@ -8,6 +8,7 @@
 #include "engine/io/file_system.h"
 #include "engine/tree/collect_pass.h"
 #include "engine/tree/fingerprint.h"
+#include "engine/tree/worker_threads.h"
 #include "platform/directory_listing.h"
 #include "platform/system_error.h"
 
@@ -189,8 +190,10 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const LeftOutEntry* leaveOut) {
   CDirSnapshot snapshot;
   CFileCounterSink counter;
-  // Its threads get going on the collecting pass while this one counts.
-  TreeCollector collector(root, filter, computeFileIds, leaveOut);
+  // One set of threads, for the collecting pass and then the file ids. They
+  // get going on the collecting pass while this one counts.
+  WorkerThreads threads(ScanThreadCount());
+  TreeCollector collector(root, filter, computeFileIds, leaveOut, &threads);
   progress.SetStatus(u"Counting all files");
   snapshot.filter = filterText;
   WalkDirectory(progress, root, u"", counter, filter, nullptr, nullptr, nullptr, leaveOut);
@@ -220,7 +223,7 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   std::optional<FileIdHasher> hasher;
   if (computeFileIds) {
     hasher.emplace(progress, snapshot, std::move(collected.sizes), std::move(collected.ids),
-                   std::move(collected.hashed));
+                   std::move(collected.hashed), &threads);
   }
   progress.SetStatus(u"Getting File attributes...");
   progress.SetRange(counter.total);

@@ -209,8 +209,8 @@ TEST(PatchReader, MissingOrUnnamedPatchIsReported) {
 // short read without ever asking for that much memory: the child runs with
 // its address space capped at 1 GiB, where such a request would fail.
 TEST(PatchReader, AHugeStringLengthFailsAsAShortRead) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer needs more address space than the cap allows";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer needs more address space than the cap allows";
 #else
   TempDir dir;
   std::string bytes = kFinished + Bytes({0x10, 0x11, 0xFF, 0xFF, 0xFF, 0x7F});
