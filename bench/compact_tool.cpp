@@ -205,8 +205,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     const auto scanStart = Clock::now();
-    CDirSnapshot older = BuildSnapshot(sink, olderRoot, u"", true);
-    CDirSnapshot newer = BuildSnapshot(sink, newerRoot, u"", true);
+    CDirSnapshot older = BuildSnapshot(sink, olderRoot, u"", FileIds::Compute);
+    CDirSnapshot newer = BuildSnapshot(sink, newerRoot, u"", FileIds::Compute);
     CElapsedTimer timer;
     timer.Start();
     const ChangeSet changes = CompareSnapshots(sink, newer, older, timer);

@@ -184,7 +184,8 @@ int main(int argc, char** argv) {
   }
   CSilentSink sink;
   try {
-    CDirSnapshot tree = BuildSnapshot(sink, platform::NameFromNative(argv[2]), u"", true);
+    CDirSnapshot tree =
+        BuildSnapshot(sink, platform::NameFromNative(argv[2]), u"", FileIds::Compute);
     crafted.changes.OlderTreeID = ComputeFingerprint(sink, tree);
     crafted.changes.NewerTreeID = NewerFingerprint(sink, std::move(tree), crafted.changes);
     WriteCrafted(platform::NameFromNative(argv[3]), crafted);

@@ -18,6 +18,12 @@ std::u16string CommandArgs::Value(const std::string& option) const {
 
 bool CommandArgs::Flag(const std::string& flag) const { return flags.count(flag) != 0; }
 
+std::u16string CommandArgs::Filter() const {
+  std::u16string filter = Value("--filter");
+  std::replace(filter.begin(), filter.end(), u'/', u'\\');
+  return filter;
+}
+
 namespace {
 
 // What "-" as the patch means, in the help of the commands that write one
@@ -87,16 +93,17 @@ const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> kCommands = {
       {"fingerprint",
        JobKind::Fingerprint,
-       "DIR [--filter TEXT]",
+       "DIR [--filter TEXT] [--json]",
        "Print the 40-character fingerprint of directory DIR.",
        "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
-       "                        characters, '?' one character; a pattern with '\\' is\n"
-       "                        matched against the whole path below the directory\n",
+       "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
+       "                        is matched against the whole path below the directory\n"
+       "  --json                print the result as one JSON document on stdout\n",
        {"DIR"},
        {"--filter"},
-       {},
+       {"--json"},
        [](const CommandArgs& a) -> JobParams {
-         return FingerprintParams{a.Positional(0), a.Value("--filter")};
+         return FingerprintParams{a.Positional(0), a.Filter()};
        }},
       {"create-patch",
        JobKind::CreatePatch,
@@ -105,15 +112,15 @@ const std::vector<CommandSpec>& Commands() {
        kPatchToStdoutHelp +
            "  --report XML          also describe the patch in the XML report XML\n"
            "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
-           "                        characters, '?' one character; a pattern with '\\' is\n"
-           "                        matched against the whole path below both directories\n" +
+           "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
+           "                        is matched against the whole path below both directories\n" +
            kCompactOptionsHelp,
        {"OLDER", "NEWER", "PATCH"},
        {"--report", "--filter", "--level"},
        {"--compact"},
        [](const CommandArgs& a) -> JobParams {
-         return CreatePatchParams{a.Positional(0),     a.Positional(1),     a.Positional(2),
-                                  a.Value("--report"), a.Value("--filter"), PatchOptionsOf(a)};
+         return CreatePatchParams{a.Positional(0),     a.Positional(1), a.Positional(2),
+                                  a.Value("--report"), a.Filter(),      PatchOptionsOf(a)};
        },
        CheckPatchOptions},
       {"create-vault",
@@ -122,12 +129,13 @@ const std::vector<CommandSpec>& Commands() {
        "Record the state of directory DIR in the vault file VAULT.",
        "  --filter TEXT         leave out entries, and keep the filter in VAULT: ';'-separated\n"
        "                        patterns, '*' any run of characters, '?' one character; a\n"
-       "                        pattern with '\\' is matched against the whole path below DIR\n",
+       "                        pattern with '/' (or '\\') is matched against the whole path\n"
+       "                        below DIR\n",
        {"DIR", "VAULT"},
        {"--filter"},
        {},
        [](const CommandArgs& a) -> JobParams {
-         return CreateVaultParams{a.Positional(0), a.Value("--filter"), a.Positional(1)};
+         return CreateVaultParams{a.Positional(0), a.Filter(), a.Positional(1)};
        }},
       {"create-patch-vault",
        JobKind::CreateVaultPatch,
@@ -149,19 +157,24 @@ const std::vector<CommandSpec>& Commands() {
        CheckPatchOptions},
       {"query",
        JobKind::QueryPatch,
-       "PATCH XML",
-       "Write the information stored in PATCH as an XML report to XML.",
-       kPatchFromStdinHelp,
+       "PATCH [XML] [--json]",
+       "List what PATCH changes, one line each, or write what it stores as the XML report XML.",
+       kPatchFromStdinHelp +
+           "  --json                print the changes as one JSON document on stdout instead\n",
        {"PATCH", "XML"},
        {},
-       {},
+       {"--json"},
        [](const CommandArgs& a) -> JobParams {
-         return QueryPatchParams{a.Positional(0), a.Positional(1)};
+         return QueryPatchParams{a.Positional(0), a.Positional(1), a.positionals.size() < 2};
        },
-       CheckQueriedPatch},
+       [](const CommandArgs& a) -> std::string {
+         if (a.Flag("--json") && a.positionals.size() > 1) return "option '--json' takes no XML";
+         return CheckQueriedPatch(a);
+       },
+       1},
       {"apply",
        JobKind::ApplyPatch,
-       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check] "
+       "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check [--json]] "
        "[--in-place]",
        "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
        kPatchFromStdinHelp +
@@ -171,12 +184,15 @@ const std::vector<CommandSpec>& Commands() {
            "                        only the closing fingerprint check judges the result)\n"
            "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
            "  --check               run every check up to the first change and change nothing:\n"
-           "                        exit status 0 when the apply would succeed, 1 otherwise\n"
+           "                        exit status 0 when the apply would succeed, 5 when DIR is\n"
+           "                        not the patch's older tree, 1 for any other refusal; with\n"
+           "                        -v, list what would change as query does\n"
+           "  --json                with --check: print what would change as one JSON document\n"
            "  --in-place            change DIR directly, without staging the new contents beside\n"
            "                        their destinations first (needs less room; not crash-safe)\n",
        {"DIR", "PATCH"},
        {"--report"},
-       {"--continue-on-errors", "--ignore-fingerprint", "--check", "--in-place"},
+       {"--continue-on-errors", "--ignore-fingerprint", "--check", "--in-place", "--json"},
        [](const CommandArgs& a) -> JobParams {
          return ApplyPatchParams{a.Positional(0),
                                  a.Positional(1),
@@ -186,15 +202,19 @@ const std::vector<CommandSpec>& Commands() {
                                  a.Flag("--in-place"),
                                  a.Flag("--check")};
        },
-       CheckAppliedPatch},
+       [](const CommandArgs& a) -> std::string {
+         if (a.Flag("--json") && !a.Flag("--check")) return "option '--json' needs '--check'";
+         return CheckAppliedPatch(a);
+       }},
       {"verify",
        JobKind::Verify,
-       "DIR VAULT [--report XML]",
+       "DIR VAULT [--report XML] [--json]",
        "List what differs between directory DIR and the state recorded in VAULT.",
-       "  --report XML          also write the differences as the XML report XML\n",
+       "  --report XML          also write the differences as the XML report XML\n"
+       "  --json                print the differences as one JSON document on stdout\n",
        {"DIR", "VAULT"},
        {"--report"},
-       {},
+       {"--json"},
        [](const CommandArgs& a) -> JobParams {
          return VerifyParams{a.Positional(0), a.Positional(1), a.Value("--report")};
        }},
@@ -208,11 +228,33 @@ bool Contains(const std::vector<const char*>& names, const std::string& name) {
   return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
 }
 
-Invocation UsageError(std::string error) {
+Invocation UsageError(std::string error, const CommandSpec* command = nullptr) {
   Invocation invocation;
   invocation.action = Invocation::Action::UsageError;
   invocation.error = std::move(error);
+  invocation.helpCommand = command;
   return invocation;
+}
+
+// The lines of the exit statuses a command can end with.
+std::string ExitStatusLines(const CommandSpec* command) {
+  const bool apply = command == nullptr || command->kind == JobKind::ApplyPatch;
+  const bool verify = command == nullptr || command->kind == JobKind::Verify;
+  std::string text =
+      "  0    done\n"
+      "  1    the job failed\n"
+      "  2    bad usage: a missing or extra argument, an unknown option\n";
+  if (apply)
+    text += "  3    apply: the patch was applied but DIR does not have the newer fingerprint\n";
+  if (verify) text += "  3    verify: DIR differs from VAULT\n";
+  if (apply) {
+    text +=
+        "  4    apply: the patch was applied but items were skipped (3 wins when both hold)\n"
+        "  5    apply: DIR is neither the patch's older tree nor its newer one; nothing was\n"
+        "       changed\n";
+  }
+  text += "  130  cancelled (Ctrl-C, SIGTERM or SIGHUP)\n";
+  return text;
 }
 
 }  // namespace
@@ -237,7 +279,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       } else if (args.positionals.size() < command->positionals.size()) {
         args.positionals.push_back(platform::TextFromArgument(arg));
       } else {
-        return UsageError("too many arguments for '" + std::string(command->name) + "'");
+        return UsageError("too many arguments for '" + std::string(command->name) + "'", command);
       }
       continue;
     }
@@ -245,6 +287,8 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       optionsEnded = true;
     } else if (arg == "-q" || arg == "--quiet") {
       invocation.quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      invocation.verbose = true;
     } else if (arg == "-h" || arg == "--help") {
       help = true;
     } else if (arg == "--version") {
@@ -258,13 +302,13 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
         } else if (i + 1 < argc) {
           args.values[name] = platform::TextFromArgument(argv[++i]);
         } else {
-          return UsageError("option '" + name + "' needs a value");
+          return UsageError("option '" + name + "' needs a value", command);
         }
       } else if (command != nullptr && eq == std::string::npos &&
                  Contains(command->flagOptions, name)) {
         args.flags.insert(name);
       } else {
-        return UsageError("unknown option '" + arg + "'");
+        return UsageError("unknown option '" + arg + "'", command);
       }
     }
   }
@@ -275,19 +319,28 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
     invocation.action = Invocation::Action::ShowVersion;
   } else if (command == nullptr) {
     return UsageError("no command given");
+  } else if (args.positionals.size() + command->optionalPositionals < command->positionals.size()) {
+    return UsageError("missing " + std::string(command->positionals[args.positionals.size()]) +
+                          " for '" + command->name + "'",
+                      command);
   } else if (const std::string wrong = command->check ? command->check(args) : std::string();
              !wrong.empty()) {
-    return UsageError(wrong);
+    return UsageError(wrong, command);
   } else {
     invocation.action = Invocation::Action::RunJob;
     invocation.kind = command->kind;
     invocation.params = command->build(args);
+    invocation.json = args.Flag("--json");
   }
   return invocation;
 }
 
-std::string UsageText() {
-  std::string text = "usage: torquelin [-q] COMMAND [ARGS]\n";
+std::string UsageText(const CommandSpec* command) {
+  if (command != nullptr) {
+    return "usage: torquelin [-q] [-v] " + std::string(command->name) + " " + command->synopsis +
+           "\nTry 'torquelin " + command->name + " --help' for more.\n";
+  }
+  std::string text = "usage: torquelin [-q] [-v] COMMAND [ARGS]\n";
   for (const CommandSpec& c : Commands()) {
     text += "       torquelin " + std::string(c.name) + " " + c.synopsis + "\n";
   }
@@ -296,20 +349,13 @@ std::string UsageText() {
 }
 
 std::string CommandHelpText(const CommandSpec& command) {
-  return "usage: torquelin [-q] " + std::string(command.name) + " " + command.synopsis + "\n\n" +
-         command.summary + "\n\nOptions:\n" + command.options +
+  return "usage: torquelin [-q] [-v] " + std::string(command.name) + " " + command.synopsis +
+         "\n\n" + command.summary + "\n\nOptions:\n" + command.options +
          "  -q, --quiet           show no progress on stderr (errors are still shown)\n"
+         "  -v, --verbose         show an error also with the location that raised it\n"
          "  -h, --help            show this text\n"
-         "\nExit status:\n"
-         "  0    done\n"
-         "  1    the job failed\n"
-         "  2    bad usage\n" +
-         (command.kind == JobKind::ApplyPatch
-              ? "  3    the patch was applied but DIR does not have the newer fingerprint\n"
-              : "") +
-         (command.kind == JobKind::Verify ? "  3    DIR differs from VAULT\n" : "") +
-         "  130  cancelled (Ctrl-C, SIGTERM or SIGHUP)\n"
-         "\nSee torquelin(1) for the filter syntax and examples.\n";
+         "\nExit status:\n" +
+         ExitStatusLines(&command) + "\nSee torquelin(1) for the filter syntax and examples.\n";
 }
 
 std::string HelpText() {
@@ -322,13 +368,12 @@ std::string HelpText() {
   }
   text +=
       "\nOptions:\n"
-      "  -q, --quiet   show no progress on stderr (errors are still shown)\n"
-      "  -h, --help    show this text; after a command, that command's usage and options\n"
-      "  --version     show the version\n"
-      "  --            end of options: later arguments are never read as options\n"
-      "\nExit status: 0 success, 1 the job failed, 2 bad usage, 3 the patch was applied but\n"
-      "the tree does not have the newer fingerprint (apply) or the tree differs from the\n"
-      "vault (verify), 4 the patch was applied but items were skipped (3 wins when both\n"
-      "hold), 130 cancelled (Ctrl-C, SIGTERM or SIGHUP).\n";
+      "  -q, --quiet    show no progress on stderr (errors are still shown)\n"
+      "  -v, --verbose  show an error also with the location that raised it\n"
+      "  -h, --help     show this text; after a command, that command's usage and options\n"
+      "  --version      show the version\n"
+      "  --             end of options: later arguments are never read as options\n"
+      "\nExit status:\n" +
+      ExitStatusLines(nullptr);
   return text;
 }

@@ -18,6 +18,9 @@ class CommandArgs {
   // The value of an option such as "--filter", empty text when not given.
   std::u16string Value(const std::string& option) const;
   bool Flag(const std::string& flag) const;
+  // The value of "--filter" as the engine reads filters: a '/' typed there
+  // separates folders as '\\' does (no name can hold a '/').
+  std::u16string Filter() const;
 
   std::vector<std::u16string> positionals;
   std::map<std::string, std::u16string> values;
@@ -39,6 +42,8 @@ struct CommandSpec {
   // What is wrong with the arguments beyond their count and names (one
   // line for the usage error), empty when nothing is; null: nothing to check.
   std::string (*check)(const CommandArgs& args) = nullptr;
+  // How many of the last positionals may be left out.
+  size_t optionalPositionals = 0;
 };
 
 const std::vector<CommandSpec>& Commands();
@@ -48,23 +53,27 @@ struct Invocation {
   enum class Action { RunJob, ShowHelp, ShowVersion, UsageError };
   Action action = Action::UsageError;
   bool quiet = false;
+  bool verbose = false;  // errors also as their four-line text
+  bool json = false;     // the result as a JSON document (cli/json_document.h)
   JobKind kind = JobKind::Fingerprint;
   JobParams params;
   std::string error;  // for UsageError: what was wrong, one line
   // For ShowHelp: the command named with --help, whose help alone is shown;
-  // null for the whole program's help.
+  // for UsageError, the command whose usage line is shown; null for the
+  // whole program's.
   const CommandSpec* helpCommand = nullptr;
 };
 
-// Parses argv[1..]. "-q"/"--quiet", "-h"/"--help" and "--version" are
-// accepted anywhere; "--" ends the options. Unknown options, a missing
-// option value, too many arguments, an unknown or no command are usage
-// errors. Arguments become engine text as typed (platform::TextFromArgument):
-// a '\\' is a backslash, only undecodable bytes map as in names.
+// Parses argv[1..]. "-q"/"--quiet", "-v"/"--verbose", "-h"/"--help" and
+// "--version" are accepted anywhere; "--" ends the options. Unknown options,
+// a missing option value, a missing or extra argument, an unknown or no
+// command are usage errors (an argument given as empty text is given: the
+// job names what is wrong with it). Arguments become engine text as typed
+// (platform::TextFromArgument): a '\\' is a backslash, only undecodable bytes map as in names.
 Invocation ParseCommandLine(int argc, const char* const* argv);
 
 // The help text (--help), one command's help (COMMAND --help) and the short
-// usage text for errors.
+// usage text for errors: the command's usage line, or every command's.
 std::string HelpText();
 std::string CommandHelpText(const CommandSpec& command);
-std::string UsageText();
+std::string UsageText(const CommandSpec* command = nullptr);

@@ -1,11 +1,13 @@
 // torquelin: runs one job from the command line and reports like the window.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/console_host.h"
+#include "cli/json_document.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 #include "platform/system_error.h"
@@ -35,16 +37,23 @@ int main(int argc, char** argv) {
     case Invocation::Action::ShowVersion:
       return Deliver("torquelin " TORQUELIN_VERSION "\n", 0);
     case Invocation::Action::UsageError:
-      std::fprintf(stderr, "torquelin: %s\n%s", invocation.error.c_str(), UsageText().c_str());
-      return 2;
+      std::fprintf(stderr, "torquelin: %s\n%s", invocation.error.c_str(),
+                   UsageText(invocation.helpCommand).c_str());
+      return kExitUsage;
     case Invocation::Action::RunJob:
       break;
   }
 
-  const CConsoleHost::Mode mode = invocation.quiet               ? CConsoleHost::Mode::Quiet
-                                  : platform::StderrIsTerminal() ? CConsoleHost::Mode::Terminal
-                                                                 : CConsoleHost::Mode::Lines;
-  CConsoleHost host(mode, stderr);
+  // A terminal that cannot move its cursor (TERM=dumb, or none named, as in
+  // an editor's shell buffer) gets the lines a file would get.
+  const char* term = std::getenv("TERM");
+  const bool redraws = platform::StderrIsTerminal() && term != nullptr && *term != '\0' &&
+                       std::strcmp(term, "dumb") != 0;
+  const CConsoleHost::Mode mode = invocation.quiet ? CConsoleHost::Mode::Quiet
+                                  : redraws        ? CConsoleHost::Mode::Terminal
+                                                   : CConsoleHost::Mode::Lines;
+  CConsoleHost host(mode, stderr, invocation.verbose);
+  host.SetJob(invocation.kind);
   platform::SetCancelFlagOnInterrupt(&host.CancelFlag());
   const JobRun run = RunJob(host, host.CancelFlag(), invocation.kind, invocation.params);
   // What a tolerant apply skipped is a verdict, for stderr; the result text
@@ -52,6 +61,20 @@ int main(int argc, char** argv) {
   ReportSkippedItems(host, run.skipped);
   host.Finish(run);
   const int status = ExitCodeFor(run);
+  if (run.outcome != JobOutcome::Succeeded) return status;
+  if (invocation.json) return Deliver(JsonDocument(invocation.kind, run), status);
+  if (run.listing && invocation.kind == JobKind::QueryPatch) {
+    // The listing, then what it adds up to, after it.
+    const int delivered =
+        run.result.empty() ? status : Deliver(platform::ToUtf8(run.result) + "\n", status);
+    if (!invocation.quiet) std::fprintf(stderr, "%s\n", ListingSummary(*run.listing).c_str());
+    return delivered;
+  }
+  // What a check found the patch would change is asked for with -v.
+  if (run.listing && invocation.kind == JobKind::ApplyPatch && invocation.verbose) {
+    const std::u16string lines = DifferenceLines(run.listing->differences);
+    if (!lines.empty()) return Deliver(platform::ToUtf8(lines) + "\n", status);
+  }
   if (!run.result.empty()) return Deliver(platform::ToUtf8(run.result) + "\n", status);
   return status;
 }

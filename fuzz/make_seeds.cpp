@@ -48,7 +48,7 @@ void MakeTree(const fs::path& root) {
 void MakePatches(const fs::path& tree, const fs::path& out) {
   CSilentSink sink(kFuzzScratchSize);
   const std::u16string root = ScratchDir::Engine(tree);
-  CDirSnapshot newer = BuildSnapshot(sink, root, u"*.obj", true);
+  CDirSnapshot newer = BuildSnapshot(sink, root, u"*.obj", FileIds::Compute);
   const std::u16string fingerprint = ComputeFingerprint(sink, newer);
 
   ChangeSet changes;
@@ -94,8 +94,8 @@ void MakeCompactPatches(const fs::path& older, const fs::path& newer, const fs::
   CreatePatchFromDirectories(sink, newerRoot, newerRoot,
                              ScratchDir::Engine(out / "compact-empty.dov"), u"", u"", {true, 3});
 
-  const CDirSnapshot olderScan = BuildSnapshot(sink, olderRoot, u"", true);
-  const CDirSnapshot newerScan = BuildSnapshot(sink, newerRoot, u"", true);
+  const CDirSnapshot olderScan = BuildSnapshot(sink, olderRoot, u"", FileIds::Compute);
+  const CDirSnapshot newerScan = BuildSnapshot(sink, newerRoot, u"", FileIds::Compute);
   const std::u16string big = u"\\B.txt";
   const std::u16string copied = u"\\sub\\deeper\\d.txt";
   const std::u16string source = u"\\sub\\deeper\\old-d.txt";
@@ -120,7 +120,8 @@ void MakeCompactPatches(const fs::path& older, const fs::path& newer, const fs::
 
 void MakeVaults(const fs::path& tree, const fs::path& out) {
   CSilentSink sink(kFuzzScratchSize);
-  CDirSnapshot snapshot = BuildSnapshot(sink, ScratchDir::Engine(tree), u"*.obj;~*", true);
+  CDirSnapshot snapshot =
+      BuildSnapshot(sink, ScratchDir::Engine(tree), u"*.obj;~*", FileIds::Compute);
   ComputeFingerprint(sink, snapshot);
   snapshot.info = {{u"ComputerName", u"seed"}, {u"DateCreated", u"Mon Dec  7 07:00:00 2026"}};
   fs::create_directories(out);

@@ -120,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Extraction runs even when the patch info is damaged, so its code sees
   // every index the header can lead to. Both settings of the tolerate flag
   // are reached, chosen by a bit the fuzzer controls.
-  const bool tolerateShort = size > 0 && (data[size - 1] & 1) != 0;
+  const ShortContent tolerateShort =
+      size > 0 && (data[size - 1] & 1) != 0 ? ShortContent::Tolerate : ShortContent::Raise;
   try {
     zrFile::Reader reader(patchPath);
     const int64_t indexOffset = ReadPatchHeader(reader);
@@ -136,7 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   try {
-    DecodeCompactContents(patchPath, ScratchDir::Engine(kLayout.older), tolerateShort, sink);
+    DecodeCompactContents(patchPath, ScratchDir::Engine(kLayout.older),
+                          tolerateShort == ShortContent::Tolerate, sink);
   } catch (const CZRErr&) {
   }
 

@@ -19,7 +19,7 @@ for arg in "$@"; do
 done
 
 bash scripts/install_packages.sh cmake ninja-build g++ pkg-config libpugixml-dev libzstd-dev \
-  "${qt[@]}" libgtest-dev libbenchmark-dev python3
+  "${qt[@]}" libgtest-dev libbenchmark-dev python3 nlohmann-json3-dev
 # Packaging: dpkg-dev and file let `cpack -G DEB` compute the package's
 # dependencies; lintian checks the package, and the others validate the
 # manual pages, menu entry and metainfo in the tests.

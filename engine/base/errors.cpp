@@ -3,16 +3,21 @@
 
 #include "engine/base/number_text.h"
 
-CZRErr::CZRErr(int32_t type, std::u16string message, const char* file, int32_t line,
-               uint32_t lastError)
-    : type(type), message(std::move(message)), file(file), line(line), lastError(lastError) {}
+CZRErr::CZRErr(int32_t errorType, std::u16string text, const char* location, int32_t lineNumber,
+               uint32_t code)
+    : type(errorType),
+      message(std::move(text)),
+      file(location),
+      line(lineNumber),
+      lastError(code) {}
 
-CZRErr::CZRErr(const ErrorSite& site, std::u16string_view detail, uint32_t lastError)
-    : type(site.type),
-      message(std::u16string(site.message) + std::u16string(detail)),
-      file(site.location),
-      line(site.line),
-      lastError(lastError) {}
+CZRErr::CZRErr(const ErrorSite& origin, std::u16string_view detail, uint32_t code)
+    : type(origin.type),
+      message(std::u16string(origin.message) + std::u16string(detail)),
+      file(origin.location),
+      line(origin.line),
+      lastError(code),
+      site(&origin) {}
 
 void Raise(const ErrorSite& site, std::u16string_view detail, uint32_t code) {
   throw CZRErr(site, detail, code);

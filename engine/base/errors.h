@@ -32,13 +32,13 @@ struct ErrorSite {
 // catches it.
 class CZRErr {
  public:
-  // lastError is the system's error code of the call whose failure this
-  // reports, as that call gave it (platform/result.h); 0 when no system call
-  // failed (a check refused something, the data was damaged).
-  CZRErr(int32_t type, std::u16string message, const char* file, int32_t line,
-         uint32_t lastError = 0);
-  // The error of a site, its message followed directly by detail.
-  explicit CZRErr(const ErrorSite& site, std::u16string_view detail = {}, uint32_t lastError = 0);
+  // code becomes lastError: the system's error code of the call whose failure
+  // this reports, as that call gave it (platform/result.h); 0 when no system
+  // call failed (a check refused something, the data was damaged).
+  CZRErr(int32_t errorType, std::u16string text, const char* location, int32_t lineNumber,
+         uint32_t code = 0);
+  // The error of a site (origin), its message followed directly by detail.
+  explicit CZRErr(const ErrorSite& origin, std::u16string_view detail = {}, uint32_t code = 0);
 
   // The four-line display text:
   //   "Error type:" type "\n" "Message: " message "\n"
@@ -50,6 +50,9 @@ class CZRErr {
   const char* file;
   int32_t line;
   uint32_t lastError;
+  // The site raised, when the error was built from one: lets a caller tell
+  // one kind of failure from the rest by identity, never by its text.
+  const ErrorSite* site = nullptr;
 };
 
 // Throws the error of a site, its message followed directly by detail, with

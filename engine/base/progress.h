@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/base/errors.h"
+
 // Implemented by the window and by the command-line program. Called only from
 // the thread that runs the job. SetStatus, SetDetail and Step are the only
 // cancellation points: after doing their visible work they throw COPCancel
@@ -26,6 +28,19 @@ class CProgressSink {
   virtual void SetRange(uint32_t count) = 0;
   virtual void ResetProgress() = 0;
   virtual void Step() = 0;
+
+  // How the job runner reports the error a job failed with. The window shows
+  // the error's four-line text as a message; the command line words it for a
+  // terminal. No cancel check.
+  virtual void ShowError(const CZRErr& error) { ShowMessage(error.GetText()); }
+
+  // The bytes of content the current phase reads or writes, where a job
+  // knows them: SetByteRange with their total once the phase has set its
+  // status, then AddBytes as each item's bytes are done. For a front end
+  // that shows them (the command line); the window has no place for them,
+  // so both do nothing unless overridden. No cancel check.
+  virtual void SetByteRange(uint64_t total) { static_cast<void>(total); }
+  virtual void AddBytes(uint64_t count) { static_cast<void>(count); }
 };
 
 // The size of the scratch buffer every real sink lends.

@@ -27,13 +27,13 @@ void RequireDirectory(const ErrorSite& site, const std::u16string& path) {
   if (!IsDirectoryAttribute(*word)) Raise(site, path);
 }
 
-bool RemoveItem(bool tolerateFailure, const std::u16string& path) {
+bool RemoveItem(RemoveFailure tolerateFailure, const std::u16string& path) {
   // A symbolic link goes as itself. Clearing "its" read-only bit would chmod
   // whatever it points to, which may lie outside the tree.
   if (platform::IsSymbolicLink(path)) {
     const platform::Status removed = platform::RemoveFile(path);
     if (removed) return true;
-    if (tolerateFailure) return false;
+    if (tolerateFailure == RemoveFailure::Tolerate) return false;
     Raise(site::kRemoveFile, path, removed.error());
   }
   const platform::Result<uint32_t> word = platform::GetAttributeWord(path);
@@ -42,7 +42,7 @@ bool RemoveItem(bool tolerateFailure, const std::u16string& path) {
   const platform::Status removed =
       directory ? platform::RemoveEmptyDirectory(path) : platform::RemoveFile(path);
   if (removed) return true;
-  if (tolerateFailure) return false;
+  if (tolerateFailure == RemoveFailure::Tolerate) return false;
   Raise(directory ? site::kRemoveDirectory : site::kRemoveFile, path, removed.error());
 }
 

@@ -21,10 +21,11 @@ void RequireDirectory(const ErrorSite& site, const std::u16string& path);
 
 // Removes one file or one empty directory, clearing the read-only bit first.
 // A symbolic link is removed itself, never what it points to.
-// On failure returns false when tolerateFailure, else raises
+// On failure returns false when tolerateFailure is Tolerate, else raises
 // "Unable to remove item. " + path (.\fileio, line 133 directory / 146 file).
 // A missing path counts as a file that could not be removed.
-bool RemoveItem(bool tolerateFailure, const std::u16string& path);
+enum class RemoveFailure { Raise, Tolerate };
+bool RemoveItem(RemoveFailure tolerateFailure, const std::u16string& path);
 
 // Feeds every byte of the file into an initialised SHA-1 context through the
 // sink's scratch buffer. Raises "Unable to open file:" + path, "Unable to get

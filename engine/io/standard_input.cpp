@@ -73,6 +73,8 @@ StandardInputCopy::~StandardInputCopy() {
   if (gLiveCopy == &copy_) gLiveCopy = nullptr;
 }
 
+bool StandardInputIsKept() { return gLiveCopy != nullptr; }
+
 platform::Result<platform::FileHandle> OpenStandardInputCopy() {
   static const platform::FileHandle kNone;
   return platform::ReopenForReading(gLiveCopy != nullptr ? *gLiveCopy : kNone);

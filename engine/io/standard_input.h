@@ -45,6 +45,10 @@ class StandardInputCopy {
   platform::FileHandle copy_;
 };
 
+// Whether a StandardInputCopy lives: "-" is then its file, no longer the
+// stream (which it has read to its end).
+bool StandardInputIsKept();
+
 // A handle of its own on the live StandardInputCopy's file, at offset 0;
 // EBADF when none lives.
 platform::Result<platform::FileHandle> OpenStandardInputCopy();

@@ -191,7 +191,7 @@ void Changer::RemoveFiles() {
   for (const std::u16string& path : patch_.UnlinkedFiles) {
     progress_->Step();
     progress_->SetDetail(u"Removing: " + path);
-    Remove(path, false, applied.UnlinkedFiles);
+    Remove(path, Removing::File, applied.UnlinkedFiles);
   }
 }
 
@@ -205,7 +205,7 @@ void Changer::RemoveDirectories() {
   for (auto it = unlinkedDirs.rbegin(); it != unlinkedDirs.rend(); ++it) {
     progress_->Step();
     progress_->SetDetail(u"Removing: " + *it);
-    Remove(*it, true, applied.UnlinkedDirectories);
+    Remove(*it, Removing::Directory, applied.UnlinkedDirectories);
   }
 }
 
@@ -225,7 +225,7 @@ void Changer::CreateDirectories() {
     // A new directory belongs to whoever its directory belongs to.
     if (ownership_.Active()) {
       platform::Status given = target_.Stat(path.substr(0, path.rfind(u'\\')), parent);
-      if (given) given = ownership_.Give(path, path, parent, false);
+      if (given) given = ownership_.Give(path, path, parent);
       if (!given) {
         skipped_.Add(ChangeError(site::kApplyCreateDirectory, full, full, given.error()));
         continue;
@@ -241,12 +241,17 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
                                         ContentIds* ids) {
   progress_->SetStatus(staged != nullptr ? u"Staging new contents." : u"Restoring files.");
   progress_->SetRange(static_cast<uint32_t>(files.size()));
+  uint64_t bytes = 0;
+  for (const StoredFile& file : files) bytes += static_cast<uint64_t>(file.length);
+  progress_->SetByteRange(bytes);
   std::vector<size_t> written;
   for (size_t i = 0; i < files.size(); ++i) {
     const StoredFile& file = files[i];
     progress_->Step();
+    // Counted as the file starts: the line then shows what is under way.
+    progress_->AddBytes(static_cast<uint64_t>(file.length));
     progress_->SetDetail((staged != nullptr ? u"Staging: " : u"Extructing file: ") + file.path);
-    const bool asLink = CarriedAsLink(patch_, file.path);
+    const ExtractAs asLink = CarriedAsLink(patch_, file.path) ? ExtractAs::Link : ExtractAs::File;
     const std::u16string writeAs = staged != nullptr ? (*staged)[i] : std::u16string();
     const std::u16string full = directory_ + u"\\" + file.path;
     try {
@@ -260,9 +265,11 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
       }
       Sha1Context context;
       Sha1Init(context);
-      if (!ExtractFileBeneath(reader, mode_.continueOnErrors, *progress_, file.offset, target_,
-                              directory_, file.path, asLink, writeAs,
-                              ids != nullptr ? &context : nullptr, kPrivateFile)) {
+      const ShortContent tolerateShort =
+          mode_.continueOnErrors ? ShortContent::Tolerate : ShortContent::Raise;
+      if (!ExtractFileBeneath(reader, tolerateShort, *progress_, file.offset, target_, directory_,
+                              file.path, asLink, writeAs, ids != nullptr ? &context : nullptr,
+                              kPrivateFile)) {
         // Tolerated, and the shortened file stays; but the report must say
         // so, or a damaged file would pass for a restored one.
         ReportFailedFile(CZRErr(site::kApplyShortenedFile, file.path, reader.error()));
@@ -367,11 +374,12 @@ void Changer::Report(const std::u16string& reportPath) {
   if (!reportPath.empty()) WriteDiffReport(*progress_, reportPath, applied, errorTexts_);
 }
 
-void Changer::Remove(const std::u16string& path, bool directory, PathList& done) {
+void Changer::Remove(const std::u16string& path, Removing kind, PathList& done) {
   platform::EntryStatus status;
   // A killed run removed it already, or put the newer entry of the other
   // kind in its place.
-  if (mode_.resuming && (!target_.Stat(path, status) || status.isDirectory != directory)) {
+  if (mode_.resuming &&
+      (!target_.Stat(path, status) || status.isDirectory != (kind == Removing::Directory))) {
     done.push_back(path);
     return;
   }

@@ -102,6 +102,8 @@ class CommitSink : public CProgressSink {
   void SetRange(uint32_t count) override { inner_.SetRange(count); }
   void ResetProgress() override { inner_.ResetProgress(); }
   void Step() override;
+  void SetByteRange(uint64_t total) override { inner_.SetByteRange(total); }
+  void AddBytes(uint64_t count) override { inner_.AddBytes(count); }
 
  private:
   CProgressSink& inner_;
@@ -142,7 +144,7 @@ class Ownership {
   // Gives `entry` (the new entry, or its staged stand-in) to `owner`;
   // `replaces` tells whether it takes the place of an entry of that owner.
   platform::Status Give(const std::u16string& entry, const std::u16string& path,
-                        const platform::EntryStatus& owner, bool replaces);
+                        const platform::EntryStatus& owner, bool replaces = false);
 
   // Marks a replaced file that a killed run already moved into place: that
   // run gave it the replaced file's owner first.
@@ -210,7 +212,8 @@ class Changer {
   void RemoveDirectories();
   void CreateDirectories();
   void RestoreAttributes();
-  void Remove(const std::u16string& path, bool directory, PathList& done);
+  enum class Removing { File, Directory };
+  void Remove(const std::u16string& path, Removing kind, PathList& done);
   void ReportFailedFile(const CZRErr& error);
 
   CProgressSink* progress_;

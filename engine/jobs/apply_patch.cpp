@@ -106,7 +106,10 @@ class ApplyRun {
     return staged;
   }
 
-  ChangerMode Mode(bool resuming) const { return {options_.continueOnErrors, resuming}; }
+  ChangerMode Mode() const { return {.continueOnErrors = options_.continueOnErrors}; }
+  ChangerMode ResumingMode() const {
+    return {.continueOnErrors = options_.continueOnErrors, .resuming = true};
+  }
 
   // The report, "Patch applied ok." and the closing check.
   ApplyResult Close(Changer& changer, const KnownFiles& known) {
@@ -193,7 +196,7 @@ std::optional<ApplyResult> ApplyRun::TakePending() {
   }
   journal_.Resume();
   CommitSink commitSink(progress_);
-  Changer changer(commitSink, directory_, target_, patch_, Mode(true));
+  Changer changer(commitSink, directory_, target_, patch_, ResumingMode());
   CommitStaged(changer, writable_, journal_, storedFiles_, staged, moving,
                ChangedDirectories(patch_));
   return Close(changer, {});
@@ -210,7 +213,7 @@ std::optional<ApplyResult> ApplyRun::Check() {
   if (withIds && fingerprint != patch_.OlderTreeID) {
     if (fingerprint == patch_.NewerTreeID) {
       if (!options_.checkOnly) {
-        Changer(progress_, directory_, target_, patch_, Mode(false)).Report(reportPath_);
+        Changer(progress_, directory_, target_, patch_, Mode()).Report(reportPath_);
       }
       progress_.SetStatus(kAlreadyAppliedText);
       return ApplyResult{{}, TreeCheck::AlreadyNewer};
@@ -242,7 +245,7 @@ std::optional<ApplyResult> ApplyRun::Check() {
 }
 
 ApplyResult ApplyRun::ApplyInPlace() {
-  Changer changer(progress_, directory_, target_, patch_, Mode(false));
+  Changer changer(progress_, directory_, target_, patch_, Mode());
   writable_.Plan(ParentsOfChanges(patch_, {}));
   writable_.Open();
   changer.Commit(writable_, [&] { changer.WriteFiles(reader_, storedFiles_, nullptr); });
@@ -250,8 +253,10 @@ ApplyResult ApplyRun::ApplyInPlace() {
 }
 
 ApplyResult ApplyRun::ApplyStaged() {
-  Changer changer(progress_, directory_, target_, patch_, Mode(false));
-  JournalRecord record{std::nullopt, identity_, NewStagingToken(), {}, false, {}};
+  Changer changer(progress_, directory_, target_, patch_, Mode());
+  JournalRecord record;
+  record.patch = identity_;
+  record.token = NewStagingToken();
   const std::vector<std::u16string> staged = StagedPaths(record.token);
   writable_.Plan(ParentsOfChanges(patch_, staged));
   record.opened = writable_.Planned();

@@ -73,11 +73,13 @@ std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector
   for (size_t i = 0; i < files.size(); ++i) {
     if (files[i].damage || !contentIds[i]) return std::nullopt;
   }
-  // Each pass walks both maps with cursors of its own.
+  // Each pass walks both maps with cursors of its own. Only an entry the
+  // tree holds already may keep the word it has.
+  enum class Entry { New, Existing };
   const auto wordOf = [&](const std::u16string& path, SortedCursor<AttributeMap>& asked,
-                          SortedCursor<AttributeMap>& old, bool existed) {
+                          SortedCursor<AttributeMap>& old, Entry entry) {
     const uint32_t* word = asked.Find(path);
-    if (word == nullptr && existed) word = old.Find(path);
+    if (word == nullptr && entry == Entry::Existing) word = old.Find(path);
     if (word == nullptr) Raise(site::kApplyUnforeseeable, path);
     return *word;
   };
@@ -93,13 +95,13 @@ std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector
     for (size_t d = 0; d <= tree.directories.size(); ++d) {
       const bool end = d == tree.directories.size();
       while (a < added.size() && (end || added[a] < tree.directories[d])) {
-        order.directoryWords.push_back(wordOf(added[a], asked, old, false));
+        order.directoryWords.push_back(wordOf(added[a], asked, old, Entry::New));
         next.directories.push_back(added[a++]);
       }
       if (end) break;
       if (a < added.size() && added[a] == tree.directories[d]) ++a;  // there already
       if (SortedHolds(gone, goneAt, tree.directories[d])) continue;
-      order.directoryWords.push_back(wordOf(tree.directories[d], asked, old, true));
+      order.directoryWords.push_back(wordOf(tree.directories[d], asked, old, Entry::Existing));
       next.directories.push_back(std::move(tree.directories[d]));
     }
   }
@@ -116,25 +118,26 @@ std::optional<std::u16string> PredictFingerprint(CDirSnapshot& tree, std::vector
     }
     SortedCursor<AttributeMap> asked(patch.AttributeChanges), old(tree.attributes);
     size_t goneAt = 0, c = 0;
-    const auto add = [&](std::u16string path, const FileId& id, bool existed) {
-      order.fileWords.push_back(wordOf(path, asked, old, existed));
+    const auto add = [&](std::u16string path, const FileId& id, Entry entry) {
+      order.fileWords.push_back(wordOf(path, asked, old, entry));
       next.files.push_back(std::move(path));
       nextIds.push_back(id);
     };
     for (size_t f = 0; f <= tree.files.size(); ++f) {
       const bool end = f == tree.files.size();
       while (c < carried.size() && (end || files[carried[c]].path < tree.files[f])) {
-        add(files[carried[c]].path, *contentIds[carried[c]], false);
+        add(files[carried[c]].path, *contentIds[carried[c]], Entry::New);
         ++c;
       }
       if (end) break;
       const bool removed = SortedHolds(gone, goneAt, tree.files[f]);
       if (c < carried.size() && files[carried[c]].path == tree.files[f]) {
         // A changed file, or one removed and carried anew.
-        add(std::move(tree.files[f]), *contentIds[carried[c]], !removed);
+        add(std::move(tree.files[f]), *contentIds[carried[c]],
+            removed ? Entry::New : Entry::Existing);
         ++c;
       } else if (!removed) {
-        add(std::move(tree.files[f]), ids[f], true);
+        add(std::move(tree.files[f]), ids[f], Entry::Existing);
       }
     }
   }
@@ -168,15 +171,16 @@ CDirSnapshot OpeningScan(CProgressSink& progress, const std::u16string& director
                          bool withIds, int64_t clockNs, std::vector<FileId>& ids, KnownFiles* known,
                          const LeftOutEntry* leaveOut, std::u16string& fingerprint) {
   if (!withIds) {
-    CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, false, nullptr,
-                                          nullptr, nullptr, leaveOut);
+    CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, FileIds::Skip,
+                                          nullptr, nullptr, nullptr, leaveOut);
     fingerprint = ComputeFingerprint(progress, snapshot);
     return snapshot;
   }
   std::vector<platform::EntryStamp> stamps;
   PathOrder order;
-  CDirSnapshot snapshot = BuildSnapshot(progress, directory, filter, filterText, true, &ids,
-                                        known != nullptr ? &stamps : nullptr, &order, leaveOut);
+  CDirSnapshot snapshot =
+      BuildSnapshot(progress, directory, filter, filterText, FileIds::Compute, &ids,
+                    known != nullptr ? &stamps : nullptr, &order, leaveOut);
   if (known != nullptr) {
     known->reserve(snapshot.files.size());
     for (size_t i = 0; i < snapshot.files.size(); ++i) {
@@ -198,7 +202,7 @@ bool ClosingCheck(CProgressSink& progress, const std::u16string& directory,
                   const LeftOutEntry* leaveOut) {
   std::vector<platform::EntryStamp> stamps;
   PathOrder order;
-  CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, false,
+  CDirSnapshot after = BuildSnapshot(progress, directory, filter, patch.IgnoreFilter, FileIds::Skip,
                                      nullptr, &stamps, &order, leaveOut);
   std::vector<FileId> ids(after.files.size());
   CDirSnapshot reread;

@@ -19,8 +19,8 @@ std::u16string CalculateFingerprint(CProgressSink& progress, const std::u16strin
   std::vector<FileId> ids;
   // The scan works out the sorted order on its threads as it goes.
   PathOrder order;
-  CDirSnapshot snapshot =
-      BuildSnapshot(progress, root, CIgnoreFilter(filter), filter, true, &ids, nullptr, &order);
+  CDirSnapshot snapshot = BuildSnapshot(progress, root, CIgnoreFilter(filter), filter,
+                                        FileIds::Compute, &ids, nullptr, &order);
   // With the words in `order`, nothing reads the snapshot's map of them
   // again: another thread frees its nodes (one per entry, as long to free
   // as the fingerprint takes) while this one hashes.

@@ -60,7 +60,7 @@ std::vector<FileId> IdsInFileOrder(const CDirSnapshot& snapshot) {
 }
 
 CompactContents PlanCompactContents(ChangeSet changes, const ComparedFiles& newer,
-                                    const ComparedFiles& older, bool olderContents) {
+                                    const ComparedFiles& older, OlderSource olderContents) {
   // Every carried path, ascending, and whether it is a changed one.
   std::vector<std::pair<const std::u16string*, bool>> carried;
   carried.reserve(changes.NewFiles.size() + changes.ChangedFiles.size());
@@ -107,7 +107,7 @@ CompactContents PlanCompactContents(ChangeSet changes, const ComparedFiles& newe
       request.kind = ContentKind::Copy;
       request.reference = *source->second;
       request.referenceId = request.id;
-    } else if (olderContents && carried[r].second && before != nullptr &&
+    } else if (olderContents == OlderSource::Directory && carried[r].second && before != nullptr &&
                IsRegularFile(older.snapshot, request.path)) {
       request.kind = ContentKind::Delta;
       request.reference = request.path;

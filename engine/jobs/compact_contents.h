@@ -29,10 +29,14 @@ struct CompactContents {
   std::vector<ContentRequest> requests;  // one per carried path, ascending
 };
 
+// What the older tree of a patch is: a directory, whose files a delta can be
+// made from, or a vault, which holds no contents.
+enum class OlderSource { Vault, Directory };
+
 // Decides, for the change set `changes` made from `newer` and `older`:
 //   Copy        a new or changed file whose content (not empty) equals an
 //               older regular file's (the first in path order);
-//   Delta       else, with olderContents, a changed regular file whose
+//   Delta       else, when olderContents is Directory, a changed regular file whose
 //               older version is a regular file too (made from it);
 //   Compressed  else (the encoder stores it raw where that is smaller).
 // Symbolic links are never a reference and never take one. head.olderIds
@@ -43,4 +47,4 @@ struct CompactContents {
 // file:" + its path (.\fileReader). Linear in the carried and older files,
 // plus a map of the carried ids.
 CompactContents PlanCompactContents(ChangeSet changes, const ComparedFiles& newer,
-                                    const ComparedFiles& older, bool olderContents);
+                                    const ComparedFiles& older, OlderSource olderContents);

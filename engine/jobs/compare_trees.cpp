@@ -187,7 +187,7 @@ void WriteOutputs(CProgressSink& progress, const ChangeSet& changes,
 // The same for a compact patch; the writer checks every content it reads
 // against the ids of `newer`.
 void WriteCompactOutputs(CProgressSink& progress, ChangeSet changes, const ComparedFiles& newer,
-                         const ComparedFiles& older, bool olderContents,
+                         const ComparedFiles& older, OlderSource olderContents,
                          const std::u16string& patchPath, const std::u16string& reportPath,
                          const CompactOptions& options) {
   if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
@@ -226,7 +226,7 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CompactTree& newer, CompactT
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath, const CompactOptions* compact,
-                  bool olderContents) {
+                  OlderSource olderContents) {
   ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
   if (compact != nullptr) {
     const std::vector<FileId> newerIds = IdsInFileOrder(newer);
@@ -244,7 +244,8 @@ void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& olde
   ChangeSet changes = CompareSnapshots(progress, newer, older, timer);
   if (compact != nullptr) {
     WriteCompactOutputs(progress, std::move(changes), {newer.snapshot, newer.ids},
-                        {older.snapshot, older.ids}, true, patchPath, reportPath, *compact);
+                        {older.snapshot, older.ids}, OlderSource::Directory, patchPath, reportPath,
+                        *compact);
     return;
   }
   // The writer checks each copied content against the id the scan gave it;

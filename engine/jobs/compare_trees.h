@@ -7,6 +7,7 @@
 
 #include "engine/base/elapsed_timer.h"
 #include "engine/base/progress.h"
+#include "engine/jobs/compact_contents.h"
 #include "engine/patch/change_set.h"
 #include "engine/patch/content_encoder.h"
 #include "engine/tree/fingerprint.h"
@@ -53,11 +54,11 @@ ChangeSet CompareSnapshots(CProgressSink& progress, CompactTree& newer, CompactT
 // With `compact`, the patch is a compact one made with those options
 // (WriteCompactPatch, on FileIdThreadCount() threads); its deltas are made
 // from the files below older.root only when olderContents says it is a
-// directory (not a vault).
+// directory.
 void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath, const CompactOptions* compact = nullptr,
-                  bool olderContents = false);
+                  OlderSource olderContents = OlderSource::Vault);
 // The same for two compact trees, as CompareSnapshots' second form; the
 // older tree is a directory.
 void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& older,

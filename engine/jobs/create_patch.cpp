@@ -63,11 +63,11 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
   const CIgnoreFilter compiled(filter);
   // Both trees are held at once: their ids stay raw bytes beside the lists.
   CompactTree newerTree;
-  newerTree.snapshot = BuildSnapshot(progress, newer, compiled, filter, true, &newerTree.ids,
-                                     nullptr, &newerTree.order);
+  newerTree.snapshot = BuildSnapshot(progress, newer, compiled, filter, FileIds::Compute,
+                                     &newerTree.ids, nullptr, &newerTree.order);
   CompactTree olderTree;
-  olderTree.snapshot = BuildSnapshot(progress, older, compiled, filter, true, &olderTree.ids,
-                                     nullptr, &olderTree.order);
+  olderTree.snapshot = BuildSnapshot(progress, older, compiled, filter, FileIds::Compute,
+                                     &olderTree.ids, nullptr, &olderTree.order);
   CompareTrees(progress, newerTree, olderTree, timer, patchPath, reportPath,
                compact ? &*compact : nullptr);
   progress.SetStatus(u"Patch created ok.");
@@ -91,11 +91,12 @@ void CreatePatchFromVault(CProgressSink& progress, const std::u16string& newerDi
                 {reportPath, FileArgument::Use::Report}});
 
   CDirSnapshot olderSnapshot = ReadVault(progress, vaultPath);
-  CDirSnapshot newerSnapshot = BuildSnapshot(progress, newer, olderSnapshot.filter, true);
+  CDirSnapshot newerSnapshot =
+      BuildSnapshot(progress, newer, olderSnapshot.filter, FileIds::Compute);
   // A vault holds no contents: a compact patch's contents are stored by
   // themselves, or copied where an older file listed has the same id.
   CompareTrees(progress, newerSnapshot, olderSnapshot, timer, patchPath, reportPath,
-               compact ? &*compact : nullptr, false);
+               compact ? &*compact : nullptr, OlderSource::Vault);
   // Only now: the vault still describes the targets until a complete patch
   // exists that moves them on.
   if (updateVault) WriteVault(progress, vaultPath, newerSnapshot);

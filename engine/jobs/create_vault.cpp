@@ -17,7 +17,7 @@ void CreateVault(CProgressSink& progress, const std::u16string& directory,
     Raise(site::kNoVaultToCreate);
   }
   CheckOutputs({root}, {{vaultPath, FileArgument::Use::Write}});
-  CDirSnapshot snapshot = BuildSnapshot(progress, root, filter, true);
+  CDirSnapshot snapshot = BuildSnapshot(progress, root, filter, FileIds::Compute);
   AddInfoEntries(snapshot.info);
   WriteVault(progress, vaultPath, snapshot);
 }

@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "engine/base/elapsed_timer.h"
+#include "engine/base/error_sites.h"
 #include "engine/base/errors.h"
+#include "engine/base/silent_sink.h"
 #include "engine/io/standard_input.h"
 #include "engine/jobs/apply_patch.h"
 #include "engine/jobs/calculate_fingerprint.h"
@@ -60,10 +62,22 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
           ApplyPatch(progress, p.directory, p.patchPath, p.reportPath,
                      {p.continueOnErrors, p.ignoreFingerprint,
                       p.inPlace ? ApplyWay::InPlace : ApplyWay::Staged, p.checkOnly});
-      return JobResult{{}, OneLineEach(std::move(applied.skipped)), applied.check};
+      JobResult result{{}, OneLineEach(std::move(applied.skipped)), applied.check, {}};
+      // What the checked patch would do; read again, quietly, since the check
+      // keeps nothing of it and its last status stays the verdict.
+      if (applied.check == TreeCheck::CheckPassed) {
+        CSilentSink quiet(progress.GetBuffer(), progress.GetBufferSize());
+        result.listing = ListPatch(quiet, p.patchPath);
+      }
+      return result;
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<QueryPatchParams>(params);
+      if (p.listOnly) {
+        ChangeListing listing = ListPatch(progress, p.patchPath);
+        std::u16string lines = DifferenceLines(listing.differences);
+        return JobResult{std::move(lines), {}, TreeCheck::NotChecked, std::move(listing)};
+      }
       QueryPatch(progress, p.patchPath, p.reportPath);
       return JobResult();
     },
@@ -75,13 +89,14 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<FingerprintParams>(params);
       return JobResult{
-          CalculateFingerprint(progress, p.directory, p.filter), {}, TreeCheck::NotChecked};
+          CalculateFingerprint(progress, p.directory, p.filter), {}, TreeCheck::NotChecked, {}};
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<VerifyParams>(params);
-      std::u16string lines = VerifyTree(progress, p.directory, p.vaultPath, p.reportPath);
+      const ChangeSet changes = VerifyTreeChanges(progress, p.directory, p.vaultPath, p.reportPath);
+      std::u16string lines = DifferenceLines(changes);
       const TreeCheck check = lines.empty() ? TreeCheck::Verified : TreeCheck::Differs;
-      return JobResult{std::move(lines), {}, check};
+      return JobResult{std::move(lines), {}, check, ListChanges(changes)};
     },
 };
 
@@ -122,10 +137,12 @@ JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind k
     run.result = std::move(result.text);
     run.skipped = std::move(result.skipped);
     run.check = result.check;
+    run.listing = std::move(result.listing);
   } catch (const std::u16string& text) {
     sink.ShowMessage(text);
   } catch (const CZRErr& error) {
-    sink.ShowMessage(error.GetText());
+    if (error.site == &site::kApplyFingerprintMismatch) run.check = TreeCheck::NotTheOlderTree;
+    sink.ShowError(error);
   } catch (const COPCancel&) {
     // Cleared first, so that showing the text cannot raise again.
     cancelRequested.store(false);

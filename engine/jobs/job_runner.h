@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "engine/base/progress.h"
+#include "engine/jobs/change_listing.h"
 #include "engine/jobs/create_patch.h"
 #include "engine/jobs/tree_check.h"
 
@@ -43,6 +45,9 @@ struct ApplyPatchParams {
 };
 struct QueryPatchParams {
   std::u16string patchPath, reportPath;
+  // Instead of writing a report, list what the patch changes (JobResult's
+  // listing and text); reportPath is then unused.
+  bool listOnly = false;
 };
 struct CreateVaultParams {
   std::u16string directory, filter, vaultPath;
@@ -61,8 +66,8 @@ using JobParams =
 
 // What a job that ended normally gives back.
 struct JobResult {
-  // The fingerprint job's fingerprint, verify's difference lines; empty for
-  // the others.
+  // The fingerprint job's fingerprint, verify's difference lines (and a
+  // listing query's); empty for the others.
   std::u16string text;
   // Apply Patch: the message of each item a tolerant run skipped, in the
   // order they happened, each on one line (a line feed or carriage return in
@@ -70,6 +75,9 @@ struct JobResult {
   std::vector<std::u16string> skipped;
   // Apply Patch's fingerprint checks, verify's comparison.
   TreeCheck check = TreeCheck::NotChecked;
+  // What differs, item by item: verify's differences, a listing query's
+  // changes, and those of a patch that a check found can be applied.
+  std::optional<ChangeListing> listing;
 };
 
 // An entry point: runs the job and returns its result. Raises CZRErr or lets
@@ -91,10 +99,13 @@ inline constexpr char16_t kCompletedText[] = u"Completed.  Time:";
 struct JobRun {
   JobOutcome outcome = JobOutcome::Failed;
   // After success, the job's result text, skipped items and check (see
-  // JobResult); empty and NotChecked otherwise.
+  // JobResult); empty and NotChecked otherwise, except that an apply refused
+  // because its target is not the patch's older tree fails with
+  // NotTheOlderTree, which a script may want to tell from other failures.
   std::u16string result;
   std::vector<std::u16string> skipped;
   TreeCheck check = TreeCheck::NotChecked;
+  std::optional<ChangeListing> listing;  // after success, see JobResult
 };
 
 // Called once the job has returned normally, with its result text, before
@@ -104,7 +115,7 @@ using JobSuccessHook = std::function<void(const std::u16string& result)>;
 
 // Runs one job on the calling thread, the one place that wraps every job:
 // times it, calls its entry point with the parameters, calls onSuccess after
-// success, reports an error (message box), a cancellation ("Cancelled" on the
+// success, reports an error (ShowError), a cancellation ("Cancelled" on the
 // status line, after clearing cancelRequested so the report cannot raise
 // again) or any other failure, and ends with "Completed.  Time:" + elapsed on
 // the detail line. The front end clears cancelRequested and locks its

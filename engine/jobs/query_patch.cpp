@@ -2,10 +2,8 @@
 #include "engine/jobs/query_patch.h"
 
 #include "engine/base/error_sites.h"
-#include "engine/io/standard_input.h"
 #include "engine/jobs/output_rules.h"
 #include "engine/patch/compact_reader.h"
-#include "engine/patch/streamed_patch_info.h"
 #include "engine/xml/diff_report.h"
 
 void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
@@ -15,9 +13,6 @@ void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
   }
   CheckOutputs({}, {{patchPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
   StoredContents contents;
-  // A query needs nothing a second time: standard input is read as it comes.
-  const ChangeSet info = IsStandardStream(patchPath)
-                             ? LoadStreamedPatchInfo(progress, &contents)
-                             : LoadAnyPatchInfo(progress, patchPath, &contents);
+  const ChangeSet info = LoadAnyPatchInfo(progress, patchPath, &contents);
   WriteDiffReport(progress, reportPath, info, {}, &contents);
 }

@@ -10,4 +10,7 @@ enum class TreeCheck {
   AlreadyNewer,  // apply: nothing done, the tree had the newer fingerprint already
   CheckPassed,   // apply, checking only: the patch can be applied
   Pending,       // apply, checking only: an interrupted apply of this patch is pending
+  // apply: the tree is neither the patch's older tree nor its newer one; the
+  // job failed before changing anything
+  NotTheOlderTree,
 };

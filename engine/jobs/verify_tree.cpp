@@ -14,6 +14,7 @@
 #include "engine/tree/walker.h"
 #include "engine/xml/diff_report.h"
 #include "engine/xml/vault_file.h"
+#include "platform/attribute_word.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
@@ -22,9 +23,13 @@ namespace {
 // In the order the marks of one path are listed.
 enum class Mark { Removed, Added, Content, Attributes };
 
-struct Difference {
+// A difference while the list is sorted: path is first the change set's,
+// then the shown one.
+struct Found {
   std::u16string path;
   Mark mark;
+  std::u16string changeSetPath;
+  bool directory = false;
 };
 
 // Indexed by Mark.
@@ -48,21 +53,24 @@ bool IsSpecial(char32_t c) {
          (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-// What a shown path holds, character by character: fn(c, shownByte, units)
-// with c a character, or an undecodable byte when shownByte (a lone
-// surrogate), and the units that spell it.
+// What a unit or pair of a shown path stands for: a character, or an
+// undecodable byte of the name (shown as a lone surrogate).
+enum class Shown { Character, RawByte };
+
+// What a shown path holds, character by character: fn(c, kind, units) with c
+// a character or, when kind is RawByte, the byte, and the units that spell it.
 template <typename Fn>
 void ForEachShown(std::u16string_view shown, Fn fn) {
   for (size_t i = 0; i < shown.size(); ++i) {
     const char16_t u = shown[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < shown.size() && shown[i + 1] >= 0xDC00 &&
         shown[i + 1] <= 0xDFFF) {
-      fn(0x10000 + ((char32_t{u} - 0xD800) << 10) + (shown[i + 1] - 0xDC00), false,
+      fn(0x10000 + ((char32_t{u} - 0xD800) << 10) + (shown[i + 1] - 0xDC00), Shown::Character,
          shown.substr(i, 2));
       ++i;
     } else {
-      const bool shownByte = u >= 0xD800 && u <= 0xDFFF;
-      fn(shownByte ? char32_t{u} - platform::kShownRawByteBase : char32_t{u}, shownByte,
+      const Shown kind = u >= 0xD800 && u <= 0xDFFF ? Shown::RawByte : Shown::Character;
+      fn(kind == Shown::RawByte ? char32_t{u} - platform::kShownRawByteBase : char32_t{u}, kind,
          shown.substr(i, 1));
     }
   }
@@ -70,8 +78,8 @@ void ForEachShown(std::u16string_view shown, Fn fn) {
 
 bool NeedsQuotes(const std::u16string& shown) {
   bool needs = shown.starts_with(u'"');
-  ForEachShown(shown, [&](char32_t c, bool shownByte, std::u16string_view) {
-    needs = needs || shownByte || IsSpecial(c);
+  ForEachShown(shown, [&](char32_t c, Shown kind, std::u16string_view) {
+    needs = needs || kind == Shown::RawByte || IsSpecial(c);
   });
   return needs;
 }
@@ -83,8 +91,8 @@ void AppendHex(char32_t value, int digits, std::u16string& out) {
 
 void AppendQuoted(const std::u16string& shown, std::u16string& out) {
   out += u'"';
-  ForEachShown(shown, [&](char32_t c, bool shownByte, std::u16string_view units) {
-    if (shownByte) {
+  ForEachShown(shown, [&](char32_t c, Shown kind, std::u16string_view units) {
+    if (kind == Shown::RawByte) {
       out += u"\\x";
       AppendHex(c, 2, out);
       return;
@@ -122,64 +130,88 @@ void AppendQuoted(const std::u16string& shown, std::u16string& out) {
   out += u'"';
 }
 
-bool ByPathThenMark(const Difference& a, const Difference& b) {
+bool ByPathThenMark(const Found& a, const Found& b) {
   return a.path != b.path ? a.path < b.path : a.mark < b.mark;
 }
 
 }  // namespace
 
-std::u16string DifferenceLines(const ChangeSet& changes) {
-  std::vector<Difference> found;
-  const auto add = [&](const PathList& paths, Mark mark) {
-    for (const std::u16string& path : paths) found.push_back({path, mark});
+std::vector<Difference> ListDifferences(const ChangeSet& changes) {
+  std::vector<Found> found;
+  const auto add = [&](const PathList& paths, Mark mark, bool directory) {
+    for (const std::u16string& path : paths) found.push_back({path, mark, path, directory});
   };
-  add(changes.UnlinkedFiles, Mark::Removed);
-  add(changes.UnlinkedDirectories, Mark::Removed);
-  add(changes.NewFiles, Mark::Added);
-  add(changes.NewDirs, Mark::Added);
+  add(changes.UnlinkedFiles, Mark::Removed, false);
+  add(changes.UnlinkedDirectories, Mark::Removed, true);
+  add(changes.NewFiles, Mark::Added, false);
+  add(changes.NewDirs, Mark::Added, true);
   // A file where the vault had a directory is the directory's removal (listed
   // above) and a new file, not a change of content.
   for (const std::u16string& path : changes.ChangedFiles) {
     const bool wasDirectory = std::binary_search(changes.UnlinkedDirectories.begin(),
                                                  changes.UnlinkedDirectories.end(), path);
-    found.push_back({path, wasDirectory ? Mark::Added : Mark::Content});
+    found.push_back({path, wasDirectory ? Mark::Added : Mark::Content, path, false});
   }
   std::sort(found.begin(), found.end(), ByPathThenMark);
   const size_t listed = found.size();
   for (const auto& [path, word] : changes.AttributeChanges) {
-    const Difference probe{path, Mark::Removed};
-    if (!std::binary_search(
-            found.begin(), found.begin() + static_cast<std::ptrdiff_t>(listed), probe,
-            [](const Difference& a, const Difference& b) { return a.path < b.path; })) {
-      found.push_back({path, Mark::Attributes});
+    const Found probe{path, Mark::Removed, {}, false};
+    if (!std::binary_search(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(listed),
+                            probe,
+                            [](const Found& a, const Found& b) { return a.path < b.path; })) {
+      found.push_back({path, Mark::Attributes, path, platform::IsDirectoryWord(word)});
     }
   }
 
-  for (Difference& d : found) d.path = ShownPath(d.path);
+  for (Found& f : found) f.path = ShownPath(f.path);
   std::sort(found.begin(), found.end(), ByPathThenMark);
   // A path the change set names twice with one mark is one difference.
   found.erase(std::unique(found.begin(), found.end(),
-                          [](const Difference& a, const Difference& b) {
+                          [](const Found& a, const Found& b) {
                             return a.path == b.path && a.mark == b.mark;
                           }),
               found.end());
+  std::vector<Difference> differences;
+  differences.reserve(found.size());
+  for (Found& f : found) {
+    differences.push_back(
+        {kMarkChars[static_cast<int>(f.mark)], std::move(f.changeSetPath), f.directory});
+  }
+  return differences;
+}
 
+std::u16string DifferenceLine(const Difference& difference) {
+  std::u16string shown = ShownPath(difference.path);
+  if (difference.directory) shown += u'/';
+  std::u16string line{difference.mark, u' '};
+  if (NeedsQuotes(shown)) {
+    AppendQuoted(shown, line);
+  } else {
+    line += shown;
+  }
+  return line;
+}
+
+std::u16string DifferenceLines(const std::vector<Difference>& differences) {
   std::u16string lines;
-  for (const Difference& d : found) {
+  for (const Difference& d : differences) {
     if (!lines.empty()) lines += u'\n';
-    lines += kMarkChars[static_cast<int>(d.mark)];
-    lines += u' ';
-    if (NeedsQuotes(d.path)) {
-      AppendQuoted(d.path, lines);
-    } else {
-      lines += d.path;
-    }
+    lines += DifferenceLine(d);
   }
   return lines;
 }
 
+std::u16string DifferenceLines(const ChangeSet& changes) {
+  return DifferenceLines(ListDifferences(changes));
+}
+
 std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directory,
                           const std::u16string& vaultPath, const std::u16string& reportPath) {
+  return DifferenceLines(VerifyTreeChanges(progress, directory, vaultPath, reportPath));
+}
+
+ChangeSet VerifyTreeChanges(CProgressSink& progress, const std::u16string& directory,
+                            const std::u16string& vaultPath, const std::u16string& reportPath) {
   const std::u16string root = NormalizePath(directory);
   CElapsedTimer timer;
   timer.Clear();
@@ -195,10 +227,9 @@ std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directo
                {{vaultPath, FileArgument::Use::Read}, {reportPath, FileArgument::Use::Report}});
 
   CDirSnapshot vault = ReadVault(progress, vaultPath);
-  CDirSnapshot tree = BuildSnapshot(progress, root, vault.filter, true);
-  const ChangeSet changes = CompareSnapshots(progress, tree, vault, timer);
+  CDirSnapshot tree = BuildSnapshot(progress, root, vault.filter, FileIds::Compute);
+  ChangeSet changes = CompareSnapshots(progress, tree, vault, timer);
   if (!reportPath.empty()) WriteDiffReport(progress, reportPath, changes, {});
-  std::u16string lines = DifferenceLines(changes);
-  progress.SetStatus(lines.empty() ? kTreeMatchesText : kTreeDiffersText);
-  return lines;
+  progress.SetStatus(ListDifferences(changes).empty() ? kTreeMatchesText : kTreeDiffersText);
+  return changes;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
@@ -26,9 +27,30 @@ inline constexpr char16_t kTreeDiffersText[] = u"Directory differs from the vaul
 // directory or the vault; every failure propagates.
 std::u16string VerifyTree(CProgressSink& progress, const std::u16string& directory,
                           const std::u16string& vaultPath, const std::u16string& reportPath);
+// VerifyTree's work, giving the change set itself (the vault is the older
+// tree, the directory the newer one).
+ChangeSet VerifyTreeChanges(CProgressSink& progress, const std::u16string& directory,
+                            const std::u16string& vaultPath, const std::u16string& reportPath);
+
+// One difference of a change set, as DifferenceLines lists it.
+struct Difference {
+  char16_t mark = u'+';    // '-', '+', 'M' or 'A', as below
+  std::u16string path;     // the change set's relative path ("\sub\a.txt")
+  bool directory = false;  // a directory: its line ends with '/'
+  bool operator==(const Difference&) const = default;
+};
+
+// The differences of DifferenceLines, one per line, in its order.
+std::vector<Difference> ListDifferences(const ChangeSet& changes);
+// The line of one difference, without a line feed.
+std::u16string DifferenceLine(const Difference& difference);
+// The lines of the differences, joined as DifferenceLines joins them.
+std::u16string DifferenceLines(const std::vector<Difference>& differences);
 
 // One line per difference, joined by '\n' with none after the last, empty
-// when there is none. A line is a mark, a blank and the path:
+// when there is none. A line is a mark, a blank and the path, with a '/'
+// after it for a directory (a removed or new one, or one whose attribute
+// word changed):
 //   "+ "  in the newer tree only     (NewFiles, NewDirs)
 //   "- "  in the older tree only     (UnlinkedFiles, UnlinkedDirectories)
 //   "M "  content differs            (ChangedFiles)

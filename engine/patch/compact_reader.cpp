@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "engine/base/error_sites.h"
+#include "engine/io/standard_input.h"
 #include "engine/patch/compact_format.h"
 #include "engine/patch/content_decoder.h"
 #include "engine/patch/patch_stream.h"
+#include "engine/patch/streamed_patch_info.h"
 
 namespace {
 
@@ -171,6 +173,10 @@ ChangeSet LoadAnyPatchInfo(CProgressSink& progress, const std::u16string& patchP
                            StoredContents* contents) {
   if (patchPath.empty()) {
     Raise(site::kNoPatchToLoad);
+  }
+  // Nothing here is read twice: standard input is read as it comes.
+  if (IsStandardStream(patchPath) && !StandardInputIsKept()) {
+    return LoadStreamedPatchInfo(progress, contents);
   }
   zrFile::Reader reader(patchPath);
   PatchFormat format;

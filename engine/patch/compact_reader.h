@@ -102,7 +102,9 @@ void SkimContentBlock(OffsetInput& in, const OlderIdMap& olderIds, int64_t limit
 // tell: a classic patch exactly as LoadPatchInfo reads it, a compact one
 // through ReadCompactPatchInfo. With `contents`, a compact patch's contents
 // are skimmed into it too (SkimCompactContents); it stays empty for a
-// classic patch. Raises "No patch file specified: " for an empty path, the
-// reader's open error, and the errors of the format's reading.
+// classic patch. "-" is standard input: the copy a StandardInputCopy keeps
+// when one lives, else the stream itself, read front to back
+// (LoadStreamedPatchInfo). Raises "No patch file specified: " for an empty
+// path, the reader's open error, and the errors of the format's reading.
 ChangeSet LoadAnyPatchInfo(CProgressSink& progress, const std::u16string& patchPath,
                            StoredContents* contents = nullptr);

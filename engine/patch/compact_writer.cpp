@@ -31,12 +31,11 @@ class CountingOutput : public RecordOutput {
 // reads it whole and checks it against its request, as a content's own
 // bytes are checked.
 void CheckCopiedFile(ContentOpener& newer, const ContentRequest& request) {
-  FileChain file(
-      newer, {{request.path, request.length, request.id}},
-      [&](size_t, bool matched) {
-        if (!matched) Raise(site::kPatchSourceShortRead, newer.Describe(request.path));
-      },
-      false, false);
+  FileChain file(newer, {{request.path, request.length, request.id}},
+                 [&](size_t, bool matched) {
+                   if (!matched) Raise(site::kPatchSourceShortRead, newer.Describe(request.path));
+                 },
+                 {});
   file.Finish();
 }
 

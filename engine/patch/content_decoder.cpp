@@ -301,9 +301,9 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
     const ContentMember& member = members[i];
     parts.push_back({member.reference, member.referenceLength, olderIds.at(member.reference)});
   }
-  FileChain references(
-      older, parts, [&](size_t part, bool matched) { block.ReferenceDone(part, matched); },
-      tolerate, true);
+  FileChain references(older, parts,
+                       [&](size_t part, bool matched) { block.ReferenceDone(part, matched); },
+                       {.tolerateOpen = tolerate, .overlapping = true});
 
   uint64_t produced = 0;
   uint64_t lastStart = 0;  // of the reference range the last chunk used
@@ -338,9 +338,10 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
           ReadRaw(in, input_.data(), static_cast<int64_t>(piece));
           left -= piece;
         }
-        const std::u16string& older = parts[references.firstPadded()].path;
-        block.Skip(chunk.contentLength,
-                   [&](const ContentMember&) { return CZRErr(site::kReferenceMismatch, older); });
+        const std::u16string& paddedPath = parts[references.firstPadded()].path;
+        block.Skip(chunk.contentLength, [&](const ContentMember&) {
+          return CZRErr(site::kReferenceMismatch, paddedPath);
+        });
         produced += chunk.contentLength;
         continue;
       }

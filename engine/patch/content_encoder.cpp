@@ -119,8 +119,8 @@ void ContentBlockEncoder::EncodeChunk(Chunk& chunk, const uint8_t* content,
   const bool longMatches = chunk.referenceLength + length >= options_.longMatchesFrom;
   chunk.payload.clear();
   if (chunk.referenceLength > 0) {
-    frames_.Encode(options_.level, content, length, reference, chunk.referenceLength, longMatches,
-                   chunk.payload, what);
+    frames_.Encode(options_.level, content, length, reference, chunk.referenceLength, chunk.payload,
+                   what, {.longMatches = longMatches});
   }
   // A quick frame of the content alone (level 1, a small part of the
   // cost) tells whether the rest is worth trying: a frame of its own at
@@ -133,13 +133,12 @@ void ContentBlockEncoder::EncodeChunk(Chunk& chunk, const uint8_t* content,
   int64_t quick = -1;
   if (chunk.referenceLength > 0 || length >= kProbeFrom) {
     spare_.clear();
-    quick =
-        static_cast<int64_t>(frames_.Encode(1, content, length, nullptr, 0, false, spare_, what));
+    quick = static_cast<int64_t>(frames_.Encode(1, content, length, nullptr, 0, spare_, what, {}));
   }
   if (chunk.referenceLength == 0 || static_cast<int64_t>(chunk.payload.size()) * 3 > quick * 2) {
     if (quick < 0 || static_cast<uint64_t>(quick) < length) {
       spare_.clear();
-      frames_.Encode(options_.level, content, length, nullptr, 0, false, spare_, what);
+      frames_.Encode(options_.level, content, length, nullptr, 0, spare_, what, {});
     }
     if (chunk.referenceLength == 0 || chunk.payload.size() + spare_.size() / 64 >= spare_.size()) {
       chunk.payload.swap(spare_);
@@ -169,20 +168,21 @@ void ContentBlockEncoder::Encode(const ContentBlockPlan& block,
   }
   // A file that is not what the scan found would make a patch that cannot
   // give its newer fingerprint: the patch fails, as the classic writer does.
-  FileChain contents(
-      newer_, contentParts,
-      [&](size_t part, bool matched) {
-        if (!matched) Raise(site::kPatchSourceShortRead, newer_.Describe(contentParts[part].path));
-      },
-      false, false);
-  FileChain references(
-      older_, referenceParts,
-      [&](size_t part, bool matched) {
-        if (!matched) {
-          Raise(site::kPatchSourceShortRead, older_.Describe(referenceParts[part].path));
-        }
-      },
-      false, true);
+  FileChain contents(newer_, contentParts,
+                     [&](size_t part, bool matched) {
+                       if (!matched)
+                         Raise(site::kPatchSourceShortRead,
+                               newer_.Describe(contentParts[part].path));
+                     },
+                     {});
+  FileChain references(older_, referenceParts,
+                       [&](size_t part, bool matched) {
+                         if (!matched) {
+                           Raise(site::kPatchSourceShortRead,
+                                 older_.Describe(referenceParts[part].path));
+                         }
+                       },
+                       {.overlapping = true});
   const uint64_t total = contents.size();
   const uint64_t referenceTotal = references.size();
   const std::u16string& what = block.front().path;
@@ -196,13 +196,13 @@ void ContentBlockEncoder::Encode(const ContentBlockPlan& block,
     WriteQword(out, static_cast<int64_t>(chunk.payload.size()));
     WriteRaw(out, chunk.payload.data(), static_cast<int64_t>(chunk.payload.size()));
   };
-  auto writeHead = [&](MemoryOutput& out, const std::vector<ContentKind>& kinds,
+  auto writeHead = [&](MemoryOutput& out, const std::vector<ContentKind>& storedKinds,
                        uint32_t chunkCount) {
     WriteCompactTag(out, CompactRecord::ContentBlock);
     PackingOutput table(frames_, options_.level, what);
     WriteCompactTag(table, CompactRecord::Members);
     WriteDword(table, static_cast<uint32_t>(block.size()));
-    for (size_t i = 0; i < block.size(); ++i) WriteMember(table, block[i], kinds[i]);
+    for (size_t i = 0; i < block.size(); ++i) WriteMember(table, block[i], storedKinds[i]);
     table.WriteTo(out);
     WriteDword(out, chunkCount);
   };

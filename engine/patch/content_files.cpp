@@ -38,13 +38,12 @@ std::u16string TreeContentOpener::Describe(const std::u16string& relativePath) c
   return JoinPath(root_, relativePath);
 }
 
-FileChain::FileChain(ContentOpener& opener, std::vector<Part> parts, PartDone done,
-                     bool tolerateOpen, bool overlapping)
+FileChain::FileChain(ContentOpener& opener, std::vector<Part> parts, PartDone done, Options options)
     : opener_(opener),
       parts_(std::move(parts)),
       done_(std::move(done)),
-      tolerateOpen_(tolerateOpen),
-      overlapping_(overlapping) {
+      tolerateOpen_(options.tolerateOpen),
+      overlapping_(options.overlapping) {
   for (const Part& part : parts_) size_ += part.length;
 }
 

@@ -64,13 +64,17 @@ class FileChain {
   // the chain is then unusable.
   using PartDone = std::function<void(size_t part, bool matched)>;
 
-  // With tolerateOpen, a part that cannot be opened reads as zero bytes and
-  // does not match; without it, the opener's error propagates. With
-  // overlapping, windows may share bytes with the one before: the buffer is
-  // made with room to move them forward from the start, so that it is never
-  // reallocated with a large window in it.
-  FileChain(ContentOpener& opener, std::vector<Part> parts, PartDone done, bool tolerateOpen,
-            bool overlapping);
+  struct Options {
+    // A part that cannot be opened reads as zero bytes and does not match;
+    // otherwise the opener's error propagates.
+    bool tolerateOpen = false;
+    // Windows may share bytes with the one before: the buffer is made with
+    // room to move them forward from the start, so that it is never
+    // reallocated with a large window in it.
+    bool overlapping = false;
+  };
+
+  FileChain(ContentOpener& opener, std::vector<Part> parts, PartDone done, Options options);
   ~FileChain();
   FileChain(const FileChain&) = delete;
   FileChain& operator=(const FileChain&) = delete;

@@ -59,7 +59,7 @@ void PackingOutput::WriteTo(RecordOutput& out) {
     // stream of unknown length.
     encoder_.Encode(std::max(level_, kSmallLevel),
                     reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size(), nullptr, 0,
-                    false, frame_, what_, true);
+                    frame_, what_, {.checksum = true});
   }
   WriteTag(out, static_cast<RecordType>(CompactRecord::Packed));
   WriteQword(out, static_cast<int64_t>(decoded_));

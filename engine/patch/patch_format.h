@@ -22,6 +22,10 @@
 // Counts and string lengths are whole Dword records, tag included: the text
 // "ab" is 10 11 02 00 00 00 61 00 62 00. Maps are stored in ascending key
 // order (UTF-16 code units) with unique keys.
+// GCC's -Wshadow takes the enumerator AttributeMap for a second declaration
+// of the map type of that name; a scoped enumerator can never stand for it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
 enum class RecordType : uint8_t {
   String = 0x10,
   Dword = 0x11,
@@ -32,6 +36,7 @@ enum class RecordType : uint8_t {
   AttributeMap = 0x16,
   InfoMap = 0x17,
 };
+#pragma GCC diagnostic pop
 
 // Header, 34 bytes at offset 0:
 //

@@ -111,10 +111,10 @@ constexpr int64_t kLongestLinkTarget = 4095;
 
 }  // namespace
 
-bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
+bool ExtractFileBeneath(zrFile::Reader& reader, ShortContent tolerateShort, CProgressSink& progress,
                         int64_t offset, const platform::DirectoryHandle& target,
                         const std::u16string& targetDirectory, const std::u16string& relPath,
-                        bool asLink, const std::u16string& writeAs, Sha1Context* digest,
+                        ExtractAs asLink, const std::u16string& writeAs, Sha1Context* digest,
                         uint32_t permissions) {
   reader.seek(offset);
   DirectInput in(reader);
@@ -139,7 +139,7 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
   // A link's target is read whole first: a short one must not replace the
   // entry with a link to somewhere else.
   std::string linkTarget;
-  if (asLink) {
+  if (asLink == ExtractAs::Link) {
     if (length > kLongestLinkTarget) Raise(site::kExtractWrite, destination);
     linkTarget.resize(static_cast<size_t>(length));
     if (length > 0 && reader.read(linkTarget.data(), length) != length) {
@@ -164,7 +164,7 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
     }
   }
   // Otherwise nothing at the destination changes.
-  if (asLink) {
+  if (asLink == ExtractAs::Link) {
     const platform::Status made = target.MakeLink(written, linkTarget);
     if (!made) RaiseFor(site::kWriterOpen, destination, made.error());
     if (digest != nullptr) {
@@ -187,14 +187,14 @@ bool ExtractFileBeneath(zrFile::Reader& reader, bool tolerateShort, CProgressSin
                             Raise(site::kExtractWrite, destination, out.error());
                           }
                         });
-  if (done != length && !tolerateShort) {
+  if (done != length && tolerateShort == ShortContent::Raise) {
     Raise(site::kExtractShort, {}, reader.error());
   }
   out.close();
   return done == length;
 }
 
-bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& progress,
+bool ExtractFile(zrFile::Reader& reader, ShortContent tolerateShort, CProgressSink& progress,
                  int64_t offset, const std::u16string& targetDirectory) {
   reader.seek(offset);
   std::u16string stored;
@@ -210,5 +210,5 @@ bool ExtractFile(zrFile::Reader& reader, bool tolerateShort, CProgressSink& prog
   const platform::Status opened = target.Open(targetDirectory);
   if (!opened) Raise(site::kWriterOpen, targetDirectory + u"\\" + stored, opened.error());
   return ExtractFileBeneath(reader, tolerateShort, progress, offset, target, targetDirectory,
-                            stored, false, {});
+                            stored, ExtractAs::File, {});
 }

@@ -37,14 +37,20 @@ ChangeSet ReadPatchInfoRecords(RecordInput& in, CProgressSink& progress);
 PatchFileIndex ReadFileIndex(zrFile::Reader& in, CProgressSink& progress);
 PatchFileIndex ReadFileIndex(RecordInput& in);
 
+// What restoring a content does when the patch ends before it does: raise,
+// or let the short file stay.
+enum class ShortContent { Raise, Tolerate };
+// What a stored content is restored as.
+enum class ExtractAs { File, Link };
+
 // Restores the file whose FileContent record starts at `offset` to
 // targetDirectory + "\" + stored path: opens a DirectoryHandle on
 // targetDirectory and does what ExtractFileBeneath does for the stored path.
 // A stored path that is not a clean relative path (IsSafeRelativePath) is
 // refused, naming it, before anything is touched; a directory that cannot be
 // opened fails as "Unable to open file:" + destination.
-bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress, int64_t offset,
-                 const std::u16string& targetDirectory);
+bool ExtractFile(zrFile::Reader& in, ShortContent tolerateShort, CProgressSink& progress,
+                 int64_t offset, const std::u16string& targetDirectory);
 
 // Restores the record at `offset`, which must be stored under relPath (its
 // index key; "Refusing a patch whose file index entry " otherwise), as
@@ -55,22 +61,22 @@ bool ExtractFile(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress
 // "), and a link's target text is read whole. Then the entry at relPath, if
 // any, is removed as the entry it is ("Unable to remove item. "), and a new
 // file is created ("Unable to open file:" + destination) and filled through
-// the sink's scratch buffer ("Unable to write a dest file:"), or, asLink, a
-// symbolic link holding the content is made. A symbolic link met on the way
+// the sink's scratch buffer ("Unable to write a dest file:"), or, asLink
+// Link, a symbolic link holding the content is made. A symbolic link met on the way
 // raises "Refusing to follow a symbolic link on the way to: " + destination;
 // nothing outside `target` is touched. Content cut short by the end of the
 // patch raises "Unable to fully read a patch file content" unless
-// tolerateShort (never for a link), in which case the short file stays.
+// tolerateShort is Tolerate (never for a link): then the short file stays.
 // Attributes are not set. Returns true when the whole content was written,
 // false only when tolerateShort let a short content pass. With writeAs, the
 // content goes to that new entry instead (which must not exist; nothing at
 // relPath is touched), messages still naming the destination. With digest,
 // every byte written is fed to it too, so reading and checking the content
 // take one pass. A new file gets `permissions` (less the umask).
-bool ExtractFileBeneath(zrFile::Reader& in, bool tolerateShort, CProgressSink& progress,
+bool ExtractFileBeneath(zrFile::Reader& in, ShortContent tolerateShort, CProgressSink& progress,
                         int64_t offset, const platform::DirectoryHandle& target,
                         const std::u16string& targetDirectory, const std::u16string& relPath,
-                        bool asLink, const std::u16string& writeAs = {},
+                        ExtractAs asLink, const std::u16string& writeAs = {},
                         Sha1Context* digest = nullptr, uint32_t permissions = 0666);
 
 // The compound reads, each at the input's position. A count larger than the

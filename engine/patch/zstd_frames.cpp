@@ -47,18 +47,18 @@ int FrameWindowLog(uint64_t prefixSize, uint64_t contentSize) {
 }
 
 size_t FrameEncoder::Encode(int level, const uint8_t* content, size_t contentSize,
-                            const uint8_t* prefix, size_t prefixSize, bool longMatches,
-                            std::string& out, const std::u16string& what, bool checksum) {
+                            const uint8_t* prefix, size_t prefixSize, std::string& out,
+                            const std::u16string& what, FrameOptions options) {
   ZSTD_CCtx* cctx = context_->cctx;
   ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters);
   Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level), what);
-  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, checksum ? 1 : 0), what);
+  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, options.checksum ? 1 : 0), what);
   if (prefixSize > 0) {
     // Every byte of the prefix must stay within reach of the content's last
     // byte, or the frame could not refer to the start of the older file.
     Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, FrameWindowLog(prefixSize, contentSize)),
           what);
-    if (longMatches)
+    if (options.longMatches)
       Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1), what);
     Check(ZSTD_CCtx_refPrefix(cctx, prefix, prefixSize), what);
   }
@@ -83,7 +83,8 @@ void FrameEncoder::Begin(int level, const std::u16string& what) {
   Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1), what);
 }
 
-size_t FrameEncoder::Stream(const uint8_t* piece, size_t size, bool end, std::string& out) {
+size_t FrameEncoder::Stream(const uint8_t* piece, size_t size, Step step, std::string& out) {
+  const bool end = step == Step::End;
   ZSTD_inBuffer in{piece, size, 0};
   const ZSTD_EndDirective directive = end ? ZSTD_e_end : ZSTD_e_continue;
   size_t left;
@@ -101,10 +102,10 @@ size_t FrameEncoder::Stream(const uint8_t* piece, size_t size, bool end, std::st
 }
 
 void FrameEncoder::Append(const uint8_t* piece, size_t size, std::string& out) {
-  Stream(piece, size, false, out);
+  Stream(piece, size, Step::Continue, out);
 }
 
-size_t FrameEncoder::End(std::string& out) { return Stream(nullptr, 0, true, out); }
+size_t FrameEncoder::End(std::string& out) { return Stream(nullptr, 0, Step::End, out); }
 
 size_t FrameEncoder::MemoryInUse() const { return ZSTD_sizeof_CCtx(context_->cctx); }
 

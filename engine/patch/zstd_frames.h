@@ -15,6 +15,12 @@ class FrameEncoder {
   FrameEncoder(const FrameEncoder&) = delete;
   FrameEncoder& operator=(const FrameEncoder&) = delete;
 
+  // What Encode asks of zstd beyond the level.
+  struct FrameOptions {
+    bool longMatches = false;  // long-distance matching, with a prefix
+    bool checksum = false;     // zstd's checksum at the frame's end
+  };
+
   // Appends one frame of `content` to `out` and returns its size. The frame
   // names the content size in its header, and carries zstd's checksum only
   // when asked (a content has its SHA-1 id beside it; records do not). With
@@ -25,8 +31,8 @@ class FrameEncoder {
   // same prefix. Raises CZRErr naming `what` when zstd fails (out of
   // memory, mostly).
   size_t Encode(int level, const uint8_t* content, size_t contentSize, const uint8_t* prefix,
-                size_t prefixSize, bool longMatches, std::string& out, const std::u16string& what,
-                bool checksum = false);
+                size_t prefixSize, std::string& out, const std::u16string& what,
+                FrameOptions options);
 
   // The same for content that arrives in pieces, with no prefix and with a
   // checksum: Begin, then Append for every piece, then End, each appending
@@ -39,8 +45,10 @@ class FrameEncoder {
   size_t MemoryInUse() const;
 
  private:
-  // Runs one streaming step; raises naming what_ when zstd fails.
-  size_t Stream(const uint8_t* piece, size_t size, bool end, std::string& out);
+  // Runs one streaming step, the frame's last with End; raises naming what_
+  // when zstd fails.
+  enum class Step { Continue, End };
+  size_t Stream(const uint8_t* piece, size_t size, Step step, std::string& out);
 
   struct Context;
   Context* context_;

@@ -153,8 +153,8 @@ class TreeCollector::Work {
     if (ordered_) {
       order_->files.reserve(snapshot.files.size());
       order_->directories.reserve(snapshot.directories.size());
-      Emit(0, true);
-      Emit(0, false);
+      Emit(0, Listed::Files);
+      Emit(0, Listed::Directories);
     } else {
       *order_ = {};
     }
@@ -660,14 +660,16 @@ class TreeCollector::Work {
   }
 
   // Appends the sorted positions of the files (or directories) below node.
-  void Emit(uint32_t node, bool files) {
+  enum class Listed { Files, Directories };
+  void Emit(uint32_t node, Listed listed) {
+    const bool files = listed == Listed::Files;
     const Node& at = nodes_[node];
     std::vector<uint32_t>& out = files ? order_->files : order_->directories;
     for (uint32_t k = files ? at.files : at.directories; k < (files ? at.directories : at.end);
          ++k) {
       const uint32_t item = items_[k];
       if ((item & kNodeFlag) != 0) {
-        Emit(item & ~kNodeFlag, files);
+        Emit(item & ~kNodeFlag, listed);
       } else {
         out.push_back(item);
       }

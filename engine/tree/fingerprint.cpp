@@ -349,6 +349,15 @@ void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot,
     ids->reserve(ids->size() + count);
   }
   const std::vector<FileId>& known = inPlace ? *ids : known_;
+  // The walk's lengths, where it listed them, are the bytes to read.
+  const auto lengthOf = [&](size_t file) -> uint64_t {
+    const bool listed = file < sizes_.size() && sizes_[file] != kUnknownSize;
+    const bool isKnown = file < hashed_.size() && hashed_[file];
+    return listed && !isKnown ? sizes_[file] : 0;
+  };
+  uint64_t bytes = 0;
+  for (size_t file = 0; file < sizes_.size(); ++file) bytes += lengthOf(file);
+  if (bytes != 0) progress.SetByteRange(bytes);
   size_t read = 0;
   size_t i = 0;
   try {
@@ -372,6 +381,7 @@ void FileIdHasher::Finish(CProgressSink& progress, CDirSnapshot& snapshot,
       } else {
         snapshot.fileIds.insert_or_assign(path, DigestToHex(digest));
       }
+      if (bytes != 0) progress.AddBytes(lengthOf(i));
       progress.Step();
     }
   } catch (...) {

@@ -179,13 +179,13 @@ void WalkDirectory(CProgressSink& progress, const std::u16string& root,
 }
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
-                           const std::u16string& filterText, bool computeFileIds) {
+                           const std::u16string& filterText, FileIds computeFileIds) {
   return BuildSnapshot(progress, root, CIgnoreFilter(filterText), filterText, computeFileIds);
 }
 
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds, std::vector<FileId>* ids,
+                           FileIds computeFileIds, std::vector<FileId>* ids,
                            std::vector<platform::EntryStamp>* stamps, PathOrder* order,
                            const LeftOutEntry* leaveOut) {
   CDirSnapshot snapshot;
@@ -193,7 +193,7 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   // One set of threads, for the collecting pass and then the file ids. They
   // get going on the collecting pass while this one counts.
   WorkerThreads threads(ScanThreadCount());
-  TreeCollector collector(root, filter, computeFileIds, leaveOut, &threads);
+  TreeCollector collector(root, filter, computeFileIds == FileIds::Compute, leaveOut, &threads);
   progress.SetStatus(u"Counting all files");
   snapshot.filter = filterText;
   WalkDirectory(progress, root, u"", counter, filter, nullptr, nullptr, nullptr, leaveOut);
@@ -208,7 +208,7 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   snapshot.directories.reserve(counter.directories);
   CollectedFiles collected;
   collected.sizes.reserve(counter.files);
-  if (computeFileIds) {
+  if (computeFileIds == FileIds::Compute) {
     collected.ids.reserve(counter.files);
     collected.hashed.reserve(counter.files);
   }
@@ -221,7 +221,7 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   // The collecting pass read every word already, and the small files; this
   // phase keeps its progress while the hashing threads start on the rest.
   std::optional<FileIdHasher> hasher;
-  if (computeFileIds) {
+  if (computeFileIds == FileIds::Compute) {
     hasher.emplace(progress, snapshot, std::move(collected.sizes), std::move(collected.ids),
                    std::move(collected.hashed), &threads);
   }

@@ -92,14 +92,17 @@ void WalkDirectory(CProgressSink& progress, const std::u16string& root,
                    std::vector<platform::EntryStamp>* stamps = nullptr,
                    const LeftOutEntry* leaveOut = nullptr);
 
+// Whether a scan reads every file for its id, or lists the tree only.
+enum class FileIds { Skip, Compute };
+
 // Scans a tree: a counting pass, a collecting pass under the filter that
 // also reads every entry's attribute word, the attribute phase's progress,
-// and (when computeFileIds) every file's id; a link's id is that of its
+// and (when computeFileIds is Compute) every file's id; a link's id is that of its
 // target text. root must be normalised and must exist. Raises what
 // WalkDirectory and ComputeFileIds raise; COPCancel passes through and the
 // half-built snapshot is dropped.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
-                           const std::u16string& filterText, bool computeFileIds);
+                           const std::u16string& filterText, FileIds computeFileIds);
 // The same with the filter already compiled from filterText, for a job that
 // scans more than once. With `ids` (and computeFileIds), the ids go there,
 // in the order of the snapshot's files, rather than into its fileIds. With
@@ -112,6 +115,6 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
 // same entries, calls and errors as WalkDirectory.
 CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            const CIgnoreFilter& filter, const std::u16string& filterText,
-                           bool computeFileIds, std::vector<FileId>* ids = nullptr,
+                           FileIds computeFileIds, std::vector<FileId>* ids = nullptr,
                            std::vector<platform::EntryStamp>* stamps = nullptr,
                            PathOrder* order = nullptr, const LeftOutEntry* leaveOut = nullptr);

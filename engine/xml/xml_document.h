@@ -20,8 +20,8 @@
 // passes to the job runner, which reports it as an unknown failure.
 class XmlFailure {
  public:
-  explicit XmlFailure(std::u16string description = {}, uint32_t code = 0)
-      : description(std::move(description)), code(code) {}
+  explicit XmlFailure(std::u16string why = {}, uint32_t systemCode = 0)
+      : description(std::move(why)), code(systemCode) {}
   // Why it failed; empty when there is nothing to say (a missing node).
   std::u16string description;
   // The system's error code when a system call failed (the file could not

@@ -27,8 +27,9 @@ TEST(ParseCommandLine, MapsArgumentsToTheJob) {
   const auto params = [](const Invocation& i) { return std::get<FingerprintParams>(i.params); };
   EXPECT_EQ(params(Parse({"-q", "fingerprint", "--filter=a;b", "/d"})).filter, u"a;b");
   EXPECT_TRUE(Parse({"fingerprint", "/d", "-q"}).quiet);
-  // A missing positional reaches the job as empty text; the job names it.
-  EXPECT_EQ(params(Parse({"fingerprint"})).directory, u"");
+  EXPECT_TRUE(Parse({"--verbose", "fingerprint", "/d"}).verbose);
+  // An empty argument is given: the job names what is wrong with it.
+  EXPECT_EQ(params(Parse({"fingerprint", ""})).directory, u"");
   // After "--" a leading '-' is a name, and an option value may start with '-'.
   EXPECT_EQ(params(Parse({"fingerprint", "--", "-dir"})).directory, u"-dir");
   EXPECT_EQ(params(Parse({"fingerprint", "/d", "--filter", "-x"})).filter, u"-x");
@@ -60,6 +61,9 @@ TEST(ParseCommandLine, UsageErrorsHelpAndVersion) {
       {{"--filter", "x", "fingerprint"},
        Invocation::Action::UsageError,
        "unknown option '--filter'"},
+      {{"fingerprint"}, Invocation::Action::UsageError, "missing DIR for 'fingerprint'"},
+      {{"create-patch", "/o"}, Invocation::Action::UsageError, "missing NEWER for 'create-patch'"},
+      {{"apply", "/d"}, Invocation::Action::UsageError, "missing PATCH for 'apply'"},
       {{"--help"}, Invocation::Action::ShowHelp, ""},
       {{"fingerprint", "-h"}, Invocation::Action::ShowHelp, ""},
       {{"--version"}, Invocation::Action::ShowVersion, ""},
@@ -88,7 +92,9 @@ TEST(ParseCommandLine, PatchAndVaultCommandsFillTheirJobsParameters) {
   EXPECT_EQ(v.patchPath, u"/p.dov");
   EXPECT_EQ(v.vaultPath, u"/v.zov");
   EXPECT_TRUE(v.updateVault);
-  EXPECT_FALSE(std::get<CreateVaultPatchParams>(Parse({"create-patch-vault"}).params).updateVault);
+  EXPECT_FALSE(
+      std::get<CreateVaultPatchParams>(Parse({"create-patch-vault", "/n", "/v", "/p"}).params)
+          .updateVault);
 
   const auto vault =
       std::get<CreateVaultParams>(Parse({"create-vault", "/d", "/v.zov", "--filter=*.o"}).params);
@@ -126,11 +132,11 @@ TEST(ParseCommandLine, CompactAndItsLevelOnBothPatchCommands) {
   const std::pair<std::vector<const char*>, std::string> refused[] = {
       {{"create-patch", "o", "n", "p", "--level", "3"}, "option '--level' needs '--compact'"},
       {{"create-patch-vault", "n", "v", "p", "--compact", "--level", "0"}, range},
-      {{"create-patch", "--compact", "--level", "23"}, range},
-      {{"create-patch", "--compact", "--level", "-5"}, range},
-      {{"create-patch", "--compact", "--level", "1x"}, range},
-      {{"create-patch", "--compact", "--level", "99999999999999999999"}, range},
-      {{"create-patch", "--compact", "--level="}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "23"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "-5"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "1x"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level", "99999999999999999999"}, range},
+      {{"create-patch", "o", "n", "p", "--compact", "--level="}, range},
       {{"query", "p", "r", "--compact"}, "unknown option '--compact'"},
   };
   for (const auto& [args, error] : refused) EXPECT_EQ(Parse(args).error, error) << args.back();

@@ -32,7 +32,7 @@ expect() {
 
 expect torquelin "" -- fingerprint create-patch create-vault create-patch-vault query apply verify
 expect torquelin create-p -- create-patch create-patch-vault
-expect torquelin - -- -q --quiet -h --help --version
+expect torquelin - -- -q --quiet -v --verbose -h --help --version
 expect torquelin fingerprint "" -- site
 expect torquelin -q create-patch site site "" -- site a.dov B.DOV
 expect torquelin create-vault site "" -- site c.zov

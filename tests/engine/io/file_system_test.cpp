@@ -46,13 +46,13 @@ TEST(RemoveItem, ClearsReadOnlyAndReportsWhatCannotGo) {
   TempDir dir;
   dir.WriteFile("ro.txt", "x");
   ASSERT_EQ(chmod(dir.Native("ro.txt").c_str(), 0444), 0);
-  EXPECT_TRUE(RemoveItem(false, dir.wpath() + u"/ro.txt"));
+  EXPECT_TRUE(RemoveItem(RemoveFailure::Raise, dir.wpath() + u"/ro.txt"));
   EXPECT_FALSE(PathExists(dir.wpath() + u"/ro.txt"));
 
   dir.WriteFile("full/x", "");
   dir.MakeDir("empty");
   ASSERT_EQ(chmod(dir.Native("empty").c_str(), 0555), 0);
-  EXPECT_TRUE(RemoveItem(false, dir.wpath() + u"/empty"));
+  EXPECT_TRUE(RemoveItem(RemoveFailure::Raise, dir.wpath() + u"/empty"));
 
   struct Case {
     const char16_t* name;
@@ -60,9 +60,9 @@ TEST(RemoveItem, ClearsReadOnlyAndReportsWhatCannotGo) {
   } cases[] = {{u"/full", 133}, {u"/missing", 146}};
   for (const Case& c : cases) {
     const std::u16string path = dir.wpath() + c.name;
-    EXPECT_FALSE(RemoveItem(true, path));
+    EXPECT_FALSE(RemoveItem(RemoveFailure::Tolerate, path));
     try {
-      RemoveItem(false, path);
+      RemoveItem(RemoveFailure::Raise, path);
       ADD_FAILURE() << Narrow(c.name);
     } catch (const CZRErr& e) {
       EXPECT_EQ(e.message, u"Unable to remove item. " + path);

@@ -63,15 +63,15 @@ TEST(PlanCompactContents, ChoosesCopiesDeltasAndCompressionAndNamesTheOlderIds) 
   TempDir older, newer;
   MakeTrees(older, newer);
   RecordingSink sink;
-  CDirSnapshot olderScan = BuildSnapshot(sink, older.wpath(), u"", true);
-  CDirSnapshot newerScan = BuildSnapshot(sink, newer.wpath(), u"", true);
+  CDirSnapshot olderScan = BuildSnapshot(sink, older.wpath(), u"", FileIds::Compute);
+  CDirSnapshot newerScan = BuildSnapshot(sink, newer.wpath(), u"", FileIds::Compute);
   CElapsedTimer timer;
   const ChangeSet changes = CompareSnapshots(sink, newerScan, olderScan, timer);
   const std::vector<FileId> olderIds = IdsInFileOrder(olderScan);
   const std::vector<FileId> newerIds = IdsInFileOrder(newerScan);
 
-  const CompactContents fromTree =
-      PlanCompactContents(changes, {newerScan, newerIds}, {olderScan, olderIds}, true);
+  const CompactContents fromTree = PlanCompactContents(
+      changes, {newerScan, newerIds}, {olderScan, olderIds}, OlderSource::Directory);
   const auto kCompressed = ContentKind::Compressed;
   ExpectRequests(fromTree, {
                                {u"\\becomes-kept.txt", ContentKind::Copy, u"\\kept.txt"},
@@ -102,8 +102,8 @@ TEST(PlanCompactContents, ChoosesCopiesDeltasAndCompressionAndNamesTheOlderIds) 
   // an id the vault does not hold as 40 hex digits is none.
   olderScan.fileIds[u"\\kept.txt"] = u"NOT-AN-ID";
   const std::vector<FileId> vaultIds = IdsInFileOrder(olderScan);
-  const CompactContents fromVault =
-      PlanCompactContents(changes, {newerScan, newerIds}, {olderScan, vaultIds}, false);
+  const CompactContents fromVault = PlanCompactContents(changes, {newerScan, newerIds},
+                                                        {olderScan, vaultIds}, OlderSource::Vault);
   EXPECT_EQ(fromVault.requests[0].kind, kCompressed);
   EXPECT_EQ(fromVault.requests[1].kind, kCompressed);
   EXPECT_EQ(fromVault.requests[2].kind, kCompressed);

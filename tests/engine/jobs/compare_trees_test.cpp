@@ -135,8 +135,8 @@ TEST(CompareTrees, ListsFollowTheRules) {
     // The job keeps ids as raw bytes; a vault's ids come in the snapshot's
     // map. Both forms must decide alike.
     RecordingSink sink;
-    CDirSnapshot newerScan = BuildSnapshot(sink, newer.wpath(), u"", true);
-    CDirSnapshot olderScan = BuildSnapshot(sink, older.wpath(), u"", true);
+    CDirSnapshot newerScan = BuildSnapshot(sink, newer.wpath(), u"", FileIds::Compute);
+    CDirSnapshot olderScan = BuildSnapshot(sink, older.wpath(), u"", FileIds::Compute);
     CElapsedTimer timer;
     EXPECT_EQ(Summary(CompareSnapshots(sink, newerScan, olderScan, timer)), c.lists);
     // Each entry carries the newer word as the newer tree reports it.
@@ -204,8 +204,8 @@ TEST(CompareTrees, DifferentFiltersStopBeforeAnythingIsWritten) {
   TempDir older, newer, out;
   newer.WriteFile("a.txt", "a");
   RecordingSink sink;
-  CDirSnapshot newerSnapshot = BuildSnapshot(sink, newer.wpath(), u"*.tmp", true);
-  CDirSnapshot olderSnapshot = BuildSnapshot(sink, older.wpath(), u"*.bak", true);
+  CDirSnapshot newerSnapshot = BuildSnapshot(sink, newer.wpath(), u"*.tmp", FileIds::Compute);
+  CDirSnapshot olderSnapshot = BuildSnapshot(sink, older.wpath(), u"*.bak", FileIds::Compute);
   CElapsedTimer timer;
   timer.Start();
   EXPECT_EQ(ErrorOf([&] {

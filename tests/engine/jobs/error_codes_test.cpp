@@ -31,7 +31,7 @@ TEST(ErrorCodes, AFailureCarriesTheCodeOfItsCallAndACheckNone) {
   WriteBytes(dir.Native("out/short.dov"), ReadBytes(dir.Native("out/p.dov")).substr(0, 10));
   // Contents that do not give the newer tree the patch names.
   ChangeSet other;
-  CDirSnapshot older = BuildSnapshot(sink, root + u"/older", u"", true);
+  CDirSnapshot older = BuildSnapshot(sink, root + u"/older", u"", FileIds::Compute);
   other.OlderTreeID = ComputeFingerprint(sink, older);
   other.NewerTreeID = std::u16string(40, u'0');
   other.UnlinkedFiles = {u"\\a.txt"};

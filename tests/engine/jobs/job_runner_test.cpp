@@ -149,7 +149,7 @@ TEST(RunJob, TheTreeCheckComesAsAValue) {
   const std::u16string patch = root + u"/p.dov";
   RecordingSink sink;
   ASSERT_EQ(RunJob(sink, sink.cancelRequested, JobKind::CreatePatch,
-                   CreatePatchParams{root + u"/older", root + u"/newer", patch, u"", u""})
+                   CreatePatchParams{root + u"/older", root + u"/newer", patch, u"", u"", {}})
                 .outcome,
             JobOutcome::Succeeded);
   CreateVault(sink, root + u"/newer", u"", root + u"/v.zov");

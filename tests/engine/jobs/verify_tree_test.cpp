@@ -42,8 +42,8 @@ TEST(VerifyTree, EveryKindOfDriftIsOneLineSortedByTheShownPath) {
   const JobRun run = RunJobForTest(sink, JobKind::Verify,
                                    VerifyParams{tree.wpath(), vault, out.wpath() + u"/r.xml"});
   EXPECT_EQ(Narrow(run.result),
-            "+ \"\\\"q\"\nM a.txt\n- c.txt\n- flip\n+ flip\n- flip/in.txt\n- gone\n- gone/x.txt\n"
-            "+ \"line\\n\\001\"\n+ new\n+ new/n.txt\n+ new0\nA same\n- swap\n+ swap");
+            "+ \"\\\"q\"\nM a.txt\n- c.txt\n- flip/\n+ flip\n- flip/in.txt\n- gone/\n- gone/x.txt\n"
+            "+ \"line\\n\\001\"\n+ new/\n+ new/n.txt\n+ new0\nA same/\n- swap\n+ swap/");
   EXPECT_EQ(sink.statuses.back(), kTreeDiffersText);
   XmlDocument report;
   report.Open(out.wpath() + u"/r.xml");

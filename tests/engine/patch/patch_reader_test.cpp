@@ -107,7 +107,7 @@ TEST(PatchReader, EveryFieldRoundTripsInOrder) {
   zrFile::Reader in(out.wpath() + u"/p.dov");
   in.seek(ReadPatchHeader(in));
   for (const auto& [path, offset] : ReadFileIndex(in, sink)) {
-    ExtractFile(in, false, sink, offset, target.wpath());
+    ExtractFile(in, ShortContent::Raise, sink, offset, target.wpath());
     const std::string native = platform::ToNativePath(path).substr(1);
     EXPECT_EQ(target.ReadFile(native), newer.ReadFile(native)) << Narrow(path);
   }
@@ -245,7 +245,7 @@ TEST(PatchReader, ExtractionWritesExactlyTheStoredFile) {
     c.before(target);
     RecordingSink sink;
     zrFile::Reader in(patch.wpath() + u"/p");
-    EXPECT_TRUE(ExtractFile(in, false, sink, 0, target.wpath())) << c.name;
+    EXPECT_TRUE(ExtractFile(in, ShortContent::Raise, sink, 0, target.wpath())) << c.name;
     EXPECT_EQ(ReadBytes(target.Native("f")), c.content) << c.name;
   }
 }
@@ -256,7 +256,7 @@ TEST(PatchReader, ExtractionIntoAMissingDirectoryNamesTheDestination) {
   RecordingSink sink;
   zrFile::Reader in(patch.wpath);
   const std::u16string missing = target.wpath() + u"/missing";
-  EXPECT_EQ(ErrorOf([&] { ExtractFile(in, false, sink, 147, missing); }),
+  EXPECT_EQ(ErrorOf([&] { ExtractFile(in, ShortContent::Raise, sink, 147, missing); }),
             "Unable to open file:" + target.path() + "/missing\\\\a.txt");
 }
 
@@ -269,7 +269,7 @@ TEST(PatchReader, ARecordCutBeforeItsLengthLeavesTheDestinationAlone) {
   target.WriteFile("a.txt", "precious");
   RecordingSink sink;
   zrFile::Reader in(patch.wpath);
-  EXPECT_EQ(ErrorOf([&] { ExtractFile(in, true, sink, 147, target.wpath()); }),
+  EXPECT_EQ(ErrorOf([&] { ExtractFile(in, ShortContent::Tolerate, sink, 147, target.wpath()); }),
             "Unable to read a type.");
   EXPECT_EQ(target.ReadFile("a.txt"), "precious");
 }
@@ -280,16 +280,17 @@ TEST(PatchReader, ContentCutShortFailsOrStaysShortOnRequest) {
   bytes.resize(147 + 30);  // two of the three content bytes
   WriteBytes(patch.path, bytes);
   struct Case {
-    bool tolerateShort;
+    ShortContent tolerateShort;
     const char* error;
-  } cases[] = {{false, "Unable to fully read a patch file content"}, {true, "<no error>"}};
+  } cases[] = {{ShortContent::Raise, "Unable to fully read a patch file content"},
+               {ShortContent::Tolerate, "<no error>"}};
   for (const Case& c : cases) {
     TempDir target;
     RecordingSink sink;
     zrFile::Reader in(patch.wpath);
     EXPECT_EQ(ErrorOf([&] { ExtractFile(in, c.tolerateShort, sink, 147, target.wpath()); }),
               c.error);
-    EXPECT_EQ(target.ReadFile("a.txt"), "ab") << c.tolerateShort;
+    EXPECT_EQ(target.ReadFile("a.txt"), "ab") << c.error;
   }
 }
 
@@ -307,7 +308,9 @@ TEST(PatchReader, UnsafeStoredPathsAreRefusedBeforeAnythingIsWritten) {
     WriteBytes(root.Native("p"), FileContentRecord(path, "evil"));
     RecordingSink sink;
     zrFile::Reader in(root.wpath() + u"/p");
-    EXPECT_EQ(ErrorOf([&] { ExtractFile(in, false, sink, 0, root.wpath() + u"/t/target"); }),
+    EXPECT_EQ(ErrorOf([&] {
+                ExtractFile(in, ShortContent::Raise, sink, 0, root.wpath() + u"/t/target");
+              }),
               "Refusing an unsafe path stored in the patch: " + Narrow(path));
     EXPECT_FALSE(std::filesystem::exists(root.Native("t/x")));
     EXPECT_FALSE(std::filesystem::exists(root.Native("x")));
@@ -341,7 +344,7 @@ TEST(PatchReader, ASparseFileAbove4GiBRoundTrips) {
 
   zrFile::Reader in(out.wpath() + u"/p.dov");
   in.seek(ReadPatchHeader(in));
-  ExtractFile(in, false, sink, ReadFileIndex(in, sink).at(u"\\big"), target.wpath());
+  ExtractFile(in, ShortContent::Raise, sink, ReadFileIndex(in, sink).at(u"\\big"), target.wpath());
   in.close();
   std::filesystem::remove(out.Native("p.dov"));
 

@@ -136,7 +136,8 @@ TEST(PatchWriter, CopiesInChunksOfTheScratchBuffer) {
     RecordingSink extractSink;
     zrFile::Reader in(out.wpath() + u"/p.dov");
     in.seek(ReadPatchHeader(in));
-    ExtractFile(in, false, extractSink, ReadFileIndex(in, extractSink).at(u"\\f"), target.wpath());
+    ExtractFile(in, ShortContent::Raise, extractSink, ReadFileIndex(in, extractSink).at(u"\\f"),
+                target.wpath());
     EXPECT_TRUE(target.ReadFile("f") == content) << c.size;
 
     for (RecordingSink* sink : {&writeSink, &extractSink}) {

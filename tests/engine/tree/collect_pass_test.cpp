@@ -101,8 +101,8 @@ TEST(CollectTree, GivesWhatTheSerialWalkGivesOnAnyThreadCount) {
       const Threads scope(threads);
       RecordingSink sink;
       std::vector<platform::EntryStamp> stamps;
-      CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u"*.obj"), u"*.obj", ids,
-                                     nullptr, &stamps);
+      CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u"*.obj"), u"*.obj",
+                                     ids ? FileIds::Compute : FileIds::Skip, nullptr, &stamps);
       const auto attributes =
           std::find(sink.calls.begin(), sink.calls.end(), u"status:Getting File attributes...");
       EXPECT_TRUE(std::vector<std::u16string>(sink.calls.begin(), attributes) == reference.calls);
@@ -141,7 +141,7 @@ TEST(CollectTree, TheFirstUnreadableFileInWalkOrderIsReported) {
       // Ids before it stay, none after it.
       std::vector<FileId> ids;
       try {
-        BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", true, &ids);
+        BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", FileIds::Compute, &ids);
         ADD_FAILURE() << "a FIFO has no content id";
       } catch (const CZRErr& e) {
         EXPECT_EQ(e.message, u"Unable to open file:" + dir.wpath() + *first) << threads;
@@ -166,7 +166,7 @@ TEST(CollectTree, TheFingerprintFromTheScansOrderIsTheSortedOne) {
   for (const unsigned threads : {1u, 2u}) {
     const Threads scope(threads);
     RecordingSink sorted;
-    CDirSnapshot s = BuildSnapshot(sorted, dir.wpath(), u"", true);
+    CDirSnapshot s = BuildSnapshot(sorted, dir.wpath(), u"", FileIds::Compute);
     const std::u16string expected = ComputeFingerprint(sorted, s);
     RecordingSink sink;
     EXPECT_EQ(CalculateFingerprint(sink, dir.wpath(), u""), expected) << threads;
@@ -195,7 +195,7 @@ TEST(CollectTree, ADirectoryVanishingBeforeItIsOpenedFailsTheScanInWalkOrder) {
   RemovingSink sink;
   sink.gone = dir.Native("b/c");
   try {
-    BuildSnapshot(sink, dir.wpath(), u"", true);
+    BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute);
     ADD_FAILURE() << "the scan passed over a vanished directory";
   } catch (const CZRErr& e) {
     EXPECT_EQ(e.message,
@@ -217,7 +217,7 @@ TEST(CollectTree, CancelInTheCollectingPassMakesTheSameCallsOnAnyThreadCount) {
       const Threads scope(threads);
       RecordingSink sink;
       sink.cancelAfterCalls = after;
-      EXPECT_THROW(BuildSnapshot(sink, dir.wpath(), u"*.obj", true), COPCancel);
+      EXPECT_THROW(BuildSnapshot(sink, dir.wpath(), u"*.obj", FileIds::Compute), COPCancel);
       ASSERT_NE(std::find(sink.calls.begin(), sink.calls.end(), u"status:Collecting files..."),
                 sink.calls.end());
       if (threads == 1) one = sink.calls;

@@ -139,7 +139,7 @@ class FileIdsTest : public ::testing::Test {
     const long before = ThreadsOnceAtMost(QuietThreadCount());
     try {
       if (scan) {
-        snapshot = BuildSnapshot(sink, dir_.wpath(), u"", true);
+        snapshot = BuildSnapshot(sink, dir_.wpath(), u"", FileIds::Compute);
       } else {
         ComputeFileIds(sink, snapshot);
       }
@@ -410,14 +410,15 @@ TEST(ComputeFingerprint, TheScansOrderSortsListsAndIdsLikeSorting) {
   }
   RecordingSink sink;
   std::vector<FileId> sortedIds;
-  CDirSnapshot sorted = BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", true, &sortedIds);
+  CDirSnapshot sorted =
+      BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", FileIds::Compute, &sortedIds);
   const std::u16string expected = ComputeFingerprint(sink, sorted, sortedIds);
 
   std::vector<FileId> ids;
   PathOrder order;
   RecordingSink orderedSink;
-  CDirSnapshot ordered =
-      BuildSnapshot(orderedSink, dir.wpath(), CIgnoreFilter(u""), u"", true, &ids, nullptr, &order);
+  CDirSnapshot ordered = BuildSnapshot(orderedSink, dir.wpath(), CIgnoreFilter(u""), u"",
+                                       FileIds::Compute, &ids, nullptr, &order);
   ASSERT_TRUE(order.Covers(ordered));
   EXPECT_EQ(ComputeFingerprintSorting(orderedSink, ordered, ids, order), expected);
   EXPECT_EQ(ordered.files, sorted.files);

@@ -38,7 +38,7 @@ PathList Sorted(PathList list) {
 std::string ScanError(const std::u16string& root) {
   RecordingSink sink;
   try {
-    BuildSnapshot(sink, root, u"", false);
+    BuildSnapshot(sink, root, u"", FileIds::Skip);
   } catch (const CZRErr& e) {
     return Narrow(e.message);
   }
@@ -52,7 +52,7 @@ TEST(BuildSnapshot, ReportsPhasesInOrderAndStepsOncePerEntry) {
   dir.WriteFile("a.txt", "");
   dir.WriteFile("sub/b.txt", "b");
   RecordingSink sink;
-  CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
+  CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute);
   EXPECT_EQ(s.root, dir.wpath());
   EXPECT_EQ(s.directories, PathList{u"\\sub"});
   EXPECT_TRUE(Contains(s.files, u"\\a.txt") && Contains(s.files, u"\\sub\\b.txt"));
@@ -78,7 +78,7 @@ TEST(BuildSnapshot, HandsBackEachFilesStampInFileOrder) {
   RecordingSink sink;
   std::vector<platform::EntryStamp> stamps;
   CDirSnapshot s =
-      BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", false, nullptr, &stamps);
+      BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", FileIds::Skip, nullptr, &stamps);
   ASSERT_EQ(stamps.size(), s.files.size());
   for (size_t i = 0; i < s.files.size(); ++i) {
     const platform::Result<platform::EntryStamp> now =
@@ -95,7 +95,7 @@ TEST(BuildSnapshot, IgnoredEntriesAndWhatLiesBelowThemAreLeftOut) {
   dir.WriteFile("src/mydebug/z.txt", "");
   dir.WriteFile("src/a.obj", "");
   RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"debug;*.obj", false);
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"debug;*.obj", FileIds::Skip);
   EXPECT_EQ(s.filter, u"debug;*.obj");
   PathList ignored = s.ignored;
   std::sort(ignored.begin(), ignored.end());
@@ -129,8 +129,8 @@ TEST(BuildSnapshot, OnlyTheHeldFileItselfIsLeftOut) {
   };
   for (const Case& c : cases) {
     RecordingSink sink;
-    CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", true, nullptr,
-                                   nullptr, nullptr, c.leaveOut);
+    CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), CIgnoreFilter(u""), u"", FileIds::Compute,
+                                   nullptr, nullptr, nullptr, c.leaveOut);
     std::sort(s.files.begin(), s.files.end());
     EXPECT_EQ(s.files, c.files);
     EXPECT_TRUE(s.ignored.empty());
@@ -146,10 +146,10 @@ TEST(BuildSnapshot, AFifoIsListedAsAFileAndFailsOnlyWhenRead) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0644), 0);
   RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", false);
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", FileIds::Skip);
   EXPECT_EQ(s.files, PathList{u"\\pipe"});
   try {
-    BuildSnapshot(sink, dir.wpath(), u"", true);
+    BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute);
     ADD_FAILURE() << "a FIFO has no content id";
   } catch (const CZRErr& e) {
     EXPECT_EQ(e.message, u"Unable to open file:" + dir.wpath() + u"\\pipe");
@@ -163,7 +163,7 @@ TEST(BuildSnapshot, UndecodableNamesAndBackslashesSurviveTheScan) {
   dir.WriteFile("a\\b", "ab");
   dir.WriteFile("\xC3\xA9t\xC3\xA9", "e");  // valid UTF-8 stays plain text
   RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute);
   const std::u16string rawDir = u"\\caf\uEFE9";
   EXPECT_EQ(s.directories, PathList{rawDir});
   EXPECT_TRUE(Contains(s.files, rawDir + u"\\x"));
@@ -183,7 +183,8 @@ TEST(BuildSnapshot, CancelStopsTheScan) {
                                 u"Getting File attributes...", u"Calculating file ids..."}) {
     RecordingSink sink;
     sink.cancelOnStatus = phase;
-    EXPECT_THROW(BuildSnapshot(sink, dir.wpath(), u"", true), COPCancel) << Narrow(phase);
+    EXPECT_THROW(BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute), COPCancel)
+        << Narrow(phase);
   }
 }
 
@@ -202,7 +203,7 @@ TEST(Walk, LinksAreEntriesOfTheirOwnAndNeverEntered) {
     ASSERT_EQ(symlink(target.c_str(), dir.Native(name).c_str()), 0);
   }
   RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute);
   EXPECT_EQ(s.directories, PathList{u"\\a"});
   EXPECT_EQ(Sorted(s.files), (PathList{u"\\a\\f.txt", u"\\a\\self", u"\\a\\up", u"\\absolute",
                                        u"\\dangling", u"\\file-link", u"\\link"}));
@@ -232,7 +233,7 @@ TEST(Walk, ALadderOfLinksIsListedOnce) {
     }
   }
   RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute);
   EXPECT_EQ(s.directories.size(), 25u);
   EXPECT_EQ(s.files.size(), 48u);
 }
@@ -256,7 +257,7 @@ TEST(Walk, ATreeDeeperThanAPathCanNameIsWalkedWhole) {
   ASSERT_EQ(symlinkat("bottom.txt", fds.back(), "link"), 0);
 
   RecordingSink sink;
-  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", true);
+  const CDirSnapshot s = BuildSnapshot(sink, dir.wpath(), u"", FileIds::Compute);
   EXPECT_EQ(s.directories.size(), size_t{kLevels});
   ASSERT_EQ(s.files.size(), 2u);
   const std::u16string& file = s.files[0].back() == u't' ? s.files[0] : s.files[1];
@@ -320,7 +321,7 @@ TEST(Walk, AnEntryVanishingWhileItsDirectoryIsReadFailsTheScan) {
   RemovingSink sink;
   sink.onGone = [&] { rmdir(dir.Native("gone").c_str()); };
   try {
-    BuildSnapshot(sink, dir.wpath(), u"", false);
+    BuildSnapshot(sink, dir.wpath(), u"", FileIds::Skip);
     ADD_FAILURE() << "the scan passed over a vanished directory";
   } catch (const CZRErr& e) {
     EXPECT_EQ(Narrow(e.message),
