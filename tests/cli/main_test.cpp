@@ -379,7 +379,7 @@ TEST(Program, TypedBackslashesAreBackslashes) {
     RecordingSink same;
     std::u16string engineFilter = platform::TextFromArgument(filter);
     std::replace(engineFilter.begin(), engineFilter.end(), u'/', u'\\');
-    CDirSnapshot s = BuildSnapshot(same, tree.wpath(), engineFilter, true);
+    CDirSnapshot s = BuildSnapshot(same, tree.wpath(), engineFilter, FileIds::Compute);
     EXPECT_EQ(RunProgram("-q fingerprint " + Quote(tree.path()) + " --filter " + Quote(filter)).out,
               Narrow(ComputeFingerprint(same, s)) + "\n")
         << filter;
