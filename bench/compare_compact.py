@@ -20,8 +20,12 @@ it prints, per row:
              by run, so that both meet the same load on a shared machine)
   decode     reading our patch back against the older tree, every content
              checked by its id (`compact_tool --read-only`, built with the
-             benchmarks; apply itself once it reads compact patches), beside
-             `rsync --read-batch` of the batch on a fresh copy
+             benchmarks), beside `rsync --read-batch` of the batch on a fresh
+             copy
+  apply      `torquelin apply` of our patch on a fresh copy of the older tree
+             (the whole job: both fingerprint checks, staging every content
+             as it is decoded, the commit), beside the same `rsync
+             --read-batch`
 
   bench/compare_compact.py [--dir DIR] [--level N] [--runs N] [NAME...]
 """
@@ -143,7 +147,8 @@ def ours(older, newer, work, runs, level, zstd12):
     program = os.path.join(ROOT, "build", "bin", "torquelin")
     tool = os.path.join(ROOT, "build", "bin", "compact_tool")
     patch = os.path.join(work, "ours.dov")
-    creates, decodes, others = [], [], []
+    creates, decodes, applies, others = [], [], [], []
+    target = os.path.join(work, "applied")
     for _ in range(runs):
         others.append(zstd12())
         if os.path.exists(patch):
@@ -160,8 +165,16 @@ def ours(older, newer, work, runs, level, zstd12):
                 sys.exit("reading the patch of %s back failed:\n%s%s" %
                          (newer, result.stdout, result.stderr))
             decodes.append(float(result.stdout.split()[0]))
+        if os.path.exists(target):
+            shutil.rmtree(target)
+        shutil.copytree(older, target, symlinks=True)
+        start = time.perf_counter()
+        subprocess.run([program, "-q", "apply", target, patch], check=True,
+                       stdout=subprocess.DEVNULL)
+        applies.append(time.perf_counter() - start)
     return {"size": os.path.getsize(patch), "create": statistics.median(creates),
             "decode": statistics.median(decodes) if decodes else None,
+            "apply": statistics.median(applies),
             "zstd12_time": statistics.median(others)}
 
 
@@ -194,17 +207,19 @@ def main():
         sys.stderr.write("done: %s\n" % name)
 
     print("level %d, median of %d runs; sizes in bytes, times in seconds" % (level, args.runs))
-    print("%-11s %5s | %9s %9s %5s | %9s %9s %5s | %7s %7s %5s | %7s %7s %5s" %
+    print("%-11s %5s | %9s %9s %5s | %9s %9s %5s | %7s %7s %5s | %7s %7s %5s | %7s %5s" %
           ("data set", "files", "ours", "per-file", "x", "tree", "rsync", "x", "create",
-           "zstd-12", "x", "decode", "read-b", "x"))
+           "zstd-12", "x", "decode", "read-b", "x", "apply", "x"))
     for name, ref, our in rows:
         decode = our["decode"]
-        print("%-11s %5d | %9d %9d %5.2f | %9d %9d %5.2f | %7.3f %7.3f %5.2f | %7s %7.3f %5s" %
+        print("%-11s %5d | %9d %9d %5.2f | %9d %9d %5.2f | %7.3f %7.3f %5.2f | %7s %7.3f %5s"
+              " | %7.3f %5.2f" %
               (name, ref["files"], our["size"], ref["per_file"], our["size"] / ref["per_file"],
                ref["tree"], ref["rsync"], our["size"] / ref["rsync"], our["create"],
                our["zstd12_time"], our["create"] / our["zstd12_time"],
                "-" if decode is None else "%.3f" % decode, ref["read_time"],
-               "-" if decode is None else "%.2f" % (decode / ref["read_time"])))
+               "-" if decode is None else "%.2f" % (decode / ref["read_time"]),
+               our["apply"], our["apply"] / ref["read_time"]))
     print("rsync batch creation times: " +
           ", ".join("%s %.3f" % (name, ref["rsync_time"]) for name, ref, _ in rows))
 

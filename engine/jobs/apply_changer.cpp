@@ -294,6 +294,33 @@ std::vector<size_t> Changer::WriteFiles(zrFile::Reader& reader,
   return written;
 }
 
+std::vector<size_t> Changer::StageCompactFiles(zrFile::Reader& reader, const CompactSource& source,
+                                               ContentOpener& older,
+                                               const std::vector<StoredFile>& files,
+                                               const std::vector<std::u16string>& staged,
+                                               ContentIds* ids) {
+  progress_->SetStatus(u"Staging new contents.");
+  progress_->SetRange(static_cast<uint32_t>(files.size()));
+  StagingOutput out(*progress_, target_, directory_, patch_, files, staged, mode_.continueOnErrors);
+  for (const FailedContent& failed :
+       DecodeCompactContents(reader, source, older, out, mode_.continueOnErrors)) {
+    out.Fail(failed.path, failed.error);
+  }
+  const ContentIds stated = CompactContentIds(source, files);
+  std::vector<size_t> written;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (const std::optional<CZRErr> failure = out.Failure(i)) {
+      if (!mode_.continueOnErrors) throw *failure;
+      (void)target_.Remove(staged[i]);
+      ReportFailedFile(*failure);
+      continue;
+    }
+    if (ids != nullptr) (*ids)[i] = stated[i];
+    written.push_back(i);
+  }
+  return written;
+}
+
 void Changer::MoveIntoPlace(const std::vector<StoredFile>& files,
                             const std::vector<std::u16string>& staged,
                             const std::vector<size_t>& moving) {

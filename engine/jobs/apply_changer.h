@@ -15,6 +15,7 @@
 #include "engine/io/large_file.h"
 #include "engine/jobs/apply_journal.h"
 #include "engine/jobs/apply_prediction.h"
+#include "engine/jobs/compact_staging.h"
 #include "engine/jobs/stored_files.h"
 #include "engine/patch/change_set.h"
 #include "platform/directory_handle.h"
@@ -188,6 +189,16 @@ class Changer {
   std::vector<size_t> WriteFiles(zrFile::Reader& reader, const std::vector<StoredFile>& files,
                                  const std::vector<std::u16string>* staged,
                                  ContentIds* ids = nullptr);
+
+  // Stages the contents of a compact patch as WriteFiles stages a classic
+  // one's, decoding its blocks front to back and reading the older files
+  // through `older`; each content that decoded is written, its id (as its
+  // member table states it, which decoding checked) in `ids`. A content
+  // that fails is removed and listed when tolerated (with the others of its
+  // frame), else the first failure raises.
+  std::vector<size_t> StageCompactFiles(zrFile::Reader& reader, const CompactSource& source,
+                                        ContentOpener& older, const std::vector<StoredFile>& files,
+                                        const std::vector<std::u16string>& staged, ContentIds* ids);
 
   // The commit's steps, the same for every way: remove files, remove
   // directories deepest first, create directories (private, 0700),

@@ -196,12 +196,11 @@ void RequireRoom(const platform::DirectoryHandle& target, const std::u16string& 
   }
 }
 
-void RequireResumable(CProgressSink& progress, zrFile::Reader& reader,
+void RequireResumable(CProgressSink& progress, const ContentIds& ids,
                       const platform::DirectoryHandle& target, ApplyJournal& journal,
                       const ChangeSet& patch, const std::vector<StoredFile>& files,
                       const std::vector<std::u16string>& staged,
                       const std::vector<bool>& unstaged) {
-  const ContentIds ids = HashStoredContents(progress, reader, files);
   for (size_t i = 0; i < files.size(); ++i) {
     if (unstaged[i] || !ids[i]) continue;
     const bool asLink = CarriedAsLink(patch, files[i].path);

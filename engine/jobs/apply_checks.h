@@ -8,6 +8,7 @@
 
 #include "engine/io/large_file.h"
 #include "engine/jobs/apply_journal.h"
+#include "engine/jobs/apply_prediction.h"
 #include "engine/jobs/stored_files.h"
 #include "engine/patch/change_set.h"
 #include "engine/tree/ignore_filter.h"
@@ -70,8 +71,8 @@ void RequireRoom(const platform::DirectoryHandle& target, const std::u16string& 
 // `staged`) is either still staged, a file of ours with one name holding the
 // patch's content, or already in its place with that content. Anything else
 // (a journal planted with a commit line, or a tree changed since) refuses
-// the journal before any change.
-void RequireResumable(CProgressSink& progress, zrFile::Reader& reader,
+// the journal before any change. `ids` are the stored contents' ids.
+void RequireResumable(CProgressSink& progress, const ContentIds& ids,
                       const platform::DirectoryHandle& target, ApplyJournal& journal,
                       const ChangeSet& patch, const std::vector<StoredFile>& files,
                       const std::vector<std::u16string>& staged, const std::vector<bool>& unstaged);

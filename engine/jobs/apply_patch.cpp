@@ -16,9 +16,11 @@
 #include "engine/jobs/apply_checks.h"
 #include "engine/jobs/apply_journal.h"
 #include "engine/jobs/apply_prediction.h"
+#include "engine/jobs/compact_staging.h"
 #include "engine/jobs/output_rules.h"
 #include "engine/jobs/stored_files.h"
 #include "engine/patch/change_set.h"
+#include "engine/patch/patch_format.h"
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
 #include "engine/tree/ignore_filter.h"
@@ -48,17 +50,32 @@ class ApplyRun {
         writable_(target_),
         journal_(target_, directory_, !options.checkOnly, OpenRootForJournal()),
         reader_(patchPath),
-        indexOffset_(ReadPatchHeader(reader_)),
-        identity_(IdentifyPatch(progress, reader_, indexOffset_, patch_, patchPath)),
+        indexOffset_(compact_ ? compact_->info.indexOffset : ReadPatchHeader(reader_)),
+        identity_(IdentifyPatch(progress, reader_, indexOffset_, patch_, patchPath,
+                                compact_ ? compact_->info.contentStart : kPatchHeaderSize)),
         filter_(patch_.IgnoreFilter) {
     writableRoot_.Open();
     if (platform::RunsAsSuperuser()) journal_.BeforeRemoval([this] { writableRoot_.Close(); });
     // A killed run that opened the root left its word in the journal.
     if (journal_.RootWord()) writableRoot_.Adopt(*journal_.RootWord());
+    if (compact_) {
+      // Every block's table and chunk heads, read past the contents: the
+      // lengths, and damage to the structure, before anything changes.
+      compact_->contents = SkimCompactContents(reader_, compact_->info);
+      storedFiles_ = CompactStoredFiles(*compact_);
+      CheckListedPaths(patch_, PathsOf(storedFiles_), filter_);
+      CheckOlderPaths(compact_->info.head.olderIds, filter_);
+      return;
+    }
     storedFiles_ = ReadStoredFiles(progress_, reader_, indexOffset_);
     CheckListedPaths(patch_, PathsOf(storedFiles_), filter_);
     CheckRecords(reader_, indexOffset_, storedFiles_, options_.continueOnErrors);
   }
+
+  // A compact patch's contents are made from the older files, which the
+  // commit removes or replaces before new contents go into place: it is
+  // always staged.
+  bool Staged() const { return compact_ || options_.way == ApplyWay::Staged; }
 
   // A journal an earlier run left: refused, finished (its commit), or
   // cleared (its staging). The run's result when that ends it.
@@ -68,6 +85,7 @@ class ApplyRun {
   std::optional<ApplyResult> Check();
   ApplyResult ApplyInPlace();
   ApplyResult ApplyStaged();
+  bool InPlace() const { return !Staged(); }
 
  private:
   ChangeSet Load() {
@@ -75,7 +93,9 @@ class ApplyRun {
                  {{patchPath_, FileArgument::Use::Read}, {reportPath_, FileArgument::Use::Report}});
     CheckReportWritable(reportPath_);
     progress_.SetStatus(u"Applying a file");
-    ChangeSet patch = LoadPatchInfo(progress_, patchPath_);
+    ChangeSet patch = IsCompactPatch(patchPath_)
+                          ? LoadCompactPatch(progress_, patchPath_, compact_.emplace())
+                          : LoadPatchInfo(progress_, patchPath_);
     RequireDirectory(site::kApplyDirectoryMissing, directory_);
     return patch;
   }
@@ -131,6 +151,8 @@ class ApplyRun {
   const std::u16string& patchPath_;
   const std::u16string& reportPath_;
   const ApplyOptions options_;
+  // Set by Load for a compact patch, before the change set it comes with.
+  std::optional<CompactSource> compact_;
   const ChangeSet patch_;
   platform::DirectoryHandle target_;
   WritableRoot writableRoot_;
@@ -175,7 +197,10 @@ std::optional<ApplyResult> ApplyRun::TakePending() {
     // Killed during the commit: every new content is staged, so the rest
     // of the commit finishes the tree.
     if (!options_.checkOnly) progress_.SetStatus(u"Finishing an interrupted apply.");
-    RequireResumable(progress_, reader_, target_, journal_, patch_, storedFiles_, staged, unstaged);
+    RequireResumable(progress_,
+                     compact_ ? CompactContentIds(*compact_, storedFiles_)
+                              : HashStoredContents(progress_, reader_, storedFiles_),
+                     target_, journal_, patch_, storedFiles_, staged, unstaged);
   }
   if (options_.checkOnly) {
     progress_.SetStatus(kApplyPendingText);
@@ -218,15 +243,24 @@ std::optional<ApplyResult> ApplyRun::Check() {
       progress_.SetStatus(kAlreadyAppliedText);
       return ApplyResult{{}, TreeCheck::AlreadyNewer};
     }
-    Raise(site::kApplyFingerprintMismatch, fingerprint + u" expected:" + patch_.OlderTreeID);
+    std::u16string detail = fingerprint + u" expected:" + patch_.OlderTreeID;
+    if (compact_) detail += DescribeWrongTarget(before_, ids_, compact_->info.head.olderIds);
+    Raise(site::kApplyFingerprintMismatch, detail);
   }
   RefuseLinksOnTheWay(before_, patch_, PathsOf(storedFiles_), directory_);
   if (!options_.continueOnErrors) CheckChangesCanBeMade(target_, directory_, patch_, before_);
   // Staging reads every content anyway: it checks them in the same pass,
   // and a refusal then removes what it staged. Otherwise they are read
   // once more here.
-  const bool checkWhileStaging = withIds && options_.way == ApplyWay::Staged && !options_.checkOnly;
-  if (withIds && !checkWhileStaging) {
+  const bool checkWhileStaging = withIds && Staged() && !options_.checkOnly;
+  if (compact_ && options_.checkOnly) {
+    // Decoding is the only way to know a content sound, and the check says
+    // so without the fingerprint too.
+    TargetContentOpener older(target_, directory_);
+    const ContentIds contentIds = CheckCompactContents(progress_, reader_, *compact_, older,
+                                                       storedFiles_, options_.continueOnErrors);
+    if (withIds) RefuseAnotherResult(before_, ids_, patch_, storedFiles_, contentIds);
+  } else if (withIds && !checkWhileStaging) {
     RefuseAnotherResult(before_, ids_, patch_, storedFiles_,
                         HashStoredContents(progress_, reader_, storedFiles_));
   }
@@ -234,7 +268,7 @@ std::optional<ApplyResult> ApplyRun::Check() {
     before_ = CDirSnapshot();
     ids_ = {};
   }
-  if (options_.way == ApplyWay::Staged) RequireRoom(target_, directory_, patch_, storedFiles_);
+  if (Staged()) RequireRoom(target_, directory_, patch_, storedFiles_);
   if (!options_.checkOnly) return std::nullopt;
   ApplyResult checked{{}, TreeCheck::CheckPassed};
   for (const StoredFile& file : storedFiles_) {
@@ -264,8 +298,14 @@ ApplyResult ApplyRun::ApplyStaged() {
   writable_.Open();
   const bool checkWhileStaging = !options_.ignoreFingerprint;
   ContentIds contentIds(storedFiles_.size());
-  const std::vector<size_t> written =
-      changer.WriteFiles(reader_, storedFiles_, &staged, checkWhileStaging ? &contentIds : nullptr);
+  ContentIds* ids = checkWhileStaging ? &contentIds : nullptr;
+  std::vector<size_t> written;
+  if (compact_) {
+    TargetContentOpener older(target_, directory_);
+    written = changer.StageCompactFiles(reader_, *compact_, older, storedFiles_, staged, ids);
+  } else {
+    written = changer.WriteFiles(reader_, storedFiles_, &staged, ids);
+  }
   if (checkWhileStaging) {
     RefuseAnotherResult(before_, ids_, patch_, storedFiles_, contentIds);
   }
@@ -295,5 +335,5 @@ ApplyResult ApplyPatch(CProgressSink& progress, const std::u16string& directory,
   ApplyRun run(progress, directory, patchPath, reportPath, options);
   if (auto finished = run.TakePending()) return *finished;
   if (auto checked = run.Check()) return *checked;
-  return options.way == ApplyWay::InPlace ? run.ApplyInPlace() : run.ApplyStaged();
+  return run.InPlace() ? run.ApplyInPlace() : run.ApplyStaged();
 }

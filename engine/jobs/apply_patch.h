@@ -109,6 +109,20 @@ struct ApplyResult {
 // changes. A failure while staging leaves the tree as it was; one during
 // the commit leaves the journal, so that the same run again finishes it,
 // and its message says so.
+// A compact patch (told by its magic) goes the same way, with these
+// differences: its older ids' paths pass the path checks too (27, 29, 31);
+// every block's table and chunk heads are read before anything changes
+// (its structure's damage always refuses it); a target that is not the
+// older tree is refused with the files the patch expects that are missing
+// or changed added to the message (ten, then how many more); every content
+// is decoded while it is staged, its delta's or copy's older file read
+// beneath the target, so an older file that is not the expected one or a
+// content that does not give its id refuses the patch before any change,
+// naming the file (tolerated: the content's file, or those of its frame,
+// are skipped); checkOnly decodes every content without writing it; and it
+// is always staged, whatever `way` says, since its contents are made from
+// the files the commit replaces.
+//
 // InPlace keeps what was done after an error or a cancellation (COPCancel
 // passes through). Raises CZRErr of type 0. Runs on the job's thread.
 ApplyResult ApplyPatch(CProgressSink& progress, const std::u16string& directory,

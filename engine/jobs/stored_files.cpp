@@ -80,7 +80,8 @@ void CheckRecords(zrFile::Reader& reader, int64_t indexOffset, std::vector<Store
 }
 
 PatchIdentity IdentifyPatch(CProgressSink& progress, zrFile::Reader& reader, int64_t indexOffset,
-                            const ChangeSet& patch, const std::u16string& patchPath) {
+                            const ChangeSet& patch, const std::u16string& patchPath,
+                            int64_t headEnd) {
   PatchIdentity identity{patch.OlderTreeID, patch.NewerTreeID, reader.size(), {}, patchPath};
   Sha1Context context;
   Sha1Init(context);
@@ -91,7 +92,7 @@ PatchIdentity IdentifyPatch(CProgressSink& progress, zrFile::Reader& reader, int
                         Sha1Update(context, chunk, static_cast<uint32_t>(n));
                       });
   };
-  hash(0, kPatchHeaderSize);
+  hash(0, headEnd);
   hash(indexOffset, identity.size - indexOffset);
   Sha1Digest digest;
   Sha1Final(digest, context);

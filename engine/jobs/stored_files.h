@@ -45,9 +45,11 @@ void CheckRecords(zrFile::Reader& reader, int64_t indexOffset, std::vector<Store
                   bool continueOnErrors);
 
 // The journal's name for the patch: both fingerprints, its size, and the
-// SHA-1 of its header and file index.
+// SHA-1 of its first `headEnd` bytes (the classic header; a compact patch's
+// magic and head) and of everything from its file index on.
 PatchIdentity IdentifyPatch(CProgressSink& progress, zrFile::Reader& reader, int64_t indexOffset,
-                            const ChangeSet& patch, const std::u16string& patchPath);
+                            const ChangeSet& patch, const std::u16string& patchPath,
+                            int64_t headEnd);
 
 // Whether the carried file at `path` is a symbolic link: its word says so.
 bool CarriedAsLink(const ChangeSet& patch, const std::u16string& path);

@@ -144,7 +144,8 @@ void SkimContentBlock(OffsetInput& in, const OlderIdMap& olderIds, int64_t limit
     }
     if (contents.count(member.path) != 0) Damaged(kIndexText);
     starts.emplace(member.path, blockStart);
-    StoredContent stored{member.kind, member.length, shares[i], block, std::move(member.reference)};
+    StoredContent stored{member.kind, member.length, shares[i], block, std::move(member.reference),
+                         member.id};
     if (toldByChunks && HasBytes(member.kind)) {
       stored.kind = fromOlder ? ContentKind::Delta
                     : framed  ? ContentKind::Compressed

@@ -75,6 +75,7 @@ struct StoredContent {
   uint64_t storedSize = 0;
   uint64_t block = 0;        // its block's place in the patch, from 0
   std::u16string reference;  // Delta: made from; Copy: equal to (else empty)
+  FileId id{};               // of the content, as its member table states
 };
 using StoredContents = std::map<std::u16string, StoredContent>;
 

@@ -378,13 +378,14 @@ void SetReadOnly(const std::string& root, const std::vector<std::string>& direct
 // each run. Directories whose owner may not write them, the target's root
 // among them, hold entries the patch changes; one of them becomes writable.
 struct ApplyScene {
-  explicit ApplyScene(const TempDir& scratch) : dir(scratch) {
+  explicit ApplyScene(const TempDir& scratch, bool compact = false) : dir(scratch) {
     BuildTrees(dir);
     SetReadOnly(dir.Native("older"), {"d0", "d1"}, true);
     SetReadOnly(dir.Native("newer"), {"d0"}, true);
-    EXPECT_EQ(
-        RunProgram({"create-patch", dir.Native("older"), dir.Native("newer"), patch}, dir).exitCode,
-        0);
+    std::vector<std::string> args = {"create-patch", dir.Native("older"), dir.Native("newer"),
+                                     patch};
+    if (compact) args.push_back("--compact");
+    EXPECT_EQ(RunProgram(args, dir).exitCode, 0);
   }
   ~ApplyScene() { Unlock(); }
   void Unlock() const {
@@ -417,14 +418,12 @@ std::vector<std::string> Leftovers(const std::string& root) {
   return found;
 }
 
-}  // namespace
-
 // After a killed apply, the same command finishes the job, whatever moment
 // the kill came at: the tree ends with the newer fingerprint, and no staged
 // file or journal is left.
-TEST(ProgramKilled, ApplyAgainFinishesTheJob) {
+void ExpectApplyAgainFinishes(bool compact) {
   TempDir dir;
-  const ApplyScene scene(dir);
+  const ApplyScene scene(dir, compact);
   const std::string& patch = scene.patch;
   const std::string& target = scene.target;
   const std::string older = TreeFingerprint(dir.Native("older"));
@@ -447,6 +446,14 @@ TEST(ProgramKilled, ApplyAgainFinishesTheJob) {
         return left;
       });
 }
+
+}  // namespace
+
+TEST(ProgramKilled, ApplyAgainFinishesTheJob) { ExpectApplyAgainFinishes(false); }
+
+// A compact patch's contents are decoded from the older files while they
+// are staged: a kill at any moment still leaves what the rerun finishes.
+TEST(ProgramKilled, CompactApplyAgainFinishesTheJob) { ExpectApplyAgainFinishes(true); }
 
 // The in-place way is not crash-safe: after a kill, a second apply either
 // refuses with the fingerprint message (something had changed) or, when
