@@ -33,7 +33,7 @@ std::string RandomBytes(size_t n, unsigned seed) {
 // The tree's fingerprint: names, attribute words, contents and link targets.
 std::u16string Tree(const std::string& root) {
   RecordingSink sink;
-  CDirSnapshot snapshot = BuildSnapshot(sink, platform::FromUtf8(root), u"", true);
+  CDirSnapshot snapshot = BuildSnapshot(sink, platform::FromUtf8(root), u"", FileIds::Compute);
   return ComputeFingerprint(sink, snapshot);
 }
 
