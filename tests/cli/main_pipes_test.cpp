@@ -73,7 +73,7 @@ struct Format {
   bool applies;  // whether apply takes this format yet
 };
 constexpr Format kFormats[] = {{"classic", "", false, true},
-                               {"compact", " --compact", true, false}};
+                               {"compact", " --compact", true, true}};
 
 }  // namespace
 
