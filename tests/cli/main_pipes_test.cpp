@@ -72,8 +72,7 @@ struct Format {
   bool compact;
   bool applies;  // whether apply takes this format yet
 };
-constexpr Format kFormats[] = {{"classic", "", false, true},
-                               {"compact", " --compact", true, true}};
+constexpr Format kFormats[] = {{"classic", "", false, true}, {"compact", " --compact", true, true}};
 
 }  // namespace
 
