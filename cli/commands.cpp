@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/encoding.h"
+#include "platform/standard_streams.h"
 
 std::u16string CommandArgs::Positional(size_t i) const {
   return i < positionals.size() ? positionals[i] : std::u16string();
@@ -24,6 +25,13 @@ std::u16string CommandArgs::Filter() const {
 }
 
 namespace {
+
+// What "-" as the patch means, in the help of the commands that write one
+// and of those that read one.
+const std::string kPatchToStdoutHelp =
+    "  PATCH as -            write the patch to standard output (never a terminal)\n";
+const std::string kPatchFromStdinHelp =
+    "  PATCH as -            read the patch from standard input (never a terminal)\n";
 
 // The lines of both patch commands' help on how the patch is written.
 const std::string kCompactOptionsHelp =
@@ -51,7 +59,28 @@ CreatePatchOptions PatchOptionsOf(const CommandArgs& a) {
   return options;
 }
 
+// "-" as the patch is standard input or output, which must not be a
+// terminal: a patch is never typed, and never shown.
+std::string CheckPatchStream(const std::u16string& patch, platform::StandardStream stream) {
+  if (patch != u"-" || !platform::StandardStreamIsTerminal(stream)) return {};
+  return stream == platform::StandardStream::Input
+             ? "refusing to read a patch from a terminal: redirect standard input"
+             : "refusing to write a patch to a terminal: redirect standard output";
+}
+
+std::string CheckQueriedPatch(const CommandArgs& a) {
+  return CheckPatchStream(a.Positional(0), platform::StandardStream::Input);
+}
+
+std::string CheckAppliedPatch(const CommandArgs& a) {
+  return CheckPatchStream(a.Positional(1), platform::StandardStream::Input);
+}
+
 std::string CheckPatchOptions(const CommandArgs& a) {
+  if (std::string wrong = CheckPatchStream(a.Positional(2), platform::StandardStream::Output);
+      !wrong.empty()) {
+    return wrong;
+  }
   if (a.values.count("--level") == 0) return {};
   if (!a.Flag("--compact")) return "option '--level' needs '--compact'";
   if (LevelOf(a.Value("--level")) == 0) return "option '--level' takes a number from 1 to 22";
@@ -80,10 +109,11 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::CreatePatch,
        "OLDER NEWER PATCH [--report XML] [--filter TEXT] [--compact [--level N]]",
        "Write to PATCH what turns directory OLDER into directory NEWER.",
-       "  --report XML          also describe the patch in the XML report XML\n"
-       "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
-       "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
-       "                        is matched against the whole path below both directories\n" +
+       kPatchToStdoutHelp +
+           "  --report XML          also describe the patch in the XML report XML\n"
+           "  --filter TEXT         leave out entries: ';'-separated patterns, '*' any run of\n"
+           "                        characters, '?' one character; a pattern with '/' (or '\\')\n"
+           "                        is matched against the whole path below both directories\n" +
            kCompactOptionsHelp,
        {"OLDER", "NEWER", "PATCH"},
        {"--report", "--filter", "--level"},
@@ -111,8 +141,9 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::CreateVaultPatch,
        "NEWER VAULT PATCH [--report XML] [--update-vault] [--compact [--level N]]",
        "Write to PATCH what turns the state recorded in VAULT into directory NEWER.",
-       "  --report XML          also describe the patch in the XML report XML\n"
-       "  --update-vault        once the patch is complete, rewrite VAULT to record NEWER\n" +
+       kPatchToStdoutHelp +
+           "  --report XML          also describe the patch in the XML report XML\n"
+           "  --update-vault        once the patch is complete, rewrite VAULT to record NEWER\n" +
            kCompactOptionsHelp,
        {"NEWER", "VAULT", "PATCH"},
        {"--report", "--level"},
@@ -128,7 +159,8 @@ const std::vector<CommandSpec>& Commands() {
        JobKind::QueryPatch,
        "PATCH [XML] [--json]",
        "List what PATCH changes, one line each, or write what it stores as the XML report XML.",
-       "  --json                print the changes as one JSON document on stdout instead\n",
+       kPatchFromStdinHelp +
+           "  --json                print the changes as one JSON document on stdout instead\n",
        {"PATCH", "XML"},
        {},
        {"--json"},
@@ -137,7 +169,7 @@ const std::vector<CommandSpec>& Commands() {
        },
        [](const CommandArgs& a) -> std::string {
          if (a.Flag("--json") && a.positionals.size() > 1) return "option '--json' takes no XML";
-         return {};
+         return CheckQueriedPatch(a);
        },
        1},
       {"apply",
@@ -145,18 +177,19 @@ const std::vector<CommandSpec>& Commands() {
        "DIR PATCH [--report XML] [--continue-on-errors] [--ignore-fingerprint] [--check [--json]] "
        "[--in-place]",
        "Bring DIR, a copy of the older tree, to the newer state PATCH records.",
-       "  --report XML          write what was done, and every file that could not be\n"
-       "                        written, as the XML report XML\n"
-       "  --continue-on-errors  go on past items that cannot be changed (not recommended:\n"
-       "                        only the closing fingerprint check judges the result)\n"
-       "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
-       "  --check               run every check up to the first change and change nothing:\n"
-       "                        exit status 0 when the apply would succeed, 5 when DIR is\n"
-       "                        not the patch's older tree, 1 for any other refusal; with\n"
-       "                        -v, list what would change as query does\n"
-       "  --json                with --check: print what would change as one JSON document\n"
-       "  --in-place            change DIR directly, without staging the new contents beside\n"
-       "                        their destinations first (needs less room; not crash-safe)\n",
+       kPatchFromStdinHelp +
+           "  --report XML          write what was done, and every file that could not be\n"
+           "                        written, as the XML report XML\n"
+           "  --continue-on-errors  go on past items that cannot be changed (not recommended:\n"
+           "                        only the closing fingerprint check judges the result)\n"
+           "  --ignore-fingerprint  skip the fingerprint checks before and after\n"
+           "  --check               run every check up to the first change and change nothing:\n"
+           "                        exit status 0 when the apply would succeed, 5 when DIR is\n"
+           "                        not the patch's older tree, 1 for any other refusal; with\n"
+           "                        -v, list what would change as query does\n"
+           "  --json                with --check: print what would change as one JSON document\n"
+           "  --in-place            change DIR directly, without staging the new contents beside\n"
+           "                        their destinations first (needs less room; not crash-safe)\n",
        {"DIR", "PATCH"},
        {"--report"},
        {"--continue-on-errors", "--ignore-fingerprint", "--check", "--in-place", "--json"},
@@ -171,7 +204,7 @@ const std::vector<CommandSpec>& Commands() {
        },
        [](const CommandArgs& a) -> std::string {
          if (a.Flag("--json") && !a.Flag("--check")) return "option '--json' needs '--check'";
-         return {};
+         return CheckAppliedPatch(a);
        }},
       {"verify",
        JobKind::Verify,

@@ -25,6 +25,22 @@ inline constexpr ErrorSite kOutputTooLarge{
 inline constexpr ErrorSite kReaderOpen{0, location::kFileReader, 58, u"Unable to ioen file:"};
 inline constexpr ErrorSite kWriterOpen{0, location::kFileReader, 67, u"Unable to open file:"};
 inline constexpr ErrorSite kStreamOpen{0, location::kFileReader, 80, u"Unable to open file:"};
+// A patch given as "-" (standard input or output).
+// + "standard input" or "standard output"
+inline constexpr ErrorSite kPatchFromTerminal{0, location::kFileReader, 88,
+                                              u"Refusing to read a patch from a terminal: "};
+inline constexpr ErrorSite kPatchToTerminal{0, location::kFileReader, 89,
+                                            u"Refusing to write a patch to a terminal: "};
+inline constexpr ErrorSite kStandardInputRead{0, location::kFileReader, 92,
+                                              u"Unable to read the patch from standard input"};
+inline constexpr ErrorSite kStandardInputKeep{
+    0, location::kFileReader, 94,
+    u"Unable to keep the patch read from standard input in a temporary file"};
+inline constexpr ErrorSite kStandardOutputKeep{
+    0, location::kFileReader, 96,
+    u"Unable to keep the patch for standard output in a temporary file"};
+inline constexpr ErrorSite kStandardOutputWrite{0, location::kFileReader, 98,
+                                                u"Unable to write the patch to standard output"};
 
 // File-system operations (.\fileio).
 inline constexpr ErrorSite kRemoveDirectory{0, location::kFileio, 133, u"Unable to remove item. "};

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/base/error_sites.h"
+#include "engine/io/standard_input.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
 
@@ -81,7 +82,8 @@ void File::close() {
 Reader::Reader(std::u16string path) { open(path); }
 
 void Reader::open(const std::u16string& path) {
-  platform::Result<platform::FileHandle> file = platform::OpenForReading(path);
+  platform::Result<platform::FileHandle> file =
+      IsStandardStream(path) ? OpenStandardInputCopy() : platform::OpenForReading(path);
   if (!file) Raise(site::kReaderOpen, path, file.error());
   Own(std::move(*file));
 }

@@ -65,7 +65,9 @@ class File {
   uint32_t error_ = 0;
 };
 
-// Opens for reading; raises "Unable to ioen file:" + path.
+// Opens for reading; raises "Unable to ioen file:" + path. "-" opens the
+// live copy of standard input (standard_input.h), each Reader at its own
+// position.
 class Reader : public File {
  public:
   explicit Reader(std::u16string path);

@@ -58,7 +58,7 @@ void CreatePatchFromDirectories(CProgressSink& progress, const std::u16string& o
   RequirePatchPath(patchPath);
   const std::optional<CompactOptions> compact = CompactOptionsFor(options);
   CheckOutputs({older, newer},
-               {{patchPath, FileArgument::Use::Write}, {reportPath, FileArgument::Use::Report}});
+               {{patchPath, FileArgument::Use::Patch}, {reportPath, FileArgument::Use::Report}});
 
   const CIgnoreFilter compiled(filter);
   // Both trees are held at once: their ids stay raw bytes beside the lists.
@@ -86,7 +86,7 @@ void CreatePatchFromVault(CProgressSink& progress, const std::u16string& newerDi
   }
   const std::optional<CompactOptions> compact = CompactOptionsFor(options);
   CheckOutputs({newer},
-               {{patchPath, FileArgument::Use::Write},
+               {{patchPath, FileArgument::Use::Patch},
                 {vaultPath, updateVault ? FileArgument::Use::Write : FileArgument::Use::Read},
                 {reportPath, FileArgument::Use::Report}});
 

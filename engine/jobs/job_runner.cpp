@@ -2,12 +2,14 @@
 #include "engine/jobs/job_runner.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "engine/base/elapsed_timer.h"
 #include "engine/base/error_sites.h"
 #include "engine/base/errors.h"
 #include "engine/base/silent_sink.h"
+#include "engine/io/standard_input.h"
 #include "engine/jobs/apply_patch.h"
 #include "engine/jobs/calculate_fingerprint.h"
 #include "engine/jobs/create_patch.h"
@@ -27,6 +29,18 @@ std::vector<std::u16string> OneLineEach(std::vector<std::u16string> messages) {
   return messages;
 }
 
+// A patch applied from "-" is standard input, copied whole before the job
+// starts and kept while it runs: apply reads it more than once.
+class StandardInputScope {
+ public:
+  StandardInputScope(CProgressSink& progress, const std::u16string& patchPath) {
+    if (IsStandardStream(patchPath)) copy_.emplace(progress);
+  }
+
+ private:
+  std::optional<StandardInputCopy> copy_;
+};
+
 // Index = job number. A job joins the table in the change that builds it.
 constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     [](CProgressSink& progress, const JobParams& params) {
@@ -43,6 +57,7 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<ApplyPatchParams>(params);
+      const StandardInputScope input(progress, p.patchPath);
       ApplyResult applied =
           ApplyPatch(progress, p.directory, p.patchPath, p.reportPath,
                      {p.continueOnErrors, p.ignoreFingerprint,

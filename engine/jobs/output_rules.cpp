@@ -3,10 +3,12 @@
 #include "engine/jobs/output_rules.h"
 
 #include "engine/base/error_sites.h"
+#include "engine/io/standard_input.h"
 #include "engine/tree/normalize_path.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/output_target.h"
+#include "platform/standard_streams.h"
 #include "platform/system_error.h"
 
 namespace {
@@ -14,6 +16,14 @@ namespace {
 using Use = FileArgument::Use;
 
 bool IsWritten(const FileArgument& file) { return !file.path.empty() && file.use != Use::Read; }
+
+bool IsStandardInput(const FileArgument& file) {
+  return file.use == Use::Read && IsStandardStream(file.path);
+}
+
+bool IsStandardOutput(const FileArgument& file) {
+  return file.use == Use::Patch && IsStandardStream(file.path);
+}
 
 bool IsDeviceOrFifo(platform::NodeKind kind) {
   return kind == platform::NodeKind::CharacterDevice || kind == platform::NodeKind::Fifo;
@@ -34,9 +44,18 @@ std::u16string LastComponent(const std::u16string& path) {
   return separator == std::u16string::npos ? path : path.substr(separator + 1);
 }
 
-bool SameFile(const std::u16string& a, const std::u16string& b) {
-  const platform::Result<platform::NodeId> idA = platform::GetNodeId(a);
-  const platform::Result<platform::NodeId> idB = platform::GetNodeId(b);
+platform::Result<platform::NodeId> NodeIdOf(const FileArgument& file) {
+  if (IsStandardOutput(file)) {
+    return platform::StandardStreamId(platform::StandardStream::Output);
+  }
+  return platform::GetNodeId(file.path);
+}
+
+bool SameFile(const FileArgument& fileA, const FileArgument& fileB) {
+  const std::u16string& a = fileA.path;
+  const std::u16string& b = fileB.path;
+  const platform::Result<platform::NodeId> idA = NodeIdOf(fileA);
+  const platform::Result<platform::NodeId> idB = NodeIdOf(fileB);
   if (idA || idB) return idA && idB && *idA == *idB;
   // Neither exists yet: the same name in the same directory is one file.
   const platform::Result<platform::NodeId> parentA = platform::GetNodeId(ParentOf(a));
@@ -73,6 +92,12 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
                   const std::vector<FileArgument>& files) {
   for (const FileArgument& file : files) {
     if (!IsWritten(file)) continue;
+    if (IsStandardOutput(file)) {
+      if (platform::StandardStreamIsTerminal(platform::StandardStream::Output)) {
+        Raise(site::kPatchToTerminal, u"standard output");
+      }
+      continue;
+    }
     const platform::NodeKind kind = platform::KindOfNode(file.path);
     const bool replaceable =
         kind == platform::NodeKind::Missing || kind == platform::NodeKind::RegularFile;
@@ -85,7 +110,9 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
       const FileArgument& a = files[i];
       const FileArgument& b = files[k];
       if (a.path.empty() || b.path.empty() || (!IsWritten(a) && !IsWritten(b))) continue;
-      if (SameFile(a.path, b.path)) Raise(site::kOutputsCollide, a.path + u" and " + b.path);
+      // Standard input is read to its end before anything is written.
+      if (IsStandardInput(a) || IsStandardInput(b)) continue;
+      if (SameFile(a, b)) Raise(site::kOutputsCollide, a.path + u" and " + b.path);
     }
   }
   for (const std::u16string& tree : trees) {
@@ -93,10 +120,17 @@ void CheckOutputs(const std::vector<std::u16string>& trees,
     const platform::Result<platform::NodeId> treeId = platform::GetNodeId(tree);
     if (!treeId) continue;
     for (const FileArgument& file : files) {
-      // Writing into a device or FIFO adds nothing to a tree.
-      if (!IsWritten(file) || IsDeviceOrFifo(platform::KindOfNode(file.path))) continue;
-      if (IsInside(platform::ResolveFinalLink(file.path), *treeId)) {
-        Raise(site::kOutputInsideTree, file.path + u" is inside " + tree);
+      if (!IsWritten(file)) continue;
+      // Standard output counts where a file behind it lies; writing into a
+      // device or FIFO adds nothing to a tree.
+      const std::u16string path =
+          IsStandardOutput(file)
+              ? platform::StandardStreamFilePath(platform::StandardStream::Output)
+              : platform::ResolveFinalLink(file.path);
+      if (path.empty() || IsDeviceOrFifo(platform::KindOfNode(path))) continue;
+      if (IsInside(path, *treeId)) {
+        Raise(site::kOutputInsideTree,
+              (IsStandardOutput(file) ? path : file.path) + u" is inside " + tree);
       }
     }
   }

@@ -9,7 +9,8 @@
 struct FileArgument {
   enum class Use {
     Read,    // only read (the patch of apply and query, a vault not updated)
-    Write,   // replaced as a whole (a patch, a vault)
+    Write,   // replaced as a whole (a vault)
+    Patch,   // replaced as a whole, or "-": written to standard output
     Report,  // replaced, or written straight into a character device or FIFO
   };
   std::u16string path;  // empty: not given, nothing to check
@@ -29,6 +30,11 @@ struct FileArgument {
 //   lead there ("Refusing to write into a
 //   directory the job reads or changes: " + path + " is inside " + tree).
 // A tree that does not exist is skipped: the job names it in its own words.
+// A patch read from "-" is standard input, never in the way: it is read
+// whole before anything is written. A patch written to "-" is standard
+// output, refused when that is a terminal ("Refusing to write a patch to a
+// terminal: standard output"), and is the file behind it when compared with
+// another argument or with the trees (named by that file's path).
 void CheckOutputs(const std::vector<std::u16string>& trees, const std::vector<FileArgument>& files);
 
 // Apply changes its target before it writes its report, so it asks first

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "engine/base/error_sites.h"
+#include "engine/io/standard_input.h"
 #include "engine/patch/compact_format.h"
 #include "engine/patch/content_decoder.h"
 #include "engine/patch/patch_stream.h"
+#include "engine/patch/streamed_patch_info.h"
 
 namespace {
 
@@ -101,57 +103,66 @@ CompactPatchInfo ReadCompactPatchInfo(zrFile::Reader& reader, CProgressSink& pro
   return info;
 }
 
+void SkimContentBlock(OffsetInput& in, const OlderIdMap& olderIds, int64_t limit, uint64_t block,
+                      const PatchFileIndex* index, StoredContents& contents,
+                      PatchFileIndex& starts) {
+  const int64_t blockStart = in.position();
+  uint32_t chunkCount = 0;
+  std::vector<ContentMember> members = ReadMemberTable(in, olderIds, chunkCount);
+  std::vector<uint64_t> weights;
+  uint64_t total = 0;
+  for (const ContentMember& member : members) {
+    weights.push_back(HasBytes(member.kind) ? member.length : 0);
+    total += weights.back();  // ReadMemberTable keeps the sum within int64
+  }
+  uint64_t held = 0;
+  bool fromOlder = false;
+  bool framed = false;
+  for (uint32_t k = 0; k < chunkCount; ++k) {
+    const ChunkHeader chunk = ReadChunkHeader(in);
+    if (chunk.contentLength > total - held || in.position() > limit ||
+        chunk.size > static_cast<uint64_t>(limit - in.position())) {
+      Damaged(kBlockText);
+    }
+    held += chunk.contentLength;
+    fromOlder = fromOlder || chunk.referenceLength > 0;
+    framed = framed || chunk.storage == ChunkStorage::Frame;
+    in.SkipTo(in.position() + static_cast<int64_t>(chunk.size));
+  }
+  if (held != total || in.position() > limit) Damaged(kBlockText);
+
+  const std::vector<uint64_t> shares =
+      ShareOut(static_cast<uint64_t>(in.position() - blockStart), weights);
+  const bool toldByChunks =
+      chunkCount > 1 && std::count_if(members.begin(), members.end(),
+                                      [](const auto& m) { return HasBytes(m.kind); }) == 1;
+  for (size_t i = 0; i < members.size(); ++i) {
+    ContentMember& member = members[i];
+    if (index != nullptr) {
+      const auto indexed = index->find(member.path);
+      if (indexed == index->end() || indexed->second != blockStart) Damaged(kIndexText);
+    }
+    if (contents.count(member.path) != 0) Damaged(kIndexText);
+    starts.emplace(member.path, blockStart);
+    StoredContent stored{member.kind, member.length, shares[i], block, std::move(member.reference),
+                         member.id};
+    if (toldByChunks && HasBytes(member.kind)) {
+      stored.kind = fromOlder ? ContentKind::Delta
+                    : framed  ? ContentKind::Compressed
+                              : ContentKind::Stored;
+      if (!fromOlder) stored.reference.clear();
+    }
+    contents.emplace(member.path, std::move(stored));
+  }
+}
+
 StoredContents SkimCompactContents(zrFile::Reader& reader, const CompactPatchInfo& info) {
   StoredContents contents;
+  PatchFileIndex starts;
   PositionedInput in(reader, info.contentStart);
   for (uint64_t block = 0; in.position() < info.indexOffset; ++block) {
-    const int64_t blockStart = in.position();
-    uint32_t chunkCount = 0;
-    std::vector<ContentMember> members = ReadMemberTable(in, info.head.olderIds, chunkCount);
-    std::vector<uint64_t> weights;
-    uint64_t total = 0;
-    for (const ContentMember& member : members) {
-      weights.push_back(HasBytes(member.kind) ? member.length : 0);
-      total += weights.back();  // ReadMemberTable keeps the sum within int64
-    }
-    uint64_t held = 0;
-    bool fromOlder = false;
-    bool framed = false;
-    for (uint32_t k = 0; k < chunkCount; ++k) {
-      const ChunkHeader chunk = ReadChunkHeader(in);
-      if (chunk.contentLength > total - held || in.position() > info.indexOffset ||
-          chunk.size > static_cast<uint64_t>(info.indexOffset - in.position())) {
-        Damaged(kBlockText);
-      }
-      held += chunk.contentLength;
-      fromOlder = fromOlder || chunk.referenceLength > 0;
-      framed = framed || chunk.storage == ChunkStorage::Frame;
-      in.SkipTo(in.position() + static_cast<int64_t>(chunk.size));
-    }
-    if (held != total || in.position() > info.indexOffset) Damaged(kBlockText);
-
-    const std::vector<uint64_t> shares =
-        ShareOut(static_cast<uint64_t>(in.position() - blockStart), weights);
-    const bool toldByChunks =
-        chunkCount > 1 && std::count_if(members.begin(), members.end(),
-                                        [](const auto& m) { return HasBytes(m.kind); }) == 1;
-    for (size_t i = 0; i < members.size(); ++i) {
-      ContentMember& member = members[i];
-      const auto indexed = info.index.find(member.path);
-      if (indexed == info.index.end() || indexed->second != blockStart ||
-          contents.count(member.path) != 0) {
-        Damaged(kIndexText);
-      }
-      StoredContent stored{
-          member.kind, member.length, shares[i], block, std::move(member.reference), member.id};
-      if (toldByChunks && HasBytes(member.kind)) {
-        stored.kind = fromOlder ? ContentKind::Delta
-                      : framed  ? ContentKind::Compressed
-                                : ContentKind::Stored;
-        if (!fromOlder) stored.reference.clear();
-      }
-      contents.emplace(member.path, std::move(stored));
-    }
+    SkimContentBlock(in, info.head.olderIds, info.indexOffset, block, &info.index, contents,
+                     starts);
   }
   if (in.position() != info.indexOffset || contents.size() != info.index.size()) {
     Damaged(kIndexText);
@@ -163,6 +174,10 @@ ChangeSet LoadAnyPatchInfo(CProgressSink& progress, const std::u16string& patchP
                            StoredContents* contents) {
   if (patchPath.empty()) {
     Raise(site::kNoPatchToLoad);
+  }
+  // Nothing here is read twice: standard input is read as it comes.
+  if (IsStandardStream(patchPath) && !StandardInputIsKept()) {
+    return LoadStreamedPatchInfo(progress, contents);
   }
   zrFile::Reader reader(patchPath);
   PatchFormat format;

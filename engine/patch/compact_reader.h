@@ -15,16 +15,26 @@
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
 
-// Reads records from a patch file through a buffer, knowing the offset it
-// stands at (a reader of a compact patch stops at the index by it), and
-// moves on to any later offset without reading what lies between. Leaves
-// the Reader wherever it pleases.
-class PositionedInput : public RecordInput {
+// Records read in order, knowing the offset they stand at (a reader of a
+// compact patch stops at the index by it), passing over bytes to a later
+// offset.
+class OffsetInput : public RecordInput {
+ public:
+  virtual int64_t position() const = 0;
+  // Moves on to `offset`, never before position(); a stream that ends first
+  // stops at its end, where the next read comes out short.
+  virtual void SkipTo(int64_t offset) = 0;
+};
+
+// Reads records from a patch file through a buffer, and moves on to any
+// later offset without reading what lies between. Leaves the Reader
+// wherever it pleases.
+class PositionedInput : public OffsetInput {
  public:
   PositionedInput(zrFile::Reader& reader, int64_t offset);
   int64_t read(void* buffer, int64_t n) override;
-  int64_t position() const { return position_; }
-  void SkipTo(int64_t offset);
+  int64_t position() const override { return position_; }
+  void SkipTo(int64_t offset) override;
 
  private:
   zrFile::Reader& reader_;
@@ -80,11 +90,22 @@ using StoredContents = std::map<std::u16string, StoredContent>;
 // a path is held twice, not at its index offset, or not at all.
 StoredContents SkimCompactContents(zrFile::Reader& reader, const CompactPatchInfo& info);
 
+// Reads the content block at in's position (the patch's block number
+// `block`) as SkimCompactContents does, its chunks' bytes passed over and
+// none reaching `limit`, and adds each of its contents to `contents`. With
+// `index`, each must be listed there at the block's offset; without, the
+// caller compares the block offsets left in `starts` with the index later.
+void SkimContentBlock(OffsetInput& in, const OlderIdMap& olderIds, int64_t limit, uint64_t block,
+                      const PatchFileIndex* index, StoredContents& contents,
+                      PatchFileIndex& starts);
+
 // LoadPatchInfo for a patch of either format, which its first 20 bytes
 // tell: a classic patch exactly as LoadPatchInfo reads it, a compact one
 // through ReadCompactPatchInfo. With `contents`, a compact patch's contents
 // are skimmed into it too (SkimCompactContents); it stays empty for a
-// classic patch. Raises "No patch file specified: " for an empty path, the
-// reader's open error, and the errors of the format's reading.
+// classic patch. "-" is standard input: the copy a StandardInputCopy keeps
+// when one lives, else the stream itself, read front to back
+// (LoadStreamedPatchInfo). Raises "No patch file specified: " for an empty
+// path, the reader's open error, and the errors of the format's reading.
 ChangeSet LoadAnyPatchInfo(CProgressSink& progress, const std::u16string& patchPath,
                            StoredContents* contents = nullptr);

@@ -49,7 +49,7 @@ void WriteCompactPatch(CProgressSink& progress, const CompactHead& head,
   const size_t fileCount = requests.size();
   const std::vector<ContentBlockPlan> blocks = PlanContentBlocks(std::move(requests), options);
 
-  PatchOutputFile file(patchPath);
+  PatchOutputFile file(patchPath, PatchOutputFile::Order::FrontToBack);
   BufferedOutput buffered(file.writer());
   CountingOutput out(buffered);
   FrameEncoder frames;

@@ -36,8 +36,7 @@ TextMap ReadInfoMap(RecordInput& in) {
   return map;
 }
 
-PatchFileIndex ReadFileIndex(zrFile::Reader& reader, CProgressSink& /*progress*/) {
-  BufferedInput in(reader);
+PatchFileIndex ReadFileIndex(RecordInput& in) {
   ExpectTag(in, RecordType::FileIndex);
   PatchFileIndex index;
   for (uint32_t left = ReadDword(in); left > 0; --left) {
@@ -45,6 +44,11 @@ PatchFileIndex ReadFileIndex(zrFile::Reader& reader, CProgressSink& /*progress*/
     index.insert_or_assign(index.end(), std::move(key), ReadQword(in));
   }
   return index;
+}
+
+PatchFileIndex ReadFileIndex(zrFile::Reader& reader, CProgressSink& /*progress*/) {
+  BufferedInput in(reader);
+  return ReadFileIndex(in);
 }
 
 ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath) {
@@ -57,27 +61,32 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
   return changes;
 }
 
+ChangeSet ReadPatchInfoRecords(RecordInput& in, CProgressSink& progress) {
+  progress.SetStatus(u"Loading patch info.");
+  progress.SetRange(9);
+  ChangeSet changes;
+  changes.NewerTreeID = ReadString(in);
+  changes.OlderTreeID = ReadString(in);
+  changes.Info = ReadInfoMap(in);
+  changes.IgnoreFilter = ReadString(in);
+  for (PathList* list :
+       {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
+        &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles, &changes.NewFiles}) {
+    ReadStringList(in, *list);
+    progress.Step();
+  }
+  changes.AttributeChanges = ReadAttributeMap(in);
+  progress.Step();
+  return changes;
+}
+
 ChangeSet ReadPatchInfo(zrFile::Reader& reader, CProgressSink& progress) {
   ChangeSet changes;
   int64_t indexOffset;
   {
     BufferedInput in(reader);
     indexOffset = ReadPatchHeader(in);
-    progress.SetStatus(u"Loading patch info.");
-    progress.SetRange(9);
-
-    changes.NewerTreeID = ReadString(in);
-    changes.OlderTreeID = ReadString(in);
-    changes.Info = ReadInfoMap(in);
-    changes.IgnoreFilter = ReadString(in);
-    for (PathList* list :
-         {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
-          &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles, &changes.NewFiles}) {
-      ReadStringList(in, *list);
-      progress.Step();
-    }
-    changes.AttributeChanges = ReadAttributeMap(in);
-    progress.Step();
+    changes = ReadPatchInfoRecords(in, progress);
   }
 
   // Read only to prove the file complete; Apply reads it again itself.

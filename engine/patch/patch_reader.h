@@ -27,10 +27,15 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
 // the index.
 ChangeSet ReadPatchInfo(zrFile::Reader& reader, CProgressSink& progress);
 
+// The patch info after the header, at the input's position, with
+// ReadPatchInfo's progress (its last Step, for the index, left out).
+ChangeSet ReadPatchInfoRecords(RecordInput& in, CProgressSink& progress);
+
 // Reads the FileIndex record at the reader's position and leaves the reader
 // just after it. Reports no progress. A key stored twice keeps the later
 // offset.
 PatchFileIndex ReadFileIndex(zrFile::Reader& in, CProgressSink& progress);
+PatchFileIndex ReadFileIndex(RecordInput& in);
 
 // What restoring a content does when the patch ends before it does: raise,
 // or let the short file stay.

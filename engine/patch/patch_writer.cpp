@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "engine/base/error_sites.h"
 #include "engine/hash/sha1.h"
 #include "engine/io/file_system.h"
 #include "engine/io/large_file.h"
+#include "engine/io/standard_input.h"
 #include "engine/patch/patch_stream.h"
 #include "platform/output_target.h"
+#include "platform/standard_streams.h"
 
 void WriteStringList(RecordOutput& out, const PathList& list) {
   WriteTag(out, RecordType::StringList);
@@ -38,6 +41,9 @@ void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
 }
 
 namespace {
+
+// What a patch kept for standard output is copied out in.
+constexpr size_t kCopyChunk = size_t{1} << 20;
 
 // Writes one FileContent record and returns the offset of its tag. The
 // record's head goes through `records`; the content goes straight from the
@@ -94,17 +100,52 @@ void SyncOrFail(zrFile::Writer& out, const std::u16string& patchPath) {
 
 }  // namespace
 
-PatchOutputFile::PatchOutputFile(const std::u16string& patchPath) : patchPath_(patchPath) {
+PatchOutputFile::PatchOutputFile(const std::u16string& patchPath, Order order)
+    : patchPath_(patchPath) {
+  if (IsStandardStream(patchPath)) {
+    kept_ = order == Order::RewritesHeader;
+    platform::Result<platform::FileHandle> stream =
+        kept_ ? platform::CreatePrivateTemporaryFile()
+              : platform::OpenStandardStream(platform::StandardStream::Output);
+    if (!stream)
+      Raise(kept_ ? site::kStandardOutputKeep : site::kStandardOutputWrite, {}, stream.error());
+    stream_ = std::move(*stream);
+    writer_.borrow(stream_, patchPath);
+    return;
+  }
   const platform::Status created = file_.Create(platform::ResolveFinalLink(patchPath));
   if (!created) Raise(site::kWriterOpen, patchPath, created.error());
   writer_.borrow(file_.file(), patchPath);
 }
 
 void PatchOutputFile::Commit() {
+  if (stream_.IsOpen()) {
+    // A pipe cannot be flushed to a device; durability is the receiver's.
+    writer_.close();
+    if (kept_) CopyToStandardOutput();
+    stream_.Close();
+    return;
+  }
   SyncOrFail(writer_, patchPath_);
   writer_.close();
   const platform::Status committed = file_.Commit();
   if (!committed) Raise(site::kPatchReplace, patchPath_, committed.error());
+}
+
+void PatchOutputFile::CopyToStandardOutput() {
+  platform::Result<platform::FileHandle> out =
+      platform::OpenStandardStream(platform::StandardStream::Output);
+  if (!out) Raise(site::kStandardOutputWrite, {}, out.error());
+  const platform::Result<int64_t> start = stream_.Seek(0);
+  if (!start) Raise(site::kStandardOutputKeep, {}, start.error());
+  std::vector<uint8_t> buffer(kCopyChunk);
+  while (true) {
+    const platform::Result<uint64_t> got = stream_.Read(buffer.data(), buffer.size());
+    if (!got) Raise(site::kStandardOutputKeep, {}, got.error());
+    if (*got == 0) return;
+    const platform::Status put = out->Write(buffer.data(), *got);
+    if (!put) Raise(site::kStandardOutputWrite, {}, put.error());
+  }
 }
 
 void WritePatchStart(RecordOutput& out, const ChangeSet& changes) {

@@ -42,20 +42,40 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
 // renamed over it only once complete and flushed; a link at patchPath stays
 // and the file it names is the one replaced. Destroyed without Commit (a
 // failure, a cancel), it removes the temporary and the previous file stays.
+//
+// patchPath "-" is standard output. A patch written front to back goes
+// straight there: one cut short by a failure lacks the end its readers
+// trust it by. A patch whose header is rewritten at the end is kept in a
+// private file with no name until Commit copies it out whole, so nothing
+// of a failed run reaches standard output, and the bytes are those a file
+// would hold.
 class PatchOutputFile {
  public:
+  enum class Order {
+    RewritesHeader,  // a classic patch: its index offset and flag come last
+    FrontToBack,     // a compact patch: its End record comes last
+  };
   // Raises "Unable to open file:" + patchPath when the temporary cannot be
-  // made.
-  explicit PatchOutputFile(const std::u16string& patchPath);
-  // Writes to the temporary; failed writes name patchPath.
+  // made; for "-", "Unable to keep the patch for standard output in a
+  // temporary file" or "Unable to write the patch to standard output" with
+  // the code of the failed call.
+  explicit PatchOutputFile(const std::u16string& patchPath, Order order = Order::RewritesHeader);
+  // Writes to the temporary (or standard output); failed writes name
+  // patchPath.
   zrFile::Writer& writer() { return writer_; }
   // Flushes the file to the device ("Unable to flush a patch file to
   // disk:" + path), closes it and renames it into place ("Unable to move a
-  // patch file into place:" + path).
+  // patch file into place:" + path). For "-", copies a kept patch out
+  // ("Unable to write the patch to standard output") and closes.
   void Commit();
 
  private:
+  void CopyToStandardOutput();
+
   platform::ReplacementFile file_;
+  // For "-": standard output, or the private file the patch is kept in.
+  platform::FileHandle stream_;
+  bool kept_ = false;
   zrFile::Writer writer_;
   std::u16string patchPath_;
 };
