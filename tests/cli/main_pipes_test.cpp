@@ -60,8 +60,10 @@ struct Trees {
   }
   std::string Fingerprint(const TempDir& tree) const {
     const std::string file = out.Native("fingerprint");
-    std::system(
-        (Quote(Program()) + " -q fingerprint " + Quote(tree.path()) + " > " + Quote(file)).c_str());
+    EXPECT_EQ(std::system(
+                  (Quote(Program()) + " -q fingerprint " + Quote(tree.path()) + " > " + Quote(file))
+                      .c_str()),
+              0);
     return out.ReadFile("fingerprint");
   }
 };
