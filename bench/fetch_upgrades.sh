@@ -43,9 +43,9 @@ deb_sets=(
 
 # Unpacks one npm version into $1 (the tarball's package/ folder).
 npm_version() {
-  local target=$1 spec=$2 work
+  local target=$1 package=$2 work
   work=$(mktemp -d "$dir/.fetch.XXXXXX")
-  (cd "$work" && npm pack --silent "$spec" >/dev/null)
+  (cd "$work" && npm pack --silent "$package" >/dev/null)
   mkdir -p "$target"
   tar -xzf "$work"/*.tgz -C "$target" --strip-components=1
   rm -rf "$work"
@@ -53,10 +53,10 @@ npm_version() {
 
 # Unpacks one Debian version into $1 (the package's files, not its scripts).
 deb_version() {
-  local target=$1 spec=$2 work
+  local target=$1 package=$2 work
   work=$(mktemp -d "$dir/.fetch.XXXXXX")
-  if ! (cd "$work" && apt-get download -qq "$spec" 2>/dev/null); then
-    echo "skipped $spec: not offered by the configured archives" >&2
+  if ! (cd "$work" && apt-get download -qq "$package" 2>/dev/null); then
+    echo "skipped $package: not offered by the configured archives" >&2
     rm -rf "$work"
     return 1
   fi
