@@ -184,13 +184,13 @@ void CConsoleHost::SetStatus(const std::u16string& text) {
     }
   }
   if (mode_ == Mode::Lines) Write(ShownOnConsole(text) + "\n");
-  if (mode_ == Mode::Terminal) Redraw(Draw::WhenDue);
+  if (mode_ == Mode::Terminal) Redraw();
   ThrowIfCancelled();
 }
 
 void CConsoleHost::SetDetail(const std::u16string& text) {
   detail_ = text;
-  if (mode_ == Mode::Terminal) Redraw(Draw::WhenDue);
+  if (mode_ == Mode::Terminal) Redraw();
   ThrowIfCancelled();
 }
 
@@ -234,7 +234,7 @@ void CConsoleHost::AddBytes(uint64_t count) { bytesDone_ += count; }
 
 void CConsoleHost::Step() {
   ++position_;
-  if (mode_ == Mode::Terminal) Redraw(Draw::WhenDue);
+  if (mode_ == Mode::Terminal) Redraw();
   ThrowIfCancelled();
 }
 
@@ -275,9 +275,9 @@ std::string CConsoleHost::StatusLineText(int columns,
   return Fit(std::move(line), columns);
 }
 
-void CConsoleHost::Redraw(Draw when) {
+void CConsoleHost::Redraw() {
   const auto now = std::chrono::steady_clock::now();
-  if (when == Draw::WhenDue && drawn_ && now - lastDraw_ < kRedrawInterval) return;
+  if (drawn_ && now - lastDraw_ < kRedrawInterval) return;
   lastDraw_ = now;
   int columns = platform::StderrColumns();
   if (columns <= 0) columns = 80;

@@ -64,9 +64,9 @@ class CConsoleHost : public CProgressSink {
 
  private:
   void ThrowIfCancelled();
-  // Draws the line now, or only when the last drawing is old enough.
-  enum class Draw { WhenDue, Now };
-  void Redraw(Draw when);
+  // Draws the line, unless the last drawing is younger than the redraw
+  // interval.
+  void Redraw();
   void EraseLine();
   void Write(const std::string& text);
 
