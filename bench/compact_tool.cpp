@@ -24,6 +24,8 @@
 #include "engine/tree/walker.h"
 #include "platform/encoding.h"
 
+using namespace torquelin;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

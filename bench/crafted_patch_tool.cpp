@@ -35,6 +35,8 @@
 #include "engine/tree/walker.h"
 #include "platform/encoding.h"
 
+using namespace torquelin;
+
 namespace {
 
 constexpr uint32_t kFileWord = 0x81A40020;       // a 0644 file

@@ -9,6 +9,8 @@
 #include "platform/directory_listing.h"
 #include "platform/encoding.h"
 
+using namespace torquelin;
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: patch_copy_tool DIR PATCH\n");

@@ -10,6 +10,8 @@
 
 #ifdef TORQUELIN_BENCH_OPENSSL
 #include <openssl/evp.h>
+
+using namespace torquelin;
 #endif
 
 namespace {

@@ -15,6 +15,8 @@
 #include "engine/tree/ignore_filter.h"
 #include "platform/encoding.h"
 
+using namespace torquelin;
+
 namespace fs = std::filesystem;
 
 namespace {

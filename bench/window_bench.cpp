@@ -19,6 +19,8 @@
 #include "ui/fingerprint_page.h"
 #include "ui/main_window.h"
 
+using namespace torquelin;
+
 namespace {
 
 void SetField(torquelin::MainWindow& window, JobKind kind, const char* name, const QString& text) {

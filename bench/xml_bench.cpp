@@ -10,6 +10,8 @@
 #include "engine/xml/vault_file.h"
 #include "platform/encoding.h"
 
+using namespace torquelin;
+
 namespace {
 
 std::u16string Number(int64_t n) { return platform::FromUtf8(std::to_string(n)); }

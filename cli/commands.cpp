@@ -7,6 +7,8 @@
 #include "platform/encoding.h"
 #include "platform/standard_streams.h"
 
+namespace torquelin {
+
 std::u16string CommandArgs::Positional(size_t i) const {
   return i < positionals.size() ? positionals[i] : std::u16string();
 }
@@ -377,3 +379,5 @@ std::string HelpText() {
       ExitStatusLines(nullptr);
   return text;
 }
+
+}  // namespace torquelin

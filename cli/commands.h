@@ -9,6 +9,8 @@
 
 #include "engine/jobs/job_runner.h"
 
+namespace torquelin {
+
 // The arguments of one command after parsing, as engine text.
 class CommandArgs {
  public:
@@ -77,3 +79,5 @@ Invocation ParseCommandLine(int argc, const char* const* argv);
 std::string HelpText();
 std::string CommandHelpText(const CommandSpec& command);
 std::string UsageText(const CommandSpec* command = nullptr);
+
+}  // namespace torquelin

@@ -10,6 +10,8 @@
 #include "platform/encoding.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
@@ -314,3 +316,5 @@ void CConsoleHost::Finish(const JobRun& run) {
       break;
   }
 }
+
+}  // namespace torquelin

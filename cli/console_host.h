@@ -10,6 +10,8 @@
 #include "engine/base/progress.h"
 #include "engine/jobs/job_runner.h"
 
+namespace torquelin {
+
 // Runs on the thread that calls RunJob; only the cancel flag is touched from
 // elsewhere (the handler of SIGINT, SIGTERM and SIGHUP), and it is an atomic
 // read afresh at every cancellation point.
@@ -118,3 +120,5 @@ std::string ShownOnConsole(const std::u16string& text);
 // then "1 item was skipped." or "N items were skipped."; shown even when
 // quiet. Nothing when there are none.
 void ReportSkippedItems(CConsoleHost& host, const std::vector<std::u16string>& items);
+
+}  // namespace torquelin

@@ -6,6 +6,8 @@
 #include "cli/console_host.h"
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 namespace {
 
 struct Counts {
@@ -102,3 +104,5 @@ std::string ListingSummary(const ChangeListing& listing) {
          " attributes only; " + std::to_string(listing.storedBytes) +
          " bytes stored in a patch of " + std::to_string(listing.patchBytes) + " bytes";
 }
+
+}  // namespace torquelin

@@ -5,6 +5,8 @@
 
 #include "engine/jobs/job_runner.h"
 
+namespace torquelin {
+
 // The document of a run that succeeded, pretty-printed, ending in a line
 // feed. Every document is an object:
 //   fingerprint:        {"fingerprint": "<40 hex digits>"}
@@ -27,3 +29,5 @@ std::string JsonDocument(JobKind kind, const JobRun& run);
 // patch, the bytes its contents take and its size, e.g.
 //   "2 added, 2 removed, 2 modified, 1 attributes only; 1024 bytes stored in a patch of 2048 bytes"
 std::string ListingSummary(const ChangeListing& listing);
+
+}  // namespace torquelin

@@ -12,6 +12,7 @@
 #include "platform/encoding.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
 namespace {
 
 // Writes what the user asked for to stdout. Output that cannot be delivered
@@ -25,8 +26,10 @@ int Deliver(const std::string& text, int status) {
 }
 
 }  // namespace
+}  // namespace torquelin
 
 int main(int argc, char** argv) {
+  using namespace torquelin;
   platform::ReportOversizedWritesAsErrors();
   const Invocation invocation = ParseCommandLine(argc, argv);
   switch (invocation.action) {

@@ -7,6 +7,8 @@
 
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 ScratchDir::ScratchDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "torquelin-fuzz-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
@@ -46,3 +48,5 @@ void MakeOlderTree(const std::filesystem::path& root) {
   write("sub/deeper/old-d.txt", "delta");
   write("gone/x.txt", "removed");
 }
+
+}  // namespace torquelin

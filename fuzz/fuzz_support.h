@@ -9,6 +9,8 @@
 
 #include "engine/base/silent_sink.h"
 
+namespace torquelin {
+
 // A small scratch buffer for the targets' sinks, so that the copy loops run
 // more than one chunk on fuzz-sized inputs.
 inline constexpr uint32_t kFuzzScratchSize = 1024;
@@ -35,3 +37,5 @@ void WriteInput(const std::filesystem::path& file, const uint8_t* data, size_t s
 // some of the seed tree's files, a file the newer tree holds under another
 // name, and one it removes. The patch reader target decodes against it.
 void MakeOlderTree(const std::filesystem::path& root);
+
+}  // namespace torquelin

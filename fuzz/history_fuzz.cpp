@@ -5,6 +5,8 @@
 
 #include "ui/history_codec.h"
 
+using namespace torquelin;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::optional<torquelin::HistoryList> list = torquelin::DecodeHistory(data, size);
   if (!list) return 0;

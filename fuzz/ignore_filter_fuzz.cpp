@@ -7,6 +7,8 @@
 
 #include "engine/tree/ignore_filter.h"
 
+using namespace torquelin;
+
 namespace {
 
 [[noreturn]] void Fail(const char* what) {

@@ -16,6 +16,8 @@
 #include "fuzz/fuzz_support.h"
 #include "ui/history_codec.h"
 
+using namespace torquelin;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -16,6 +16,8 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/safe_path.h"
 
+using namespace torquelin;
+
 namespace fs = std::filesystem;
 
 namespace {

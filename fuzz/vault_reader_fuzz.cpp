@@ -7,6 +7,8 @@
 #include "engine/xml/vault_file.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace torquelin;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const ScratchDir kScratch;
   static const std::filesystem::path kVault = kScratch.path() / "vault.zov";

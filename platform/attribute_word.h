@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace torquelin {
+
 namespace platform {
 
 // The zip external-attribute convention: the high 16 bits hold the entry's
@@ -47,3 +49,5 @@ uint32_t WithoutSetIdBits(uint32_t word);
 uint32_t PermissionsForWord(uint32_t word, uint32_t currentMode);
 
 }  // namespace platform
+
+}  // namespace torquelin

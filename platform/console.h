@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+namespace torquelin {
+
 namespace platform {
 
 // isatty on the standard error stream.
@@ -22,3 +24,5 @@ int StderrColumns();
 void SetCancelFlagOnInterrupt(std::atomic<bool>* flag);
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -12,6 +12,8 @@
 #include "platform/files.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 // One entry as it is, never through a link (lstat).
@@ -169,3 +171,5 @@ class DirectoryHandle {
 bool ResolvesInOneCall();
 
 }  // namespace platform
+
+}  // namespace torquelin

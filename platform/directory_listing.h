@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 enum class EntryKind {
@@ -86,3 +88,5 @@ class DirectoryListing {
 };
 
 }  // namespace platform
+
+}  // namespace torquelin

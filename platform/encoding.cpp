@@ -1,6 +1,8 @@
 // UTF-16 <-> bytes: the lossless native-name mapping and plain UTF-8.
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -260,3 +262,5 @@ std::u16string FromXmlUtf8(std::string_view bytes) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

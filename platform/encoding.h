@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace torquelin {
+
 namespace platform {
 
 // Native names keep every byte, and no two names share a text. A byte
@@ -74,3 +76,5 @@ std::string ToXmlUtf8(std::u16string_view text);
 std::u16string FromXmlUtf8(std::string_view bytes);
 
 }  // namespace platform
+
+}  // namespace torquelin

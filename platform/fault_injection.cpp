@@ -5,6 +5,8 @@
 #include <mutex>
 #include <utility>
 
+namespace torquelin {
+
 namespace platform::fault_injection {
 namespace {
 
@@ -66,3 +68,5 @@ int Take(FaultPoint point) {
 }
 
 }  // namespace platform::fault_injection
+
+}  // namespace torquelin

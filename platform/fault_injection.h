@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace torquelin {
+
 namespace platform::fault_injection {
 
 enum class FaultPoint {
@@ -38,3 +40,5 @@ void DisarmAll();
 int Take(FaultPoint point);
 
 }  // namespace platform::fault_injection
+
+}  // namespace torquelin

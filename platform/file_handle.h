@@ -6,6 +6,8 @@
 
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 // The system's own handle of an open file (a descriptor on POSIX).
@@ -67,3 +69,5 @@ class FileHandle {
 };
 
 }  // namespace platform
+
+}  // namespace torquelin

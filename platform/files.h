@@ -12,6 +12,8 @@
 #include "platform/file_handle.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 // ---- The attribute word of a path -----------------------------------------
@@ -104,3 +106,5 @@ Status RemoveEmptyDirectory(const std::u16string& path);
 Status MakeDirectory(const std::u16string& path);
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 #include "platform/file_handle.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 enum class NodeKind {
@@ -41,3 +43,5 @@ Result<FileHandle> OpenDeviceForWriting(const std::u16string& path);
 Status MayWrite(const std::u16string& path);
 
 }  // namespace platform
+
+}  // namespace torquelin

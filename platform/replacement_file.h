@@ -9,6 +9,8 @@
 #include "platform/file_handle.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 // The prefix and suffix of every temporary name: a file left by a run that
@@ -57,3 +59,5 @@ class ReplacementFile {
 };
 
 }  // namespace platform
+
+}  // namespace torquelin

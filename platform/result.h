@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <utility>
 
+namespace torquelin {
+
 namespace platform {
 
 // A failed call's error code (errno on POSIX), to build a failed Result from.
@@ -58,3 +60,5 @@ class [[nodiscard]] Result<void> {
 using Status = Result<void>;
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -5,6 +5,8 @@
 
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -40,3 +42,5 @@ bool IsSafeRelativePath(std::u16string_view path) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

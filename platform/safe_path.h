@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+namespace torquelin {
+
 namespace platform {
 
 // True when `path` is a clean relative path of the tree model: one leading
@@ -17,3 +19,5 @@ namespace platform {
 bool IsSafeRelativePath(std::u16string_view path);
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 enum class StandardStream { Input, Output };
@@ -48,3 +50,5 @@ Result<FileHandle> CreatePrivateTemporaryFile();
 Result<FileHandle> ReopenForReading(const FileHandle& file);
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace torquelin {
+
 namespace platform {
 
 // The file would grow beyond what the file system or a resource limit allows
@@ -30,3 +32,5 @@ void ReportOversizedWritesAsErrors();
 std::string ErrorCodeText(uint32_t code);
 
 }  // namespace platform
+
+}  // namespace torquelin

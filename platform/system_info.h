@@ -6,6 +6,8 @@
 
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 // Stands in for GetComputerNameW.
@@ -31,3 +33,5 @@ struct LocalTimeParts {
 LocalTimeParts ToLocalTime(int64_t t);
 
 }  // namespace platform
+
+}  // namespace torquelin

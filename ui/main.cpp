@@ -8,7 +8,7 @@
 #include "ui/torquelin_app.h"
 
 int main(int argc, char** argv) {
-  platform::ReportOversizedWritesAsErrors();
+  torquelin::platform::ReportOversizedWritesAsErrors();
   const torquelin::StartPlan plan =
       torquelin::PlanStart(argc, argv, [](const char* name) { return std::getenv(name); });
   if (plan.action != torquelin::StartPlan::Action::OpenWindow) {

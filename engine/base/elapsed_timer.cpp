@@ -4,6 +4,8 @@
 #include "engine/base/number_text.h"
 #include "platform/system_info.h"
 
+namespace torquelin {
+
 void CElapsedTimer::Clear() { end = start = 0; }
 
 void CElapsedTimer::Start() {
@@ -30,3 +32,5 @@ std::u16string CElapsedTimer::Format() const {
   const int64_t rest = seconds - hours * 3600 - minutes * 60;
   return TwoDigits(hours) + u":" + TwoDigits(minutes) + u":" + TwoDigits(rest);
 }
+
+}  // namespace torquelin

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace torquelin {
+
 // Whole seconds since the epoch, 64-bit so that times after 2038 work.
 class CElapsedTimer {
  public:
@@ -17,3 +19,5 @@ class CElapsedTimer {
   int64_t end = 0;
   int64_t start = 0;
 };
+
+}  // namespace torquelin

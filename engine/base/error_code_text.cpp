@@ -4,6 +4,8 @@
 #include "platform/encoding.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 constexpr std::u16string_view kTypeLine = u"Error type:";
@@ -37,3 +39,5 @@ std::u16string WithErrorCodeText(std::u16string_view text) {
   out.insert(end, u" (" + platform::FromUtf8(words) + u")");
   return out;
 }
+
+}  // namespace torquelin

@@ -4,6 +4,8 @@
 
 #include "engine/base/errors.h"
 
+namespace torquelin {
+
 // The line numbers are part of the text users (and scripts matching it) see,
 // so they are fixed here and never follow the code when it moves. Messages
 // are used exactly as written, typos and blanks included; the raising code
@@ -250,3 +252,5 @@ inline constexpr ErrorSite kVaultXml{0, location::kXmlrep, 267, u"Unable to make
 inline constexpr ErrorSite kVaultRead{0, location::kXmlrep, 273, u"Unable to read vault file:"};
 
 }  // namespace site
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include "engine/base/number_text.h"
 
+namespace torquelin {
+
 CZRErr::CZRErr(int32_t errorType, std::u16string text, const char* location, int32_t lineNumber,
                uint32_t code)
     : type(errorType),
@@ -34,3 +36,5 @@ std::u16string CZRErr::GetText() const {
   text += u" line:" + DecimalText(line) + u"\n";
   return text;
 }
+
+}  // namespace torquelin

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace torquelin {
+
 // Location texts users see in an error's "Location:" line. They name the
 // parts of the engine as users have always known them, not our files.
 namespace location {
@@ -62,3 +64,5 @@ class CZRErr {
 // Thrown by SetStatus, SetDetail and Step of a CProgressSink when the user
 // has asked to cancel. Carries nothing.
 class COPCancel {};
+
+}  // namespace torquelin

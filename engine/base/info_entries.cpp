@@ -3,6 +3,8 @@
 
 #include "platform/system_info.h"
 
+namespace torquelin {
+
 namespace {
 void AppendTwoDigits(std::u16string& text, int value) {
   text.push_back(static_cast<char16_t>(u'0' + (value / 10) % 10));
@@ -43,3 +45,5 @@ void AddInfoEntries(TextMap& info) {
   info[u"DateCreated"] = FormatDateCreated(now);
   info[u"zrEngineVersion"] = u"1.2";
 }
+
+}  // namespace torquelin

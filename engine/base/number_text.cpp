@@ -1,6 +1,8 @@
 // Decimal and hexadecimal number text.
 #include "engine/base/number_text.h"
 
+namespace torquelin {
+
 std::u16string DecimalText(int64_t value) {
   char16_t digits[24];
   int n = 0;
@@ -30,3 +32,5 @@ std::u16string HexText(uint32_t value) {
   while (n > 0) text.push_back(digits[--n]);
   return text;
 }
+
+}  // namespace torquelin

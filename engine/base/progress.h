@@ -6,6 +6,8 @@
 
 #include "engine/base/errors.h"
 
+namespace torquelin {
+
 // Implemented by the window and by the command-line program. Called only from
 // the thread that runs the job. SetStatus, SetDetail and Step are the only
 // cancellation points: after doing their visible work they throw COPCancel
@@ -45,3 +47,5 @@ class CProgressSink {
 
 // The size of the scratch buffer every real sink lends.
 inline constexpr uint32_t kScratchBufferSize = 2097152;
+
+}  // namespace torquelin

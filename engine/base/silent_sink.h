@@ -7,6 +7,8 @@
 
 #include "engine/base/progress.h"
 
+namespace torquelin {
+
 // For work that needs a sink only for its scratch buffer: the hashing
 // threads, which must not report (the sink belongs to the job thread), and
 // the benchmark, seed and fuzzing tools.
@@ -34,3 +36,5 @@ class CSilentSink : public CProgressSink {
   uint8_t *buffer_;
   uint32_t size_;
 };
+
+}  // namespace torquelin

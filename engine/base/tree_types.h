@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace torquelin {
+
 using PathList = std::vector<std::u16string>;
 using TextMap = std::map<std::u16string, std::u16string>;
 using AttributeMap = std::map<std::u16string, uint32_t>;
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 
 #include "engine/hash/sha1_x86.h"
 
+namespace torquelin {
+
 namespace {
 
 inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
@@ -208,3 +210,5 @@ bool DigestFromHex(std::u16string_view text, Sha1Digest digest) {
   }
   return true;
 }
+
+}  // namespace torquelin

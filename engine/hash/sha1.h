@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace torquelin {
+
 struct Sha1Context {
   uint32_t state[5];
   uint32_t countLow;   // message length in bits, low word
@@ -34,3 +36,5 @@ bool Sha1Available(Sha1Implementation which);
 // is being computed. Returns false and changes nothing when unavailable.
 bool Sha1SetImplementation(Sha1Implementation which);
 Sha1Implementation Sha1CurrentImplementation();
+
+}  // namespace torquelin

@@ -13,6 +13,8 @@
 
 #define SHA1_X86_TARGET __attribute__((target("sha,ssse3,sse4.1")))
 
+namespace torquelin {
+
 namespace {
 
 // Four rounds 4g..4g+3. Register m[g % 4] holds words 4g..4g+3; the words
@@ -79,12 +81,18 @@ SHA1_X86_TARGET void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, siz
   state[4] = static_cast<uint32_t>(_mm_extract_epi32(e0, 3));
 }
 
+}  // namespace torquelin
+
 #else
+
+namespace torquelin {
 
 bool Sha1CpuHasShaInstructions() { return false; }
 
 void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, size_t blocks) {
   Sha1BlocksPortable(state, data, blocks);
 }
+
+}  // namespace torquelin
 
 #endif

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace torquelin {
+
 // Each absorbs blocks * 64 bytes into the five chaining words.
 using Sha1BlockFunction = void (*)(uint32_t state[5], const uint8_t* data, size_t blocks);
 
@@ -15,3 +17,5 @@ void Sha1BlocksPortable(uint32_t state[5], const uint8_t* data, size_t blocks);
 bool Sha1CpuHasShaInstructions();
 // Must only be called when Sha1CpuHasShaInstructions() is true.
 void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, size_t blocks);
+
+}  // namespace torquelin

@@ -8,6 +8,8 @@
 #include "platform/attribute_word.h"
 #include "platform/files.h"
 
+namespace torquelin {
+
 uint32_t GetAttributesOrZero(const std::u16string& path) {
   const platform::Result<uint32_t> word = platform::GetAttributeWord(path);
   return word ? *word : 0;
@@ -69,3 +71,5 @@ void DigestFileContent(CProgressSink& progress, const std::u16string& path, Sha1
 std::u16string JoinPath(const std::u16string& base, const std::u16string& relative) {
   return base + relative;
 }
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include "engine/base/progress.h"
 #include "engine/hash/sha1.h"
 
+namespace torquelin {
+
 // The attribute word, or 0 when the item is missing or cannot be queried.
 uint32_t GetAttributesOrZero(const std::u16string& path);
 // True when the item exists (its word is readable and not 0).
@@ -35,3 +37,5 @@ void DigestFileContent(CProgressSink& progress, const std::u16string& path, Sha1
 
 // base + relative, no separator added (relative paths begin with '\').
 std::u16string JoinPath(const std::u16string& base, const std::u16string& relative);
+
+}  // namespace torquelin

@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace zrFile {
 
 File::~File() { close(); }
@@ -153,3 +155,5 @@ void StreamReader::close() {
   linkTarget_.clear();
   linkRead_ = 0;
 }
+
+}  // namespace torquelin

@@ -8,6 +8,8 @@
 #include "platform/file_handle.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace zrFile {
 
 // Owns one open file (or writes to one it borrows) and closes it when
@@ -124,3 +126,5 @@ class StreamReader {
   std::string linkTarget_;  // a link's content
   size_t linkRead_ = 0;     // of linkTarget_, handed out so far
 };
+
+}  // namespace torquelin

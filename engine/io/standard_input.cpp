@@ -6,6 +6,8 @@
 #include "engine/base/number_text.h"
 #include "platform/standard_streams.h"
 
+namespace torquelin {
+
 namespace {
 
 // The live copy's file, or nothing. Set and cleared on the job's thread;
@@ -79,3 +81,5 @@ platform::Result<platform::FileHandle> OpenStandardInputCopy() {
   static const platform::FileHandle kNone;
   return platform::ReopenForReading(gLiveCopy != nullptr ? *gLiveCopy : kNone);
 }
+
+}  // namespace torquelin

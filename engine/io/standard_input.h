@@ -9,6 +9,8 @@
 #include "platform/file_handle.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 // The argument that stands for standard input (a patch read) or standard
 // output (a patch written).
 inline constexpr char16_t kStandardStreamArgument[] = u"-";
@@ -52,3 +54,5 @@ bool StandardInputIsKept();
 // A handle of its own on the live StandardInputCopy's file, at offset 0;
 // EBADF when none lives.
 platform::Result<platform::FileHandle> OpenStandardInputCopy();
+
+}  // namespace torquelin

@@ -16,6 +16,8 @@
 #include "platform/system_error.h"
 #include "platform/system_info.h"
 
+namespace torquelin {
+
 namespace {
 
 // New contents and directories stay private until the commit gives them
@@ -452,3 +454,5 @@ std::vector<std::u16string> ChangedDirectories(const ChangeSet& patch) {
   }
   return kept;
 }
+
+}  // namespace torquelin

@@ -21,6 +21,8 @@
 #include "platform/directory_handle.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 // A directory of the target whose owner may not write it refuses new and
 // removed entries, which a directory's read-only attribute never did on
 // Windows; yet the older tree may hold such directories with entries the
@@ -250,3 +252,5 @@ void CommitStaged(Changer& changer, WritableDirectories& writable, ApplyJournal&
 // target itself included: sorted, each once. A directory removed meanwhile
 // would fail its flush, and its parent is in the list anyway.
 std::vector<std::u16string> ChangedDirectories(const ChangeSet& patch);
+
+}  // namespace torquelin

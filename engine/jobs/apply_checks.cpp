@@ -14,6 +14,8 @@
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 // The lists a path can be in, as bits.
@@ -219,3 +221,5 @@ void RequireResumable(CProgressSink& progress, const ContentIds& ids,
     if (found != ids[i]) journal.RefusePending();
   }
 }
+
+}  // namespace torquelin

@@ -15,6 +15,8 @@
 #include "engine/tree/snapshot.h"
 #include "platform/directory_handle.h"
 
+namespace torquelin {
+
 // Refuses (CZRErr, .\fileio), naming the path, any path of the patch's lists,
 // of its attribute changes or of its file index (`stored`, in index order):
 //   that is not a clean relative path (line 27);
@@ -76,3 +78,5 @@ void RequireResumable(CProgressSink& progress, const ContentIds& ids,
                       const platform::DirectoryHandle& target, ApplyJournal& journal,
                       const ChangeSet& patch, const std::vector<StoredFile>& files,
                       const std::vector<std::u16string>& staged, const std::vector<bool>& unstaged);
+
+}  // namespace torquelin

@@ -11,6 +11,8 @@
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 constexpr char kFirstLine[] = "torquelin-journal 2";
@@ -409,3 +411,5 @@ void ApplyJournal::Finish(const std::vector<std::u16string>& directories) {
   state_ = State::Idle;
   staged_.clear();
 }
+
+}  // namespace torquelin

@@ -15,6 +15,8 @@
 #include "platform/directory_handle.h"
 #include "platform/file_handle.h"
 
+namespace torquelin {
+
 // The journal's name in the target's root. A patch may not name this entry
 // of the root; anything else standing there refuses the run.
 inline constexpr char16_t kApplyJournalName[] = u".torquelin-journal";
@@ -189,3 +191,5 @@ class ApplyJournal {
   std::function<void()> beforeRemoval_;
   std::vector<std::u16string> staged_;
 };
+
+}  // namespace torquelin

@@ -28,6 +28,8 @@
 #include "platform/directory_handle.h"
 #include "platform/system_info.h"
 
+namespace torquelin {
+
 namespace {
 
 // One run: what it holds open from its first check to its end. The members
@@ -337,3 +339,5 @@ ApplyResult ApplyPatch(CProgressSink& progress, const std::u16string& directory,
   if (auto checked = run.Check()) return *checked;
   return run.InPlace() ? run.ApplyInPlace() : run.ApplyStaged();
 }
+
+}  // namespace torquelin

@@ -8,6 +8,8 @@
 #include "engine/base/progress.h"
 #include "engine/jobs/tree_check.h"
 
+namespace torquelin {
+
 // The closing status when the applied tree does not fingerprint as the newer
 // tree. The job still ends normally, with TreeCheck::Differs.
 inline constexpr char16_t kAppliedFingerprintMismatchText[] =
@@ -128,3 +130,5 @@ struct ApplyResult {
 ApplyResult ApplyPatch(CProgressSink& progress, const std::u16string& directory,
                        const std::u16string& patchPath, const std::u16string& reportPath,
                        const ApplyOptions& options = {});
+
+}  // namespace torquelin

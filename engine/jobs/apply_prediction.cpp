@@ -11,6 +11,8 @@
 #include "engine/patch/patch_stream.h"
 #include "platform/attribute_word.h"
 
+namespace torquelin {
+
 namespace {
 
 // Orders known files by the file they are (device and inode), whatever
@@ -301,3 +303,5 @@ std::optional<FileId> ContentIdBeneath(CProgressSink& progress,
   Sha1Final(digest, context);
   return ToFileId(digest);
 }
+
+}  // namespace torquelin

@@ -19,6 +19,8 @@
 #include "platform/directory_handle.h"
 #include "platform/files.h"
 
+namespace torquelin {
+
 // A file of the opening scan whose id the closing check may take over while
 // it stays exactly as it was.
 struct KnownFile {
@@ -76,3 +78,5 @@ void RefuseAnotherResult(CDirSnapshot& tree, std::vector<FileId>& ids, const Cha
 std::optional<FileId> ContentIdBeneath(CProgressSink& progress,
                                        const platform::DirectoryHandle& target,
                                        const std::u16string& path, bool isLink);
+
+}  // namespace torquelin

@@ -10,6 +10,8 @@
 #include "engine/tree/normalize_path.h"
 #include "engine/tree/walker.h"
 
+namespace torquelin {
+
 std::u16string CalculateFingerprint(CProgressSink& progress, const std::u16string& directory,
                                     const std::u16string& filter) {
   const std::u16string root = NormalizePath(directory);
@@ -42,3 +44,5 @@ std::u16string CalculateFingerprint(CProgressSink& progress, const std::u16strin
   progress.SetStatus(u"Fingerprint calculated.");
   return fingerprint;
 }
+
+}  // namespace torquelin

@@ -6,6 +6,8 @@
 #include "engine/patch/compact_reader.h"
 #include "engine/patch/patch_stream.h"
 
+namespace torquelin {
+
 ChangeListing ListChanges(const ChangeSet& changes) {
   return ChangeListing{
       changes.OlderTreeID, changes.NewerTreeID, ListDifferences(changes), {}, 0, 0};
@@ -36,3 +38,5 @@ ChangeListing ListPatch(CProgressSink& progress, const std::u16string& patchPath
   }
   return listing;
 }
+
+}  // namespace torquelin

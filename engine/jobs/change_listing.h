@@ -11,6 +11,8 @@
 #include "engine/jobs/verify_tree.h"
 #include "engine/patch/change_set.h"
 
+namespace torquelin {
+
 // A plain value.
 struct ChangeListing {
   // The fingerprints the change set holds: the patch's older and newer
@@ -38,3 +40,5 @@ ChangeListing ListChanges(const ChangeSet& changes);
 // patch) or the contents' tables (a compact one), never the contents.
 // Reports its progress to `progress`.
 ChangeListing ListPatch(CProgressSink& progress, const std::u16string& patchPath);
+
+}  // namespace torquelin

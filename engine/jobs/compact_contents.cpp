@@ -8,6 +8,8 @@
 #include "engine/io/file_system.h"
 #include "platform/files.h"
 
+namespace torquelin {
+
 namespace {
 
 // Finds paths among a compared tree's files, asked in ascending order.
@@ -128,3 +130,5 @@ CompactContents PlanCompactContents(ChangeSet changes, const ComparedFiles& newe
   contents.requests = std::move(requests);
   return contents;
 }
+
+}  // namespace torquelin

@@ -11,6 +11,8 @@
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/snapshot.h"
 
+namespace torquelin {
+
 // A compared tree: its files in ascending order (as the comparison leaves
 // them) and ids[i] the id of files[i]. An id of kNoFileId stands for none
 // (a vault entry whose id is not one).
@@ -48,3 +50,5 @@ enum class OlderSource { Vault, Directory };
 // plus a map of the carried ids.
 CompactContents PlanCompactContents(ChangeSet changes, const ComparedFiles& newer,
                                     const ComparedFiles& older, OlderSource olderContents);
+
+}  // namespace torquelin

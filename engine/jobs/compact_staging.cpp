@@ -16,6 +16,8 @@
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 // A link's target text is at most this long on the systems we run on
@@ -296,3 +298,5 @@ std::u16string DescribeWrongTarget(const CDirSnapshot& tree, const std::vector<F
   }
   return text;
 }
+
+}  // namespace torquelin

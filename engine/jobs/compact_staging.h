@@ -23,6 +23,8 @@
 #include "platform/directory_handle.h"
 #include "platform/file_handle.h"
 
+namespace torquelin {
+
 // A compact patch as a run of apply holds it: its parts around the contents
 // (the change set is the run's own) and what its member tables say.
 struct CompactSource {
@@ -132,3 +134,5 @@ void CheckOlderPaths(const OlderIdMap& olderIds, const CIgnoreFilter& filter);
 // when they all match.
 std::u16string DescribeWrongTarget(const CDirSnapshot& tree, const std::vector<FileId>& ids,
                                    const OlderIdMap& olderIds);
+
+}  // namespace torquelin

@@ -16,6 +16,8 @@
 #include "engine/xml/diff_report.h"
 #include "platform/attribute_word.h"
 
+namespace torquelin {
+
 namespace {
 
 // A snapshot's ids as its fileIds map holds them, found for paths asked in
@@ -259,3 +261,5 @@ void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& olde
   }
   WriteOutputs(progress, changes, newer.snapshot.root, patchPath, reportPath, carriedIds);
 }
+
+}  // namespace torquelin

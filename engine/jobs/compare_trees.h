@@ -13,6 +13,8 @@
 #include "engine/tree/fingerprint.h"
 #include "engine/tree/snapshot.h"
 
+namespace torquelin {
+
 // Fingerprints both snapshots (newer first; this sorts their lists in
 // place), refuses snapshots made with different filters ("Ignored filters do
 // not match: new:" + newer filter + " old:" + older filter, .\vudare), then
@@ -64,3 +66,5 @@ void CompareTrees(CProgressSink& progress, CDirSnapshot& newer, CDirSnapshot& ol
 void CompareTrees(CProgressSink& progress, CompactTree& newer, CompactTree& older,
                   CElapsedTimer& timer, const std::u16string& patchPath,
                   const std::u16string& reportPath, const CompactOptions* compact = nullptr);
+
+}  // namespace torquelin

@@ -13,6 +13,8 @@
 #include "engine/tree/walker.h"
 #include "engine/xml/vault_file.h"
 
+namespace torquelin {
+
 namespace {
 
 void RequireNewerDirectory(const std::u16string& newerDir) {
@@ -102,3 +104,5 @@ void CreatePatchFromVault(CProgressSink& progress, const std::u16string& newerDi
   if (updateVault) WriteVault(progress, vaultPath, newerSnapshot);
   progress.SetStatus(u"Patch created ok.");
 }
+
+}  // namespace torquelin

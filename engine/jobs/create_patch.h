@@ -6,6 +6,8 @@
 #include "engine/base/progress.h"
 #include "engine/patch/content_encoder.h"
 
+namespace torquelin {
+
 // How a patch is written. Without `compact` the patch is the classic one,
 // byte for byte; with it, the compact format (docs/compact-patch-format.md),
 // its contents made with zstd at `level`.
@@ -42,3 +44,5 @@ void CreatePatchFromVault(CProgressSink& progress, const std::u16string& newerDi
                           const std::u16string& patchPath, const std::u16string& vaultPath,
                           const std::u16string& reportPath, bool updateVault,
                           const CreatePatchOptions& options = {});
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include "engine/tree/walker.h"
 #include "engine/xml/vault_file.h"
 
+namespace torquelin {
+
 void CreateVault(CProgressSink& progress, const std::u16string& directory,
                  const std::u16string& filter, const std::u16string& vaultPath) {
   const std::u16string root = NormalizePath(directory);
@@ -21,3 +23,5 @@ void CreateVault(CProgressSink& progress, const std::u16string& directory,
   AddInfoEntries(snapshot.info);
   WriteVault(progress, vaultPath, snapshot);
 }
+
+}  // namespace torquelin

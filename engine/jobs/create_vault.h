@@ -5,6 +5,8 @@
 
 #include "engine/base/progress.h"
 
+namespace torquelin {
+
 // Normalises directory, then raises CZRErr (type 0, .\vault) for a directory
 // that does not exist ("Directory for patch application does  not exists: "
 // + directory, line 129) and, after that, for an empty vaultPath ("No vault
@@ -14,3 +16,5 @@
 // existing vault untouched. Shows no closing status of its own.
 void CreateVault(CProgressSink& progress, const std::u16string& directory,
                  const std::u16string& filter, const std::u16string& vaultPath);
+
+}  // namespace torquelin

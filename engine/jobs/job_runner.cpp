@@ -17,6 +17,8 @@
 #include "engine/jobs/query_patch.h"
 #include "engine/jobs/verify_tree.h"
 
+namespace torquelin {
+
 namespace {
 
 // Each skipped item on one line: a line feed or carriage return inside a
@@ -156,3 +158,5 @@ JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind k
   ReportIgnoringCancel([&] { sink.SetDetail(kCompletedText + timer.Format()); });
   return run;
 }
+
+}  // namespace torquelin

@@ -15,6 +15,8 @@
 #include "engine/jobs/create_patch.h"
 #include "engine/jobs/tree_check.h"
 
+namespace torquelin {
+
 enum class JobKind : int32_t {
   CreatePatch = 0,       // two directories -> patch
   CreateVaultPatch = 1,  // vault + directory -> patch
@@ -125,3 +127,5 @@ using JobSuccessHook = std::function<void(const std::u16string& result)>;
 // is nullptr fails as an unknown error.
 JobRun RunJob(CProgressSink& sink, std::atomic<bool>& cancelRequested, JobKind kind,
               const JobParams& params, const JobSuccessHook& onSuccess = {});
+
+}  // namespace torquelin

@@ -11,6 +11,8 @@
 #include "platform/standard_streams.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 using Use = FileArgument::Use;
@@ -146,3 +148,5 @@ void CheckReportWritable(const std::u16string& reportPath) {
         reportPath + u": " + platform::FromUtf8(platform::ErrorCodeText(writable.error())),
         writable.error());
 }
+
+}  // namespace torquelin

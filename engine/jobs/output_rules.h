@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace torquelin {
+
 // One file a job is given: the patch, the report or the vault.
 struct FileArgument {
   enum class Use {
@@ -42,3 +44,5 @@ void CheckOutputs(const std::vector<std::u16string>& trees, const std::vector<Fi
 // file:" + path + ": " + the system's reason when its directory (or the
 // device it names) refuses this process. An empty path passes.
 void CheckReportWritable(const std::u16string& reportPath);
+
+}  // namespace torquelin

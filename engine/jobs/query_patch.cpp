@@ -6,6 +6,8 @@
 #include "engine/patch/compact_reader.h"
 #include "engine/xml/diff_report.h"
 
+namespace torquelin {
+
 void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
                 const std::u16string& reportPath) {
   if (reportPath.empty()) {
@@ -16,3 +18,5 @@ void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
   const ChangeSet info = LoadAnyPatchInfo(progress, patchPath, &contents);
   WriteDiffReport(progress, reportPath, info, {}, &contents);
 }
+
+}  // namespace torquelin

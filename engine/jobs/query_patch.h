@@ -5,6 +5,8 @@
 
 #include "engine/base/progress.h"
 
+namespace torquelin {
+
 // Raises "No XML report file specified: " (type 0, .\rezeriravodu) for an
 // empty reportPath before looking at the patch; then loads the patch info of
 // a patch of either format (LoadAnyPatchInfo's errors, e.g. "No patch file
@@ -14,3 +16,5 @@
 // contents; changes nothing but the report.
 void QueryPatch(CProgressSink& progress, const std::u16string& patchPath,
                 const std::u16string& reportPath);
+
+}  // namespace torquelin

@@ -8,6 +8,8 @@
 #include "engine/patch/patch_stream.h"
 #include "platform/attribute_word.h"
 
+namespace torquelin {
+
 namespace {
 
 // Reads the record's head as extraction will, so no later step can fail on
@@ -104,3 +106,5 @@ bool CarriedAsLink(const ChangeSet& patch, const std::u16string& path) {
   const auto word = patch.AttributeChanges.find(path);
   return word != patch.AttributeChanges.end() && platform::IsLinkWord(word->second);
 }
+
+}  // namespace torquelin

@@ -13,6 +13,8 @@
 #include "engine/jobs/apply_journal.h"
 #include "engine/patch/change_set.h"
 
+namespace torquelin {
+
 // One file the patch carries, as checked before anything changes.
 struct StoredFile {
   std::u16string path;
@@ -53,3 +55,5 @@ PatchIdentity IdentifyPatch(CProgressSink& progress, zrFile::Reader& reader, int
 
 // Whether the carried file at `path` is a symbolic link: its word says so.
 bool CarriedAsLink(const ChangeSet& patch, const std::u16string& path);
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 // shows the status texts that go with it.
 #pragma once
 
+namespace torquelin {
+
 enum class TreeCheck {
   NotChecked,    // nothing compared (the job has no check, or was told to skip it)
   Verified,      // apply: the tree has the patch's newer fingerprint; verify: it matches the vault
@@ -14,3 +16,5 @@ enum class TreeCheck {
   // job failed before changing anything
   NotTheOlderTree,
 };
+
+}  // namespace torquelin

@@ -18,6 +18,8 @@
 #include "platform/encoding.h"
 #include "platform/files.h"
 
+namespace torquelin {
+
 namespace {
 
 // In the order the marks of one path are listed.
@@ -233,3 +235,5 @@ ChangeSet VerifyTreeChanges(CProgressSink& progress, const std::u16string& direc
   progress.SetStatus(ListDifferences(changes).empty() ? kTreeMatchesText : kTreeDiffersText);
   return changes;
 }
+
+}  // namespace torquelin

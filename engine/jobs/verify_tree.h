@@ -8,6 +8,8 @@
 #include "engine/base/progress.h"
 #include "engine/patch/change_set.h"
 
+namespace torquelin {
+
 // The job's last status, which tells a front end how it ended.
 inline constexpr char16_t kTreeMatchesText[] = u"Directory matches the vault.";
 inline constexpr char16_t kTreeDiffersText[] = u"Directory differs from the vault.";
@@ -72,3 +74,5 @@ std::u16string DifferenceLines(const std::vector<Difference>& differences);
 // path in UTF-16 code-unit order (an undecodable byte b counting as the unit
 // U+DC00+b), and for one path in the order "-", "+", "M", "A".
 std::u16string DifferenceLines(const ChangeSet& changes);
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include "engine/base/tree_types.h"
 
+namespace torquelin {
+
 // A plain value with its fields in declared order; the patch file and the
 // report use orders of their own.
 struct ChangeSet {
@@ -21,3 +23,5 @@ struct ChangeSet {
 
   bool operator==(const ChangeSet&) const = default;
 };
+
+}  // namespace torquelin

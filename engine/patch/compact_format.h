@@ -8,6 +8,8 @@
 
 #include "engine/patch/patch_format.h"
 
+namespace torquelin {
+
 // A compact patch is the same kind of record stream as the classic one (tags
 // of patch_format.h, little-endian, UTF-16LE text) with a magic of its own,
 // so that every classic reader refuses it at the magic. It is written and
@@ -89,3 +91,5 @@ inline constexpr uint64_t kMaxMemberTable = uint64_t{64} << 20;
 // Patch info compresses about twentyfold.
 inline constexpr uint64_t kPackedAlwaysAllowed = uint64_t{64} << 20;
 inline constexpr uint64_t kMaxPackedRatio = 256;
+
+}  // namespace torquelin

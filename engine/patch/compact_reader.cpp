@@ -13,6 +13,8 @@
 #include "engine/patch/patch_stream.h"
 #include "engine/patch/streamed_patch_info.h"
 
+namespace torquelin {
+
 namespace {
 
 constexpr char16_t kIndexText[] = u"the file index";
@@ -193,3 +195,5 @@ ChangeSet LoadAnyPatchInfo(CProgressSink& progress, const std::u16string& patchP
   if (contents != nullptr) *contents = SkimCompactContents(reader, info);
   return std::move(info.head.changes);
 }
+
+}  // namespace torquelin

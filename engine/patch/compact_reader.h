@@ -15,6 +15,8 @@
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
 
+namespace torquelin {
+
 // Records read in order, knowing the offset they stand at (a reader of a
 // compact patch stops at the index by it), passing over bytes to a later
 // offset.
@@ -109,3 +111,5 @@ void SkimContentBlock(OffsetInput& in, const OlderIdMap& olderIds, int64_t limit
 // path, the reader's open error, and the errors of the format's reading.
 ChangeSet LoadAnyPatchInfo(CProgressSink& progress, const std::u16string& patchPath,
                            StoredContents* contents = nullptr);
+
+}  // namespace torquelin

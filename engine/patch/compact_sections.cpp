@@ -10,6 +10,8 @@
 #include "engine/patch/packed_records.h"
 #include "engine/patch/patch_writer.h"
 
+namespace torquelin {
+
 namespace {
 
 void WriteCompactTag(RecordOutput& out, CompactRecord tag) {
@@ -140,3 +142,5 @@ int64_t ReadCompactEnd(RecordInput& in) {
   if (!complete) Raise(site::kUnfinishedPatch);
   return static_cast<int64_t>(indexOffset);
 }
+
+}  // namespace torquelin

@@ -13,6 +13,8 @@
 #include "engine/patch/zstd_frames.h"
 #include "engine/tree/fingerprint.h"
 
+namespace torquelin {
+
 // The ids of older files a patch refers to, by relative path.
 using OlderIdMap = std::map<std::u16string, FileId>;
 
@@ -58,3 +60,5 @@ PatchFileIndex ReadCompactIndex(RecordInput& in);
 // are anything else (a patch cut short, or still being written).
 void WriteCompactEnd(RecordOutput& out, int64_t indexOffset);
 int64_t ReadCompactEnd(RecordInput& in);
+
+}  // namespace torquelin

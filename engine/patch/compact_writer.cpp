@@ -7,6 +7,8 @@
 #include "engine/patch/patch_stream.h"
 #include "engine/patch/patch_writer.h"
 
+namespace torquelin {
+
 namespace {
 
 // Passes records on and counts them: every offset the index and the End
@@ -90,3 +92,5 @@ void WriteCompactPatch(CProgressSink& progress, const CompactHead& head,
   buffered.Flush();
   file.Commit();
 }
+
+}  // namespace torquelin

@@ -10,6 +10,8 @@
 #include "engine/patch/content_encoder.h"
 #include "engine/patch/content_files.h"
 
+namespace torquelin {
+
 // Writes the compact patch of `head` at patchPath: the magic, the head, a
 // ContentBlock per group of `requests` (ascending paths, one per path of
 // NewFiles and ChangedFiles; PlanContentBlocks groups them), the index and
@@ -36,3 +38,5 @@ void WriteCompactPatch(CProgressSink& progress, const CompactHead& head,
                        std::vector<ContentRequest> requests, ContentOpener& newer,
                        ContentOpener& older, const std::u16string& patchPath,
                        const CompactOptions& options, unsigned threads);
+
+}  // namespace torquelin

@@ -12,6 +12,8 @@
 #include "engine/patch/packed_records.h"
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 namespace {
 
 // Patch bytes are read, and decoded bytes handed on, in pieces of this size.
@@ -404,3 +406,5 @@ std::vector<FailedContent> ContentBlockDecoder::Decode(RecordInput& in, const Ol
   block.Finish();
   return block.Failures();
 }
+
+}  // namespace torquelin

@@ -13,6 +13,8 @@
 #include "engine/patch/patch_stream.h"
 #include "engine/patch/zstd_frames.h"
 
+namespace torquelin {
+
 // One content of a block, as its member table lists it.
 struct ContentMember {
   std::u16string path;
@@ -91,3 +93,5 @@ class ContentBlockDecoder {
   std::vector<uint8_t> input_;
   std::vector<uint8_t> output_;
 };
+
+}  // namespace torquelin

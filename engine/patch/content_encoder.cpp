@@ -10,6 +10,8 @@
 #include "engine/patch/packed_records.h"
 #include "engine/patch/patch_stream.h"
 
+namespace torquelin {
+
 namespace {
 
 void WriteCompactTag(RecordOutput& out, CompactRecord tag) {
@@ -251,3 +253,5 @@ void ContentBlockEncoder::Encode(const ContentBlockPlan& block,
   contents.Finish();
   references.Finish();
 }
+
+}  // namespace torquelin

@@ -12,6 +12,8 @@
 #include "engine/patch/zstd_frames.h"
 #include "engine/tree/fingerprint.h"
 
+namespace torquelin {
+
 // The zstd level a compact patch is made with unless asked otherwise, the
 // benchmarks' choice (bench/compare_compact.py): on real upgrades its
 // deltas are within a few percent of level 12's and it makes them in two
@@ -104,3 +106,5 @@ class ContentBlockEncoder {
   FrameEncoder frames_;
   std::string spare_;
 };
+
+}  // namespace torquelin

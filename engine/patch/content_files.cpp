@@ -10,6 +10,8 @@
 #include "engine/io/file_system.h"
 #include "engine/io/large_file.h"
 
+namespace torquelin {
+
 namespace {
 
 class StreamContentReader : public ContentReader {
@@ -174,3 +176,5 @@ void FileChain::Finish() {
   windowLength_ = 0;
   CompleteParts();
 }
+
+}  // namespace torquelin

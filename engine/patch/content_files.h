@@ -12,6 +12,8 @@
 #include "engine/hash/sha1.h"
 #include "engine/tree/fingerprint.h"
 
+namespace torquelin {
+
 // One file's content, front to back.
 class ContentReader {
  public:
@@ -125,3 +127,5 @@ class FileChain {
   uint64_t windowStart_ = 0;
   uint64_t windowLength_ = 0;
 };
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include "engine/patch/compact_format.h"
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 namespace {
 
 // A packed frame is read and decoded in pieces of this size.
@@ -131,3 +133,5 @@ void PackedInput::Finish() {
   if (outNext_ != outEnd_ || Refill()) Damaged();  // records left over
   if (decodedLeft_ != 0 || frameLeft_ != 0 || inputUsed_ != inputEnd_) Damaged();
 }
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include "engine/patch/patch_stream.h"
 #include "engine/patch/zstd_frames.h"
 
+namespace torquelin {
+
 // Records collected in memory as they are, for a record whose size must be
 // known before it is written, and for tests.
 class MemoryOutput : public RecordOutput {
@@ -95,3 +97,5 @@ class PackedInput : public RecordInput {
   size_t outNext_ = 0;
   size_t outEnd_ = 0;
 };
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+namespace torquelin {
+
 namespace {
 
 // Thrown inside a thread's encoding when the run stops, to abandon it.
@@ -156,3 +158,5 @@ void EncodeBlocksInOrder(const std::vector<ContentBlockPlan>& blocks, ContentOpe
   BlockPipeline pipeline(blocks, newer, older, options, threads <= 1 ? 0 : threads, memoryBudget);
   pipeline.Run(emit);
 }
+
+}  // namespace torquelin

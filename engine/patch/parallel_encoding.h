@@ -9,6 +9,8 @@
 
 #include "engine/patch/content_encoder.h"
 
+namespace torquelin {
+
 // Encodes every block (ContentBlockEncoder::Encode, one encoder per thread)
 // and calls emit(block, piece) on the calling thread for each piece of each
 // block, blocks in order, pieces in order: the first piece of a block is
@@ -28,3 +30,5 @@ void EncodeBlocksInOrder(const std::vector<ContentBlockPlan>& blocks, ContentOpe
                          ContentOpener& older, const CompactOptions& options, unsigned threads,
                          const std::function<void(size_t block, std::string&& piece)>& emit,
                          uint64_t memoryBudget = uint64_t{1} << 30);
+
+}  // namespace torquelin

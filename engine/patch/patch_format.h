@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace torquelin {
+
 // A patch is a stream of typed records. Every value is preceded by its
 // one-byte tag, and a reader names the tag it expects before every read, so a
 // damaged or foreign file is caught at the first value that does not fit.
@@ -57,3 +59,5 @@ inline constexpr uint32_t kPatchComplete = 1;
 
 static_assert(kPatchMagicSize == 20);
 static_assert(kPatchIndexOffsetPosition + 9 + 5 == kPatchHeaderSize);
+
+}  // namespace torquelin

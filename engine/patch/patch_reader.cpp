@@ -8,6 +8,8 @@
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 void ReadStringList(RecordInput& in, PathList& into) {
   ExpectTag(in, RecordType::StringList);
   for (uint32_t left = ReadDword(in); left > 0; --left) into.push_back(ReadString(in));
@@ -212,3 +214,5 @@ bool ExtractFile(zrFile::Reader& reader, ShortContent tolerateShort, CProgressSi
   return ExtractFileBeneath(reader, tolerateShort, progress, offset, target, targetDirectory,
                             stored, ExtractAs::File, {});
 }
+
+}  // namespace torquelin

@@ -12,6 +12,8 @@
 #include "engine/patch/patch_stream.h"
 #include "platform/directory_handle.h"
 
+namespace torquelin {
+
 // Relative path (with its leading '\') to the offset of its FileContent
 // record.
 using PatchFileIndex = std::map<std::u16string, int64_t>;
@@ -86,3 +88,5 @@ bool ExtractFileBeneath(zrFile::Reader& in, ShortContent tolerateShort, CProgres
 void ReadStringList(RecordInput& in, PathList& into);
 AttributeMap ReadAttributeMap(RecordInput& in);
 TextMap ReadInfoMap(RecordInput& in);
+
+}  // namespace torquelin

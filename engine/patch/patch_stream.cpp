@@ -9,6 +9,8 @@
 #include "engine/base/error_sites.h"
 #include "engine/base/number_text.h"
 
+namespace torquelin {
+
 namespace {
 
 void PutLittleEndian(uint8_t* bytes, uint64_t value, int width) {
@@ -248,3 +250,5 @@ int64_t CopyThroughBuffer(zrFile::File& source, int64_t length, uint8_t* buffer,
   }
   return done;
 }
+
+}  // namespace torquelin

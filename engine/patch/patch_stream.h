@@ -12,6 +12,8 @@
 #include "engine/io/large_file.h"
 #include "engine/patch/patch_format.h"
 
+namespace torquelin {
+
 // Every failure below is a CZRErr of type 0 with the patchReader location,
 // carrying the code of the read or write that failed (0 when the file merely
 // ended or the bytes were wrong); any write may instead raise the type-1
@@ -169,3 +171,5 @@ int64_t ReadPatchHeader(zrFile::Reader& in);
 int64_t CopyThroughBuffer(zrFile::File& source, int64_t length, uint8_t* buffer,
                           uint32_t bufferSize,
                           const std::function<void(const uint8_t*, int64_t)>& writeChunk);
+
+}  // namespace torquelin

@@ -16,6 +16,8 @@
 #include "platform/output_target.h"
 #include "platform/standard_streams.h"
 
+namespace torquelin {
+
 void WriteStringList(RecordOutput& out, const PathList& list) {
   WriteTag(out, RecordType::StringList);
   WriteDword(out, static_cast<uint32_t>(list.size()));
@@ -215,3 +217,5 @@ void WritePatch(CProgressSink& progress, const ChangeSet& changes, const std::u1
   WriteDword(header, kPatchComplete);
   file.Commit();
 }
+
+}  // namespace torquelin

@@ -8,6 +8,8 @@
 #include "engine/patch/patch_stream.h"
 #include "platform/replacement_file.h"
 
+namespace torquelin {
+
 // Writes the patch at patchPath: the header with completion flag 0, the
 // change set as the patch info, the content of every new and changed file
 // (read from newerRoot + relative path, ascending code-unit order), and the
@@ -91,3 +93,5 @@ void WritePatchStart(RecordOutput& out, const ChangeSet& changes);
 void WriteStringList(RecordOutput& out, const PathList& list);
 void WriteInfoMap(RecordOutput& out, const TextMap& map);
 void WriteAttributeMap(RecordOutput& out, const AttributeMap& map);
+
+}  // namespace torquelin

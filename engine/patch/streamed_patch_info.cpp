@@ -13,6 +13,8 @@
 #include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_stream.h"
 
+namespace torquelin {
+
 namespace {
 
 constexpr size_t kStreamBlock = 64 * 1024;
@@ -141,3 +143,5 @@ ChangeSet LoadStreamedPatchInfo(CProgressSink& progress, StoredContents* content
     throw;
   }
 }
+
+}  // namespace torquelin

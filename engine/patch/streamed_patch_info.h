@@ -6,6 +6,8 @@
 #include "engine/patch/change_set.h"
 #include "engine/patch/compact_reader.h"
 
+namespace torquelin {
+
 // LoadAnyPatchInfo for the patch on standard input, read in one pass that
 // never seeks. A classic patch: its header, its patch info, its contents
 // passed over up to the index its header names, and the index. A compact
@@ -19,3 +21,5 @@
 // written."). Raises first what OpenPatchInput raises; a read that fails
 // raises the record error with its code.
 ChangeSet LoadStreamedPatchInfo(CProgressSink& progress, StoredContents* contents = nullptr);
+
+}  // namespace torquelin

@@ -11,6 +11,8 @@
 #include "engine/base/error_sites.h"
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 namespace {
 
 std::u16string ReasonText(size_t code) { return platform::FromUtf8(ZSTD_getErrorName(code)); }
@@ -165,3 +167,5 @@ int64_t FrameContentSize(const uint8_t* frame, size_t available) {
 }
 
 uint64_t FrameBound(uint64_t contentSize) { return ZSTD_COMPRESSBOUND(contentSize); }
+
+}  // namespace torquelin

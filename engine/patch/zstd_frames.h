@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace torquelin {
+
 // Makes whole frames from content held in memory. One object per thread.
 class FrameEncoder {
  public:
@@ -97,3 +99,5 @@ inline constexpr size_t kFrameHeaderMax = 18;
 // The largest frame zstd makes from contentSize bytes: anything larger is
 // damage.
 uint64_t FrameBound(uint64_t contentSize);
+
+}  // namespace torquelin

@@ -21,6 +21,8 @@
 #include "platform/directory_listing.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 constexpr char16_t kProcessing[] = u"Processing: ";
@@ -744,3 +746,5 @@ void TreeCollector::Collect(CProgressSink& progress, CDirSnapshot& snapshot, Col
                             std::vector<platform::EntryStamp>* stamps, PathOrder* order) {
   work_->Collect(progress, snapshot, files, stamps, order);
 }
+
+}  // namespace torquelin

@@ -13,6 +13,8 @@
 #include "engine/tree/snapshot.h"
 #include "platform/files.h"
 
+namespace torquelin {
+
 struct LeftOutEntry;
 class WorkerThreads;
 
@@ -65,3 +67,5 @@ class TreeCollector {
   class Work;
   std::unique_ptr<Work> work_;
 };
+
+}  // namespace torquelin

@@ -23,6 +23,8 @@
 #include "platform/encoding.h"
 #include "platform/files.h"
 
+namespace torquelin {
+
 namespace {
 
 // 0: not set by SetFileIdThreadCount.
@@ -595,3 +597,5 @@ std::u16string ComputeFingerprintSorting(CProgressSink& progress, CDirSnapshot& 
   Permute(directories, snapshot.directories);
   return fingerprint;
 }
+
+}  // namespace torquelin

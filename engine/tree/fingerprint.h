@@ -11,6 +11,8 @@
 #include "engine/base/progress.h"
 #include "engine/tree/snapshot.h"
 
+namespace torquelin {
+
 class WorkerThreads;
 
 // Fills fileIds for every path in files, in list order. The progress calls
@@ -113,3 +115,5 @@ std::u16string ComputeFingerprint(CProgressSink& progress, CDirSnapshot& snapsho
 // does: put in place by the scan's order rather than sorted again.
 std::u16string ComputeFingerprintSorting(CProgressSink& progress, CDirSnapshot& snapshot,
                                          std::vector<FileId>& ids, PathOrder& order);
+
+}  // namespace torquelin

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <optional>
 
+namespace torquelin {
+
 namespace {
 
 void FoldAsciiUpper(std::u16string& text) {
@@ -251,3 +253,5 @@ bool CIgnoreFilter::MatchSelfOrAncestor(std::u16string_view relPath,
   }
   return best < ends.size();
 }
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace torquelin {
+
 // The result of cutting a text at the first occurrence of a delimiter.
 struct SplitResult {
   bool found = false;
@@ -82,3 +84,5 @@ class CIgnoreFilter {
   std::vector<CompiledPattern> compiled_;  // the non-empty patterns, in order
   bool anyPatternHasBackslash_ = false;
 };
+
+}  // namespace torquelin

@@ -1,6 +1,8 @@
 // NormalizePath.
 #include "engine/tree/normalize_path.h"
 
+namespace torquelin {
+
 std::u16string NormalizePath(const std::u16string& path) {
   std::u16string result;
   if (!path.empty() && (path[0] == u'/' || path[0] == u'\\')) result.push_back(u'/');
@@ -16,3 +18,5 @@ std::u16string NormalizePath(const std::u16string& path) {
   }
   return result;
 }
+
+}  // namespace torquelin

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace torquelin {
+
 // Keeps a cursor into map (which must outlive it and stay unchanged). Each
 // Find must pass a key not below the previous one, in the map's own order
 // (std::u16string's '<'); then a pass over n sorted keys costs one walk of
@@ -23,3 +25,5 @@ class OrderedLookup {
   const Map& map_;
   typename Map::const_iterator cursor_;
 };
+
+}  // namespace torquelin

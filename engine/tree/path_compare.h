@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+namespace torquelin {
+
 // The first position in [from, n) where a and b differ, or n.
 inline size_t FirstDifference(const char16_t* a, const char16_t* b, size_t from, size_t n) {
   size_t i = from;
@@ -30,3 +32,5 @@ inline bool PathLess(const std::u16string& a, const std::u16string& b) {
   const size_t i = FirstDifference(a.data(), b.data(), 0, n);
   return i < n ? a[i] < b[i] : a.size() < b.size();
 }
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include "engine/base/tree_types.h"
 
+namespace torquelin {
+
 // A plain value. Paths are relative to the root: they begin with '\' and use
 // '\' between components (\sub\file.txt). The lists keep walk order until
 // ComputeFingerprint sorts them in place.
@@ -16,3 +18,5 @@ struct CDirSnapshot {
   AttributeMap attributes;  // every directory and file: its word, 0 if unreadable
   TextMap fileIds;          // every file: 40 hex digits, when ids were computed
 };
+
+}  // namespace torquelin

@@ -12,6 +12,8 @@
 #include "platform/directory_listing.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace {
 
 constexpr char16_t kProcessing[] = u"Processing: ";
@@ -233,3 +235,5 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
   if (hasher) hasher->Finish(progress, snapshot, ids);
   return snapshot;
 }
+
+}  // namespace torquelin

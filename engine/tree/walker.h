@@ -12,6 +12,8 @@
 #include "engine/tree/snapshot.h"
 #include "platform/files.h"
 
+namespace torquelin {
+
 // An entry of the root that a scan must not see: the file a job keeps there
 // for itself while it runs, known by its name and by the node it is. An
 // entry of the same name that is another node (a user's own file, or one put
@@ -118,3 +120,5 @@ CDirSnapshot BuildSnapshot(CProgressSink& progress, const std::u16string& root,
                            FileIds computeFileIds, std::vector<FileId>* ids = nullptr,
                            std::vector<platform::EntryStamp>* stamps = nullptr,
                            PathOrder* order = nullptr, const LeftOutEntry* leaveOut = nullptr);
+
+}  // namespace torquelin

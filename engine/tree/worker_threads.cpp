@@ -4,6 +4,8 @@
 
 #include <system_error>
 
+namespace torquelin {
+
 WorkerThreads::WorkerThreads(unsigned count) {
   threads_.reserve(count);
   try {
@@ -54,3 +56,5 @@ void WorkerThreads::Loop(unsigned thread) {
     if (--busy_ == 0) returned_.notify_all();
   }
 }
+
+}  // namespace torquelin

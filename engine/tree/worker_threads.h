@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace torquelin {
+
 class WorkerThreads {
  public:
   // Starts up to `count` threads, fewer (none at all) when the system
@@ -42,3 +44,5 @@ class WorkerThreads {
   bool end_ = false;
   std::vector<std::thread> threads_;
 };
+
+}  // namespace torquelin

@@ -4,6 +4,8 @@
 #include "engine/base/number_text.h"
 #include "engine/xml/xml_document.h"
 
+namespace torquelin {
+
 namespace {
 
 const char16_t* StorageText(ContentKind kind) {
@@ -75,3 +77,5 @@ void WriteDiffReport(CProgressSink& progress, const std::u16string& reportPath,
   progress.SetStatus(u"XML Report Created. ");
   progress.SetDetail(reportPath);
 }
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include "engine/patch/change_set.h"
 #include "engine/patch/compact_reader.h"
 
+namespace torquelin {
+
 // Writes the report of `changes` to `reportPath`, replacing an existing file
 // atomically: xml/roRaraVevodIzorov with its ten sections in fixed order
 // (PatchInfo, newIgnoredItems, oldIgnoredItems, UnlinkedFiles, UnlinkedDirs,
@@ -28,3 +30,5 @@
 void WriteDiffReport(CProgressSink& progress, const std::u16string& reportPath,
                      const ChangeSet& changes, const PathList& errorTexts,
                      const StoredContents* contents = nullptr);
+
+}  // namespace torquelin

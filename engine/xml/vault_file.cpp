@@ -4,6 +4,8 @@
 #include "engine/base/error_sites.h"
 #include "engine/xml/xml_document.h"
 
+namespace torquelin {
+
 namespace {
 
 // A vault this program does not know how to read (no riDerev, another Version).
@@ -61,3 +63,5 @@ CDirSnapshot ReadVault(CProgressSink&, const std::u16string& vaultPath) {
     Raise(site::kVaultRead, vaultPath);
   }
 }
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 #include "engine/base/progress.h"
 #include "engine/tree/snapshot.h"
 
+namespace torquelin {
+
 // Writes `snapshot` (all but its root) to `vaultPath`, replacing an existing
 // file atomically: xml/riDerev Version "1.1" with ignoredItems (filter),
 // Files, Directories, FSAttributes (words in signed decimal), FileIDs and
@@ -22,3 +24,5 @@ void WriteVault(CProgressSink& progress, const std::u16string& vaultPath,
 // file:" + path (line 273) when riDerev is missing, its Version is not "1.1",
 // or anything else fails.
 CDirSnapshot ReadVault(CProgressSink& progress, const std::u16string& vaultPath);
+
+}  // namespace torquelin

@@ -18,6 +18,8 @@
 #include "platform/replacement_file.h"
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 // Converts between the opaque handles of the header and the library's nodes.
 struct XmlAccess {
   static pugi::xml_node Node(XmlElement element) {
@@ -484,3 +486,5 @@ TextMap ReadNameValueMap(XmlElement list, const std::u16string& itemName,
   });
   return entries;
 }
+
+}  // namespace torquelin

@@ -10,6 +10,8 @@
 
 #include "engine/base/tree_types.h"
 
+namespace torquelin {
+
 // Attribute values are written through platform::ToXmlUtf8 and read through
 // platform::FromXmlUtf8: the characters XML 1.0 cannot hold travel as an
 // escape sequence, so every name a tree can hold round-trips.
@@ -160,3 +162,5 @@ AttributeMap ReadAttributeMap(XmlElement list);
 // key -> value; a repeated key keeps the last value.
 TextMap ReadNameValueMap(XmlElement list, const std::u16string& itemName,
                          const std::u16string& keyAttribute, const std::u16string& valueAttribute);
+
+}  // namespace torquelin

@@ -3,6 +3,8 @@
 
 #include "platform/attribute_word.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -44,3 +46,5 @@ uint32_t PermissionsForWord(uint32_t word, uint32_t currentMode) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

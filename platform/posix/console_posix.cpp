@@ -9,6 +9,8 @@
 
 #include "platform/console.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -70,3 +72,5 @@ void SetCancelFlagOnInterrupt(std::atomic<bool>* flag) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

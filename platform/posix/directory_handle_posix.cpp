@@ -24,6 +24,8 @@
 #include "platform/files.h"
 #include "platform/posix/posix_failure.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -513,3 +515,5 @@ Status DirectoryHandle::FreeSpace(uint64_t& available, uint64_t& blockSize) cons
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

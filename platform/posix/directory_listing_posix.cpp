@@ -15,6 +15,8 @@
 #include "platform/posix/posix_failure.h"
 #include "platform/posix/stat_stamp.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -161,3 +163,5 @@ Status DirectoryListing::LookAt(ListedEntry& entry, uint8_t* buffer, uint32_t li
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -10,6 +10,8 @@
 #include "platform/posix/posix_failure.h"
 #include "platform/posix/stat_stamp.h"
 
+namespace torquelin {
+
 namespace platform {
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
@@ -119,3 +121,5 @@ Result<int64_t> FileHandle::Touch() const {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -13,6 +13,8 @@
 #include "platform/posix/posix_failure.h"
 #include "platform/posix/stat_stamp.h"
 
+namespace torquelin {
+
 namespace platform {
 
 Result<uint32_t> GetAttributeWord(const std::u16string& path) {
@@ -207,3 +209,5 @@ Status MakeDirectory(const std::u16string& path) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -11,6 +11,8 @@
 #include "platform/output_target.h"
 #include "platform/posix/posix_failure.h"
 
+namespace torquelin {
+
 namespace platform {
 
 NodeKind KindOfNode(const std::u16string& path) {
@@ -56,3 +58,5 @@ Status MayWrite(const std::u16string& path) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -9,6 +9,8 @@
 #include "platform/file_handle.h"
 #include "platform/result.h"
 
+namespace torquelin {
+
 namespace platform {
 
 // The failure of a system call that has just failed. A call that failed
@@ -26,3 +28,5 @@ inline int InjectedError(fault_injection::FaultPoint point) { return fault_injec
 inline int Fd(const FileHandle& handle) { return static_cast<int>(handle.native()); }
 
 }  // namespace platform
+
+}  // namespace torquelin

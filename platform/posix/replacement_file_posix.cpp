@@ -12,6 +12,8 @@
 #include "platform/posix/posix_failure.h"
 #include "platform/replacement_file.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -131,3 +133,5 @@ void ReplacementFile::Discard() {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -12,6 +12,8 @@
 #include "platform/posix/posix_failure.h"
 #include "platform/standard_streams.h"
 
+namespace torquelin {
+
 namespace platform {
 namespace {
 
@@ -107,3 +109,5 @@ Result<FileHandle> ReopenForReading(const FileHandle& file) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -5,6 +5,8 @@
 
 #include "platform/files.h"
 
+namespace torquelin {
+
 namespace platform {
 
 inline int64_t Nanoseconds(const struct timespec& t) {
@@ -17,3 +19,5 @@ inline EntryStamp StampFromStat(const struct stat& st) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

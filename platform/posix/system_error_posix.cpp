@@ -5,6 +5,8 @@
 
 #include "platform/system_error.h"
 
+namespace torquelin {
+
 namespace platform {
 
 bool IsFileTooLarge(uint32_t code) { return code == EFBIG; }
@@ -28,3 +30,5 @@ std::string ErrorCodeText(uint32_t code) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

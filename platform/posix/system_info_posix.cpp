@@ -9,6 +9,8 @@
 #include "platform/posix/posix_failure.h"
 #include "platform/system_info.h"
 
+namespace torquelin {
+
 namespace platform {
 
 Result<std::u16string> GetHostName() {
@@ -48,3 +50,5 @@ LocalTimeParts ToLocalTime(int64_t t) {
 }
 
 }  // namespace platform
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+using namespace torquelin;
+
 namespace {
 
 Invocation Parse(std::vector<const char*> args) {

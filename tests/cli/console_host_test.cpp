@@ -19,6 +19,8 @@
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 TEST(CConsoleHost, InterruptCancelsTheRunningJob) {
   TempDir dir;
   dir.WriteFile("a.txt", "a");

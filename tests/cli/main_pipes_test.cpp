@@ -15,6 +15,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 extern char** environ;
 
 namespace {

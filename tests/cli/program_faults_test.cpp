@@ -32,6 +32,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace torquelin;
+
 TEST(AttributeWord, QuestionsReadTheRightBits) {
   struct Case {
     const char* name;

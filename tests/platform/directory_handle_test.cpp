@@ -16,6 +16,8 @@
 #include "platform/fault_injection.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace fs = std::filesystem;
 using platform::DirectoryHandle;
 using platform::fault_injection::FaultPoint;

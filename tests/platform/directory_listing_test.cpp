@@ -11,6 +11,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 TEST(DirectoryListing, ReportsNamesAndKindsWithoutFollowingLinks) {
   TempDir dir;
   dir.WriteFile("f", "");

@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace torquelin;
+
 TEST(NameMapping, EveryByteSequenceRoundTrips) {
   struct Case {
     std::string native;

@@ -12,6 +12,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 TEST(AttributeWord, FollowsTheZipConvention) {
   TempDir dir;
   dir.WriteFile("rw", "");

@@ -7,6 +7,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 // Only a device or FIFO is written straight into: a regular file that took
 // the place of one since it was looked at is refused rather than written
 // over in place, which would leave the old file's tail behind it.

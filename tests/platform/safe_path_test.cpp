@@ -7,6 +7,8 @@
 
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 TEST(SafePath, AcceptsOnlyCleanRelativePaths) {
   struct Case {
     std::u16string path;

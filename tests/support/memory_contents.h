@@ -17,6 +17,8 @@
 #include "engine/patch/content_encoder.h"
 #include "engine/patch/content_files.h"
 
+namespace torquelin {
+
 inline FileId IdOf(const std::string& bytes) {
   Sha1Context context;
   Sha1Init(context);
@@ -129,3 +131,5 @@ struct MemoryTrees {
     requests.push_back(request);
   }
 };
+
+}  // namespace torquelin

@@ -12,6 +12,8 @@
 #include "engine/base/errors.h"
 #include "tests/support/test_sink.h"
 
+namespace torquelin {
+
 // A byte string from literal byte values, for golden comparisons.
 inline std::string Bytes(std::initializer_list<int> values) {
   std::string out;
@@ -52,3 +54,5 @@ std::string ErrorOf(Fn&& fn) {
   }
   return "<no error>";
 }
+
+}  // namespace torquelin

@@ -7,7 +7,11 @@
 #include "engine/jobs/job_runner.h"
 #include "tests/support/test_sink.h"
 
+namespace torquelin {
+
 inline JobRun RunJobForTest(RecordingSink& sink, JobKind kind, JobParams params) {
   sink.cancelRequested = false;
   return RunJob(sink, sink.cancelRequested, kind, std::move(params));
 }
+
+}  // namespace torquelin

@@ -7,6 +7,8 @@
 
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
@@ -48,3 +50,5 @@ std::string TempDir::ReadFile(const std::string& relative) const {
   s << in.rdbuf();
   return s.str();
 }
+
+}  // namespace torquelin

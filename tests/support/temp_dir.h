@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace torquelin {
+
 class TempDir {
  public:
   TempDir();
@@ -25,3 +27,5 @@ class TempDir {
  private:
   std::string path_;
 };
+
+}  // namespace torquelin

@@ -4,6 +4,8 @@
 #include "engine/base/number_text.h"
 #include "platform/encoding.h"
 
+namespace torquelin {
+
 RecordingSink::RecordingSink(uint32_t bufferSize) : buffer_(bufferSize) {}
 
 uint32_t RecordingSink::GetBufferSize() { return static_cast<uint32_t>(buffer_.size()); }
@@ -43,3 +45,5 @@ void RecordingSink::CheckCancel() {
 }
 
 std::string Narrow(const std::u16string& text) { return platform::ToUtf8(text); }
+
+}  // namespace torquelin

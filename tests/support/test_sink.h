@@ -8,6 +8,8 @@
 
 #include "engine/base/progress.h"
 
+namespace torquelin {
+
 class RecordingSink : public CProgressSink {
  public:
   explicit RecordingSink(uint32_t bufferSize = kScratchBufferSize);
@@ -43,3 +45,5 @@ class RecordingSink : public CProgressSink {
 
 // UTF-8 text for readable assertion output.
 std::string Narrow(const std::u16string& text);
+
+}  // namespace torquelin

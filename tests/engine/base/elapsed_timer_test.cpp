@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+using namespace torquelin;
+
 TEST(CElapsedTimer, FormatsHoursMinutesSeconds) {
   struct Case {
     int64_t seconds;

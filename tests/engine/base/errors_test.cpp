@@ -7,6 +7,8 @@
 
 #include "engine/base/error_sites.h"
 
+using namespace torquelin;
+
 // The code shown is the one the error was given, never what errno holds
 // when it is built: a check gives none.
 TEST(CZRErr, GetTextHasFourLinesAndTheCodeItWasGiven) {

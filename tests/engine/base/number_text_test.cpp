@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+using namespace torquelin;
+
 TEST(NumberText, DecimalAndHexFollowPrintfForms) {
   EXPECT_EQ(DecimalText(0), u"0");
   EXPECT_EQ(DecimalText(-2120941536), u"-2120941536");

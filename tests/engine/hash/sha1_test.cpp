@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace torquelin;
+
 namespace {
 
 std::u16string Digest(const std::string& bytes, const std::vector<size_t>& pieces = {}) {

@@ -12,6 +12,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace {
 
 // Bytes that differ from position to position and from block to block, so a

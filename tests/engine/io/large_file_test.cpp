@@ -13,6 +13,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 TEST(LargeFile, SparseFileBeyondFourGiBHasItsFullSizeAndDigest) {
   TempDir dir;
   const int64_t size = 4294967296LL + 5;

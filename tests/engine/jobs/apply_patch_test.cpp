@@ -27,6 +27,8 @@
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -8,6 +8,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace {
 
 constexpr char16_t kEmptyId[] = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";

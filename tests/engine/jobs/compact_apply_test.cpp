@@ -19,6 +19,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -13,6 +13,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 // Every case of the choice, one file each.

@@ -17,6 +17,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 using Paths = std::vector<std::u16string>;

@@ -16,6 +16,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 PathList Sorted(PathList list) {

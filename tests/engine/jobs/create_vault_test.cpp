@@ -10,6 +10,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 TEST(VaultJobs, AFailedOrCancelledRunLeavesTheVaultUntouched) {
   TempDir tree, out;
   tree.WriteFile("a.txt", "alpha");

@@ -18,6 +18,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 TEST(ErrorCodes, AFailureCarriesTheCodeOfItsCallAndACheckNone) {
   TempDir dir;
   dir.WriteFile("file", "x");

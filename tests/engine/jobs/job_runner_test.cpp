@@ -11,6 +11,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace {
 
 bool EndsWithCompletionLine(const RecordingSink& sink) {

@@ -10,6 +10,8 @@
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 // The job's result, or what it failed with.

@@ -14,6 +14,8 @@
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -11,6 +11,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 TEST(QueryPatch, ReportEqualsTheOneWrittenWithThePatch) {
   TempDir older, newer, out;
   older.WriteFile("gone/x.txt", "x");

@@ -13,6 +13,8 @@
 #include "tests/support/run_job.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 TEST(VerifyTree, EveryKindOfDriftIsOneLineSortedByTheShownPath) {
   namespace fs = std::filesystem;
   TempDir tree, out;

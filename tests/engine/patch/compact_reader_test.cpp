@@ -11,6 +11,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 // The patch again with its head (and so every later offset) replaced.

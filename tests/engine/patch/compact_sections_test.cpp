@@ -9,6 +9,8 @@
 #include "tests/support/memory_contents.h"
 #include "tests/support/patch_test_util.h"
 
+using namespace torquelin;
+
 namespace {
 
 ChangeSet SampleChanges() {

@@ -14,6 +14,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 // An older and a newer tree in memory and the requests of a patch between

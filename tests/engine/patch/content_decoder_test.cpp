@@ -15,6 +15,8 @@
 #include "tests/support/memory_contents.h"
 #include "tests/support/patch_test_util.h"
 
+using namespace torquelin;
+
 namespace {
 
 // Two trees, the requests a writer makes of them, and their blocks.

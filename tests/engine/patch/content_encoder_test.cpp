@@ -8,6 +8,8 @@
 #include "tests/support/memory_contents.h"
 #include "tests/support/patch_test_util.h"
 
+using namespace torquelin;
+
 namespace {
 
 ContentRequest Request(char name, uint64_t length, ContentKind kind = ContentKind::Compressed,

@@ -11,6 +11,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 // Runs the writes into a fresh file and returns the file's bytes.

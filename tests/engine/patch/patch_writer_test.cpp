@@ -11,6 +11,8 @@
 #include "tests/support/patch_test_util.h"
 #include "tests/support/temp_dir.h"
 
+using namespace torquelin;
+
 namespace {
 
 const std::string kMagic = "zeRizeDuvuz 01.01.02";

@@ -20,6 +20,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace {
 
 // Sets the thread count for one scope.

@@ -6,6 +6,8 @@
 
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 TEST(CIgnoreFilter, ParsesPatternsWithoutTrimming) {
   struct Case {
     const char16_t* text;

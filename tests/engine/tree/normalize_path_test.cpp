@@ -5,6 +5,8 @@
 
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 TEST(NormalizePath, SplitsAtBothSeparatorsAndKeepsTheLeadingOne) {
   struct Case {
     const char16_t* in;

@@ -7,6 +7,8 @@
 
 #include "engine/base/tree_types.h"
 
+using namespace torquelin;
+
 TEST(OrderedLookup, AnswersSortedKeysAsFindDoes) {
   // A parent, a name that sorts between it and its child ('-' is below
   // '\\'), and code units above every ASCII one.

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+using namespace torquelin;
+
 TEST(WorkerThreads, EachWorkRunsOnceOnEveryThreadAfterTheOneBefore) {
   for (const unsigned count : {0u, 1u, 3u}) {
     SCOPED_TRACE(count);

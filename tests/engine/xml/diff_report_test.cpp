@@ -14,6 +14,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace {
 
 std::vector<std::u16string> ExpectedCalls(const std::u16string& path) {

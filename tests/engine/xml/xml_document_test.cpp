@@ -13,6 +13,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_sink.h"
 
+using namespace torquelin;
+
 namespace {
 
 static_assert(!std::is_base_of_v<CZRErr, XmlFailure>,
