@@ -6,8 +6,8 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
+
+#include "engine/tree/worker_threads.h"
 
 namespace torquelin {
 
@@ -27,33 +27,32 @@ class BlockPipeline {
         options_(options),
         budget_(memoryBudget),
         window_(2 * size_t{threads}),
-        slots_(blocks.size()) {
+        slots_(blocks.size()),
+        workers_(threads) {
     for (const ContentBlockPlan& block : blocks) {
       memories_.push_back(BlockWorkingMemory(block, options));
     }
-    threads_.reserve(threads);
-    try {
-      for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      // The system refused another thread: those running share the work,
-      // and with none Run encodes on the calling thread.
-    }
+    // With fewer threads than asked for (the system refused some) those
+    // running share the work; with none Run encodes on the calling thread.
+    workers_.Start([this](unsigned) { Work(); });
   }
 
+  // The workers end before the members they use: workers_ is the last
+  // member, so it is destroyed first, and its destructor waits for Work to
+  // return on every thread.
   ~BlockPipeline() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
     }
     changed_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
   }
 
   BlockPipeline(const BlockPipeline&) = delete;
   BlockPipeline& operator=(const BlockPipeline&) = delete;
 
   void Run(const std::function<void(size_t, std::string&&)>& emit) {
-    if (threads_.empty()) {
+    if (workers_.Count() == 0) {
       ContentBlockEncoder encoder(newer_, older_, options_);
       for (size_t b = 0; b < blocks_.size(); ++b) {
         encoder.Encode(blocks_[b], [&](std::string&& piece) { emit(b, std::move(piece)); });
@@ -146,7 +145,7 @@ class BlockPipeline {
   size_t consumer_ = 0;  // the block being emitted
   uint64_t inHand_ = 0;  // working memory of the blocks being encoded
   bool stop_ = false;
-  std::vector<std::thread> threads_;
+  WorkerThreads workers_;
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
-// The worker threads of one scan: the collecting pass runs its work on them
-// first, then the file ids theirs, so a scan starts its threads once.
+// A set of worker threads that run one work after another. A scan starts
+// its threads once: the collecting pass runs its work on them first, then
+// the file ids theirs. The compact writer encodes its blocks on a set of its
+// own.
 #pragma once
 
 #include <condition_variable>
