@@ -91,8 +91,8 @@ std::string CheckPatchOptions(const CommandArgs& a) {
 
 }  // namespace
 
-const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandEntry>& Commands() {
+  static const std::vector<CommandEntry> kCommands = {
       {"fingerprint",
        JobKind::Fingerprint,
        "DIR [--filter TEXT] [--json]",
@@ -230,7 +230,7 @@ bool Contains(const std::vector<const char*>& names, const std::string& name) {
   return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
 }
 
-Invocation UsageError(std::string error, const CommandSpec* command = nullptr) {
+Invocation UsageError(std::string error, const CommandEntry* command = nullptr) {
   Invocation invocation;
   invocation.action = Invocation::Action::UsageError;
   invocation.error = std::move(error);
@@ -239,7 +239,7 @@ Invocation UsageError(std::string error, const CommandSpec* command = nullptr) {
 }
 
 // The lines of the exit statuses a command can end with.
-std::string ExitStatusLines(const CommandSpec* command) {
+std::string ExitStatusLines(const CommandEntry* command) {
   const bool apply = command == nullptr || command->kind == JobKind::ApplyPatch;
   const bool verify = command == nullptr || command->kind == JobKind::Verify;
   std::string text =
@@ -266,7 +266,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
   bool help = false;
   bool version = false;
   bool optionsEnded = false;
-  const CommandSpec* command = nullptr;
+  const CommandEntry* command = nullptr;
   CommandArgs args;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -275,7 +275,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
       if (command == nullptr) {
         const auto& all = Commands();
         const auto it = std::find_if(all.begin(), all.end(),
-                                     [&](const CommandSpec& c) { return arg == c.name; });
+                                     [&](const CommandEntry& c) { return arg == c.name; });
         if (it == all.end()) return UsageError("unknown command '" + arg + "'");
         command = &*it;
       } else if (args.positionals.size() < command->positionals.size()) {
@@ -337,20 +337,20 @@ Invocation ParseCommandLine(int argc, const char* const* argv) {
   return invocation;
 }
 
-std::string UsageText(const CommandSpec* command) {
+std::string UsageText(const CommandEntry* command) {
   if (command != nullptr) {
     return "usage: torquelin [-q] [-v] " + std::string(command->name) + " " + command->synopsis +
            "\nTry 'torquelin " + command->name + " --help' for more.\n";
   }
   std::string text = "usage: torquelin [-q] [-v] COMMAND [ARGS]\n";
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandEntry& c : Commands()) {
     text += "       torquelin " + std::string(c.name) + " " + c.synopsis + "\n";
   }
   text += "       torquelin --help | --version\n";
   return text;
 }
 
-std::string CommandHelpText(const CommandSpec& command) {
+std::string CommandHelpText(const CommandEntry& command) {
   return "usage: torquelin [-q] [-v] " + std::string(command.name) + " " + command.synopsis +
          "\n\n" + command.summary + "\n\nOptions:\n" + command.options +
          "  -q, --quiet           show no progress on stderr (errors are still shown)\n"
@@ -365,7 +365,7 @@ std::string HelpText() {
       "torquelin keeps copies of a directory tree in step by shipping patch files.\n\n";
   text += UsageText();
   text += "\nCommands:\n";
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandEntry& c : Commands()) {
     text += "  " + std::string(c.name) + " " + c.synopsis + "\n      " + c.summary + "\n";
   }
   text +=

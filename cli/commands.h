@@ -31,7 +31,7 @@ class CommandArgs {
 
 // One command: its name, what it takes, and how its arguments become the
 // parameters of its job. Adding a job to the program is one entry.
-struct CommandSpec {
+struct CommandEntry {
   const char* name;
   JobKind kind;
   const char* synopsis;  // arguments as the help shows them
@@ -48,7 +48,7 @@ struct CommandSpec {
   size_t optionalPositionals = 0;
 };
 
-const std::vector<CommandSpec>& Commands();
+const std::vector<CommandEntry>& Commands();
 
 // What the command line asks for.
 struct Invocation {
@@ -63,7 +63,7 @@ struct Invocation {
   // For ShowHelp: the command named with --help, whose help alone is shown;
   // for UsageError, the command whose usage line is shown; null for the
   // whole program's.
-  const CommandSpec* helpCommand = nullptr;
+  const CommandEntry* helpCommand = nullptr;
 };
 
 // Parses argv[1..]. "-q"/"--quiet", "-v"/"--verbose", "-h"/"--help" and
@@ -77,7 +77,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv);
 // The help text (--help), one command's help (COMMAND --help) and the short
 // usage text for errors: the command's usage line, or every command's.
 std::string HelpText();
-std::string CommandHelpText(const CommandSpec& command);
-std::string UsageText(const CommandSpec* command = nullptr);
+std::string CommandHelpText(const CommandEntry& command);
+std::string UsageText(const CommandEntry* command = nullptr);
 
 }  // namespace torquelin

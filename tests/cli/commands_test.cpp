@@ -163,7 +163,7 @@ TEST(ParseCommandLine, ApplyTakesTwoPathsAReportAndTwoFlags) {
 
 TEST(ParseCommandLine, CommandHelpNamesTheCommand) {
   EXPECT_EQ(Parse({"--help"}).helpCommand, nullptr);
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandEntry& c : Commands()) {
     const Invocation i = Parse({"-q", c.name, "--help"});
     EXPECT_EQ(i.action, Invocation::Action::ShowHelp) << c.name;
     EXPECT_EQ(i.helpCommand, &c) << c.name;

@@ -322,7 +322,7 @@ TEST(Program, ApplyExitsZeroOneOrThreeForAMismatchAfterwards) {
 // A command's --help explains each of its options, so an option added to the
 // table without its line of help is caught.
 TEST(Program, CommandHelpShowsTheCommandsUsageAndEveryOption) {
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandEntry& c : Commands()) {
     const RunResult r = RunProgram(std::string(c.name) + " --help");
     EXPECT_EQ(r.exitCode, 0) << c.name;
     EXPECT_EQ(r.out.rfind(
