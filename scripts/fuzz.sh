@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets in build-fuzz/ (clang; libFuzzer, ASan and UBSan)
-# and runs each for SECONDS (default 60), one after the other on one core.
+# and runs each for SECONDS (default 60), one per core at a time.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]   targets: patch_reader vault_reader
 #                                           ignore_filter history
@@ -31,17 +31,33 @@ cmake --build build-fuzz -j2 --target "${targets[@]/%/_fuzz}"
 mkdir -p build-fuzz/artifacts
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-for t in "${targets[@]}"; do
-  mkdir -p "build-fuzz/corpus/$t"
-  echo "== $t: ${seconds}s"
+# One target per core at a time, each into its own log, shown in order.
+fuzz_one() {
+  local t=$1
   "build-fuzz/bin/${t}_fuzz" "build-fuzz/corpus/$t" "fuzz/corpus/$t" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=256 \
-    -artifact_prefix="build-fuzz/artifacts/$t-" -print_final_stats=1 2>&1 |
-    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|==|SUMMARY|INFO: Seed|.*ERROR)' || true
-  # libFuzzer's exit status is lost in the pipe; a saved artifact is the
-  # sign of a finding.
+    -artifact_prefix="build-fuzz/artifacts/$t-" -print_final_stats=1 >"build-fuzz/logs/$t.log" 2>&1
+}
+mkdir -p build-fuzz/logs
+running=0
+for t in "${targets[@]}"; do
+  mkdir -p "build-fuzz/corpus/$t"
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  fuzz_one "$t" &
+  running=$((running + 1))
+done
+wait || true
+failed=0
+for t in "${targets[@]}"; do
+  echo "== $t: ${seconds}s"
+  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|==|SUMMARY|INFO: Seed|.*ERROR)' "build-fuzz/logs/$t.log" || true
+  # A saved artifact is the sign of a finding, whatever libFuzzer's status.
   if compgen -G "build-fuzz/artifacts/$t-*" >/dev/null; then
     echo "FAILED: $t saved $(ls build-fuzz/artifacts/$t-* | head -1)"
-    exit 1
+    failed=1
   fi
 done
+exit "$failed"
