@@ -25,6 +25,10 @@
 #                      once, no ratio
 #
 #   bench/compare.sh [ROW...]        (default every row; RUNS=5 timed runs each)
+#
+# With BEFORE=PATH (another build's torquelin binary, say of an older
+# commit) every timed row runs that binary too, in the same hyperfine, and
+# prints its median and the ratio of ours to it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -121,13 +125,18 @@ for i in "${!names[@]}"; do
   wanted "$name" "$@" || continue
   prepare=()
   [ -n "${prepares[$i]}" ] && prepare=(--prepare "${prepares[$i]}")
+  before=()
+  [ -n "${BEFORE:-}" ] && before=(-n before "${ours[$i]/#$bin/$BEFORE}")
   hyperfine --warmup 1 --runs "${RUNS:-5}" "${prepare[@]}" --export-json "$out/$name.json" \
-    -n torquelin "${ours[$i]}" -n other "${theirs[$i]}"
+    -n torquelin "${ours[$i]}" -n other "${theirs[$i]}" "${before[@]}"
   summary+=("$(python3 - "$out/$name.json" "$name" <<'PY'
 import json, sys
 r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
-print("%-26s torquelin %7.3f s      other %7.3f s      ratio %.2f"
-      % (sys.argv[2], r["torquelin"], r["other"], r["torquelin"] / r["other"]))
+line = ("%-26s torquelin %7.3f s      other %7.3f s      ratio %.2f"
+        % (sys.argv[2], r["torquelin"], r["other"], r["torquelin"] / r["other"]))
+if "before" in r:
+    line += "      before %7.3f s  ratio to before %.2f" % (r["before"], r["torquelin"] / r["before"])
+print(line)
 PY
 )")
 done
