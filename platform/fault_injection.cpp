@@ -24,13 +24,13 @@ std::mutex gActionMutex;
 
 }  // namespace
 
-void Arm(FaultPoint point, uint64_t nth, int error, bool sticky) {
+void Arm(FaultPoint point, uint64_t nth, int error, Failing failing) {
   Switch& s = gSwitches[static_cast<int>(point)];
   s.armed = false;
   s.calls = 0;
   s.nth = nth;
   s.error = error;
-  s.sticky = sticky;
+  s.sticky = failing == Failing::FromThenOn;
   {
     std::lock_guard<std::mutex> lock(gActionMutex);
     s.action = nullptr;
@@ -39,7 +39,7 @@ void Arm(FaultPoint point, uint64_t nth, int error, bool sticky) {
 }
 
 void ArmAction(FaultPoint point, uint64_t nth, std::function<void()> action) {
-  Arm(point, nth, 0, false);
+  Arm(point, nth, 0);
   std::lock_guard<std::mutex> lock(gActionMutex);
   gSwitches[static_cast<int>(point)].action = std::move(action);
 }

@@ -22,11 +22,14 @@ enum class FaultPoint {
   Count
 };
 
+// How long an armed point keeps failing.
+enum class Failing { Once, FromThenOn };
+
 // From the next call on, the nth call (1 = the very next) at `point` fails
-// with `error`; with `sticky` every later call there fails too, the way a
-// full disk keeps refusing. Re-arming a point restarts its count. Any
-// thread; the count is shared by all threads.
-void Arm(FaultPoint point, uint64_t nth, int error, bool sticky = false);
+// with `error`; with Failing::FromThenOn every later call there fails too,
+// the way a full disk keeps refusing. Re-arming a point restarts its count.
+// Any thread; the count is shared by all threads.
+void Arm(FaultPoint point, uint64_t nth, int error, Failing failing = Failing::Once);
 
 // The nth call at `point` from now on first runs `action` on the calling
 // thread, once, and then proceeds normally. Replaces what was armed there.

@@ -71,7 +71,8 @@ class ApplyRun {
     }
     storedFiles_ = ReadStoredFiles(progress_, reader_, indexOffset_);
     CheckListedPaths(patch_, PathsOf(storedFiles_), filter_);
-    CheckRecords(reader_, indexOffset_, storedFiles_, options_.continueOnErrors);
+    CheckRecords(reader_, indexOffset_, storedFiles_,
+                 options_.continueOnErrors ? DamagedRecord::Tolerate : DamagedRecord::Refuse);
   }
 
   // A compact patch's contents are made from the older files, which the

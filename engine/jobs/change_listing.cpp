@@ -30,7 +30,7 @@ ChangeListing ListPatch(CProgressSink& progress, const std::u16string& patchPath
   if (contents.empty() && carriesFiles) {
     const int64_t indexOffset = ReadPatchHeader(reader);
     std::vector<StoredFile> files = ReadStoredFiles(progress, reader, indexOffset);
-    CheckRecords(reader, indexOffset, files, false);
+    CheckRecords(reader, indexOffset, files, DamagedRecord::Refuse);
     for (const StoredFile& file : files) {
       listing.sizes[file.path] = static_cast<uint64_t>(file.length);
       listing.storedBytes += static_cast<uint64_t>(file.length);

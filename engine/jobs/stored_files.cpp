@@ -56,7 +56,7 @@ int64_t ContentStart(const StoredFile& file) {
 }
 
 void CheckRecords(zrFile::Reader& reader, int64_t indexOffset, std::vector<StoredFile>& files,
-                  bool continueOnErrors) {
+                  DamagedRecord damaged) {
   std::optional<BufferedInput> in;
   int64_t next = -1;  // where the buffered input stands
   for (StoredFile& file : files) {
@@ -75,7 +75,7 @@ void CheckRecords(zrFile::Reader& reader, int64_t indexOffset, std::vector<Store
       if (file.length > 0) in.reset();
     } catch (const CZRErr& error) {
       in.reset();
-      if (!continueOnErrors) throw;
+      if (damaged == DamagedRecord::Refuse) throw;
       file.damage = error;
     }
   }

@@ -42,9 +42,10 @@ int64_t ContentStart(const StoredFile& file);
 // another is written, line 56), and a length that ends before the index
 // (60); fills each file's length. Records laid out one after the other, as a
 // writer lays them out, are read in one buffered pass. A damaged record
-// refuses the patch, or, with `continueOnErrors`, costs only its file.
+// refuses the patch, or, tolerated, costs only its file.
+enum class DamagedRecord { Refuse, Tolerate };
 void CheckRecords(zrFile::Reader& reader, int64_t indexOffset, std::vector<StoredFile>& files,
-                  bool continueOnErrors);
+                  DamagedRecord damaged);
 
 // The journal's name for the patch: both fingerprints, its size, and the
 // SHA-1 of its first `headEnd` bytes (the classic header; a compact patch's

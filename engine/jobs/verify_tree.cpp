@@ -140,13 +140,16 @@ bool ByPathThenMark(const Found& a, const Found& b) {
 
 std::vector<Difference> ListDifferences(const ChangeSet& changes) {
   std::vector<Found> found;
-  const auto add = [&](const PathList& paths, Mark mark, bool directory) {
-    for (const std::u16string& path : paths) found.push_back({path, mark, path, directory});
+  enum class Kind { File, Directory };
+  const auto add = [&](const PathList& paths, Mark mark, Kind kind) {
+    for (const std::u16string& path : paths) {
+      found.push_back({path, mark, path, kind == Kind::Directory});
+    }
   };
-  add(changes.UnlinkedFiles, Mark::Removed, false);
-  add(changes.UnlinkedDirectories, Mark::Removed, true);
-  add(changes.NewFiles, Mark::Added, false);
-  add(changes.NewDirs, Mark::Added, true);
+  add(changes.UnlinkedFiles, Mark::Removed, Kind::File);
+  add(changes.UnlinkedDirectories, Mark::Removed, Kind::Directory);
+  add(changes.NewFiles, Mark::Added, Kind::File);
+  add(changes.NewDirs, Mark::Added, Kind::Directory);
   // A file where the vault had a directory is the directory's removal (listed
   // above) and a new file, not a change of content.
   for (const std::u16string& path : changes.ChangedFiles) {

@@ -462,27 +462,28 @@ Status DirectoryHandle::SyncEntries(const std::vector<std::u16string>& files,
   if (const int error = InjectedError(fault_injection::FaultPoint::Sync)) return FailureOf(error);
   // One pass starts the writeback of every file, the next waits for each:
   // by then most are written, and their metadata goes in few journal commits.
-  const auto fileFlush = [&](bool wait) {
-    return [this, &files, wait](size_t i) -> Status {
+  enum class Flush { Start, Wait };
+  const auto fileFlush = [&](Flush flush) {
+    return [this, &files, flush](size_t i) -> Status {
       std::string name;
       const Result<FileHandle> parent = OpenParent(files[i], name);
       if (!parent) return Failure{parent.error()};
       const FileHandle file(::openat(static_cast<int>(At(*parent)), name.c_str(),
                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
       if (!file.IsOpen()) return errno == ELOOP ? Status() : Status(LastFailure());  // a link
-      if (!wait) {
+      if (flush == Flush::Start) {
         ::sync_file_range(Fd(file), 0, 0, SYNC_FILE_RANGE_WRITE);
         return {};
       }
       return Done(::fdatasync(Fd(file)) == 0);
     };
   };
-  const auto start = fileFlush(false);
+  const auto start = fileFlush(Flush::Start);
   for (size_t i = 0; i < files.size(); ++i) {
     const Status started = start(i);
     if (!started) return started;
   }
-  const Status flushed = FlushAll(files.size(), fileFlush(true));
+  const Status flushed = FlushAll(files.size(), fileFlush(Flush::Wait));
   if (!flushed) return flushed;
   return FlushAll(directories.size(), [&](size_t i) -> Status {
     const std::u16string& directory = directories[i];

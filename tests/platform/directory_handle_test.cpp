@@ -20,6 +20,7 @@ using namespace torquelin;
 
 namespace fs = std::filesystem;
 using platform::DirectoryHandle;
+using platform::fault_injection::Failing;
 using platform::fault_injection::FaultPoint;
 
 namespace {
@@ -50,7 +51,8 @@ template <typename Fn>
 void InBothResolutionModes(Fn fn) {
   for (const bool fallback : {false, true}) {
     SCOPED_TRACE(fallback ? "component by component" : "openat2");
-    if (fallback) platform::fault_injection::Arm(FaultPoint::Openat2, 1, ENOSYS, true);
+    if (fallback)
+      platform::fault_injection::Arm(FaultPoint::Openat2, 1, ENOSYS, Failing::FromThenOn);
     fn();
     platform::fault_injection::DisarmAll();
   }

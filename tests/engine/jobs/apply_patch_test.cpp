@@ -942,8 +942,11 @@ TEST(ApplyPatch, StagedRunsRefuseOrFinishWithoutATrace) {
        "/x/other p.dov (fingerprints 1111 to 2222) @175",
        false, nullptr},
       {"a write fails while staging",
-       [] { platform::fault_injection::Arm(FaultPoint::Write, 2, ENOSPC, true); }, false,
-       "Unable to write a dest file:", false, nullptr},
+       [] {
+         platform::fault_injection::Arm(FaultPoint::Write, 2, ENOSPC,
+                                        platform::fault_injection::Failing::FromThenOn);
+       },
+       false, "Unable to write a dest file:", false, nullptr},
       {"killed during the commit",
        [] { platform::fault_injection::ArmAction(FaultPoint::Rename, 2, [] { throw Killed(); }); },
        false, "killed", false, [] {}},

@@ -28,6 +28,7 @@ using namespace torquelin;
 namespace {
 
 namespace fs = std::filesystem;
+using platform::fault_injection::Failing;
 using platform::fault_injection::FaultPoint;
 
 struct JobRun {
@@ -129,13 +130,14 @@ class FaultTest : public ::testing::Test {
 // that names the patch, never says "Patch created ok.", and the patch that
 // was there before stays as it was, with no temporary file beside it.
 TEST_F(FaultTest, CreatePatchWriteFailureAnywhereKeepsThePreviousPatch) {
-  for (const auto& [error, sticky] : {std::pair{ENOSPC, true}, std::pair{EIO, false}}) {
+  for (const auto& [error, failing] :
+       {std::pair{ENOSPC, Failing::FromThenOn}, std::pair{EIO, Failing::Once}}) {
     bool finished = false;
     for (uint64_t nth = 1; nth < 200 && !finished; ++nth) {
       SCOPED_TRACE("errno " + std::to_string(error) + ", write " + std::to_string(nth));
       dir_.WriteFile("out/p.pat", "an earlier patch");
       const auto run = RunJobWith(JobKind::CreatePatch, PatchParams(), [&] {
-        platform::fault_injection::Arm(FaultPoint::Write, nth, error, sticky);
+        platform::fault_injection::Arm(FaultPoint::Write, nth, error, failing);
       });
       if (run->outcome == JobOutcome::Succeeded) {
         // Past the last write: the fault never fired.
@@ -164,7 +166,8 @@ TEST_F(FaultTest, CreatePatchWriteFailureAnywhereKeepsThePreviousPatch) {
 TEST_F(FaultTest, ApplyWriteFailureAnywhereIsNeverASilentSuccess) {
   const std::u16string patch = GoodPatch();
   for (const bool tolerant : {false, true}) {
-    for (const auto& [error, sticky] : {std::pair{ENOSPC, true}, std::pair{EIO, false}}) {
+    for (const auto& [error, failing] :
+         {std::pair{ENOSPC, Failing::FromThenOn}, std::pair{EIO, Failing::Once}}) {
       bool finished = false;
       for (uint64_t nth = 1; nth < 100 && !finished; ++nth) {
         SCOPED_TRACE((tolerant ? "tolerant, errno " : "errno ") + std::to_string(error) +
@@ -174,7 +177,7 @@ TEST_F(FaultTest, ApplyWriteFailureAnywhereIsNeverASilentSuccess) {
         fs::copy(dir_.Native("older"), dir_.Native("t"), fs::copy_options::recursive);
         const auto run = RunJobWith(
             JobKind::ApplyPatch, ApplyPatchParams{W("t"), patch, W("out/r.xml"), tolerant, false},
-            [&] { platform::fault_injection::Arm(FaultPoint::Write, nth, error, sticky); });
+            [&] { platform::fault_injection::Arm(FaultPoint::Write, nth, error, failing); });
         if (run->outcome == JobOutcome::Failed) {
           EXPECT_FALSE(run->Showed(u"Patch applied ok."));
           continue;
@@ -222,17 +225,17 @@ TEST_F(FaultTest, FailedXmlSavesKeepThePreviousFile) {
     FaultPoint point;
     uint64_t nth;
     int error;
-    bool sticky;
+    Failing failing;
   };
-  const Fault faults[] = {{FaultPoint::Create, 1, ENOSPC, false},
-                          {FaultPoint::Write, 1, ENOSPC, true},
-                          {FaultPoint::Write, 1, EIO, false},
-                          {FaultPoint::Rename, 1, EIO, false},
-                          {FaultPoint::Sync, 1, EIO, false}};
+  const Fault faults[] = {{FaultPoint::Create, 1, ENOSPC, Failing::Once},
+                          {FaultPoint::Write, 1, ENOSPC, Failing::FromThenOn},
+                          {FaultPoint::Write, 1, EIO, Failing::Once},
+                          {FaultPoint::Rename, 1, EIO, Failing::Once},
+                          {FaultPoint::Sync, 1, EIO, Failing::Once}};
   for (const Fault& f : faults) {
     SCOPED_TRACE("point " + std::to_string(static_cast<int>(f.point)) + " errno " +
                  std::to_string(f.error));
-    const auto arm = [&] { platform::fault_injection::Arm(f.point, f.nth, f.error, f.sticky); };
+    const auto arm = [&] { platform::fault_injection::Arm(f.point, f.nth, f.error, f.failing); };
     dir_.WriteFile("out/v.zov", "previous vault");
     dir_.WriteFile("out/r.xml", "previous report");
     const std::vector<std::string> before = Entries(dir_.Native("out"));
@@ -414,8 +417,8 @@ TEST_F(FaultTest, FailedCreatePatchKeepsThePreviousPatch) {
   RecordingSink* running = nullptr;
   // The writes are the patch info, then per file its record's head and its
   // content: the 6th is the first chunk of \sub\big.bin.
-  const auto failWrite = [](int error, bool sticky) {
-    return [=] { platform::fault_injection::Arm(FaultPoint::Write, 6, error, sticky); };
+  const auto failWrite = [](int error, Failing failing) {
+    return [=] { platform::fault_injection::Arm(FaultPoint::Write, 6, error, failing); };
   };
   struct Case {
     const char* name;
@@ -429,9 +432,9 @@ TEST_F(FaultTest, FailedCreatePatchKeepsThePreviousPatch) {
          fs::create_directory(big);
        },
        "Unable to ioen file:" + Narrow(W("newer") + u"\\sub\\big.bin")},
-      {"full disk", failWrite(ENOSPC, true), nullptr,
+      {"full disk", failWrite(ENOSPC, Failing::FromThenOn), nullptr,
        "Unable write buffer to a patch. exp:2097152 actual:-1 file:" + patch},
-      {"file too large", failWrite(EFBIG, false), nullptr,
+      {"file too large", failWrite(EFBIG, Failing::Once), nullptr,
        "It appers that the output file is larger then 4GB, please verify that you are not using "
        "FAT filesystem for the storage. file:" +
            patch},
