@@ -8,6 +8,7 @@
 #include "engine/base/error_sites.h"
 #include "engine/patch/compact_format.h"
 #include "engine/patch/packed_records.h"
+#include "engine/patch/patch_reader.h"
 #include "engine/patch/patch_writer.h"
 
 namespace torquelin {
@@ -52,20 +53,8 @@ void WriteCompactMagic(RecordOutput& out) { WriteRaw(out, kCompactMagic, kCompac
 
 void WriteCompactHead(RecordOutput& out, FrameEncoder& encoder, int level,
                       const CompactHead& head) {
-  const ChangeSet& changes = head.changes;
   PackingOutput packed(encoder, level, u"the patch info");
-  WriteString(packed, changes.NewerTreeID);
-  WriteString(packed, changes.OlderTreeID);
-  WriteInfoMap(packed, changes.Info);
-  WriteString(packed, changes.IgnoreFilter);
-  WriteStringList(packed, changes.ignoredNew);
-  WriteStringList(packed, changes.ignoredOld);
-  WriteStringList(packed, changes.UnlinkedDirectories);
-  WriteStringList(packed, changes.UnlinkedFiles);
-  WriteStringList(packed, changes.NewDirs);
-  WriteStringList(packed, changes.ChangedFiles);
-  WriteStringList(packed, changes.NewFiles);
-  WriteAttributeMap(packed, changes.AttributeChanges);
+  WritePatchInfoRecords(packed, head.changes);
   WriteCompactTag(packed, CompactRecord::OlderIds);
   WriteDword(packed, static_cast<uint32_t>(head.olderIds.size()));
   for (const auto& [path, id] : head.olderIds) {
@@ -77,20 +66,8 @@ void WriteCompactHead(RecordOutput& out, FrameEncoder& encoder, int level,
 
 CompactHead ReadCompactHead(RecordInput& in, const std::function<void()>& afterEachList) {
   CompactHead head;
-  ChangeSet& changes = head.changes;
   PackedInput packed(in, kNoLimit, u"the patch info");
-  changes.NewerTreeID = ReadString(packed);
-  changes.OlderTreeID = ReadString(packed);
-  changes.Info = ReadInfoMap(packed);
-  changes.IgnoreFilter = ReadString(packed);
-  for (PathList* list :
-       {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
-        &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles, &changes.NewFiles}) {
-    ReadStringList(packed, *list);
-    if (afterEachList) afterEachList();
-  }
-  changes.AttributeChanges = ReadAttributeMap(packed);
-  if (afterEachList) afterEachList();
+  head.changes = ReadPatchInfoRecords(packed, afterEachList);
   ExpectCompactTag(packed, CompactRecord::OlderIds);
   for (uint32_t left = ReadDword(packed); left > 0; --left) {
     std::u16string path = ReadString(packed);

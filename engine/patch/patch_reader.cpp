@@ -66,6 +66,10 @@ ChangeSet LoadPatchInfo(CProgressSink& progress, const std::u16string& patchPath
 ChangeSet ReadPatchInfoRecords(RecordInput& in, CProgressSink& progress) {
   progress.SetStatus(u"Loading patch info.");
   progress.SetRange(9);
+  return ReadPatchInfoRecords(in, [&] { progress.Step(); });
+}
+
+ChangeSet ReadPatchInfoRecords(RecordInput& in, const std::function<void()>& afterEachList) {
   ChangeSet changes;
   changes.NewerTreeID = ReadString(in);
   changes.OlderTreeID = ReadString(in);
@@ -75,10 +79,10 @@ ChangeSet ReadPatchInfoRecords(RecordInput& in, CProgressSink& progress) {
        {&changes.ignoredNew, &changes.ignoredOld, &changes.UnlinkedDirectories,
         &changes.UnlinkedFiles, &changes.NewDirs, &changes.ChangedFiles, &changes.NewFiles}) {
     ReadStringList(in, *list);
-    progress.Step();
+    if (afterEachList) afterEachList();
   }
   changes.AttributeChanges = ReadAttributeMap(in);
-  progress.Step();
+  if (afterEachList) afterEachList();
   return changes;
 }
 

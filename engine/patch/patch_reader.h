@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -32,6 +33,10 @@ ChangeSet ReadPatchInfo(zrFile::Reader& reader, CProgressSink& progress);
 // The patch info after the header, at the input's position, with
 // ReadPatchInfo's progress (its last Step, for the index, left out).
 ChangeSet ReadPatchInfoRecords(RecordInput& in, CProgressSink& progress);
+// The same records without a status: afterEachList (when set) is called
+// after each of the seven lists and after the attribute map. The compact
+// format's head starts with them.
+ChangeSet ReadPatchInfoRecords(RecordInput& in, const std::function<void()>& afterEachList);
 
 // Reads the FileIndex record at the reader's position and leaves the reader
 // just after it. Reports no progress. A key stored twice keeps the later

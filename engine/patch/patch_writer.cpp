@@ -18,6 +18,9 @@
 
 namespace torquelin {
 
+namespace {
+
+// The compound records of the patch info, as patch_format.h lays them out.
 void WriteStringList(RecordOutput& out, const PathList& list) {
   WriteTag(out, RecordType::StringList);
   WriteDword(out, static_cast<uint32_t>(list.size()));
@@ -41,8 +44,6 @@ void WriteAttributeMap(RecordOutput& out, const AttributeMap& map) {
     WriteDword(out, word);
   }
 }
-
-namespace {
 
 // What a patch kept for standard output is copied out in.
 constexpr size_t kCopyChunk = size_t{1} << 20;
@@ -154,7 +155,10 @@ void WritePatchStart(RecordOutput& out, const ChangeSet& changes) {
   WriteRaw(out, kPatchMagic, kPatchMagicSize);
   WriteQword(out, 0);
   WriteDword(out, 0);
+  WritePatchInfoRecords(out, changes);
+}
 
+void WritePatchInfoRecords(RecordOutput& out, const ChangeSet& changes) {
   WriteString(out, changes.NewerTreeID);
   WriteString(out, changes.OlderTreeID);
   WriteInfoMap(out, changes.Info);

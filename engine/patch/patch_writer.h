@@ -88,10 +88,8 @@ class PatchOutputFile {
 // lists go as they are, so a tool can write what the writer never would.
 void WritePatchStart(RecordOutput& out, const ChangeSet& changes);
 
-// The compound records of the patch info, as patch_format.h lays them out;
-// the compact format's head holds the same ones.
-void WriteStringList(RecordOutput& out, const PathList& list);
-void WriteInfoMap(RecordOutput& out, const TextMap& map);
-void WriteAttributeMap(RecordOutput& out, const AttributeMap& map);
+// The patch info alone, as WritePatchStart writes it after the header; the
+// compact format's head starts with the same records.
+void WritePatchInfoRecords(RecordOutput& out, const ChangeSet& changes);
 
 }  // namespace torquelin
