@@ -93,16 +93,21 @@ CompactPatchInfo ReadCompactPatchInfo(zrFile::Reader& reader, CProgressSink& pro
   info.index = ReadCompactIndex(in);
   if (in.position() != endStart) Damaged(kIndexText);
 
-  const PathList carried = CarriedPaths(info.head.changes);
-  if (carried.size() != info.index.size()) Damaged(kIndexText);
-  auto path = carried.begin();
-  for (const auto& [key, offset] : info.index) {
-    if (*path++ != key || offset < info.contentStart || offset >= info.indexOffset) {
-      Damaged(kIndexText);
-    }
+  CheckIndexListsTheCarriedFiles(info.head.changes, info.index);
+  for (const auto& entry : info.index) {
+    if (entry.second < info.contentStart || entry.second >= info.indexOffset) Damaged(kIndexText);
   }
   progress.Step();
   return info;
+}
+
+void CheckIndexListsTheCarriedFiles(const ChangeSet& changes, const PatchFileIndex& index) {
+  const PathList carried = CarriedPaths(changes);
+  if (carried.size() != index.size()) Damaged(kIndexText);
+  auto path = carried.begin();
+  for (const auto& entry : index) {
+    if (*path++ != entry.first) Damaged(kIndexText);
+  }
 }
 
 void SkimContentBlock(OffsetInput& in, const OlderIdMap& olderIds, int64_t limit, uint64_t block,

@@ -92,6 +92,11 @@ using StoredContents = std::map<std::u16string, StoredContent>;
 // a path is held twice, not at its index offset, or not at all.
 StoredContents SkimCompactContents(zrFile::Reader& reader, const CompactPatchInfo& info);
 
+// Raises "Refusing a damaged compact patch: the file index" unless the
+// index lists exactly the paths whose contents the patch carries (the new
+// and the changed files), each once.
+void CheckIndexListsTheCarriedFiles(const ChangeSet& changes, const PatchFileIndex& index);
+
 // Reads the content block at in's position (the patch's block number
 // `block`) as SkimCompactContents does, its chunks' bytes passed over and
 // none reaching `limit`, and adds each of its contents to `contents`. With

@@ -94,14 +94,6 @@ ChangeSet ReadClassic(StreamInput& in, CProgressSink& progress) {
   return changes;
 }
 
-// Every path whose content the patch carries, ascending.
-PathList CarriedPaths(const ChangeSet& changes) {
-  PathList carried = changes.NewFiles;
-  carried.insert(carried.end(), changes.ChangedFiles.begin(), changes.ChangedFiles.end());
-  std::sort(carried.begin(), carried.end());
-  return carried;
-}
-
 ChangeSet ReadCompact(StreamInput& in, CProgressSink& progress, StoredContents* contents) {
   progress.SetStatus(u"Loading patch info.");
   progress.SetRange(9);
@@ -117,13 +109,8 @@ ChangeSet ReadCompact(StreamInput& in, CProgressSink& progress, StoredContents* 
   const int64_t indexOffset = ReadCompactEnd(in);
   uint8_t more = 0;
   const auto damaged = [] { Raise(site::kCompactDamaged, u"the file index"); };
-  if (indexOffset != indexStart || in.read(&more, 1) != 0) damaged();
-  const PathList carried = CarriedPaths(head.changes);
-  if (carried.size() != index.size() || starts != index) damaged();
-  auto path = carried.begin();
-  for (const auto& entry : index) {
-    if (*path++ != entry.first) damaged();
-  }
+  if (indexOffset != indexStart || in.read(&more, 1) != 0 || starts != index) damaged();
+  CheckIndexListsTheCarriedFiles(head.changes, index);
   progress.Step();
   if (contents != nullptr) *contents = std::move(skimmed);
   return std::move(head.changes);
