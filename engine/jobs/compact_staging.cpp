@@ -11,7 +11,7 @@
 #include "engine/base/number_text.h"
 #include "engine/io/file_system.h"
 #include "engine/jobs/apply_journal.h"
-#include "engine/patch/compact_format.h"
+#include "engine/patch/compact_sections.h"
 #include "engine/patch/patch_stream.h"
 #include "platform/safe_path.h"
 #include "platform/system_error.h"
@@ -91,9 +91,8 @@ bool IsCompactPatch(const std::u16string& patchPath) {
   if (patchPath.empty()) return false;
   try {
     zrFile::Reader reader(patchPath);
-    char magic[kCompactMagicSize];
-    return reader.read(magic, kCompactMagicSize) == static_cast<int64_t>(kCompactMagicSize) &&
-           std::memcmp(magic, kCompactMagic, kCompactMagicSize) == 0;
+    DirectInput in(reader);
+    return ReadPatchMagic(in) == PatchFormat::Compact;
   } catch (const CZRErr&) {
     return false;
   }
