@@ -312,7 +312,7 @@ void CConsoleHost::Finish(const JobRun& run) {
       if (run.outcome == JobOutcome::Cancelled) {
         Write(platform::ToTerminalUtf8(kCancelledText) + "\n");
       }
-      if (ExitCodeFor(run) == 3) Write(platform::ToTerminalUtf8(status_) + "\n");
+      if (ExitCodeFor(run) == kExitTreeDiffers) Write(platform::ToTerminalUtf8(status_) + "\n");
       break;
   }
 }
