@@ -95,10 +95,11 @@ constexpr JobEntryPoint kEntryPoints[kJobKindCount] = {
     },
     [](CProgressSink& progress, const JobParams& params) {
       const auto& p = std::get<VerifyParams>(params);
-      const ChangeSet changes = VerifyTreeChanges(progress, p.directory, p.vaultPath, p.reportPath);
-      std::u16string lines = DifferenceLines(changes);
+      ChangeListing listing =
+          ListChanges(VerifyTreeChanges(progress, p.directory, p.vaultPath, p.reportPath));
+      std::u16string lines = DifferenceLines(listing.differences);
       const TreeCheck check = lines.empty() ? TreeCheck::Verified : TreeCheck::Differs;
-      return JobResult{std::move(lines), {}, check, ListChanges(changes)};
+      return JobResult{std::move(lines), {}, check, std::move(listing)};
     },
 };
 
